@@ -1,0 +1,1 @@
+namespace tavrio { const char* classesLayerName() { return "classes"; } }

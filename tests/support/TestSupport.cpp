@@ -1,0 +1,52 @@
+#include "support/TestSupport.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tavrio-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) std::abort();
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path sharedMedia(const std::string& name) {
+    std::filesystem::path p = std::filesystem::path(TAVRIO_SHARED_MEDIA) / name;
+    return std::filesystem::exists(p) ? p : std::filesystem::path();
+}
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::filesystem::path& p, const std::string& contents) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+int run(const std::string& command, std::string* output) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    std::array<char, 4096> buf;
+    size_t n;
+    std::string out;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
+    int status = pclose(pipe);
+    if (output) *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace testsupport
