@@ -1,0 +1,143 @@
+#pragma once
+// Cameras and microphones: the real ones the system has (V4L2 video nodes, PulseAudio sources or
+// ALSA capture PCMs), then the built-in virtual camera and microphone, and file cameras on demand.
+// One object per device id lives for the process, so state set on a device (torch, focus mode)
+// is what every later lookup sees.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/AffineTransform.h"
+#include "media/Error.h"
+#include "media/capture/CaptureTypes.h"
+
+namespace media {
+
+enum class CapturePosition { Unspecified = 0, Back = 1, Front = 2 };
+enum class TorchMode { Off = 0, On = 1, Auto = 2 };
+enum class FocusMode { Locked = 0, AutoFocus = 1, ContinuousAutoFocus = 2 };
+enum class ExposureMode { Locked = 0, AutoExpose = 1, ContinuousAutoExposure = 2 };
+
+struct VideoFormat {
+    std::string pixelFormat;         // FFmpeg's name ("yuyv422", "mjpeg", "yuv420p")
+    Size size;
+    std::vector<double> frameRates;  // highest first; empty when the device does not say
+};
+
+// A running stream of pictures. read() blocks until the next picture is due; interrupt() makes a
+// blocked or later read() return false at once (from any thread).
+class VideoSource {
+public:
+    virtual ~VideoSource() = default;
+    virtual bool read(VideoSample& out, Error* error) = 0;
+    virtual void interrupt() = 0;
+    virtual Size size() const = 0;          // of the pictures read() delivers
+    virtual double frameRate() const = 0;   // nominal
+};
+
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+    virtual bool read(AudioSample& out, Error* error) = 0;
+    virtual void interrupt() = 0;
+    virtual int sampleRate() const = 0;
+    virtual int channels() const = 0;
+};
+
+class CaptureDevice : public std::enable_shared_from_this<CaptureDevice> {
+public:
+    virtual ~CaptureDevice();
+    CaptureDevice(const CaptureDevice&) = delete;
+    CaptureDevice& operator=(const CaptureDevice&) = delete;
+
+    // Every device present now: real cameras, real microphones, then the virtual camera and the
+    // virtual microphone. Devices that went away keep their objects but report !isConnected().
+    static std::vector<std::shared_ptr<CaptureDevice>> devices();
+    static std::vector<std::shared_ptr<CaptureDevice>> devices(MediaType type);
+    // The first device of the type: a real one when there is one, else the virtual one.
+    static std::shared_ptr<CaptureDevice> defaultDevice(MediaType type);
+    // "virtual-camera", "virtual-microphone", "/dev/videoN", "pulse:NAME", "alsa:NAME", or
+    // "file:PATH" (made on demand; fails when the file holds no decodable picture).
+    static std::shared_ptr<CaptureDevice> deviceWithUniqueID(const std::string& id, Error* error = nullptr);
+    static constexpr const char* kVirtualCameraID = "virtual-camera";
+    static constexpr const char* kVirtualMicrophoneID = "virtual-microphone";
+
+    const std::string& uniqueID() const { return id_; }
+    const std::string& localizedName() const { return name_; }
+    MediaType mediaType() const { return type_; }
+    virtual CapturePosition position() const { return CapturePosition::Back; }
+    virtual bool isConnected() const;
+    bool isVirtual() const { return virtual_; }
+
+    // The pictures a camera can deliver; empty for microphones.
+    virtual std::vector<VideoFormat> formats() const { return {}; }
+
+    // Configuration lock: exclusive between processes (another program configuring the same
+    // camera makes it fail with an error), nestable within this process.
+    bool lockForConfiguration(Error* error);
+    void unlockForConfiguration();
+    bool isLockedForConfiguration() const;
+
+    virtual bool hasTorch() const { return false; }
+    virtual bool isTorchModeSupported(TorchMode m) const { return m == TorchMode::Off; }
+    TorchMode torchMode() const;
+    // The setters need the configuration lock and a supported value; false otherwise.
+    bool setTorchMode(TorchMode m);
+
+    virtual bool isFocusModeSupported(FocusMode) const { return false; }
+    virtual bool isFocusPointOfInterestSupported() const { return false; }
+    FocusMode focusMode() const;
+    bool setFocusMode(FocusMode m);
+    Point focusPointOfInterest() const;
+    bool setFocusPointOfInterest(Point p);
+
+    virtual bool isExposureModeSupported(ExposureMode) const { return false; }
+    virtual bool isExposurePointOfInterestSupported() const { return false; }
+    ExposureMode exposureMode() const;
+    bool setExposureMode(ExposureMode m);
+    Point exposurePointOfInterest() const;
+    bool setExposurePointOfInterest(Point p);
+
+    // Opens the device's stream. Cameras pick the format closest to `want` (the caller scales
+    // what differs); microphones ignore the arguments.
+    virtual std::unique_ptr<VideoSource> openVideo(Size want, double frameRate, Error* error);
+    virtual std::unique_ptr<AudioSource> openAudio(Error* error);
+
+    // The file the cross-process configuration lock is taken on.
+    virtual std::string configurationLockPath() const;
+
+protected:
+    CaptureDevice(std::string id, std::string name, MediaType type, bool isVirtual);
+    // Hooks for hardware that must be told; the base has already checked lock and support.
+    virtual bool applyTorchMode(TorchMode) { return true; }
+    virtual bool applyFocusMode(FocusMode) { return true; }
+    virtual bool applyExposureMode(ExposureMode) { return true; }
+    void setConnected(bool c);
+
+    mutable std::mutex mutex_;
+    TorchMode torch_ = TorchMode::Off;
+    FocusMode focus_ = FocusMode::ContinuousAutoFocus;
+    ExposureMode exposure_ = ExposureMode::ContinuousAutoExposure;
+    Point focusPoint_{0.5, 0.5};
+    Point exposurePoint_{0.5, 0.5};
+
+private:
+    friend struct DeviceRegistry;
+    std::string id_;
+    std::string name_;
+    MediaType type_;
+    bool virtual_;
+    bool connected_ = true;
+    int lockDepth_ = 0;
+    int lockFd_ = -1;
+};
+
+// Chooses the capture size for a preset from what a camera offers: "High" is the largest 16:9 size
+// up to 1280x720, else the largest; the fixed presets are their own size whatever the camera has
+// (pictures are scaled). Unknown presets give an empty size.
+Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
+bool isKnownPreset(const std::string& preset);
+
+}  // namespace media

@@ -1,0 +1,26 @@
+#include "media/capture/CaptureTypes.h"
+
+#include <ctime>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace media {
+
+const char* mediaTypeName(MediaType t) { return t == MediaType::Video ? "video" : "audio"; }
+
+int64_t monotonicNowNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame) {
+    return std::shared_ptr<const AVFrame>(ownedFrame, [](const AVFrame* f) {
+        AVFrame* m = const_cast<AVFrame*>(f);
+        av_frame_free(&m);
+    });
+}
+
+}  // namespace media

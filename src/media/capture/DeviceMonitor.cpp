@@ -1,0 +1,136 @@
+#include "media/capture/DeviceMonitor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#ifdef TAVRIO_HAVE_UDEV
+#include <libudev.h>
+#endif
+
+namespace media {
+
+struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
+    Dispatch dispatch;
+    Handler connected, disconnected;
+    std::mutex mutex;
+    std::vector<std::shared_ptr<CaptureDevice>> known;
+    std::atomic<bool> alive{true};
+    int wake[2] = {-1, -1};
+    std::thread thread;
+#ifdef TAVRIO_HAVE_UDEV
+    udev* u = nullptr;
+    udev_monitor* mon = nullptr;
+#endif
+
+    bool startUdev() {
+#ifdef TAVRIO_HAVE_UDEV
+        u = udev_new();
+        if (!u) return false;
+        mon = udev_monitor_new_from_netlink(u, "udev");
+        if (!mon) return false;
+        udev_monitor_filter_add_match_subsystem_devtype(mon, "video4linux", nullptr);
+        udev_monitor_filter_add_match_subsystem_devtype(mon, "sound", nullptr);
+        if (udev_monitor_enable_receiving(mon) < 0) {
+            udev_monitor_unref(mon);
+            mon = nullptr;
+            return false;
+        }
+        return true;
+#else
+        return false;
+#endif
+    }
+
+    void scan() {
+        auto now = CaptureDevice::devices();
+        std::vector<std::shared_ptr<CaptureDevice>> added, removed;
+        {
+            std::lock_guard lock(mutex);
+            for (auto& d : now)
+                if (std::find(known.begin(), known.end(), d) == known.end()) added.push_back(d);
+            for (auto& d : known)
+                if (std::find(now.begin(), now.end(), d) == now.end()) removed.push_back(d);
+            known = now;
+        }
+        auto self = shared_from_this();
+        for (auto& d : removed) post([self, d] { if (self->alive && self->disconnected) self->disconnected(d); });
+        for (auto& d : added) post([self, d] { if (self->alive && self->connected) self->connected(d); });
+    }
+
+    void post(std::function<void()> f) {
+        if (dispatch) dispatch(std::move(f));
+        else f();
+    }
+
+    void loop() {
+#ifdef TAVRIO_HAVE_UDEV
+        int fd = mon ? udev_monitor_get_fd(mon) : -1;
+#else
+        int fd = -1;
+#endif
+        while (alive) {
+            pollfd fds[2] = {{wake[0], POLLIN, 0}, {fd, POLLIN, 0}};
+            int r = ::poll(fds, fd >= 0 ? 2 : 1, fd >= 0 ? -1 : 2000);
+            if (!alive) break;
+            if (r < 0) continue;
+            if (fds[0].revents & POLLIN) {
+                char buf[16];
+                (void)!::read(wake[0], buf, sizeof buf);
+                if (!alive) break;
+            }
+#ifdef TAVRIO_HAVE_UDEV
+            if (fd >= 0 && (fds[1].revents & POLLIN)) {
+                // Drain the burst a plug produces (several nodes, sound and video) before one look.
+                while (udev_device* d = udev_monitor_receive_device(mon)) udev_device_unref(d);
+                // Device nodes get their permissions a moment after the event.
+                usleep(200000);
+            }
+#endif
+            if (alive) scan();
+        }
+    }
+
+    ~Impl() {
+#ifdef TAVRIO_HAVE_UDEV
+        if (mon) udev_monitor_unref(mon);
+        if (u) udev_unref(u);
+#endif
+        if (wake[0] >= 0) ::close(wake[0]);
+        if (wake[1] >= 0) ::close(wake[1]);
+    }
+};
+
+DeviceMonitor::DeviceMonitor(Dispatch dispatch, Handler connected, Handler disconnected)
+    : impl_(std::make_shared<Impl>()) {
+    impl_->dispatch = std::move(dispatch);
+    impl_->connected = std::move(connected);
+    impl_->disconnected = std::move(disconnected);
+    impl_->known = CaptureDevice::devices();
+    if (::pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0) impl_->wake[0] = impl_->wake[1] = -1;
+    impl_->startUdev();
+    impl_->thread = std::thread([impl = impl_.get()] { impl->loop(); });
+}
+
+DeviceMonitor::~DeviceMonitor() {
+    impl_->alive = false;
+    if (impl_->wake[1] >= 0) (void)!::write(impl_->wake[1], "x", 1);
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool DeviceMonitor::usesUdev() const {
+#ifdef TAVRIO_HAVE_UDEV
+    return impl_->mon != nullptr;
+#else
+    return false;
+#endif
+}
+
+void DeviceMonitor::rescan() { impl_->scan(); }
+
+}  // namespace media

@@ -1,0 +1,189 @@
+// A movie file played as a camera: pictures come out in real time at the movie's own pace and the
+// movie starts over at its end, so a recording from it can last as long as wanted.
+
+#include <cerrno>
+#include <condition_variable>
+#include <filesystem>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include "media/FFmpeg.h"
+#include "media/capture/DeviceBackends.h"
+
+namespace media {
+
+namespace {
+
+// The parts of a movie a file camera needs, opened once per stream.
+struct Decoder {
+    av::InputContext input;
+    av::CodecContext codec;
+    int stream = -1;
+    AVRational timeBase{1, 1};
+    double frameRate = 30;
+    Size size;
+
+    bool open(const std::string& path, Error* error) {
+        AVFormatContext* ctx = nullptr;
+        int r = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+        if (r < 0) {
+            if (error) *error = errorFromAv(r, "The file camera cannot open " + path + ".", "Choose a movie file.");
+            return false;
+        }
+        input.reset(ctx);
+        if ((r = avformat_find_stream_info(ctx, nullptr)) < 0) {
+            if (error) *error = errorFromAv(r, "The file camera cannot read " + path + ".", "");
+            return false;
+        }
+        const AVCodec* dec = nullptr;
+        stream = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, &dec, 0);
+        if (stream < 0 || !dec) {
+            if (error) *error = errorFromAv(stream < 0 ? stream : AVERROR_DECODER_NOT_FOUND,
+                                            path + " has no picture the file camera can play.", "");
+            return false;
+        }
+        AVStream* st = ctx->streams[stream];
+        codec.reset(avcodec_alloc_context3(dec));
+        avcodec_parameters_to_context(codec.get(), st->codecpar);
+        codec->thread_count = 1;  // a camera stand-in must not compete with the encoder for cores
+        if ((r = avcodec_open2(codec.get(), dec, nullptr)) < 0) {
+            if (error) *error = errorFromAv(r, "The file camera cannot decode " + path + ".", "");
+            return false;
+        }
+        timeBase = st->time_base;
+        AVRational fr = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        if (fr.num > 0 && fr.den > 0) frameRate = av_q2d(fr);
+        if (frameRate <= 0 || frameRate > 240) frameRate = 30;
+        size = {st->codecpar->width, st->codecpar->height};
+        if (size.empty()) {
+            if (error) *error = Error{AVERROR_INVALIDDATA, path + " has a picture without a size.", "", ""};
+            return false;
+        }
+        return true;
+    }
+};
+
+class FileCameraSource : public VideoSource {
+public:
+    explicit FileCameraSource(std::unique_ptr<Decoder> d) : d_(std::move(d)) {
+        packet_ = av::makePacket();
+        startNs_ = monotonicNowNs();
+    }
+
+    bool read(VideoSample& out, Error* error) override {
+        for (int attempts = 0; attempts < 1000; ++attempts) {
+            av::Frame f = av::makeFrame();
+            int r = avcodec_receive_frame(d_->codec.get(), f.get());
+            if (r == 0) {
+                int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+                double sec = pts != AV_NOPTS_VALUE ? pts * av_q2d(d_->timeBase) : frames_ / d_->frameRate;
+                if (firstPts_ < 0) firstPts_ = sec;
+                double local = sec - firstPts_;
+                if (local <= lastLocal_) local = lastLocal_ + 1.0 / d_->frameRate;  // broken or repeated stamps
+                lastLocal_ = local;
+                int64_t due = startNs_ + int64_t((loopOffset_ + local) * 1e9);
+                if (!sleepUntil(due)) return false;
+                out.frame = shareFrame(f.release());
+                out.timeNs = due;
+                out.sequence = frames_++;
+                return true;
+            }
+            if (r == AVERROR_EOF) {
+                // Start over one frame after the last picture, keeping the clock running.
+                if (frames_ == 0) {
+                    if (error) *error = Error{AVERROR_INVALIDDATA, "The movie has no picture to play.", "", ""};
+                    return false;
+                }
+                loopOffset_ += lastLocal_ + 1.0 / d_->frameRate;
+                lastLocal_ = -1;
+                firstPts_ = -1;
+                avcodec_flush_buffers(d_->codec.get());
+                av_seek_frame(d_->input.get(), d_->stream, INT64_MIN, AVSEEK_FLAG_BACKWARD);
+                eof_ = false;
+                continue;
+            }
+            if (r != AVERROR(EAGAIN)) {
+                if (error) *error = errorFromAv(r, "The file camera's movie cannot be decoded.", "");
+                return false;
+            }
+            if (eof_) {
+                avcodec_send_packet(d_->codec.get(), nullptr);
+                continue;
+            }
+            r = av_read_frame(d_->input.get(), packet_.get());
+            if (r < 0) {
+                eof_ = true;
+                avcodec_send_packet(d_->codec.get(), nullptr);
+                continue;
+            }
+            if (packet_->stream_index == d_->stream) avcodec_send_packet(d_->codec.get(), packet_.get());
+            av_packet_unref(packet_.get());
+        }
+        if (error) *error = Error{AVERROR_INVALIDDATA, "The file camera's movie yields no pictures.", "", ""};
+        return false;
+    }
+
+    void interrupt() override {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        cond_.notify_all();
+    }
+    Size size() const override { return d_->size; }
+    double frameRate() const override { return d_->frameRate; }
+
+private:
+    bool sleepUntil(int64_t ns) {
+        std::unique_lock lock(mutex_);
+        cond_.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(ns)),
+                         [&] { return interrupted_; });
+        return !interrupted_;
+    }
+
+    std::unique_ptr<Decoder> d_;
+    av::Packet packet_;
+    int64_t startNs_;
+    int64_t frames_ = 0;
+    double firstPts_ = -1;
+    double lastLocal_ = -1;
+    double loopOffset_ = 0;
+    bool eof_ = false;
+    std::mutex mutex_;
+    std::condition_variable cond_;
+    bool interrupted_ = false;
+};
+
+class FileCamera : public CaptureDevice {
+public:
+    FileCamera(const std::string& path, Size size, double fps)
+        : CaptureDevice("file:" + path, "File Camera (" + std::filesystem::path(path).filename().string() + ")",
+                        MediaType::Video, true),
+          path_(path), size_(size), fps_(fps) {}
+
+    bool isConnected() const override { return std::filesystem::exists(path_) && CaptureDevice::isConnected(); }
+    std::vector<VideoFormat> formats() const override { return {{"file", size_, {fps_}}}; }
+
+    std::unique_ptr<VideoSource> openVideo(Size, double, Error* error) override {
+        auto d = std::make_unique<Decoder>();
+        if (!d->open(path_, error)) return nullptr;
+        return std::make_unique<FileCameraSource>(std::move(d));
+    }
+
+private:
+    std::string path_;
+    Size size_;
+    double fps_;
+};
+
+}  // namespace
+
+namespace backends {
+std::shared_ptr<CaptureDevice> makeFileCamera(const std::string& path, Error* error) {
+    Decoder probe;
+    if (!probe.open(path, error)) return nullptr;
+    return std::make_shared<FileCamera>(path, probe.size, probe.frameRate);
+}
+}  // namespace backends
+
+}  // namespace media

@@ -1,0 +1,685 @@
+#include "media/capture/MovieRecorder.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include "media/FFmpeg.h"
+
+namespace media {
+
+namespace {
+
+constexpr AVRational kVideoTimeBase{1, 90000};
+
+Error errnoError(int e, const std::string& what) {
+    std::string suggestion;
+    if (e == ENOSPC || e == EDQUOT) suggestion = "Free some space on the disk.";
+    else if (e == EFBIG) suggestion = "The file reached the largest size allowed; record shorter movies.";
+    return Error{e, what, std::strerror(e), suggestion};
+}
+
+// Output through our own file descriptor: every failed write is seen with its errno at once, the
+// file can be synced after each fragment and cut back to the last whole one.
+struct FdSink {
+    int fd = -1;
+    int64_t pos = 0;
+    int64_t end = 0;  // file length written so far
+    int error = 0;
+    AVIOContext* pb = nullptr;
+
+    bool open(const std::string& path, Error* err) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (err) *err = errnoError(errno, "Cannot create the movie file " + path + ".");
+            return false;
+        }
+        const int size = 1 << 16;
+        auto* buf = static_cast<unsigned char*>(av_malloc(size));
+        pb = avio_alloc_context(buf, size, 1, this, nullptr, &FdSink::write, &FdSink::seek);
+        if (!pb) {
+            av_free(buf);
+            if (err) *err = Error{ENOMEM, "Out of memory.", "", ""};
+            return false;
+        }
+        return true;
+    }
+
+    static int write(void* opaque, uint8_t* data, int n) {
+        auto* s = static_cast<FdSink*>(opaque);
+        if (s->error) return AVERROR(s->error);
+        int left = n;
+        while (left > 0) {
+            ssize_t w = ::pwrite(s->fd, data, size_t(left), s->pos);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                s->error = w < 0 ? errno : ENOSPC;
+                return AVERROR(s->error);
+            }
+            data += w;
+            left -= int(w);
+            s->pos += w;
+            s->end = std::max(s->end, s->pos);
+        }
+        return n;
+    }
+
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        auto* s = static_cast<FdSink*>(opaque);
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return s->end;
+        case SEEK_SET: s->pos = offset; break;
+        case SEEK_CUR: s->pos += offset; break;
+        case SEEK_END: s->pos = s->end + offset; break;
+        default: return AVERROR(EINVAL);
+        }
+        return s->pos;
+    }
+
+    // Closes; false (with errno in `error`) when the data could not be made durable.
+    bool close() {
+        bool ok = error == 0;
+        if (pb) {
+            avio_flush(pb);
+            ok = ok && error == 0;
+            av_freep(&pb->buffer);
+            avio_context_free(&pb);
+        }
+        if (fd >= 0) {
+            if (::fdatasync(fd) != 0 && ok) {
+                error = errno;
+                ok = false;
+            }
+            ::close(fd);
+            fd = -1;
+        }
+        return ok;
+    }
+    ~FdSink() { close(); }
+};
+
+// A recording that hits the process's file size limit must end with an error, not kill the
+// program: without this the kernel's default for SIGXFSZ terminates it.
+void ignoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction old{};
+        if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
+    });
+}
+
+void syncDirectoryOf(const std::string& path) {
+    std::string dir = std::filesystem::path(path).parent_path().string();
+    if (dir.empty()) dir = ".";
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Copies a (fragmented) movie's samples into an ordinary QuickTime movie at `dst`.
+Error rewriteUnfragmented(const std::string& src, const std::string& dst) {
+    AVFormatContext* ic = nullptr;
+    int r = avformat_open_input(&ic, src.c_str(), nullptr, nullptr);
+    if (r < 0) return errorFromAv(r, "Cannot read the recording back.");
+    av::InputContext in(ic);
+    if ((r = avformat_find_stream_info(ic, nullptr)) < 0) return errorFromAv(r, "Cannot read the recording back.");
+
+    AVFormatContext* oc = nullptr;
+    avformat_alloc_output_context2(&oc, nullptr, "mov", dst.c_str());
+    if (!oc) return Error{ENOMEM, "Cannot make the movie file.", "", ""};
+    av::OutputContext out(oc);
+    FdSink sink;
+    Error err;
+    if (!sink.open(dst, &err)) return err;
+    oc->pb = sink.pb;
+    oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+    std::vector<int> map(ic->nb_streams, -1);
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        AVStream* is = ic->streams[i];
+        if (is->codecpar->codec_type != AVMEDIA_TYPE_VIDEO && is->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        AVStream* os = avformat_new_stream(oc, nullptr);
+        avcodec_parameters_copy(os->codecpar, is->codecpar);
+        os->codecpar->codec_tag = 0;
+        os->time_base = is->time_base;
+        for (int k = 0; k < is->nb_side_data; ++k) {
+            const AVPacketSideData& sd = is->side_data[k];
+            uint8_t* d = av_stream_new_side_data(os, sd.type, sd.size);
+            if (d) std::memcpy(d, sd.data, sd.size);
+        }
+        map[i] = os->index;
+    }
+    auto fail = [&](int code, const std::string& what) {
+        Error e = sink.error ? errnoError(sink.error, what) : errorFromAv(code, what);
+        oc->pb = nullptr;
+        sink.close();
+        ::unlink(dst.c_str());
+        return e;
+    };
+    if ((r = avformat_write_header(oc, nullptr)) < 0 || sink.error) return fail(r, "Cannot write the finished movie.");
+    av::Packet pkt = av::makePacket();
+    while ((r = av_read_frame(ic, pkt.get())) >= 0) {
+        int o = map[size_t(pkt->stream_index)];
+        if (o < 0) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        av_packet_rescale_ts(pkt.get(), ic->streams[pkt->stream_index]->time_base, oc->streams[o]->time_base);
+        pkt->stream_index = o;
+        pkt->pos = -1;
+        if ((r = av_interleaved_write_frame(oc, pkt.get())) < 0 || sink.error)
+            return fail(r, "Cannot write the finished movie.");
+    }
+    if ((r = av_write_trailer(oc)) < 0 || sink.error) return fail(r, "Cannot write the finished movie.");
+    oc->pb = nullptr;
+    if (!sink.close()) {
+        ::unlink(dst.c_str());
+        return errnoError(sink.error, "Cannot write the finished movie.");
+    }
+    return {};
+}
+
+}  // namespace
+
+struct MovieRecorder::Impl {
+    RecorderSettings s;
+    std::function<void()> started;
+    std::function<void(const Error&)> finished;
+
+    struct Item {
+        bool isVideo;
+        VideoSample v;
+        AudioSample a;
+    };
+    mutable std::mutex mutex;
+    std::condition_variable cond;
+    std::deque<Item> queue;
+    int queuedFrames = 0;
+    bool stopRequested = false;
+    std::optional<Error> failReason;
+    bool done = false;
+    std::thread thread;
+
+    std::atomic<uint64_t> dropped{0}, written{0};
+    std::atomic<double> seconds{0};
+    std::atomic<int64_t> bytes{0};
+
+    // Thread-side state.
+    FdSink sink;
+    av::OutputContext oc;
+    av::CodecContext venc, aenc;
+    AVStream* vst = nullptr;
+    AVStream* ast = nullptr;
+    av::Packet pkt;
+    av::Sws sws;
+    av::Swr swr;
+    int swrRate = 0, swrChannels = 0;
+    AVAudioFifo* fifo = nullptr;
+    bool haveT0 = false;
+    int64_t t0 = 0;
+    int64_t lastVideoPts = -1;
+    int64_t lastSequence = -1;
+    int64_t audioQueued = 0;   // samples laid on the timeline (sound and filled gaps)
+    int64_t audioEncoded = 0;  // samples given to the encoder
+    std::deque<AudioSample> earlyAudio;
+    Error writeError;
+    int64_t lastGoodEnd = 0;
+    int64_t lastSyncNs = 0;
+    uint64_t lastLoggedDrops = 0;
+
+    ~Impl() {
+        if (fifo) av_audio_fifo_free(fifo);
+    }
+
+    Error open() {
+        Error err;
+        AVFormatContext* c = nullptr;
+        avformat_alloc_output_context2(&c, nullptr, "mov", s.path.c_str());
+        if (!c) return Error{ENOMEM, "Cannot make the movie file.", "", ""};
+        oc.reset(c);
+        if (!sink.open(s.path, &err)) return err;
+        c->pb = sink.pb;
+        c->flags |= AVFMT_FLAG_CUSTOM_IO;
+        c->flush_packets = 1;
+        pkt = av::makePacket();
+        int r;
+        if (!s.videoSize.empty()) {
+            const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+            if (!codec) return Error{AVERROR_ENCODER_NOT_FOUND, "The H.264 encoder (libx264) is missing.", "", ""};
+            venc.reset(avcodec_alloc_context3(codec));
+            venc->width = s.videoSize.width & ~1;
+            venc->height = s.videoSize.height & ~1;
+            venc->pix_fmt = AV_PIX_FMT_YUV420P;
+            venc->time_base = kVideoTimeBase;
+            AVRational fr = av_d2q(s.frameRate > 0 ? s.frameRate : 30, 1001000);
+            venc->framerate = fr;
+            // A key frame every second: each fragment then starts where a decoder can.
+            venc->gop_size = std::max(1, int(std::lround(av_q2d(fr) * s.fragmentSeconds)));
+            venc->max_b_frames = 0;
+            venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            AVDictionary* o = nullptr;
+            av_dict_set(&o, "preset", s.x264Preset.c_str(), 0);
+            av_dict_set(&o, "tune", "zerolatency", 0);
+            av_dict_set(&o, "crf", std::to_string(s.crf).c_str(), 0);
+            r = avcodec_open2(venc.get(), codec, &o);
+            av_dict_free(&o);
+            if (r < 0) return errorFromAv(r, "Cannot start the H.264 encoder.");
+            vst = avformat_new_stream(c, nullptr);
+            avcodec_parameters_from_context(vst->codecpar, venc.get());
+            vst->time_base = kVideoTimeBase;
+            vst->avg_frame_rate = fr;
+            if (s.displayMatrix && !s.displayMatrix->isIdentity()) {
+                auto m = s.displayMatrix->toDisplayMatrix();
+                uint8_t* d = av_stream_new_side_data(vst, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9);
+                if (d) std::memcpy(d, m.data(), sizeof(int32_t) * 9);
+            }
+        }
+        if (s.sampleRate > 0 && s.channels > 0) {
+            const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+            if (!codec) return Error{AVERROR_ENCODER_NOT_FOUND, "The AAC encoder is missing.", "", ""};
+            aenc.reset(avcodec_alloc_context3(codec));
+            aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            aenc->sample_rate = s.sampleRate;
+            av_channel_layout_default(&aenc->ch_layout, std::min(s.channels, 2));
+            aenc->bit_rate = 64000 * aenc->ch_layout.nb_channels;
+            aenc->time_base = {1, s.sampleRate};
+            aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            if ((r = avcodec_open2(aenc.get(), codec, nullptr)) < 0) return errorFromAv(r, "Cannot start the AAC encoder.");
+            ast = avformat_new_stream(c, nullptr);
+            avcodec_parameters_from_context(ast->codecpar, aenc.get());
+            ast->time_base = aenc->time_base;
+            fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, aenc->ch_layout.nb_channels, aenc->frame_size * 4);
+        }
+        if (!vst && !ast) return Error{EINVAL, "There is nothing to record.", "No camera or microphone is connected.", ""};
+        AVDictionary* mo = nullptr;
+        av_dict_set(&mo, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+        av_dict_set(&mo, "frag_duration", std::to_string(int64_t(s.fragmentSeconds * 1e6)).c_str(), 0);
+        r = avformat_write_header(c, &mo);
+        av_dict_free(&mo);
+        if (r < 0 || sink.error) return sink.error ? errnoError(sink.error, "Cannot write the movie file.")
+                                                   : errorFromAv(r, "Cannot write the movie file.");
+        avio_flush(c->pb);
+        lastGoodEnd = sink.end;
+        lastSyncNs = monotonicNowNs();
+        return {};
+    }
+
+    bool mux(AVCodecContext* enc, AVStream* st) {
+        av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
+        pkt->stream_index = st->index;
+        int64_t before = sink.end;
+        int r = av_write_frame(oc.get(), pkt.get());
+        av_packet_unref(pkt.get());
+        if (sink.error || r < 0) {
+            writeError = sink.error ? errnoError(sink.error, "The recording could not be written.")
+                                    : errorFromAv(r, "The recording could not be written.");
+            return false;
+        }
+        if (sink.end != before) {
+            // A fragment went out whole; make it durable about once a second.
+            lastGoodEnd = sink.end;
+            bytes = sink.end;
+            int64_t now = monotonicNowNs();
+            if (now - lastSyncNs >= 900000000LL) {
+                ::fdatasync(sink.fd);
+                lastSyncNs = now;
+            }
+        }
+        return true;
+    }
+
+    bool encode(AVCodecContext* enc, AVStream* st, AVFrame* f) {
+        int r = avcodec_send_frame(enc, f);
+        if (r < 0 && r != AVERROR_EOF) {
+            writeError = errorFromAv(r, "The recording could not be encoded.");
+            return false;
+        }
+        while ((r = avcodec_receive_packet(enc, pkt.get())) == 0)
+            if (!mux(enc, st)) return false;
+        if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) {
+            writeError = errorFromAv(r, "The recording could not be encoded.");
+            return false;
+        }
+        return true;
+    }
+
+    void begin(int64_t t) {
+        haveT0 = true;
+        t0 = t;
+        if (started) started();
+    }
+
+    bool video(const VideoSample& v) {
+        if (!vst) return true;
+        if (!haveT0) begin(v.timeNs);
+        if (v.timeNs < t0) return true;
+        if (lastSequence >= 0 && v.sequence > lastSequence + 1) noteDropped(uint64_t(v.sequence - lastSequence - 1));
+        lastSequence = v.sequence;
+        int64_t pts = av_rescale(v.timeNs - t0, kVideoTimeBase.den, 1000000000LL);
+        if (pts <= lastVideoPts) pts = lastVideoPts + 1;
+        lastVideoPts = pts;
+        const AVFrame* src = v.frame.get();
+        av::Frame f;
+        if (src->width != venc->width || src->height != venc->height || src->format != AV_PIX_FMT_YUV420P) {
+            // Pictures of another size (a device change mid-recording) are scaled to the movie's.
+            sws.reset(sws_getCachedContext(sws.release(), src->width, src->height, AVPixelFormat(src->format),
+                                           venc->width, venc->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                           nullptr, nullptr));
+            f = av::makeFrame();
+            f->format = AV_PIX_FMT_YUV420P;
+            f->width = venc->width;
+            f->height = venc->height;
+            if (!sws || av_frame_get_buffer(f.get(), 0) < 0) return true;
+            sws_scale(sws.get(), src->data, src->linesize, 0, src->height, f->data, f->linesize);
+        } else {
+            f.reset(av_frame_clone(src));
+            if (!f) return true;
+        }
+        f->pts = pts;
+        f->pict_type = AV_PICTURE_TYPE_NONE;
+        if (!encode(venc.get(), vst, f.get())) return false;
+        ++written;
+        seconds = double(pts) / kVideoTimeBase.den;
+        return true;
+    }
+
+    bool audio(const AudioSample& a) {
+        if (!ast || a.channels <= 0 || a.sampleRate <= 0) return true;
+        if (!haveT0) {
+            if (vst) {
+                // Sound waits for the first picture, which fixes time zero for both tracks;
+                // three seconds of it at most, for a camera that never delivers.
+                earlyAudio.push_back(a);
+                while (!earlyAudio.empty() && a.timeNs - earlyAudio.front().timeNs > 3000000000LL)
+                    earlyAudio.pop_front();
+                return true;
+            }
+            begin(a.timeNs);
+        }
+        if (!swr || swrRate != a.sampleRate || swrChannels != a.channels) {
+            SwrContext* ctx = nullptr;
+            AVChannelLayout inLayout;
+            av_channel_layout_default(&inLayout, a.channels);
+            swr_alloc_set_opts2(&ctx, &aenc->ch_layout, AV_SAMPLE_FMT_FLTP, aenc->sample_rate, &inLayout,
+                                AV_SAMPLE_FMT_S16, a.sampleRate, 0, nullptr);
+            av_channel_layout_uninit(&inLayout);
+            if (!ctx || swr_init(ctx) < 0) {
+                swr_free(&ctx);
+                return true;
+            }
+            swr.reset(ctx);
+            swrRate = a.sampleRate;
+            swrChannels = a.channels;
+        }
+        const int rate = aenc->sample_rate;
+        const int ch = aenc->ch_layout.nb_channels;
+        int maxOut = swr_get_out_samples(swr.get(), a.frames());
+        if (maxOut <= 0) return true;
+        std::vector<std::vector<float>> planes(static_cast<size_t>(ch), std::vector<float>(static_cast<size_t>(maxOut)));
+        std::vector<uint8_t*> outPtr(static_cast<size_t>(ch));
+        for (int c = 0; c < ch; ++c) outPtr[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
+        const uint8_t* inPtr = reinterpret_cast<const uint8_t*>(a.samples.data());
+        int got = swr_convert(swr.get(), outPtr.data(), maxOut, &inPtr, a.frames());
+        if (got <= 0) return true;
+
+        // Lay the sound on the shared timeline: small clock jitter is ignored so the sound stays
+        // continuous; a real gap (the device stalled) is filled with silence, and sound from
+        // before time zero or overlapping what is laid already is cut.
+        int64_t expectedNs = t0 + av_rescale(audioQueued, 1000000000LL, rate);
+        int64_t diffNs = a.timeNs - expectedNs;
+        const int64_t tolerance = 60000000LL;
+        int skip = 0;
+        if (diffNs > tolerance) {
+            int64_t gap = av_rescale(diffNs, rate, 1000000000LL);
+            std::vector<std::vector<float>> silence(static_cast<size_t>(ch), std::vector<float>(size_t(std::min<int64_t>(gap, rate * 10))));
+            std::vector<void*> sp(static_cast<size_t>(ch));
+            for (int c = 0; c < ch; ++c) sp[size_t(c)] = silence[size_t(c)].data();
+            int n = int(silence[0].size());
+            av_audio_fifo_write(fifo, sp.data(), n);
+            audioQueued += n;
+        } else if (diffNs < -tolerance) {
+            skip = int(std::min<int64_t>(got, av_rescale(-diffNs, rate, 1000000000LL)));
+        }
+        if (got > skip) {
+            std::vector<void*> p(static_cast<size_t>(ch));
+            for (int c = 0; c < ch; ++c) p[size_t(c)] = planes[size_t(c)].data() + skip;
+            av_audio_fifo_write(fifo, p.data(), got - skip);
+            audioQueued += got - skip;
+        }
+        return drainAudio(false);
+    }
+
+    bool drainAudio(bool flush) {
+        const int fs = aenc->frame_size > 0 ? aenc->frame_size : 1024;
+        while (av_audio_fifo_size(fifo) >= fs || (flush && av_audio_fifo_size(fifo) > 0)) {
+            int n = std::min(fs, av_audio_fifo_size(fifo));
+            av::Frame f = av::makeFrame();
+            f->nb_samples = n;
+            f->format = AV_SAMPLE_FMT_FLTP;
+            f->sample_rate = aenc->sample_rate;
+            av_channel_layout_copy(&f->ch_layout, &aenc->ch_layout);
+            if (av_frame_get_buffer(f.get(), 0) < 0) return false;
+            av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), n);
+            f->pts = audioEncoded;
+            audioEncoded += n;
+            if (!encode(aenc.get(), ast, f.get())) return false;
+            if (!vst) seconds = double(audioEncoded) / aenc->sample_rate;
+        }
+        return true;
+    }
+
+    void noteDropped(uint64_t n) {
+        dropped += n;
+        uint64_t total = dropped.load();
+        // The first drop, then every 30th: enough to see a pattern without flooding the log.
+        if (lastLoggedDrops == 0 || total - lastLoggedDrops >= 30) {
+            std::fprintf(stderr, "capture: %llu frame(s) dropped so far in %s\n",
+                         static_cast<unsigned long long>(total), s.path.c_str());
+            lastLoggedDrops = total;
+        }
+    }
+
+    bool process(Item& it) {
+        if (it.isVideo) {
+            if (!video(it.v)) return false;
+            // Sound that arrived before the first picture is laid out now that time zero is known.
+            while (haveT0 && !earlyAudio.empty()) {
+                AudioSample a = std::move(earlyAudio.front());
+                earlyAudio.pop_front();
+                if (!audio(a)) return false;
+            }
+            return true;
+        }
+        return audio(it.a);
+    }
+
+    void run() {
+        Error result = open();
+        bool opened = !result.isError();
+        while (opened) {
+            std::deque<Item> batch;
+            bool stopping = false;
+            {
+                std::unique_lock lock(mutex);
+                cond.wait(lock, [&] { return !queue.empty() || stopRequested || failReason; });
+                if (failReason) {
+                    result = *failReason;
+                    queue.clear();
+                    queuedFrames = 0;
+                    stopping = true;
+                } else {
+                    batch.swap(queue);
+                    queuedFrames = 0;
+                    stopping = stopRequested;
+                }
+            }
+            bool ok = true;
+            for (auto& it : batch)
+                if (!(ok = process(it))) break;
+            if (!ok) {
+                result = writeError;
+                break;
+            }
+            if (stopping) break;
+        }
+        finish(opened, result);
+    }
+
+    void finish(bool opened, Error result) {
+        bool writeFailed = writeError.isError();
+        if (opened && !writeFailed) {
+            bool ok = true;
+            if (venc) ok = encode(venc.get(), vst, nullptr);
+            if (ok && aenc) ok = drainAudio(true) && encode(aenc.get(), ast, nullptr);
+            if (ok) {
+                int r = av_write_trailer(oc.get());
+                if (r < 0 || sink.error) {
+                    writeError = sink.error ? errnoError(sink.error, "The recording could not be written.")
+                                            : errorFromAv(r, "The recording could not be written.");
+                }
+            }
+            writeFailed = writeError.isError();
+            if (writeFailed && !result.isError()) result = writeError;
+        }
+        if (oc) oc->pb = nullptr;
+        int fd = sink.fd;
+        if (writeFailed && fd >= 0) {
+            // Whatever followed the last whole fragment is a torn one: cut it off so the movie
+            // ends cleanly where the recording could still be stored.
+            sink.error = 0;
+            if (sink.pb) {
+                av_freep(&sink.pb->buffer);
+                avio_context_free(&sink.pb);
+            }
+            if (::ftruncate(fd, lastGoodEnd) == 0) sink.end = lastGoodEnd;
+        }
+        bool durable = sink.close();
+        if (opened && !durable && !writeFailed && !result.isError()) {
+            result = errnoError(sink.error, "The recording could not be written.");
+            writeFailed = true;
+        }
+        bytes = sink.end;
+
+        bool anything = written > 0 || audioEncoded > 0;
+        if (opened && !anything && !writeFailed) {
+            ::unlink(s.path.c_str());
+            if (!result.isError())
+                result = Error{ENODATA, "Nothing was recorded.", "The recording stopped before any picture or sound arrived.", ""};
+        } else if (opened && !writeFailed && s.finalizeOnStop) {
+            // Rewritten beside the recording and renamed over it: at every instant the name holds
+            // a playable movie.
+            std::filesystem::path p(s.path);
+            std::string tmp = (p.parent_path() / ("." + p.filename().string() + ".finishing")).string();
+            Error e = rewriteUnfragmented(s.path, tmp);
+            if (!e.isError() && ::rename(tmp.c_str(), s.path.c_str()) != 0) e = errnoError(errno, "Cannot finish the movie file.");
+            if (e.isError()) {
+                ::unlink(tmp.c_str());
+                std::fprintf(stderr, "capture: %s (%s); the recording stays fragmented\n", e.description.c_str(),
+                             e.failureReason.c_str());
+                if (!result.isError()) result = e;
+            } else {
+                syncDirectoryOf(s.path);
+                struct stat st{};
+                if (::stat(s.path.c_str(), &st) == 0) bytes = st.st_size;
+            }
+        }
+        if (dropped > 0)
+            std::fprintf(stderr, "capture: %llu frame(s) dropped in %s\n", static_cast<unsigned long long>(dropped.load()),
+                         s.path.c_str());
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        cond.notify_all();
+        if (finished) finished(result);
+    }
+};
+
+MovieRecorder::MovieRecorder(RecorderSettings settings, std::function<void()> started,
+                             std::function<void(const Error&)> finished)
+    : impl_(std::make_unique<Impl>()) {
+    ignoreFileSizeSignal();
+    impl_->s = std::move(settings);
+    impl_->started = std::move(started);
+    impl_->finished = std::move(finished);
+    impl_->thread = std::thread([this] { impl_->run(); });
+}
+
+MovieRecorder::~MovieRecorder() {
+    stop();
+    if (impl_->thread.joinable()) {
+        if (isOwnThread()) impl_->thread.detach();  // only reachable through misuse; never self-join
+        else impl_->thread.join();
+    }
+}
+
+void MovieRecorder::appendVideo(const VideoSample& v) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->stopRequested || impl_->failReason || impl_->done) return;
+    if (impl_->queuedFrames >= impl_->s.maxQueuedFrames) {
+        impl_->dropped++;
+        return;
+    }
+    impl_->queue.push_back({true, v, {}});
+    impl_->queuedFrames++;
+    impl_->cond.notify_one();
+}
+
+void MovieRecorder::appendAudio(const AudioSample& a) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->stopRequested || impl_->failReason || impl_->done) return;
+    impl_->queue.push_back({false, {}, a});
+    impl_->cond.notify_one();
+}
+
+void MovieRecorder::stop() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopRequested = true;
+    impl_->cond.notify_all();
+}
+
+void MovieRecorder::fail(const Error& reason) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->stopRequested || impl_->failReason || impl_->done) return;
+    impl_->failReason = reason;
+    impl_->cond.notify_all();
+}
+
+void MovieRecorder::waitUntilFinished() {
+    std::unique_lock lock(impl_->mutex);
+    impl_->cond.wait(lock, [&] { return impl_->done; });
+}
+
+bool MovieRecorder::isFinished() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->done;
+}
+
+bool MovieRecorder::isOwnThread() const { return impl_->thread.get_id() == std::this_thread::get_id(); }
+
+uint64_t MovieRecorder::droppedFrames() const { return impl_->dropped; }
+uint64_t MovieRecorder::writtenFrames() const { return impl_->written; }
+double MovieRecorder::recordedSeconds() const { return impl_->seconds; }
+int64_t MovieRecorder::fileSize() const { return impl_->bytes; }
+const RecorderSettings& MovieRecorder::settings() const { return impl_->s; }
+
+}  // namespace media
