@@ -240,6 +240,8 @@ struct MovieRecorder::Impl {
     int64_t lastSequence = -1;
     int64_t audioQueued = 0;   // samples laid on the timeline (sound and filled gaps)
     int64_t audioEncoded = 0;  // samples given to the encoder
+    int64_t primingToSkip = 0;
+    bool audioLaid = false;
     std::deque<AudioSample> earlyAudio;
     Error writeError;
     int64_t lastGoodEnd = 0;
@@ -365,6 +367,11 @@ struct MovieRecorder::Impl {
     void begin(int64_t t) {
         haveT0 = true;
         t0 = t;
+        // The AAC encoder's priming delays its output by `initial_padding` samples. The movie
+        // has no edit list to hide it (a fragmented file's header is written before any sample),
+        // so the packets start at 0 and the same number of captured samples is left out at the
+        // start instead: sound then plays exactly in step with the pictures.
+        if (aenc) primingToSkip = aenc->initial_padding;
         if (started) started();
     }
 
@@ -446,7 +453,9 @@ struct MovieRecorder::Impl {
         // before time zero or overlapping what is laid already is cut.
         int64_t expectedNs = t0 + av_rescale(audioQueued, 1000000000LL, rate);
         int64_t diffNs = a.timeNs - expectedNs;
-        const int64_t tolerance = 60000000LL;
+        // The first sound laid is placed exactly; after that, jitter within the tolerance is
+        // taken as the device's clock wobbling, not as sound missing or repeated.
+        const int64_t tolerance = audioLaid ? 60000000LL : 0;
         int skip = 0;
         if (diffNs > tolerance) {
             int64_t gap = av_rescale(diffNs, rate, 1000000000LL);
@@ -459,11 +468,18 @@ struct MovieRecorder::Impl {
         } else if (diffNs < -tolerance) {
             skip = int(std::min<int64_t>(got, av_rescale(-diffNs, rate, 1000000000LL)));
         }
+        if (primingToSkip > 0 && got > skip) {
+            int n = int(std::min<int64_t>(primingToSkip, got - skip));
+            skip += n;
+            primingToSkip -= n;
+            audioQueued += n;
+        }
         if (got > skip) {
             std::vector<void*> p(static_cast<size_t>(ch));
             for (int c = 0; c < ch; ++c) p[size_t(c)] = planes[size_t(c)].data() + skip;
             av_audio_fifo_write(fifo, p.data(), got - skip);
             audioQueued += got - skip;
+            audioLaid = true;
         }
         return drainAudio(false);
     }
@@ -479,7 +495,7 @@ struct MovieRecorder::Impl {
             av_channel_layout_copy(&f->ch_layout, &aenc->ch_layout);
             if (av_frame_get_buffer(f.get(), 0) < 0) return false;
             av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), n);
-            f->pts = audioEncoded;
+            f->pts = audioEncoded + aenc->initial_padding;
             audioEncoded += n;
             if (!encode(aenc.get(), ast, f.get())) return false;
             if (!vst) seconds = double(audioEncoded) / aenc->sample_rate;
