@@ -13,6 +13,7 @@ extern "C" {
 
 #include "media/CapturePresets.h"
 #include "media/capture/CaptureDevice.h"
+#include "media/capture/DeviceMonitor.h"
 #include "media/capture/VirtualDevices.h"
 #include "support/TestSupport.h"
 
@@ -238,4 +239,25 @@ TEST(CaptureDevices, VirtualMicrophonePlaysAToneWithAClickOnEverySecond) {
     EXPECT_EQ(a.channels, 1);
     // Chunks follow each other without gap on the clock.
     EXPECT_EQ(b.timeNs - a.timeNs, int64_t(a.frames()) * 1000000000LL / rate);
+}
+
+TEST(CaptureDevices, MonitorReportsOnlyChangesAndStopsPromptly) {
+    std::vector<std::string> events;
+    std::vector<std::function<void()>> posted;
+    std::mutex m;
+    {
+        DeviceMonitor monitor(
+            [&](std::function<void()> f) {
+                std::lock_guard l(m);
+                posted.push_back(std::move(f));
+            },
+            [&](std::shared_ptr<CaptureDevice> d) { events.push_back("+" + d->uniqueID()); },
+            [&](std::shared_ptr<CaptureDevice> d) { events.push_back("-" + d->uniqueID()); });
+        // The devices present at the start are the baseline, and looking again changes nothing.
+        monitor.rescan();
+        monitor.rescan();
+    }
+    // Reports still queued when the monitor went are dropped, never delivered to a gone owner.
+    for (auto& f : posted) f();
+    EXPECT_TRUE(events.empty());
 }
