@@ -84,9 +84,12 @@ AffineTransform VideoComposition::transformAt(const Time& t, int trackID) const 
             }
         }
         if (!best) best = &instructions.front();
+        // A time before the chosen instruction is evaluated at its start (after its end, the
+        // last ramp's end transform holds anyway).
+        Time at = t < best->timeRange.start ? best->timeRange.start : t;
         for (const LayerInstruction& li : best->layerInstructions) {
             if (li.trackID == trackID) {
-                base = li.transformAt(t);
+                base = li.transformAt(at);
                 break;
             }
         }
