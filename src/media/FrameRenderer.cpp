@@ -1,7 +1,11 @@
 #include "media/FrameRenderer.h"
 
-#include <smmintrin.h>
 #include <zimg.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TAVRIO_SSE41 1
+#include <smmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -180,63 +184,22 @@ inline uint8_t sampleClamped(const PlaneRef& p, double x, double y) {
     return static_cast<uint8_t>((v + (1 << (2 * kWeightBits - 1))) >> (2 * kWeightBits));
 }
 
-// The hot loop: every neighbour is known to be inside the plane. It runs in chunks: first the
-// addresses and 10-bit weights of a chunk in plain 32-bit integer arithmetic (which the compiler
-// vectorises), then the gather and blend. Each chunk restarts from the exact 32.32 position, so
-// the 16.16 steps inside a chunk drift by less than 1/1000 pixel.
-constexpr int kChunk = 64;
-
-__attribute__((noinline)) void bilinearRun(const PlaneRef& p, int64_t x, int64_t y, int64_t dx,
-                                           int64_t dy, uint8_t* __restrict out, int n) {
-    const uint8_t* __restrict base = p.data;
-    const int stride = static_cast<int>(p.stride);
-    constexpr int wShift = 16 - kWeightBits;
-    constexpr int wMask = (1 << kWeightBits) - 1;
-    const int32_t dx16 = static_cast<int32_t>(dx >> 16), dy16 = static_cast<int32_t>(dy >> 16);
-    alignas(32) int32_t offset[kChunk];
-    alignas(32) int32_t wx[kChunk], wy[kChunk];
-    for (int s = 0; s < n; s += kChunk) {
-        const int m = std::min(kChunk, n - s);
-        const int64_t xs = x + dx * s, ys = y + dy * s;
-        // Integer part of the chunk start, and its fraction in 16.16 (0 <= frac < 65536).
-        const int32_t xi0 = static_cast<int32_t>(xs >> kFracBits), yi0 = static_cast<int32_t>(ys >> kFracBits);
-        const int32_t xf0 = static_cast<int32_t>((xs >> 16) & 0xFFFF), yf0 = static_cast<int32_t>((ys >> 16) & 0xFFFF);
-        for (int k = 0; k < m; ++k) {
-            int32_t xf = xf0 + k * dx16, yf = yf0 + k * dy16;
-            int32_t xi = xi0 + (xf >> 16), yi = yi0 + (yf >> 16);
-            offset[k] = yi * stride + xi;
-            wx[k] = (xf >> wShift) & wMask;
-            wy[k] = (yf >> wShift) & wMask;
-        }
-        uint8_t* __restrict o = out + s;
-        for (int k = 0; k < m; ++k) {
-            const uint8_t* r0 = base + offset[k];
-            const uint8_t* r1 = r0 + stride;
-            int fx = wx[k], fy = wy[k];
-            int top = (r0[0] << kWeightBits) + (r0[1] - r0[0]) * fx;
-            int bot = (r1[0] << kWeightBits) + (r1[1] - r1[0]) * fx;
-            int v = (top << kWeightBits) + (bot - top) * fy;
-            o[k] = static_cast<uint8_t>((v + (1 << (2 * kWeightBits - 1))) >> (2 * kWeightBits));
-        }
-    }
-}
-
-// Same as bilinearRun for a transform without rotation or shear: one pair of source rows and
-// one vertical weight for the whole run.
-void bilinearRunAxisAligned(const PlaneRef& p, int64_t x, int64_t y, int64_t dx, uint8_t* out,
-                            int n) {
+// The inner loop of the general path (real rotations): every neighbour is known to be inside
+// the plane, and positions step in 32.32 fixed point, so there is no division and no float per
+// pixel, and no drift along the row.
+void bilinearRun(const PlaneRef& p, int64_t x, int64_t y, int64_t dx, int64_t dy, uint8_t* out, int n) {
+    const uint8_t* base = p.data;
+    const ptrdiff_t stride = p.stride;
     constexpr int shift = kFracBits - kWeightBits;
     constexpr int mask = (1 << kWeightBits) - 1;
-    int yi = static_cast<int>(y >> kFracBits);
-    int fy = static_cast<int>(y >> shift) & mask;
-    const uint8_t* r0 = p.data + yi * p.stride;
-    const uint8_t* r1 = r0 + p.stride;
     for (int k = 0; k < n; ++k) {
-        int64_t xf = x + dx * k;
-        int xi = static_cast<int>(xf >> kFracBits);
-        int fx = static_cast<int>(xf >> shift) & mask;
-        int top = (r0[xi] << kWeightBits) + (r0[xi + 1] - r0[xi]) * fx;
-        int bot = (r1[xi] << kWeightBits) + (r1[xi + 1] - r1[xi]) * fx;
+        int64_t xf = x + dx * k, yf = y + dy * k;
+        int xi = static_cast<int>(xf >> kFracBits), yi = static_cast<int>(yf >> kFracBits);
+        int fx = static_cast<int>(xf >> shift) & mask, fy = static_cast<int>(yf >> shift) & mask;
+        const uint8_t* r0 = base + yi * stride + xi;
+        const uint8_t* r1 = r0 + stride;
+        int top = (r0[0] << kWeightBits) + (r0[1] - r0[0]) * fx;
+        int bot = (r1[0] << kWeightBits) + (r1[1] - r1[0]) * fx;
         int v = (top << kWeightBits) + (bot - top) * fy;
         out[k] = static_cast<uint8_t>((v + (1 << (2 * kWeightBits - 1))) >> (2 * kWeightBits));
     }
@@ -244,9 +207,9 @@ void bilinearRunAxisAligned(const PlaneRef& p, int64_t x, int64_t y, int64_t dx,
 
 int64_t toFixed(double v) { return std::llround(v * static_cast<double>(kFixedOne)); }
 
+// Bilinear for any invertible transform, one output pixel at a time.
 void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride,
                    int dstW, Span rows, uint8_t black) {
-    const bool axisAligned = m.ay == 0 && m.cx == 0;
     const int64_t dx = toFixed(m.ax), dy = toFixed(m.ay);
     for (int j = rows.begin; j < rows.end; ++j) {
         uint8_t* out = dst + j * dstStride;
@@ -273,10 +236,7 @@ void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff
         if (!fast.empty()) {
             int64_t x0 = toFixed(m.ax * fast.begin + bx) + kRoundHalf;
             int64_t y0 = toFixed(m.ay * fast.begin + by) + kRoundHalf;
-            if (axisAligned)
-                bilinearRunAxisAligned(src, x0, y0, dx, out + fast.begin, fast.end - fast.begin);
-            else
-                bilinearRun(src, x0, y0, dx, dy, out + fast.begin, fast.end - fast.begin);
+            bilinearRun(src, x0, y0, dx, dy, out + fast.begin, fast.end - fast.begin);
         }
         for (int i = fast.end; i < inside.end; ++i)
             out[i] = sampleClamped(src, m.ax * i + bx, m.ay * i + by);
@@ -311,10 +271,13 @@ struct TwoPassScratch {
     RowTable table;
 };
 
+#ifdef TAVRIO_SSE41
 bool haveSse41() {
     static const bool yes = __builtin_cpu_supports("sse4.1");
     return yes;
 }
+#endif
+// Elsewhere (ARM phones) the portable loops run; zimg brings its own NEON code.
 
 void buildRowTable(RowTable& t, double P, double x0, int columns, int planeWidth) {
     int groups = (columns + kGroup - 1) / kGroup;
@@ -365,6 +328,7 @@ void horizontalGroupScalar(const uint8_t* row, const RowTable& t, int g, uint16_
     }
 }
 
+#ifdef TAVRIO_SSE41
 __attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, const RowTable& t,
                                                            uint16_t* out) {
     const int groups = static_cast<int>(t.base.size());
@@ -387,8 +351,12 @@ __attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, c
     }
 }
 
+#endif
+
 void horizontalPass(const uint8_t* row, const RowTable& t, uint16_t* out) {
+#ifdef TAVRIO_SSE41
     if (haveSse41()) return horizontalPassSse41(row, t, out);
+#endif
     for (int g = 0; g < static_cast<int>(t.base.size()); ++g) horizontalGroupScalar(row, t, g, out);
 }
 
@@ -409,6 +377,7 @@ void verticalRunScalar(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32
     }
 }
 
+#ifdef TAVRIO_SSE41
 __attribute__((target("sse4.1"))) inline __m128i blend4(const uint16_t* a, const uint16_t* b, __m128i y) {
     const __m128i one = _mm_set1_epi32(1 << kWeightBits);
     __m128i w = _mm_srai_epi32(_mm_add_epi32(y, _mm_set1_epi32(1 << (kYFrac - kWeightBits - 1))), kYFrac - kWeightBits);
@@ -435,8 +404,12 @@ __attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, cons
     verticalRunScalar(t0 + k, t1 + k, y0 + k * dy, dy, out + k, n - k);
 }
 
+#endif
+
 void verticalRun(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n) {
+#ifdef TAVRIO_SSE41
     if (haveSse41()) return verticalRunSse41(t0, t1, y0, dy, out, n);
+#endif
     verticalRunScalar(t0, t1, y0, dy, out, n);
 }
 

@@ -342,6 +342,7 @@ TEST(FrameRenderer, BilinearMatchesAStraightforwardReference) {
         zoomAbout(0.43, w / 2.0, h / 2.0, true),                   // shrinking: groups too wide to shuffle
         AffineTransform::makeRotation(0.3f).translated(20, -30),  // a real rotation
         AffineTransform{-1, 0, 0, 1, static_cast<float>(w), 0},   // mirrored
+        AffineTransform{1.2f, 0, 0, -1.2f, -3.3f, static_cast<float>(h)},  // upside down
     };
     FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
     av::Frame out = makeFrame(w, h);
