@@ -252,7 +252,8 @@ void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff
 // Both passes run eight samples per step with SSE4.1 (byte shuffles stand in for gathers).
 
 constexpr int kGroup = 8;
-constexpr int kHorizontalFrac = 8;  // intermediate rows keep 8 fractional bits
+// Intermediate rows keep 7 fractional bits, so they stay below 2^15 for signed 16-bit multiplies.
+constexpr int kHorizontalFrac = 7;
 
 struct RowTable {
     int64_t id = std::numeric_limits<int64_t>::min();
@@ -287,13 +288,13 @@ void buildRowTable(RowTable& t, double P, double x0, int columns, int planeWidth
     t.base.resize(groups);
     t.mask.resize(16 * groups);
     t.shuffle.resize(groups);
-    const int64_t maxFixed = static_cast<int64_t>(planeWidth - 1) << 16;
+    // Positions in 32.32 fixed point, stepped per column: exact to far below a weight step.
+    const int64_t maxFixed = static_cast<int64_t>(planeWidth - 1) << kFracBits;
+    const int64_t start = toFixed(std::clamp(x0, -1e6, 1e6)), step = toFixed(std::clamp(P, -1e4, 1e4));
     for (int i = 0; i < padded; ++i) {
-        int ic = std::min(i, columns - 1);
-        double x = P * ic + x0;
-        int64_t xf = std::clamp<int64_t>(std::llround(std::clamp(x, -1.0, planeWidth + 1.0) * 65536.0), 0, maxFixed);
-        int xi = static_cast<int>(xf >> 16);
-        int f = static_cast<int>(((xf & 0xFFFF) + (1 << (15 - kWeightBits))) >> (16 - kWeightBits));
+        int64_t xf = std::clamp<int64_t>(start + step * std::min(i, columns - 1), 0, maxFixed);
+        int xi = static_cast<int>(xf >> kFracBits);
+        int f = static_cast<int>(((xf & 0xFFFFFFFF) + kRoundHalf) >> (kFracBits - kWeightBits));
         if (f == (1 << kWeightBits)) {
             ++xi;
             f = 0;
@@ -378,32 +379,37 @@ void verticalRunScalar(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32
 }
 
 #ifdef TAVRIO_SSE41
-__attribute__((target("sse4.1"))) inline __m128i blend4(const uint16_t* a, const uint16_t* b, __m128i y) {
-    const __m128i one = _mm_set1_epi32(1 << kWeightBits);
+__attribute__((target("sse4.1"))) inline __m128i weights4(__m128i y) {
     __m128i w = _mm_srai_epi32(_mm_add_epi32(y, _mm_set1_epi32(1 << (kYFrac - kWeightBits - 1))), kYFrac - kWeightBits);
-    w = _mm_min_epi32(_mm_max_epi32(w, _mm_setzero_si128()), one);
-    __m128i va = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
-    __m128i vb = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)));
-    __m128i v = _mm_add_epi32(_mm_mullo_epi32(va, _mm_sub_epi32(one, w)), _mm_mullo_epi32(vb, w));
-    return _mm_srai_epi32(_mm_add_epi32(v, _mm_set1_epi32(1 << (kVerticalShift - 1))), kVerticalShift);
+    return _mm_min_epi32(_mm_max_epi32(w, _mm_setzero_si128()), _mm_set1_epi32(1 << kWeightBits));
 }
 
 __attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, const uint16_t* t1, int32_t y0,
                                                         int32_t dy, uint8_t* out, int n) {
     const __m128i step4 = _mm_set1_epi32(4 * dy);
+    const __m128i one = _mm_set1_epi16(1 << kWeightBits);
+    const __m128i round = _mm_set1_epi32(1 << (kVerticalShift - 1));
     __m128i y = _mm_add_epi32(_mm_set1_epi32(y0), _mm_mullo_epi32(_mm_set1_epi32(dy), _mm_setr_epi32(0, 1, 2, 3)));
     int k = 0;
     for (; k + 8 <= n; k += 8) {
-        __m128i lo = blend4(t0 + k, t1 + k, y);
+        __m128i wLo = weights4(y);
         y = _mm_add_epi32(y, step4);
-        __m128i hi = blend4(t0 + k + 4, t1 + k + 4, y);
+        __m128i wHi = weights4(y);
         y = _mm_add_epi32(y, step4);
-        __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(lo, hi), _mm_setzero_si128());
+        __m128i w = _mm_packs_epi32(wLo, wHi);
+        __m128i iw = _mm_sub_epi16(one, w);
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t0 + k));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + k));
+        // (t0, t1) pairs against (1 - w, w) pairs: one multiply-add per four outputs.
+        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), _mm_unpacklo_epi16(iw, w));
+        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), _mm_unpackhi_epi16(iw, w));
+        lo = _mm_srai_epi32(_mm_add_epi32(lo, round), kVerticalShift);
+        hi = _mm_srai_epi32(_mm_add_epi32(hi, round), kVerticalShift);
+        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), bytes);
     }
     verticalRunScalar(t0 + k, t1 + k, y0 + k * dy, dy, out + k, n - k);
 }
-
 #endif
 
 void verticalRun(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n) {
@@ -426,8 +432,9 @@ void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, 
                           int dstW, Span rows, uint8_t black, TwoPassScratch& s) {
     const double P = m.ax - m.cx * m.ay / m.cy, Q = m.cx / m.cy, R = m.ex - m.cx * m.ey / m.cy;
     const int ph = src.height;
-    // Rows within one group share a table: the shear moves them less than 1/4096 pixel apart.
-    const double groupRows = Q == 0 ? 1e18 : std::max(1.0, std::floor(1.0 / (2048.0 * std::fabs(Q))));
+    // Rows within one group share a table: the shear moves them less than half a weight step
+    // (1/2048 pixel) from their own position.
+    const double groupRows = Q == 0 ? 1e18 : std::max(1.0, std::floor(1.0 / (1024.0 * std::fabs(Q))));
     s.stride = (dstW + kGroup - 1) / kGroup * kGroup;
     if (s.rows.size() < static_cast<size_t>(s.stride) * ph) s.rows.assign(static_cast<size_t>(s.stride) * ph, 0);
     if (s.stamp.size() < static_cast<size_t>(ph)) s.stamp.assign(ph, 0);
