@@ -9,3 +9,7 @@ cmake --build "$build" --target render_bench -j2
 
 echo "== render_bench"
 "$build/bench/render_bench" "$@"
+
+cmake --build "$build" --target capture_record_bench -j2
+echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
+"$build/bench/capture_record_bench"
