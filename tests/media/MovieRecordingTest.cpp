@@ -126,6 +126,17 @@ TEST(MovieRecording, FailuresBeforeAnySampleAreReportedWithoutStarting) {
         EXPECT_EQ(e.code, ENOENT);
         EXPECT_EQ(d->events, (std::vector<std::string>{"finished"}));
     }
+    // An existing file is never overwritten.
+    {
+        Rig rig(kCapturePresetLow, CaptureDevice::kVirtualCameraID, false);
+        auto earlier = dir.path() / "Out.mov";
+        testsupport::writeFile(earlier, "an earlier movie");
+        auto d = std::make_shared<capturetest::Recorder>();
+        Error e = rig.record(earlier.string(), 0.1, d);
+        EXPECT_EQ(e.code, EEXIST);
+        EXPECT_EQ(testsupport::readFile(earlier), "an earlier movie");
+        EXPECT_EQ(d->events, (std::vector<std::string>{"finished"}));
+    }
     // A session that is not running records nothing and says why.
     {
         CaptureSession session;

@@ -44,14 +44,19 @@ struct FdSink {
     int64_t pos = 0;
     int64_t end = 0;  // file length written so far
     int error = 0;
+    bool created = false;
     AVIOContext* pb = nullptr;
 
     bool open(const std::string& path, Error* err) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // Never over an existing file: whatever is there (an earlier movie) must survive.
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
-            if (err) *err = errnoError(errno, "Cannot create the movie file " + path + ".");
+            int e = errno;
+            if (err) *err = errnoError(e, e == EEXIST ? "A file already exists at " + path + "."
+                                                      : "Cannot create the movie file " + path + ".");
             return false;
         }
+        created = true;
         const int size = 1 << 16;
         auto* buf = static_cast<unsigned char*>(av_malloc(size));
         pb = avio_alloc_context(buf, size, 1, this, nullptr, &FdSink::write, &FdSink::seek);
@@ -531,6 +536,10 @@ struct MovieRecorder::Impl {
     void run() {
         Error result = open();
         bool opened = !result.isError();
+        if (!opened) {
+            finish(false, result);
+            return;
+        }
         while (opened) {
             std::deque<Item> batch;
             bool stopping = false;
@@ -561,6 +570,14 @@ struct MovieRecorder::Impl {
     }
 
     void finish(bool opened, Error result) {
+        if (!opened) {
+            // Nothing was recorded: leave no half-made file behind.
+            if (oc) oc->pb = nullptr;
+            sink.close();
+            if (sink.created) ::unlink(s.path.c_str());
+            report(result);
+            return;
+        }
         bool writeFailed = writeError.isError();
         if (opened && !writeFailed) {
             bool ok = true;
@@ -605,13 +622,15 @@ struct MovieRecorder::Impl {
             // a playable movie.
             std::filesystem::path p(s.path);
             std::string tmp = (p.parent_path() / ("." + p.filename().string() + ".finishing")).string();
+            ::unlink(tmp.c_str());  // a leftover of a finish cut short
             Error e = rewriteUnfragmented(s.path, tmp);
             if (!e.isError() && ::rename(tmp.c_str(), s.path.c_str()) != 0) e = errnoError(errno, "Cannot finish the movie file.");
             if (e.isError()) {
+                // The fragmented movie is complete and plays; keeping it loses nothing, while
+                // reporting a failure would make the app drop the recording's zoom track.
                 ::unlink(tmp.c_str());
                 std::fprintf(stderr, "capture: %s (%s); the recording stays fragmented\n", e.description.c_str(),
                              e.failureReason.c_str());
-                if (!result.isError()) result = e;
             } else {
                 syncDirectoryOf(s.path);
                 struct stat st{};
@@ -621,6 +640,10 @@ struct MovieRecorder::Impl {
         if (dropped > 0)
             std::fprintf(stderr, "capture: %llu frame(s) dropped in %s\n", static_cast<unsigned long long>(dropped.load()),
                          s.path.c_str());
+        report(result);
+    }
+
+    void report(const Error& result) {
         {
             std::lock_guard lock(mutex);
             done = true;

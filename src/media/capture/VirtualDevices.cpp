@@ -222,6 +222,8 @@ const std::vector<VideoFormat>& virtualFormats() {
 
 class VirtualCameraSource : public VideoSource {
 public:
+    static constexpr int kQueuedBuffers = 4;
+
     VirtualCameraSource(std::shared_ptr<CaptureDevice> device, Size size, double fps)
         : device_(std::move(device)), pattern_(size), fps_(fps) {
         periodNs_ = int64_t(std::llround(1e9 / fps_));
@@ -231,10 +233,12 @@ public:
     bool read(VideoSample& out, Error* error) override {
         int64_t due = startNs_ + index_ * periodNs_;
         if (!pacer_.sleepUntil(due)) return false;
-        // A reader that fell behind gets the picture of now, not a backlog: frames it missed are
-        // dropped here, visible as a jump in the counter and the sequence.
+        // Like a camera driver with a few buffers queued, a reader held up briefly still gets
+        // every picture (stamped when it was taken); one that fell further behind gets the
+        // picture of now, and the ones it missed are dropped, visible as a jump in the counter
+        // and the sequence.
         int64_t now = monotonicNowNs();
-        if (now - due > periodNs_) {
+        if (now - due > kQueuedBuffers * periodNs_) {
             index_ = (now - startNs_) / periodNs_;
             due = startNs_ + index_ * periodNs_;
         }
