@@ -20,6 +20,21 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) {
+        hadOld_ = true;
+        old_ = old;
+    }
+    setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadOld_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
 std::filesystem::path sharedMedia(const std::string& name) {
     std::filesystem::path p = std::filesystem::path(TAVRIO_SHARED_MEDIA) / name;
     return std::filesystem::exists(p) ? p : std::filesystem::path();
