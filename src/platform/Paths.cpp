@@ -22,11 +22,13 @@ QString xdgBase(const char* variable, const QString& fallbackUnderHome) {
     return QDir::homePath() + QLatin1Char('/') + fallbackUnderHome;
 }
 
+// The path comes back even when the folder cannot be made: callers build file paths from it,
+// and their writes then fail with a clear error, where an empty root would have sent them to
+// the file system's root.
 QString ensured(const QString& path) {
-    if (QDir(path).exists() || QDir().mkpath(path))
-        return path;
-    qCWarning(lcPlatform) << "cannot create folder" << path;
-    return QString();
+    if (!QDir(path).exists() && !QDir().mkpath(path))
+        qCWarning(lcPlatform) << "cannot create folder" << path;
+    return path;
 }
 
 }  // namespace

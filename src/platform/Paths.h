@@ -15,7 +15,7 @@ public:
     // The per-user data folder; not created.
     static QString dataRoot();
     // Documents and Library are the platform's folders: they exist once asked for (created
-    // with their parents if missing). Empty string if they cannot be created.
+    // with their parents if missing). The path is returned even if creation fails (logged).
     static QString documentsRoot();
     static QString libraryRoot();
     // The defaults store's file; its folder is created by the store when it writes.

@@ -73,14 +73,12 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         }
     }
 
-    // The references held by a container object, as [first, count) into the file.
-    auto refsOf = [&](quint64 object, quint64* first, quint64* count) -> bool {
+    // An object's marker byte and element count (the low nibble, or a following integer when
+    // it is 0xF); *start is where its contents begin. False when the header runs out of bounds.
+    auto header = [&](quint64 object, int* type, quint64* count, quint64* start) -> bool {
         quint64 p = offsets[object];
         const uchar marker = bytes[p];
-        const int type = marker >> 4;
-        *count = 0;
-        if (type != 0xA && type != 0xB && type != 0xC && type != 0xD)
-            return true;  // not a container
+        *type = marker >> 4;
         quint64 n = marker & 0x0F;
         ++p;
         if (n == 0x0F) {
@@ -92,13 +90,52 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
             n = readBigEndian(bytes + p + 1, width);
             p += 1 + width;
         }
-        if (type == 0xD) {
+        *count = n;
+        *start = p;
+        return true;
+    };
+
+    // libplist asserts (aborting the process) when a dictionary key holds a NUL character.
+    auto keyHasNul = [&](quint64 object) -> bool {
+        int type = 0;
+        quint64 n = 0, p = 0;
+        if (!header(object, &type, &n, &p))
+            return false;  // malformed; libplist refuses it
+        if (type == 0x5 && n <= tableOffset - p)
+            return std::memchr(bytes + p, 0, n) != nullptr;
+        if (type == 0x6 && n <= (tableOffset - p) / 2) {
+            for (quint64 i = 0; i < n; ++i) {
+                if (bytes[p + 2 * i] == 0 && bytes[p + 2 * i + 1] == 0)
+                    return true;
+            }
+        }
+        return false;
+    };
+
+    // The references held by a container object, as [first, count) into the file.
+    auto refsOf = [&](quint64 object, quint64* first, quint64* count) -> bool {
+        int type = 0;
+        quint64 n = 0, p = 0;
+        *count = 0;
+        if (type = bytes[offsets[object]] >> 4; type != 0xA && type != 0xB && type != 0xC && type != 0xD)
+            return true;  // not a container
+        if (!header(object, &type, &n, &p))
+            return false;
+        const bool dict = type == 0xD;
+        if (dict) {
             if (n > std::numeric_limits<quint64>::max() / 2)
                 return false;
             n *= 2;  // keys, then values
         }
         if (n > (tableOffset - p) / quint64(refSize))
             return false;
+        if (dict) {
+            for (quint64 i = 0; i < n / 2; ++i) {
+                const quint64 key = readBigEndian(bytes + p + i * refSize, refSize);
+                if (key < objectCount && keyHasNul(key))
+                    return false;
+            }
+        }
         *first = p;
         *count = n;
         return true;
@@ -158,6 +195,30 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         }
     }
     return true;
+}
+
+// XML forbids the NUL character, raw or as a character reference; libplist would accept it
+// and then abort on a dictionary key holding one.
+bool hasXmlNul(const QByteArray& data) {
+    if (data.contains('\0'))
+        return true;
+    const char* p = data.constData();
+    const char* end = p + data.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '&', end - p))) != nullptr) {
+        ++p;
+        if (p >= end || *p != '#')
+            continue;
+        ++p;
+        const bool hex = p < end && (*p == 'x' || *p == 'X');
+        if (hex)
+            ++p;
+        const char* digits = p;
+        while (p < end && *p == '0')
+            ++p;
+        if (p > digits && p < end && *p == ';')
+            return true;
+    }
+    return false;
 }
 
 bool startsWith(const char* p, const char* end, const char* text) {
@@ -405,6 +466,10 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
     const bool binary = plist_is_binary(data.constData(), uint32_t(data.size())) != 0;
     if (binary ? !checkBinaryGraph(data, error) : !checkXmlDepth(data, error))
         return std::nullopt;
+    if (!binary && hasXmlNul(data)) {
+        setError(error, QStringLiteral("not a property list: it contains a NUL character"));
+        return std::nullopt;
+    }
 
     plist_t raw = nullptr;
     if (binary)

@@ -101,3 +101,12 @@ TEST(Paths, TavrioHomeHoldsDataAndSettingsAndRootsAreCreatedOnDemand) {
     testsupport::ScopedEnv userHome("HOME", (dir.path() / "user").string());
     EXPECT_EQ(Paths::dataRoot(), q(dir.path() / "user" / ".local" / "share" / "Tavrio"));
 }
+
+TEST(Paths, AnUncreatableRootStillNamesItsPlace) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.path() / "blocker", "a file where the data folder should be");
+    testsupport::ScopedEnv home("TAVRIO_HOME", (dir.path() / "blocker").string());
+    // Never an empty root: callers would then build paths like "/Video.mov".
+    EXPECT_EQ(Paths::documentsRoot(), q(dir.path() / "blocker" / "Documents"));
+    EXPECT_EQ(Paths::libraryRoot(), q(dir.path() / "blocker" / "Library"));
+}

@@ -151,6 +151,26 @@ TEST(PropertyList, MalformedInputIsRefusedNotCrashedOn) {
     EXPECT_EQ(moderateBinary->typeId(), QMetaType::QVariantList);
     EXPECT_TRUE(PropertyList::fromData(nestedXml(400), &error));
 
+    // A NUL inside a dictionary key makes libplist abort the process; XML forbids NUL anyway.
+    const QByteArray head("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>");
+    EXPECT_FALSE(PropertyList::fromData(head + "a&#0;b</key><true/></dict></plist>", &error));
+    EXPECT_FALSE(PropertyList::fromData(head + "a&#x000;b</key><true/></dict></plist>", &error));
+    EXPECT_FALSE(PropertyList::fromData(head + QByteArray("a\0b", 3) + "</key><true/></dict></plist>", &error));
+    EXPECT_TRUE(PropertyList::fromData(head + "a&#10;b</key><true/></dict></plist>", &error));
+    QByteArray nulKey("bplist00");
+    nulKey += QByteArray("\xD1\x01\x02", 3);      // object 0 at 8: a dict, key 1, value 2
+    nulKey += QByteArray("\x53" "a\0b", 4);         // object 1 at 11: the key "a\0b"
+    nulKey += QByteArray("\x10\x01", 2);           // object 2 at 15: the integer 1
+    nulKey += QByteArray("\x08\x0B\x0F", 3);      // offset table at 17
+    nulKey += QByteArray(6, '\0') + QByteArray("\x01\x01", 2) + QByteArray(7, '\0') + '\x03' +
+              QByteArray(8, '\0') + QByteArray(7, '\0') + '\x11';
+    EXPECT_FALSE(PropertyList::fromData(nulKey, &error));
+    QByteArray fineKey = nulKey;
+    fineKey[13] = 'x';
+    const auto fine = PropertyList::fromData(fineKey, &error);
+    ASSERT_TRUE(fine) << error.toStdString();
+    EXPECT_EQ(fine->toMap().value("axb").toLongLong(), 1);
+
     // Every truncation and a spread of corruptions of a valid file, XML and binary.
     QVariantList entries;
     for (int i = 0; i < 4; ++i)
