@@ -6,6 +6,7 @@
 #include "platform/PropertyList.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cmath>
@@ -171,7 +172,10 @@ bool writeDurationFile(const QString& movieFileName, double seconds) {
 }
 
 QString readDurationFile(const QString& movieFileName) {
-    QFile file(TavrioCaptureManager::timingFilePathForVideo(movieFileName));
+    const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
+    if (!QFileInfo(path).isFile())  // not a FIFO or a folder: reading must not block
+        return QString();
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());

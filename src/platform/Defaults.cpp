@@ -5,6 +5,8 @@
 
 #include <QSettings>
 
+#include <map>
+
 namespace platform {
 
 Defaults::Defaults(const QString& iniFile)
@@ -13,14 +15,14 @@ Defaults::Defaults(const QString& iniFile)
 Defaults::~Defaults() = default;
 
 Defaults& Defaults::standard() {
-    static std::unique_ptr<Defaults> store;
+    // One store per settings file, kept for the life of the process: a caller may still hold a
+    // reference to the store of an earlier TAVRIO_HOME, and it must stay valid.
+    static std::map<QString, std::unique_ptr<Defaults>> stores;
     const QString file = Paths::settingsFile();
-    if (!store || store->fileName() != file) {
-        if (store)
-            store->synchronize();
-        store = std::make_unique<Defaults>(file);
-    }
-    return *store;
+    auto it = stores.find(file);
+    if (it == stores.end())
+        it = stores.emplace(file, std::make_unique<Defaults>(file)).first;
+    return *it->second;
 }
 
 qint64 Defaults::integerForKey(const QString& key) const {

@@ -18,8 +18,8 @@ public:
     Defaults(const Defaults&) = delete;
     Defaults& operator=(const Defaults&) = delete;
 
-    // The app's store, at Paths::settingsFile(). It follows TAVRIO_HOME: when the settings file
-    // moves, the old store is flushed and a new one opened. Main thread only.
+    // The app's store, at Paths::settingsFile(). It follows TAVRIO_HOME: each settings file gets
+    // its own store, and references stay valid for the process's life. Main thread only.
     static Defaults& standard();
 
     qint64 integerForKey(const QString& key) const;  // 0 when missing or not a number

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimeZone>
 
@@ -488,6 +489,12 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
 }
 
 std::optional<QVariant> PropertyList::readFile(const QString& path, QString* error) {
+    // Only regular files: opening a FIFO would block until someone writes to it.
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        setError(error, info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file"));
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         setError(error, file.errorString());

@@ -42,7 +42,10 @@ TEST(AppDelegate, FirstLaunchSeedsOnceAndLaterLaunchesChangeNothing) {
     EXPECT_EQ(recorder.alerts[0].cancelButton, "Ok");
     EXPECT_TRUE(recorder.alerts[0].otherButtons.isEmpty());
 
-    // Synchronized: another store over the same file sees the seeded values.
+    // Synchronized: the file itself holds the values, not only the process's cache.
+    const std::string ini = testsupport::readFile(home.path() / "settings.ini");
+    EXPECT_NE(ini.find("notFirstTimeVersion2=true"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("resolutionOpt=0"), std::string::npos) << ini;
     Defaults onDisk(QString::fromStdString((home.path() / "settings.ini").string()));
     EXPECT_TRUE(onDisk.boolForKey(settings::kNotFirstTimeVersion2));
     for (const char* key : {settings::kResolutionOpt, settings::kExportOpt, settings::kRescaleOpt}) {

@@ -65,6 +65,7 @@ TEST(Defaults, SynchronizeReportsAnUnwritableFile) {
 
 TEST(Defaults, StandardStoreFollowsTavrioHome) {
     testsupport::TempHome first;
+    Defaults& firstStore = Defaults::standard();
     Defaults::standard().setInteger(2, "exportOpt");
     ASSERT_TRUE(Defaults::standard().synchronize());
     EXPECT_EQ(Defaults::standard().fileName(), q(first.path() / "settings.ini"));
@@ -72,6 +73,7 @@ TEST(Defaults, StandardStoreFollowsTavrioHome) {
         testsupport::TempHome second;
         EXPECT_EQ(Defaults::standard().integerForKey("exportOpt"), 0);
         EXPECT_EQ(Defaults::standard().fileName(), q(second.path() / "settings.ini"));
+        EXPECT_EQ(firstStore.integerForKey("exportOpt"), 2);  // still a valid reference
     }
     EXPECT_EQ(Defaults::standard().integerForKey("exportOpt"), 2);
 }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using platform::PropertyList;
@@ -205,6 +206,11 @@ TEST(PropertyList, FilesMissingEmptyOrHugeAreRefused) {
     QString error;
     EXPECT_FALSE(PropertyList::readFile(q(dir.path() / "missing.plist"), &error));
     EXPECT_FALSE(error.isEmpty());
+
+    // Not regular files: a folder, and a FIFO that would block a reader forever.
+    EXPECT_FALSE(PropertyList::readFile(q(dir.path()), &error));
+    ASSERT_EQ(mkfifo((dir.path() / "fifo.plist").c_str(), 0600), 0);
+    EXPECT_FALSE(PropertyList::readFile(q(dir.path() / "fifo.plist"), &error));
 
     testsupport::writeFile(dir.path() / "empty.plist", "");
     EXPECT_FALSE(PropertyList::readFile(q(dir.path() / "empty.plist")));
