@@ -42,8 +42,10 @@ quint64 readBigEndian(const uchar* p, int n) {
 
 // libplist's binary reader recurses once per nesting level and follows object references
 // without a depth bound, so a crafted file (a long chain of one-element arrays, or a cycle)
-// overflows the stack. Walk the object graph ourselves first, iteratively, and refuse cycles
-// and graphs deeper than kMaxDepth.
+// overflows the stack; and it copies an object each time it is referenced again, so a small
+// file of shared references (a chain of arrays each holding the next one twice) expands into
+// billions of nodes. Walk the object graph ourselves first, iteratively, and refuse cycles,
+// graphs deeper than kMaxDepth and graphs whose expanded tree exceeds kMaxNodes.
 bool checkBinaryGraph(const QByteArray& data, QString* error) {
     const qint64 size = data.size();
     if (size < 8 + 32) {
@@ -65,10 +67,16 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         return false;
     }
 
-    std::vector<quint64> offsets(objectCount);
+    if (objectCount > quint64(PropertyList::kMaxNodes)) {
+        setError(error, QStringLiteral("property list has too many objects"));
+        return false;
+    }
+    auto offsetOf = [&](quint64 object) {
+        return readBigEndian(bytes + tableOffset + object * offsetSize, offsetSize);
+    };
     for (quint64 i = 0; i < objectCount; ++i) {
-        offsets[i] = readBigEndian(bytes + tableOffset + i * offsetSize, offsetSize);
-        if (offsets[i] < 8 || offsets[i] >= tableOffset) {
+        const quint64 offset = offsetOf(i);
+        if (offset < 8 || offset >= tableOffset) {
             setError(error, QStringLiteral("binary property list has a broken offset table"));
             return false;
         }
@@ -77,7 +85,7 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
     // An object's marker byte and element count (the low nibble, or a following integer when
     // it is 0xF); *start is where its contents begin. False when the header runs out of bounds.
     auto header = [&](quint64 object, int* type, quint64* count, quint64* start) -> bool {
-        quint64 p = offsets[object];
+        quint64 p = offsetOf(object);
         const uchar marker = bytes[p];
         *type = marker >> 4;
         quint64 n = marker & 0x0F;
@@ -118,7 +126,7 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         int type = 0;
         quint64 n = 0, p = 0;
         *count = 0;
-        if (type = bytes[offsets[object]] >> 4; type != 0xA && type != 0xB && type != 0xC && type != 0xD)
+        if (type = bytes[offsetOf(object)] >> 4; type != 0xA && type != 0xB && type != 0xC && type != 0xD)
             return true;  // not a container
         if (!header(object, &type, &n, &p))
             return false;
@@ -144,7 +152,13 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
 
     // Iterative depth-first search: 0 unseen, 1 on the current path, 2 finished.
     std::vector<uchar> state(objectCount, 0);
-    std::vector<quint32> depth(objectCount, 0);
+    std::vector<quint16> depth(objectCount, 0);  // bounded by kMaxDepth
+    // Nodes in the object's expanded tree, saturating just above the limit.
+    std::vector<quint32> treeSize(objectCount, 0);
+    constexpr quint32 kTooMany = quint32(PropertyList::kMaxNodes) + 1;
+    auto addTree = [&](quint64 parent, quint64 child) {
+        treeSize[parent] = quint32(std::min<quint64>(quint64(treeSize[parent]) + treeSize[child], kTooMany));
+    };
     struct Frame {
         quint64 object, first, count, next;
     };
@@ -155,6 +169,7 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
             return false;
         state[object] = 1;
         depth[object] = 1;
+        treeSize[object] = 1;
         stack.push_back(f);
         return true;
     };
@@ -166,10 +181,12 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         Frame& f = stack.back();
         if (f.next == f.count) {
             state[f.object] = 2;
-            const quint32 d = depth[f.object];
+            const quint64 done = f.object;
             stack.pop_back();
-            if (!stack.empty())
-                depth[stack.back().object] = std::max(depth[stack.back().object], d + 1);
+            if (!stack.empty()) {
+                depth[stack.back().object] = std::max<quint16>(depth[stack.back().object], depth[done] + 1);
+                addTree(stack.back().object, done);
+            }
             continue;
         }
         const quint64 child = readBigEndian(bytes + f.first + f.next * refSize, refSize);
@@ -183,7 +200,12 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
             return false;
         }
         if (state[child] == 2) {
-            depth[f.object] = std::max(depth[f.object], depth[child] + 1);
+            depth[f.object] = std::max<quint16>(depth[f.object], depth[child] + 1);
+            addTree(f.object, child);
+            if (treeSize[f.object] >= kTooMany) {
+                setError(error, QStringLiteral("property list has too many objects"));
+                return false;
+            }
             continue;
         }
         if (stack.size() >= size_t(PropertyList::kMaxDepth)) {
@@ -194,6 +216,10 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
             setError(error, QStringLiteral("binary property list has a broken container"));
             return false;
         }
+    }
+    if (treeSize[top] >= kTooMany) {
+        setError(error, QStringLiteral("property list has too many objects"));
+        return false;
     }
     return true;
 }
@@ -227,13 +253,14 @@ bool startsWith(const char* p, const char* end, const char* text) {
     return size_t(end - p) >= n && std::memcmp(p, text, n) == 0;
 }
 
-// libplist frees trees recursively; refuse XML nested deeper than we would ever convert
-// before it builds such a tree. Strings cannot hold a raw '<', so counting container tags
-// outside comments and CDATA sections is exact.
-bool checkXmlDepth(const QByteArray& data, QString* error) {
+// libplist frees trees recursively, and holds every node in memory: refuse XML nested deeper
+// than we would ever convert, or with more elements than kMaxNodes, before it builds the tree.
+// Strings cannot hold a raw '<', so counting tags outside comments and CDATA sections is exact.
+bool checkXmlShape(const QByteArray& data, QString* error) {
     const char* p = data.constData();
     const char* end = p + data.size();
     int depth = 0;
+    qint64 elements = 0;
     while ((p = static_cast<const char*>(std::memchr(p, '<', end - p))) != nullptr) {
         ++p;
         if (startsWith(p, end, "!--")) {
@@ -251,6 +278,10 @@ bool checkXmlDepth(const QByteArray& data, QString* error) {
             continue;
         }
         const bool closing = p < end && *p == '/';
+        if (!closing && p < end && *p != '?' && *p != '!' && ++elements > PropertyList::kMaxNodes) {
+            setError(error, QStringLiteral("property list has too many elements"));
+            return false;
+        }
         const char* name = closing ? p + 1 : p;
         size_t len = 0;
         if (startsWith(name, end, "array"))
@@ -465,7 +496,7 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         return std::nullopt;
     }
     const bool binary = plist_is_binary(data.constData(), uint32_t(data.size())) != 0;
-    if (binary ? !checkBinaryGraph(data, error) : !checkXmlDepth(data, error))
+    if (binary ? !checkBinaryGraph(data, error) : !checkXmlShape(data, error))
         return std::nullopt;
     if (!binary && hasXmlNul(data)) {
         setError(error, QStringLiteral("not a property list: it contains a NUL character"));

@@ -7,8 +7,9 @@
 // true/false <-> bool, string <-> QString, data <-> QByteArray, date <-> QDateTime (UTC).
 // Reals round-trip bit-exactly.
 //
-// Reading is defensive: garbage, empty files, files over kMaxBytes and nesting deeper than
-// kMaxDepth are refused with an error, never a crash or a hang.
+// Reading is defensive: garbage, empty files, files over kMaxBytes, more than kMaxNodes
+// elements and nesting deeper than kMaxDepth are refused with an error, never a crash, a hang
+// or an exhausted memory. The limits leave room for a zoom track of two million entries.
 
 #include <QByteArray>
 #include <QString>
@@ -21,6 +22,7 @@ class PropertyList {
 public:
     static constexpr qint64 kMaxBytes = 256LL * 1024 * 1024;
     static constexpr int kMaxDepth = 512;
+    static constexpr qint64 kMaxNodes = 12'000'000;
 
     // Parses XML or binary property-list bytes. On failure returns nullopt and sets *error.
     static std::optional<QVariant> fromData(const QByteArray& data, QString* error = nullptr);

@@ -29,8 +29,9 @@ uint64_t bitsOf(double d) {
 }
 
 // A binary property list of `n` objects; object i is an array holding object i+1 (the last is
-// empty), or, with `cycle`, the last one holds object 0 again.
-QByteArray nestedBinary(quint32 n, bool cycle = false) {
+// empty), or, with `cycle`, the last one holds object 0 again. With `twice`, each array holds
+// its successor twice: a tiny file whose expanded tree has 2^n nodes.
+QByteArray nestedBinary(quint32 n, bool cycle = false, bool twice = false) {
     QByteArray out("bplist00");
     std::vector<quint32> offsets;
     auto be = [](QByteArray& a, quint64 v, int width) {
@@ -40,8 +41,10 @@ QByteArray nestedBinary(quint32 n, bool cycle = false) {
     for (quint32 i = 0; i < n; ++i) {
         offsets.push_back(quint32(out.size()));
         if (i + 1 < n) {
-            out.append(char(0xA1));
+            out.append(char(twice ? 0xA2 : 0xA1));
             be(out, i + 1, 4);
+            if (twice)
+                be(out, i + 1, 4);
         } else if (cycle) {
             out.append(char(0xA1));
             be(out, 0, 4);
@@ -147,6 +150,14 @@ TEST(PropertyList, MalformedInputIsRefusedNotCrashedOn) {
     EXPECT_FALSE(PropertyList::fromData(nestedBinary(100000), &error));
     EXPECT_FALSE(PropertyList::fromData(nestedBinary(3, /*cycle=*/true), &error));
     EXPECT_FALSE(PropertyList::fromData(nestedXml(100000), &error));
+    // Shared references: libplist copies each again, so 60 levels would be 2^60 nodes.
+    EXPECT_FALSE(PropertyList::fromData(nestedBinary(60, false, /*twice=*/true), &error));
+    EXPECT_TRUE(PropertyList::fromData(nestedBinary(10, false, /*twice=*/true), &error));
+    // Too many elements to hold in memory, refused before parsing.
+    const QByteArray flat = "<plist version=\"1.0\"><array>" +
+                            QByteArray("<true/>").repeated(PropertyList::kMaxNodes) + "</array></plist>";
+    EXPECT_FALSE(PropertyList::fromData(flat, &error));
+    EXPECT_TRUE(error.contains("too many")) << error.toStdString();
     const auto moderateBinary = PropertyList::fromData(nestedBinary(400), &error);
     ASSERT_TRUE(moderateBinary) << error.toStdString();
     EXPECT_EQ(moderateBinary->typeId(), QMetaType::QVariantList);
