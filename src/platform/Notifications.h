@@ -1,7 +1,7 @@
 #pragma once
 // A small notification centre: observers register a handler for a name, posters post the
 // name. Delivery happens on the main thread: synchronously when posted there, queued when
-// posted from another thread.
+// posted from another thread. Observers register and remove themselves on the main thread.
 
 #include <QHash>
 #include <QObject>
