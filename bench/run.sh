@@ -5,10 +5,13 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/${TAVRIO_BUILD_DIR:-build}"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target render_bench -j2
+cmake --build "$build" --target render_bench zoom_track_read_bench -j2
 
 echo "== render_bench"
 "$build/bench/render_bench" "$@"
+
+echo "== zoom_track_read_bench"
+"$build/bench/zoom_track_read_bench"
 
 cmake --build "$build" --target capture_record_bench -j2
 echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
