@@ -1,6 +1,11 @@
 #include "TavrioCaptureManager.h"
 
+#include "platform/DeviceOrientation.h"
 #include "platform/Logging.h"
+#include "platform/MainThread.h"
+#include "platform/SleepInhibitor.h"
+#include "media/capture/DeviceMonitor.h"
+#include "media/capture/MovieFileOutput.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -47,9 +52,38 @@ QString firstFreeName(const QString& folder, const QString& prefix) {
 
 }  // namespace
 
-TavrioCaptureManager::TavrioCaptureManager(QObject* parent) : QObject(parent) {}
+// The output's reports, moved to the main thread before they touch the manager.
+class TavrioCaptureManager::RecordingReports : public media::RecordingDelegate {
+public:
+    explicit RecordingReports(TavrioCaptureManager* m) : manager_(m) {}
+    void didStartRecording(media::MovieFileOutput&, const std::string&) override {
+        if (manager_)
+            manager_->didStartRecording();
+    }
+    void didFinishRecording(media::MovieFileOutput&, const std::string& path, const media::Error& error) override {
+        if (manager_)
+            manager_->didFinishRecording(QString::fromStdString(path), error);
+    }
 
-TavrioCaptureManager::~TavrioCaptureManager() = default;
+private:
+    QPointer<TavrioCaptureManager> manager_;
+};
+
+TavrioCaptureManager::TavrioCaptureManager(QObject* parent)
+    : QObject(parent), reports_(std::make_shared<RecordingReports>(this)) {
+    deviceMonitor_ = std::make_unique<media::DeviceMonitor>(
+        platform::MainThread::dispatcher(), [this](std::shared_ptr<media::CaptureDevice>) { deviceConnected(); },
+        [this](std::shared_ptr<media::CaptureDevice>) { deviceDisconnected(); });
+}
+
+TavrioCaptureManager::~TavrioCaptureManager() {
+    // The monitor goes first, so no device report is delivered to a half-destroyed manager.
+    deviceMonitor_.reset();
+    if (session_)
+        session_->stopRunning();
+    if (backgroundRecordingID)
+        platform::SleepInhibitor::end(backgroundRecordingID);
+}
 
 QString TavrioCaptureManager::baseDirForVideos() {
     return platform::Paths::documentsRoot();
@@ -131,4 +165,265 @@ QString TavrioCaptureManager::newestEntryIn(const QString& folder, const Creatio
         }
     }
     return best;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Capture
+
+TavrioCaptureManagerDelegate* TavrioCaptureManager::delegate() const {
+    if (delegateIsObject_ && !delegateObject_)
+        return nullptr;
+    return delegate_;
+}
+
+void TavrioCaptureManager::setDelegate(TavrioCaptureManagerDelegate* delegate) {
+    delegate_ = delegate;
+    delegateObject_ = dynamic_cast<QObject*>(delegate);
+    delegateIsObject_ = delegateObject_ != nullptr;
+}
+
+std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() const {
+    if (!cameraID_.isEmpty()) {
+        media::Error error;
+        auto d = media::CaptureDevice::deviceWithUniqueID(cameraID_.toStdString(), &error);
+        if (!d)
+            qCWarning(lcCapture) << "camera" << cameraID_ << "unavailable:" << error.description.c_str();
+        return d;
+    }
+    for (auto& d : media::CaptureDevice::devices(media::MediaType::Video))
+        if (d->position() == media::CapturePosition::Back)
+            return d;
+    return nullptr;
+}
+
+std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::audioDevice() const {
+    if (microphoneID_ == QLatin1String("none"))
+        return nullptr;
+    if (!microphoneID_.isEmpty())
+        return media::CaptureDevice::deviceWithUniqueID(microphoneID_.toStdString());
+    return media::CaptureDevice::defaultDevice(media::MediaType::Audio);
+}
+
+bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
+    // A camera node opens once: the old session lets go before the new one opens it.
+    if (session_)
+        session_->stopRunning();
+    media::Error e;
+    videoInput_ = media::CaptureDeviceInput::create(backFacingCamera(), &e);
+    if (!videoInput_ && error)
+        *error = e;
+    auto mic = audioDevice();
+    audioInput_ = mic ? media::CaptureDeviceInput::create(mic, error) : nullptr;
+    movieFileOutput_ = std::make_shared<media::MovieFileOutput>();
+
+    auto session = std::make_unique<media::CaptureSession>();
+    QPointer<TavrioCaptureManager> self(this);
+    session->setFormatDescriptionChangeHandler(platform::MainThread::dispatcher(), [self](auto) {
+        if (self && self->delegate())
+            self->delegate()->apertureDidChange();
+    });
+    session->setRuntimeErrorHandler(platform::MainThread::dispatcher(), [](media::Error err) {
+        qCWarning(lcCapture) << "capture session:" << err.description.c_str() << err.failureReason.c_str();
+    });
+    if (videoInput_ && session->canAddInput(videoInput_))
+        session->addInput(videoInput_);
+    if (audioInput_ && session->canAddInput(audioInput_))
+        session->addInput(audioInput_);
+    if (session->canAddOutput(movieFileOutput_))
+        session->addOutput(movieFileOutput_);
+    if (!session->setSessionPreset(preset.toStdString()))
+        qCWarning(lcCapture) << "unknown capture preset" << preset;
+    session->startRunning();
+    session_ = std::move(session);
+    return true;
+}
+
+void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
+    if (!session_)
+        return;
+    // Presets are the engine's constant names, so equal text is the same preset.
+    if (QString::fromStdString(session_->sessionPreset()) == preset)
+        return;
+    session_->beginConfiguration();
+    if (session_->isRunning()) {
+        session_->setSessionPreset(preset.toStdString());
+        if (auto* d = delegate())
+            d->didChangeSessionPreset();
+    }
+    session_->commitConfiguration();
+}
+
+void TavrioCaptureManager::startRecording() {
+    if (!session_ || !movieFileOutput_)
+        return;
+    backgroundRecordingID = platform::SleepInhibitor::begin(QStringLiteral("Recording a movie"));
+    auto connection = connectionWithMediaType(media::MediaType::Video, movieFileOutput_->connections());
+    int choice = 3;
+    if (connection && connection->isVideoOrientationSupported()) {
+        const int o = platform::DeviceOrientation::orientation();
+        choice = (o == platform::DeviceOrientation::Portrait || o == platform::DeviceOrientation::PortraitUpsideDown) ? 1 : 3;
+        connection->setVideoOrientation(static_cast<media::VideoOrientation>(choice));
+    }
+    recOrientation = choice;
+    movieFileOutput_->startRecording(filePathForRecording().toStdString(), reports_, platform::MainThread::dispatcher());
+}
+
+void TavrioCaptureManager::stopRecording() {
+    if (movieFileOutput_)
+        movieFileOutput_->stopRecording();
+}
+
+bool TavrioCaptureManager::isRecording() const {
+    return movieFileOutput_ && movieFileOutput_->isRecording();
+}
+
+void TavrioCaptureManager::didStartRecording() {
+    if (auto* d = delegate())
+        d->recordingBegan();
+}
+
+void TavrioCaptureManager::didFinishRecording(const QString& path, const media::Error& error) {
+    if (backgroundRecordingID) {
+        platform::SleepInhibitor::end(backgroundRecordingID);
+        backgroundRecordingID = 0;
+    }
+    if (auto* d = delegate(); d && d->isAborting())
+        return;
+    if (error) {
+        if (auto* d = delegate())
+            d->someOtherError(error);
+        return;
+    }
+    // The finished file is the one the output says it wrote. Taking "the newest file in
+    // Originals" instead (as this step once did) names the wrong movie whenever another file
+    // lands there meanwhile or two files share a creation time, and the zoom track would then be
+    // stored for the wrong recording.
+    if (session_ && session_->isRunning())
+        session_->stopRunning();
+    if (auto* d = delegate())
+        d->backupData(QFileInfo(path).fileName());
+    if (auto* d = delegate())
+        d->recordingFinished(QUrl::fromLocalFile(path));
+}
+
+bool TavrioCaptureManager::lockDevice(const std::shared_ptr<media::CaptureDevice>& device) {
+    media::Error error;
+    if (device->lockForConfiguration(&error))
+        return true;
+    if (auto* d = delegate())
+        d->acquiringDeviceLockFailedWithError(error);
+    return false;
+}
+
+void TavrioCaptureManager::focusAtPoint(const QPointF& point) {
+    if (!videoInput_)
+        return;
+    auto device = videoInput_->device();
+    if (!device->isFocusPointOfInterestSupported() || !device->isFocusModeSupported(media::FocusMode::AutoFocus))
+        return;
+    if (!lockDevice(device))
+        return;
+    device->setFocusPointOfInterest({point.x(), point.y()});
+    device->setFocusMode(media::FocusMode::AutoFocus);
+    device->unlockForConfiguration();
+}
+
+void TavrioCaptureManager::exposureAtPoint(const QPointF& point) {
+    if (!videoInput_)
+        return;
+    auto device = videoInput_->device();
+    if (!device->isExposurePointOfInterestSupported() ||
+        !device->isExposureModeSupported(media::ExposureMode::ContinuousAutoExposure))
+        return;
+    if (!lockDevice(device))
+        return;
+    device->setExposurePointOfInterest({point.x(), point.y()});
+    device->setExposureMode(media::ExposureMode::ContinuousAutoExposure);
+    device->unlockForConfiguration();
+}
+
+int TavrioCaptureManager::torchMode() const {
+    return videoInput_ ? int(videoInput_->device()->torchMode()) : 0;
+}
+
+void TavrioCaptureManager::setTorchMode(int mode) {
+    if (!videoInput_ || mode < 0 || mode > 2)
+        return;
+    auto device = videoInput_->device();
+    const auto m = static_cast<media::TorchMode>(mode);
+    if (!device->isTorchModeSupported(m) || device->torchMode() == m)
+        return;
+    if (!lockDevice(device))
+        return;
+    device->setTorchMode(m);
+    device->unlockForConfiguration();
+}
+
+bool TavrioCaptureManager::hasTorch() const {
+    return videoInput_ && videoInput_->device()->hasTorch();
+}
+
+bool TavrioCaptureManager::hasFocus() const {
+    if (!videoInput_)
+        return false;
+    auto& d = videoInput_->device();
+    return d->isFocusModeSupported(media::FocusMode::Locked) || d->isFocusModeSupported(media::FocusMode::AutoFocus) ||
+           d->isFocusModeSupported(media::FocusMode::ContinuousAutoFocus);
+}
+
+unsigned TavrioCaptureManager::micCount() const {
+    return unsigned(media::CaptureDevice::devices(media::MediaType::Audio).size());
+}
+
+unsigned TavrioCaptureManager::cameraCount() const {
+    return unsigned(media::CaptureDevice::devices(media::MediaType::Video).size());
+}
+
+std::shared_ptr<media::CaptureConnection> TavrioCaptureManager::connectionWithMediaType(
+    media::MediaType type, const std::vector<std::shared_ptr<media::CaptureConnection>>& connections) {
+    for (auto& c : connections)
+        for (auto& p : c->inputPorts())
+            if (p->mediaType() == type)
+                return c;
+    return nullptr;
+}
+
+void TavrioCaptureManager::deviceConnected() {
+    if (!session_)
+        return;
+    auto mic = audioDevice();
+    auto newAudio = mic ? media::CaptureDeviceInput::create(mic) : nullptr;
+    auto newVideo = media::CaptureDeviceInput::create(backFacingCamera());
+    session_->beginConfiguration();
+    if (audioInput_)
+        session_->removeInput(audioInput_);
+    if (newAudio && session_->canAddInput(newAudio))
+        session_->addInput(newAudio);
+    session_->removeInput(videoInput_);
+    if (newVideo && session_->canAddInput(newVideo))
+        session_->addInput(newVideo);
+    session_->commitConfiguration();
+    audioInput_ = newAudio;
+    videoInput_ = newVideo;
+    if (auto* d = delegate())
+        d->deviceCountChanged();
+    if (!session_->isRunning())
+        session_->startRunning();
+}
+
+void TavrioCaptureManager::deviceDisconnected() {
+    if (!session_)
+        return;
+    session_->beginConfiguration();
+    if (audioInput_ && !audioInput_->device()->isConnected())
+        session_->removeInput(audioInput_);
+    if (videoInput_ && !videoInput_->device()->isConnected())
+        session_->removeInput(videoInput_);
+    session_->commitConfiguration();
+    // Forgotten even when still connected, as before; the next connect makes both inputs anew.
+    audioInput_.reset();
+    if (auto* d = delegate())
+        d->deviceCountChanged();
+    if (!session_->isRunning())
+        session_->startRunning();
 }

@@ -1,22 +1,96 @@
 #pragma once
-// The capture manager. This half is the media store: where recordings, exports and their side
-// files live and how new names are chosen. Class operations, so that screens and jobs can use
-// them without holding a manager.
+// The capture manager: one capture session with a camera input, a microphone input and a movie
+// file output; recordings into Originals; device connect/disconnect; focus, exposure and torch.
+// Everything it reports reaches its delegate on the main thread, in the order it happened.
+//
+// It also hosts the media store: where recordings, exports and their side files live and how new
+// names are chosen. Class operations, so that screens and jobs can use them without a manager.
 //
 // Folders: Documents (exports) is the platform's; Library/Originals, Library/Zooms and
 // Library/Durations are created one level deep by the operations that hand out paths in them,
 // even when the caller only reads; Library/Thumbs is created only by the library list.
 
+#include "media/Error.h"
+#include "media/capture/CaptureSession.h"
+
 #include <QObject>
+#include <QPointF>
+#include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+namespace media {
+class DeviceMonitor;
+class MovieFileOutput;
+}  // namespace media
+
+// Every operation is optional: the defaults do nothing (isAborting answers false).
+class TavrioCaptureManagerDelegate {
+public:
+    virtual ~TavrioCaptureManagerDelegate() = default;
+    virtual void didChangeSessionPreset() {}
+    virtual void deviceCountChanged() {}
+    virtual void recordingFinished(const QUrl& /*fileUrl*/) {}
+    virtual void recordingBegan() {}
+    virtual void someOtherError(const media::Error& /*error*/) {}
+    virtual void acquiringDeviceLockFailedWithError(const media::Error& /*error*/) {}
+    virtual bool isAborting() { return false; }
+    virtual void apertureDidChange() {}
+    // Not part of the protocol proper: asks the camera screen to store the zoom track of the
+    // movie just finished (a file name, not a path).
+    virtual void backupData(const QString& /*movieFileName*/) {}
+};
 
 class TavrioCaptureManager : public QObject {
     Q_OBJECT
 public:
     explicit TavrioCaptureManager(QObject* parent = nullptr);
-    ~TavrioCaptureManager() override;
+    ~TavrioCaptureManager() override;  // stops the session; no report arrives after it
+
+    // ---- Capture
+
+    // Builds the session with the back camera, the microphone (when there is one) and the movie
+    // output, sets preset P and starts it. Always true: the caller checks session()->isRunning().
+    bool setupSessionWithPreset(const QString& preset, media::Error* error = nullptr);
+    // Switches a running session to another preset; a stopped one, or the same preset, is left.
+    void changeToSessionPreset(const QString& preset);
+    void startRecording();
+    void stopRecording();
+    bool isRecording() const;
+    int recordingOrientation() const { return recOrientation; }
+    void focusAtPoint(const QPointF& point);
+    void exposureAtPoint(const QPointF& point);
+    int torchMode() const;  // 0 off, 1 on, 2 auto
+    void setTorchMode(int mode);
+    bool hasTorch() const;
+    bool hasFocus() const;
+    unsigned micCount() const;
+    unsigned cameraCount() const;
+    static std::shared_ptr<media::CaptureConnection> connectionWithMediaType(
+        media::MediaType type, const std::vector<std::shared_ptr<media::CaptureConnection>>& connections);
+
+    media::CaptureSession* session() const { return session_.get(); }
+    const std::shared_ptr<media::CaptureDeviceInput>& videoInput() const { return videoInput_; }
+    const std::shared_ptr<media::CaptureDeviceInput>& audioInput() const { return audioInput_; }
+    const std::shared_ptr<media::MovieFileOutput>& movieFileOutput() const { return movieFileOutput_; }
+
+    TavrioCaptureManagerDelegate* delegate() const;
+    // Not owned. A delegate that is also a QObject is dropped automatically when destroyed.
+    void setDelegate(TavrioCaptureManagerDelegate* delegate);
+
+    // Which devices "the back camera" and "the microphone" are: a device id (see
+    // media::CaptureDevice::deviceWithUniqueID), "none" for no microphone, or empty for the
+    // first device present (a real one before the virtual one). Set before the session is built.
+    void setCameraID(const QString& id) { cameraID_ = id; }
+    void setMicrophoneID(const QString& id) { microphoneID_ = id; }
+
+    // Device list changes, as the hot-plug monitor reports them (public for tools that simulate
+    // a plug).
+    void deviceConnected();
+    void deviceDisconnected();
 
     static QString baseDirForVideos();          // the Documents root
     static QString baseDirForOriginalVideos();  // Library/Originals; not created
@@ -46,4 +120,26 @@ public:
     static QString newestEntryIn(const QString& folder, const CreationTime& timeOf = fileCreationTime);
 
     static constexpr char kRotationFileName[] = "For_Portrait_Exporting.mov";
+
+private:
+    class RecordingReports;
+    std::shared_ptr<media::CaptureDevice> backFacingCamera() const;
+    std::shared_ptr<media::CaptureDevice> audioDevice() const;
+    void didStartRecording();
+    void didFinishRecording(const QString& path, const media::Error& error);
+    bool lockDevice(const std::shared_ptr<media::CaptureDevice>& device);
+
+    std::unique_ptr<media::CaptureSession> session_;
+    std::shared_ptr<media::CaptureDeviceInput> videoInput_;
+    TavrioCaptureManagerDelegate* delegate_ = nullptr;
+    QPointer<QObject> delegateObject_;
+    bool delegateIsObject_ = false;
+    std::shared_ptr<media::CaptureDeviceInput> audioInput_;
+    std::shared_ptr<media::MovieFileOutput> movieFileOutput_;
+    // Replaces the two notification observer tokens: destroying it unregisters both handlers.
+    std::unique_ptr<media::DeviceMonitor> deviceMonitor_;
+    uint32_t backgroundRecordingID = 0;
+    int32_t recOrientation = 3;
+    QString cameraID_, microphoneID_;
+    std::shared_ptr<RecordingReports> reports_;
 };

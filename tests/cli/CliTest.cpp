@@ -115,3 +115,61 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
     // Neither help nor a usage error launches the app (no notice, no settings written).
     EXPECT_FALSE(fs::exists(home() / "settings.ini"));
 }
+
+TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
+    const Result r = cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
+                         "--zoom 0:1.5,0.5:2.5");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
+    EXPECT_EQ(r.out, movie + "\n");
+    EXPECT_GT(fs::file_size(movie), 1000u);
+    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->size(), 2);
+    EXPECT_FLOAT_EQ(zoomOf((*track)[0]), 1.5f);
+    EXPECT_EQ((*track)[0].value(kOrientKey).toLongLong(), 1);
+    EXPECT_FLOAT_EQ(zoomOf((*track)[1]), 2.5f);
+    EXPECT_GE(atTimeOf((*track)[1]), 0.5);
+    EXPECT_LT(atTimeOf((*track)[1]), 1.5);
+    EXPECT_EQ(readDurationFile("Out.mov"), "00:01");
+
+    EXPECT_EQ(cli("record --seconds 1 --zoom 1:4").status, 2);
+    EXPECT_EQ(cli("record --seconds 1 --quality huge").status, 2);
+    EXPECT_EQ(cli("record").status, 2);
+    const Result bad = cli("record --seconds 1 --camera /dev/video-none");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("Failure"), std::string::npos);
+}
+
+TEST_F(Cli, DevicesListsTheVirtualCameraWithItsFormatsLast) {
+    const Result r = cli("devices");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto cam = r.out.find("camera virtual-camera");
+    const auto mic = r.out.find("microphone virtual-microphone");
+    ASSERT_NE(cam, std::string::npos);
+    ASSERT_NE(mic, std::string::npos);
+    EXPECT_LT(cam, mic);
+    EXPECT_NE(r.out.find("  yuv420p 1280x720 30", cam), std::string::npos);
+    EXPECT_EQ(r.out.find("camera /dev/", cam), std::string::npos);  // real cameras come first
+}
+
+TEST_F(Cli, CtrlCStopsARecordingNormally) {
+    // The movie appears once recording runs; a second later the interrupt arrives.
+    const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
+    const fs::path errFile = home() / "stderr.txt";
+    std::string out;
+    const int status = testsupport::run(
+        "(" + std::string(TAVRIO_CLI) + " record --seconds 120 --camera virtual --quality low >" +
+            (home() / "out.txt").string() + " 2>" + errFile.string() + " & pid=$!; i=0; while [ ! -s '" + movie +
+            "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done; sleep 1; kill -INT $pid; wait $pid)",
+        &out);
+    EXPECT_EQ(status, 0) << testsupport::readFile(errFile);
+    EXPECT_EQ(testsupport::readFile(home() / "out.txt"), movie + "\n");
+    EXPECT_FALSE(readDurationFile("Out.mov").isEmpty());
+    EXPECT_TRUE(readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
+    // An ordinary movie: the fragments of the running recording were rewritten at the stop.
+    std::string probe;
+    testsupport::run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + movie + "'", &probe);
+    EXPECT_GT(std::atof(probe.c_str()), 0.5);
+    EXPECT_EQ(testsupport::readFile(movie).find("moof"), std::string::npos);
+}

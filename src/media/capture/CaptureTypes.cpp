@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 namespace media {
@@ -15,6 +16,8 @@ int64_t monotonicNowNs() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
+
+void setLibraryLogVerbose(bool verbose) { av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_WARNING); }
 
 std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame) {
     return std::shared_ptr<const AVFrame>(ownedFrame, [](const AVFrame* f) {

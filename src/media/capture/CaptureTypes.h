@@ -51,6 +51,10 @@ struct AudioSample {
     int frames() const { return channels > 0 ? int(samples.size()) / channels : 0; }
 };
 
+// Whether FFmpeg's libraries print their informational messages (encoder statistics and the
+// like); warnings and errors are always printed.
+void setLibraryLogVerbose(bool verbose);
+
 // Takes ownership of `ownedFrame` as a shared, read-only picture.
 std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame);
 

@@ -1,0 +1,234 @@
+#include "TavrioCaptureManager.h"
+#include "ZoomSampler.h"
+
+#include "media/CapturePresets.h"
+#include "media/capture/CaptureDevice.h"
+#include "media/capture/MovieFileOutput.h"
+#include "platform/DeviceOrientation.h"
+
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+void ensureApp() {
+    static int argc = 1;
+    static char name[] = "classes_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
+// Runs the main loop until `done` holds (a hang is the only way to reach the limit).
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 60000) {
+    for (int waited = 0; !done(); waited += 10) {
+        if (waited > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+class Screen : public QObject, public TavrioCaptureManagerDelegate {
+public:
+    explicit Screen(TavrioCaptureManager* m) : manager(m) {}
+    TavrioCaptureManager* manager;
+    std::vector<std::string> events;
+    bool aborting = false;
+    bool offMainThread = false;
+    QUrl finishedUrl;
+    media::Error lastError;
+    void note(const std::string& e) {
+        events.push_back(e);
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            offMainThread = true;
+    }
+    void didChangeSessionPreset() override { note("didChangeSessionPreset"); }
+    void recordingBegan() override { note("recordingBegan"); }
+    bool isAborting() override {
+        note("isAborting");
+        return aborting;
+    }
+    void backupData(const QString& name) override { note("backupData " + name.toStdString()); }
+    void recordingFinished(const QUrl& url) override {
+        finishedUrl = url;
+        note("recordingFinished");
+    }
+    void someOtherError(const media::Error& e) override {
+        lastError = e;
+        note("someOtherError");
+    }
+    void acquiringDeviceLockFailedWithError(const media::Error& e) override {
+        lastError = e;
+        note("lockFailed");
+    }
+};
+
+struct Rig {
+    testsupport::TempHome home;
+    TavrioCaptureManager manager;
+    Screen screen{&manager};
+    Rig() {
+        manager.setCameraID(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
+        manager.setMicrophoneID(QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID));
+        manager.setupSessionWithPreset(QString::fromLatin1(media::kCapturePresetLow));
+        manager.setDelegate(&screen);
+    }
+    void recordUntil(double seconds) {
+        manager.startRecording();
+        EXPECT_TRUE(pumpUntil([&] { return manager.movieFileOutput()->recordedDuration() >= seconds; }));
+        manager.stopRecording();
+    }
+};
+
+}  // namespace
+
+TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWrote) {
+    ensureApp();
+    Rig rig;
+    ASSERT_TRUE(rig.manager.session()->isRunning());
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::PortraitUpsideDown);
+    rig.manager.startRecording();
+    EXPECT_EQ(rig.manager.recordingOrientation(), 1);
+    ASSERT_TRUE(pumpUntil([&] { return !rig.screen.events.empty(); }));
+    // A file newer than the recording lands in Originals while it runs: the finished report must
+    // still name the recording.
+    const QString intruder = TavrioCaptureManager::baseDirForOriginalVideos() + QStringLiteral("/Zzz.mov");
+    {
+        QFile f(intruder);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    ASSERT_TRUE(pumpUntil([&] { return rig.manager.movieFileOutput()->recordedDuration() >= 0.5; }));
+    rig.manager.stopRecording();
+    ASSERT_TRUE(pumpUntil([&] { return rig.screen.events.size() >= 4; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.screen.events,
+              (std::vector<std::string>{"recordingBegan", "isAborting", "backupData Out.mov", "recordingFinished"}));
+    EXPECT_FALSE(rig.screen.offMainThread);
+    EXPECT_EQ(rig.screen.finishedUrl.toLocalFile(), TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov");
+    EXPECT_TRUE(QFileInfo(rig.screen.finishedUrl.toLocalFile()).size() > 0);
+    // The session is stopped for the screen to restart later.
+    EXPECT_FALSE(rig.manager.session()->isRunning());
+    EXPECT_FALSE(rig.manager.isRecording());
+
+    // Face up is not portrait: the next recording is landscape.
+    rig.screen.events.clear();
+    rig.manager.session()->startRunning();
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::FaceUp);
+    rig.screen.aborting = true;  // and this one is abandoned by the screen
+    rig.recordUntil(0.2);
+    ASSERT_TRUE(pumpUntil([&] { return rig.screen.events.size() >= 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.manager.recordingOrientation(), 3);
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"recordingBegan", "isAborting"}));
+    // The abandoned movie stays where it was written (Out-1.mov: Out.mov is taken).
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov"));
+    EXPECT_TRUE(rig.manager.session()->isRunning());
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::Unknown);
+}
+
+TEST(CaptureManager, PresetChangesOnlyReachARunningSessionWithANewPreset) {
+    ensureApp();
+    Rig rig;
+    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetLow));  // already so
+    EXPECT_TRUE(rig.screen.events.empty());
+    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetMedium));
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"didChangeSessionPreset"}));
+    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::kCapturePresetMedium);
+    rig.manager.session()->stopRunning();
+    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePreset640x480));
+    EXPECT_EQ(rig.screen.events.size(), 1u);
+    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::kCapturePresetMedium);
+}
+
+TEST(CaptureManager, TorchAndFocusTakeTheLockOnlyWhenThereIsSomethingToChange) {
+    ensureApp();
+    Rig rig;
+    ASSERT_TRUE(rig.manager.hasTorch());
+    EXPECT_TRUE(rig.manager.hasFocus());
+    EXPECT_GE(rig.manager.cameraCount(), 1u);
+    EXPECT_GE(rig.manager.micCount(), 1u);
+    rig.manager.setTorchMode(1);
+    EXPECT_EQ(rig.manager.torchMode(), 1);
+
+    // Another program holds the camera's configuration lock from here on.
+    auto device = rig.manager.videoInput()->device();
+    int other = ::open(device->configurationLockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    rig.manager.setTorchMode(1);  // already on: no lock wanted, nothing reported
+    rig.manager.setTorchMode(2);  // auto is not offered: ignored
+    EXPECT_TRUE(rig.screen.events.empty());
+    rig.manager.setTorchMode(0);  // a real change meets the lock
+    rig.manager.focusAtPoint(QPointF(0.25, 0.75));
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"lockFailed", "lockFailed"}));
+    EXPECT_EQ(rig.screen.lastError.code, EBUSY);
+    EXPECT_EQ(rig.manager.torchMode(), 1);
+    ::flock(other, LOCK_UN);
+    ::close(other);
+
+    rig.manager.focusAtPoint(QPointF(0.25, 0.75));
+    rig.manager.exposureAtPoint(QPointF(0.5, 0.1));
+    EXPECT_EQ(rig.screen.events.size(), 2u);
+    EXPECT_DOUBLE_EQ(device->focusPointOfInterest().x, 0.25);
+    EXPECT_EQ(device->focusMode(), media::FocusMode::AutoFocus);
+    EXPECT_EQ(device->exposureMode(), media::ExposureMode::ContinuousAutoExposure);
+    EXPECT_DOUBLE_EQ(device->exposurePointOfInterest().y, 0.1);
+    rig.manager.setTorchMode(0);
+    EXPECT_EQ(rig.manager.torchMode(), 0);
+}
+
+TEST(CaptureManager, ADestroyedDelegateIsNeverCalled) {
+    ensureApp();
+    Rig rig;
+    {
+        Screen gone(&rig.manager);
+        rig.manager.setDelegate(&gone);
+    }
+    EXPECT_EQ(rig.manager.delegate(), nullptr);
+    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetMedium));  // would crash
+    SUCCEED();
+}
+
+TEST(ZoomSampler, EntryZeroIsTheZoomShownAndLaterEntriesAreStampedFromTheStart) {
+    QDateTime clock = QDateTime::fromMSecsSinceEpoch(1000000, Qt::UTC);
+    ZoomSampler s([&] { return clock; });
+    // Before recording: the preview zooms, nothing is kept.
+    EXPECT_FLOAT_EQ(s.sliderChanged(0.25f), 1.5f);
+    EXPECT_TRUE(s.zooms().isEmpty());
+    s.recordingBegan(1);
+    ASSERT_EQ(s.zooms().size(), 1);
+    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[0]), 1.5f);
+    EXPECT_EQ(atTimeOf(s.zooms()[0]), 0.0);
+    EXPECT_EQ(s.zooms()[0].value(kOrientKey).toLongLong(), 1);
+    clock = clock.addMSecs(1250);
+    s.sliderChanged(0.5f);
+    clock = clock.addMSecs(750);
+    s.sliderChanged(1.0f);
+    ASSERT_EQ(s.zooms().size(), 3);
+    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[1]), 2.0f);
+    EXPECT_DOUBLE_EQ(atTimeOf(s.zooms()[1]), 1.25);
+    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[2]), 3.0f);
+    EXPECT_DOUBLE_EQ(atTimeOf(s.zooms()[2]), 2.0);
+    EXPECT_FALSE(s.zooms()[1].contains(kOrientKey));
+    s.recordingEnded();
+    s.sliderChanged(0.0f);
+    EXPECT_EQ(s.zooms().size(), 3);
+    // The next recording starts a new track from the zoom now shown.
+    s.recordingBegan(3);
+    ASSERT_EQ(s.zooms().size(), 1);
+    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[0]), 1.0f);
+    EXPECT_FLOAT_EQ(ZoomSampler::zoomForSliderValue(ZoomSampler::sliderValueForZoom(2.2f)), 2.2f);
+}
