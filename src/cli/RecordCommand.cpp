@@ -201,7 +201,9 @@ int runRecord(const QStringList& args) {
     if (preset.isEmpty())
         preset = TavrioCameraController().getSessionPresetFromSettings();
     media::setLibraryLogVerbose(false);
-    platform::DeviceOrientation::setOrientation(orientation);
+    // An orientation given on the command line wins over a sensor.
+    if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
+        platform::DeviceOrientation::setOrientation(orientation);
 
     TavrioCaptureManager manager;
     manager.setCameraID(camera);
