@@ -71,6 +71,9 @@ private:
 
 TavrioCaptureManager::TavrioCaptureManager(QObject* parent)
     : QObject(parent), reports_(std::make_shared<RecordingReports>(this)) {
+    // The engine's log lines (dropped frames, device errors) join the app's capture category.
+    media::setCaptureLogHandler(
+        [](const std::string& line) { qCWarning(lcCapture).noquote() << QString::fromStdString(line); });
     deviceMonitor_ = std::make_unique<media::DeviceMonitor>(
         platform::MainThread::dispatcher(), [this](std::shared_ptr<media::CaptureDevice>) { deviceConnected(); },
         [this](std::shared_ptr<media::CaptureDevice>) { deviceDisconnected(); });

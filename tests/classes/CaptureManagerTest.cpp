@@ -69,6 +69,7 @@ public:
         lastError = e;
         note("someOtherError");
     }
+    void deviceCountChanged() override { note("deviceCountChanged"); }
     void acquiringDeviceLockFailedWithError(const media::Error& e) override {
         lastError = e;
         note("lockFailed");
@@ -137,6 +138,44 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov"));
     EXPECT_TRUE(rig.manager.session()->isRunning());
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::Unknown);
+}
+
+TEST(CaptureManager, AFailedRecordingReportsOnlyTheError) {
+    ensureApp();
+    Rig rig;
+    rig.manager.session()->stopRunning();  // nothing can arrive: the output fails at once
+    rig.manager.startRecording();
+    ASSERT_TRUE(pumpUntil([&] { return rig.screen.events.size() >= 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"isAborting", "someOtherError"}));
+    EXPECT_FALSE(rig.screen.lastError.description.empty());
+    EXPECT_FALSE(rig.manager.isRecording());
+}
+
+TEST(CaptureManager, DeviceChangesRebuildTheInputsAndRestartTheSession) {
+    ensureApp();
+    Rig rig;
+    auto oldVideo = rig.manager.videoInput();
+    ASSERT_TRUE(rig.manager.audioInput());
+    rig.manager.session()->stopRunning();
+    // Nothing really went away: the inputs stay in the session, but the microphone input is
+    // forgotten all the same, and the stopped session runs again.
+    rig.manager.deviceDisconnected();
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"deviceCountChanged"}));
+    EXPECT_FALSE(rig.manager.audioInput());
+    EXPECT_EQ(rig.manager.videoInput(), oldVideo);
+    EXPECT_EQ(rig.manager.session()->inputs().size(), 2u);
+    EXPECT_TRUE(rig.manager.session()->isRunning());
+    // A connect makes new inputs for both devices; the camera's replaces the old one.
+    rig.manager.deviceConnected();
+    EXPECT_EQ(rig.screen.events.size(), 2u);
+    ASSERT_TRUE(rig.manager.audioInput());
+    ASSERT_TRUE(rig.manager.videoInput());
+    EXPECT_NE(rig.manager.videoInput(), oldVideo);
+    auto inputs = rig.manager.session()->inputs();
+    EXPECT_NE(std::find(inputs.begin(), inputs.end(), rig.manager.videoInput()), inputs.end());
+    EXPECT_EQ(std::find(inputs.begin(), inputs.end(), oldVideo), inputs.end());
+    EXPECT_TRUE(rig.manager.session()->isRunning());
 }
 
 TEST(CaptureManager, PresetChangesOnlyReachARunningSessionWithANewPreset) {

@@ -441,7 +441,7 @@ void CaptureSession::reportFormat(const std::shared_ptr<CaptureInputPort>& port,
 }
 
 void CaptureSession::reportError(const Error& e) {
-    std::fprintf(stderr, "capture: %s (%s)\n", e.description.c_str(), e.failureReason.c_str());
+    captureLog("%s (%s)", e.description.c_str(), e.failureReason.c_str());
     auto table = routes();
     std::vector<CaptureOutput*> told;
     for (auto& [out, conn] : *table) {

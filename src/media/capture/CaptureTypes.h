@@ -51,6 +51,11 @@ struct AudioSample {
     int frames() const { return channels > 0 ? int(samples.size()) / channels : 0; }
 };
 
+// Where capture writes its log lines (dropped frames, device errors, a rewrite that failed).
+// Default: standard error. The handler may be called from any capture thread.
+void setCaptureLogHandler(std::function<void(const std::string&)> handler);
+void captureLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Whether FFmpeg's libraries print their informational messages (encoder statistics and the
 // like); warnings and errors are always printed.
 void setLibraryLogVerbose(bool verbose);

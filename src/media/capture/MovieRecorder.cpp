@@ -513,7 +513,7 @@ struct MovieRecorder::Impl {
         uint64_t total = dropped.load();
         // The first drop, then every 30th: enough to see a pattern without flooding the log.
         if (lastLoggedDrops == 0 || total - lastLoggedDrops >= 30) {
-            std::fprintf(stderr, "capture: %llu frame(s) dropped so far in %s\n",
+            captureLog("%llu frame(s) dropped so far in %s",
                          static_cast<unsigned long long>(total), s.path.c_str());
             lastLoggedDrops = total;
         }
@@ -629,7 +629,7 @@ struct MovieRecorder::Impl {
                 // The fragmented movie is complete and plays; keeping it loses nothing, while
                 // reporting a failure would make the app drop the recording's zoom track.
                 ::unlink(tmp.c_str());
-                std::fprintf(stderr, "capture: %s (%s); the recording stays fragmented\n", e.description.c_str(),
+                captureLog("%s (%s); the recording stays fragmented", e.description.c_str(),
                              e.failureReason.c_str());
             } else {
                 syncDirectoryOf(s.path);
@@ -638,7 +638,7 @@ struct MovieRecorder::Impl {
             }
         }
         if (dropped > 0)
-            std::fprintf(stderr, "capture: %llu frame(s) dropped in %s\n", static_cast<unsigned long long>(dropped.load()),
+            captureLog("%llu frame(s) dropped in %s", static_cast<unsigned long long>(dropped.load()),
                          s.path.c_str());
         report(result);
     }
