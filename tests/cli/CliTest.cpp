@@ -131,7 +131,8 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     EXPECT_FLOAT_EQ(zoomOf((*track)[1]), 2.5f);
     EXPECT_GE(atTimeOf((*track)[1]), 0.5);
     EXPECT_LT(atTimeOf((*track)[1]), 1.5);
-    EXPECT_EQ(readDurationFile("Out.mov"), "00:01");
+    const QString duration = readDurationFile("Out.mov");
+    EXPECT_TRUE(duration == "00:01" || duration == "00:02") << duration.toStdString();  // 1.5 s and the stop's latency
 
     EXPECT_EQ(cli("record --seconds 1 --zoom 1:4").status, 2);
     EXPECT_EQ(cli("record --seconds 1 --quality huge").status, 2);
@@ -154,14 +155,15 @@ TEST_F(Cli, DevicesListsTheVirtualCameraWithItsFormatsLast) {
 }
 
 TEST_F(Cli, CtrlCStopsARecordingNormally) {
-    // The movie appears once recording runs; a second later the interrupt arrives.
+    // The interrupt arrives once the movie holds its first fragment (past the 1-2 KB header).
     const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
     const fs::path errFile = home() / "stderr.txt";
     std::string out;
     const int status = testsupport::run(
         "(" + std::string(TAVRIO_CLI) + " record --seconds 120 --camera virtual --quality low >" +
             (home() / "out.txt").string() + " 2>" + errFile.string() + " & pid=$!; i=0; while [ ! -s '" + movie +
-            "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done; sleep 1; kill -INT $pid; wait $pid)",
+            "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done; while [ $(stat -c %s '" + movie +
+            "') -lt 8192 ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i+1)); done; kill -INT $pid; wait $pid)",
         &out);
     EXPECT_EQ(status, 0) << testsupport::readFile(errFile);
     EXPECT_EQ(testsupport::readFile(home() / "out.txt"), movie + "\n");

@@ -162,6 +162,14 @@ TEST(CaptureSession, PreviewSlotSharesPicturesAndCoalescesWakeUps) {
     EXPECT_EQ(woken, 1);
     slot.put(s);
     EXPECT_EQ(posted.size(), 2u);
+
+    // A wake-up still queued when its slot is destroyed does nothing.
+    auto gone = std::make_unique<PreviewSlot>();
+    gone->setNewFrameHandler([&](std::function<void()> f) { posted.push_back(std::move(f)); }, [&] { ++woken; });
+    gone->put(s);
+    gone.reset();
+    posted.back()();
+    EXPECT_EQ(woken, 1);
 }
 
 TEST(CaptureSession, DisplayMatrixTurnsStoredPicturesUpright) {

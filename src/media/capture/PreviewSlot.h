@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "media/capture/CaptureTypes.h"
@@ -22,7 +23,9 @@ public:
             // One pending wake-up at a time: a slow UI skips pictures instead of queueing them.
             if (handler_ && !pending_) {
                 pending_ = true;
-                notify = [this, h = handler_] {
+                // The wake-up may run after the slot (and its session) are gone: it then does nothing.
+                notify = [this, alive = std::weak_ptr<int>(alive_), h = handler_] {
+                    if (alive.expired()) return;
                     {
                         std::lock_guard l(mutex_);
                         pending_ = false;
@@ -50,8 +53,8 @@ public:
         latest_ = {};
     }
 
-    // `handler` runs (through `dispatch`) when a new picture is in and the previous wake-up has
-    // been handled. The slot must outlive the dispatched calls.
+    // `handler` runs (through `dispatch`, which must run calls on one thread, the one that
+    // destroys the slot) when a new picture is in and the previous wake-up has been handled.
     void setNewFrameHandler(Dispatch dispatch, std::function<void()> handler) {
         std::lock_guard lock(mutex_);
         dispatch_ = std::move(dispatch);
@@ -65,6 +68,7 @@ private:
     Dispatch dispatch_;
     std::function<void()> handler_;
     bool pending_ = false;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace media
