@@ -324,3 +324,49 @@ TEST(MovieRecording, FileSizeLimitStopsWithAnErrorAndKeepsAPlayableMovie) {
     EXPECT_GT(info.decodedFrames, 10);
     EXPECT_GT(capturetest::ffprobeVideoSeconds(path), 0.3);
 }
+
+TEST(MovieRecording, FileCameraLoopsAShortMovieForAsLongAsTheRecordingRuns) {
+    auto movie = testsupport::sharedMedia("mp4ff__stereo_spatial.mp4");  // 10 pictures, 1/3 s
+    if (movie.empty()) GTEST_SKIP() << "shared media not present";
+    testsupport::TempDir dir;
+    std::string path = (dir.path() / "loop.mov").string();
+    Rig rig(kCapturePresetLow, "file:" + movie.string(), false);
+    ASSERT_TRUE(rig.session.isRunning());
+    Error e = rig.record(path, 1.5);
+    EXPECT_FALSE(e.isError()) << e.description;
+    auto info = probeMovie(path);
+    ASSERT_TRUE(info.opened);
+    EXPECT_GE(info.lastFrameTime, 1.4);
+    // Played on at the movie's own 30 pictures a second, across four restarts.
+    EXPECT_GE(info.decodedFrames, 38);
+    EXPECT_LE(info.decodedFrames, 50);
+}
+
+TEST(MovieRecording, AFileCameraWithoutDecodablePicturesFailsTheRecordingInsteadOfHanging) {
+    auto movie = testsupport::sharedMedia("mp4parse__bipbop_nonfragment_header.mp4");  // header only
+    if (movie.empty()) GTEST_SKIP() << "shared media not present";
+    testsupport::TempDir dir;
+    Error err;
+    auto dev = CaptureDevice::deviceWithUniqueID("file:" + movie.string(), &err);
+    if (!dev) {
+        EXPECT_TRUE(err.isError());  // refused up front: as good
+        return;
+    }
+    CaptureSession session;
+    std::promise<Error> runtime;
+    std::once_flag once;
+    session.setRuntimeErrorHandler({}, [&](Error e) { std::call_once(once, [&] { runtime.set_value(e); }); });
+    auto out = std::make_shared<MovieFileOutput>();
+    session.addInput(CaptureDeviceInput::create(dev));
+    session.addOutput(out);
+    session.startRunning();
+    auto d = std::make_shared<capturetest::Recorder>();
+    auto finished = d->finishedPromise.get_future();
+    out->startRecording((dir.path() / "none.mov").string(), d);
+    auto r = runtime.get_future();
+    ASSERT_EQ(r.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_TRUE(r.get().isError());
+    ASSERT_EQ(finished.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_TRUE(finished.get().isError());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "none.mov"));
+}

@@ -307,7 +307,7 @@ void CaptureSession::stopRunning() {
 
 bool CaptureSession::isRunning() const {
     std::lock_guard lock(mutex_);
-    return running_;
+    return running_ && (startedPumps_ == 0 || alivePumps_ > 0);
 }
 
 void CaptureSession::startLocked() {
@@ -349,6 +349,8 @@ void CaptureSession::startLocked() {
         ++opened;
         pumps_.push_back(std::move(pump));
     }
+    startedPumps_ = opened;
+    alivePumps_ = opened;
     running_ = opened > 0 || inputs_.empty();
 }
 
@@ -361,6 +363,8 @@ void CaptureSession::stopLocked() {
     for (auto& p : pumps_)
         if (p->thread.joinable()) p->thread.join();
     pumps_.clear();
+    startedPumps_ = 0;
+    alivePumps_ = 0;
 }
 
 void CaptureSession::rebuildRoutesLocked() {
@@ -383,7 +387,7 @@ void CaptureSession::videoLoop(Pump* p) {
         VideoSample s;
         Error err;
         if (!p->video->read(s, &err)) {
-            if (!p->stop) reportError(err.isError() ? err : Error{EIO, "The camera stopped.", "", ""});
+            if (!p->stop) pumpFailed(p, err.isError() ? err : Error{EIO, "The camera stopped.", "", ""});
             return;
         }
         if (lastSeq >= 0 && s.sequence > lastSeq + 1) sourceDropped_ += uint64_t(s.sequence - lastSeq - 1);
@@ -406,7 +410,7 @@ void CaptureSession::audioLoop(Pump* p) {
         AudioSample s;
         Error err;
         if (!p->audio->read(s, &err)) {
-            if (!p->stop) reportError(err.isError() ? err : Error{EIO, "The microphone stopped.", "", ""});
+            if (!p->stop) pumpFailed(p, err.isError() ? err : Error{EIO, "The microphone stopped.", "", ""});
             return;
         }
         auto table = routes();
@@ -438,6 +442,15 @@ void CaptureSession::reportFormat(const std::shared_ptr<CaptureInputPort>& port,
     auto call = [h = formatHandler_, port] { h(port); };
     if (formatDispatch_) formatDispatch_(call);
     else call();
+}
+
+void CaptureSession::pumpFailed(Pump* p, const Error& e) {
+    // The port delivers nothing any more: a recording started later must not wait for it.
+    FormatDescription none;
+    none.mediaType = p->input->device()->mediaType();
+    reportFormat(p->input->ports().front(), none);
+    --alivePumps_;
+    reportError(e);
 }
 
 void CaptureSession::reportError(const Error& e) {

@@ -177,6 +177,7 @@ private:
     void audioLoop(Pump* p);
     void reportFormat(const std::shared_ptr<CaptureInputPort>& port, const FormatDescription& f);
     void reportError(const Error& e);
+    void pumpFailed(Pump* p, const Error& e);
     using Routes = std::vector<std::pair<std::shared_ptr<CaptureOutput>, std::shared_ptr<CaptureConnection>>>;
     void rebuildRoutesLocked();
     std::shared_ptr<const Routes> routes() const;
@@ -188,6 +189,10 @@ private:
     int configDepth_ = 0;
     bool dirty_ = false;
     bool running_ = false;
+    // Inputs started by the last start, and those still delivering: when every one has failed
+    // (device gone, unreadable), the session no longer runs.
+    int startedPumps_ = 0;
+    std::atomic<int> alivePumps_{0};
     std::vector<std::unique_ptr<Pump>> pumps_;
     PreviewSlot preview_;
     std::atomic<uint64_t> sourceDropped_{0};
