@@ -514,7 +514,7 @@ struct MovieRecorder::Impl {
         // The first drop, then every 30th: enough to see a pattern without flooding the log.
         if (lastLoggedDrops == 0 || total - lastLoggedDrops >= 30) {
             captureLog("%llu frame(s) dropped so far in %s",
-                         static_cast<unsigned long long>(total), s.path.c_str());
+                       static_cast<unsigned long long>(total), s.path.c_str());
             lastLoggedDrops = total;
         }
     }
@@ -630,7 +630,7 @@ struct MovieRecorder::Impl {
                 // reporting a failure would make the app drop the recording's zoom track.
                 ::unlink(tmp.c_str());
                 captureLog("%s (%s); the recording stays fragmented", e.description.c_str(),
-                             e.failureReason.c_str());
+                           e.failureReason.c_str());
             } else {
                 syncDirectoryOf(s.path);
                 struct stat st{};
@@ -639,7 +639,7 @@ struct MovieRecorder::Impl {
         }
         if (dropped > 0)
             captureLog("%llu frame(s) dropped in %s", static_cast<unsigned long long>(dropped.load()),
-                         s.path.c_str());
+                       s.path.c_str());
         report(result);
     }
 
