@@ -31,6 +31,7 @@ struct AssetTrack {
     int sampleRate = 0;           // audio only
     int channelCount = 0;         // audio only
     bool decodable = false;       // FFmpeg has a decoder for it
+    bool samplesMissing = false;  // the file ends before the samples its index lists (cut short)
 };
 
 class Asset {
@@ -45,9 +46,10 @@ public:
                           std::function<void(std::shared_ptr<Asset>, Error)> completion);
 
     const std::string& path() const { return path_; }
-    // The movie's length: the latest end of its audio and video tracks, exact on the tracks'
-    // own timescales; the container's duration when no track knows its own; invalid when
-    // neither is known.
+    // The movie's length as the container states it, made exact by taking the audio or video
+    // track end (start + duration, or duration) that matches it within a millisecond; the
+    // container's figure when none matches; the latest track end when the container has none;
+    // invalid when nothing is known. Zero for a file without tracks.
     Time duration() const { return duration_; }
     std::vector<AssetTrack> tracks() const { return tracks_; }
     std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;

@@ -69,8 +69,9 @@ public:
     const std::string& outputFileType() const;
     void setVideoComposition(std::optional<VideoComposition> composition);
     const std::optional<VideoComposition>& videoComposition() const;
-    // The display matrix the output's video track carries with Passthrough (re-encoding presets
-    // write the identity, since they render the stored pixels).
+    // The display matrix the output's video track carries with Passthrough (without it the
+    // source's is kept). Re-encoding ignores it: with a composition the output carries the
+    // identity (the composition decides the picture), without one the source's matrix.
     void setVideoTrackPreferredTransform(AffineTransform transform);
 
     // Starts the export once; `completion` runs exactly once on an engine thread after status()
