@@ -72,7 +72,13 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
                                                               : MediaType::Other;
         // Cover art is a still picture attached to the file, not a track of moving pictures.
         if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) t.mediaType = MediaType::Other;
-        t.codecName = par->codec_id == AV_CODEC_ID_NONE ? "unknown" : avcodec_get_name(par->codec_id);
+        if (par->codec_id != AV_CODEC_ID_NONE) {
+            t.codecName = avcodec_get_name(par->codec_id);
+        } else {
+            char tag[AV_FOURCC_MAX_STRING_SIZE] = {0};
+            av_fourcc_make_string(tag, par->codec_tag);
+            t.codecName = par->codec_tag ? tag : "unknown";
+        }
         t.decodable = par->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(par->codec_id) != nullptr;
         if (t.mediaType == MediaType::Video) {
             t.naturalSize = {static_cast<float>(std::max(0, par->width)), static_cast<float>(std::max(0, par->height))};

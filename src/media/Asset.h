@@ -20,7 +20,7 @@ struct AssetTrack {
     int trackID = 0;          // the container's track id (tkhd), what compositions refer to
     int streamIndex = -1;     // position among the file's tracks
     MediaType mediaType = MediaType::Other;
-    std::string codecName;    // FFmpeg's short name ("h264", "aac"); "unknown" when undecodable
+    std::string codecName;    // FFmpeg's short name ("h264", "aac"); else the file's fourcc ("vvc1")
     // Stored pixel size (coded width x height). The sample aspect ratio is NOT applied: exports
     // and compositions work on stored pixels, and non-square sources keep their pixel grid.
     Size naturalSize;

@@ -307,6 +307,26 @@ void ExportSession::Impl::run() {
 
 namespace {
 
+// A failed packet write is either the disk's doing (the file's I/O error is set) or the muxer
+// refusing a sample; the user can fix the first, and should choose another preset for the second.
+void failWrite(ExportSession::Impl& s, AVFormatContext* out, int r) {
+    if (out->pb && out->pb->error < 0)
+        s.failAv(out->pb->error, "The exported movie could not be written.", kWriteSuggestion);
+    else if (r == AVERROR(ENOSPC) || r == AVERROR(EFBIG) || r == AVERROR(EIO) || r == AVERROR(EDQUOT))
+        s.failAv(r, "The exported movie could not be written.", kWriteSuggestion);
+    else
+        s.failAv(r, "A sample of the movie cannot be stored in a QuickTime movie.",
+                 "Export with a preset that converts the movie instead of copying it.");
+}
+
+// FFmpeg's name for the codec, or the file's four-character code when FFmpeg has none.
+std::string codecName(const AVCodecParameters* par) {
+    if (par->codec_id != AV_CODEC_ID_NONE) return avcodec_get_name(par->codec_id);
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {0};
+    av_fourcc_make_string(tag, par->codec_tag);
+    return par->codec_tag ? tag : "unknown";
+}
+
 bool openOutput(ExportSession::Impl& s, const std::string& path, av::OutputContext& out) {
     AVFormatContext* oc = nullptr;
     int r = avformat_alloc_output_context2(&oc, nullptr, "mov", path.c_str());
@@ -340,7 +360,12 @@ bool startWriting(ExportSession::Impl& s, AVFormatContext* out, const std::strin
     r = avformat_write_header(out, &options);
     av_dict_free(&options);
     if (r < 0) {
-        s.failAv(r, "The movie could not be exported.", "The movie's tracks cannot be stored in a QuickTime movie.");
+        std::string codecs;
+        for (unsigned i = 0; i < out->nb_streams; ++i)
+            codecs += (codecs.empty() ? "" : ", ") + codecName(out->streams[i]->codecpar);
+        s.fail(plainError(r, "The movie could not be exported.",
+                          "Its tracks (" + codecs + ") cannot be stored in a QuickTime movie.",
+                          "Export with a preset that converts the movie instead of copying it."));
         return false;
     }
     return true;
@@ -466,7 +491,7 @@ void ExportSession::Impl::runPassthrough() {
         r = writePacket(out.get(), pkt.get());
         av_packet_unref(pkt.get());
         if (r < 0) {
-            failAv(r, "The exported movie could not be written.", kWriteSuggestion);
+            failWrite(*this, out.get(), r);
             return;
         }
     }
@@ -525,7 +550,7 @@ struct Transcoder {
     bool write(AVPacket* pkt) {
         std::lock_guard<std::mutex> lock(muxMutex);
         int r = writePacket(out.get(), pkt);
-        if (r < 0) s.failAv(r, "The exported movie could not be written.", kWriteSuggestion);
+        if (r < 0) failWrite(s, out.get(), r);
         return r >= 0;
     }
 
@@ -585,8 +610,7 @@ bool Transcoder::setUpVideo() {
     const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!dec) {
         s.fail(plainError(AVERROR_DECODER_NOT_FOUND, "The movie could not be exported.",
-                          std::string("Its pictures are stored as ") + avcodec_get_name(st->codecpar->codec_id) +
-                              ", which cannot be decoded here.",
+                          "Its pictures are stored as " + codecName(st->codecpar) + ", which cannot be decoded here.",
                           "Convert the movie to H.264 first."));
         return false;
     }

@@ -46,8 +46,7 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     AVStream* st = in->streams[index];
     const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!dec)
-        return bail(noPicture(std::string("Its pictures are stored as ") + avcodec_get_name(st->codecpar->codec_id) +
-                              ", which cannot be decoded here."));
+        return bail(noPicture("Its pictures are stored in a format that cannot be decoded here."));
     for (unsigned i = 0; i < in->nb_streams; ++i)
         if (static_cast<int>(i) != index) in->streams[i]->discard = AVDISCARD_ALL;
 
