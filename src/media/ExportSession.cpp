@@ -617,7 +617,8 @@ bool Transcoder::setUpVideo() {
     decoder.reset(avcodec_alloc_context3(dec));
     avcodec_parameters_to_context(decoder.get(), st->codecpar);
     decoder->pkt_timebase = st->time_base;
-    decoder->thread_count = 0;
+    // Two decoding threads keep up with the encoder; each further one holds more pictures.
+    decoder->thread_count = 2;
     int r = avcodec_open2(decoder.get(), dec, nullptr);
     if (r < 0) {
         s.failAv(r, "The movie's pictures could not be decoded.", kReadSuggestion);
@@ -676,6 +677,7 @@ bool Transcoder::setUpVideo() {
     av_opt_set(e->priv_data, "preset", EncoderSettings::x264Preset, 0);
     av_opt_set_int(e->priv_data, "crf", EncoderSettings::crf, 0);
     av_opt_set(e->priv_data, "profile", EncoderSettings::profile, 0);
+    av_opt_set(e->priv_data, "x264-params", EncoderSettings::x264Params, 0);
     r = avcodec_open2(e, enc, nullptr);
     if (r < 0) {
         s.failAv(r, "The H.264 encoder could not be started.");
@@ -903,8 +905,8 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.pts = pts;
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
-    if (frame->format == AV_PIX_FMT_YUV420P && frame->width == static_cast<int>(sourceSize.width) &&
-        frame->height == static_cast<int>(sourceSize.height)) {
+    if (frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG &&
+        frame->width == static_cast<int>(sourceSize.width) && frame->height == static_cast<int>(sourceSize.height)) {
         pic.frame.reset(av_frame_clone(frame));
     } else {
         // Other pixel formats (10-bit, 4:2:2, full-range JPEG) become 8-bit limited-range 4:2:0
@@ -972,6 +974,7 @@ bool Transcoder::decodeVideo(AVPacket* pkt) {
 void Transcoder::readAndDecode() {
     av::Packet pkt = av::makePacket();
     std::vector<AudioLane*> laneOf(in->nb_streams, nullptr);
+    const double total = movieDuration.isValid() ? movieDuration.seconds() : 0;
     for (auto& l : audio) laneOf[l->inputIndex] = l.get();
     bool ok = true;
     while (ok && !s.stopping()) {
@@ -983,6 +986,9 @@ void Transcoder::readAndDecode() {
             break;
         }
         const int idx = pkt->stream_index;
+        // Without pictures, the sound is what advances the export.
+        if (videoIndex < 0 && total > 0 && pkt->pts != AV_NOPTS_VALUE && idx >= 0 && idx < static_cast<int>(in->nb_streams))
+            s.setProgress(pkt->pts * av_q2d(in->streams[idx]->time_base) / total);
         if (idx == videoIndex) ok = decodeVideo(pkt.get());
         else if (idx >= 0 && idx < static_cast<int>(laneOf.size()) && laneOf[idx]) ok = handleAudio(*laneOf[idx], pkt.get());
         av_packet_unref(pkt.get());
