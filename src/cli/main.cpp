@@ -1,11 +1,61 @@
-#include <cstdio>
-#include <cstring>
+// tavrio-cli: a headless front over the app's classes, for scripts, tests and sandboxes.
+
+#include "Command.h"
+
+#include "Tavrio4AppDelegate.h"
+#include "platform/AlertService.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+void printUsage() {
+    cli::out(QStringLiteral("usage: tavrio-cli [--help | --version] COMMAND [ARGS...]"));
+    cli::out(QString());
+    cli::out(QStringLiteral("commands:"));
+    for (const cli::Command& c : cli::commands()) {
+        const QString head = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), QLatin1String(c.synopsis));
+        cli::out(head.leftJustified(34) + QLatin1String(c.summary));
+    }
+    cli::out(QString());
+    cli::out(QStringLiteral("TAVRIO_HOME, when set, holds all data and settings."));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("tavrio-cli %s\n", TAVRIO_VERSION);
-        return 0;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavrio-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty()) {
+        printUsage();
+        return cli::kExitUsage;
     }
-    std::printf("usage: tavrio-cli --help\n");
-    return 2;
+    const QString first = args.takeFirst();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
+        printUsage();
+        return cli::kExitOk;
+    }
+    if (first == QLatin1String("--version")) {
+        cli::out(QStringLiteral("tavrio-cli %1").arg(QStringLiteral(TAVRIO_VERSION)));
+        return cli::kExitOk;
+    }
+    const cli::Command* command = cli::findCommand(first);
+    if (!command) {
+        cli::err(QStringLiteral("tavrio-cli: unknown command '%1' (try --help)").arg(first));
+        return cli::kExitUsage;
+    }
+
+    // Alerts have no window here; they go to stderr so that stdout stays machine-readable.
+    platform::AlertService::setPresenter([](const platform::Alert& alert) {
+        cli::err(QStringLiteral("%1: %2").arg(alert.title, alert.message));
+        if (alert.dismissed)
+            alert.dismissed(0);
+    });
+    Tavrio4AppDelegate delegate;
+    delegate.didFinishLaunching();
+
+    return command->run(args);
 }

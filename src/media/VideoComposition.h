@@ -70,7 +70,8 @@ struct Layer {
     void addAnimation(const ScaleAnimation& a, const std::string& key);  // replaces an equal key
     void addSublayer(std::shared_ptr<Layer> l) { sublayers.push_back(std::move(l)); }
     // The scale at time t: the value of the last-added animation that is running at t or whose
-    // end value it keeps (fill forwards, not removed); 1 when none applies.
+    // end value it keeps (fill forwards, not removed); 1 when none applies. A zero duration
+    // jumps to the end value at the begin time.
     float scaleAt(double seconds) const;
 };
 
@@ -89,7 +90,8 @@ struct VideoComposition {
 
     // The transform from source pixel coordinates (pixel (i, j) covers [i, i+1) x [j, j+1)) to
     // output pixel coordinates at time t, for the given source track. Layer animations scale
-    // about the centre of the parent layer's frame.
+    // about the centre of the parent layer's frame. A time outside every instruction uses the
+    // nearest instruction (at its start, when t lies before it).
     AffineTransform transformAt(const Time& t, int trackID) const;
     // The layer form renders with a high-quality filter, the ramp form bilinearly.
     ResampleFilter filter() const {

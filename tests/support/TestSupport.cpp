@@ -4,10 +4,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 
+#include <gtest/gtest.h>
+
 namespace testsupport {
+
+namespace {
+
+// A safety net under every test binary: TAVRIO_HOME points at a scratch folder for the whole
+// run, so a test that forgets its own TempHome still cannot touch the user's real data.
+class ScratchHome : public ::testing::Environment {
+public:
+    void SetUp() override {
+        dir_ = std::make_unique<TempDir>();
+        setenv("TAVRIO_HOME", dir_->str().c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("TAVRIO_HOME");
+        dir_.reset();
+    }
+
+private:
+    std::unique_ptr<TempDir> dir_;
+};
+
+[[maybe_unused]] ::testing::Environment* const scratchHome = ::testing::AddGlobalTestEnvironment(new ScratchHome);
+
+}  // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tavrio-test-XXXXXX").string();
@@ -18,6 +44,21 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) {
+        hadOld_ = true;
+        old_ = old;
+    }
+    setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadOld_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
 }
 
 std::filesystem::path sharedMedia(const std::string& name) {

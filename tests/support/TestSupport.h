@@ -20,6 +20,32 @@ private:
     std::filesystem::path path_;
 };
 
+// Sets an environment variable for the object's lifetime, then restores the old value.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
+// A TempDir that is also TAVRIO_HOME while it lives, so nothing touches the real home.
+class TempHome {
+public:
+    TempHome() : env_("TAVRIO_HOME", dir_.str()) {}
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::string str() const { return dir_.str(); }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
 // A file of ../shared/media; empty when the folder is not beside the checkout.
 std::filesystem::path sharedMedia(const std::string& name);
 

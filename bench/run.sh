@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks one after another; each prints its own ratios against a
+# reference measured in the same run. Add new benchmarks as further lines at the end.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build="$here/${TAVRIO_BUILD_DIR:-build}"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target render_bench zoom_track_read_bench -j2
+
+echo "== render_bench"
+"$build/bench/render_bench" "$@"
+
+echo "== zoom_track_read_bench"
+"$build/bench/zoom_track_read_bench"

@@ -1,1 +1,0 @@
-namespace tavrio { const char* classesLayerName() { return "classes"; } }

@@ -1,0 +1,37 @@
+#pragma once
+// The user settings: their keys in the defaults store and the option tables behind them.
+// The stored integer of an option setting is its row on the settings detail screen.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace settings {
+
+inline constexpr char kNotFirstTimeVersion2[] = "notFirstTimeVersion2";  // bool, first-run marker
+inline constexpr char kResolutionOpt[] = "resolutionOpt";  // 0-3, recording quality
+inline constexpr char kExportOpt[] = "exportOpt";          // 0-3, export preset
+inline constexpr char kRescaleOpt[] = "rescaleOpt";        // 0-1, rescale quality
+
+struct Option {
+    int value;
+    QString listLabel;    // shown on the settings list
+    QString detailLabel;  // shown on the detail screen
+};
+
+const QList<Option>& resolutionOptions();
+const QList<Option>& exportOptions();
+const QList<Option>& rescaleOptions();
+
+// The three option keys, in settings-list order.
+QStringList optionKeys();
+// The option table of an option key; nullptr for any other key.
+const QList<Option>* optionsFor(const QString& key);
+// The settings list's label of a stored value, for values out of range too: resolution and
+// export show their fourth label for anything but 0-2; rescale shows "Best" for anything but 0.
+QString listLabel(const QString& key, qint64 value);
+
+// Whether the export uses the high-quality rescaling composition (any value not below 1).
+bool rescaleIsBest(qint64 value);
+
+}  // namespace settings

@@ -1,0 +1,36 @@
+#pragma once
+// The camera screen. This half holds the zoom track of the current or last recording and the
+// operations that store and read tracks and settings; the screen itself is built elsewhere.
+
+#include "ZoomTrack.h"
+
+#include <QObject>
+#include <QString>
+#include <optional>
+
+class TavrioCameraController : public QObject {
+    Q_OBJECT
+public:
+    explicit TavrioCameraController(QObject* parent = nullptr);
+    ~TavrioCameraController() override;
+
+    // The track of the current or last recording; nullopt before the first recording.
+    const std::optional<ZoomTrack>& zooms() const { return mZooms; }
+    void setZooms(std::optional<ZoomTrack> zooms) { mZooms = std::move(zooms); }
+
+    // Stores the current track as the zoom track of `movieFileName` (a file name, not a path).
+    // Nothing is written when there is no track. Callers may ignore the result.
+    bool backupData(const QString& movieFileName);
+
+    // The zoom track stored for the movie at `moviePath`; nullopt when there is none or it is
+    // not a property-list array.
+    static std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath);
+    // Entry 0's "orient"; 0 for a missing or empty track or an entry 0 without it.
+    static qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
+
+    // The capture preset of the "resolutionOpt" setting (High for any value outside 0-3).
+    QString getSessionPresetFromSettings() const;
+
+protected:
+    std::optional<ZoomTrack> mZooms;
+};

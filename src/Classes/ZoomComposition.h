@@ -1,0 +1,49 @@
+#pragma once
+// The pure half of the zoom export: how a zoom track becomes timed segments, the zoom transform
+// of one factor, and the two composition forms built from them. No I/O, no Qt: the export job
+// and the player feed it a movie's facts and its samples.
+
+#include <optional>
+#include <vector>
+
+#include "media/AffineTransform.h"
+#include "media/Time.h"
+#include "media/VideoComposition.h"
+
+namespace tavrio {
+
+struct ZoomSample {
+    float zoom = 1.0f;    // magnification, 1.0 = the whole frame
+    double atTime = 0.0;  // seconds since the recording began
+};
+
+struct ZoomSegment {
+    int step = 0;  // the walk's step that produced it; steps that emit nothing still count
+    media::TimeRange range;
+    float fromZoom = 1.0f;
+    float toZoom = 1.0f;
+};
+
+// Walks the samples in order: each used sample ramps linearly to the next one whose time differs,
+// the last used factor holds to the end, and everything is clipped to [0, duration).
+std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& samples, const media::Time& duration);
+
+// Magnification by z about the centre of a width x height picture, preceded by a rotation of
+// -0.00001 rad about the source origin; computed in 32-bit floats in a fixed order so that every
+// export of the same track produces the same bits.
+media::AffineTransform zoomTransform(float z, float width, float height);
+
+struct VideoTrackFacts {
+    int trackID = 0;
+    media::Size naturalSize;
+};
+
+// The ramp form: one transform ramp M(from) -> M(to) per segment on the video track.
+media::VideoComposition makeRampComposition(const VideoTrackFacts& track, const media::Time& duration,
+                                            const std::vector<ZoomSegment>& segments);
+// The layer form: the track untransformed; the parent layer scales about its centre with one
+// "transform.scale" animation per segment, keyed "zoom<step>", each kept after its end.
+media::VideoComposition makeLayerComposition(const VideoTrackFacts& track, const media::Time& duration,
+                                             const std::vector<ZoomSegment>& segments);
+
+}  // namespace tavrio

@@ -1,0 +1,182 @@
+#include "ZoomTrack.h"
+
+#include "TavrioCaptureManager.h"
+
+#include "platform/Logging.h"
+#include "platform/PropertyList.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cmath>
+#include <limits>
+
+ZoomEntry makeZoomEntry(float zoom, double atTime) {
+    ZoomEntry entry;
+    entry.insert(QLatin1String(kZoomKey), double(zoom));
+    entry.insert(QLatin1String(kAtTimeKey), atTime);
+    return entry;
+}
+
+ZoomEntry makeZoomEntry(float zoom, double atTime, qint64 orient) {
+    ZoomEntry entry = makeZoomEntry(zoom, atTime);
+    entry.insert(QLatin1String(kOrientKey), orient);
+    return entry;
+}
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool isNumber(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+double numberOf(const ZoomEntry& entry, const char* key) {
+    const QVariant v = entry.value(QLatin1String(key));
+    return isNumber(v) ? v.toDouble() : kNaN;
+}
+
+}  // namespace
+
+float zoomOf(const ZoomEntry& entry) {
+    return float(numberOf(entry, kZoomKey));
+}
+
+double atTimeOf(const ZoomEntry& entry) {
+    return numberOf(entry, kAtTimeKey);
+}
+
+bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
+    // Written to a temporary file and renamed into place: a crash, a power cut or a full disk
+    // in the middle of an in-place write would leave a truncated track, and the movie would
+    // then export without its zoom.
+    QVariantList root;
+    root.reserve(track.size());
+    for (const ZoomEntry& entry : track)
+        root.append(entry);
+    QString error;
+    if (!platform::PropertyList::writeXmlFile(path, root, &error)) {
+        qCWarning(lcStore) << "cannot write zoom track" << path << error;
+        return false;
+    }
+    return true;
+}
+
+std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
+    if (!QFile::exists(path))
+        return std::nullopt;
+    QString error;
+    std::optional<QVariant> root = platform::PropertyList::readFile(path, &error);
+    if (!root) {
+        qCWarning(lcStore) << "zoom track" << path << "unreadable:" << error;
+        return std::nullopt;
+    }
+    if (root->typeId() != QMetaType::QVariantList) {
+        qCWarning(lcStore) << "zoom track" << path << "is not an array";
+        return std::nullopt;
+    }
+    const QVariantList list = root->toList();
+    ZoomTrack track;
+    track.reserve(list.size());
+    for (const QVariant& element : list) {
+        if (element.typeId() == QMetaType::QVariantMap) {
+            track.append(element.toMap());
+        } else {
+            ZoomEntry marker;
+            marker.insert(QLatin1String(kNotADictionaryKey), QString::fromLatin1(element.metaType().name()));
+            track.append(marker);
+        }
+    }
+    return track;
+}
+
+QString zoomTrackProblem(const ZoomTrack& track) {
+    if (track.isEmpty())
+        return QStringLiteral("the zoom track has no entries");
+    for (qsizetype i = 0; i < track.size(); ++i) {
+        const ZoomEntry& entry = track[i];
+        if (entry.contains(QLatin1String(kNotADictionaryKey)))
+            return QStringLiteral("entry %1 is not a dictionary (%2)")
+                .arg(i)
+                .arg(entry.value(QLatin1String(kNotADictionaryKey)).toString());
+        if (!entry.contains(QLatin1String(kZoomKey)))
+            return QStringLiteral("entry %1 has no zoom").arg(i);
+        if (!entry.contains(QLatin1String(kAtTimeKey)))
+            return QStringLiteral("entry %1 has no time").arg(i);
+        if (!isNumber(entry.value(QLatin1String(kZoomKey))))
+            return QStringLiteral("entry %1: zoom is not a number").arg(i);
+        if (!isNumber(entry.value(QLatin1String(kAtTimeKey))))
+            return QStringLiteral("entry %1: time is not a number").arg(i);
+        const float zoom = zoomOf(entry);
+        // A float: a finite double beyond FLT_MAX becomes infinite when read as the factor.
+        if (!std::isfinite(zoom) || !(zoom > 0.0f))
+            return QStringLiteral("entry %1: zoom %2 is not a positive finite factor").arg(i).arg(double(zoom));
+        const double t = atTimeOf(entry);
+        if (!std::isfinite(t))
+            return QStringLiteral("entry %1: time %2 is not finite").arg(i).arg(t);
+    }
+    return QString();
+}
+
+QString durationText(double seconds) {
+    if (!std::isfinite(seconds))
+        return QString();
+    // Far beyond any movie, but keeps the integer conversions defined.
+    constexpr double kLimit = 1e15;
+    const double d = std::max(-kLimit, std::min(kLimit, seconds));
+    const qint64 totalMinutes = qint64(std::trunc(d / 60.0));
+    const qint64 hours = totalMinutes / 60;
+    const qint64 minutes = totalMinutes % 60;
+    const qint64 secs = qint64(std::trunc(d)) % 60;
+    if (hours == 0)
+        return QString::asprintf("%02lld:%02lld", minutes, secs);
+    return QString::asprintf("%02lld:%02lld:%02lld", hours, minutes, secs);
+}
+
+bool writeDurationFile(const QString& movieFileName, double seconds) {
+    if (!std::isfinite(seconds)) {
+        qCInfo(lcStore) << "no duration file for" << movieFileName << "- duration is not finite";
+        return false;
+    }
+    const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
+    // Atomic for the same reason as the zoom track: the library shows the file's whole text.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
+        return false;
+    }
+    const QByteArray text = durationText(seconds).toUtf8();
+    if (file.write(text) != text.size()) {
+        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
+        file.cancelWriting();
+        file.commit();  // discards the temporary file
+        return false;
+    }
+    if (!file.commit()) {
+        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString readDurationFile(const QString& movieFileName) {
+    const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
+    if (!QFileInfo(path).isFile())  // not a FIFO or a folder: reading must not block
+        return QString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Zoom tracks and the two side files of a movie (".zooms.lkbx" and ".duration.lkbx").
+//
+// A track is a list of keyed entries in the order they were recorded:
+//   "zoom"   the zoom factor, a float stored as its exact double value (1.0 = unzoomed)
+//   "atTime" seconds since the recording began, double
+//   "orient" the recording orientation, integer; entry 0 only
+// On disk it is an XML property list whose root is an array of dictionaries.
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+
+using ZoomEntry = QVariantMap;
+using ZoomTrack = QList<QVariantMap>;
+
+inline constexpr char kZoomKey[] = "zoom";
+inline constexpr char kAtTimeKey[] = "atTime";
+inline constexpr char kOrientKey[] = "orient";
+// A track element that is not a dictionary cannot be an entry; it is read as an entry holding
+// only this key (its value names the element's type), so that zoomTrackProblem() can say so.
+inline constexpr char kNotADictionaryKey[] = "tavrio.notADictionary";
+
+// An entry with the zoom stored as the float's exact double value.
+ZoomEntry makeZoomEntry(float zoom, double atTime);
+ZoomEntry makeZoomEntry(float zoom, double atTime, qint64 orient);
+
+// The entry's zoom as a float / time as a double; NaN when the key is missing or not a number.
+float zoomOf(const ZoomEntry& entry);
+double atTimeOf(const ZoomEntry& entry);
+
+// Writes the track as an XML property list, atomically. False when the folder is missing or not
+// writable, the disk is full, or an entry holds a value a property list cannot hold.
+bool writeZoomTrackFile(const QString& path, const ZoomTrack& track);
+// nullopt when the file is missing, is not a property list, or its root is not an array.
+// Elements are read as they are; use zoomTrackProblem() before rendering with the result.
+std::optional<ZoomTrack> readZoomTrackFile(const QString& path);
+
+// Empty when every entry has a finite zoom > 0 and a finite time; otherwise says what is wrong
+// (the first fault found). Times that go backwards are allowed.
+QString zoomTrackProblem(const ZoomTrack& track);
+
+// A movie length as library text: "MM:SS", or "HH:MM:SS" from one hour on. Fields are
+// truncated, never rounded (59.99 s is "00:59"). Empty for NaN or infinity.
+QString durationText(double seconds);
+// Writes durationText(seconds) (UTF-8, no BOM, no line end) to the movie's duration file,
+// atomically. A non-finite duration writes nothing and keeps any earlier file (returns false).
+bool writeDurationFile(const QString& movieFileName, double seconds);
+// The duration file's whole text; empty when there is none.
+QString readDurationFile(const QString& movieFileName);

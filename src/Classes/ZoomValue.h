@@ -1,0 +1,17 @@
+#pragma once
+// One zoom sample in typed form. Tracks themselves hold keyed entries (ZoomTrack.h).
+
+class ZoomValue {
+public:
+    ZoomValue() = default;
+    ZoomValue(float zoom, double atTime) : zoom_(zoom), atTime_(atTime) {}
+
+    float zoom() const { return zoom_; }
+    void setZoom(float zoom) { zoom_ = zoom; }
+    double atTime() const { return atTime_; }
+    void setAtTime(double atTime) { atTime_ = atTime; }
+
+private:
+    float zoom_ = 1.0f;
+    double atTime_ = 0.0;
+};

@@ -1,0 +1,32 @@
+#include "Command.h"
+
+#include "TavrioCameraController.h"
+
+namespace {
+
+int runZooms(const QStringList& args) {
+    if (args.size() != 1) {
+        cli::err(QStringLiteral("usage: tavrio-cli zooms MOVIE"));
+        return cli::kExitUsage;
+    }
+    const QString& movie = args.first();
+    const std::optional<ZoomTrack> track = TavrioCameraController::zoomsForVideoFile(movie);
+    if (!track) {
+        cli::err(QStringLiteral("zooms: no zoom track for %1").arg(movie));
+        return cli::kExitFailure;
+    }
+    cli::out(QStringLiteral("orient %1").arg(TavrioCameraController::videoOrientationForZooms(track)));
+    // Enough digits that the printed numbers read back to the same double and float.
+    for (const ZoomEntry& entry : *track)
+        cli::out(QString::asprintf("%.17g %.9g", atTimeOf(entry), double(zoomOf(entry))));
+    const QString problem = zoomTrackProblem(*track);
+    if (!problem.isEmpty()) {
+        cli::err(QStringLiteral("zooms: the track of %1 is unusable: %2").arg(movie, problem));
+        return cli::kExitFailure;
+    }
+    return cli::kExitOk;
+}
+
+}  // namespace
+
+TAVRIO_CLI_COMMAND(zooms, "zooms", "MOVIE", "print a movie's zoom track (orient, then atTime zoom)", runZooms);

@@ -1,0 +1,37 @@
+#include "platform/MainThread.h"
+
+#include "platform/Logging.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+namespace platform {
+
+void MainThread::dispatchAsync(Task fn) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        qCWarning(lcPlatform) << "no application: main-thread task dropped";
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+}
+
+void MainThread::afterDelay(int ms, Task fn) {
+    // The timer has to be started on the main thread, whatever thread asks for it.
+    dispatchAsync([ms, fn = std::move(fn)]() mutable {
+        QTimer::singleShot(std::max(0, ms), QCoreApplication::instance(), std::move(fn));
+    });
+}
+
+MainThread::Dispatcher MainThread::dispatcher() {
+    return [](Task fn) { dispatchAsync(std::move(fn)); };
+}
+
+bool MainThread::isMainThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+}  // namespace platform

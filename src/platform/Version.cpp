@@ -1,2 +1,0 @@
-// The platform layer's translation unit anchor; real services live beside it.
-namespace platform { const char* layerName() { return "platform"; } }

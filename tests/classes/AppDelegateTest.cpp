@@ -1,0 +1,112 @@
+#include "Settings.h"
+#include "Tavrio4AppDelegate.h"
+#include "TavrioCameraController.h"
+
+#include "media/CapturePresets.h"
+#include "platform/AlertService.h"
+#include "platform/Defaults.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using platform::Defaults;
+
+namespace {
+
+class AlertRecorder {
+public:
+    AlertRecorder() {
+        platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a); });
+    }
+    ~AlertRecorder() { platform::AlertService::setPresenter({}); }
+    std::vector<platform::Alert> alerts;
+};
+
+}  // namespace
+
+TEST(AppDelegate, FirstLaunchSeedsOnceAndLaterLaunchesChangeNothing) {
+    testsupport::TempHome home;
+    AlertRecorder recorder;
+    // An older installation stored values without the marker; the seeding overwrites them.
+    Defaults::standard().setInteger(2, settings::kResolutionOpt);
+    Defaults::standard().setInteger(3, settings::kExportOpt);
+    Defaults::standard().synchronize();
+
+    Tavrio4AppDelegate delegate;
+    EXPECT_TRUE(delegate.didFinishLaunching());
+    ASSERT_EQ(recorder.alerts.size(), 1u);
+    EXPECT_EQ(recorder.alerts[0].title, "Note");
+    EXPECT_EQ(recorder.alerts[0].message,
+              "Thanks for downloading Tavrio. Please read the instructions by tapping info button at the bottom.");
+    EXPECT_EQ(recorder.alerts[0].cancelButton, "Ok");
+    EXPECT_TRUE(recorder.alerts[0].otherButtons.isEmpty());
+
+    // Synchronized: the file itself holds the values, not only the process's cache.
+    const std::string ini = testsupport::readFile(home.path() / "settings.ini");
+    EXPECT_NE(ini.find("notFirstTimeVersion2=true"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("resolutionOpt=0"), std::string::npos) << ini;
+    Defaults onDisk(QString::fromStdString((home.path() / "settings.ini").string()));
+    EXPECT_TRUE(onDisk.boolForKey(settings::kNotFirstTimeVersion2));
+    for (const char* key : {settings::kResolutionOpt, settings::kExportOpt, settings::kRescaleOpt}) {
+        EXPECT_TRUE(onDisk.hasKey(key)) << key;
+        EXPECT_EQ(onDisk.integerForKey(key), 0) << key;
+    }
+
+    Defaults::standard().setInteger(2, settings::kExportOpt);
+    Defaults::standard().setInteger(1, settings::kRescaleOpt);
+    Defaults::standard().synchronize();
+    Tavrio4AppDelegate later;
+    EXPECT_FALSE(later.seedSettingsIfFirstLaunch());
+    EXPECT_TRUE(later.didFinishLaunching());
+    EXPECT_EQ(recorder.alerts.size(), 1u);
+    EXPECT_EQ(Defaults::standard().integerForKey(settings::kExportOpt), 2);
+    EXPECT_EQ(Defaults::standard().integerForKey(settings::kRescaleOpt), 1);
+}
+
+TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
+    testsupport::TempHome home;
+    TavrioCameraController camera;
+    EXPECT_EQ(camera.getSessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
+    const std::pair<qint64, const char*> cases[] = {
+        {0, media::kCapturePresetHigh},   {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
+        {3, media::kCapturePresetLow},    {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
+        {-1, media::kCapturePresetHigh},
+    };
+    for (const auto& [value, preset] : cases) {
+        Defaults::standard().setInteger(value, settings::kResolutionOpt);
+        EXPECT_EQ(camera.getSessionPresetFromSettings(), preset) << value;
+    }
+}
+
+TEST(Settings, OptionTablesAndListLabels) {
+    auto labels = [](const QList<settings::Option>& options, bool detail) {
+        QStringList out;
+        for (int i = 0; i < options.size(); ++i) {
+            EXPECT_EQ(options[i].value, i);
+            out << (detail ? options[i].detailLabel : options[i].listLabel);
+        }
+        return out;
+    };
+    EXPECT_EQ(labels(settings::resolutionOptions(), false), (QStringList{"High", "640x480", "Medium", "Low"}));
+    EXPECT_EQ(labels(settings::resolutionOptions(), true), (QStringList{"High", "640x480", "Medium", "Low"}));
+    EXPECT_EQ(labels(settings::exportOptions(), false),
+              (QStringList{"Best Quality", "Good Quality", "Medium Quality", "Low Quality"}));
+    EXPECT_EQ(labels(settings::exportOptions(), true), (QStringList{"Best", "Good", "Average", "Low"}));
+    EXPECT_EQ(labels(settings::rescaleOptions(), false), (QStringList{"Good", "Best"}));
+
+    // Out-of-range values still show a label: the fourth, or "Best" for any non-zero rescale.
+    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, 7), "Low");
+    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, -1), "Low");
+    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 2), "Medium Quality");
+    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 9), "Low Quality");
+    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 0), "Good");
+    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, -1), "Best");
+    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 5), "Best");
+    EXPECT_TRUE(settings::listLabel("nope", 0).isEmpty());
+    // The export takes anything below 1 as Good, although the list shows -1 as "Best".
+    EXPECT_FALSE(settings::rescaleIsBest(-1));
+    EXPECT_FALSE(settings::rescaleIsBest(0));
+    EXPECT_TRUE(settings::rescaleIsBest(1));
+    EXPECT_TRUE(settings::rescaleIsBest(2));
+}

@@ -1,0 +1,302 @@
+#include "TavrioCameraController.h"
+#include "TavrioCaptureManager.h"
+#include "ZoomTrack.h"
+#include "ZoomValue.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPoint>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString q(const fs::path& p) {
+    return QString::fromStdString(p.string());
+}
+
+uint64_t bits(double d) {
+    return std::bit_cast<uint64_t>(d);
+}
+uint32_t bits(float f) {
+    return std::bit_cast<uint32_t>(f);
+}
+
+// Floats a slider produces (2 x value + 1) that have no short decimal form.
+const float kZooms[] = {1.0f, 3.0f, 2.0f * 0.3333333f + 1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(3.0f, 0.0f),
+                        2.0f * 0.1f + 1.0f};
+const double kTimes[] = {0.0, 0.1 + 0.2, 1e-300, 12345.678901234567, 1.0 / 3.0, 7200.000000000001};
+
+ZoomTrack sampleTrack() {
+    ZoomTrack track;
+    track.append(makeZoomEntry(kZooms[0], kTimes[0], 3));
+    for (int i = 1; i < 6; ++i)
+        track.append(makeZoomEntry(kZooms[i], kTimes[i]));
+    return track;
+}
+
+void expectSampleTrack(const std::optional<ZoomTrack>& track) {
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(bits(zoomOf(track->at(i))), bits(kZooms[i])) << "entry " << i;
+        EXPECT_EQ(bits(atTimeOf(track->at(i))), bits(kTimes[i])) << "entry " << i;
+        EXPECT_EQ(track->at(i).contains(kOrientKey), i == 0) << "entry " << i;
+    }
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(track), 3);
+    EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
+}
+
+std::string python(const std::string& script, int* status = nullptr) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.path() / "script.py", script);
+    std::string out;
+    const int rc = testsupport::run("python3 " + (dir.path() / "script.py").string(), &out);
+    if (status)
+        *status = rc;
+    else
+        EXPECT_EQ(rc, 0) << out;
+    return out;
+}
+
+}  // namespace
+
+TEST(ZoomTrack, RoundTripsThroughTheControllerBitExact) {
+    testsupport::TempHome home;
+    TavrioCameraController camera;
+    EXPECT_FALSE(camera.backupData("Out-3.mov"));  // no track yet: nothing written
+    EXPECT_FALSE(fs::exists(home.path() / "Library" / "Zooms" / "Out-3.mov.zooms.lkbx"));
+
+    camera.setZooms(sampleTrack());
+    ASSERT_TRUE(camera.backupData("Out-3.mov"));
+    const fs::path file = home.path() / "Library" / "Zooms" / "Out-3.mov.zooms.lkbx";
+    ASSERT_TRUE(fs::exists(file));
+    const std::string xml = testsupport::readFile(file);
+    EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
+    EXPECT_NE(xml.find("<integer>3</integer>"), std::string::npos);
+
+    // Readers get the movie's path and use only its file name.
+    expectSampleTrack(TavrioCameraController::zoomsForVideoFile(q(home.path() / "Library" / "Originals" / "Out-3.mov")));
+    EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile("/elsewhere/Out-4.mov"));
+
+    // Writing the same name again replaces the track and leaves no temporary files.
+    ZoomTrack shorter{makeZoomEntry(2.5f, 0.0, 1)};
+    camera.setZooms(shorter);
+    ASSERT_TRUE(camera.backupData("Out-3.mov"));
+    const auto reread = TavrioCameraController::zoomsForVideoFile("Out-3.mov");
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->size(), 1);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(reread), 1);
+    EXPECT_EQ(QDir(q(file.parent_path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Out-3.mov.zooms.lkbx"});
+}
+
+TEST(ZoomTrack, OrientationDefaultsToZero) {
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(std::nullopt), 0);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{}), 0);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1.0f, 0.0)}), 0);
+    // Only entry 0 counts.
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}), 0);
+    ZoomEntry realOrient = makeZoomEntry(1.0f, 0.0);
+    realOrient.insert(kOrientKey, 4.0);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{realOrient}), 4);
+    realOrient.insert(kOrientKey, QString("3"));
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{realOrient}), 0);
+}
+
+TEST(ZoomTrack, UnusableTracksAreNamedAndTimesMayGoBackwards) {
+    auto problem = [](ZoomTrack t) { return zoomTrackProblem(t).toStdString(); };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(problem({makeZoomEntry(1.0f, 5.0, 3), makeZoomEntry(2.0f, 1.0)}), "");
+    EXPECT_EQ(problem({makeZoomEntry(1.0f, -1.0, 3)}), "");
+    EXPECT_NE(problem({}), "");
+    for (double zoom : {0.0, -1.0, nan, inf, -inf, 1e39 /* beyond a float */}) {
+        ZoomEntry e = makeZoomEntry(1.0f, 0.0);
+        e.insert(kZoomKey, zoom);
+        EXPECT_NE(problem({makeZoomEntry(1.0f, 0.0), e}), "") << "zoom " << zoom;
+    }
+    for (double t : {nan, inf, -inf})
+        EXPECT_NE(problem({makeZoomEntry(1.0f, 0.0), makeZoomEntry(2.0f, t)}), "") << "time " << t;
+    ZoomEntry noZoom{{kAtTimeKey, 0.0}};
+    ZoomEntry noTime{{kZoomKey, 1.0}};
+    ZoomEntry textZoom{{kZoomKey, QString("2")}, {kAtTimeKey, 0.0}};
+    ZoomEntry boolTime{{kZoomKey, 1.0}, {kAtTimeKey, true}};
+    for (const ZoomEntry& bad : {noZoom, noTime, textZoom, boolTime}) {
+        EXPECT_NE(problem({bad}), "");
+        EXPECT_TRUE(std::isnan(zoomOf(bad)) || std::isnan(atTimeOf(bad)));
+    }
+    // Integers are numbers: a hand-written track with whole factors is usable.
+    EXPECT_EQ(problem({ZoomEntry{{kZoomKey, qint64(2)}, {kAtTimeKey, qint64(0)}}}), "");
+
+    ZoomValue value;
+    value.setZoom(2.5f);
+    value.setAtTime(1.25);
+    EXPECT_EQ(value.zoom(), 2.5f);
+    EXPECT_EQ(value.atTime(), 1.25);
+}
+
+TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
+    testsupport::TempHome home;
+    auto trackFile = [](const char* movie) { return TavrioCaptureManager::zoomsArchiveFilePath(movie).toStdString(); };
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+
+    testsupport::writeFile(trackFile("empty.mov"), "");
+    testsupport::writeFile(trackFile("text.mov"), "zoom 1.5 at 0\n");
+    testsupport::writeFile(trackFile("dict.mov"), head + "<dict><key>zoom</key><real>1</real></dict></plist>");
+    testsupport::writeFile(trackFile("cut.mov"), head + "<array><dict><key>zoom</key><real>1.5</re");
+    for (const char* movie : {"empty.mov", "text.mov", "dict.mov", "cut.mov", "missing.mov"}) {
+        EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile(movie)) << movie;
+        EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(TavrioCameraController::zoomsForVideoFile(movie)), 0);
+    }
+
+    // Readable arrays whose entries are wrong: read, and reported as unusable.
+    const char* bodies[] = {
+        "<array/>",
+        "<array><string>zoom</string></array>",
+        "<array><dict><key>zoom</key><real>1.5</real></dict></array>",
+        "<array><dict><key>zoom</key><string>1.5</string><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>0</real><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>-2</real><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>nan</real><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>1</real><key>atTime</key><real>inf</real></dict></array>",
+        "<array><dict><key>zoom</key><real>+infinity</real><key>atTime</key><real>0</real></dict></array>",
+    };
+    int i = 0;
+    for (const char* body : bodies) {
+        const std::string movie = "bad" + std::to_string(i++) + ".mov";
+        testsupport::writeFile(trackFile(movie.c_str()), head + body + "</plist>");
+        const auto track = TavrioCameraController::zoomsForVideoFile(QString::fromStdString(movie));
+        if (track) {
+            EXPECT_FALSE(zoomTrackProblem(*track).isEmpty()) << body;
+        }
+    }
+    // The first two have no factor to misread: they must come back, unusable, not vanish.
+    EXPECT_TRUE(TavrioCameraController::zoomsForVideoFile("bad0.mov"));
+    const auto notADict = TavrioCameraController::zoomsForVideoFile("bad1.mov");
+    ASSERT_TRUE(notADict);
+    EXPECT_TRUE(zoomTrackProblem(*notADict).contains("not a dictionary"));
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(notADict), 0);
+}
+
+TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
+    testsupport::TempHome home;
+    const QString path = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
+    ASSERT_TRUE(writeZoomTrackFile(path, sampleTrack()));
+    const std::string before = testsupport::readFile(path.toStdString());
+
+    ZoomTrack unstorable = sampleTrack();
+    unstorable[1].insert("where", QPoint(1, 2));
+    EXPECT_FALSE(writeZoomTrackFile(path, unstorable));
+    EXPECT_EQ(testsupport::readFile(path.toStdString()), before);
+
+    // The Zooms folder replaced by a file: the write fails cleanly.
+    const fs::path zooms = home.path() / "Library" / "Zooms";
+    fs::remove_all(zooms);
+    testsupport::writeFile(zooms, "not a folder");
+    TavrioCameraController camera;
+    camera.setZooms(sampleTrack());
+    EXPECT_FALSE(camera.backupData("Out.mov"));
+    EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile("Out.mov"));
+}
+
+TEST(ZoomTrack, AMillionEntriesRead) {
+    testsupport::TempHome home;
+    // Written directly: the point is the reader.
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n"
+                      "<dict><key>zoom</key><real>1</real><key>atTime</key><real>0</real><key>orient</key><integer>1</integer></dict>\n";
+    const int n = 1000000;
+    xml.reserve(size_t(n) * 80);
+    for (int i = 1; i < n; ++i)
+        xml += "<dict><key>zoom</key><real>2.5</real><key>atTime</key><real>" + std::to_string(i) + ".5</real></dict>\n";
+    xml += "</array>\n</plist>\n";
+    testsupport::writeFile(TavrioCaptureManager::zoomsArchiveFilePath("Big.mov").toStdString(), xml);
+    const auto track = TavrioCameraController::zoomsForVideoFile("Big.mov");
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->size(), n);
+    EXPECT_EQ(atTimeOf(track->last()), n - 1 + 0.5);
+    EXPECT_EQ(zoomOf(track->at(n / 2)), 2.5f);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(track), 1);
+    EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
+}
+
+// Python's plistlib is an independent implementation of the published format.
+TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
+    testsupport::TempHome home;
+    const QString zooms = TavrioCaptureManager::zoomsArchiveFilePath("Py.mov");
+    const std::string dir = QFileInfo(zooms).path().toStdString();
+    // Python writes, as XML and as binary; floats are made from the same 32-bit patterns.
+    std::string script = "import plistlib, struct\n"
+                         "def f(bits): return struct.unpack('<f', struct.pack('<I', bits))[0]\n"
+                         "def d(bits): return struct.unpack('<d', struct.pack('<Q', bits))[0]\n"
+                         "track = []\n";
+    for (int i = 0; i < 6; ++i) {
+        script += "track.append({'zoom': f(" + std::to_string(bits(kZooms[i])) + "), 'atTime': d(" +
+                  std::to_string(bits(kTimes[i])) + ")" + (i == 0 ? ", 'orient': 3" : "") + "})\n";
+    }
+    script += "open('" + dir + "/Py.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track))\n"
+              "open('" + dir + "/PyBin.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track, fmt=plistlib.FMT_BINARY))\n";
+    python(script);
+    expectSampleTrack(TavrioCameraController::zoomsForVideoFile("Py.mov"));
+    expectSampleTrack(TavrioCameraController::zoomsForVideoFile("PyBin.mov"));
+
+    // We write, Python reads: every value's bits, the types, and the keys per entry.
+    TavrioCameraController camera;
+    camera.setZooms(sampleTrack());
+    ASSERT_TRUE(camera.backupData("Ours.mov"));
+    const std::string out = python(
+        "import plistlib, struct\n"
+        "track = plistlib.load(open('" + dir + "/Ours.mov.zooms.lkbx', 'rb'))\n"
+        "for e in track:\n"
+        "    assert type(e['zoom']) is float and type(e['atTime']) is float, e\n"
+        "    print(struct.unpack('<Q', struct.pack('<d', e['zoom']))[0], "
+        "struct.unpack('<Q', struct.pack('<d', e['atTime']))[0], "
+        "e.get('orient', 'none'), ','.join(sorted(e)))\n");
+    std::string expected;
+    for (int i = 0; i < 6; ++i) {
+        expected += std::to_string(bits(double(kZooms[i]))) + " " + std::to_string(bits(kTimes[i])) + " " +
+                    (i == 0 ? "3 atTime,orient,zoom" : "none atTime,zoom") + "\n";
+    }
+    EXPECT_EQ(out, expected);
+}
+
+TEST(Duration, TextTruncatesEachField) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "00:00"},           {59.99, "00:59"},         {60, "01:00"},      {75.9, "01:15"},
+        {3599.5, "59:59"},      {3599.999, "59:59"},      {3600, "01:00:00"}, {3725, "01:02:05"},
+        {36000, "10:00:00"},    {359999.9, "99:59:59"},   {360000, "100:00:00"}, {0.4, "00:00"},
+    };
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(durationText(seconds).toStdString(), text) << seconds;
+    EXPECT_TRUE(durationText(std::nan("")).isEmpty());
+    EXPECT_TRUE(durationText(std::numeric_limits<double>::infinity()).isEmpty());
+    EXPECT_FALSE(durationText(1e300).isEmpty());  // absurd but finite: text, no overflow
+}
+
+TEST(Duration, FileHoldsBareTextAndNonFiniteKeepsTheOldOne) {
+    testsupport::TempHome home;
+    const fs::path file = home.path() / "Library" / "Durations" / "Out-3.mov.duration.lkbx";
+    EXPECT_TRUE(readDurationFile("Out-3.mov").isEmpty());
+    ASSERT_TRUE(writeDurationFile("Out-3.mov", 3725.4));
+    EXPECT_EQ(testsupport::readFile(file), "01:02:05");  // no BOM, no line end
+    EXPECT_EQ(readDurationFile("Out-3.mov"), "01:02:05");
+
+    EXPECT_FALSE(writeDurationFile("Out-3.mov", std::nan("")));
+    EXPECT_FALSE(writeDurationFile("Out-3.mov", -std::numeric_limits<double>::infinity()));
+    EXPECT_EQ(testsupport::readFile(file), "01:02:05");
+    EXPECT_FALSE(writeDurationFile("New.mov", std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(fs::exists(file.parent_path() / "New.mov.duration.lkbx"));
+
+    ASSERT_TRUE(writeDurationFile("Out-3.mov", 59.99));
+    EXPECT_EQ(testsupport::readFile(file), "00:59");
+    EXPECT_EQ(QDir(q(file.parent_path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Out-3.mov.duration.lkbx"});
+}
