@@ -1015,12 +1015,13 @@ bool Transcoder::encode(AVFrame* frame) {
             s.failAv(r, "The movie's pictures could not be encoded.");
             return false;
         }
-        // x264 leaves packet durations unset; the muxer needs them for the last sample.
-        if (pkt->duration <= 0) {
-            auto it = durations.find(pkt->pts);
-            if (it != durations.end()) pkt->duration = it->second;
+        // x264 leaves packet durations unset; the muxer needs them for the last sample. Packets
+        // come in decode order, so with B-frames a later picture can come out before earlier
+        // ones: consume exactly this picture's entry, never the ones below it.
+        if (auto it = durations.find(pkt->pts); it != durations.end()) {
+            if (pkt->duration <= 0) pkt->duration = it->second;
+            durations.erase(it);
         }
-        durations.erase(durations.begin(), durations.upper_bound(pkt->pts));
         av_packet_rescale_ts(pkt.get(), encoder->time_base, videoOut->time_base);
         pkt->stream_index = videoOut->index;
         if (!write(pkt.get())) return false;
