@@ -4,10 +4,12 @@
 #include "TavrioCaptureManager.h"
 
 #include "media/CapturePresets.h"
+#include "media/ExportSession.h"
 #include "platform/Defaults.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 TavrioCameraController::TavrioCameraController(QObject* parent) : QObject(parent) {}
@@ -36,7 +38,11 @@ qint64 TavrioCameraController::videoOrientationForZooms(const std::optional<Zoom
     case QMetaType::UInt:
         return orient.toLongLong();
     case QMetaType::Double:
-        return std::isfinite(orient.toDouble()) ? qint64(orient.toDouble()) : 0;
+        {
+        // A real too large for an integer would overflow the conversion.
+        const double d = orient.toDouble();
+        return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : 0;
+    }
     default:
         return 0;
     }
@@ -52,5 +58,27 @@ QString TavrioCameraController::getSessionPresetFromSettings() const {
         return QLatin1String(media::kCapturePresetLow);
     default:
         return QLatin1String(media::kCapturePresetHigh);
+    }
+}
+
+std::string TavrioCameraController::getExportPresetFromSettings(const media::Asset* asset) {
+    return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(settings::kExportOpt)), asset);
+}
+
+std::string TavrioCameraController::exportPresetForOption(qint64 option, const media::Asset* asset) {
+    auto supported = [asset](const char* preset) {
+        if (!asset) return false;
+        const auto presets = media::ExportSession::exportPresetsCompatibleWithAsset(*asset);
+        return std::find(presets.begin(), presets.end(), preset) != presets.end();
+    };
+    switch (option) {
+    case 1:
+        return supported(media::kExportPreset960x540) ? media::kExportPreset960x540 : media::kExportPresetMediumQuality;
+    case 2:
+        return supported(media::kExportPreset640x480) ? media::kExportPreset640x480 : media::kExportPresetMediumQuality;
+    case 3:
+        return media::kExportPresetMediumQuality;
+    default:
+        return media::kExportPresetHighestQuality;
     }
 }

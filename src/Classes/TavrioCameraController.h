@@ -7,6 +7,11 @@
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <string>
+
+namespace media {
+class Asset;
+}
 
 class TavrioCameraController : public QObject {
     Q_OBJECT
@@ -30,6 +35,12 @@ public:
 
     // The capture preset of the "resolutionOpt" setting (High for any value outside 0-3).
     QString getSessionPresetFromSettings() const;
+
+    // The export preset of the "exportOpt" setting for `asset`: Best for 0 and anything outside
+    // 0-3; the 960x540 / 640x480 presets only when the asset can take them, else Medium; Medium
+    // for 3 whatever the asset.
+    static std::string getExportPresetFromSettings(const media::Asset* asset);
+    static std::string exportPresetForOption(qint64 option, const media::Asset* asset);
 
 protected:
     std::optional<ZoomTrack> mZooms;

@@ -2,7 +2,16 @@
 
 #include "TavrioCaptureManager.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <cmath>
+
+#include "ZoomTrack.h"
+#include "media/Asset.h"
+#include "media/ImageGenerator.h"
+#include "platform/Logging.h"
 
 VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(parent) {}
 
@@ -12,4 +21,46 @@ QString VideoAssetsViewController::thumbnailPathForVideo(const QString& moviePat
     const QString path = TavrioCaptureManager::baseDirForThumbnails() + QLatin1Char('/') +
                          QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg");
     return QFileInfo::exists(path) ? path : QString();
+}
+
+QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size) {
+    media::Error error;
+    auto asset = media::Asset::open(path.toStdString(), &error);
+    if (!asset) {
+        qCWarning(lcLibrary).noquote() << "cannot open" << path << ":" << QString::fromStdString(error.failureReason);
+        return {};
+    }
+    const double seconds = asset->duration().seconds();
+    if (std::isfinite(seconds)) writeDurationFile(QFileInfo(path).fileName(), seconds);
+    if (asset->tracksWithMediaType(media::MediaType::Video).empty()) return {};
+
+    media::ImageGenerator generator(path.toStdString());
+    generator.setAppliesPreferredTrackTransform(true);
+    generator.setMaximumSize({static_cast<float>(size.width()), static_cast<float>(size.height())});
+    media::RgbImage rgb = generator.copyFirstImage(&error);
+    if (rgb.isNull()) {
+        qCWarning(lcLibrary).noquote() << "no picture from" << path << ":" << QString::fromStdString(error.description);
+        return {};
+    }
+    QImage wrapped(rgb.bytes.data(), rgb.width, rgb.height, rgb.stride, QImage::Format_RGB888);
+    return wrapped.copy();  // detach from the engine's buffer
+}
+
+bool VideoAssetsViewController::writeThumbnailFile(const QImage& image, const QString& thumbnailPath) {
+    if (image.isNull()) return false;
+    QSaveFile file(thumbnailPath);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!image.save(&file, "JPEG", 90)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void VideoAssetsViewController::removeVideoAssetFiles(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    const QString thumb = thumbnailPathForVideo(path);
+    for (const QString& p : {path, thumb, TavrioCaptureManager::zoomsArchiveFilePath(name),
+                             TavrioCaptureManager::timingFilePathForVideo(name)})
+        if (!p.isEmpty() && QFileInfo::exists(p)) QFile::remove(p);
 }

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 namespace {
 
 void printUsage() {
@@ -24,6 +26,9 @@ void printUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit must end a write with an error the export reports and cleans up after,
+    // not kill the process halfway through a movie.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrio-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));

@@ -1,0 +1,260 @@
+#include "TavrioExportController.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "Settings.h"
+#include "TavrioCameraController.h"
+#include "TavrioCaptureManager.h"
+#include "platform/AlertService.h"
+#include "platform/Defaults.h"
+#include "platform/Logging.h"
+#include "platform/MainThread.h"
+#include "platform/Notifications.h"
+
+using media::ExportSession;
+
+namespace {
+
+int statusCode(const ExportSession& session) { return static_cast<int>(session.status()); }
+
+bool isFinal(ExportSession::Status s) {
+    return s == ExportSession::Status::Completed || s == ExportSession::Status::Failed ||
+           s == ExportSession::Status::Cancelled;
+}
+
+void logFailure(const media::Error& e) {
+    qCWarning(lcExport).noquote() << QString::fromStdString(e.description);
+    qCWarning(lcExport).noquote() << QString::fromStdString(e.failureReason);
+    qCWarning(lcExport).noquote() << QString::fromStdString(e.recoverySuggestion);
+}
+
+void removeIfExists(const QString& path) {
+    if (!path.isEmpty() && QFileInfo::exists(path)) QFile::remove(path);
+}
+
+}  // namespace
+
+TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
+    mZooms = TavrioCameraController::zoomsForVideoFile(path);
+    _inVideo = path;
+    _videoOrientation = TavrioCameraController::videoOrientationForZooms(mZooms);
+    if (mZooms) {
+        _zoomTrackProblem = zoomTrackProblem(*mZooms);
+        // A damaged track must not turn into a division by zero or a wild transform: the movie
+        // is exported unzoomed instead (its orientation still applies).
+        if (!_zoomTrackProblem.isEmpty())
+            qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
+                                          << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
+    }
+    mAsset = media::Asset::open(path.toStdString(), &_assetError);
+    if (!mAsset)
+        qCWarning(lcExport).noquote() << "cannot open" << path << ":"
+                                      << QString::fromStdString(_assetError.description) << "-"
+                                      << QString::fromStdString(_assetError.failureReason);
+    platform::Notifications::center().addObserver(this, platform::kWillResignActive,
+                                                  [this](const QString&, const QVariantMap&) {
+                                                      tavrioExportControllerWillEnterBackground();
+                                                  });
+}
+
+TavrioExportController::~TavrioExportController() {
+    platform::Notifications::center().removeObserver(this);
+    _alive.reset();
+    if (auto session = std::move(_zoomExportSession)) {
+        // The job goes while a pass still runs: nobody will hear its end, so wind it up here and
+        // leave no partial or intermediate file behind.
+        session->cancelExport();
+        for (int i = 0; i < 1000 && !isFinal(session->status()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (session->status() != ExportSession::Status::Completed)
+            removeIfExists(QString::fromStdString(session->outputPath()));
+        if (_videoOrientation != 3) removeIfExists(_outVideo);
+    }
+}
+
+QString TavrioExportController::assetErrorText() const {
+    if (mAsset) return {};
+    QString text = QString::fromStdString(_assetError.description);
+    if (!_assetError.failureReason.empty()) text += " (" + QString::fromStdString(_assetError.failureReason) + ")";
+    return text;
+}
+
+float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
+    switch (orientation) {
+    case 1: return static_cast<float>(M_PI / 2);
+    case 2: return static_cast<float>(3 * M_PI / 2);
+    case 4: return static_cast<float>(M_PI);
+    default: return 0.0f;
+    }
+}
+
+std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
+    if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
+    std::vector<tavrio::ZoomSample> samples;
+    samples.reserve(mZooms->size());
+    for (const ZoomEntry& e : *mZooms) samples.push_back({zoomOf(e), atTimeOf(e)});
+    return tavrio::buildZoomSegments(samples, mAsset->duration());
+}
+
+std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
+    std::vector<media::AssetTrack> video;
+    if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) {
+        platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
+        return std::nullopt;
+    }
+    return tavrio::VideoTrackFacts{video.front().trackID, video.front().naturalSize};
+}
+
+std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
+    auto track = videoTrackFacts(
+        QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
+    if (!track) return std::nullopt;
+    return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
+}
+
+std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
+    auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
+    if (!track) return std::nullopt;
+    return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
+}
+
+void TavrioExportController::startExporting() {
+    if (_zoomExportSession) return;  // one export per job
+    const std::string preset =
+        _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                           : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
+    auto session = std::make_shared<ExportSession>(mAsset, preset);
+    _outVideo = _videoOrientation == 3 ? TavrioCaptureManager::exportFilePath()
+                                       : TavrioCaptureManager::exportFilePathForRotation();
+    session->setOutputPath(_outVideo.toStdString());
+    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+
+    const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
+                                               : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
+    session->setVideoComposition(settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling()
+                                                                  : zoomCompositionForPreview());
+    if (_delegate) _delegate->exportDidStart();
+    startProgressTimer(session);
+    _zoomExportSession = session;
+    exportAsynchronously(session, &TavrioExportController::exportDidFinish, _inVideo);
+}
+
+void TavrioExportController::cancelExporting() {
+    if (_zoomExportSession) _zoomExportSession->cancelExport();
+}
+
+void TavrioExportController::tavrioExportControllerWillEnterBackground() { cancelExporting(); }
+
+void TavrioExportController::exportAsynchronously(
+    const std::shared_ptr<ExportSession>& session,
+    void (TavrioExportController::*end)(const std::shared_ptr<ExportSession>&, const QString&), const QString& file) {
+    std::weak_ptr<int> alive = _alive;
+    std::weak_ptr<ExportSession> weakSession = session;
+    session->exportAsynchronously([this, alive, weakSession, end, file] {
+        // Engine thread: only hand the end over to the main thread.
+        platform::MainThread::dispatchAsync([this, alive, weakSession, end, file] {
+            auto s = weakSession.lock();
+            if (alive.expired() || !s) return;
+            (this->*end)(s, file);
+        });
+    });
+}
+
+void TavrioExportController::startProgressTimer(const std::shared_ptr<ExportSession>& session) {
+    auto* timer = new QTimer(this);
+    timer->setInterval(250);
+    connect(timer, &QTimer::timeout, this, [this, timer, session] { progressTimer(timer, session); });
+    timer->start();
+}
+
+void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<ExportSession>& session) {
+    switch (session->status()) {
+    case ExportSession::Status::Exporting:
+        if (_delegate) _delegate->exportProgress(session->progress());
+        break;
+    case ExportSession::Status::Completed:
+    case ExportSession::Status::Failed:
+    case ExportSession::Status::Cancelled:
+        timer->stop();
+        timer->deleteLater();
+        break;
+    default:
+        break;
+    }
+}
+
+void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession>& session, const QString&) {
+    const int status = statusCode(*session);
+    const QString outputPath = QString::fromStdString(session->outputPath());
+    const bool needsRotation = _videoOrientation != 3;
+    if (status == static_cast<int>(ExportSession::Status::Failed)) {
+        _lastError = session->error();
+        logFailure(_lastError);
+    }
+
+    if (_zoomExportSession == session) _zoomExportSession.reset();
+    mZooms.reset();
+    if (status == 4 || status == 5) removeIfExists(outputPath);
+
+    QPointer<TavrioExportController> self(this);
+    if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
+    if (!self) return;  // the delegate let go of the job
+    if (needsRotation && status == 3) {
+        std::weak_ptr<int> alive = _alive;
+        const QString out = _outVideo;
+        platform::MainThread::afterDelay(0, [this, alive, out] {
+            if (!alive.expired()) performRotation(out);
+        });
+    }
+}
+
+void TavrioExportController::performRotation(const QString& path) {
+    rotateVideo(path, TavrioCaptureManager::exportFilePath());
+}
+
+void TavrioExportController::rotateVideo(const QString& source, const QString& toFile) {
+    media::Error openError;
+    std::shared_ptr<const media::Asset> asset = media::Asset::open(source.toStdString(), &openError);
+    if (!asset) qCWarning(lcExport) << "Failed Inserting";
+
+    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
+    if (_videoOrientation == 0 && mAsset) {
+        // Without a recorded orientation the zoom pass still dropped the source's own display
+        // matrix; giving it back keeps a movie that played upright from coming out sideways.
+        auto video = mAsset->tracksWithMediaType(media::MediaType::Video);
+        if (!video.empty()) rotation = video.front().preferredTransform;
+    }
+
+    auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
+    session->setOutputPath(toFile.toStdString());
+    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+    session->setVideoTrackPreferredTransform(rotation);
+    _zoomExportSession = session;
+    QPointer<TavrioExportController> self(this);
+    if (_delegate) _delegate->rotationDidStart();
+    if (!self) return;
+    startProgressTimer(session);
+    exportAsynchronously(session, &TavrioExportController::rotateDidFinish, source);
+}
+
+void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession>& session, const QString& inFile) {
+    const int status = statusCode(*session);
+    const QString outputPath = QString::fromStdString(session->outputPath());
+    if (status == 4) {
+        const media::Error e = session->error();
+        _lastError = e;
+        qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
+        logFailure(e);
+    }
+    // The intermediate movie goes whatever the outcome.
+    removeIfExists(inFile);
+    if (_zoomExportSession == session) _zoomExportSession.reset();
+    mZooms.reset();
+    if (status == 4 || status == 5) removeIfExists(outputPath);
+    if (_delegate) _delegate->rotationFinished(status, outputPath);
+}

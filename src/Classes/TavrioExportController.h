@@ -1,0 +1,94 @@
+#pragma once
+// The export job: renders one library movie through its recorded zoom into a new movie in the
+// Documents folder, then, for a movie not recorded in landscape-right, re-wraps that movie with
+// a display rotation so that it plays upright. One job runs one export.
+//
+// All of its state lives on the main thread: the engine's sessions run on their own threads and
+// only post their ends back here.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+#include "TavrioExportControllerDelegate.h"
+#include "ZoomComposition.h"
+#include "ZoomTrack.h"
+#include "media/Asset.h"
+#include "media/ExportSession.h"
+
+class TavrioExportController : public QObject {
+    Q_OBJECT
+public:
+    // Opens the movie and reads its zoom track and recording orientation.
+    explicit TavrioExportController(const QString& path, QObject* parent = nullptr);
+    ~TavrioExportController() override;
+
+    TavrioExportControllerDelegate* delegate() const { return _delegate; }
+    void setDelegate(TavrioExportControllerDelegate* delegate) { _delegate = delegate; }
+
+    const std::optional<ZoomTrack>& zooms() const { return mZooms; }
+    QString inVideo() const { return _inVideo; }
+    QString outVideo() const { return _outVideo; }
+    qint64 videoOrientation() const { return _videoOrientation; }
+    // Why the track cannot be rendered (empty when it can or when there is none).
+    QString zoomTrackProblemText() const { return _zoomTrackProblem; }
+
+    // Overrides of the "exportOpt" and "rescaleOpt" settings for this job (the command line's
+    // options); without them the stored settings are read when the export starts.
+    void setExportOptOverride(std::optional<int> value) { _exportOptOverride = value; }
+    void setRescaleOptOverride(std::optional<int> value) { _rescaleOptOverride = value; }
+
+    void startExporting();
+    void cancelExporting();
+
+    // The transform-ramp form (bilinear; also what playback shows) and the layer-animation form
+    // (high-quality rescaling). nullopt, after an alert, when the movie has no video track.
+    std::optional<media::VideoComposition> zoomCompositionForPreview();
+    std::optional<media::VideoComposition> zoomCompositionWithHighQualityRescaling();
+    std::shared_ptr<const media::Asset> assetForPreview() const { return mAsset; }
+
+    // Why the movie could not be opened (empty when it could).
+    QString assetErrorText() const;
+    // The error of the last pass that failed.
+    media::Error lastError() const { return _lastError; }
+
+    // The segments the compositions are built from (empty without a usable track).
+    std::vector<tavrio::ZoomSegment> zoomSegments() const;
+
+    // The display rotation the rotation pass gives a movie recorded in `orientation`.
+    static float rotationAngleForOrientation(qint64 orientation);
+
+private:
+    void tavrioExportControllerWillEnterBackground();
+    void startProgressTimer(const std::shared_ptr<media::ExportSession>& session);
+    void progressTimer(QTimer* timer, const std::shared_ptr<media::ExportSession>& session);
+    void exportDidFinish(const std::shared_ptr<media::ExportSession>& session, const QString& fromFile);
+    void performRotation(const QString& path);
+    void rotateVideo(const QString& source, const QString& toFile);
+    void rotateDidFinish(const std::shared_ptr<media::ExportSession>& session, const QString& inFile);
+    // Hands a session's end, which the engine reports on its own thread, to the main thread;
+    // dropped if this job is gone by then.
+    void exportAsynchronously(const std::shared_ptr<media::ExportSession>& session,
+                              void (TavrioExportController::*end)(const std::shared_ptr<media::ExportSession>&,
+                                                                  const QString&),
+                              const QString& file);
+    std::optional<tavrio::VideoTrackFacts> videoTrackFacts(const QString& corruptMessage) const;
+
+    std::optional<ZoomTrack> mZooms;
+    qint64 _videoOrientation = 0;
+    QString _inVideo;
+    QString _outVideo;
+    std::shared_ptr<const media::Asset> mAsset;
+    media::Error _assetError;
+    media::Error _lastError;
+    TavrioExportControllerDelegate* _delegate = nullptr;
+    std::shared_ptr<media::ExportSession> _zoomExportSession;
+    QString _zoomTrackProblem;
+    std::optional<int> _exportOptOverride;
+    std::optional<int> _rescaleOptOverride;
+    // Lives exactly as long as the job; engine completions check it on the main thread.
+    std::shared_ptr<int> _alive = std::make_shared<int>(0);
+};

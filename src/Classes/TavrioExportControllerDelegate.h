@@ -1,0 +1,22 @@
+#pragma once
+// What an export job tells its client. Every operation has a do-nothing default, so a client
+// hears only the events it overrides.
+
+#include <QString>
+
+class TavrioExportControllerDelegate {
+public:
+    virtual ~TavrioExportControllerDelegate() = default;
+    // The zoom pass is set up and about to start.
+    virtual void exportDidStart() {}
+    // Every 0.25 s while a pass (zoom or rotation) is exporting: its fraction done, 0 to 1.
+    virtual void exportProgress(float progress) { (void)progress; }
+    // The zoom pass ended with `status` (3 completed, 4 failed, 5 cancelled). The flag says
+    // whether the movie needs the rotation pass; that pass follows only after a completed one.
+    virtual void exportFinished(int status, const QString& outputPath, bool needsFurtherProcessing) {
+        (void)status, (void)outputPath, (void)needsFurtherProcessing;
+    }
+    virtual void rotationDidStart() {}
+    // The rotation pass ended; with status 3 `outputPath` is the final movie.
+    virtual void rotationFinished(int status, const QString& outputPath) { (void)status, (void)outputPath; }
+};

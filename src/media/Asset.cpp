@@ -1,0 +1,157 @@
+#include "media/Asset.h"
+
+#include <cmath>
+#include <thread>
+
+#include "media/FFmpeg.h"
+#include "media/MediaInternal.h"
+
+namespace media {
+
+namespace internal {
+
+Time timeFromAv(int64_t value, AVRational tb) {
+    if (value == AV_NOPTS_VALUE || tb.num <= 0 || tb.den <= 0) return Time::invalid();
+    // Most containers use 1/N; anything else is brought onto a timescale of its denominator.
+    if (tb.num == 1) return Time(value, tb.den);
+    __int128 v = static_cast<__int128>(value) * tb.num;
+    if (v > INT64_MAX || v < INT64_MIN) return Time::invalid();
+    return Time(static_cast<int64_t>(v), tb.den);
+}
+
+Error openInput(const std::string& path, av::InputContext& out) {
+    AVFormatContext* ctx = nullptr;
+    int r = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    if (r < 0) {
+        return errorFromAv(r, "The movie could not be opened.",
+                           "The file may be damaged or may not be a movie. Try another file.");
+    }
+    out.reset(ctx);
+    // Some damaged files fail here after a usable header; what was learnt is still good.
+    avformat_find_stream_info(ctx, nullptr);
+    return {};
+}
+
+bool streamIsTruncated(AVFormatContext* ctx, AVStream* st) {
+    const int64_t fileSize = ctx->pb ? avio_size(ctx->pb) : -1;
+    if (fileSize <= 0) return false;
+    const int n = avformat_index_get_entries_count(st);
+    if (n <= 0) return false;
+    // The index is sorted by time, not by offset; a cut file loses its last bytes, so any sample
+    // reaching past the end tells.
+    for (int i = n - 1; i >= 0 && i >= n - 64; --i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (e && e->pos + e->size > fileSize) return true;
+    }
+    return false;
+}
+
+}  // namespace internal
+
+using internal::timeFromAv;
+
+std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
+    av::InputContext ctx;
+    if (Error e = internal::openInput(path, ctx)) {
+        if (error) *error = e;
+        return nullptr;
+    }
+    std::shared_ptr<Asset> asset(new Asset());
+    asset->path_ = path;
+    asset->formatName_ = ctx->iformat ? ctx->iformat->name : "";
+
+    std::vector<Time> trackEnds;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* st = ctx->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        AssetTrack t;
+        t.streamIndex = static_cast<int>(i);
+        t.trackID = st->id > 0 ? st->id : static_cast<int>(i) + 1;
+        t.mediaType = par->codec_type == AVMEDIA_TYPE_VIDEO   ? MediaType::Video
+                      : par->codec_type == AVMEDIA_TYPE_AUDIO ? MediaType::Audio
+                                                              : MediaType::Other;
+        // Cover art is a still picture attached to the file, not a track of moving pictures.
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) t.mediaType = MediaType::Other;
+        if (par->codec_id != AV_CODEC_ID_NONE) {
+            t.codecName = avcodec_get_name(par->codec_id);
+        } else {
+            char tag[AV_FOURCC_MAX_STRING_SIZE] = {0};
+            av_fourcc_make_string(tag, par->codec_tag);
+            t.codecName = par->codec_tag ? tag : "unknown";
+        }
+        t.decodable = par->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(par->codec_id) != nullptr;
+        if (t.mediaType == MediaType::Video) {
+            t.naturalSize = {static_cast<float>(std::max(0, par->width)), static_cast<float>(std::max(0, par->height))};
+            size_t sdSize = 0;
+            const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &sdSize);
+            if (sd && sdSize >= 9 * sizeof(int32_t)) {
+                int32_t m[9];
+                memcpy(m, sd, sizeof m);
+                AffineTransform tr = AffineTransform::fromDisplayMatrix(m);
+                // A matrix that flattens the picture cannot be shown; treat it as absent.
+                if (tr.isFinite() && tr.determinant() != 0) t.preferredTransform = tr;
+            }
+            AVRational fr = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
+                                                                                      : st->r_frame_rate;
+            if (fr.num > 0 && fr.den > 0) t.nominalFrameRate = av_q2d(fr);
+        } else if (t.mediaType == MediaType::Audio) {
+            t.sampleRate = par->sample_rate;
+            t.channelCount = par->ch_layout.nb_channels;
+        }
+        Time start = timeFromAv(st->start_time, st->time_base);
+        if (!start.isValid()) start = Time::zero();
+        Time duration = st->duration > 0 ? timeFromAv(st->duration, st->time_base) : Time::invalid();
+        t.timeRange = TimeRange(start, duration);
+        if (duration.isValid() && t.mediaType != MediaType::Other) {
+            trackEnds.push_back(start + duration);
+            trackEnds.push_back(duration);
+        }
+        if (t.mediaType != MediaType::Other) t.samplesMissing = internal::streamIsTruncated(ctx.get(), ctx->streams[i]);
+        asset->tracks_.push_back(std::move(t));
+    }
+    // The container's duration went through microseconds; the tracks keep their own exact
+    // timescales, so the track end it was made from is the exact figure.
+    Time duration = Time::invalid();
+    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
+        const Time container(ctx->duration, AV_TIME_BASE);
+        duration = container;
+        double best = 0.001;
+        for (const Time& end : trackEnds) {
+            const double diff = std::fabs((end - container).seconds());
+            if (diff <= best) {
+                best = diff;
+                duration = end;
+            }
+        }
+    } else {
+        for (const Time& end : trackEnds)
+            if (!duration.isValid() || end > duration) duration = end;
+    }
+    if (!duration.isValid() && ctx->nb_streams == 0) duration = Time::zero();
+    asset->duration_ = duration;
+    return asset;
+}
+
+void Asset::loadAsync(const std::string& path, std::function<void(std::function<void()>)> dispatch,
+                      std::function<void(std::shared_ptr<Asset>, Error)> completion) {
+    std::thread([path, dispatch = std::move(dispatch), completion = std::move(completion)]() mutable {
+        Error error;
+        std::shared_ptr<Asset> asset = open(path, &error);
+        dispatch([asset, error, completion = std::move(completion)]() { completion(asset, error); });
+    }).detach();
+}
+
+std::vector<AssetTrack> Asset::tracksWithMediaType(MediaType type) const {
+    std::vector<AssetTrack> out;
+    for (const auto& t : tracks_)
+        if (t.mediaType == type) out.push_back(t);
+    return out;
+}
+
+const AssetTrack* Asset::trackWithID(int trackID) const {
+    for (const auto& t : tracks_)
+        if (t.trackID == trackID) return &t;
+    return nullptr;
+}
+
+}  // namespace media

@@ -1,0 +1,67 @@
+#pragma once
+// A movie file, opened once to learn its tracks and exact timing. An Asset holds no open file:
+// sessions that read samples open their own, so one Asset can be shared across threads.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/AffineTransform.h"
+#include "media/Error.h"
+#include "media/Time.h"
+#include "media/VideoComposition.h"
+
+namespace media {
+
+enum class MediaType { Video, Audio, Other };
+
+struct AssetTrack {
+    int trackID = 0;          // the container's track id (tkhd), what compositions refer to
+    int streamIndex = -1;     // position among the file's tracks
+    MediaType mediaType = MediaType::Other;
+    std::string codecName;    // FFmpeg's short name ("h264", "aac"); else the file's fourcc ("vvc1")
+    // Stored pixel size (coded width x height). The sample aspect ratio is NOT applied: exports
+    // and compositions work on stored pixels, and non-square sources keep their pixel grid.
+    Size naturalSize;
+    // The display matrix (identity when absent or all zero). Mirrored matrices are kept as is.
+    AffineTransform preferredTransform;
+    double nominalFrameRate = 0;  // frames per second; 0 when unknown
+    TimeRange timeRange;          // on the movie's timeline; duration invalid when unknown
+    int sampleRate = 0;           // audio only
+    int channelCount = 0;         // audio only
+    bool decodable = false;       // FFmpeg has a decoder for it
+    bool samplesMissing = false;  // the file ends before the samples its index lists (cut short)
+};
+
+class Asset {
+public:
+    // Opens and inspects the file; nullptr (and *error) when it is not a readable movie.
+    static std::shared_ptr<Asset> open(const std::string& path, Error* error = nullptr);
+
+    // Opens on a background thread; `completion` is handed to `dispatch`, which decides where it
+    // runs (the app posts it to its main thread). Exactly one of asset / error is set.
+    static void loadAsync(const std::string& path,
+                          std::function<void(std::function<void()>)> dispatch,
+                          std::function<void(std::shared_ptr<Asset>, Error)> completion);
+
+    const std::string& path() const { return path_; }
+    // The movie's length as the container states it, made exact by taking the audio or video
+    // track end (start + duration, or duration) that matches it within a millisecond; the
+    // container's figure when none matches; the latest track end when the container has none;
+    // invalid when nothing is known. Zero for a file without tracks.
+    Time duration() const { return duration_; }
+    std::vector<AssetTrack> tracks() const { return tracks_; }
+    std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;
+    const AssetTrack* trackWithID(int trackID) const;
+    std::string formatName() const { return formatName_; }
+
+private:
+    Asset() = default;
+    std::string path_;
+    std::string formatName_;
+    Time duration_ = Time::invalid();
+    std::vector<AssetTrack> tracks_;
+};
+
+}  // namespace media

@@ -1,0 +1,21 @@
+#pragma once
+// Helpers shared by the engine's own sources; not part of the public interface.
+
+#include <string>
+
+#include "media/Error.h"
+#include "media/FFmpeg.h"
+#include "media/Time.h"
+
+namespace media::internal {
+
+// A timestamp on an FFmpeg time base as an exact media time; invalid for AV_NOPTS_VALUE.
+Time timeFromAv(int64_t value, AVRational tb);
+
+// Opens a movie and reads its stream parameters; an Error with the user-facing texts on failure.
+Error openInput(const std::string& path, av::InputContext& out);
+
+// True when the file ends before the samples its index lists: the movie was cut short.
+bool streamIsTruncated(AVFormatContext* ctx, AVStream* st);
+
+}  // namespace media::internal

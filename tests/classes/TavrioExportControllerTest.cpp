@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "TavrioCaptureManager.h"
+#include "TavrioExportController.h"
+#include "ZoomTrack.h"
+#include "media/MovieWriter.h"
+#include "platform/AlertService.h"
+#include "platform/Defaults.h"
+#include "platform/Notifications.h"
+#include "support/MovieFrames.h"
+#include "support/QtApp.h"
+#include "support/TestSupport.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+using testsupport::spinUntil;
+
+namespace {
+
+constexpr int kW = 640, kH = 360;
+// Dots around the centre; under zoom z each moves to centre + z * offset.
+const std::vector<std::pair<double, double>> kDotOffsets{{-80, -45}, {80, -45}, {-80, 45}, {80, 45}};
+
+// A still scene of soft dots over a gentle gradient, 2 s at 30 fps, with AAC sound.
+void makeDotMovie(const std::string& path, double seconds = 2.0, bool audio = true) {
+    media::MovieWriterSettings s;
+    s.width = kW;
+    s.height = kH;
+    s.crf = 12;
+    s.audioCodec = audio ? media::AudioCodec::Aac : media::AudioCodec::None;
+    media::Error error;
+    auto writer = media::MovieWriter::create(path, s, &error);
+    ASSERT_TRUE(writer) << error.description << " " << error.failureReason;
+    AVFrame* f = av_frame_alloc();
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = kW;
+    f->height = kH;
+    ASSERT_EQ(av_frame_get_buffer(f, 0), 0);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            double v = 40 + 20.0 * x / kW;
+            for (auto [dx, dy] : kDotOffsets) {
+                const double ex = x + 0.5 - (kW / 2.0 + dx), ey = y + 0.5 - (kH / 2.0 + dy);
+                v += 180 * std::exp(-(ex * ex + ey * ey) / (2 * 2.2 * 2.2));
+            }
+            f->data[0][y * f->linesize[0] + x] = static_cast<uint8_t>(std::lround(std::min(v, 235.0)));
+        }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < kH / 2; ++y) std::fill_n(f->data[p] + y * f->linesize[p], kW / 2, 128);
+    const int frames = static_cast<int>(std::lround(seconds * 30));
+    std::vector<int16_t> tone(1470);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_TRUE(writer->writeVideoFrame(*f, media::Time(i, 30)));
+        if (audio) {
+            ASSERT_TRUE(writer->writeAudioSamples(tone.data(), static_cast<int>(tone.size())));
+        }
+    }
+    ASSERT_TRUE(writer->finish()) << writer->error().description;
+    av_frame_free(&f);
+}
+
+struct Recorder : TavrioExportControllerDelegate {
+    std::vector<std::string> events;
+    int progressTicks = 0;
+    int zoomStatus = -1, rotationStatus = -1;
+    QString zoomPath, rotationPath;
+    bool needsRotation = false;
+    std::function<void(const std::string&)> onEvent;
+
+    void exportDidStart() override { note("start"); }
+    void exportProgress(float p) override {
+        EXPECT_GE(p, 0.0f);
+        EXPECT_LE(p, 1.0f);
+        ++progressTicks;
+        if (onEvent) onEvent("progress");
+    }
+    void exportFinished(int status, const QString& path, bool needs) override {
+        zoomStatus = status;
+        zoomPath = path;
+        needsRotation = needs;
+        note("finished");
+    }
+    void rotationDidStart() override { note("rotationStart"); }
+    void rotationFinished(int status, const QString& path) override {
+        rotationStatus = status;
+        rotationPath = path;
+        note("rotationFinished");
+    }
+    void note(const std::string& e) {
+        events.push_back(e);
+        if (onEvent) onEvent(e);
+    }
+    bool done() const {
+        if (rotationStatus >= 0) return true;
+        return zoomStatus >= 0 && !(zoomStatus == 3 && needsRotation);
+    }
+};
+
+class ExportJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::qtApp();
+        setenv("TAVRIO_HOME", home.str().c_str(), 1);
+        platform::Defaults::standard().setInteger(0, "exportOpt");
+        platform::Defaults::standard().setInteger(0, "rescaleOpt");
+        platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a.message); });
+        recording = TavrioCaptureManager::filePathForRecording();
+    }
+    void TearDown() override { platform::AlertService::setPresenter({}); }
+
+    void writeTrack(const ZoomTrack& track) {
+        ASSERT_TRUE(writeZoomTrackFile(
+            TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+    }
+
+    // The zoom of the ramp 1.0 -> 2.5 over [0, 1.2 s), then held.
+    static double expectedZoom(double t) { return t < 1.2 ? 1.0 + 1.5 * t / 1.2 : 2.5; }
+    ZoomTrack rampTrack(qint64 orient) {
+        return {makeZoomEntry(1.0f, 0.0, orient), makeZoomEntry(2.5f, 1.2)};
+    }
+
+    void runJob(TavrioExportController& job, Recorder& r) {
+        job.setDelegate(&r);
+        job.startExporting();
+        ASSERT_TRUE(spinUntil([&] { return r.done(); }));
+    }
+
+    QStringList documentsMovies() const {
+        return QDir(TavrioCaptureManager::baseDirForVideos()).entryList({"*.mov"}, QDir::Files);
+    }
+
+    testsupport::TempDir home;
+    QString recording;
+    std::vector<QString> alerts;
+};
+
+void expectZoomFollowsTrack(const std::string& path, const std::function<double(double)>& zoomAt, double tolerance) {
+    testsupport::MovieFacts facts;
+    ASSERT_TRUE(testsupport::readMovie(path, facts));
+    ASSERT_EQ(facts.frames.size(), 60u);  // 2 s at 30 fps
+    EXPECT_NEAR(facts.videoDuration, 2.0, 1.0 / 30);
+    for (int k : {0, 12, 24, 36, 48, 59}) {
+        const auto& f = facts.frames[k];
+        EXPECT_NEAR(f.time, k / 30.0, 1e-3);
+        const double z = zoomAt(k / 30.0);
+        for (auto [dx, dy] : kDotOffsets) {
+            const double ex = kW / 2.0 + z * dx, ey = kH / 2.0 + z * dy;
+            auto c = testsupport::brightCentroid(f, ex, ey, 9);
+            ASSERT_TRUE(c.found) << "frame " << k;
+            EXPECT_NEAR(c.x, ex, tolerance) << "frame " << k << " zoom " << z;
+            EXPECT_NEAR(c.y, ey, tolerance) << "frame " << k << " zoom " << z;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(ExportJob, LandscapeExportFollowsTheTrackInBothRescaleQualities) {
+    makeDotMovie(recording.toStdString());
+    writeTrack(rampTrack(3));
+    for (int rescale : {0, 1}) {
+        // The setting is read when the export starts, not when the job is made.
+        platform::Defaults::standard().setInteger(1 - rescale, "rescaleOpt");
+        TavrioExportController job(recording);
+        platform::Defaults::standard().setInteger(rescale, "rescaleOpt");
+        Recorder r;
+        runJob(job, r);
+        EXPECT_EQ(r.zoomStatus, 3);
+        EXPECT_FALSE(r.needsRotation);
+        EXPECT_EQ(r.events.front(), "start");
+        EXPECT_EQ(r.events.back(), "finished");
+        EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "rotationStart"), 0);
+        EXPECT_TRUE(QFileInfo(r.zoomPath).fileName().startsWith("Video"));
+        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(), QDir(TavrioCaptureManager::baseDirForVideos()).absolutePath());
+        expectZoomFollowsTrack(r.zoomPath.toStdString(), expectedZoom, 0.25);
+        testsupport::MovieFacts facts;
+        ASSERT_TRUE(testsupport::readMovie(r.zoomPath.toStdString(), facts, 1000));
+        EXPECT_EQ(facts.audioCodec, "aac");
+        EXPECT_FALSE(job.zooms().has_value());  // the track is let go when the pass ends
+    }
+    EXPECT_TRUE(QFileInfo::exists(recording));  // the job never touches its source
+    EXPECT_EQ(documentsMovies(), (QStringList{"Video-1.mov", "Video.mov"}));
+}
+
+TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
+    makeDotMovie(recording.toStdString());
+    writeTrack(rampTrack(3));
+    QString landscapePath;
+    {
+        TavrioExportController job(recording);
+        Recorder r;
+        runJob(job, r);
+        ASSERT_EQ(r.zoomStatus, 3);
+        landscapePath = r.zoomPath;
+    }
+    writeTrack(rampTrack(1));
+    // A left-over intermediate from an interrupted export is replaced, not appended to.
+    testsupport::writeFile((TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(), "junk");
+    TavrioExportController job(recording);
+    Recorder r;
+    runJob(job, r);
+    EXPECT_EQ(r.zoomStatus, 3);
+    EXPECT_TRUE(r.needsRotation);
+    EXPECT_EQ(QFileInfo(r.zoomPath).fileName(), "For_Portrait_Exporting.mov");
+    EXPECT_EQ(r.rotationStatus, 3);
+    EXPECT_EQ(r.events, (std::vector<std::string>{"start", "finished", "rotationStart", "rotationFinished"}));
+    EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
+    EXPECT_EQ(QFileInfo(r.rotationPath).fileName(), "Video-1.mov");
+
+    testsupport::MovieFacts facts;
+    ASSERT_TRUE(testsupport::readMovie(r.rotationPath.toStdString(), facts, 1000));
+    ASSERT_TRUE(facts.hasDisplayMatrix);
+    const int32_t portrait[9] = {0, 65536, 0, -65536, 0, 0, 0, 0, 1 << 30};
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(facts.displayMatrix[i], portrait[i]) << i;
+    EXPECT_EQ(facts.audioCodec, "aac");
+
+    // The rotation re-wraps the zoom pass's samples: the same encoded pictures as the
+    // landscape export of the same track.
+    std::vector<uint64_t> a, b;
+    ASSERT_TRUE(testsupport::videoPacketDigest(landscapePath.toStdString(), a));
+    ASSERT_TRUE(testsupport::videoPacketDigest(r.rotationPath.toStdString(), b));
+    EXPECT_EQ(a, b);
+
+    std::string probe;
+    ASSERT_EQ(testsupport::run("ffprobe -v error -select_streams v:0 -show_streams '" + r.rotationPath.toStdString() +
+                                   "' 2>&1",
+                               &probe),
+              0);
+    EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
+}
+
+TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
+    makeDotMovie(recording.toStdString(), 6.0);
+    writeTrack(rampTrack(1));
+    {
+        // Cancelled by the user while the zoom pass runs.
+        TavrioExportController job(recording);
+        Recorder r;
+        r.onEvent = [&](const std::string& e) {
+            if (e == "progress") job.cancelExporting();
+        };
+        runJob(job, r);
+        EXPECT_EQ(r.zoomStatus, 5);
+        EXPECT_TRUE(r.needsRotation);  // the flag follows the orientation only
+        EXPECT_EQ(r.rotationStatus, -1);
+        EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
+    }
+    {
+        // The application resigning active cancels the zoom pass the same way.
+        TavrioExportController job(recording);
+        Recorder r;
+        r.onEvent = [&](const std::string& e) {
+            if (e == "progress") platform::Notifications::center().post(platform::kWillResignActive);
+        };
+        runJob(job, r);
+        EXPECT_EQ(r.zoomStatus, 5);
+    }
+    {
+        // Cancelled as the rotation pass starts: neither the intermediate nor the output stays.
+        TavrioExportController job(recording);
+        Recorder r;
+        r.onEvent = [&](const std::string& e) {
+            if (e == "rotationStart") job.cancelExporting();
+        };
+        runJob(job, r);
+        EXPECT_EQ(r.zoomStatus, 3);
+        EXPECT_EQ(r.rotationStatus, 5);
+        EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
+        EXPECT_FALSE(QFileInfo::exists(r.rotationPath));
+    }
+    EXPECT_TRUE(documentsMovies().isEmpty()) << documentsMovies().join(",").toStdString();
+    EXPECT_TRUE(QFileInfo::exists(recording));
+}
+
+TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
+    makeDotMovie(recording.toStdString(), 2.0, false);
+    writeTrack({makeZoomEntry(1.0f, 0.0, 3), makeZoomEntry(0.0f, 0.5), makeZoomEntry(2.0f, 1.0)});
+    {
+        TavrioExportController job(recording);
+        EXPECT_FALSE(job.zoomTrackProblemText().isEmpty());
+        EXPECT_TRUE(job.zoomSegments().empty());
+        Recorder r;
+        runJob(job, r);
+        ASSERT_EQ(r.zoomStatus, 3);
+        EXPECT_FALSE(r.needsRotation);  // entry 0 still says landscape
+        expectZoomFollowsTrack(r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
+    }
+    // No track at all: orientation 0, which goes through the rotation pass.
+    QFile::remove(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()));
+    TavrioExportController job(recording);
+    EXPECT_EQ(job.videoOrientation(), 0);
+    Recorder r;
+    runJob(job, r);
+    EXPECT_EQ(r.rotationStatus, 3);
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
+    // A sound-only file: the composition builders alert and give nothing; the export goes on.
+    media::MovieWriterSettings s;
+    s.audioCodec = media::AudioCodec::Aac;
+    media::Error error;
+    {
+        auto writer = media::MovieWriter::create(recording.toStdString(), s, &error);
+        ASSERT_TRUE(writer);
+        std::vector<int16_t> silence(44100, 0);
+        ASSERT_TRUE(writer->writeAudioSamples(silence.data(), 44100));
+        ASSERT_TRUE(writer->finish());
+    }
+    TavrioExportController job(recording);
+    EXPECT_FALSE(job.zoomCompositionForPreview().has_value());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0], "The Video File looks Corrupted, try saving the original file in Camera Roll.");
+    EXPECT_FALSE(job.zoomCompositionWithHighQualityRescaling().has_value());
+    ASSERT_EQ(alerts.size(), 2u);
+    EXPECT_EQ(alerts[1], "The Video File is Corrupted");
+    Recorder r;
+    runJob(job, r);
+    EXPECT_TRUE(r.zoomStatus == 3 || r.zoomStatus == 4) << r.zoomStatus;
+    if (r.zoomStatus == 4) {
+        EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
+    }
+}

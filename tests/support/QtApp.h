@@ -1,0 +1,32 @@
+#pragma once
+// One QCoreApplication for a whole test binary, and a way to run its loop until a condition holds.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <functional>
+
+namespace testsupport {
+
+inline QCoreApplication& qtApp() {
+    static int argc = 1;
+    static char name[] = "tavrio-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
+                                                                : new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// Spins the event loop until `done` or the limit; true when `done` came true. The limit only
+// guards against a hang: tests never depend on how fast anything is.
+inline bool spinUntil(const std::function<bool()>& done, int limitMs = 300000) {
+    qtApp();
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limitMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+}  // namespace testsupport
