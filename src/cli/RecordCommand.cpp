@@ -1,11 +1,13 @@
 // tavrio-cli record: the camera screen's recording cycle without a screen. It builds the capture
 // manager as the screen does, records, plays the zoom gesture given on the command line through
-// the same zoom sampler, stores the zoom track when the manager asks, and writes the duration file.
+// the same zoom sampler, stores the zoom track when the manager asks, and makes the thumbnail and
+// duration file.
 
 #include "Command.h"
 
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
+#include "VideoAssetsViewController.h"
 #include "ZoomSampler.h"
 
 #include "media/CapturePresets.h"
@@ -14,6 +16,8 @@
 #include "platform/DeviceOrientation.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QImage>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -87,11 +91,28 @@ public:
     void recordingFinished(const QUrl& url) override {
         sampler.recordingEnded();
         const QString path = url.toLocalFile();
-        const double duration = manager_.movieFileOutput()->recordedDuration();
-        writeDurationFile(QFileInfo(path).fileName(), duration);
+        makeThumbnail(path);
         cli::out(path);
         exitCode = cli::kExitOk;
         QCoreApplication::quit();
+    }
+
+    // As the camera screen does after a recording: a thumbnail within 40 x 40 (which also
+    // writes the duration file), kept if one is there already. There is no library list here to
+    // have made the thumbnails folder, so it is made as the list would on opening.
+    static void makeThumbnail(const QString& moviePath) {
+        const QString folder = TavrioCaptureManager::baseDirForThumbnails();
+        QDir().mkpath(folder);
+        const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
+        if (QFileInfo::exists(thumb))
+            cli::err(QStringLiteral(" Error ! thumbnail=%1 already exists").arg(thumb));
+        const QImage image = VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(40, 40));
+        if (image.isNull()) {
+            cli::err(QStringLiteral("Error generating thumbnail"));
+            return;
+        }
+        if (!QFileInfo::exists(thumb))
+            VideoAssetsViewController::writeThumbnailFile(image, thumb);
     }
 
     void someOtherError(const media::Error& error) override {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <bit>
 
 namespace fs = std::filesystem;
@@ -131,6 +133,11 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     EXPECT_FLOAT_EQ(zoomOf((*track)[1]), 2.5f);
     EXPECT_GE(atTimeOf((*track)[1]), 0.5);
     EXPECT_LT(atTimeOf((*track)[1]), 1.5);
+    const QImage thumb(QString::fromStdString((home() / "Library" / "Thumbs" / "Out.mov.jpeg").string()));
+    ASSERT_FALSE(thumb.isNull());
+    EXPECT_LE(std::max(thumb.width(), thumb.height()), 40);
+    // Stored 192x144 with the portrait matrix: the upright first frame is taller than wide.
+    EXPECT_GT(thumb.height(), thumb.width());
     const QString duration = readDurationFile("Out.mov");
     EXPECT_TRUE(duration == "00:01" || duration == "00:02") << duration.toStdString();  // 1.5 s and the stop's latency
 

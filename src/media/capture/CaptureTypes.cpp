@@ -12,7 +12,9 @@ extern "C" {
 
 namespace media {
 
-const char* mediaTypeName(MediaType t) { return t == MediaType::Video ? "video" : "audio"; }
+const char* mediaTypeName(MediaType t) {
+    return t == MediaType::Video ? "video" : t == MediaType::Audio ? "audio" : "other";
+}
 
 int64_t monotonicNowNs() {
     timespec ts{};

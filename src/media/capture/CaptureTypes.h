@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "media/Asset.h"  // MediaType
+
 struct AVFrame;
 
 namespace media {
 
-enum class MediaType { Video, Audio };
-const char* mediaTypeName(MediaType t);  // "video" / "audio"
+const char* mediaTypeName(MediaType t);  // "video", "audio", "other"
 
 // Capture timestamps: nanoseconds of CLOCK_MONOTONIC, the one clock every source stamps with, so
 // sound and pictures from different devices line up in a recording.
@@ -22,16 +23,17 @@ int64_t monotonicNowNs();
 // caller's dispatch function (which typically posts to the UI thread). An empty one calls directly.
 using Dispatch = std::function<void(std::function<void()>)>;
 
-struct Size {
+// Sizes and rectangles in whole pixels, as devices and encoders count them.
+struct PixelSize {
     int width = 0;
     int height = 0;
-    bool operator==(const Size&) const = default;
+    bool operator==(const PixelSize&) const = default;
     bool empty() const { return width <= 0 || height <= 0; }
 };
 
-struct Rect {
+struct PixelRect {
     double x = 0, y = 0, width = 0, height = 0;
-    bool operator==(const Rect&) const = default;
+    bool operator==(const PixelRect&) const = default;
 };
 
 // One picture as a source delivered it; `frame` is reference-counted and never written after it is

@@ -23,7 +23,7 @@ struct Decoder {
     int stream = -1;
     AVRational timeBase{1, 1};
     double frameRate = 30;
-    Size size;
+    PixelSize size;
 
     bool open(const std::string& path, Error* error) {
         AVFormatContext* ctx = nullptr;
@@ -130,7 +130,7 @@ public:
         interrupted_ = true;
         cond_.notify_all();
     }
-    Size size() const override { return d_->size; }
+    PixelSize size() const override { return d_->size; }
     double frameRate() const override { return d_->frameRate; }
 
 private:
@@ -156,7 +156,7 @@ private:
 
 class FileCamera : public CaptureDevice {
 public:
-    FileCamera(const std::string& path, Size size, double fps)
+    FileCamera(const std::string& path, PixelSize size, double fps)
         : CaptureDevice("file:" + path, "File Camera (" + std::filesystem::path(path).filename().string() + ")",
                         MediaType::Video, true),
           path_(path), size_(size), fps_(fps) {}
@@ -164,7 +164,7 @@ public:
     bool isConnected() const override { return std::filesystem::exists(path_) && CaptureDevice::isConnected(); }
     std::vector<VideoFormat> formats() const override { return {{"file", size_, {fps_}}}; }
 
-    std::unique_ptr<VideoSource> openVideo(Size, double, Error* error) override {
+    std::unique_ptr<VideoSource> openVideo(PixelSize, double, Error* error) override {
         auto d = std::make_unique<Decoder>();
         if (!d->open(path_, error)) return nullptr;
         return std::make_unique<FileCameraSource>(std::move(d));
@@ -172,7 +172,7 @@ public:
 
 private:
     std::string path_;
-    Size size_;
+    PixelSize size_;
     double fps_;
 };
 
