@@ -4,6 +4,7 @@
 // duration file.
 
 #include "Command.h"
+#include "Recording.h"
 
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
@@ -30,10 +31,7 @@
 
 namespace {
 
-struct ZoomStep {
-    double at;
-    float zoom;
-};
+using cli::ZoomStep;
 
 std::optional<std::vector<ZoomStep>> parseZooms(const QString& text, QString* problem) {
     std::vector<ZoomStep> steps;
@@ -61,6 +59,7 @@ public:
 
     ZoomSampler sampler;
     int exitCode = cli::kExitFailure;
+    QString moviePath;
 
     void stop() {
         stopRequested_ = true;
@@ -92,7 +91,7 @@ public:
         sampler.recordingEnded();
         const QString path = url.toLocalFile();
         makeThumbnail(path);
-        cli::out(path);
+        moviePath = path;
         exitCode = cli::kExitOk;
         QCoreApplication::quit();
     }
@@ -221,14 +220,39 @@ int runRecord(const QStringList& args) {
     }
     if (preset.isEmpty())
         preset = TavrioCameraController().getSessionPresetFromSettings();
+    cli::RecordRequest request;
+    request.seconds = seconds;
+    request.camera = camera;
+    request.microphone = mic;
+    request.preset = preset;
+    request.orientation = orientation;
+    request.zooms = *steps;
+    QString movie;
+    const int status = cli::recordMovie(request, &movie);
+    if (status == cli::kExitOk)
+        cli::out(movie);
+    return status;
+}
+
+}  // namespace
+
+TAVRIO_CLI_COMMAND(record, "record", "--seconds N [OPTIONS]",
+                   "record a movie (and its zoom track) from a camera; Ctrl-C stops", runRecord);
+
+namespace cli {
+
+int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntries) {
+    const int orientation = request.orientation;
+    const auto* steps = &request.zooms;
+    const double seconds = request.seconds;
     media::setLibraryLogVerbose(false);
     // An orientation given on the command line wins over a sensor.
     if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
         platform::DeviceOrientation::setOrientation(orientation);
 
     TavrioCaptureManager manager;
-    manager.setCameraID(camera);
-    manager.setMicrophoneID(mic);
+    manager.setCameraID(request.camera);
+    manager.setMicrophoneID(request.microphone);
     RecordDriver driver(manager, seconds, *steps);
     // The zoom shown before recording: the gesture's value at time 0, else unzoomed.
     float initial = 1.0f;
@@ -237,7 +261,7 @@ int runRecord(const QStringList& args) {
     driver.sampler.sliderChanged(ZoomSampler::sliderValueForZoom(initial));
 
     media::Error error;
-    manager.setupSessionWithPreset(preset, &error);
+    manager.setupSessionWithPreset(request.preset, &error);
     if (!manager.session()->isRunning() || !manager.videoInput()) {
         cli::err(QStringLiteral("Failure: the camera did not start%1")
                      .arg(error ? QStringLiteral(" (%1)").arg(QString::fromStdString(error.description)) : QString()));
@@ -261,10 +285,13 @@ int runRecord(const QStringList& args) {
     QCoreApplication::exec();
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (driver.exitCode == kExitOk) {
+        *moviePath = driver.moviePath;
+        if (zoomEntries)
+            *zoomEntries = int(driver.sampler.zooms().size());
+    }
     return driver.exitCode;
 }
 
-}  // namespace
 
-TAVRIO_CLI_COMMAND(record, "record", "--seconds N [OPTIONS]",
-                   "record a movie (and its zoom track) from a camera; Ctrl-C stops", runRecord);
+}  // namespace cli

@@ -182,3 +182,19 @@ TEST_F(Cli, CtrlCStopsARecordingNormally) {
     EXPECT_GT(std::atof(probe.c_str()), 0.5);
     EXPECT_EQ(testsupport::readFile(movie).find("moof"), std::string::npos);
 }
+
+TEST_F(Cli, DemoRecordsWithAZoomGestureAndExportsIt) {
+    const Result r = cli("demo --quality low");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
+    const std::string exported = (home() / "Documents" / "Video.mov").string();
+    EXPECT_EQ(r.out.rfind("recorded " + movie + " ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nexported " + exported + " "), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(exported));
+    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->size(), 9);
+    EXPECT_FLOAT_EQ(zoomOf((*track)[5]), 2.25f);
+    EXPECT_FLOAT_EQ(zoomOf((*track)[8]), 1.0f);
+    EXPECT_EQ(cli("demo --quality huge").status, 2);
+}

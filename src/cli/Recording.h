@@ -1,0 +1,28 @@
+#pragma once
+// Recording as the camera screen does it, for the commands that record (record, demo).
+
+#include <QString>
+
+#include <vector>
+
+namespace cli {
+
+struct ZoomStep {
+    double at;   // seconds after recording began
+    float zoom;  // 1.0 to 3.0
+};
+
+struct RecordRequest {
+    double seconds = 0;
+    QString camera;      // device id; empty: the first camera
+    QString microphone;  // device id, "none"; empty: the first microphone
+    QString preset;      // capture preset name
+    int orientation = 0; // platform::DeviceOrientation code; 0: the sensor's, if any
+    std::vector<ZoomStep> zooms;
+};
+
+// Records into Originals with the zoom track, thumbnail and duration file; Ctrl-C stops early.
+// Returns an exit status; on success *moviePath is the movie and *zoomEntries the track's size.
+int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntries = nullptr);
+
+}  // namespace cli
