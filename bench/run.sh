@@ -12,3 +12,6 @@ echo "== render_bench"
 
 echo "== zoom_track_read_bench"
 "$build/bench/zoom_track_read_bench"
+
+echo "== export_bench"
+"$here/bench/export_bench.sh"
