@@ -17,10 +17,10 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 }
 
 #include "media/CapturePresets.h"
+#include "media/LibraryLog.h"
 #include "media/capture/MovieFileOutput.h"
 
 using namespace media;
@@ -58,7 +58,7 @@ bool startTimes(const std::string& path, double& video, double& audio) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    av_log_set_level(AV_LOG_ERROR);
+    media::setLibraryLogLevel(media::LibraryLogLevel::Errors);
     auto dir = std::filesystem::temp_directory_path() / ("tavrio-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const std::string ours = (dir / "ours.mov").string();

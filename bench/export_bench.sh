@@ -13,10 +13,8 @@ work=$(mktemp -d /tmp/tavrio-export-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tavrio_media -j2 >/dev/null
-bench="$work/export_bench"
-g++ -std=c++20 -O2 -I"$here/src" "$here/bench/export_bench.cpp" "$build/src/media/libtavrio_media.a" \
-    $(pkg-config --libs libavformat libavcodec libavutil libswscale libswresample zimg) -lpthread -o "$bench"
+cmake --build "$build" --target export_bench -j2 >/dev/null
+bench="$build/bench/export_bench"
 
 if ! command -v ffmpegthumbnailer >/dev/null; then
     apt-get install -y ffmpegthumbnailer >/dev/null 2>&1 || echo "(ffmpegthumbnailer could not be installed)"

@@ -13,6 +13,9 @@ echo "== render_bench"
 echo "== zoom_track_read_bench"
 "$build/bench/zoom_track_read_bench"
 
+echo "== export_bench"
+"$here/bench/export_bench.sh"
+
 cmake --build "$build" --target capture_record_bench -j2
 echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
 "$build/bench/capture_record_bench"

@@ -245,7 +245,6 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     const int orientation = request.orientation;
     const auto* steps = &request.zooms;
     const double seconds = request.seconds;
-    media::setLibraryLogVerbose(false);
     // An orientation given on the command line wins over a sensor.
     if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
         platform::DeviceOrientation::setOrientation(orientation);

@@ -3,6 +3,7 @@
 #include "Command.h"
 
 #include "Tavrio4AppDelegate.h"
+#include "media/LibraryLog.h"
 #include "platform/AlertService.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     // A file-size limit must end a write with an error the export reports and cleans up after,
     // not kill the process halfway through a movie.
     std::signal(SIGXFSZ, SIG_IGN);
+    // TAVRIO_FFMPEG_LOG=1 brings the libraries' own notes back when chasing a file's trouble.
+    media::setLibraryLogLevel(qEnvironmentVariableIsSet("TAVRIO_FFMPEG_LOG") ? media::LibraryLogLevel::Verbose
+                                                                            : media::LibraryLogLevel::Errors);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrio-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));

@@ -46,6 +46,26 @@ bool streamIsTruncated(AVFormatContext* ctx, AVStream* st) {
     return false;
 }
 
+std::optional<AffineTransform> streamDisplayMatrix(const AVStream* st) {
+    size_t size = 0;
+    const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!sd || size < 9 * sizeof(int32_t)) return std::nullopt;
+    int32_t m[9];
+    memcpy(m, sd, sizeof m);
+    AffineTransform t = AffineTransform::fromDisplayMatrix(m);
+    // A matrix that flattens the picture cannot be shown; treat it as absent.
+    if (!t.isFinite() || t.determinant() == 0) return std::nullopt;
+    return t;
+}
+
+bool setStreamDisplayMatrix(AVStream* st, const AffineTransform& t) {
+    const auto m = t.toDisplayMatrix();
+    uint8_t* sd = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9);
+    if (!sd) return false;
+    memcpy(sd, m.data(), sizeof(int32_t) * 9);
+    return true;
+}
+
 }  // namespace internal
 
 using internal::timeFromAv;
@@ -82,15 +102,7 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
         t.decodable = par->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(par->codec_id) != nullptr;
         if (t.mediaType == MediaType::Video) {
             t.naturalSize = {static_cast<float>(std::max(0, par->width)), static_cast<float>(std::max(0, par->height))};
-            size_t sdSize = 0;
-            const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &sdSize);
-            if (sd && sdSize >= 9 * sizeof(int32_t)) {
-                int32_t m[9];
-                memcpy(m, sd, sizeof m);
-                AffineTransform tr = AffineTransform::fromDisplayMatrix(m);
-                // A matrix that flattens the picture cannot be shown; treat it as absent.
-                if (tr.isFinite() && tr.determinant() != 0) t.preferredTransform = tr;
-            }
+            if (auto tr = internal::streamDisplayMatrix(st)) t.preferredTransform = *tr;
             AVRational fr = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                                       : st->r_frame_rate;
             if (fr.num > 0 && fr.den > 0) t.nominalFrameRate = av_q2d(fr);

@@ -393,13 +393,6 @@ void chooseCodecTag(const AVFormatContext* out, AVCodecParameters* par) {
         par->codec_tag = 0;
 }
 
-bool setDisplayMatrix(AVStream* st, const AffineTransform& t) {
-    auto m = t.toDisplayMatrix();
-    uint8_t* sd = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9);
-    if (!sd) return false;
-    memcpy(sd, m.data(), sizeof(int32_t) * 9);
-    return true;
-}
 
 bool checkNotTruncated(ExportSession::Impl& s, AVFormatContext* in, const std::vector<int>& streams) {
     for (int i : streams)
@@ -444,7 +437,7 @@ void ExportSession::Impl::runPassthrough() {
             size_t n = 0;
             const uint8_t* sd = av_stream_get_side_data(ist, AV_PKT_DATA_DISPLAYMATRIX, &n);
             bool ok = true;
-            if (firstVideo && passthroughTransform) ok = setDisplayMatrix(ost, *passthroughTransform);
+            if (firstVideo && passthroughTransform) ok = internal::setStreamDisplayMatrix(ost, *passthroughTransform);
             else if (sd && n >= 36) {
                 uint8_t* copy = av_stream_new_side_data(ost, AV_PKT_DATA_DISPLAYMATRIX, n);
                 if (copy) memcpy(copy, sd, n);
@@ -694,19 +687,12 @@ bool Transcoder::setUpVideo() {
     if (!s.composition) {
         // The stored pixels keep their orientation, so the display matrix goes along, its
         // translation following the new size.
-        size_t n = 0;
-        const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &n);
-        if (sd && n >= 36) {
-            int32_t m[9];
-            memcpy(m, sd, sizeof m);
-            AffineTransform t = AffineTransform::fromDisplayMatrix(m);
-            if (t.isFinite() && t.determinant() != 0 && !t.isIdentity()) {
-                t.tx *= outW / sourceSize.width;
-                t.ty *= outH / sourceSize.height;
-                if (!setDisplayMatrix(videoOut, t)) {
-                    s.failAv(AVERROR(ENOMEM), "The movie could not be exported.");
-                    return false;
-                }
+        if (auto t = internal::streamDisplayMatrix(st); t && !t->isIdentity()) {
+            t->tx *= outW / sourceSize.width;
+            t->ty *= outH / sourceSize.height;
+            if (!internal::setStreamDisplayMatrix(videoOut, *t)) {
+                s.failAv(AVERROR(ENOMEM), "The movie could not be exported.");
+                return false;
             }
         }
     }

@@ -86,14 +86,7 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
 
     QuarterTurn q;
     if (appliesTransform_) {
-        size_t n = 0;
-        const uint8_t* sd = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &n);
-        if (sd && n >= 36) {
-            int32_t m[9];
-            memcpy(m, sd, sizeof m);
-            AffineTransform t = AffineTransform::fromDisplayMatrix(m);
-            if (t.isFinite() && t.determinant() != 0) q = nearestQuarterTurn(t);
-        }
+        if (auto t = internal::streamDisplayMatrix(st)) q = nearestQuarterTurn(*t);
     }
     const int srcW = frame->width, srcH = frame->height;
     const int shownW = q.swapsAxes() ? srcH : srcW, shownH = q.swapsAxes() ? srcW : srcH;

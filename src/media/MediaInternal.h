@@ -1,8 +1,10 @@
 #pragma once
 // Helpers shared by the engine's own sources; not part of the public interface.
 
+#include <optional>
 #include <string>
 
+#include "media/AffineTransform.h"
 #include "media/Error.h"
 #include "media/FFmpeg.h"
 #include "media/Time.h"
@@ -17,5 +19,10 @@ Error openInput(const std::string& path, av::InputContext& out);
 
 // True when the file ends before the samples its index lists: the movie was cut short.
 bool streamIsTruncated(AVFormatContext* ctx, AVStream* st);
+
+// The stream's display matrix when it has a usable one (finite, not flattening the picture).
+std::optional<AffineTransform> streamDisplayMatrix(const AVStream* st);
+// Gives an output stream a display matrix; false when out of memory.
+bool setStreamDisplayMatrix(AVStream* st, const AffineTransform& t);
 
 }  // namespace media::internal

@@ -1,5 +1,7 @@
 #include "media/MovieWriter.h"
 
+#include "media/MediaInternal.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -123,12 +125,8 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     if (!impl->videoStream) return bail(AVERROR(ENOMEM), "The movie could not be created.");
     avcodec_parameters_from_context(impl->videoStream->codecpar, v);
     impl->videoStream->time_base = v->time_base;
-    if (s.displayMatrix) {
-        auto m = s.displayMatrix->toDisplayMatrix();
-        uint8_t* sd = av_stream_new_side_data(impl->videoStream, AV_PKT_DATA_DISPLAYMATRIX, sizeof(int32_t) * 9);
-        if (!sd) return bail(AVERROR(ENOMEM), "The movie could not be created.");
-        memcpy(sd, m.data(), sizeof(int32_t) * 9);
-    }
+    if (s.displayMatrix && !internal::setStreamDisplayMatrix(impl->videoStream, *s.displayMatrix))
+        return bail(AVERROR(ENOMEM), "The movie could not be created.");
 
     if (s.audioCodec != AudioCodec::None) {
         if (s.channels < 1 || s.channels > 8 || s.sampleRate <= 0)

@@ -105,6 +105,8 @@ TEST_P(SharedMovie, OpensExportsOrFailsCleanly) {
     EXPECT_EQ(fileDigest(path), before);
 }
 
+// A checkout without the shared movies beside it has no instances; that is not a failure.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SharedMovie);
 INSTANTIATE_TEST_SUITE_P(All, SharedMovie, testing::ValuesIn(sharedMovies()),
                          [](const testing::TestParamInfo<std::string>& info) {
                              std::string n = info.param;

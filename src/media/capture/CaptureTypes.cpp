@@ -7,7 +7,6 @@
 
 extern "C" {
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 }
 
 namespace media {
@@ -42,8 +41,6 @@ void captureLog(const char* format, ...) {
     if (logHandler) logHandler(buf);
     else std::fprintf(stderr, "capture: %s\n", buf);
 }
-
-void setLibraryLogVerbose(bool verbose) { av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_WARNING); }
 
 std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame) {
     return std::shared_ptr<const AVFrame>(ownedFrame, [](const AVFrame* f) {

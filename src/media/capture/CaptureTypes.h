@@ -58,10 +58,6 @@ struct AudioSample {
 void setCaptureLogHandler(std::function<void(const std::string&)> handler);
 void captureLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Whether FFmpeg's libraries print their informational messages (encoder statistics and the
-// like); warnings and errors are always printed.
-void setLibraryLogVerbose(bool verbose);
-
 // Takes ownership of `ownedFrame` as a shared, read-only picture.
 std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame);
 
