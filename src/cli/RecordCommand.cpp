@@ -72,11 +72,13 @@ public:
         for (const ZoomStep& s : steps_) {
             if (s.at <= 0)
                 continue;  // the zoom shown at the start is entry 0
-            QTimer::singleShot(int(s.at * 1000), this, [this, z = s.zoom] {
+            // A precise timer: a coarse one may fire 5% early, which on a long gesture is a visible
+            // shift of the recorded zoom.
+            QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this, [this, z = s.zoom] {
                 sampler.sliderChanged(ZoomSampler::sliderValueForZoom(z));
             });
         }
-        QTimer::singleShot(int(seconds_ * 1000), this, [this] { stop(); });
+        QTimer::singleShot(int(seconds_ * 1000), Qt::PreciseTimer, this, [this] { stop(); });
         // Ctrl-C while the start was pending.
         if (stopRequested_)
             stop();
