@@ -149,7 +149,10 @@ int runExport(const QStringList& args) {
 
     const int status = reporter.status.value_or(4);
     if (status == 3) {
-        if (replace) VideoAssetsViewController::removeVideoAssetFiles(movie);
+        // The recording goes only once its replacement is really there.
+        const QFileInfo final(reporter.finalPath);
+        if (replace && final.isFile() && final.size() > 0 && final.absoluteFilePath() != movie)
+            VideoAssetsViewController::removeVideoAssetFiles(movie);
         std::printf("%s\n", qPrintable(reporter.finalPath));
         return 0;
     }
