@@ -34,14 +34,19 @@ public:
     void exportDidStart() override { show(0.0f, "zoom"); }
     void exportProgress(float p) override { show(p, rotating_ ? "rotate" : "zoom"); }
     void exportFinished(int status, const QString& path, bool needsFurtherProcessing) override {
+        if (status == 3) show(1.0f, "zoom");
         if (status == 3 && needsFurtherProcessing) return;  // the rotation pass follows
         finish(status, path);
     }
     void rotationDidStart() override {
         rotating_ = true;
+        if (terminal_) std::fputs("\n", stderr);
         show(0.0f, "rotate");
     }
-    void rotationFinished(int status, const QString& path) override { finish(status, path); }
+    void rotationFinished(int status, const QString& path) override {
+        if (status == 3) show(1.0f, "rotate");
+        finish(status, path);
+    }
 
     std::optional<int> status;
     QString finalPath;
