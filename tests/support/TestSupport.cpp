@@ -15,12 +15,18 @@ namespace testsupport {
 namespace {
 
 // A safety net under every test binary: TAVRIO_HOME points at a scratch folder for the whole
-// run, so a test that forgets its own TempHome still cannot touch the user's real data.
+// run, so a test that forgets its own TempHome still cannot touch the user's real data. The
+// per-user runtime folder (device configuration locks) is a scratch one too: tests run in
+// parallel processes and must not see each other's locks as another application's.
 class ScratchHome : public ::testing::Environment {
 public:
     void SetUp() override {
         dir_ = std::make_unique<TempDir>();
         setenv("TAVRIO_HOME", dir_->str().c_str(), 1);
+        const std::filesystem::path runtime = dir_->path() / "runtime";
+        std::filesystem::create_directory(runtime);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     void TearDown() override {
         unsetenv("TAVRIO_HOME");
