@@ -207,6 +207,19 @@ void bilinearRun(const PlaneRef& p, int64_t x, int64_t y, int64_t dx, int64_t dy
 
 int64_t toFixed(double v) { return std::llround(v * static_cast<double>(kFixedOne)); }
 
+// The output columns of one row whose centres map inside the source; the rest of the row is
+// painted black here, so callers only fill the returned span.
+Span insideSpanPaintingOutside(const PlaneMap& m, double bx, double by, uint8_t* out, int dstW, uint8_t black) {
+    Span inside = solve(m.ax, bx, m.xlo, m.xhi, true, dstW) & solve(m.ay, by, m.ylo, m.yhi, true, dstW);
+    if (inside.empty()) {
+        std::memset(out, black, dstW);
+        return inside;
+    }
+    std::memset(out, black, inside.begin);
+    std::memset(out + inside.end, black, dstW - inside.end);
+    return inside;
+}
+
 // Bilinear for any invertible transform, one output pixel at a time.
 void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride,
                    int dstW, Span rows, uint8_t black) {
@@ -214,13 +227,8 @@ void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff
     for (int j = rows.begin; j < rows.end; ++j) {
         uint8_t* out = dst + j * dstStride;
         double bx = m.cx * j + m.ex, by = m.cy * j + m.ey;
-        Span inside = solve(m.ax, bx, m.xlo, m.xhi, true, dstW) & solve(m.ay, by, m.ylo, m.yhi, true, dstW);
-        if (inside.empty()) {
-            std::memset(out, black, dstW);
-            continue;
-        }
-        std::memset(out, black, inside.begin);
-        std::memset(out + inside.end, black, dstW - inside.end);
+        Span inside = insideSpanPaintingOutside(m, bx, by, out, dstW, black);
+        if (inside.empty()) continue;
 
         Span fast = inside;
         if (src.width >= 2 && src.height >= 2) {
@@ -462,13 +470,8 @@ void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, 
     for (int j = rows.begin; j < rows.end; ++j) {
         uint8_t* out = dst + j * dstStride;
         double by = m.cy * j + m.ey, bx = m.cx * j + m.ex;
-        Span inside = solve(m.ax, bx, m.xlo, m.xhi, true, dstW) & solve(m.ay, by, m.ylo, m.yhi, true, dstW);
-        if (inside.empty()) {
-            std::memset(out, black, dstW);
-            continue;
-        }
-        std::memset(out, black, inside.begin);
-        std::memset(out + inside.end, black, dstW - inside.end);
+        Span inside = insideSpanPaintingOutside(m, bx, by, out, dstW, black);
+        if (inside.empty()) continue;
         for (int i = inside.begin; i < inside.end;) {
             double y = m.ay * i + by;
             int r = std::clamp(static_cast<int>(std::floor(std::clamp(y, 0.0, ph - 1.0))), 0, ph - 2);
