@@ -13,6 +13,17 @@
 #include "media/ImageGenerator.h"
 #include "platform/Logging.h"
 
+namespace {
+
+// "What went wrong. Why." from an engine error, for a message line.
+QString errorText(const media::Error& error) {
+    QString text = QString::fromStdString(error.description);
+    if (!error.failureReason.empty()) text += QLatin1Char(' ') + QString::fromStdString(error.failureReason);
+    return text;
+}
+
+}  // namespace
+
 VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(parent) {}
 
 VideoAssetsViewController::~VideoAssetsViewController() = default;
@@ -23,16 +34,21 @@ QString VideoAssetsViewController::thumbnailPathForVideo(const QString& moviePat
     return QFileInfo::exists(path) ? path : QString();
 }
 
-QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size) {
+QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size, QString* reason) {
+    auto fail = [&](const QString& why) {
+        if (reason) *reason = why;
+        return QImage();
+    };
     media::Error error;
     auto asset = media::Asset::open(path.toStdString(), &error);
     if (!asset) {
         qCWarning(lcLibrary).noquote() << "cannot open" << path << ":" << QString::fromStdString(error.failureReason);
-        return {};
+        return fail(errorText(error));
     }
     const double seconds = asset->duration().seconds();
     if (std::isfinite(seconds)) writeDurationFile(QFileInfo(path).fileName(), seconds);
-    if (asset->tracksWithMediaType(media::MediaType::Video).empty()) return {};
+    if (asset->tracksWithMediaType(media::MediaType::Video).empty())
+        return fail(QStringLiteral("The movie has no pictures."));
 
     media::ImageGenerator generator(path.toStdString());
     generator.setAppliesPreferredTrackTransform(true);
@@ -40,7 +56,7 @@ QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path
     media::RgbImage rgb = generator.copyFirstImage(&error);
     if (rgb.isNull()) {
         qCWarning(lcLibrary).noquote() << "no picture from" << path << ":" << QString::fromStdString(error.description);
-        return {};
+        return fail(errorText(error));
     }
     QImage wrapped(rgb.bytes.data(), rgb.width, rgb.height, rgb.stride, QImage::Format_RGB888);
     return wrapped.copy();  // detach from the engine's buffer

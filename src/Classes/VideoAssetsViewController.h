@@ -18,8 +18,9 @@ public:
 
     // The movie's first frame, upright, scaled down to fit `size` (pixels). Writes the movie's
     // duration file first whenever its duration is known, picture or not. A null image when the
-    // movie has no video track or none of it decodes.
-    static QImage generateThumbImageForVideo(const QString& moviePath, const QSize& size);
+    // movie has no video track or none of it decodes; then `*reason` (when given) says why in a
+    // sentence or two a user can read.
+    static QImage generateThumbImageForVideo(const QString& moviePath, const QSize& size, QString* reason = nullptr);
     // Stores a thumbnail as JPEG of quality 0.9, atomically; false when it cannot be written.
     static bool writeThumbnailFile(const QImage& image, const QString& thumbnailPath);
     // Removes the movie, its thumbnail, its zoom track and its duration file, those that exist.

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <cmath>
-#include <cstdio>
 
 #include "Command.h"
 #include "TavrioCameraController.h"
@@ -33,38 +32,47 @@ int runInfo(const QStringList& args) {
     media::Error error;
     auto asset = media::Asset::open(movie.toStdString(), &error);
     if (!asset) {
-        std::fprintf(stderr, "tavrio-cli: %s: %s%s%s\n", qPrintable(movie), error.description.c_str(),
-                     error.failureReason.empty() ? "" : ": ", error.failureReason.c_str());
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: %1: %2%3%4")
+                     .arg(movie, QString::fromStdString(error.description),
+                          error.failureReason.empty() ? QString() : QStringLiteral(": "),
+                          QString::fromStdString(error.failureReason)));
+        return cli::kExitFailure;
     }
     const double seconds = asset->duration().seconds();
-    std::printf("duration: %s\n", qPrintable(durationText(seconds)));
-    if (std::isfinite(seconds))
-        std::printf("seconds: %.3f\n", seconds);
-    else
-        std::printf("seconds: unknown\n");
+    cli::out(QStringLiteral("duration: %1").arg(durationText(seconds)));
+    cli::out(std::isfinite(seconds) ? QStringLiteral("seconds: %1").arg(seconds, 0, 'f', 3)
+                                    : QStringLiteral("seconds: unknown"));
+    // The header's figure promises samples a cut-short file no longer holds.
+    if (asset->isIncomplete()) cli::out(QStringLiteral("incomplete: the file ends before its last samples"));
 
     auto video = asset->tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) {
-        std::printf("video: none\n");
+        cli::out(QStringLiteral("video: none"));
     } else {
         const auto& v = video.front();
-        std::printf("video: %s %dx%d", v.codecName.c_str(), static_cast<int>(v.naturalSize.width),
-                    static_cast<int>(v.naturalSize.height));
-        if (v.nominalFrameRate > 0) std::printf(" %.3g fps", v.nominalFrameRate);
-        std::printf("\n");
-        std::printf("rotation: %d\n", displayRotationDegrees(v.preferredTransform));
+        QString line = QStringLiteral("video: %1 %2x%3")
+                           .arg(QString::fromStdString(v.codecName))
+                           .arg(static_cast<int>(v.naturalSize.width))
+                           .arg(static_cast<int>(v.naturalSize.height));
+        if (v.displaySize != v.naturalSize)
+            line += QStringLiteral(" (shown %1x%2)").arg(static_cast<int>(v.displaySize.width)).arg(static_cast<int>(v.displaySize.height));
+        if (v.nominalFrameRate > 0) line += QStringLiteral(" %1 fps").arg(v.nominalFrameRate, 0, 'g', 3);
+        cli::out(line);
+        cli::out(QStringLiteral("rotation: %1").arg(displayRotationDegrees(v.preferredTransform)));
     }
     auto audio = asset->tracksWithMediaType(media::MediaType::Audio);
     if (audio.empty()) {
-        std::printf("audio: none\n");
+        cli::out(QStringLiteral("audio: none"));
     } else {
         for (const auto& a : audio)
-            std::printf("audio: %s %d Hz %d ch\n", a.codecName.c_str(), a.sampleRate, a.channelCount);
+            cli::out(QStringLiteral("audio: %1 %2 Hz %3 ch")
+                         .arg(QString::fromStdString(a.codecName))
+                         .arg(a.sampleRate)
+                         .arg(a.channelCount));
     }
     const auto zooms = TavrioCameraController::zoomsForVideoFile(movie);
-    std::printf("orientation: %lld\n", static_cast<long long>(TavrioCameraController::videoOrientationForZooms(zooms)));
-    return 0;
+    cli::out(QStringLiteral("orientation: %1").arg(TavrioCameraController::videoOrientationForZooms(zooms)));
+    return cli::kExitOk;
 }
 
 int runThumbnail(const QStringList& args) {
@@ -85,23 +93,24 @@ int runThumbnail(const QStringList& args) {
     }
     if (movie.isEmpty()) return usageError("usage: tavrio-cli thumbnail MOVIE [--size N]");
     if (!QFileInfo(movie).isFile()) {
-        std::fprintf(stderr, "tavrio-cli: %s: no such movie\n", qPrintable(movie));
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: %1: no such movie").arg(movie));
+        return cli::kExitFailure;
     }
     // As the library does when it opens: it is the one that makes the thumbnails folder.
     QDir().mkpath(TavrioCaptureManager::baseDirForThumbnails());
-    const QImage image = VideoAssetsViewController::generateThumbImageForVideo(movie, QSize(size, size));
+    QString reason;
+    const QImage image = VideoAssetsViewController::generateThumbImageForVideo(movie, QSize(size, size), &reason);
     if (image.isNull()) {
-        std::fprintf(stderr, "tavrio-cli: %s: Format Not Supported\n", qPrintable(QFileInfo(movie).fileName()));
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: %1: Format Not Supported: %2").arg(QFileInfo(movie).fileName(), reason));
+        return cli::kExitFailure;
     }
     const QString path = QDir(TavrioCaptureManager::baseDirForThumbnails()).filePath(QFileInfo(movie).fileName() + ".jpeg");
     if (!VideoAssetsViewController::writeThumbnailFile(image, path)) {
-        std::fprintf(stderr, "tavrio-cli: cannot write %s\n", qPrintable(path));
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: cannot write %1").arg(path));
+        return cli::kExitFailure;
     }
-    std::printf("%s\n", qPrintable(path));
-    return 0;
+    cli::out(path);
+    return cli::kExitOk;
 }
 
 }  // namespace

@@ -30,9 +30,11 @@ int main(int argc, char** argv) {
     // A file-size limit must end a write with an error the export reports and cleans up after,
     // not kill the process halfway through a movie.
     std::signal(SIGXFSZ, SIG_IGN);
-    // TAVRIO_FFMPEG_LOG=1 brings the libraries' own notes back when chasing a file's trouble.
-    media::setLibraryLogLevel(qEnvironmentVariableIsSet("TAVRIO_FFMPEG_LOG") ? media::LibraryLogLevel::Verbose
-                                                                            : media::LibraryLogLevel::Errors);
+    // The libraries' own lines ("stream 0, offset ...: partial file") mean nothing to a user, who
+    // hears of failures through the commands' messages; TAVRIO_FFMPEG_LOG=1 brings them back
+    // when chasing a file's trouble.
+    media::setLibraryLogLevel(qEnvironmentVariableIntValue("TAVRIO_FFMPEG_LOG") == 1 ? media::LibraryLogLevel::Verbose
+                                                                                    : media::LibraryLogLevel::Quiet);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrio-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));

@@ -1,5 +1,6 @@
 #include "media/Asset.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -70,6 +71,36 @@ bool setStreamDisplayMatrix(AVStream* st, const AffineTransform& t) {
 
 using internal::timeFromAv;
 
+namespace {
+
+// Where the audio and video samples listed in the index end: the latest sample's time plus an
+// average sample's length. Invalid when no track has an index.
+Time samplesEndOfTracks(AVFormatContext* ctx) {
+    double latest = -1;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        AVStream* st = ctx->streams[i];
+        const AVMediaType type = st->codecpar->codec_type;
+        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const int n = avformat_index_get_entries_count(st);
+        if (n <= 0 || st->time_base.num <= 0 || st->time_base.den <= 0) continue;
+        int64_t first = INT64_MAX, last = INT64_MIN;
+        for (int k = 0; k < n; ++k) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, k);
+            if (!e || e->timestamp == AV_NOPTS_VALUE) continue;
+            first = std::min(first, e->timestamp);
+            last = std::max(last, e->timestamp);
+        }
+        if (first > last) continue;
+        const double step = n > 1 ? static_cast<double>(last - first) / (n - 1) : 0;
+        latest = std::max(latest, (static_cast<double>(last) + step) * av_q2d(st->time_base));
+    }
+    if (!(latest >= 0) || !std::isfinite(latest)) return Time::invalid();
+    return Time(static_cast<int64_t>(std::llround(latest * 1000000)), 1000000);
+}
+
+}  // namespace
+
 std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
     av::InputContext ctx;
     if (Error e = internal::openInput(path, ctx)) {
@@ -102,6 +133,9 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
         t.decodable = par->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(par->codec_id) != nullptr;
         if (t.mediaType == MediaType::Video) {
             t.naturalSize = {static_cast<float>(std::max(0, par->width)), static_cast<float>(std::max(0, par->height))};
+            const AVRational sar = av_guess_sample_aspect_ratio(ctx.get(), ctx->streams[i], nullptr);
+            if (sar.num > 0 && sar.den > 0) t.pixelAspectRatio = av_q2d(sar);
+            t.displaySize = displaySizeFor(t.naturalSize, t.pixelAspectRatio);
             if (auto tr = internal::streamDisplayMatrix(st)) t.preferredTransform = *tr;
             AVRational fr = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                                       : st->r_frame_rate;
@@ -135,6 +169,14 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
                 duration = end;
             }
         }
+        // A damaged header (a wrong movie time scale) can claim far more than the samples hold;
+        // a player plays the samples, so their end is the length.
+        const Time samplesEnd = samplesEndOfTracks(ctx.get());
+        if (samplesEnd.isValid() && container.seconds() > samplesEnd.seconds() * 1.5 + 1.0) {
+            duration = samplesEnd;
+            for (const Time& end : trackEnds)
+                if (std::fabs((end - samplesEnd).seconds()) <= 0.1 && end > duration) duration = end;
+        }
     } else {
         for (const Time& end : trackEnds)
             if (!duration.isValid() || end > duration) duration = end;
@@ -151,6 +193,17 @@ void Asset::loadAsync(const std::string& path, std::function<void(std::function<
         std::shared_ptr<Asset> asset = open(path, &error);
         dispatch([asset, error, completion = std::move(completion)]() { completion(asset, error); });
     }).detach();
+}
+
+Size displaySizeFor(Size stored, double pixelAspectRatio) {
+    if (!(pixelAspectRatio > 0) || !std::isfinite(pixelAspectRatio)) return stored;
+    return {static_cast<float>(std::round(stored.width * pixelAspectRatio)), stored.height};
+}
+
+bool Asset::isIncomplete() const {
+    for (const auto& t : tracks_)
+        if (t.samplesMissing) return true;
+    return false;
 }
 
 std::vector<AssetTrack> Asset::tracksWithMediaType(MediaType type) const {

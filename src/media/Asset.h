@@ -24,6 +24,11 @@ struct AssetTrack {
     // Stored pixel size (coded width x height). The sample aspect ratio is NOT applied: exports
     // and compositions work on stored pixels, and non-square sources keep their pixel grid.
     Size naturalSize;
+    // Width over height of one stored pixel (1 for square pixels, also when the file says nothing).
+    double pixelAspectRatio = 1;
+    // The stored picture stretched by its pixel aspect ratio, before the display matrix: the size
+    // a player shows it at. Equal to naturalSize for square pixels.
+    Size displaySize;
     // The display matrix (identity when absent or all zero). Mirrored matrices are kept as is.
     AffineTransform preferredTransform;
     double nominalFrameRate = 0;  // frames per second; 0 when unknown
@@ -33,6 +38,9 @@ struct AssetTrack {
     bool decodable = false;       // FFmpeg has a decoder for it
     bool samplesMissing = false;  // the file ends before the samples its index lists (cut short)
 };
+
+// A still picture's shown size: `stored` stretched horizontally by the pixel aspect ratio.
+Size displaySizeFor(Size stored, double pixelAspectRatio);
 
 class Asset {
 public:
@@ -49,8 +57,13 @@ public:
     // The movie's length as the container states it, made exact by taking the audio or video
     // track end (start + duration, or duration) that matches it within a millisecond; the
     // container's figure when none matches; the latest track end when the container has none;
-    // invalid when nothing is known. Zero for a file without tracks.
+    // invalid when nothing is known. Zero for a file without tracks. A container figure far
+    // beyond the end of the samples the tracks list (a damaged header) gives way to that end,
+    // as a player would play it.
     Time duration() const { return duration_; }
+    // True when some audio or video track lacks samples its index lists (the file was cut short):
+    // the duration is what the index promised, not what can be played.
+    bool isIncomplete() const;
     std::vector<AssetTrack> tracks() const { return tracks_; }
     std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;
     const AssetTrack* trackWithID(int trackID) const;

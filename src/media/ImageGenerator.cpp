@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "media/Asset.h"
 #include "media/FFmpeg.h"
 #include "media/MediaInternal.h"
 
@@ -89,7 +90,12 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
         if (auto t = internal::streamDisplayMatrix(st)) q = nearestQuarterTurn(*t);
     }
     const int srcW = frame->width, srcH = frame->height;
-    const int shownW = q.swapsAxes() ? srcH : srcW, shownH = q.swapsAxes() ? srcW : srcH;
+    // Non-square pixels are shown stretched; the picture is made at the shown proportions.
+    const AVRational sar = av_guess_sample_aspect_ratio(in.get(), st, frame.get());
+    const Size display = displaySizeFor({static_cast<float>(srcW), static_cast<float>(srcH)},
+                                        sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0);
+    const int dispW = std::max(1, static_cast<int>(display.width)), dispH = srcH;
+    const int shownW = q.swapsAxes() ? dispH : dispW, shownH = q.swapsAxes() ? dispW : dispH;
     double scale = 1;
     if (maximumSize_.width > 0 && maximumSize_.height > 0)
         scale = std::min({1.0, maximumSize_.width / static_cast<double>(shownW), maximumSize_.height / static_cast<double>(shownH)});

@@ -26,8 +26,9 @@ class ImageGenerator {
 public:
     explicit ImageGenerator(std::string path) : path_(std::move(path)) {}
 
-    // {0, 0} (the default) keeps the full size. Otherwise the picture is scaled down, never up,
-    // to fit within the size, keeping its aspect.
+    // The picture has the proportions it is shown at: non-square pixels are stretched out, so
+    // a 1280x1080 picture of 3:2 pixels comes out 1920x1080. {0, 0} (the default) keeps that
+    // full size; otherwise it is scaled down, never up, to fit within the size.
     void setMaximumSize(Size size) { maximumSize_ = size; }
     // With it, portrait recordings come out upright and mirrored ones mirrored. Matrices that
     // are not quarter turns are taken to the nearest quarter turn (with their mirroring).

@@ -115,6 +115,8 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     v->gop_size = s.gopSize;
     v->max_b_frames = s.maxBFrames;
     v->thread_count = 0;
+    if (s.pixelAspectWidth > 0 && s.pixelAspectHeight > 0 && s.pixelAspectWidth != s.pixelAspectHeight)
+        v->sample_aspect_ratio = AVRational{s.pixelAspectWidth, s.pixelAspectHeight};
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(v->priv_data, "preset", s.x264Preset.c_str(), 0);
     av_opt_set_int(v->priv_data, "crf", s.crf, 0);
@@ -125,6 +127,7 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     if (!impl->videoStream) return bail(AVERROR(ENOMEM), "The movie could not be created.");
     avcodec_parameters_from_context(impl->videoStream->codecpar, v);
     impl->videoStream->time_base = v->time_base;
+    impl->videoStream->sample_aspect_ratio = v->sample_aspect_ratio;
     if (s.displayMatrix && !internal::setStreamDisplayMatrix(impl->videoStream, *s.displayMatrix))
         return bail(AVERROR(ENOMEM), "The movie could not be created.");
 

@@ -25,6 +25,9 @@ struct MovieWriterSettings {
     Time timeBase = Time(1, 30);
     double frameRate = 30;  // nominal, for the encoder's rate control
     std::optional<AffineTransform> displayMatrix;
+    // Width and height of one stored pixel as shown, e.g. 3:2 for a 1280x1080 picture shown 16:9.
+    int pixelAspectWidth = 1;
+    int pixelAspectHeight = 1;
     std::string x264Preset = "ultrafast";
     int crf = 18;
     int maxBFrames = 0;  // >0 stores frames out of presentation order

@@ -117,6 +117,74 @@ TEST(Asset, CutShortMoviesAreRecognised) {
     for (const auto& t : whole->tracks()) EXPECT_FALSE(t.samplesMissing);
 }
 
+namespace {
+
+// Rewrites the movie header's time scale in place, as a damaged file would have it.
+void damageMovieTimeScale(const std::string& path, uint32_t timescale) {
+    std::string bytes = testsupport::readFile(path);
+    const size_t at = bytes.find("mvhd");
+    ASSERT_NE(at, std::string::npos);
+    const size_t field = at + 4 + 4 + (bytes[at + 4] == 1 ? 16 : 8);
+    for (int i = 0; i < 4; ++i) bytes[field + i] = static_cast<char>(timescale >> (24 - 8 * i));
+    testsupport::writeFile(path, bytes);
+}
+
+}  // namespace
+
+TEST(Asset, DurationComesFromTheSamplesWhenTheHeaderClaimsFarMore) {
+    testsupport::TempDir dir;
+    const std::string path = dir.str() + "/damaged.mov";
+    auto o = patternOptions(60);
+    o.writer.audioCodec = AudioCodec::Aac;
+    makePatternMovie(path, o);
+    ASSERT_EQ(Asset::open(path)->duration(), Time(2, 1));
+    // The header's 2000 ticks of 1/1000 s become 2000 s; the tracks still hold 2 s of samples.
+    damageMovieTimeScale(path, 1);
+    auto asset = Asset::open(path);
+    ASSERT_TRUE(asset);
+    EXPECT_NEAR(asset->duration().seconds(), 2.0, 0.03) << asset->duration().toString();
+    EXPECT_FALSE(asset->isIncomplete());
+
+    // A header that is merely a little longer than the samples (edit lists, rounding) is kept.
+    auto minimal = testsupport::sharedMedia("mp4parse__minimal.mp4");
+    if (minimal.empty()) GTEST_SKIP() << "shared media not available";
+    EXPECT_NEAR(Asset::open(minimal.string())->duration().seconds(), 0.062, 0.0005);
+}
+
+TEST(Asset, CutShortMovieMadeHereIsIncompleteAndPixelAspectGivesTheShownSize) {
+    testsupport::TempDir dir;
+    const std::string whole = dir.str() + "/whole.mov", cut = dir.str() + "/cut.mov";
+    auto o = patternOptions(30);
+    o.writer.pixelAspectWidth = 3;
+    o.writer.pixelAspectHeight = 2;
+    makePatternMovie(whole, o);
+    // With the index moved to the front, cutting the file drops samples the index still lists.
+    ASSERT_EQ(testsupport::run("ffmpeg -v error -y -i '" + whole + "' -c copy -movflags +faststart '" + dir.str() +
+                               "/fast.mov'"),
+              0);
+    const std::string fast = testsupport::readFile(dir.str() + "/fast.mov");
+    testsupport::writeFile(cut, fast.substr(0, fast.size() * 2 / 3));
+
+    auto w = Asset::open(whole);
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->isIncomplete());
+    const AssetTrack v = w->tracksWithMediaType(MediaType::Video).at(0);
+    EXPECT_EQ(v.naturalSize, (Size{320, 240}));
+    EXPECT_DOUBLE_EQ(v.pixelAspectRatio, 1.5);
+    EXPECT_EQ(v.displaySize, (Size{480, 240}));
+
+    auto c = Asset::open(cut);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->isIncomplete());
+    EXPECT_EQ(c->duration(), Time(1, 1));  // what the index promised
+
+    auto square = Asset::open(testsupport::sharedMedia("rails__video.mp4").string());
+    if (!square) GTEST_SKIP() << "shared media not available";
+    const AssetTrack sv = square->tracksWithMediaType(MediaType::Video).at(0);
+    EXPECT_EQ(sv.displaySize, sv.naturalSize);
+    EXPECT_DOUBLE_EQ(sv.pixelAspectRatio, 1.0);
+}
+
 TEST(Asset, LoadAsyncHandsTheResultToTheDispatcher) {
     testsupport::TempDir dir;
     const std::string path = dir.str() + "/a.mov";

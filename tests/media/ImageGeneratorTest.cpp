@@ -96,6 +96,40 @@ TEST(ImageGenerator, ScalesDownToFitKeepingAspectNeverUp) {
     }
 }
 
+TEST(ImageGenerator, NonSquarePixelsComeOutAtTheShownProportions) {
+    testsupport::TempDir dir;
+    const std::string land = dir.str() + "/wide-pixels.mov", port = dir.str() + "/wide-pixels-portrait.mov";
+    auto o = patternOptions(1);
+    o.writer.pixelAspectWidth = 3;
+    o.writer.pixelAspectHeight = 2;
+    makePatternMovie(land, o);
+    o.writer.displayMatrix = AffineTransform{0, 1, -1, 0, 240, 0};
+    makePatternMovie(port, o);
+
+    // 320x240 stored pixels of 3:2 are shown 480x240.
+    RgbImage full = firstImage(land, true);
+    ASSERT_EQ(full.width, 480);
+    EXPECT_EQ(full.height, 240);
+    RgbImage thumb = firstImage(land, true, {70, 70});
+    EXPECT_EQ(thumb.width, 70);
+    EXPECT_EQ(thumb.height, 35);
+    // Turned upright, the stretch stays along the stored rows, which now run down the picture.
+    RgbImage upright = firstImage(port, true, {70, 70});
+    EXPECT_EQ(upright.width, 35);
+    EXPECT_EQ(upright.height, 70);
+
+    // Stretched, not cropped or shifted: stored pixel (x, y) is shown at (1.5 x, y). Resampling
+    // blurs feature edges a little; a crop or shift would move whole blocks.
+    const std::string square = dir.str() + "/square.mov";
+    makePatternMovie(square, patternOptions(1));
+    RgbImage plain = firstImage(square, false);
+    int far = 0, total = 0;
+    for (int y = 2; y < 238; y += 5)
+        for (int x = 2; x < 318; x += 5, ++total)
+            far += std::abs(full.pixel(static_cast<int>(x * 1.5 + 0.25), y)[1] - plain.pixel(x, y)[1]) > 60;
+    EXPECT_LT(far, total / 20);
+}
+
 TEST(ImageGenerator, RealPortraitMovieComesOutUprightAndBrokenFilesFail) {
     auto path = testsupport::sharedMedia("jsonize__iphone_rotated.mov");
     if (path.empty()) GTEST_SKIP() << "shared media not available";
