@@ -29,7 +29,7 @@ std::optional<ZoomTrack> TavrioCameraController::zoomsForVideoFile(const QString
 
 qint64 TavrioCameraController::videoOrientationForZooms(const std::optional<ZoomTrack>& zooms) {
     if (!zooms || zooms->isEmpty())
-        return 0;
+        return kNoRecordedOrientation;
     const QVariant orient = zooms->first().value(QLatin1String(kOrientKey));
     switch (orient.typeId()) {
     case QMetaType::LongLong:
@@ -41,10 +41,10 @@ qint64 TavrioCameraController::videoOrientationForZooms(const std::optional<Zoom
         {
         // A real too large for an integer would overflow the conversion.
         const double d = orient.toDouble();
-        return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : 0;
+        return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : kNoRecordedOrientation;
     }
     default:
-        return 0;
+        return kNoRecordedOrientation;
     }
 }
 

@@ -30,7 +30,11 @@ public:
     // The zoom track stored for the movie at `moviePath`; nullopt when there is none or it is
     // not a property-list array.
     static std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath);
-    // Entry 0's "orient"; 0 for a missing or empty track or an entry 0 without it.
+    // What videoOrientationForZooms gives when no orientation was recorded (exports, old
+    // tracks); recorded ones are media::VideoOrientation's values.
+    static constexpr qint64 kNoRecordedOrientation = 0;
+    // Entry 0's "orient"; kNoRecordedOrientation for a missing or empty track or an entry 0
+    // without it.
     static qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
 
     // The capture preset of the "resolutionOpt" setting (High for any value outside 0-3).

@@ -2,13 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "Settings.h"
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
+#include "media/capture/CaptureSession.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
 #include "platform/Logging.h"
@@ -19,12 +18,13 @@ using media::ExportSession;
 
 namespace {
 
-int statusCode(const ExportSession& session) { return static_cast<int>(session.status()); }
+using Status = ExportSession::Status;
+using media::VideoOrientation;
 
-bool isFinal(ExportSession::Status s) {
-    return s == ExportSession::Status::Completed || s == ExportSession::Status::Failed ||
-           s == ExportSession::Status::Cancelled;
-}
+// The orientation recorded in a zoom track; 0 (none recorded) matches no orientation.
+bool recordedIn(qint64 recorded, VideoOrientation o) { return recorded == static_cast<qint64>(o); }
+
+bool endedWithoutMovie(Status s) { return s == Status::Failed || s == Status::Cancelled; }
 
 void logFailure(const media::Error& e) {
     qCWarning(lcExport).noquote() << QString::fromStdString(e.description);
@@ -68,11 +68,9 @@ TavrioExportController::~TavrioExportController() {
         // The job goes while a pass still runs: nobody will hear its end, so wind it up here and
         // leave no partial or intermediate file behind.
         session->cancelExport();
-        for (int i = 0; i < 1000 && !isFinal(session->status()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (session->status() != ExportSession::Status::Completed)
-            removeIfExists(QString::fromStdString(session->outputPath()));
-        if (_videoOrientation != 3) removeIfExists(_outVideo);
+        session->waitUntilFinished();
+        if (session->status() != Status::Completed) removeIfExists(QString::fromStdString(session->outputPath()));
+        if (!recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) removeIfExists(_outVideo);
     }
 }
 
@@ -84,12 +82,10 @@ QString TavrioExportController::assetErrorText() const {
 }
 
 float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
-    switch (orientation) {
-    case 1: return static_cast<float>(M_PI / 2);
-    case 2: return static_cast<float>(3 * M_PI / 2);
-    case 4: return static_cast<float>(M_PI);
-    default: return 0.0f;
-    }
+    if (recordedIn(orientation, VideoOrientation::Portrait)) return static_cast<float>(M_PI / 2);
+    if (recordedIn(orientation, VideoOrientation::PortraitUpsideDown)) return static_cast<float>(3 * M_PI / 2);
+    if (recordedIn(orientation, VideoOrientation::LandscapeLeft)) return static_cast<float>(M_PI);
+    return 0.0f;
 }
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
@@ -129,8 +125,9 @@ void TavrioExportController::startExporting() {
         _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
                            : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
-    _outVideo = _videoOrientation == 3 ? TavrioCaptureManager::exportFilePath()
-                                       : TavrioCaptureManager::exportFilePathForRotation();
+    _outVideo = recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)
+                    ? TavrioCaptureManager::exportFilePath()
+                    : TavrioCaptureManager::exportFilePathForRotation();
     session->setOutputPath(_outVideo.toStdString());
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
 
@@ -189,22 +186,22 @@ void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<
 }
 
 void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession>& session, const QString&) {
-    const int status = statusCode(*session);
+    const Status status = session->status();
     const QString outputPath = QString::fromStdString(session->outputPath());
-    const bool needsRotation = _videoOrientation != 3;
-    if (status == static_cast<int>(ExportSession::Status::Failed)) {
+    const bool needsRotation = !recordedIn(_videoOrientation, VideoOrientation::LandscapeRight);
+    if (status == Status::Failed) {
         _lastError = session->error();
         logFailure(_lastError);
     }
 
     if (_zoomExportSession == session) _zoomExportSession.reset();
     mZooms.reset();
-    if (status == 4 || status == 5) removeIfExists(outputPath);
+    if (endedWithoutMovie(status)) removeIfExists(outputPath);
 
     QPointer<TavrioExportController> self(this);
     if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
     if (!self) return;  // the delegate let go of the job
-    if (needsRotation && status == 3) {
+    if (needsRotation && status == Status::Completed) {
         std::weak_ptr<int> alive = _alive;
         const QString out = _outVideo;
         platform::MainThread::afterDelay(0, [this, alive, out] {
@@ -223,7 +220,7 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
     if (!asset) qCWarning(lcExport) << "Failed Inserting";
 
     media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
-    if (_videoOrientation == 0 && mAsset) {
+    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.
         auto video = mAsset->tracksWithMediaType(media::MediaType::Video);
@@ -243,9 +240,9 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
 }
 
 void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession>& session, const QString& inFile) {
-    const int status = statusCode(*session);
+    const Status status = session->status();
     const QString outputPath = QString::fromStdString(session->outputPath());
-    if (status == 4) {
+    if (status == Status::Failed) {
         const media::Error e = session->error();
         _lastError = e;
         qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
@@ -255,6 +252,6 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     removeIfExists(inFile);
     if (_zoomExportSession == session) _zoomExportSession.reset();
     mZooms.reset();
-    if (status == 4 || status == 5) removeIfExists(outputPath);
+    if (endedWithoutMovie(status)) removeIfExists(outputPath);
     if (_delegate) _delegate->rotationFinished(status, outputPath);
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "media/ExportSession.h"
+
 class TavrioExportControllerDelegate {
 public:
     virtual ~TavrioExportControllerDelegate() = default;
@@ -11,12 +13,13 @@ public:
     virtual void exportDidStart() {}
     // Every 0.25 s while a pass (zoom or rotation) is exporting: its fraction done, 0 to 1.
     virtual void exportProgress(float progress) { (void)progress; }
-    // The zoom pass ended with `status` (3 completed, 4 failed, 5 cancelled). The flag says
-    // whether the movie needs the rotation pass; that pass follows only after a completed one.
-    virtual void exportFinished(int status, const QString& outputPath, bool needsFurtherProcessing) {
+    using Status = media::ExportSession::Status;
+    // The zoom pass ended with `status` (Completed, Failed or Cancelled). The flag says whether
+    // the movie needs the rotation pass; that pass follows only after a completed one.
+    virtual void exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) {
         (void)status, (void)outputPath, (void)needsFurtherProcessing;
     }
     virtual void rotationDidStart() {}
-    // The rotation pass ended; with status 3 `outputPath` is the final movie.
-    virtual void rotationFinished(int status, const QString& outputPath) { (void)status, (void)outputPath; }
+    // The rotation pass ended; when Completed, `outputPath` is the final movie.
+    virtual void rotationFinished(Status status, const QString& outputPath) { (void)status, (void)outputPath; }
 };

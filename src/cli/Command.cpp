@@ -43,4 +43,10 @@ void err(const QString& line) {
     std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
+void errInPlace(const QString& text) {
+    std::fflush(stdout);
+    std::fputs(text.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
 }  // namespace cli

@@ -13,6 +13,8 @@ namespace cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the command ran but found nothing / could not finish
 inline constexpr int kExitUsage = 2;    // bad arguments
+// Ended early by a signal: this plus the signal's number, as a shell reports it (130 for Ctrl-C).
+inline constexpr int kExitSignalBase = 128;
 
 struct Command {
     const char* name;
@@ -31,6 +33,8 @@ struct Registrar {
 // Output helpers: UTF-8, one line each.
 void out(const QString& line);
 void err(const QString& line);
+// Writes to stderr without ending the line: a progress bar redrawn in place with "\r".
+void errInPlace(const QString& text);
 
 }  // namespace cli
 

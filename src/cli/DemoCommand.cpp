@@ -14,26 +14,25 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include <optional>
 
 namespace {
 
 class DemoExport : public TavrioExportControllerDelegate {
 public:
-    void exportFinished(int status, const QString& path, bool needsFurtherProcessing) override {
-        if (status == 3 && needsFurtherProcessing)
+    void exportFinished(Status status, const QString& path, bool needsFurtherProcessing) override {
+        if (status == Status::Completed && needsFurtherProcessing)
             return;  // the rotation pass follows
         done(status, path);
     }
     void rotationDidStart() override { rotated = true; }
-    void rotationFinished(int status, const QString& path) override { done(status, path); }
+    void rotationFinished(Status status, const QString& path) override { done(status, path); }
 
-    std::optional<int> status;
+    Status status = Status::Unknown;
     QString path;
     bool rotated = false;
 
 private:
-    void done(int s, const QString& p) {
+    void done(Status s, const QString& p) {
         status = s;
         path = p;
         QCoreApplication::exit(0);
@@ -89,7 +88,7 @@ int runDemo(const QStringList& args) {
     job.setDelegate(&reporter);
     job.startExporting();
     QCoreApplication::exec();
-    if (reporter.status.value_or(4) != 3) {
+    if (reporter.status != TavrioExportControllerDelegate::Status::Completed) {
         const media::Error e = job.lastError();
         cli::err(QStringLiteral("demo: export failed: %1 %2")
                      .arg(QString::fromStdString(e.description), QString::fromStdString(e.failureReason)));

@@ -2,14 +2,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
 #include "Command.h"
+#include "StopSignals.h"
 #include "TavrioExportController.h"
 #include "VideoAssetsViewController.h"
 
@@ -20,35 +17,28 @@ int usageError(const QString& message) {
     return cli::kExitUsage;
 }
 
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = write(signalPipe[1], &c, 1);
-}
-
 class ExportReporter : public TavrioExportControllerDelegate {
 public:
     explicit ExportReporter(bool terminal) : terminal_(terminal) {}
 
     void exportDidStart() override { show(0.0f, "zoom"); }
     void exportProgress(float p) override { show(p, rotating_ ? "rotate" : "zoom"); }
-    void exportFinished(int status, const QString& path, bool needsFurtherProcessing) override {
-        if (status == 3) show(1.0f, "zoom");
-        if (status == 3 && needsFurtherProcessing) return;  // the rotation pass follows
+    void exportFinished(Status status, const QString& path, bool needsFurtherProcessing) override {
+        if (status == Status::Completed) show(1.0f, "zoom");
+        if (status == Status::Completed && needsFurtherProcessing) return;  // the rotation pass follows
         finish(status, path);
     }
     void rotationDidStart() override {
         rotating_ = true;
-        if (terminal_) std::fputs("\n", stderr);
+        if (terminal_) cli::errInPlace(QStringLiteral("\n"));
         show(0.0f, "rotate");
     }
-    void rotationFinished(int status, const QString& path) override {
-        if (status == 3) show(1.0f, "rotate");
+    void rotationFinished(Status status, const QString& path) override {
+        if (status == Status::Completed) show(1.0f, "rotate");
         finish(status, path);
     }
 
-    std::optional<int> status;
+    Status status = Status::Unknown;
     QString finalPath;
 
 private:
@@ -56,17 +46,18 @@ private:
         const int percent = static_cast<int>(p * 100.0f);
         if (terminal_) {
             const int width = 30, filled = std::clamp(percent * width / 100, 0, width);
-            std::fprintf(stderr, "\r%-6s [%.*s%*s] %3d%%", pass, filled, "##############################",
-                         width - filled, "", percent);
+            cli::errInPlace(QStringLiteral("\r%1 [%2%3] %4%")
+                                .arg(QLatin1String(pass), -6)
+                                .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')))
+                                .arg(percent, 3));
         } else if (percent != lastPercent_ || std::string(pass) != lastPass_) {
-            std::fprintf(stderr, "%s %d%%\n", pass, percent);
+            cli::err(QStringLiteral("%1 %2%").arg(QLatin1String(pass)).arg(percent));
         }
         lastPercent_ = percent;
         lastPass_ = pass;
-        std::fflush(stderr);
     }
-    void finish(int s, const QString& path) {
-        if (terminal_) std::fputs("\n", stderr);
+    void finish(Status s, const QString& path) {
+        if (terminal_) cli::errInPlace(QStringLiteral("\n"));
         status = s;
         finalPath = path;
         QCoreApplication::exit(0);
@@ -113,63 +104,49 @@ int runExport(const QStringList& args) {
                                            "[--preset best|good|average|low] [--replace]");
     const QFileInfo info(movie);
     if (!info.isFile()) {
-        std::fprintf(stderr, "tavrio-cli: %s: no such movie\n", qPrintable(movie));
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: %1: no such movie").arg(movie));
+        return cli::kExitFailure;
     }
     movie = info.absoluteFilePath();
 
     TavrioExportController job(movie);
     if (!job.assetForPreview()) {
-        std::fprintf(stderr, "tavrio-cli: %s: %s\n", qPrintable(movie), qPrintable(job.assetErrorText()));
-        return 1;
+        cli::err(QStringLiteral("tavrio-cli: %1: %2").arg(movie, job.assetErrorText()));
+        return cli::kExitFailure;
     }
     job.setExportOptOverride(preset);
     job.setRescaleOptOverride(rescale);
     ExportReporter reporter(isatty(STDERR_FILENO));
     job.setDelegate(&reporter);
 
-    // Ctrl-C cancels the running pass; the job removes what it wrote.
-    bool interrupted = false;
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char buf[16];
-        while (read(signalPipe[0], buf, sizeof buf) > 0) {
-        }
-        interrupted = true;
-        job.cancelExporting();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    int interruptedStatus = 0;
+    {
+        // Ctrl-C or SIGTERM cancels the running pass; the job removes what it wrote.
+        cli::StopSignals stop([&job] { job.cancelExporting(); });
+        job.startExporting();
+        QCoreApplication::exec();
+        if (stop.received()) interruptedStatus = stop.exitStatus();
+    }
 
-    job.startExporting();
-    QCoreApplication::exec();
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    close(signalPipe[0]);
-    close(signalPipe[1]);
-
-    const int status = reporter.status.value_or(4);
-    if (status == 3) {
+    using Status = TavrioExportControllerDelegate::Status;
+    if (reporter.status == Status::Completed) {
         // The recording goes only once its replacement is really there.
         const QFileInfo final(reporter.finalPath);
         if (replace && final.isFile() && final.size() > 0 && final.absoluteFilePath() != movie)
             VideoAssetsViewController::removeVideoAssetFiles(movie);
-        std::printf("%s\n", qPrintable(reporter.finalPath));
-        return 0;
+        cli::out(reporter.finalPath);
+        return cli::kExitOk;
     }
-    if (status == 5) {
-        std::fprintf(stderr, "tavrio-cli: export cancelled\n");
-        return interrupted ? 130 : 1;
+    if (reporter.status == Status::Cancelled) {
+        cli::err(QStringLiteral("tavrio-cli: export cancelled"));
+        return interruptedStatus ? interruptedStatus : cli::kExitFailure;
     }
     const media::Error e = job.lastError();
-    std::fprintf(stderr, "tavrio-cli: export failed: %s%s%s\n", e.description.c_str(),
-                 e.failureReason.empty() ? "" : " (", e.failureReason.empty() ? "" : (e.failureReason + ")").c_str());
-    if (!e.recoverySuggestion.empty()) std::fprintf(stderr, "%s\n", e.recoverySuggestion.c_str());
-    return 1;
+    QString line = QStringLiteral("tavrio-cli: export failed: %1").arg(QString::fromStdString(e.description));
+    if (!e.failureReason.empty()) line += QStringLiteral(" (%1)").arg(QString::fromStdString(e.failureReason));
+    cli::err(line);
+    if (!e.recoverySuggestion.empty()) cli::err(QString::fromStdString(e.recoverySuggestion));
+    return cli::kExitFailure;
 }
 
 }  // namespace

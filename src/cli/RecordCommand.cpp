@@ -5,6 +5,7 @@
 
 #include "Command.h"
 #include "Recording.h"
+#include "StopSignals.h"
 
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
@@ -20,14 +21,10 @@
 #include <QDir>
 #include <QImage>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
-#include <csignal>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -49,8 +46,6 @@ std::optional<std::vector<ZoomStep>> parseZooms(const QString& text, QString* pr
     std::stable_sort(steps.begin(), steps.end(), [](const ZoomStep& a, const ZoomStep& b) { return a.at < b.at; });
     return steps;
 }
-
-int sigintPipe[2] = {-1, -1};
 
 class RecordDriver : public QObject, public TavrioCaptureManagerDelegate {
 public:
@@ -270,22 +265,12 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     }
     manager.setDelegate(&driver);
 
-    // Ctrl-C stops the recording normally: the handler only wakes the event loop.
-    if (::pipe2(sigintPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        std::signal(SIGINT, [](int) { (void)!::write(sigintPipe[1], "i", 1); });
-        std::signal(SIGTERM, [](int) { (void)!::write(sigintPipe[1], "t", 1); });
+    // Ctrl-C or SIGTERM stops the recording normally, keeping the movie and its track.
+    {
+        StopSignals stop([&driver] { driver.stop(); });
+        manager.startRecording();
+        QCoreApplication::exec();
     }
-    QSocketNotifier notifier(sigintPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &driver, [&driver] {
-        char buf[8];
-        (void)!::read(sigintPipe[0], buf, sizeof buf);
-        driver.stop();
-    });
-
-    manager.startRecording();
-    QCoreApplication::exec();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
     if (driver.exitCode == kExitOk) {
         *moviePath = driver.moviePath;
         if (zoomEntries)

@@ -213,6 +213,10 @@ ExportSession::ExportSession(std::shared_ptr<const Asset> asset, std::string pre
 
 ExportSession::~ExportSession() {
     cancelExport();
+    waitUntilFinished();
+}
+
+void ExportSession::waitUntilFinished() {
     std::unique_lock<std::mutex> lock(impl_->doneMutex);
     // The completion may drop the last reference from the export thread itself; waiting there
     // would wait for ourselves.

@@ -83,6 +83,9 @@ public:
     void exportAsynchronously(std::function<void()> completion);
     // Blocking convenience for tools and tests: exports and returns the final status.
     Status exportAndWait();
+    // Blocks until a started export has ended and its completion has returned (at once when
+    // none was started). Not from the completion itself.
+    void waitUntilFinished();
 
     // Thread-safe.
     Status status() const;

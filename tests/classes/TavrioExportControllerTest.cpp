@@ -12,6 +12,7 @@
 #include "media/MovieWriter.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
+#include "platform/MainThread.h"
 #include "platform/Notifications.h"
 #include "support/MovieFrames.h"
 #include "support/QtApp.h"
@@ -22,6 +23,7 @@ extern "C" {
 }
 
 using testsupport::spinUntil;
+using Status = media::ExportSession::Status;
 
 namespace {
 
@@ -71,7 +73,7 @@ void makeDotMovie(const std::string& path, double seconds = 2.0, bool audio = tr
 struct Recorder : TavrioExportControllerDelegate {
     std::vector<std::string> events;
     int progressTicks = 0;
-    int zoomStatus = -1, rotationStatus = -1;
+    Status zoomStatus = Status::Unknown, rotationStatus = Status::Unknown;
     QString zoomPath, rotationPath;
     bool needsRotation = false;
     std::function<void(const std::string&)> onEvent;
@@ -83,14 +85,14 @@ struct Recorder : TavrioExportControllerDelegate {
         ++progressTicks;
         if (onEvent) onEvent("progress");
     }
-    void exportFinished(int status, const QString& path, bool needs) override {
+    void exportFinished(Status status, const QString& path, bool needs) override {
         zoomStatus = status;
         zoomPath = path;
         needsRotation = needs;
         note("finished");
     }
     void rotationDidStart() override { note("rotationStart"); }
-    void rotationFinished(int status, const QString& path) override {
+    void rotationFinished(Status status, const QString& path) override {
         rotationStatus = status;
         rotationPath = path;
         note("rotationFinished");
@@ -100,8 +102,8 @@ struct Recorder : TavrioExportControllerDelegate {
         if (onEvent) onEvent(e);
     }
     bool done() const {
-        if (rotationStatus >= 0) return true;
-        return zoomStatus >= 0 && !(zoomStatus == 3 && needsRotation);
+        if (rotationStatus != Status::Unknown) return true;
+        return zoomStatus != Status::Unknown && !(zoomStatus == Status::Completed && needsRotation);
     }
 };
 
@@ -174,7 +176,7 @@ TEST_F(ExportJob, LandscapeExportFollowsTheTrackInBothRescaleQualities) {
         platform::Defaults::standard().setInteger(rescale, "rescaleOpt");
         Recorder r;
         runJob(job, r);
-        EXPECT_EQ(r.zoomStatus, 3);
+        EXPECT_EQ(r.zoomStatus, Status::Completed);
         EXPECT_FALSE(r.needsRotation);
         EXPECT_EQ(r.events.front(), "start");
         EXPECT_EQ(r.events.back(), "finished");
@@ -199,7 +201,7 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
         TavrioExportController job(recording);
         Recorder r;
         runJob(job, r);
-        ASSERT_EQ(r.zoomStatus, 3);
+        ASSERT_EQ(r.zoomStatus, Status::Completed);
         landscapePath = r.zoomPath;
     }
     writeTrack(rampTrack(1));
@@ -208,10 +210,10 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     TavrioExportController job(recording);
     Recorder r;
     runJob(job, r);
-    EXPECT_EQ(r.zoomStatus, 3);
+    EXPECT_EQ(r.zoomStatus, Status::Completed);
     EXPECT_TRUE(r.needsRotation);
     EXPECT_EQ(QFileInfo(r.zoomPath).fileName(), "For_Portrait_Exporting.mov");
-    EXPECT_EQ(r.rotationStatus, 3);
+    EXPECT_EQ(r.rotationStatus, Status::Completed);
     EXPECT_EQ(r.events, (std::vector<std::string>{"start", "finished", "rotationStart", "rotationFinished"}));
     EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     EXPECT_EQ(QFileInfo(r.rotationPath).fileName(), "Video-1.mov");
@@ -249,9 +251,9 @@ TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
             if (e == "progress") job.cancelExporting();
         };
         runJob(job, r);
-        EXPECT_EQ(r.zoomStatus, 5);
+        EXPECT_EQ(r.zoomStatus, Status::Cancelled);
         EXPECT_TRUE(r.needsRotation);  // the flag follows the orientation only
-        EXPECT_EQ(r.rotationStatus, -1);
+        EXPECT_EQ(r.rotationStatus, Status::Unknown);
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     }
     {
@@ -262,7 +264,7 @@ TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
             if (e == "progress") platform::Notifications::center().post(platform::kWillResignActive);
         };
         runJob(job, r);
-        EXPECT_EQ(r.zoomStatus, 5);
+        EXPECT_EQ(r.zoomStatus, Status::Cancelled);
     }
     {
         // Cancelled as the rotation pass starts: neither the intermediate nor the output stays.
@@ -272,12 +274,32 @@ TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
             if (e == "rotationStart") job.cancelExporting();
         };
         runJob(job, r);
-        EXPECT_EQ(r.zoomStatus, 3);
-        EXPECT_EQ(r.rotationStatus, 5);
+        EXPECT_EQ(r.zoomStatus, Status::Completed);
+        EXPECT_EQ(r.rotationStatus, Status::Cancelled);
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
         EXPECT_FALSE(QFileInfo::exists(r.rotationPath));
     }
     EXPECT_TRUE(documentsMovies().isEmpty()) << documentsMovies().join(",").toStdString();
+    EXPECT_TRUE(QFileInfo::exists(recording));
+}
+
+TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
+    makeDotMovie(recording.toStdString(), 6.0);
+    writeTrack(rampTrack(1));
+    for (const std::string when : {"progress", "rotationStart"}) {
+        SCOPED_TRACE(when);
+        auto job = std::make_unique<TavrioExportController>(recording);
+        Recorder r;
+        r.onEvent = [&](const std::string& e) {
+            if (e == when) platform::MainThread::dispatchAsync([&] { job.reset(); });
+        };
+        job->setDelegate(&r);
+        job->startExporting();
+        ASSERT_TRUE(spinUntil([&] { return !job; }));
+        // By the time the job is gone its pass has ended and its files are removed.
+        EXPECT_TRUE(documentsMovies().isEmpty()) << documentsMovies().join(",").toStdString();
+        EXPECT_EQ(r.rotationStatus, Status::Unknown);
+    }
     EXPECT_TRUE(QFileInfo::exists(recording));
 }
 
@@ -290,7 +312,7 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
         EXPECT_TRUE(job.zoomSegments().empty());
         Recorder r;
         runJob(job, r);
-        ASSERT_EQ(r.zoomStatus, 3);
+        ASSERT_EQ(r.zoomStatus, Status::Completed);
         EXPECT_FALSE(r.needsRotation);  // entry 0 still says landscape
         expectZoomFollowsTrack(r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
     }
@@ -300,7 +322,7 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
     EXPECT_EQ(job.videoOrientation(), 0);
     Recorder r;
     runJob(job, r);
-    EXPECT_EQ(r.rotationStatus, 3);
+    EXPECT_EQ(r.rotationStatus, Status::Completed);
     EXPECT_TRUE(alerts.empty());
 }
 
@@ -325,8 +347,8 @@ TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
     EXPECT_EQ(alerts[1], "The Video File is Corrupted");
     Recorder r;
     runJob(job, r);
-    EXPECT_TRUE(r.zoomStatus == 3 || r.zoomStatus == 4) << r.zoomStatus;
-    if (r.zoomStatus == 4) {
+    EXPECT_TRUE(r.zoomStatus == Status::Completed || r.zoomStatus == Status::Failed) << static_cast<int>(r.zoomStatus);
+    if (r.zoomStatus == Status::Failed) {
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     }
 }

@@ -112,6 +112,43 @@ TEST_F(CliMedia, RefusesBadArgumentsAndUnreadableMovies) {
     EXPECT_TRUE(!fs::exists(documents()) || fs::is_empty(documents()));
 }
 
+TEST_F(CliMedia, CutShortMovieSaysWhyAndTheLibrariesStayQuiet) {
+    const fs::path whole = home.path() / "whole.mov", fast = home.path() / "fast.mov";
+    media::testpattern::MovieOptions o;
+    o.frameCount = 60;
+    media::Error e;
+    ASSERT_TRUE(media::testpattern::makeMovie(whole.string(), o, &e)) << e.description;
+    ASSERT_EQ(run("ffmpeg -v error -y -i " + quote(whole.string()) + " -c copy -movflags +faststart " +
+                  quote(fast.string())),
+              0);
+    const std::string bytes = testsupport::readFile(fast);
+    // Cut inside the first picture: the index survives, no picture does.
+    const fs::path noPicture = home.path() / "no-picture.mov";
+    testsupport::writeFile(noPicture, bytes.substr(0, bytes.find("mdat") + 200));
+    const fs::path half = home.path() / "half.mov";
+    testsupport::writeFile(half, bytes.substr(0, bytes.size() / 2));
+
+    std::string out;
+    ASSERT_EQ(run(cli("info " + quote(half.string()) + " 2>&1"), &out), 0) << out;
+    EXPECT_NE(out.find("duration: 00:02\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("incomplete: "), std::string::npos) << out;
+    ASSERT_EQ(run(cli("info " + quote(whole.string()) + " 2>&1"), &out), 0) << out;
+    EXPECT_EQ(out.find("incomplete"), std::string::npos) << out;
+
+    ASSERT_EQ(run(cli("thumbnail " + quote(noPicture.string()) + " 2>&1 >/dev/null"), &out), 1) << out;
+    EXPECT_NE(out.find("no-picture.mov: Format Not Supported: No picture could be made of the movie."),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("[h264 @"), std::string::npos) << out;
+    EXPECT_EQ(out.find("[mov,"), std::string::npos) << out;
+    run(cli("export " + quote(half.string()) + " --preset low 2>&1 >/dev/null"), &out);
+    EXPECT_EQ(out.find(" @ 0x"), std::string::npos) << out;
+
+    // Asked for, the libraries' own lines come back.
+    ASSERT_EQ(run("TAVRIO_FFMPEG_LOG=1 " + cli("thumbnail " + quote(noPicture.string()) + " 2>&1 >/dev/null"), &out), 1);
+    EXPECT_NE(out.find(" @ 0x"), std::string::npos) << out;
+}
+
 TEST_F(CliMedia, WriteFailureEndsInFailureWithNothingLeft) {
     fs::path movie = makeRecording(90);
     std::string out;
@@ -123,29 +160,34 @@ TEST_F(CliMedia, WriteFailureEndsInFailureWithNothingLeft) {
     EXPECT_TRUE(fs::exists(movie));
 }
 
-TEST_F(CliMedia, CtrlCCancelsCleanly) {
+TEST_F(CliMedia, CtrlCAndTerminationCancelCleanlyWithTheShellsStatus) {
     fs::path movie = makeRecording(900, kPortraitTrack);  // 30 s: long enough to interrupt
     fs::path log = home.path() / "stderr.txt";
-    const std::string cmd = "TAVRIO_HOME=" + quote(home.str()) + " exec " + quote(TAVRIO_CLI) + " export " +
-                            quote(movie.string()) + " --preset best 2>" + quote(log.string());
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    for (const auto& [signo, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signo);
+        fs::remove(log);
+        const std::string cmd = "TAVRIO_HOME=" + quote(home.str()) + " exec " + quote(TAVRIO_CLI) + " export " +
+                                quote(movie.string()) + " --preset best 2>" + quote(log.string());
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the export reports progress, then interrupt it.
+        for (int i = 0; i < 3000; ++i) {
+            if (testsupport::readFile(log).find('%') != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        kill(pid, signo);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), expected) << testsupport::readFile(log);
+        EXPECT_NE(testsupport::readFile(log).find("export cancelled"), std::string::npos);
+        for (const auto& e : fs::directory_iterator(documents())) ADD_FAILURE() << "left behind: " << e.path();
+        EXPECT_TRUE(fs::exists(movie));
     }
-    // Wait until the export reports progress, then interrupt it as Ctrl-C would.
-    for (int i = 0; i < 3000; ++i) {
-        if (testsupport::readFile(log).find('%') != std::string::npos) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 130) << testsupport::readFile(log);
-    for (const auto& e : fs::directory_iterator(documents())) ADD_FAILURE() << "left behind: " << e.path();
-    EXPECT_TRUE(fs::exists(movie));
 }
 
 TEST_F(CliMedia, EverySharedMovieGoesThroughInfoThumbnailAndExport) {
