@@ -172,6 +172,45 @@ TEST(CaptureSession, PreviewSlotSharesPicturesAndCoalescesWakeUps) {
     EXPECT_EQ(woken, 1);
 }
 
+TEST(CaptureSession, PreviewWakeUpDroppedByTheDispatcherDoesNotStopThePreview) {
+    PreviewSlot slot;
+    std::vector<std::function<void()>> posted;
+    bool dropping = true;
+    int woken = 0;
+    // A dispatcher that drops calls, as a queue that is shutting down or full would.
+    slot.setNewFrameHandler(
+        [&](std::function<void()> f) {
+            if (!dropping) posted.push_back(std::move(f));
+        },
+        [&] { ++woken; });
+    AVFrame* f = av_frame_alloc();
+    VideoSample s{shareFrame(f), 1, 1};
+    slot.put(s);
+    dropping = false;
+    slot.put(s);
+    ASSERT_EQ(posted.size(), 1u);
+    posted[0]();
+    EXPECT_EQ(woken, 1);
+
+    // A queued wake-up destroyed unrun frees the turn as well.
+    slot.put(s);
+    ASSERT_EQ(posted.size(), 2u);
+    posted.pop_back();
+    // Pictures that arrive while the handler runs get their own wake-up.
+    slot.setNewFrameHandler([&](std::function<void()> fn) { posted.push_back(std::move(fn)); },
+                            [&] {
+                                ++woken;
+                                if (woken == 2) slot.put(s);
+                            });
+    slot.put(s);
+    ASSERT_EQ(posted.size(), 2u);
+    slot.put(s);  // that wake-up is still pending: nothing new is posted
+    ASSERT_EQ(posted.size(), 2u);
+    posted[1]();
+    EXPECT_EQ(woken, 2);
+    ASSERT_EQ(posted.size(), 3u);
+}
+
 TEST(CaptureSession, DisplayMatrixTurnsStoredPicturesUpright) {
     PixelSize s{640, 480};
     AffineTransform p = displayMatrixForOrientation(VideoOrientation::Portrait, s);
