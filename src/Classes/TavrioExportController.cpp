@@ -39,22 +39,22 @@ void removeIfExists(const QString& path) {
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
-    mZooms = TavrioCameraController::zoomsForVideoFile(path);
-    _inVideo = path;
-    _videoOrientation = TavrioCameraController::videoOrientationForZooms(mZooms);
-    if (mZooms) {
-        _zoomTrackProblem = zoomTrackProblem(*mZooms);
+    zooms_ = TavrioCameraController::zoomsForVideoFile(path);
+    inVideo_ = path;
+    videoOrientation_ = TavrioCameraController::videoOrientationForZooms(zooms_);
+    if (zooms_) {
+        zoomTrackProblem_ = zoomTrackProblem(*zooms_);
         // A damaged track must not turn into a division by zero or a wild transform: the movie
         // is exported unzoomed instead (its orientation still applies).
-        if (!_zoomTrackProblem.isEmpty())
+        if (!zoomTrackProblem_.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
-                                          << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
+                                          << "is unusable, exporting unzoomed:" << zoomTrackProblem_;
     }
-    mAsset = media::Asset::open(path.toStdString(), &_assetError);
-    if (!mAsset)
+    asset_ = media::Asset::open(path.toStdString(), &assetError_);
+    if (!asset_)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":"
-                                      << QString::fromStdString(_assetError.description) << "-"
-                                      << QString::fromStdString(_assetError.failureReason);
+                                      << QString::fromStdString(assetError_.description) << "-"
+                                      << QString::fromStdString(assetError_.failureReason);
     platform::Notifications::center().addObserver(this, platform::kWillResignActive,
                                                   [this](const QString&, const QVariantMap&) {
                                                       tavrioExportControllerWillEnterBackground();
@@ -63,21 +63,21 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
 
 TavrioExportController::~TavrioExportController() {
     platform::Notifications::center().removeObserver(this);
-    _alive.reset();
-    if (auto session = std::move(_zoomExportSession)) {
+    alive_.reset();
+    if (auto session = std::move(zoomExportSession_)) {
         // The job goes while a pass still runs: nobody will hear its end, so wind it up here and
         // leave no partial or intermediate file behind.
         session->cancelExport();
         session->waitUntilFinished();
         if (session->status() != Status::Completed) removeIfExists(QString::fromStdString(session->outputPath()));
-        if (!recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) removeIfExists(_outVideo);
+        if (!recordedIn(videoOrientation_, VideoOrientation::LandscapeRight)) removeIfExists(outVideo_);
     }
 }
 
 QString TavrioExportController::assetErrorText() const {
-    if (mAsset) return {};
-    QString text = QString::fromStdString(_assetError.description);
-    if (!_assetError.failureReason.empty()) text += " (" + QString::fromStdString(_assetError.failureReason) + ")";
+    if (asset_) return {};
+    QString text = QString::fromStdString(assetError_.description);
+    if (!assetError_.failureReason.empty()) text += " (" + QString::fromStdString(assetError_.failureReason) + ")";
     return text;
 }
 
@@ -89,16 +89,16 @@ float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
 }
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
-    if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
+    if (!zooms_ || !zoomTrackProblem_.isEmpty() || !asset_) return {};
     std::vector<tavrio::ZoomSample> samples;
-    samples.reserve(mZooms->size());
-    for (const ZoomEntry& e : *mZooms) samples.push_back({zoomOf(e), atTimeOf(e)});
-    return tavrio::buildZoomSegments(samples, mAsset->duration());
+    samples.reserve(zooms_->size());
+    for (const ZoomEntry& e : *zooms_) samples.push_back({zoomOf(e), atTimeOf(e)});
+    return tavrio::buildZoomSegments(samples, asset_->duration());
 }
 
 std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
     std::vector<media::AssetTrack> video;
-    if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
+    if (asset_) video = asset_->tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) {
         platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
         return std::nullopt;
@@ -110,39 +110,39 @@ std::optional<media::VideoComposition> TavrioExportController::zoomCompositionFo
     auto track = videoTrackFacts(
         QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
     if (!track) return std::nullopt;
-    return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
+    return tavrio::makeRampComposition(*track, asset_->duration(), zoomSegments());
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
     auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
     if (!track) return std::nullopt;
-    return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
+    return tavrio::makeLayerComposition(*track, asset_->duration(), zoomSegments());
 }
 
 void TavrioExportController::startExporting() {
-    if (_zoomExportSession) return;  // one export per job
+    if (zoomExportSession_) return;  // one export per job
     const std::string preset =
-        _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                           : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
-    auto session = std::make_shared<ExportSession>(mAsset, preset);
-    _outVideo = recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)
+        exportOptOverride_ ? TavrioCameraController::exportPresetForOption(*exportOptOverride_, asset_.get())
+                           : TavrioCameraController::getExportPresetFromSettings(asset_.get());
+    auto session = std::make_shared<ExportSession>(asset_, preset);
+    outVideo_ = recordedIn(videoOrientation_, VideoOrientation::LandscapeRight)
                     ? TavrioCaptureManager::exportFilePath()
                     : TavrioCaptureManager::exportFilePathForRotation();
-    session->setOutputPath(_outVideo.toStdString());
+    session->setOutputPath(outVideo_.toStdString());
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
 
-    const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
+    const qint64 rescale = rescaleOptOverride_ ? *rescaleOptOverride_
                                                : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
     session->setVideoComposition(settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling()
                                                                   : zoomCompositionForPreview());
-    if (_delegate) _delegate->exportDidStart();
+    if (delegate_) delegate_->exportDidStart();
     startProgressTimer(session);
-    _zoomExportSession = session;
-    exportAsynchronously(session, &TavrioExportController::exportDidFinish, _inVideo);
+    zoomExportSession_ = session;
+    exportAsynchronously(session, &TavrioExportController::exportDidFinish, inVideo_);
 }
 
 void TavrioExportController::cancelExporting() {
-    if (_zoomExportSession) _zoomExportSession->cancelExport();
+    if (zoomExportSession_) zoomExportSession_->cancelExport();
 }
 
 void TavrioExportController::tavrioExportControllerWillEnterBackground() { cancelExporting(); }
@@ -150,7 +150,7 @@ void TavrioExportController::tavrioExportControllerWillEnterBackground() { cance
 void TavrioExportController::exportAsynchronously(
     const std::shared_ptr<ExportSession>& session,
     void (TavrioExportController::*end)(const std::shared_ptr<ExportSession>&, const QString&), const QString& file) {
-    std::weak_ptr<int> alive = _alive;
+    std::weak_ptr<int> alive = alive_;
     std::weak_ptr<ExportSession> weakSession = session;
     session->exportAsynchronously([this, alive, weakSession, end, file] {
         // Engine thread: only hand the end over to the main thread.
@@ -172,7 +172,7 @@ void TavrioExportController::startProgressTimer(const std::shared_ptr<ExportSess
 void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<ExportSession>& session) {
     switch (session->status()) {
     case ExportSession::Status::Exporting:
-        if (_delegate) _delegate->exportProgress(session->progress());
+        if (delegate_) delegate_->exportProgress(session->progress());
         break;
     case ExportSession::Status::Completed:
     case ExportSession::Status::Failed:
@@ -188,22 +188,22 @@ void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<
 void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession>& session, const QString&) {
     const Status status = session->status();
     const QString outputPath = QString::fromStdString(session->outputPath());
-    const bool needsRotation = !recordedIn(_videoOrientation, VideoOrientation::LandscapeRight);
+    const bool needsRotation = !recordedIn(videoOrientation_, VideoOrientation::LandscapeRight);
     if (status == Status::Failed) {
-        _lastError = session->error();
-        logFailure(_lastError);
+        lastError_ = session->error();
+        logFailure(lastError_);
     }
 
-    if (_zoomExportSession == session) _zoomExportSession.reset();
-    mZooms.reset();
+    if (zoomExportSession_ == session) zoomExportSession_.reset();
+    zooms_.reset();
     if (endedWithoutMovie(status)) removeIfExists(outputPath);
 
     QPointer<TavrioExportController> self(this);
-    if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
+    if (delegate_) delegate_->exportFinished(status, outputPath, needsRotation);
     if (!self) return;  // the delegate let go of the job
     if (needsRotation && status == Status::Completed) {
-        std::weak_ptr<int> alive = _alive;
-        const QString out = _outVideo;
+        std::weak_ptr<int> alive = alive_;
+        const QString out = outVideo_;
         platform::MainThread::afterDelay(0, [this, alive, out] {
             if (!alive.expired()) performRotation(out);
         });
@@ -219,11 +219,11 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
     std::shared_ptr<const media::Asset> asset = media::Asset::open(source.toStdString(), &openError);
     if (!asset) qCWarning(lcExport) << "Failed Inserting";
 
-    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
-    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
+    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(videoOrientation_));
+    if (videoOrientation_ == TavrioCameraController::kNoRecordedOrientation && asset_) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.
-        auto video = mAsset->tracksWithMediaType(media::MediaType::Video);
+        auto video = asset_->tracksWithMediaType(media::MediaType::Video);
         if (!video.empty()) rotation = video.front().preferredTransform;
     }
 
@@ -231,9 +231,9 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
     session->setOutputPath(toFile.toStdString());
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
-    _zoomExportSession = session;
+    zoomExportSession_ = session;
     QPointer<TavrioExportController> self(this);
-    if (_delegate) _delegate->rotationDidStart();
+    if (delegate_) delegate_->rotationDidStart();
     if (!self) return;
     startProgressTimer(session);
     exportAsynchronously(session, &TavrioExportController::rotateDidFinish, source);
@@ -244,14 +244,14 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     const QString outputPath = QString::fromStdString(session->outputPath());
     if (status == Status::Failed) {
         const media::Error e = session->error();
-        _lastError = e;
+        lastError_ = e;
         qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
         logFailure(e);
     }
     // The intermediate movie goes whatever the outcome.
     removeIfExists(inFile);
-    if (_zoomExportSession == session) _zoomExportSession.reset();
-    mZooms.reset();
+    if (zoomExportSession_ == session) zoomExportSession_.reset();
+    zooms_.reset();
     if (endedWithoutMovie(status)) removeIfExists(outputPath);
-    if (_delegate) _delegate->rotationFinished(status, outputPath);
+    if (delegate_) delegate_->rotationFinished(status, outputPath);
 }

@@ -99,6 +99,9 @@ struct ExportSession::Impl {
     std::optional<VideoComposition> composition;
     std::optional<AffineTransform> passthroughTransform;
 
+    // Threads: the fields above are set by the owner before the export starts and only read
+    // after; the atomics below are written by the export threads and read anywhere; error under
+    // errorMutex; started, done and workerId under doneMutex.
     std::atomic<int> status{static_cast<int>(Status::Unknown)};
     std::atomic<float> progress{0};
     std::atomic<bool> cancelled{false};

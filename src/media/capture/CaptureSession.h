@@ -182,6 +182,10 @@ private:
     void rebuildRoutesLocked();
     std::shared_ptr<const Routes> routes() const;
 
+    // Threads: configuration (inputs, outputs, preset, pumps, running state) is changed by the
+    // owner's thread under mutex_; the pump threads read only routes_ (under routesMutex_, then
+    // without a lock: it is never changed in place), the atomics and the preview slot; the
+    // handlers under handlerMutex_.
     mutable std::recursive_mutex mutex_;
     std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_;
     std::vector<std::shared_ptr<CaptureOutput>> outputs_;

@@ -56,6 +56,8 @@ protected:
     void inputFailed(const Error&) override;
 
 private:
+    // Threads: startRecording / stopRecording come from the owner's thread, the samples from the
+    // capture session's input threads; every field is under mutex_.
     mutable std::mutex mutex_;
     RecorderSettings template_;
     std::shared_ptr<MovieRecorder> current_;

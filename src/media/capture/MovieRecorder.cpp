@@ -215,6 +215,9 @@ struct MovieRecorder::Impl {
         VideoSample v;
         AudioSample a;
     };
+    // Threads: s and the callbacks are fixed at construction. The queue and the flags below it
+    // are shared between the appending threads and the recorder's thread, under mutex; the
+    // counters are atomics read anywhere; the rest belongs to the recorder's thread alone.
     mutable std::mutex mutex;
     std::condition_variable cond;
     std::deque<Item> queue;
