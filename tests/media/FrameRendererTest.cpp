@@ -8,6 +8,7 @@
 
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
+#include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
 using namespace media;
@@ -368,25 +369,12 @@ namespace {
 
 // The first decoded picture of a movie's video, as the export path gets it from the decoder.
 av::Frame firstPicture(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    av::InputContext fmt(raw);
-    if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return nullptr;
-    const AVCodec* codec = nullptr;
-    int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (index < 0) return nullptr;
-    av::CodecContext dec(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(dec.get(), fmt->streams[index]->codecpar);
-    if (avcodec_open2(dec.get(), codec, nullptr) < 0) return nullptr;
-    av::Packet pkt = av::makePacket();
-    av::Frame frame = av::makeFrame();
-    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
-        if (pkt->stream_index == index) avcodec_send_packet(dec.get(), pkt.get());
-        av_packet_unref(pkt.get());
-        if (avcodec_receive_frame(dec.get(), frame.get()) == 0) return frame;
-    }
-    avcodec_send_packet(dec.get(), nullptr);
-    return avcodec_receive_frame(dec.get(), frame.get()) == 0 ? std::move(frame) : nullptr;
+    av::Frame first;
+    testsupport::forEachPicture(path, [&](const AVFrame& f, testsupport::PictureTime) {
+        first.reset(av_frame_clone(&f));
+        return false;
+    });
+    return first;
 }
 
 double meanDifference(const AVFrame& a, const AVFrame& b, int p, int margin) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "media/FFmpeg.h"
+#include "support/MovieFrames.h"
 
 using namespace media;
 
@@ -17,38 +18,15 @@ namespace mediatest {
 std::vector<DecodedFrame> decodeFrames(const std::string& path, int sw, int sh,
                                        const std::function<AffineTransform(const Time&)>& transform) {
     std::vector<DecodedFrame> out;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return out;
-    av::InputContext in(raw);
-    avformat_find_stream_info(raw, nullptr);
-    const int index = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0) return out;
-    AVStream* st = raw->streams[index];
-    const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
-    av::CodecContext ctx(avcodec_alloc_context3(dec));
-    avcodec_parameters_to_context(ctx.get(), st->codecpar);
-    ctx->pkt_timebase = st->time_base;
-    if (avcodec_open2(ctx.get(), dec, nullptr) < 0) return out;
-    av::Packet pkt = av::makePacket();
-    av::Frame f = av::makeFrame();
-    auto receive = [&] {
-        while (avcodec_receive_frame(ctx.get(), f.get()) == 0) {
-            DecodedFrame d;
-            d.time = Time(f->best_effort_timestamp * st->time_base.num, st->time_base.den);
-            d.width = f->width;
-            d.height = f->height;
-            d.code = testpattern::readFrameCode(*f, sw, sh, transform ? transform(d.time) : AffineTransform::identity());
-            out.push_back(d);
-            av_frame_unref(f.get());
-        }
-    };
-    while (av_read_frame(raw, pkt.get()) >= 0) {
-        if (pkt->stream_index == index) avcodec_send_packet(ctx.get(), pkt.get());
-        av_packet_unref(pkt.get());
-        receive();
-    }
-    avcodec_send_packet(ctx.get(), nullptr);
-    receive();
+    testsupport::forEachPicture(path, [&](const AVFrame& f, testsupport::PictureTime t) {
+        DecodedFrame d;
+        d.time = Time(t.pts * t.num, t.den);
+        d.width = f.width;
+        d.height = f.height;
+        d.code = testpattern::readFrameCode(f, sw, sh, transform ? transform(d.time) : AffineTransform::identity());
+        out.push_back(d);
+        return true;
+    });
     return out;
 }
 

@@ -12,60 +12,33 @@ extern "C" {
 
 namespace testsupport {
 
-bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
-    facts = MovieFacts();
+bool forEachPicture(const std::string& path, const std::function<bool(const AVFrame&, PictureTime)>& picture) {
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
-    bool ok = false;
     AVCodecContext* dec = nullptr;
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
-    int vindex = -1;
+    bool ok = false;
     do {
         if (avformat_find_stream_info(fmt, nullptr) < 0) break;
-        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-            AVStream* s = fmt->streams[i];
-            if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-                facts.audioStreams++;
-                facts.audioCodec = avcodec_get_name(s->codecpar->codec_id);
-            }
-        }
-        vindex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const int vindex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (vindex < 0) break;
         AVStream* vs = fmt->streams[vindex];
-        if (vs->duration > 0) facts.videoDuration = vs->duration * av_q2d(vs->time_base);
-        size_t sdSize = 0;
-        if (const uint8_t* sd = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, &sdSize); sd && sdSize >= 36) {
-            std::copy_n(reinterpret_cast<const int32_t*>(sd), 9, facts.displayMatrix);
-            facts.hasDisplayMatrix = true;
-        }
         const AVCodec* codec = avcodec_find_decoder(vs->codecpar->codec_id);
+        if (!codec) break;
         dec = avcodec_alloc_context3(codec);
         avcodec_parameters_to_context(dec, vs->codecpar);
         dec->pkt_timebase = vs->time_base;
         if (avcodec_open2(dec, codec, nullptr) < 0) break;
-        int index = 0;
+        ok = true;
+        bool more = true;
         auto take = [&]() {
-            while (avcodec_receive_frame(dec, frame) == 0) {
-                LumaFrame lf;
-                lf.time = frame->best_effort_timestamp * av_q2d(vs->time_base);
-                lf.width = frame->width;
-                lf.height = frame->height;
-                if (index++ % keepEvery == 0) {
-                    lf.y.resize(static_cast<size_t>(lf.width) * lf.height);
-                    SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                                     frame->width, frame->height, AV_PIX_FMT_GRAY8, SWS_POINT,
-                                                     nullptr, nullptr, nullptr);
-                    uint8_t* dst[4] = {lf.y.data(), nullptr, nullptr, nullptr};
-                    int dstStride[4] = {lf.width, 0, 0, 0};
-                    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-                    sws_freeContext(sws);
-                }
-                facts.frames.push_back(std::move(lf));
+            while (more && avcodec_receive_frame(dec, frame) == 0) {
+                more = picture(*frame, {frame->best_effort_timestamp, vs->time_base.num, vs->time_base.den});
                 av_frame_unref(frame);
             }
         };
-        while (av_read_frame(fmt, pkt) >= 0) {
+        while (more && av_read_frame(fmt, pkt) >= 0) {
             if (pkt->stream_index == vindex) {
                 avcodec_send_packet(dec, pkt);
                 take();
@@ -74,14 +47,61 @@ bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
         }
         avcodec_send_packet(dec, nullptr);
         take();
-        std::stable_sort(facts.frames.begin(), facts.frames.end(),
-                         [](const LumaFrame& a, const LumaFrame& b) { return a.time < b.time; });
-        ok = true;
     } while (false);
     av_frame_free(&frame);
     av_packet_free(&pkt);
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
+    return ok;
+}
+
+bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
+    facts = MovieFacts();
+    {
+        AVFormatContext* fmt = nullptr;
+        if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+        const bool info = avformat_find_stream_info(fmt, nullptr) >= 0;
+        for (unsigned i = 0; info && i < fmt->nb_streams; ++i) {
+            AVStream* s = fmt->streams[i];
+            if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                facts.audioStreams++;
+                facts.audioCodec = avcodec_get_name(s->codecpar->codec_id);
+            }
+        }
+        const int vindex = info ? av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) : -1;
+        if (vindex >= 0) {
+            AVStream* vs = fmt->streams[vindex];
+            if (vs->duration > 0) facts.videoDuration = vs->duration * av_q2d(vs->time_base);
+            size_t sdSize = 0;
+            if (const uint8_t* sd = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, &sdSize); sd && sdSize >= 36) {
+                std::copy_n(reinterpret_cast<const int32_t*>(sd), 9, facts.displayMatrix);
+                facts.hasDisplayMatrix = true;
+            }
+        }
+        avformat_close_input(&fmt);
+        if (vindex < 0) return false;
+    }
+    int index = 0;
+    const bool ok = forEachPicture(path, [&](const AVFrame& frame, PictureTime t) {
+        LumaFrame lf;
+        lf.time = t.seconds();
+        lf.width = frame.width;
+        lf.height = frame.height;
+        if (index++ % keepEvery == 0) {
+            lf.y.resize(static_cast<size_t>(lf.width) * lf.height);
+            SwsContext* sws = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+                                             frame.width, frame.height, AV_PIX_FMT_GRAY8, SWS_POINT, nullptr, nullptr,
+                                             nullptr);
+            uint8_t* dst[4] = {lf.y.data(), nullptr, nullptr, nullptr};
+            int dstStride[4] = {lf.width, 0, 0, 0};
+            sws_scale(sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
+            sws_freeContext(sws);
+        }
+        facts.frames.push_back(std::move(lf));
+        return true;
+    });
+    std::stable_sort(facts.frames.begin(), facts.frames.end(),
+                     [](const LumaFrame& a, const LumaFrame& b) { return a.time < b.time; });
     return ok;
 }
 

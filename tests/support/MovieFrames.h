@@ -2,10 +2,25 @@
 // Decodes a movie's pictures for tests that look at what an export produced.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+struct AVFrame;
+
 namespace testsupport {
+
+// When a decoded picture is shown: its timestamp on its stream's time base.
+struct PictureTime {
+    int64_t pts = 0;
+    int num = 1, den = 1;
+    double seconds() const { return static_cast<double>(pts) * num / den; }
+};
+
+// The one open-and-decode loop of the tests: every picture of the movie's main video track, in
+// the order the decoder gives them (presentation order), until `picture` returns false. False
+// when the movie or its video cannot be opened.
+bool forEachPicture(const std::string& path, const std::function<bool(const AVFrame&, PictureTime)>& picture);
 
 struct LumaFrame {
     double time = 0;  // presentation time in seconds, on the movie's timeline
