@@ -10,9 +10,12 @@
 #include <mutex>
 #include <thread>
 
+#include "media/BoundedQueue.h"
+#include "media/ExportInternal.h"
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
 #include "media/MediaInternal.h"
+#include "media/VideoDecoder.h"
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -23,178 +26,9 @@ extern "C" {
 namespace media {
 
 using internal::timeFromAv;
-
-// ---------------------------------------------------------------------------------------------
-// Presets
+using namespace exportio;
 
 namespace {
-
-struct Box {
-    int longSide, shortSide;
-};
-
-bool presetBox(const std::string& preset, Box& box) {
-    if (preset == kExportPreset960x540) box = {960, 540};
-    else if (preset == kExportPreset640x480) box = {640, 480};
-    else if (preset == kExportPresetMediumQuality) box = {480, 360};
-    else return false;
-    return true;
-}
-
-bool isKnownPreset(const std::string& p) {
-    Box b;
-    return p == kExportPresetHighestQuality || p == kExportPresetPassthrough || presetBox(p, b);
-}
-
-int evenAtLeastTwo(double v) { return std::max(2, 2 * static_cast<int>(std::lround(v / 2))); }
-
-}  // namespace
-
-Size exportOutputSize(const std::string& preset, Size source) {
-    if (!(source.width >= 1 && source.height >= 1) || !std::isfinite(source.width) || !std::isfinite(source.height))
-        return {};
-    if (!isKnownPreset(preset)) return {};
-    double scale = 1;
-    Box box;
-    if (presetBox(preset, box)) {
-        // The box turns with the picture: a portrait picture fits a portrait box.
-        const bool portrait = source.height > source.width;
-        const double bw = portrait ? box.shortSide : box.longSide, bh = portrait ? box.longSide : box.shortSide;
-        scale = std::min({1.0, bw / source.width, bh / source.height});
-    }
-    return {static_cast<float>(evenAtLeastTwo(source.width * scale)),
-            static_cast<float>(evenAtLeastTwo(source.height * scale))};
-}
-
-std::vector<std::string> ExportSession::allExportPresets() {
-    return {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
-            kExportPresetPassthrough};
-}
-
-std::vector<std::string> ExportSession::exportPresetsCompatibleWithAsset(const Asset& asset) {
-    std::vector<std::string> out{kExportPresetHighestQuality};
-    auto video = asset.tracksWithMediaType(MediaType::Video);
-    if (!video.empty()) {
-        const Size s = video.front().naturalSize;
-        const double longSide = std::max(s.width, s.height), shortSide = std::min(s.width, s.height);
-        for (const char* p : {kExportPreset960x540, kExportPreset640x480}) {
-            Box b;
-            presetBox(p, b);
-            if (longSide >= b.longSide && shortSide >= b.shortSide) out.push_back(p);
-        }
-    }
-    out.push_back(kExportPresetMediumQuality);
-    out.push_back(kExportPresetPassthrough);
-    return out;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Shared state
-
-struct ExportSession::Impl {
-    std::shared_ptr<const Asset> asset;
-    std::string preset;
-    std::string outputPath;
-    std::string fileType = kFileTypeQuickTimeMovie;
-    std::optional<VideoComposition> composition;
-    std::optional<AffineTransform> passthroughTransform;
-
-    // Threads: the fields above are set by the owner before the export starts and only read
-    // after; the atomics below are written by the export threads and read anywhere; error under
-    // errorMutex; started, done and workerId under doneMutex.
-    std::atomic<int> status{static_cast<int>(Status::Unknown)};
-    std::atomic<float> progress{0};
-    std::atomic<bool> cancelled{false};
-    std::atomic<bool> failed{false};
-    mutable std::mutex errorMutex;
-    Error error;
-
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool started = false;
-    bool done = false;
-    std::thread::id workerId;
-
-    bool stopping() const { return cancelled.load() || failed.load(); }
-    // The first error wins: later ones are usually consequences of it.
-    void fail(const Error& e) {
-        std::lock_guard<std::mutex> lock(errorMutex);
-        if (!failed.exchange(true)) error = e;
-    }
-    void failAv(int r, const std::string& what, const std::string& suggestion = {}) {
-        fail(errorFromAv(r, what, suggestion));
-    }
-    void setProgress(double p) {
-        float v = static_cast<float>(std::clamp(p, 0.0, 1.0));
-        float cur = progress.load();
-        while (v > cur && !progress.compare_exchange_weak(cur, v)) {
-        }
-    }
-
-    void run();
-    void runPassthrough();
-    void runTranscode();
-};
-
-namespace {
-
-const char* kWriteSuggestion = "Check that the destination folder exists and the disk has free space.";
-const char* kReadSuggestion = "The movie may be damaged. Try another movie.";
-
-Error plainError(int code, std::string description, std::string reason, std::string suggestion) {
-    return Error{code, std::move(description), std::move(reason), std::move(suggestion)};
-}
-
-// Checked writes: a short write (full disk, file size limit) must never pass as a finished movie.
-int writePacket(AVFormatContext* out, AVPacket* pkt) {
-    int r = av_interleaved_write_frame(out, pkt);
-    if (r >= 0 && out->pb && out->pb->error < 0) r = out->pb->error;
-    return r;
-}
-
-// A bounded queue between two threads: keeps memory flat whatever the relative speeds.
-template <typename T>
-class BoundedQueue {
-public:
-    explicit BoundedQueue(size_t capacity) : capacity_(capacity) {}
-    // False when the queue was shut down.
-    bool push(T item) {
-        std::unique_lock<std::mutex> lock(m_);
-        notFull_.wait(lock, [&] { return q_.size() < capacity_ || shutdown_; });
-        if (shutdown_) return false;
-        q_.push_back(std::move(item));
-        notEmpty_.notify_one();
-        return true;
-    }
-    // False at the end (closed and drained) or on shutdown.
-    bool pop(T& item) {
-        std::unique_lock<std::mutex> lock(m_);
-        notEmpty_.wait(lock, [&] { return !q_.empty() || closed_ || shutdown_; });
-        if (shutdown_ || q_.empty()) return false;
-        item = std::move(q_.front());
-        q_.pop_front();
-        notFull_.notify_one();
-        return true;
-    }
-    void close() {
-        std::lock_guard<std::mutex> lock(m_);
-        closed_ = true;
-        notEmpty_.notify_all();
-    }
-    void shutdown() {
-        std::lock_guard<std::mutex> lock(m_);
-        shutdown_ = true;
-        notEmpty_.notify_all();
-        notFull_.notify_all();
-    }
-
-private:
-    size_t capacity_;
-    std::mutex m_;
-    std::condition_variable notEmpty_, notFull_;
-    std::deque<T> q_;
-    bool closed_ = false, shutdown_ = false;
-};
 
 struct DecodedPicture {
     av::Frame frame;  // 8-bit yuv420p
@@ -284,7 +118,7 @@ void ExportSession::Impl::run() {
     std::error_code ec;
     if (!asset) {
         fail(plainError(AVERROR(EINVAL), "The export has no movie.", "No movie was given to export.", {}));
-    } else if (!isKnownPreset(preset)) {
+    } else if (!isKnownExportPreset(preset)) {
         fail(plainError(AVERROR(EINVAL), "The export could not be started.", "Unknown export preset \"" + preset + "\".", {}));
     } else if (fileType != kFileTypeQuickTimeMovie) {
         fail(plainError(AVERROR(EINVAL), "The export could not be started.",
@@ -310,9 +144,21 @@ void ExportSession::Impl::run() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Passthrough
+// Writing the output, for passthrough and re-encoding alike
 
-namespace {
+namespace exportio {
+
+Error plainError(int code, std::string description, std::string reason, std::string suggestion) {
+    return Error{code, std::move(description), std::move(reason), std::move(suggestion)};
+}
+
+// Checked writes: a short write (full disk, file size limit) must never pass as a finished movie.
+int writePacket(AVFormatContext* out, AVPacket* pkt) {
+    int r = av_interleaved_write_frame(out, pkt);
+    if (r >= 0 && out->pb && out->pb->error < 0) r = out->pb->error;
+    return r;
+}
+
 
 // A failed packet write is either the disk's doing (the file's I/O error is set) or the muxer
 // refusing a sample; the user can fix the first, and should choose another preset for the second.
@@ -411,93 +257,7 @@ bool checkNotTruncated(ExportSession::Impl& s, AVFormatContext* in, const std::v
     return true;
 }
 
-}  // namespace
-
-void ExportSession::Impl::runPassthrough() {
-    av::InputContext in;
-    if (Error e = internal::openInput(asset->path(), in)) {
-        fail(e);
-        return;
-    }
-    av::OutputContext out;
-    if (!openOutput(*this, outputPath, out)) return;
-    std::vector<int> map(in->nb_streams, -1);
-    std::vector<int> used;
-    bool firstVideo = true;
-    for (unsigned i = 0; i < in->nb_streams; ++i) {
-        AVStream* ist = in->streams[i];
-        const auto type = ist->codecpar->codec_type;
-        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || ist->codecpar->codec_id == AV_CODEC_ID_NONE ||
-            (ist->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            continue;
-        AVStream* ost = avformat_new_stream(out.get(), nullptr);
-        if (!ost || avcodec_parameters_copy(ost->codecpar, ist->codecpar) < 0) {
-            failAv(AVERROR(ENOMEM), "The movie could not be exported.");
-            return;
-        }
-        chooseCodecTag(out.get(), ost->codecpar);
-        ost->time_base = ist->time_base;
-        ost->disposition = ist->disposition;
-        if (AVDictionaryEntry* lang = av_dict_get(ist->metadata, "language", nullptr, 0))
-            av_dict_set(&ost->metadata, "language", lang->value, 0);
-        if (type == AVMEDIA_TYPE_VIDEO) {
-            size_t n = 0;
-            const uint8_t* sd = av_stream_get_side_data(ist, AV_PKT_DATA_DISPLAYMATRIX, &n);
-            bool ok = true;
-            if (firstVideo && passthroughTransform) ok = internal::setStreamDisplayMatrix(ost, *passthroughTransform);
-            else if (sd && n >= 36) {
-                uint8_t* copy = av_stream_new_side_data(ost, AV_PKT_DATA_DISPLAYMATRIX, n);
-                if (copy) memcpy(copy, sd, n);
-                ok = copy != nullptr;
-            }
-            if (!ok) {
-                failAv(AVERROR(ENOMEM), "The movie could not be exported.");
-                return;
-            }
-            firstVideo = false;
-        }
-        map[i] = ost->index;
-        used.push_back(static_cast<int>(i));
-    }
-    if (used.empty()) {
-        fail(plainError(AVERROR_STREAM_NOT_FOUND, "The movie could not be exported.",
-                        "The movie has no sound or picture that can be copied.", kReadSuggestion));
-        return;
-    }
-    if (!checkNotTruncated(*this, in.get(), used)) return;
-    if (!startWriting(*this, out.get(), outputPath)) return;
-
-    const double total = asset->duration().isValid() && asset->duration().seconds() > 0 ? asset->duration().seconds() : 0;
-    av::Packet pkt = av::makePacket();
-    for (;;) {
-        if (stopping()) return;
-        int r = av_read_frame(in.get(), pkt.get());
-        if (r == AVERROR_EOF) break;
-        if (r < 0) {
-            failAv(r, "The movie could not be read.", kReadSuggestion);
-            return;
-        }
-        const int idx = pkt->stream_index;
-        if (idx < 0 || idx >= static_cast<int>(map.size()) || map[idx] < 0) {
-            av_packet_unref(pkt.get());
-            continue;
-        }
-        AVStream* ist = in->streams[idx];
-        AVStream* ost = out->streams[map[idx]];
-        if (total > 0 && pkt->pts != AV_NOPTS_VALUE) setProgress(pkt->pts * av_q2d(ist->time_base) / total);
-        av_packet_rescale_ts(pkt.get(), ist->time_base, ost->time_base);
-        pkt->stream_index = ost->index;
-        pkt->pos = -1;
-        r = writePacket(out.get(), pkt.get());
-        av_packet_unref(pkt.get());
-        if (r < 0) {
-            failWrite(*this, out.get(), r);
-            return;
-        }
-    }
-    if (stopping()) return;
-    finishWriting(*this, out.get());
-}
+}  // namespace exportio
 
 // ---------------------------------------------------------------------------------------------
 // Re-encoding
@@ -530,7 +290,7 @@ struct Transcoder {
     // Video
     int videoIndex = -1;
     int videoTrackID = 0;
-    av::CodecContext decoder;
+    VideoDecoder decoder;
     av::CodecContext encoder;
     AVStream* videoOut = nullptr;
     av::Sws converter;
@@ -607,19 +367,14 @@ bool Transcoder::setUp() {
 bool Transcoder::setUpVideo() {
     AVStream* st = in->streams[videoIndex];
     videoTrackID = st->id > 0 ? st->id : videoIndex + 1;
-    const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!dec) {
+    // Two decoding threads keep up with the encoder; each further one holds more pictures.
+    int r = decoder.open(st, {.count = 2});
+    if (r == AVERROR_DECODER_NOT_FOUND) {
         s.fail(plainError(AVERROR_DECODER_NOT_FOUND, "The movie could not be exported.",
                           "Its pictures are stored as " + codecName(st->codecpar) + ", which cannot be decoded here.",
                           "Convert the movie to H.264 first."));
         return false;
     }
-    decoder.reset(avcodec_alloc_context3(dec));
-    avcodec_parameters_to_context(decoder.get(), st->codecpar);
-    decoder->pkt_timebase = st->time_base;
-    // Two decoding threads keep up with the encoder; each further one holds more pictures.
-    decoder->thread_count = 2;
-    int r = avcodec_open2(decoder.get(), dec, nullptr);
     if (r < 0) {
         s.failAv(r, "The movie's pictures could not be decoded.", kReadSuggestion);
         return false;
@@ -944,7 +699,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
 }
 
 bool Transcoder::decodeVideo(AVPacket* pkt) {
-    int r = avcodec_send_packet(decoder.get(), pkt);
+    int r = decoder.send(pkt);
     if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_EOF && r != AVERROR_INVALIDDATA) {
         // Damaged pictures are skipped (the previous one stays on screen); anything else stops.
         if (r == AVERROR(ENOMEM)) {
@@ -955,7 +710,7 @@ bool Transcoder::decodeVideo(AVPacket* pkt) {
     av::Frame frame = av::makeFrame();
     for (;;) {
         if (s.stopping()) return false;
-        r = avcodec_receive_frame(decoder.get(), frame.get());
+        r = decoder.receive(frame.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
         if (r < 0) return true;
         const bool ok = pushPicture(frame.get());

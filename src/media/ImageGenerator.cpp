@@ -6,6 +6,7 @@
 #include "media/Asset.h"
 #include "media/FFmpeg.h"
 #include "media/MediaInternal.h"
+#include "media/VideoDecoder.h"
 
 namespace media {
 
@@ -45,44 +46,19 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     const int index = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0) return bail(noPicture("The movie has no video track."));
     AVStream* st = in->streams[index];
-    const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!dec)
-        return bail(noPicture("Its pictures are stored in a format that cannot be decoded here."));
     for (unsigned i = 0; i < in->nb_streams; ++i)
         if (static_cast<int>(i) != index) in->streams[i]->discard = AVDISCARD_ALL;
 
-    av::CodecContext ctx(avcodec_alloc_context3(dec));
-    avcodec_parameters_to_context(ctx.get(), st->codecpar);
-    ctx->pkt_timebase = st->time_base;
-    // Slice threads only: frame threads would decode several pictures before giving the first.
-    ctx->thread_type = FF_THREAD_SLICE;
-    ctx->thread_count = 0;
-    int r = avcodec_open2(ctx.get(), dec, nullptr);
+    VideoDecoder decoder;
+    const int r = decoder.open(st, {.count = 0, .slicesOnly = true});
+    if (r == AVERROR_DECODER_NOT_FOUND)
+        return bail(noPicture("Its pictures are stored in a format that cannot be decoded here."));
     if (r < 0) return bail(errorFromAv(r, "No picture could be made of the movie.", "The movie may be damaged."));
 
     av::Packet pkt = av::makePacket();
     av::Frame frame = av::makeFrame();
-    bool got = false, draining = false;
-    // A bounded number of packets: a movie whose first pictures never decode does not keep us.
-    for (int packets = 0; !got && packets < 600;) {
-        if (!draining) {
-            r = av_read_frame(in.get(), pkt.get());
-            if (r < 0) {
-                draining = true;
-                avcodec_send_packet(ctx.get(), nullptr);
-            } else if (pkt->stream_index != index) {
-                av_packet_unref(pkt.get());
-                continue;
-            } else {
-                ++packets;
-                avcodec_send_packet(ctx.get(), pkt.get());
-                av_packet_unref(pkt.get());
-            }
-        }
-        r = avcodec_receive_frame(ctx.get(), frame.get());
-        if (r == 0) got = true;
-        else if (draining && r != AVERROR(EAGAIN)) break;
-    }
+    int budget = 600;
+    const bool got = decoder.decodeNext(in.get(), pkt.get(), frame.get(), &budget) == 0;
     if (!got) return bail(noPicture("None of its pictures could be decoded."));
 
     QuarterTurn q;

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "media/FFmpeg.h"
+#include "media/VideoDecoder.h"
 #include "media/capture/DeviceBackends.h"
 
 namespace media {
@@ -19,7 +20,7 @@ namespace {
 // The parts of a movie a file camera needs, opened once per stream.
 struct Decoder {
     av::InputContext input;
-    av::CodecContext codec;
+    VideoDecoder codec;
     int stream = -1;
     AVRational timeBase{1, 1};
     double frameRate = 30;
@@ -37,18 +38,15 @@ struct Decoder {
             if (error) *error = errorFromAv(r, "The file camera cannot read " + path + ".", "");
             return false;
         }
-        const AVCodec* dec = nullptr;
-        stream = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, &dec, 0);
-        if (stream < 0 || !dec) {
-            if (error) *error = errorFromAv(stream < 0 ? stream : AVERROR_DECODER_NOT_FOUND,
-                                            path + " has no picture the file camera can play.", "");
+        stream = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        AVStream* st = stream >= 0 ? ctx->streams[stream] : nullptr;
+        // One thread: a camera stand-in must not compete with the encoder for cores.
+        r = st ? codec.open(st, {.count = 1}) : stream;
+        if (r == AVERROR_DECODER_NOT_FOUND || !st) {
+            if (error) *error = errorFromAv(r, path + " has no picture the file camera can play.", "");
             return false;
         }
-        AVStream* st = ctx->streams[stream];
-        codec.reset(avcodec_alloc_context3(dec));
-        avcodec_parameters_to_context(codec.get(), st->codecpar);
-        codec->thread_count = 1;  // a camera stand-in must not compete with the encoder for cores
-        if ((r = avcodec_open2(codec.get(), dec, nullptr)) < 0) {
+        if (r < 0) {
             if (error) *error = errorFromAv(r, "The file camera cannot decode " + path + ".", "");
             return false;
         }
@@ -75,7 +73,7 @@ public:
     bool read(VideoSample& out, Error* error) override {
         for (int attempts = 0; attempts < 1000; ++attempts) {
             av::Frame f = av::makeFrame();
-            int r = avcodec_receive_frame(d_->codec.get(), f.get());
+            int r = d_->codec.decodeNext(d_->input.get(), packet_.get(), f.get());
             if (r == 0) {
                 int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
                 double sec = pts != AV_NOPTS_VALUE ? pts * av_q2d(d_->timeBase) : frames_ / d_->frameRate;
@@ -90,36 +88,20 @@ public:
                 out.sequence = frames_++;
                 return true;
             }
-            if (r == AVERROR_EOF) {
-                // Start over one frame after the last picture, keeping the clock running.
-                if (frames_ == 0) {
-                    if (error) *error = Error{AVERROR_INVALIDDATA, "The movie has no picture to play.", "", ""};
-                    return false;
-                }
-                loopOffset_ += lastLocal_ + 1.0 / d_->frameRate;
-                lastLocal_ = -1;
-                firstPts_ = -1;
-                avcodec_flush_buffers(d_->codec.get());
-                av_seek_frame(d_->input.get(), d_->stream, INT64_MIN, AVSEEK_FLAG_BACKWARD);
-                eof_ = false;
-                continue;
-            }
-            if (r != AVERROR(EAGAIN)) {
+            if (r != AVERROR_EOF) {
                 if (error) *error = errorFromAv(r, "The file camera's movie cannot be decoded.", "");
                 return false;
             }
-            if (eof_) {
-                avcodec_send_packet(d_->codec.get(), nullptr);
-                continue;
+            // Start over one frame after the last picture, keeping the clock running.
+            if (frames_ == 0) {
+                if (error) *error = Error{AVERROR_INVALIDDATA, "The movie has no picture to play.", "", ""};
+                return false;
             }
-            r = av_read_frame(d_->input.get(), packet_.get());
-            if (r < 0) {
-                eof_ = true;
-                avcodec_send_packet(d_->codec.get(), nullptr);
-                continue;
-            }
-            if (packet_->stream_index == d_->stream) avcodec_send_packet(d_->codec.get(), packet_.get());
-            av_packet_unref(packet_.get());
+            loopOffset_ += lastLocal_ + 1.0 / d_->frameRate;
+            lastLocal_ = -1;
+            firstPts_ = -1;
+            d_->codec.restart();
+            av_seek_frame(d_->input.get(), d_->stream, INT64_MIN, AVSEEK_FLAG_BACKWARD);
         }
         if (error) *error = Error{AVERROR_INVALIDDATA, "The file camera's movie yields no pictures.", "", ""};
         return false;
@@ -148,7 +130,6 @@ private:
     double firstPts_ = -1;
     double lastLocal_ = -1;
     double loopOffset_ = 0;
-    bool eof_ = false;
     std::mutex mutex_;
     std::condition_variable cond_;
     bool interrupted_ = false;

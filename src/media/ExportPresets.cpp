@@ -1,0 +1,71 @@
+#include "media/ExportPresets.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "media/ExportSession.h"
+
+namespace media {
+
+namespace {
+
+struct Box {
+    int longSide, shortSide;
+};
+
+bool presetBox(const std::string& preset, Box& box) {
+    if (preset == kExportPreset960x540) box = {960, 540};
+    else if (preset == kExportPreset640x480) box = {640, 480};
+    else if (preset == kExportPresetMediumQuality) box = {480, 360};
+    else return false;
+    return true;
+}
+
+int evenAtLeastTwo(double v) { return std::max(2, 2 * static_cast<int>(std::lround(v / 2))); }
+
+}  // namespace
+
+bool isKnownExportPreset(const std::string& p) {
+    Box b;
+    return p == kExportPresetHighestQuality || p == kExportPresetPassthrough || presetBox(p, b);
+}
+
+Size exportOutputSize(const std::string& preset, Size source) {
+    if (!(source.width >= 1 && source.height >= 1) || !std::isfinite(source.width) || !std::isfinite(source.height))
+        return {};
+    if (!isKnownExportPreset(preset)) return {};
+    double scale = 1;
+    Box box;
+    if (presetBox(preset, box)) {
+        // The box turns with the picture: a portrait picture fits a portrait box.
+        const bool portrait = source.height > source.width;
+        const double bw = portrait ? box.shortSide : box.longSide, bh = portrait ? box.longSide : box.shortSide;
+        scale = std::min({1.0, bw / source.width, bh / source.height});
+    }
+    return {static_cast<float>(evenAtLeastTwo(source.width * scale)),
+            static_cast<float>(evenAtLeastTwo(source.height * scale))};
+}
+
+std::vector<std::string> ExportSession::allExportPresets() {
+    return {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
+            kExportPresetPassthrough};
+}
+
+std::vector<std::string> ExportSession::exportPresetsCompatibleWithAsset(const Asset& asset) {
+    std::vector<std::string> out{kExportPresetHighestQuality};
+    auto video = asset.tracksWithMediaType(MediaType::Video);
+    if (!video.empty()) {
+        const Size s = video.front().naturalSize;
+        const double longSide = std::max(s.width, s.height), shortSide = std::min(s.width, s.height);
+        for (const char* p : {kExportPreset960x540, kExportPreset640x480}) {
+            Box b;
+            presetBox(p, b);
+            if (longSide >= b.longSide && shortSide >= b.shortSide) out.push_back(p);
+        }
+    }
+    out.push_back(kExportPresetMediumQuality);
+    out.push_back(kExportPresetPassthrough);
+    return out;
+}
+
+}  // namespace media

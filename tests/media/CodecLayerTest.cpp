@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/BoundedQueue.h"
+#include "media/MediaInternal.h"
+#include "media/MediaTestSupport.h"
+#include "media/VideoDecoder.h"
+#include "support/TestSupport.h"
+
+using namespace media;
+using namespace mediatest;
+
+TEST(BoundedQueue, ClosedQueueDrainsInOrderAndShutdownReleasesABlockedPusher) {
+    BoundedQueue<int> q(2);
+    ASSERT_TRUE(q.push(1));
+    ASSERT_TRUE(q.push(2));
+    q.close();
+    int v = 0;
+    ASSERT_TRUE(q.pop(v));
+    EXPECT_EQ(v, 1);
+    ASSERT_TRUE(q.pop(v));
+    EXPECT_EQ(v, 2);
+    EXPECT_FALSE(q.pop(v));
+
+    BoundedQueue<int> full(1);
+    ASSERT_TRUE(full.push(1));
+    bool pushed = true;
+    std::thread pusher([&] { pushed = full.push(2); });  // waits: the queue is full
+    full.shutdown();
+    pusher.join();
+    EXPECT_FALSE(pushed);
+    EXPECT_FALSE(full.pop(v));  // shut down: nothing more comes out, even what was queued
+}
+
+TEST(VideoDecoder, DecodesEveryPictureThenEndsAndStartsOverAfterASeek) {
+    testsupport::TempDir dir;
+    const std::string path = dir.str() + "/pattern.mov";
+    auto o = patternOptions(12);
+    o.writer.maxBFrames = 2;  // stored out of order: the decoder must reorder
+    o.writer.audioCodec = AudioCodec::Aac;
+    makePatternMovie(path, o);
+
+    av::InputContext in;
+    ASSERT_FALSE(internal::openInput(path, in));
+    const int index = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    ASSERT_GE(index, 0);
+    VideoDecoder decoder;
+    ASSERT_EQ(decoder.open(in->streams[index], {.count = 2}), 0);
+    av::Packet pkt = av::makePacket();
+    av::Frame frame = av::makeFrame();
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        std::vector<int64_t> pts;
+        int r;
+        while ((r = decoder.decodeNext(in.get(), pkt.get(), frame.get())) == 0) {
+            pts.push_back(frame->best_effort_timestamp);
+            EXPECT_EQ(frame->width, 320);
+            av_frame_unref(frame.get());
+        }
+        EXPECT_EQ(r, AVERROR_EOF);
+        ASSERT_EQ(pts.size(), 12u);
+        for (size_t i = 1; i < pts.size(); ++i) EXPECT_LT(pts[i - 1], pts[i]);
+        decoder.restart();
+        av_seek_frame(in.get(), index, INT64_MIN, AVSEEK_FLAG_BACKWARD);
+    }
+
+    // A packet budget ends the reading early: at most that many of the stream's packets go in.
+    av::InputContext again;
+    ASSERT_FALSE(internal::openInput(path, again));
+    VideoDecoder limited;
+    ASSERT_EQ(limited.open(again->streams[index], {.count = 1}), 0);
+    int budget = 3, pictures = 0;
+    while (limited.decodeNext(again.get(), pkt.get(), frame.get(), &budget) == 0) {
+        ++pictures;
+        av_frame_unref(frame.get());
+    }
+    EXPECT_EQ(budget, 0);
+    EXPECT_GE(pictures, 1);
+    EXPECT_LE(pictures, 3);
+}
+
+TEST(VideoDecoder, FormatWithoutADecoderIsToldApart) {
+    auto path = testsupport::sharedMedia("mp4ff__vvc_400kbps_2s.mp4");
+    if (path.empty()) GTEST_SKIP() << "shared media not available";
+    av::InputContext in;
+    ASSERT_FALSE(internal::openInput(path.string(), in));
+    VideoDecoder decoder;
+    EXPECT_EQ(decoder.open(in->streams[0], {}), AVERROR_DECODER_NOT_FOUND);
+}
