@@ -117,6 +117,12 @@ int main(int argc, char** argv) {
         }
         if (mode == "portrait") s.setVideoTrackPreferredTransform(AffineTransform{0, 1, -1, 0, 0, 0});
         const auto status = s.exportAndWait();
+        // Where the time went, for export_bench.sh to show beside the ratios.
+        if (const char* file = std::getenv("TAVRIO_BENCH_TIMINGS")) {
+            const ExportSession::Timings t = s.timings();
+            std::ofstream(file) << t.decode << " " << t.decoderWait << " " << t.render << " " << t.encode << " "
+                                << t.encoderWait << "\n";
+        }
         if (status != ExportSession::Status::Completed) {
             const Error err = s.error();
             std::fprintf(stderr, "export ended with status %d: %s %s\n", static_cast<int>(status),

@@ -33,6 +33,9 @@ struct ExportSession::Impl {
     mutable std::mutex errorMutex;
     Error error;
 
+    // Written by the export threads as they end, read after the export has ended.
+    ExportSession::Timings timings;
+
     std::mutex doneMutex;
     std::condition_variable doneCv;
     bool started = false;

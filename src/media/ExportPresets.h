@@ -18,7 +18,6 @@ inline constexpr const char* kFileTypeQuickTimeMovie = "com.apple.quicktime-movi
 // The encoder settings of every re-encoding export, in one place so that the benchmarks can
 // give the reference encoder exactly the same ones.
 struct EncoderSettings {
-    static constexpr const char* videoCodec = "libx264";
     static constexpr const char* x264Preset = "fast";
     static constexpr int crf = 20;
     static constexpr const char* profile = "high";

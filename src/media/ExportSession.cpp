@@ -1,6 +1,7 @@
 #include "media/ExportSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -10,10 +11,12 @@
 #include <mutex>
 #include <thread>
 
+#include "media/AacEncoder.h"
 #include "media/BoundedQueue.h"
 #include "media/ExportInternal.h"
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
+#include "media/H264Encoder.h"
 #include "media/MediaInternal.h"
 #include "media/VideoDecoder.h"
 
@@ -29,6 +32,19 @@ using internal::timeFromAv;
 using namespace exportio;
 
 namespace {
+
+// Adds the wall time of a stretch of work to a total.
+class Stopwatch {
+public:
+    explicit Stopwatch(double& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+    ~Stopwatch() { total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+    Stopwatch(const Stopwatch&) = delete;
+    Stopwatch& operator=(const Stopwatch&) = delete;
+
+private:
+    double& total_;
+    std::chrono::steady_clock::time_point start_;
+};
 
 struct DecodedPicture {
     av::Frame frame;  // 8-bit yuv420p
@@ -73,6 +89,10 @@ void ExportSession::setVideoTrackPreferredTransform(AffineTransform t) { impl_->
 
 ExportSession::Status ExportSession::status() const { return static_cast<Status>(impl_->status.load()); }
 float ExportSession::progress() const { return impl_->progress.load(); }
+ExportSession::Timings ExportSession::timings() const {
+    std::lock_guard<std::mutex> lock(impl_->doneMutex);
+    return impl_->done ? impl_->timings : Timings{};
+}
 Error ExportSession::error() const {
     std::lock_guard<std::mutex> lock(impl_->errorMutex);
     return status() == Status::Failed ? impl_->error : Error{};
@@ -303,6 +323,7 @@ struct Transcoder {
 
     std::vector<std::unique_ptr<AudioLane>> audio;
     BoundedQueue<DecodedPicture> pictures{4};
+    ExportSession::Timings timings;  // each thread adds to its own fields
     Time movieDuration;
 
     explicit Transcoder(ExportSession::Impl& session) : s(session) {}
@@ -402,42 +423,40 @@ bool Transcoder::setUpVideo() {
     renderNeeded = s.composition.has_value() || outW != static_cast<int>(sourceSize.width) ||
                    outH != static_cast<int>(sourceSize.height);
 
-    const AVCodec* enc = avcodec_find_encoder_by_name(EncoderSettings::videoCodec);
-    if (!enc) {
+    H264Settings h264;
+    h264.width = outW;
+    h264.height = outH;
+    if (s.composition) {
+        const Time fd = s.composition->frameDuration;
+        h264.timeBase = AVRational{static_cast<int>(fd.value), fd.timescale};
+        h264.frameRate = AVRational{fd.timescale, static_cast<int>(fd.value)};
+    } else {
+        h264.timeBase = st->time_base;
+        AVRational fr = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        h264.frameRate = fr.num > 0 && fr.den > 0 ? fr : AVRational{30, 1};
+    }
+    h264.sampleAspectRatio = st->codecpar->sample_aspect_ratio;
+    h264.colorRange = AVCOL_RANGE_MPEG;
+    h264.colorPrimaries = st->codecpar->color_primaries;
+    h264.colorTransfer = st->codecpar->color_trc;
+    h264.colorSpace = st->codecpar->color_space;
+    h264.threadCount = 0;
+    h264.globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
+    h264.preset = EncoderSettings::x264Preset;
+    h264.crf = EncoderSettings::crf;
+    h264.profile = EncoderSettings::profile;
+    h264.x264Params = EncoderSettings::x264Params;
+    r = H264Encoder::open(h264, encoder);
+    if (r == AVERROR_ENCODER_NOT_FOUND) {
         s.fail(plainError(AVERROR_ENCODER_NOT_FOUND, "The movie could not be exported.", "H.264 encoding is not available.",
                           "Install FFmpeg with libx264."));
         return false;
     }
-    encoder.reset(avcodec_alloc_context3(enc));
-    AVCodecContext* e = encoder.get();
-    e->width = outW;
-    e->height = outH;
-    e->pix_fmt = AV_PIX_FMT_YUV420P;
-    if (s.composition) {
-        const Time fd = s.composition->frameDuration;
-        e->time_base = AVRational{static_cast<int>(fd.value), fd.timescale};
-        e->framerate = AVRational{fd.timescale, static_cast<int>(fd.value)};
-    } else {
-        e->time_base = st->time_base;
-        AVRational fr = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-        e->framerate = fr.num > 0 && fr.den > 0 ? fr : AVRational{30, 1};
-    }
-    e->sample_aspect_ratio = st->codecpar->sample_aspect_ratio;
-    e->color_range = AVCOL_RANGE_MPEG;
-    e->color_primaries = st->codecpar->color_primaries;
-    e->color_trc = st->codecpar->color_trc;
-    e->colorspace = st->codecpar->color_space;
-    e->thread_count = 0;
-    if (out->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    av_opt_set(e->priv_data, "preset", EncoderSettings::x264Preset, 0);
-    av_opt_set_int(e->priv_data, "crf", EncoderSettings::crf, 0);
-    av_opt_set(e->priv_data, "profile", EncoderSettings::profile, 0);
-    av_opt_set(e->priv_data, "x264-params", EncoderSettings::x264Params, 0);
-    r = avcodec_open2(e, enc, nullptr);
     if (r < 0) {
         s.failAv(r, "The H.264 encoder could not be started.");
         return false;
     }
+    AVCodecContext* e = encoder.get();
     videoOut = avformat_new_stream(out.get(), nullptr);
     if (!videoOut) {
         s.failAv(AVERROR(ENOMEM), "The movie could not be exported.");
@@ -473,43 +492,26 @@ bool Transcoder::setUpAudio(int index) {
         avcodec_parameters_to_context(lane->decoder.get(), st->codecpar);
         lane->decoder->pkt_timebase = st->time_base;
         if (avcodec_open2(lane->decoder.get(), dec, nullptr) < 0) return true;
-        const AVCodec* enc = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        if (!enc) {
+        const int rate = lane->decoder->sample_rate > 0 ? lane->decoder->sample_rate : 44100;
+        const AVChannelLayout& source = lane->decoder->ch_layout;
+        AacSettings aac;
+        // The AAC encoder takes the standard rates only; the nearest one at or above the source.
+        aac.sampleRate = AacEncoder::rateAtOrAbove(rate);
+        aac.layout = source.nb_channels <= 6 ? &source : nullptr;
+        aac.channels = std::clamp(source.nb_channels, 1, 6);
+        aac.bitRate = EncoderSettings::audioBitRate;
+        aac.globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
+        int r = AacEncoder::open(aac, lane->encoder);
+        if (r == AVERROR_ENCODER_NOT_FOUND) {
             s.fail(plainError(AVERROR_ENCODER_NOT_FOUND, "The movie could not be exported.",
                               "AAC encoding is not available.", {}));
             return false;
-        }
-        lane->encoder.reset(avcodec_alloc_context3(enc));
-        AVCodecContext* e = lane->encoder.get();
-        e->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        int rate = lane->decoder->sample_rate > 0 ? lane->decoder->sample_rate : 44100;
-        // The AAC encoder takes the standard rates only; the nearest one at or above the source.
-        static const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
-        int chosen = 96000;
-        for (int r : rates)
-            if (r >= rate) {
-                chosen = r;
-                break;
-            }
-        e->sample_rate = chosen;
-        int channels = std::clamp(lane->decoder->ch_layout.nb_channels, 1, 6);
-        if (lane->decoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE && lane->decoder->ch_layout.nb_channels <= 6)
-            av_channel_layout_copy(&e->ch_layout, &lane->decoder->ch_layout);
-        else
-            av_channel_layout_default(&e->ch_layout, channels);
-        e->bit_rate = EncoderSettings::audioBitRate;
-        e->time_base = AVRational{1, e->sample_rate};
-        if (out->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        int r = avcodec_open2(e, enc, nullptr);
-        if (r < 0) {
-            av_channel_layout_uninit(&e->ch_layout);
-            av_channel_layout_default(&e->ch_layout, channels);
-            r = avcodec_open2(e, enc, nullptr);
         }
         if (r < 0) {
             s.failAv(r, "The sound could not be converted to AAC.");
             return false;
         }
+        AVCodecContext* e = lane->encoder.get();
         SwrContext* swr = nullptr;
         AVChannelLayout inLayout;
         if (lane->decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || lane->decoder->ch_layout.nb_channels == 0)
@@ -695,6 +697,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
         av_frame_copy_props(pic.frame.get(), frame);
         pic.frame->color_range = AVCOL_RANGE_MPEG;
     }
+    Stopwatch waiting(timings.decoderWait);
     return pictures.push(std::move(pic));
 }
 
@@ -720,6 +723,7 @@ bool Transcoder::decodeVideo(AVPacket* pkt) {
 }
 
 void Transcoder::readAndDecode() {
+    Stopwatch busy(timings.decode);  // the waits are taken out at the end
     av::Packet pkt = av::makePacket();
     std::vector<AudioLane*> laneOf(in->nb_streams, nullptr);
     const double total = movieDuration.isValid() ? movieDuration.seconds() : 0;
@@ -750,6 +754,7 @@ void Transcoder::readAndDecode() {
 }
 
 bool Transcoder::encode(AVFrame* frame) {
+    Stopwatch encoding(timings.encode);
     int r = avcodec_send_frame(encoder.get(), frame);
     if (r < 0 && !(frame == nullptr && r == AVERROR_EOF)) {
         s.failAv(r, "The movie's pictures could not be encoded.");
@@ -804,6 +809,7 @@ void Transcoder::renderAndEncode() {
                 return false;
             }
             Error e;
+            Stopwatch rendering(timings.render);
             if (!renderer.render(*pic.frame, t, *output, &e)) {
                 s.fail(e.isError() ? e
                                    : plainError(AVERROR(EINVAL), "The movie could not be exported.",
@@ -820,15 +826,19 @@ void Transcoder::renderAndEncode() {
         return encode(toEncode);
     };
 
+    auto take = [&](DecodedPicture& pic) {
+        Stopwatch waiting(timings.encoderWait);
+        return pictures.pop(pic);
+    };
     DecodedPicture cur, next;
-    bool haveNext = pictures.pop(cur);
+    bool haveNext = take(cur);
     if (!haveNext) {
         if (!s.stopping())
             s.fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.",
                               "None of its pictures could be decoded.", kReadSuggestion));
         return;
     }
-    haveNext = pictures.pop(next);
+    haveNext = take(next);
     const double total = movieDuration.isValid() && movieDuration.seconds() > 0 ? movieDuration.seconds() : 0;
 
     if (s.composition) {
@@ -846,7 +856,7 @@ void Transcoder::renderAndEncode() {
             // one before it starts).
             while (haveNext && next.time <= t) {
                 cur = std::move(next);
-                haveNext = pictures.pop(next);
+                haveNext = take(next);
             }
             AffineTransform m = c.transformAt(t, videoTrackID);
             if (!m.isFinite() || m.determinant() == 0) m = AffineTransform::identity();
@@ -869,13 +879,13 @@ void Transcoder::renderAndEncode() {
             }
             if (!haveNext) break;
             cur = std::move(next);
-            haveNext = pictures.pop(next);
+            haveNext = take(next);
         }
     }
     if (s.stopping()) return;
     // Pictures past the end are not shown, but the reader must get rid of them to go on
     // copying the sound that follows.
-    while (haveNext) haveNext = pictures.pop(next);
+    while (haveNext) haveNext = take(next);
     encode(nullptr);
 }
 
@@ -893,6 +903,8 @@ void ExportSession::Impl::runTranscode() {
     } else {
         t.readAndDecode();
     }
+    timings = t.timings;
+    timings.decode -= timings.decoderWait;
     if (stopping()) return;
     finishWriting(*this, t.out.get());
 }

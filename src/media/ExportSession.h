@@ -61,6 +61,15 @@ public:
     // none was started). Not from the completion itself.
     void waitUntilFinished();
 
+    // Where a re-encoding export's time went, in seconds of each thread's wall time: reading and
+    // decoding (with the sound), waiting for room for a decoded picture, rendering, encoding
+    // and writing the pictures, waiting for a decoded picture. Final once status() is; zero for
+    // passthrough.
+    struct Timings {
+        double decode = 0, decoderWait = 0, render = 0, encode = 0, encoderWait = 0;
+    };
+    Timings timings() const;
+
     // Thread-safe.
     Status status() const;
     float progress() const;  // 0..1 by output time

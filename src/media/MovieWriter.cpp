@@ -6,7 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "media/AacEncoder.h"
 #include "media/FFmpeg.h"
+#include "media/H264Encoder.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -103,26 +105,24 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     if (r < 0) return bail(r, "The movie could not be created.");
     impl->out.reset(oc);
 
-    const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
-    if (!x264) return bail(AVERROR_ENCODER_NOT_FOUND, "H.264 encoding is not available.");
-    impl->video.reset(avcodec_alloc_context3(x264));
-    AVCodecContext* v = impl->video.get();
-    v->width = s.width;
-    v->height = s.height;
-    v->pix_fmt = AV_PIX_FMT_YUV420P;
-    v->time_base = AVRational{static_cast<int>(s.timeBase.value), s.timeBase.timescale};
-    v->framerate = av_d2q(s.frameRate > 0 ? s.frameRate : 30, 100000);
-    v->gop_size = s.gopSize;
-    v->max_b_frames = s.maxBFrames;
-    v->thread_count = 0;
+    H264Settings h264;
+    h264.width = s.width;
+    h264.height = s.height;
+    h264.timeBase = AVRational{static_cast<int>(s.timeBase.value), s.timeBase.timescale};
+    h264.frameRate = av_d2q(s.frameRate > 0 ? s.frameRate : 30, 100000);
+    h264.gopSize = s.gopSize;
+    h264.maxBFrames = s.maxBFrames;
+    h264.threadCount = 0;
     if (s.pixelAspectWidth > 0 && s.pixelAspectHeight > 0 && s.pixelAspectWidth != s.pixelAspectHeight)
-        v->sample_aspect_ratio = AVRational{s.pixelAspectWidth, s.pixelAspectHeight};
-    if (oc->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    av_opt_set(v->priv_data, "preset", s.x264Preset.c_str(), 0);
-    av_opt_set_int(v->priv_data, "crf", s.crf, 0);
-    if (s.maxBFrames == 0) av_opt_set(v->priv_data, "x264-params", "bframes=0", 0);
-    r = avcodec_open2(v, x264, nullptr);
+        h264.sampleAspectRatio = AVRational{s.pixelAspectWidth, s.pixelAspectHeight};
+    h264.globalHeader = oc->oformat->flags & AVFMT_GLOBALHEADER;
+    h264.preset = s.x264Preset;
+    h264.crf = s.crf;
+    if (s.maxBFrames == 0) h264.x264Params = "bframes=0";
+    r = H264Encoder::open(h264, impl->video);
+    if (r == AVERROR_ENCODER_NOT_FOUND) return bail(r, "H.264 encoding is not available.");
     if (r < 0) return bail(r, "The H.264 encoder could not be started.");
+    AVCodecContext* v = impl->video.get();
     impl->videoStream = avformat_new_stream(oc, nullptr);
     if (!impl->videoStream) return bail(AVERROR(ENOMEM), "The movie could not be created.");
     avcodec_parameters_from_context(impl->videoStream->codecpar, v);
@@ -134,18 +134,27 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     if (s.audioCodec != AudioCodec::None) {
         if (s.channels < 1 || s.channels > 8 || s.sampleRate <= 0)
             return bail(AVERROR(EINVAL), "The sound settings are not usable.");
-        const AVCodec* ac = avcodec_find_encoder(s.audioCodec == AudioCodec::Aac ? AV_CODEC_ID_AAC
-                                                                                 : AV_CODEC_ID_PCM_S16LE);
-        if (!ac) return bail(AVERROR_ENCODER_NOT_FOUND, "The sound encoder is not available.");
-        impl->audio.reset(avcodec_alloc_context3(ac));
+        if (s.audioCodec == AudioCodec::Aac) {
+            r = AacEncoder::open({.sampleRate = s.sampleRate,
+                                  .channels = s.channels,
+                                  .bitRate = 96000,
+                                  .globalHeader = (oc->oformat->flags & AVFMT_GLOBALHEADER) != 0},
+                                 impl->audio);
+            if (r == AVERROR_ENCODER_NOT_FOUND) return bail(r, "The sound encoder is not available.");
+        } else {
+            const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+            if (!pcm) return bail(AVERROR_ENCODER_NOT_FOUND, "The sound encoder is not available.");
+            impl->audio.reset(avcodec_alloc_context3(pcm));
+            AVCodecContext* a = impl->audio.get();
+            a->sample_fmt = AV_SAMPLE_FMT_S16;
+            a->sample_rate = s.sampleRate;
+            av_channel_layout_default(&a->ch_layout, s.channels);
+            a->time_base = AVRational{1, s.sampleRate};
+            a->bit_rate = 96000;
+            if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            r = avcodec_open2(a, pcm, nullptr);
+        }
         AVCodecContext* a = impl->audio.get();
-        a->sample_fmt = s.audioCodec == AudioCodec::Aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
-        a->sample_rate = s.sampleRate;
-        av_channel_layout_default(&a->ch_layout, s.channels);
-        a->time_base = AVRational{1, s.sampleRate};
-        a->bit_rate = 96000;
-        if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        r = avcodec_open2(a, ac, nullptr);
         if (r < 0) return bail(r, "The sound encoder could not be started.");
         impl->audioStream = avformat_new_stream(oc, nullptr);
         if (!impl->audioStream) return bail(AVERROR(ENOMEM), "The movie could not be created.");

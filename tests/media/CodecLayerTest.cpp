@@ -4,7 +4,9 @@
 #include <thread>
 #include <vector>
 
+#include "media/AacEncoder.h"
 #include "media/BoundedQueue.h"
+#include "media/H264Encoder.h"
 #include "media/MediaInternal.h"
 #include "media/MediaTestSupport.h"
 #include "media/VideoDecoder.h"
@@ -89,4 +91,51 @@ TEST(VideoDecoder, FormatWithoutADecoderIsToldApart) {
     ASSERT_FALSE(internal::openInput(path.string(), in));
     VideoDecoder decoder;
     EXPECT_EQ(decoder.open(in->streams[0], {}), AVERROR_DECODER_NOT_FOUND);
+}
+
+TEST(H264Encoder, NamedSettingsReachTheEncoder) {
+    H264Settings h;
+    h.width = 320;
+    h.height = 240;
+    h.preset = "fast";
+    h.profile = "main";  // a ceiling: "fast" alone would use High
+    h.gopSize = 15;
+    h.maxBFrames = 0;
+    h.globalHeader = true;
+    h.sampleAspectRatio = AVRational{3, 2};
+    av::CodecContext enc;
+    ASSERT_EQ(H264Encoder::open(h, enc), 0);
+    EXPECT_EQ(enc->gop_size, 15);
+    EXPECT_EQ(enc->max_b_frames, 0);
+    EXPECT_EQ(enc->sample_aspect_ratio.num, 3);
+    // With the global header the parameter sets are ready before the first picture; the
+    // sequence parameter set names the profile (77: Main).
+    const std::string sets(reinterpret_cast<const char*>(enc->extradata), static_cast<size_t>(enc->extradata_size));
+    const size_t sps = sets.find(std::string("\x00\x00\x01\x67", 4));
+    ASSERT_NE(sps, std::string::npos);
+    EXPECT_EQ(static_cast<uint8_t>(sets[sps + 4]), 77);
+
+    H264Settings odd = h;
+    odd.width = 0;  // no picture size: the encoder refuses to start
+    EXPECT_LT(H264Encoder::open(odd, enc), 0);
+}
+
+TEST(AacEncoder, StandardRatesAndLayoutsWithAFallback) {
+    EXPECT_EQ(AacEncoder::rateAtOrAbove(44100), 44100);
+    EXPECT_EQ(AacEncoder::rateAtOrAbove(44101), 48000);
+    EXPECT_EQ(AacEncoder::rateAtOrAbove(1), 8000);
+    EXPECT_EQ(AacEncoder::rateAtOrAbove(192000), 96000);
+
+    AVChannelLayout surround = AV_CHANNEL_LAYOUT_5POINT1;
+    av::CodecContext enc;
+    ASSERT_EQ(AacEncoder::open({.sampleRate = 48000, .layout = &surround, .channels = 6, .globalHeader = true}, enc), 0);
+    EXPECT_EQ(av_channel_layout_compare(&enc->ch_layout, &surround), 0);
+    EXPECT_EQ(enc->time_base.den, 48000);
+    EXPECT_EQ(enc->sample_fmt, AV_SAMPLE_FMT_FLTP);
+
+    // A layout that names no channels (as some files have) gives way to the channel count.
+    AVChannelLayout unknown{};
+    unknown.order = AV_CHANNEL_ORDER_UNSPEC;
+    ASSERT_EQ(AacEncoder::open({.sampleRate = 44100, .layout = &unknown, .channels = 2}, enc), 0);
+    EXPECT_EQ(enc->ch_layout.nb_channels, 2);
 }

@@ -22,7 +22,9 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "media/AacEncoder.h"
 #include "media/FFmpeg.h"
+#include "media/H264Encoder.h"
 
 namespace media {
 
@@ -273,25 +275,22 @@ struct MovieRecorder::Impl {
         pkt = av::makePacket();
         int r;
         if (!s.videoSize.empty()) {
-            const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-            if (!codec) return Error{AVERROR_ENCODER_NOT_FOUND, "The H.264 encoder (libx264) is missing.", "", ""};
-            venc.reset(avcodec_alloc_context3(codec));
-            venc->width = s.videoSize.width & ~1;
-            venc->height = s.videoSize.height & ~1;
-            venc->pix_fmt = AV_PIX_FMT_YUV420P;
-            venc->time_base = kVideoTimeBase;
-            AVRational fr = av_d2q(s.frameRate > 0 ? s.frameRate : 30, 1001000);
-            venc->framerate = fr;
+            H264Settings h264;
+            h264.width = s.videoSize.width & ~1;
+            h264.height = s.videoSize.height & ~1;
+            h264.timeBase = kVideoTimeBase;
+            const AVRational fr = av_d2q(s.frameRate > 0 ? s.frameRate : 30, 1001000);
+            h264.frameRate = fr;
             // A key frame every second: each fragment then starts where a decoder can.
-            venc->gop_size = std::max(1, int(std::lround(av_q2d(fr) * s.fragmentSeconds)));
-            venc->max_b_frames = 0;
-            venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            AVDictionary* o = nullptr;
-            av_dict_set(&o, "preset", s.x264Preset.c_str(), 0);
-            av_dict_set(&o, "tune", "zerolatency", 0);
-            av_dict_set(&o, "crf", std::to_string(s.crf).c_str(), 0);
-            r = avcodec_open2(venc.get(), codec, &o);
-            av_dict_free(&o);
+            h264.gopSize = std::max(1, int(std::lround(av_q2d(fr) * s.fragmentSeconds)));
+            h264.maxBFrames = 0;
+            h264.globalHeader = true;
+            h264.preset = s.x264Preset;
+            h264.tune = "zerolatency";
+            h264.crf = s.crf;
+            r = H264Encoder::open(h264, venc);
+            if (r == AVERROR_ENCODER_NOT_FOUND)
+                return Error{AVERROR_ENCODER_NOT_FOUND, "The H.264 encoder (libx264) is missing.", "", ""};
             if (r < 0) return errorFromAv(r, "Cannot start the H.264 encoder.");
             vst = avformat_new_stream(c, nullptr);
             avcodec_parameters_from_context(vst->codecpar, venc.get());
@@ -304,16 +303,15 @@ struct MovieRecorder::Impl {
             }
         }
         if (s.sampleRate > 0 && s.channels > 0) {
-            const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-            if (!codec) return Error{AVERROR_ENCODER_NOT_FOUND, "The AAC encoder is missing.", "", ""};
-            aenc.reset(avcodec_alloc_context3(codec));
-            aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-            aenc->sample_rate = s.sampleRate;
-            av_channel_layout_default(&aenc->ch_layout, std::min(s.channels, 2));
-            aenc->bit_rate = 64000 * aenc->ch_layout.nb_channels;
-            aenc->time_base = {1, s.sampleRate};
-            aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            if ((r = avcodec_open2(aenc.get(), codec, nullptr)) < 0) return errorFromAv(r, "Cannot start the AAC encoder.");
+            const int channels = std::min(s.channels, 2);
+            r = AacEncoder::open({.sampleRate = s.sampleRate,
+                                  .channels = channels,
+                                  .bitRate = 64000 * channels,
+                                  .globalHeader = true},
+                                 aenc);
+            if (r == AVERROR_ENCODER_NOT_FOUND)
+                return Error{AVERROR_ENCODER_NOT_FOUND, "The AAC encoder is missing.", "", ""};
+            if (r < 0) return errorFromAv(r, "Cannot start the AAC encoder.");
             ast = avformat_new_stream(c, nullptr);
             avcodec_parameters_from_context(ast->codecpar, aenc.get());
             ast->time_base = aenc->time_base;
