@@ -1,33 +1,54 @@
 #include "Settings.h"
 
+#include "media/CapturePresets.h"
+#include "media/ExportPresets.h"
+
 namespace settings {
 
 const QList<Option>& resolutionOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("High"), QStringLiteral("High")},
-        {1, QStringLiteral("640x480"), QStringLiteral("640x480")},
-        {2, QStringLiteral("Medium"), QStringLiteral("Medium")},
-        {3, QStringLiteral("Low"), QStringLiteral("Low")},
+        {0, QStringLiteral("High"), QStringLiteral("High"), QStringLiteral("high"), media::kCapturePresetHigh},
+        {1, QStringLiteral("640x480"), QStringLiteral("640x480"), QStringLiteral("640x480"), media::kCapturePreset640x480},
+        {2, QStringLiteral("Medium"), QStringLiteral("Medium"), QStringLiteral("medium"), media::kCapturePresetMedium},
+        {3, QStringLiteral("Low"), QStringLiteral("Low"), QStringLiteral("low"), media::kCapturePresetLow},
     };
     return options;
 }
 
 const QList<Option>& exportOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("Best Quality"), QStringLiteral("Best")},
-        {1, QStringLiteral("Good Quality"), QStringLiteral("Good")},
-        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average")},
-        {3, QStringLiteral("Low Quality"), QStringLiteral("Low")},
+        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"), media::kExportPresetHighestQuality},
+        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"), media::kExportPreset960x540},
+        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"), media::kExportPreset640x480},
+        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"), media::kExportPresetMediumQuality},
     };
     return options;
 }
 
 const QList<Option>& rescaleOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("Good"), QStringLiteral("Good")},
-        {1, QStringLiteral("Best"), QStringLiteral("Best")},
+        {kRescaleGood, QStringLiteral("Good"), QStringLiteral("Good"), QStringLiteral("good")},
+        {kRescaleBest, QStringLiteral("Best"), QStringLiteral("Best"), QStringLiteral("best")},
     };
     return options;
+}
+
+const Option& optionForValue(const QList<Option>& options, qint64 value) {
+    for (const Option& o : options)
+        if (o.value == value) return o;
+    return options.front();
+}
+
+const Option* optionForWord(const QList<Option>& options, const QString& word) {
+    for (const Option& o : options)
+        if (o.word.compare(word, Qt::CaseInsensitive) == 0) return &o;
+    return nullptr;
+}
+
+QString optionWords(const QList<Option>& options) {
+    QStringList words;
+    for (const Option& o : options) words << o.word;
+    return words.join(QLatin1Char('|'));
 }
 
 QStringList optionKeys() {
@@ -56,7 +77,7 @@ QString listLabel(const QString& key, qint64 value) {
 }
 
 bool rescaleIsBest(qint64 value) {
-    return value >= 1;
+    return value >= kRescaleBest;
 }
 
 }  // namespace settings

@@ -13,15 +13,30 @@ inline constexpr char kResolutionOpt[] = "resolutionOpt";  // 0-3, recording qua
 inline constexpr char kExportOpt[] = "exportOpt";          // 0-3, export preset
 inline constexpr char kRescaleOpt[] = "rescaleOpt";        // 0-1, rescale quality
 
+// Values of the rescale setting.
+inline constexpr int kRescaleGood = 0;  // transform ramps, bilinear
+inline constexpr int kRescaleBest = 1;  // layer animations, high-quality resampling
+
 struct Option {
     int value;
     QString listLabel;    // shown on the settings list
     QString detailLabel;  // shown on the detail screen
+    QString word;         // the command line's name for it ("high", "best", ...)
+    // The engine preset it selects: a capture preset for resolutions, the preferred export
+    // preset for exports (an asset too small for it gets MediumQuality); empty for rescaling.
+    const char* preset = "";
 };
 
 const QList<Option>& resolutionOptions();
 const QList<Option>& exportOptions();
 const QList<Option>& rescaleOptions();
+
+// The row holding `value`; row 0 (the default choice) for values not in the table.
+const Option& optionForValue(const QList<Option>& options, qint64 value);
+// The row the command line's `word` names (case-insensitive); nullptr for none.
+const Option* optionForWord(const QList<Option>& options, const QString& word);
+// "high|640x480|medium|low": the words of a table, for usage lines.
+QString optionWords(const QList<Option>& options);
 
 // The three option keys, in settings-list order.
 QStringList optionKeys();

@@ -49,16 +49,8 @@ qint64 TavrioCameraController::videoOrientationForZooms(const std::optional<Zoom
 }
 
 QString TavrioCameraController::getSessionPresetFromSettings() const {
-    switch (platform::Defaults::standard().integerForKey(QLatin1String(settings::kResolutionOpt))) {
-    case 1:
-        return QLatin1String(media::kCapturePreset640x480);
-    case 2:
-        return QLatin1String(media::kCapturePresetMedium);
-    case 3:
-        return QLatin1String(media::kCapturePresetLow);
-    default:
-        return QLatin1String(media::kCapturePresetHigh);
-    }
+    const qint64 value = platform::Defaults::standard().integerForKey(QLatin1String(settings::kResolutionOpt));
+    return QLatin1String(settings::optionForValue(settings::resolutionOptions(), value).preset);
 }
 
 std::string TavrioCameraController::getExportPresetFromSettings(const media::Asset* asset) {
@@ -66,19 +58,11 @@ std::string TavrioCameraController::getExportPresetFromSettings(const media::Ass
 }
 
 std::string TavrioCameraController::exportPresetForOption(qint64 option, const media::Asset* asset) {
-    auto supported = [asset](const char* preset) {
-        if (!asset) return false;
-        const auto presets = media::ExportSession::exportPresetsCompatibleWithAsset(*asset);
-        return std::find(presets.begin(), presets.end(), preset) != presets.end();
-    };
-    switch (option) {
-    case 1:
-        return supported(media::kExportPreset960x540) ? media::kExportPreset960x540 : media::kExportPresetMediumQuality;
-    case 2:
-        return supported(media::kExportPreset640x480) ? media::kExportPreset640x480 : media::kExportPresetMediumQuality;
-    case 3:
-        return media::kExportPresetMediumQuality;
-    default:
-        return media::kExportPresetHighestQuality;
-    }
+    const std::string preset = settings::optionForValue(settings::exportOptions(), option).preset;
+    if (preset == media::kExportPresetHighestQuality || preset == media::kExportPresetMediumQuality) return preset;
+    // A boxed preset only when the picture fills the box; a smaller one goes to Medium.
+    if (!asset) return media::kExportPresetMediumQuality;
+    const auto presets = media::ExportSession::exportPresetsCompatibleWithAsset(*asset);
+    return std::find(presets.begin(), presets.end(), preset) != presets.end() ? preset
+                                                                             : media::kExportPresetMediumQuality;
 }

@@ -3,6 +3,7 @@
 // the high-quality ("Best") zoom rendering, as the details screen would.
 
 #include "Command.h"
+#include "Settings.h"
 #include "Recording.h"
 
 #include "TavrioCameraController.h"
@@ -50,15 +51,12 @@ int runDemo(const QStringList& args) {
         // A smaller picture, for a quick run: the same choices as `record --quality`.
         if (args[i] == QLatin1String("--quality") && i + 1 < args.size()) {
             const QString q = args[++i];
-            const QStringList names{QStringLiteral("high"), QStringLiteral("640x480"), QStringLiteral("medium"),
-                                    QStringLiteral("low")};
-            const char* presets[] = {"High", "640x480", "Medium", "Low"};
-            const int k = names.indexOf(q);
-            if (k < 0) {
+            const settings::Option* o = settings::optionForWord(settings::resolutionOptions(), q);
+            if (!o) {
                 cli::err(QStringLiteral("demo: unknown quality '%1'").arg(q));
                 return cli::kExitUsage;
             }
-            request.preset = QString::fromLatin1(presets[k]);
+            request.preset = QString::fromLatin1(o->preset);
         } else {
             cli::err(QStringLiteral("usage: tavrio-cli demo [--quality high|640x480|medium|low]"));
             return cli::kExitUsage;
@@ -83,7 +81,7 @@ int runDemo(const QStringList& args) {
         cli::err(QStringLiteral("demo: %1: %2").arg(movie, job.assetErrorText()));
         return cli::kExitFailure;
     }
-    job.setRescaleOptOverride(1);  // "Best": the layer form, high-quality resampling
+    job.setRescaleOptOverride(settings::kRescaleBest);
     DemoExport reporter;
     job.setDelegate(&reporter);
     job.startExporting();

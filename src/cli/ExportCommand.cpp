@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "Command.h"
+#include "Settings.h"
 #include "StopSignals.h"
 #include "TavrioExportController.h"
 #include "VideoAssetsViewController.h"
@@ -68,9 +69,10 @@ private:
     std::string lastPass_;
 };
 
-std::optional<int> parseChoice(const QString& value, const QStringList& names) {
-    const int i = names.indexOf(value.toLower());
-    return i < 0 ? std::nullopt : std::optional<int>(i);
+// The stored value of the option the word names.
+std::optional<int> parseChoice(const QString& word, const QList<settings::Option>& options) {
+    const settings::Option* o = settings::optionForWord(options, word);
+    return o ? std::optional<int>(o->value) : std::nullopt;
 }
 
 }  // namespace
@@ -85,11 +87,11 @@ int runExport(const QStringList& args) {
         const QString& a = args[i];
         auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
         if (a == "--rescale") {
-            rescale = parseChoice(value(), {"good", "best"});
-            if (!rescale) return usageError("--rescale takes good or best");
+            rescale = parseChoice(value(), settings::rescaleOptions());
+            if (!rescale) return usageError("--rescale takes " + settings::optionWords(settings::rescaleOptions()));
         } else if (a == "--preset") {
-            preset = parseChoice(value(), {"best", "good", "average", "low"});
-            if (!preset) return usageError("--preset takes best, good, average or low");
+            preset = parseChoice(value(), settings::exportOptions());
+            if (!preset) return usageError("--preset takes " + settings::optionWords(settings::exportOptions()));
         } else if (a == "--replace") {
             replace = true;
         } else if (a.startsWith("-")) {

@@ -4,6 +4,7 @@
 // duration file.
 
 #include "Command.h"
+#include "Settings.h"
 #include "Recording.h"
 #include "StopSignals.h"
 
@@ -134,15 +135,8 @@ private:
 };
 
 QString presetForQuality(const QString& q) {
-    if (q == QLatin1String("high"))
-        return QString::fromLatin1(media::kCapturePresetHigh);
-    if (q == QLatin1String("640x480"))
-        return QString::fromLatin1(media::kCapturePreset640x480);
-    if (q == QLatin1String("medium"))
-        return QString::fromLatin1(media::kCapturePresetMedium);
-    if (q == QLatin1String("low"))
-        return QString::fromLatin1(media::kCapturePresetLow);
-    return {};
+    const settings::Option* o = settings::optionForWord(settings::resolutionOptions(), q);
+    return o ? QString::fromLatin1(o->preset) : QString();
 }
 
 // A microphone by id, or by its name as `devices` prints it.
