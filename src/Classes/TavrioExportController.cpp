@@ -71,6 +71,9 @@ TavrioExportController::~TavrioExportController() {
         session->waitUntilFinished();
         if (session->status() != Status::Completed) removeIfExists(QString::fromStdString(session->outputPath()));
         if (!recordedIn(videoOrientation_, VideoOrientation::LandscapeRight)) removeIfExists(outVideo_);
+    } else if (holdsIntermediate_) {
+        // The zoom pass completed but the rotation that would consume its movie never ran.
+        removeIfExists(outVideo_);
     }
 }
 
@@ -197,6 +200,7 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
     if (zoomExportSession_ == session) zoomExportSession_.reset();
     zooms_.reset();
     if (endedWithoutMovie(status)) removeIfExists(outputPath);
+    holdsIntermediate_ = needsRotation && status == Status::Completed;
 
     QPointer<TavrioExportController> self(this);
     if (delegate_) delegate_->exportFinished(status, outputPath, needsRotation);
@@ -250,6 +254,7 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     }
     // The intermediate movie goes whatever the outcome.
     removeIfExists(inFile);
+    holdsIntermediate_ = false;
     if (zoomExportSession_ == session) zoomExportSession_.reset();
     zooms_.reset();
     if (endedWithoutMovie(status)) removeIfExists(outputPath);

@@ -83,6 +83,7 @@ private:
     qint64 videoOrientation_ = 0;
     QString inVideo_;
     QString outVideo_;
+    bool holdsIntermediate_ = false;  // outVideo_ is a completed zoom pass awaiting its rotation
     std::shared_ptr<const media::Asset> asset_;
     media::Error assetError_;
     media::Error lastError_;
