@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
         // Where the time went, for export_bench.sh to show beside the ratios.
         if (const char* file = std::getenv("TAVRIO_BENCH_TIMINGS")) {
             const ExportSession::Timings t = s.timings();
-            std::ofstream(file) << t.decode << " " << t.decoderWait << " " << t.render << " " << t.encode << " "
-                                << t.encoderWait << "\n";
+            std::ofstream(file) << t.decode << " " << t.decoderWait << " " << t.render << " " << t.rendererStarved
+                                << " " << t.rendererWait << " " << t.encode << " " << t.encoderWait << "\n";
         }
         if (status != ExportSession::Status::Completed) {
             const Error err = s.error();

@@ -50,10 +50,10 @@ best_of() {
 # breakdown NAME FILE: where an export of ours spent its time (from the engine's own timings).
 breakdown() {
     [ -f "$2" ] || return 0
-    read -r dec decw ren enc encw <"$2"
-    awk -v n="$1" -v d="$dec" -v dw="$decw" -v r="$ren" -v e="$enc" -v ew="$encw" 'BEGIN{
-        printf "   %-39s reader: decode %5.2fs, waits for room %5.2fs | encoder thread: render %5.2fs, encode %5.2fs, waits for pictures %5.2fs\n",
-               n, d, dw, r, e, ew }'
+    read -r dec decw ren rens renw enc encw <"$2"
+    awk -v n="$1" -v d="$dec" -v dw="$decw" -v r="$ren" -v rs="$rens" -v rw="$renw" -v e="$enc" -v ew="$encw" 'BEGIN{
+        printf "   %-6s reader: decode %5.2fs, waits %5.2fs | renderer: render %5.2fs, waits for pictures %5.2fs, for the encoder %5.2fs | encoder: encode %5.2fs, waits %5.2fs\n",
+               n, d, dw, r, rs, rw, e, ew }'
 }
 report() {  # name "ours-wall ours-cpu" "ref-wall ref-cpu" target
     read -r ow oc <<<"$2"

@@ -46,6 +46,13 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// A picture ready for the encoder, at its output time.
+struct RenderedPicture {
+    av::Frame frame;
+    int64_t pts = 0;
+    int64_t duration = 0;
+};
+
 struct DecodedPicture {
     av::Frame frame;  // 8-bit yuv420p
     Time time;        // presentation time on the movie's timeline
@@ -323,6 +330,9 @@ struct Transcoder {
 
     std::vector<std::unique_ptr<AudioLane>> audio;
     BoundedQueue<DecodedPicture> pictures{4};
+    // Rendering and encoding run on threads of their own, so x264 never waits for a picture
+    // being rendered.
+    BoundedQueue<RenderedPicture> rendered{3};
     ExportSession::Timings timings;  // each thread adds to its own fields
     Time movieDuration;
 
@@ -344,7 +354,8 @@ struct Transcoder {
     bool handleAudio(AudioLane& lane, AVPacket* pkt);
     bool encodeAudio(AudioLane& lane, bool flush);
     bool drainAudioEncoder(AudioLane& lane);
-    void renderAndEncode();
+    void renderPictures();
+    void encodePictures();
     bool encode(AVFrame* frame);
 };
 
@@ -781,55 +792,66 @@ bool Transcoder::encode(AVFrame* frame) {
     }
 }
 
-void Transcoder::renderAndEncode() {
+void Transcoder::encodePictures() {
+    RenderedPicture pic;
+    for (;;) {
+        bool got;
+        {
+            Stopwatch waiting(timings.encoderWait);
+            got = rendered.pop(pic);
+        }
+        if (!got || s.stopping()) break;
+        pic.frame->pts = pic.pts;
+        durations[pic.pts] = pic.duration;
+        if (!encode(pic.frame.get())) return;
+        pic.frame.reset();
+    }
+    if (!s.stopping()) encode(nullptr);
+}
+
+void Transcoder::renderPictures() {
     const ResampleFilter filter = s.composition ? s.composition->filter() : ResampleFilter::Bilinear;
     FrameRenderer renderer(filter, outW, outH);
-    av::Frame output = av::makeFrame();
-    output->format = AV_PIX_FMT_YUV420P;
-    output->width = outW;
-    output->height = outH;
-    if (av_frame_get_buffer(output.get(), 0) < 0) {
-        s.failAv(AVERROR(ENOMEM), "Out of memory.");
-        return;
-    }
-    output->sample_aspect_ratio = encoder->sample_aspect_ratio;
     auto render = [&](const DecodedPicture& pic, const AffineTransform& t, int64_t pts, int64_t duration) -> bool {
-        AVFrame* toEncode = nullptr;
-        av::Frame passthrough;
+        RenderedPicture out;
+        out.pts = pts;
+        out.duration = duration;
         if (!renderNeeded) {
-            passthrough.reset(av_frame_clone(pic.frame.get()));
-            if (!passthrough) {
+            out.frame.reset(av_frame_clone(pic.frame.get()));
+            if (!out.frame) {
                 s.failAv(AVERROR(ENOMEM), "Out of memory.");
                 return false;
             }
-            toEncode = passthrough.get();
         } else {
-            if (av_frame_make_writable(output.get()) < 0) {
+            out.frame = av::makeFrame();
+            out.frame->format = AV_PIX_FMT_YUV420P;
+            out.frame->width = outW;
+            out.frame->height = outH;
+            out.frame->sample_aspect_ratio = encoder->sample_aspect_ratio;
+            if (av_frame_get_buffer(out.frame.get(), 0) < 0) {
                 s.failAv(AVERROR(ENOMEM), "Out of memory.");
                 return false;
             }
             Error e;
             Stopwatch rendering(timings.render);
-            if (!renderer.render(*pic.frame, t, *output, &e)) {
+            if (!renderer.render(*pic.frame, t, *out.frame, &e)) {
                 s.fail(e.isError() ? e
                                    : plainError(AVERROR(EINVAL), "The movie could not be exported.",
                                                 "A picture could not be rendered.", {}));
                 return false;
             }
-            toEncode = output.get();
         }
-        toEncode->pts = pts;
         // Decoded picture types must not force the encoder's choices.
-        toEncode->pict_type = AV_PICTURE_TYPE_NONE;
-        toEncode->key_frame = 0;
-        durations[pts] = duration;
-        return encode(toEncode);
+        out.frame->pict_type = AV_PICTURE_TYPE_NONE;
+        out.frame->key_frame = 0;
+        Stopwatch waiting(timings.rendererWait);
+        return rendered.push(std::move(out));
     };
-
     auto take = [&](DecodedPicture& pic) {
-        Stopwatch waiting(timings.encoderWait);
+        Stopwatch waiting(timings.rendererStarved);
         return pictures.pop(pic);
     };
+
     DecodedPicture cur, next;
     bool haveNext = take(cur);
     if (!haveNext) {
@@ -886,7 +908,6 @@ void Transcoder::renderAndEncode() {
     // Pictures past the end are not shown, but the reader must get rid of them to go on
     // copying the sound that follows.
     while (haveNext) haveNext = take(next);
-    encode(nullptr);
 }
 
 void ExportSession::Impl::runTranscode() {
@@ -894,12 +915,19 @@ void ExportSession::Impl::runTranscode() {
     if (!t.setUp()) return;
     if (t.videoIndex >= 0) {
         std::thread renderThread([&t] {
-            t.renderAndEncode();
+            t.renderPictures();
+            t.rendered.close();
             // Unblocks the reader if rendering stopped early.
             t.pictures.shutdown();
         });
+        std::thread encodeThread([&t] {
+            t.encodePictures();
+            // Unblocks the renderer if encoding stopped early.
+            t.rendered.shutdown();
+        });
         t.readAndDecode();
         renderThread.join();
+        encodeThread.join();
     } else {
         t.readAndDecode();
     }

@@ -61,12 +61,15 @@ public:
     // none was started). Not from the completion itself.
     void waitUntilFinished();
 
-    // Where a re-encoding export's time went, in seconds of each thread's wall time: reading and
-    // decoding (with the sound), waiting for room for a decoded picture, rendering, encoding
-    // and writing the pictures, waiting for a decoded picture. Final once status() is; zero for
-    // passthrough.
+    // Where a re-encoding export's time went, in seconds of each of its three threads' wall
+    // time. Reader: reading and decoding (with the sound), waiting for room for a decoded
+    // picture. Renderer: rendering, waiting for a decoded picture, waiting for room for a
+    // rendered one. Encoder: encoding and writing the pictures, waiting for a rendered picture.
+    // Final once status() is; zero for passthrough.
     struct Timings {
-        double decode = 0, decoderWait = 0, render = 0, encode = 0, encoderWait = 0;
+        double decode = 0, decoderWait = 0;
+        double render = 0, rendererStarved = 0, rendererWait = 0;
+        double encode = 0, encoderWait = 0;
     };
     Timings timings() const;
 
