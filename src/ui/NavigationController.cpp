@@ -113,6 +113,7 @@ bool NavigationController::pushViewController(ViewController* controller, bool a
             frames()->setFrame(toP, contentFrame());
             toP->viewDidAppear(animated);
             toP->focusFirstControl();
+            logShown(toP);
         }
         emit transitionFinished();
     };
@@ -167,6 +168,7 @@ bool NavigationController::popViewControllerAnimated(bool animated) {
             frames()->setFrame(back, contentFrame());
             back->viewDidAppear(animated);
             back->focusFirstControl();
+            logShown(back);
         }
         emit transitionFinished();
     };

@@ -363,8 +363,16 @@ void TableView::reloadData() {
     }
     confirming_.reset();
     model_->reset(std::move(items));
-    if (current && model_->flatIndex(*current) >= 0)
+    if (current && model_->flatIndex(*current) >= 0) {
         setCurrentRow(*current);
+    } else {
+        // The keyboard always has a row to start from.
+        for (const TableItem& it : model_->items)
+            if (!it.isHeader) {
+                setCurrentRow(it.path);
+                break;
+            }
+    }
 }
 
 void TableView::reloadRow(const IndexPath& indexPath) {

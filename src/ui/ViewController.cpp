@@ -5,6 +5,8 @@
 #include "ui/NavigationController.h"
 #include "ui/PointScale.h"
 
+#include "platform/Logging.h"
+
 #include <QEasingCurve>
 #include <QPalette>
 #include <QVariantAnimation>
@@ -108,6 +110,7 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
         self->viewDidDisappear(animated);
         shown->viewDidAppear(animated);
         shown->focusFirstControl();
+        logShown(shown);
         emit self->modalPresented(shown);
     };
     if (!animated) {
@@ -157,6 +160,7 @@ bool ViewController::dismissModalViewController(bool animated) {
         self->modal_ = nullptr;
         self->viewDidAppear(animated);
         self->focusFirstControl();
+        logShown(self);
         emit self->modalDismissed();
     };
     if (!animated || !host) {
@@ -187,6 +191,16 @@ void ViewController::focusFirstControl() {
             return;
         }
     }
+}
+
+void ViewController::logShown(ViewController* controller) {
+    while (auto* nav = qobject_cast<NavigationController*>(controller)) {
+        if (!nav->topViewController())
+            break;
+        controller = nav->topViewController();
+    }
+    if (controller)
+        qCDebug(lcApp).noquote() << "screen shown:" << controller->title();
 }
 
 void ViewController::viewWillAppear(bool) {}

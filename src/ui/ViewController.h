@@ -55,6 +55,10 @@ public:
     ViewController* presentingViewController() const { return presenting_; }
     bool isTransitioning() const;
 
+    // Logs (tavrio.app, debug) which screen the user now sees, for diagnostics and for the
+    // end-to-end tests that wait on it.
+    static void logShown(ViewController* controller);
+
     // Moves keyboard focus to the first control of the screen that takes it.
     virtual void focusFirstControl();
 

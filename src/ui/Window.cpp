@@ -76,6 +76,7 @@ void Window::makeKeyAndVisible() {
         root_->viewWillAppear(false);
         root_->viewDidAppear(false);
         root_->focusFirstControl();
+        ViewController::logShown(root_);
     }
 }
 
