@@ -97,6 +97,11 @@ void SettingsDetailController::cellForRow(ui::TableView*, const ui::IndexPath& i
         cell.accessory = ui::CellAccessory::Checkmark;
 }
 
+void SettingsDetailController::headerForSection(ui::TableView*, int, ui::TableHeader& header) {
+    header.height = 18.0;  // the same gap above the options as above the settings list's groups
+    header.backgroundColor = Qt::transparent;
+}
+
 void SettingsDetailController::didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) {
     table->deselectRow(indexPath, true);
     const ui::IndexPath previous{0, rowSelected_};

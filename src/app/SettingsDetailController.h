@@ -36,6 +36,7 @@ public:
     int numberOfSections(ui::TableView* table) override;
     int numberOfRows(ui::TableView* table, int section) override;
     void cellForRow(ui::TableView* table, const ui::IndexPath& indexPath, ui::TableCell& cell) override;
+    void headerForSection(ui::TableView* table, int section, ui::TableHeader& header) override;
     void didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) override;
 
 private:

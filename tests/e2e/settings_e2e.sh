@@ -20,23 +20,7 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- tavrio's log:" >&2
-  cat "$log" >&2 || true
-  exit 1
-}
-# Waits (up to 60 s) for a line in the log; the app logs each screen as it appears.
-wait_log() {
-  local pattern=$1 count=${2:-1}
-  for _ in $(seq 600); do
-    (( $(grep -c -- "$pattern" "$log" || true) >= count )) && return 0
-    kill -0 "$pid" 2>/dev/null || fail "tavrio exited while waiting for '$pattern'"
-    sleep 0.1
-  done
-  fail "no '$pattern' in the log"
-}
-key() { xdotool key --delay 80 "$@"; }
+source "$(dirname "$0")/xdrive.sh"
 
 export TAVRIO_HOME=$home
 export QT_LOGGING_RULES="tavrio.app.debug=true"
@@ -48,11 +32,7 @@ note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1)
 wait_log "screen shown: Camera"
 xdotool windowfocus --sync "$note"
 xdotool key Return
-for _ in $(seq 300); do
-  xdotool search --onlyvisible --name '^Note$' >/dev/null 2>&1 || break
-  sleep 0.1
-done
-xdotool search --onlyvisible --name '^Note$' >/dev/null 2>&1 && fail "the notice did not close"
+wait_gone '^Note$'
 
 xdotool windowfocus --sync "$win"
 key comma
@@ -69,11 +49,9 @@ done
 grep -q '^exportOpt=2$' "$ini" || fail "exportOpt=2 not stored: $(cat "$ini" 2>/dev/null)"
 
 # The detail screen as the user sees it: white option rows and the blue checkmark.
-eval "$(xdotool getwindowgeometry --shell "$win")"
 shot=$home/detail.rgb
-sleep 0.5  # the deselection fade, so the row is drawn plain; the check below does not depend on it
-ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
-  -f rawvideo -pix_fmt rgb24 "$shot" || fail "no screenshot"
+grab "$win" "$shot" || fail "no screenshot"
+eval "$(xdotool getwindowgeometry --shell "$win")"
 python3 - "$shot" "$WIDTH" "$HEIGHT" <<'PY' || fail "the screenshot does not show the detail screen"
 import sys
 data = open(sys.argv[1], 'rb').read()
