@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,16 +34,14 @@ int main(int argc, char** argv) {
         break;
     }
     LaunchOptions::setCurrent(options);
+    // Debug lines (screens appearing and the like) only when asked for with QT_LOGGING_RULES.
+    QLoggingCategory::setFilterRules(QStringLiteral("tavrio.*.debug=false"));
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrio"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.tavrio.Tavrio"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Resources/tavrio.png")));
-
-    // A recording orientation given on the command line wins over a sensor.
-    if (options.orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
-        platform::DeviceOrientation::setOrientation(options.orientation);
 
     ui::Window window;
     ui::AlertPresenter::install(&window);
@@ -51,6 +50,12 @@ int main(int argc, char** argv) {
 
     GuiAppDelegate delegate(&window);
     delegate.didFinishLaunching();
+    // A recording orientation given on the command line wins over a sensor. The sensor's plugins
+    // take a while to load, and nothing needs the orientation before the window is up.
+    QTimer::singleShot(0, &app, [orientation = options.orientation] {
+        if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
+            platform::DeviceOrientation::setOrientation(orientation);
+    });
     const int status = QApplication::exec();
     ui::AlertPresenter::uninstall();
     return status;

@@ -108,15 +108,15 @@ bool Window::event(QEvent* e) {
         if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF()))
             relayout();
     }
-    return QWidget::event(e);
-}
-
-void Window::paintEvent(QPaintEvent* event) {
-    QWidget::paintEvent(event);
-    if (!painted_) {
+    // An update request paints the whole window, children included, and hands it to the
+    // display; once the first has been handled, the user sees the window.
+    const bool firstFrame = e->type() == QEvent::UpdateRequest && !painted_ && isVisible();
+    const bool handled = QWidget::event(e);
+    if (firstFrame) {
         painted_ = true;
         emit firstPaint();
     }
+    return handled;
 }
 
 }  // namespace ui

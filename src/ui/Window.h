@@ -39,7 +39,6 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
