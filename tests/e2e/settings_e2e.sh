@@ -16,7 +16,10 @@ home=$(mktemp -d)
 log=$home/tavrio.log
 pid=
 cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  if [[ -n "$pid" ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
   rm -rf "$home"
 }
 trap cleanup EXIT
@@ -68,3 +71,4 @@ PY
 key Escape
 wait_log "screen shown: Settings" 2
 echo "PASS"
+exit 0
