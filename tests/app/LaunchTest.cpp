@@ -9,7 +9,9 @@
 #include "platform/Defaults.h"
 #include "platform/DeviceOrientation.h"
 #include "platform/Notifications.h"
+#include "platform/Bundle.h"
 #include "ui/ApplicationState.h"
+#include "ui/SystemSound.h"
 #include "ui/Window.h"
 
 #include "support/GuiApp.h"
@@ -121,4 +123,13 @@ TEST(Artwork, EveryPictureIsBundledAtItsFrameSizeWithASharpVariant) {
     }
     for (const char* file : {"beep2.wav", "instructions.plist", "localizable.strings", "instructions.strings", "tavrio.png"})
         EXPECT_TRUE(QFile::exists(QStringLiteral(":/Resources/") + QLatin1String(file))) << file;
+}
+
+TEST(Artwork, TheBundledBeepPlaysToItsEndWithoutAnAudioDevice) {
+    testsupport::guiApp();
+    ui::SystemSound beep(platform::Bundle::urlForResource(QStringLiteral("beep2"), QStringLiteral("wav")));
+    ASSERT_EQ(beep.lengthMs(), 250);  // short enough not to hold up a recording's start
+    bool done = false;
+    beep.play([&done] { done = true; });
+    EXPECT_TRUE(testsupport::spinUntil([&done] { return done; }, 30000));
 }
