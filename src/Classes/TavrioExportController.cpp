@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -55,6 +56,27 @@ void chooseFreeExportNames(ExportSession& session) {
     session.setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
 }
 
+// Things a usable track can hold that the export quietly corrects or cannot honour; one line
+// each, so that a strange result can be traced to its track.
+void logTrackOddities(const QString& movie, const ZoomTrack& track) {
+    int outside = 0;
+    for (const ZoomEntry& e : track)
+        if (!(zoomOf(e) >= tavrio::kMinZoom && zoomOf(e) <= tavrio::kMaxZoom)) ++outside;
+    if (outside > 0)
+        qCWarning(lcExport).noquote() << "zoom track of" << movie << "has" << outside
+                                      << "factor(s) outside 1.0 to 3.0; they are clamped";
+    if (track.size() > 1) {
+        const double first = atTimeOf(track.first());
+        bool laterThanAll = true;
+        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i)
+            laterThanAll = atTimeOf(track[i]) < first;
+        if (laterThanAll)
+            qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at" << first
+                                          << "s, after every other entry, so the gesture is ignored"
+                                          << "and only the last zoom applies";
+    }
+}
+
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
@@ -68,6 +90,8 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
         if (!_zoomTrackProblem.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
+        else
+            logTrackOddities(QFileInfo(path).fileName(), *mZooms);
     }
     mAsset = media::Asset::open(path.toStdString(), &_assetError);
     if (!mAsset)
@@ -114,7 +138,8 @@ std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
     if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
     std::vector<tavrio::ZoomSample> samples;
     samples.reserve(mZooms->size());
-    for (const ZoomEntry& e : *mZooms) samples.push_back({zoomOf(e), atTimeOf(e)});
+    for (const ZoomEntry& e : *mZooms)
+        samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
     return tavrio::buildZoomSegments(samples, mAsset->duration());
 }
 

@@ -362,7 +362,7 @@ bool startWriting(ExportSession::Impl& s, AVFormatContext* out, const std::strin
     Error created;
     s.output = OutputFile::create(path, &created);
     if (!s.output || !s.output->avio()) {
-        s.fail(created ? Error{created.code, "The exported movie could not be created.", created.failureReason,
+        s.fail(created ? Error{AVERROR(created.code), "The exported movie could not be created.", created.failureReason,
                                kWriteSuggestion}
                        : Error{AVERROR(ENOMEM), "The exported movie could not be created.", "Out of memory.", {}});
         return false;
@@ -407,7 +407,7 @@ bool finishWriting(ExportSession::Impl& s, AVFormatContext* out) {
     out->pb = nullptr;  // owned by the output file
     Error e;
     if (!s.output->commit(OutputFile::Commit::ClaimFree, &e, s.nextOutputPath)) {
-        s.fail(Error{e.code, "The exported movie could not be finished.", e.failureReason, e.recoverySuggestion});
+        s.fail(Error{AVERROR(e.code), "The exported movie could not be finished.", e.failureReason, e.recoverySuggestion});
         return false;
     }
     std::lock_guard<std::mutex> lock(s.outputPathMutex);
