@@ -7,7 +7,8 @@
 //
 // Deterministic: input i of a run with seed S is always the same. A failure prints the seed and
 // the input's number and leaves the input on disk; `fuzz_readers --seed S --first i --count 1`
-// runs just that input again. TAVRIO_FUZZ_SCALE=N (or --scale N) runs N times as many inputs.
+// runs just that input again (--tracks N / --movies N set the two counts apart).
+// TAVRIO_FUZZ_SCALE=N (or --scale N) runs N times as many inputs.
 
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
@@ -326,8 +327,8 @@ int main(int argc, char** argv) {
     scale = std::max(1, intArg(argc, argv, "--scale", scale));
     const uint64_t seed = uint64_t(intArg(argc, argv, "--seed", 20261207));
     const int first = intArg(argc, argv, "--first", 0);
-    const int trackCount = intArg(argc, argv, "--count", 5000 * scale);
-    const int movieCount = intArg(argc, argv, "--count", 2500 * scale);
+    const int trackCount = intArg(argc, argv, "--tracks", intArg(argc, argv, "--count", 5000 * scale));
+    const int movieCount = intArg(argc, argv, "--movies", intArg(argc, argv, "--count", 2500 * scale));
     const int exportEvery = 25;
 
     testsupport::TempHome home;
@@ -357,8 +358,13 @@ int main(int argc, char** argv) {
         o.frameCount = 8;
         o.writer.audioCodec = media::AudioCodec::Aac;
         const fs::path p = work / "seed.mov";
-        for (int variant = 0; variant < 2; ++variant) {
+        for (int variant = 0; variant < 3; ++variant) {
             if (variant == 1) o.writer.displayMatrix = media::AffineTransform::makeRotation(float(M_PI / 2));
+            if (variant == 2) {
+                // A width that is no multiple of a SIMD block, as damaged files often claim.
+                o.writer.width = 58;
+                o.writer.height = 6;
+            }
             fs::remove(p);
             if (media::testpattern::makeMovie(p.string(), o, &error)) movieSeeds.push_back(fileBytes(p));
         }
