@@ -582,8 +582,10 @@ struct Transcoder {
         std::lock_guard<std::mutex> lock(muxMutex);
         int r = writePacket(out.get(), pkt);
         if (r < 0) failWrite(s, out.get(), r);
+        else ++written;
         return r >= 0;
     }
+    int64_t written = 0;  // samples in the output, under muxMutex
 
     bool setUp();
     bool setUpVideo();
@@ -1170,6 +1172,12 @@ void ExportSession::Impl::runTranscode() {
         t.readAndDecode();
     }
     if (stopping()) return;
+    if (t.written == 0) {
+        // Tracks listed but no sample readable (a damaged index): not a movie worth the name.
+        fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.",
+                        "Not one of its samples could be read.", kReadSuggestion));
+        return;
+    }
     finishWriting(*this, t.out.get());
 }
 
