@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "TavrioCaptureManager.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
+#include "platform/FileLock.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
 #include "platform/Notifications.h"
@@ -36,6 +38,45 @@ void removeIfExists(const QString& path) {
     if (!path.isEmpty() && QFileInfo::exists(path)) QFile::remove(path);
 }
 
+QString rotationFilePath() {
+    return TavrioCaptureManager::baseDirForVideos() + QLatin1Char('/') +
+           QLatin1String(TavrioCaptureManager::kRotationFileName);
+}
+
+// The intermediate's folder stands for it: the intermediate itself comes and goes, and a lock
+// file of its own would be one more file in Documents.
+QString rotationLockPath() {
+    return TavrioCaptureManager::baseDirForVideos();
+}
+
+// The export's final name: claimed only when the movie is complete, and if another export took
+// it meanwhile, the next free one then.
+void chooseFreeExportNames(ExportSession& session) {
+    session.setOutputPath(TavrioCaptureManager::exportFilePath().toStdString());
+    session.setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
+}
+
+// Things a usable track can hold that the export quietly corrects or cannot honour; one line
+// each, so that a strange result can be traced to its track.
+void logTrackOddities(const QString& movie, const ZoomTrack& track) {
+    int outside = 0;
+    for (const ZoomEntry& e : track)
+        if (!(zoomOf(e) >= tavrio::kMinZoom && zoomOf(e) <= tavrio::kMaxZoom)) ++outside;
+    if (outside > 0)
+        qCWarning(lcExport).noquote() << "zoom track of" << movie << "has" << outside
+                                      << "factor(s) outside 1.0 to 3.0; they are clamped";
+    if (track.size() > 1) {
+        const double first = atTimeOf(track.first());
+        bool laterThanAll = true;
+        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i)
+            laterThanAll = atTimeOf(track[i]) < first;
+        if (laterThanAll)
+            qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at" << first
+                                          << "s, after every other entry, so the gesture is ignored"
+                                          << "and only the last zoom applies";
+    }
+}
+
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
@@ -49,6 +90,8 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
         if (!_zoomTrackProblem.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
+        else
+            logTrackOddities(QFileInfo(path).fileName(), *mZooms);
     }
     mAsset = media::Asset::open(path.toStdString(), &_assetError);
     if (!mAsset)
@@ -65,15 +108,14 @@ TavrioExportController::~TavrioExportController() {
     platform::Notifications::center().removeObserver(this);
     _alive.reset();
     if (auto session = std::move(_zoomExportSession)) {
-        // The job goes while a pass still runs: nobody will hear its end, so wind it up here and
-        // leave no partial or intermediate file behind.
+        // The job goes while a pass still runs: nobody will hear its end, so wind it up here
+        // (the engine removes what it wrote) and leave no intermediate file behind.
         session->cancelExport();
         for (int i = 0; i < 1000 && !isFinal(session->status()); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (session->status() != ExportSession::Status::Completed)
-            removeIfExists(QString::fromStdString(session->outputPath()));
-        if (_videoOrientation != 3) removeIfExists(_outVideo);
     }
+    // The intermediate is ours only while we hold its lock.
+    if (_rotationLock) removeIfExists(rotationFilePath());
 }
 
 QString TavrioExportController::assetErrorText() const {
@@ -96,7 +138,8 @@ std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
     if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
     std::vector<tavrio::ZoomSample> samples;
     samples.reserve(mZooms->size());
-    for (const ZoomEntry& e : *mZooms) samples.push_back({zoomOf(e), atTimeOf(e)});
+    for (const ZoomEntry& e : *mZooms)
+        samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
     return tavrio::buildZoomSegments(samples, mAsset->duration());
 }
 
@@ -124,14 +167,40 @@ std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWi
 }
 
 void TavrioExportController::startExporting() {
-    if (_zoomExportSession) return;  // one export per job
+    if (_zoomExportSession || _waitTimer || _started) return;  // one export per job
+    if (_videoOrientation != 3 && !_rotationLock) {
+        // Another export's rotation uses the one intermediate file: wait for it, as the engine's
+        // "waiting" status does, rather than remove the file from under it.
+        QString error;
+        _rotationLock = platform::FileLock::tryLock(rotationLockPath(), &error);
+        if (!_rotationLock && error.isEmpty()) {
+            qCInfo(lcExport).noquote() << "waiting for another export to finish with" << rotationFilePath();
+            _waitTimer = new QTimer(this);
+            _waitTimer->setInterval(250);
+            connect(_waitTimer, &QTimer::timeout, this, [this] {
+                _rotationLock = platform::FileLock::tryLock(rotationLockPath());
+                if (!_rotationLock) return;
+                _waitTimer->deleteLater();
+                _waitTimer = nullptr;
+                startExporting();
+            });
+            _waitTimer->start();
+            return;
+        }
+        if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
+    }
+    _started = true;
     const std::string preset =
         _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
                            : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
-    _outVideo = _videoOrientation == 3 ? TavrioCaptureManager::exportFilePath()
-                                       : TavrioCaptureManager::exportFilePathForRotation();
-    session->setOutputPath(_outVideo.toStdString());
+    if (_videoOrientation == 3) {
+        chooseFreeExportNames(*session);
+        _outVideo = QString::fromStdString(session->outputPath());
+    } else {
+        _outVideo = TavrioCaptureManager::exportFilePathForRotation();
+        session->setOutputPath(_outVideo.toStdString());
+    }
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
 
     const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
@@ -146,6 +215,14 @@ void TavrioExportController::startExporting() {
 
 void TavrioExportController::cancelExporting() {
     if (_zoomExportSession) _zoomExportSession->cancelExport();
+    if (_waitTimer) {
+        // Cancelled before the zoom pass could start: it ends as a cancelled pass, writing nothing.
+        delete _waitTimer;
+        _waitTimer = nullptr;
+        _started = true;
+        mZooms.reset();
+        if (_delegate) _delegate->exportFinished(5, rotationFilePath(), true);
+    }
 }
 
 void TavrioExportController::tavrioExportControllerWillEnterBackground() { cancelExporting(); }
@@ -199,7 +276,10 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
 
     if (_zoomExportSession == session) _zoomExportSession.reset();
     mZooms.reset();
-    if (status == 4 || status == 5) removeIfExists(outputPath);
+    // A failed or cancelled pass left nothing (the engine removes its own temporary); a file at
+    // the output path now is someone else's and stays.
+    if (status == 3 && !needsRotation) _outVideo = outputPath;
+    if (status != 3) _rotationLock.reset();
 
     QPointer<TavrioExportController> self(this);
     if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
@@ -232,6 +312,7 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
 
     auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
     session->setOutputPath(toFile.toStdString());
+    session->setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
     _zoomExportSession = session;
@@ -251,10 +332,10 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
         qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
         logFailure(e);
     }
-    // The intermediate movie goes whatever the outcome.
+    // The intermediate movie goes whatever the outcome, and with it our claim on its name.
     removeIfExists(inFile);
+    _rotationLock.reset();
     if (_zoomExportSession == session) _zoomExportSession.reset();
     mZooms.reset();
-    if (status == 4 || status == 5) removeIfExists(outputPath);
     if (_delegate) _delegate->rotationFinished(status, outputPath);
 }

@@ -19,6 +19,10 @@
 #include "media/Asset.h"
 #include "media/ExportSession.h"
 
+namespace platform {
+class FileLock;
+}
+
 class TavrioExportController : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +35,8 @@ public:
 
     const std::optional<ZoomTrack>& zooms() const { return mZooms; }
     QString inVideo() const { return _inVideo; }
+    // The zoom pass's output: chosen when the export starts, and for a movie without rotation
+    // the name it finally took (another export may have claimed the first choice meanwhile).
     QString outVideo() const { return _outVideo; }
     qint64 videoOrientation() const { return _videoOrientation; }
     // Why the track cannot be rendered (empty when it can or when there is none).
@@ -89,6 +95,11 @@ private:
     QString _zoomTrackProblem;
     std::optional<int> _exportOptOverride;
     std::optional<int> _rescaleOptOverride;
+    // Held from the start of a zoom pass that writes the intermediate until the rotation pass
+    // has removed it: no other export removes or rewrites it meanwhile.
+    std::unique_ptr<platform::FileLock> _rotationLock;
+    QTimer* _waitTimer = nullptr;  // polls for that lock while another export holds it
+    bool _started = false;
     // Lives exactly as long as the job; engine completions check it on the main thread.
     std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };
