@@ -19,3 +19,7 @@ echo "== export_bench"
 cmake --build "$build" --target capture_record_bench -j2
 echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
 "$build/bench/capture_record_bench"
+
+cmake --build "$build" --target tavrio bare_window -j2
+echo "== startup_bench (tavrio's window vs a bare Qt Widgets window, to the first paint)"
+"$here/bench/startup_bench.sh"

@@ -17,7 +17,11 @@ Tavrio4AppDelegate::Tavrio4AppDelegate(QObject* parent) : QObject(parent) {}
 Tavrio4AppDelegate::~Tavrio4AppDelegate() = default;
 
 bool Tavrio4AppDelegate::didFinishLaunching() {
+    prepareScreen();
     seedSettingsIfFirstLaunch();
+    // The notice does not hold up the start: the camera screen comes up behind it.
+    startCamera2();
+    makeKeyAndVisible();
     return true;
 }
 

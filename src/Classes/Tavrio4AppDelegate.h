@@ -1,6 +1,7 @@
 #pragma once
 // The application delegate: start-up. This half seeds the settings on the first launch and
-// raises the one-time notice; the GUI adds the camera screen.
+// raises the one-time notice; a front end with a window derives from it and fills in the steps
+// that concern the window (the command line leaves them empty).
 
 #include <QObject>
 
@@ -10,7 +11,8 @@ public:
     explicit Tavrio4AppDelegate(QObject* parent = nullptr);
     ~Tavrio4AppDelegate() override;
 
-    // The launch sequence. Returns true.
+    // The launch sequence, in order: prepareScreen(), the first-launch seeding and notice,
+    // startCamera2(), makeKeyAndVisible(). Returns true.
     bool didFinishLaunching();
 
     // On the first launch of this settings version: seeds the three option settings with 0,
@@ -21,4 +23,12 @@ public:
     static const char* const kNoteTitle;
     static const char* const kNoteMessage;
     static const char* const kNoteButton;
+
+protected:
+    // Keeps the display awake while the application is in front.
+    virtual void prepareScreen() {}
+    // Creates the camera screen and puts it in the window.
+    virtual void startCamera2() {}
+    // Shows the window.
+    virtual void makeKeyAndVisible() {}
 };

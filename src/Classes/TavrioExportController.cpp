@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 
 #include "Settings.h"
@@ -10,6 +11,7 @@
 #include "media/capture/CaptureSession.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
+#include "platform/FileLock.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
 #include "platform/Notifications.h"
@@ -24,8 +26,6 @@ using media::VideoOrientation;
 // The orientation recorded in a zoom track; 0 (none recorded) matches no orientation.
 bool recordedIn(qint64 recorded, VideoOrientation o) { return recorded == static_cast<qint64>(o); }
 
-bool endedWithoutMovie(Status s) { return s == Status::Failed || s == Status::Cancelled; }
-
 void logFailure(const media::Error& e) {
     qCWarning(lcExport).noquote() << QString::fromStdString(e.description);
     qCWarning(lcExport).noquote() << QString::fromStdString(e.failureReason);
@@ -36,25 +36,66 @@ void removeIfExists(const QString& path) {
     if (!path.isEmpty() && QFileInfo::exists(path)) QFile::remove(path);
 }
 
+QString rotationFilePath() {
+    return TavrioCaptureManager::baseDirForVideos() + QLatin1Char('/') +
+           QLatin1String(TavrioCaptureManager::kRotationFileName);
+}
+
+// The intermediate's folder stands for it: the intermediate itself comes and goes, and a lock
+// file of its own would be one more file in Documents.
+QString rotationLockPath() {
+    return TavrioCaptureManager::baseDirForVideos();
+}
+
+// The export's final name: claimed only when the movie is complete, and if another export took
+// it meanwhile, the next free one then.
+void chooseFreeExportNames(ExportSession& session) {
+    session.setOutputPath(TavrioCaptureManager::exportFilePath().toStdString());
+    session.setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
+}
+
+// Things a usable track can hold that the export quietly corrects or cannot honour; one line
+// each, so that a strange result can be traced to its track.
+void logTrackOddities(const QString& movie, const ZoomTrack& track) {
+    int outside = 0;
+    for (const ZoomEntry& e : track)
+        if (!(zoomOf(e) >= tavrio::kMinZoom && zoomOf(e) <= tavrio::kMaxZoom)) ++outside;
+    if (outside > 0)
+        qCWarning(lcExport).noquote() << "zoom track of" << movie << "has" << outside
+                                      << "factor(s) outside 1.0 to 3.0; they are clamped";
+    if (track.size() > 1) {
+        const double first = atTimeOf(track.first());
+        bool laterThanAll = true;
+        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i)
+            laterThanAll = atTimeOf(track[i]) < first;
+        if (laterThanAll)
+            qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at" << first
+                                          << "s, after every other entry, so the gesture is ignored"
+                                          << "and only the last zoom applies";
+    }
+}
+
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
-    zooms_ = TavrioCameraController::zoomsForVideoFile(path);
-    inVideo_ = path;
-    videoOrientation_ = TavrioCameraController::videoOrientationForZooms(zooms_);
-    if (zooms_) {
-        zoomTrackProblem_ = zoomTrackProblem(*zooms_);
+    mZooms = TavrioCameraController::zoomsForVideoFile(path);
+    _inVideo = path;
+    _videoOrientation = TavrioCameraController::videoOrientationForZooms(mZooms);
+    if (mZooms) {
+        _zoomTrackProblem = zoomTrackProblem(*mZooms);
         // A damaged track must not turn into a division by zero or a wild transform: the movie
         // is exported unzoomed instead (its orientation still applies).
-        if (!zoomTrackProblem_.isEmpty())
+        if (!_zoomTrackProblem.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
-                                          << "is unusable, exporting unzoomed:" << zoomTrackProblem_;
+                                          << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
+        else
+            logTrackOddities(QFileInfo(path).fileName(), *mZooms);
     }
-    asset_ = media::Asset::open(path.toStdString(), &assetError_);
-    if (!asset_)
+    mAsset = media::Asset::open(path.toStdString(), &_assetError);
+    if (!mAsset)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":"
-                                      << QString::fromStdString(assetError_.description) << "-"
-                                      << QString::fromStdString(assetError_.failureReason);
+                                      << QString::fromStdString(_assetError.description) << "-"
+                                      << QString::fromStdString(_assetError.failureReason);
     platform::Notifications::center().addObserver(this, platform::kWillResignActive,
                                                   [this](const QString&, const QVariantMap&) {
                                                       tavrioExportControllerWillEnterBackground();
@@ -63,45 +104,45 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
 
 TavrioExportController::~TavrioExportController() {
     platform::Notifications::center().removeObserver(this);
-    alive_.reset();
-    if (auto session = std::move(zoomExportSession_)) {
-        // The job goes while a pass still runs: nobody will hear its end, so wind it up here and
-        // leave no partial or intermediate file behind.
+    _alive.reset();
+    if (auto session = std::move(_zoomExportSession)) {
+        // The job goes while a pass still runs: nobody will hear its end, so wind it up here
+        // (the engine removes what it wrote) and leave no intermediate file behind.
         session->cancelExport();
         session->waitUntilFinished();
-        if (session->status() != Status::Completed) removeIfExists(QString::fromStdString(session->outputPath()));
-        if (!recordedIn(videoOrientation_, VideoOrientation::LandscapeRight)) removeIfExists(outVideo_);
-    } else if (holdsIntermediate_) {
-        // The zoom pass completed but the rotation that would consume its movie never ran.
-        removeIfExists(outVideo_);
     }
+    // The intermediate is ours only while we hold its lock.
+    if (_rotationLock) removeIfExists(rotationFilePath());
 }
 
 QString TavrioExportController::assetErrorText() const {
-    if (asset_) return {};
-    QString text = QString::fromStdString(assetError_.description);
-    if (!assetError_.failureReason.empty()) text += " (" + QString::fromStdString(assetError_.failureReason) + ")";
+    if (mAsset) return {};
+    QString text = QString::fromStdString(_assetError.description);
+    if (!_assetError.failureReason.empty()) text += " (" + QString::fromStdString(_assetError.failureReason) + ")";
     return text;
 }
 
 float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
-    if (recordedIn(orientation, VideoOrientation::Portrait)) return static_cast<float>(M_PI / 2);
-    if (recordedIn(orientation, VideoOrientation::PortraitUpsideDown)) return static_cast<float>(3 * M_PI / 2);
-    if (recordedIn(orientation, VideoOrientation::LandscapeLeft)) return static_cast<float>(M_PI);
-    return 0.0f;
+    switch (orientation) {
+    case static_cast<qint64>(VideoOrientation::Portrait): return static_cast<float>(M_PI / 2);
+    case static_cast<qint64>(VideoOrientation::PortraitUpsideDown): return static_cast<float>(3 * M_PI / 2);
+    case static_cast<qint64>(VideoOrientation::LandscapeLeft): return static_cast<float>(M_PI);
+    default: return 0.0f;
+    }
 }
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
-    if (!zooms_ || !zoomTrackProblem_.isEmpty() || !asset_) return {};
+    if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
     std::vector<tavrio::ZoomSample> samples;
-    samples.reserve(zooms_->size());
-    for (const ZoomEntry& e : *zooms_) samples.push_back({zoomOf(e), atTimeOf(e)});
-    return tavrio::buildZoomSegments(samples, asset_->duration());
+    samples.reserve(mZooms->size());
+    for (const ZoomEntry& e : *mZooms)
+        samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
+    return tavrio::buildZoomSegments(samples, mAsset->duration());
 }
 
 std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
     std::vector<media::AssetTrack> video;
-    if (asset_) video = asset_->tracksWithMediaType(media::MediaType::Video);
+    if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) {
         platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
         return std::nullopt;
@@ -113,39 +154,72 @@ std::optional<media::VideoComposition> TavrioExportController::zoomCompositionFo
     auto track = videoTrackFacts(
         QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
     if (!track) return std::nullopt;
-    return tavrio::makeRampComposition(*track, asset_->duration(), zoomSegments());
+    return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
     auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
     if (!track) return std::nullopt;
-    return tavrio::makeLayerComposition(*track, asset_->duration(), zoomSegments());
+    return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 void TavrioExportController::startExporting() {
-    if (zoomExportSession_) return;  // one export per job
+    if (_zoomExportSession || _waitTimer || _started) return;  // one export per job
+    if (!recordedIn(_videoOrientation, VideoOrientation::LandscapeRight) && !_rotationLock) {
+        // Another export's rotation uses the one intermediate file: wait for it, as the engine's
+        // "waiting" status does, rather than remove the file from under it.
+        QString error;
+        _rotationLock = platform::FileLock::tryLock(rotationLockPath(), &error);
+        if (!_rotationLock && error.isEmpty()) {
+            qCInfo(lcExport).noquote() << "waiting for another export to finish with" << rotationFilePath();
+            _waitTimer = new QTimer(this);
+            _waitTimer->setInterval(250);
+            connect(_waitTimer, &QTimer::timeout, this, [this] {
+                _rotationLock = platform::FileLock::tryLock(rotationLockPath());
+                if (!_rotationLock) return;
+                _waitTimer->deleteLater();
+                _waitTimer = nullptr;
+                startExporting();
+            });
+            _waitTimer->start();
+            return;
+        }
+        if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
+    }
+    _started = true;
     const std::string preset =
-        exportOptOverride_ ? TavrioCameraController::exportPresetForOption(*exportOptOverride_, asset_.get())
-                           : TavrioCameraController::getExportPresetFromSettings(asset_.get());
-    auto session = std::make_shared<ExportSession>(asset_, preset);
-    outVideo_ = recordedIn(videoOrientation_, VideoOrientation::LandscapeRight)
-                    ? TavrioCaptureManager::exportFilePath()
-                    : TavrioCaptureManager::exportFilePathForRotation();
-    session->setOutputPath(outVideo_.toStdString());
+        _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                           : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
+    auto session = std::make_shared<ExportSession>(mAsset, preset);
+    if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
+        chooseFreeExportNames(*session);
+        _outVideo = QString::fromStdString(session->outputPath());
+    } else {
+        _outVideo = TavrioCaptureManager::exportFilePathForRotation();
+        session->setOutputPath(_outVideo.toStdString());
+    }
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
 
-    const qint64 rescale = rescaleOptOverride_ ? *rescaleOptOverride_
+    const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
                                                : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
     session->setVideoComposition(settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling()
                                                                   : zoomCompositionForPreview());
-    if (delegate_) delegate_->exportDidStart();
+    if (_delegate) _delegate->exportDidStart();
     startProgressTimer(session);
-    zoomExportSession_ = session;
-    exportAsynchronously(session, &TavrioExportController::exportDidFinish, inVideo_);
+    _zoomExportSession = session;
+    exportAsynchronously(session, &TavrioExportController::exportDidFinish, _inVideo);
 }
 
 void TavrioExportController::cancelExporting() {
-    if (zoomExportSession_) zoomExportSession_->cancelExport();
+    if (_zoomExportSession) _zoomExportSession->cancelExport();
+    if (_waitTimer) {
+        // Cancelled before the zoom pass could start: it ends as a cancelled pass, writing nothing.
+        delete _waitTimer;
+        _waitTimer = nullptr;
+        _started = true;
+        mZooms.reset();
+        if (_delegate) _delegate->exportFinished(Status::Cancelled, rotationFilePath(), true);
+    }
 }
 
 void TavrioExportController::tavrioExportControllerWillEnterBackground() { cancelExporting(); }
@@ -153,7 +227,7 @@ void TavrioExportController::tavrioExportControllerWillEnterBackground() { cance
 void TavrioExportController::exportAsynchronously(
     const std::shared_ptr<ExportSession>& session,
     void (TavrioExportController::*end)(const std::shared_ptr<ExportSession>&, const QString&), const QString& file) {
-    std::weak_ptr<int> alive = alive_;
+    std::weak_ptr<int> alive = _alive;
     std::weak_ptr<ExportSession> weakSession = session;
     session->exportAsynchronously([this, alive, weakSession, end, file] {
         // Engine thread: only hand the end over to the main thread.
@@ -175,7 +249,7 @@ void TavrioExportController::startProgressTimer(const std::shared_ptr<ExportSess
 void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<ExportSession>& session) {
     switch (session->status()) {
     case ExportSession::Status::Exporting:
-        if (delegate_) delegate_->exportProgress(session->progress());
+        if (_delegate) _delegate->exportProgress(session->progress());
         break;
     case ExportSession::Status::Completed:
     case ExportSession::Status::Failed:
@@ -191,23 +265,25 @@ void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<
 void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession>& session, const QString&) {
     const Status status = session->status();
     const QString outputPath = QString::fromStdString(session->outputPath());
-    const bool needsRotation = !recordedIn(videoOrientation_, VideoOrientation::LandscapeRight);
+    const bool needsRotation = !recordedIn(_videoOrientation, VideoOrientation::LandscapeRight);
     if (status == Status::Failed) {
-        lastError_ = session->error();
-        logFailure(lastError_);
+        _lastError = session->error();
+        logFailure(_lastError);
     }
 
-    if (zoomExportSession_ == session) zoomExportSession_.reset();
-    zooms_.reset();
-    if (endedWithoutMovie(status)) removeIfExists(outputPath);
-    holdsIntermediate_ = needsRotation && status == Status::Completed;
+    if (_zoomExportSession == session) _zoomExportSession.reset();
+    mZooms.reset();
+    // A failed or cancelled pass left nothing (the engine removes its own temporary); a file at
+    // the output path now is someone else's and stays.
+    if (status == Status::Completed && !needsRotation) _outVideo = outputPath;
+    if (status != Status::Completed) _rotationLock.reset();
 
     QPointer<TavrioExportController> self(this);
-    if (delegate_) delegate_->exportFinished(status, outputPath, needsRotation);
+    if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
     if (!self) return;  // the delegate let go of the job
     if (needsRotation && status == Status::Completed) {
-        std::weak_ptr<int> alive = alive_;
-        const QString out = outVideo_;
+        std::weak_ptr<int> alive = _alive;
+        const QString out = _outVideo;
         platform::MainThread::afterDelay(0, [this, alive, out] {
             if (!alive.expired()) performRotation(out);
         });
@@ -223,21 +299,22 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
     std::shared_ptr<const media::Asset> asset = media::Asset::open(source.toStdString(), &openError);
     if (!asset) qCWarning(lcExport) << "Failed Inserting";
 
-    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(videoOrientation_));
-    if (videoOrientation_ == TavrioCameraController::kNoRecordedOrientation && asset_) {
+    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
+    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.
-        auto video = asset_->tracksWithMediaType(media::MediaType::Video);
+        auto video = mAsset->tracksWithMediaType(media::MediaType::Video);
         if (!video.empty()) rotation = video.front().preferredTransform;
     }
 
     auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
     session->setOutputPath(toFile.toStdString());
+    session->setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
-    zoomExportSession_ = session;
+    _zoomExportSession = session;
     QPointer<TavrioExportController> self(this);
-    if (delegate_) delegate_->rotationDidStart();
+    if (_delegate) _delegate->rotationDidStart();
     if (!self) return;
     startProgressTimer(session);
     exportAsynchronously(session, &TavrioExportController::rotateDidFinish, source);
@@ -248,15 +325,14 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     const QString outputPath = QString::fromStdString(session->outputPath());
     if (status == Status::Failed) {
         const media::Error e = session->error();
-        lastError_ = e;
+        _lastError = e;
         qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
         logFailure(e);
     }
-    // The intermediate movie goes whatever the outcome.
+    // The intermediate movie goes whatever the outcome, and with it our claim on its name.
     removeIfExists(inFile);
-    holdsIntermediate_ = false;
-    if (zoomExportSession_ == session) zoomExportSession_.reset();
-    zooms_.reset();
-    if (endedWithoutMovie(status)) removeIfExists(outputPath);
-    if (delegate_) delegate_->rotationFinished(status, outputPath);
+    _rotationLock.reset();
+    if (_zoomExportSession == session) _zoomExportSession.reset();
+    mZooms.reset();
+    if (_delegate) _delegate->rotationFinished(status, outputPath);
 }

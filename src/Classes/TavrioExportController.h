@@ -19,6 +19,10 @@
 #include "media/Asset.h"
 #include "media/ExportSession.h"
 
+namespace platform {
+class FileLock;
+}
+
 class TavrioExportController : public QObject {
     Q_OBJECT
 public:
@@ -26,20 +30,22 @@ public:
     explicit TavrioExportController(const QString& path, QObject* parent = nullptr);
     ~TavrioExportController() override;
 
-    TavrioExportControllerDelegate* delegate() const { return delegate_; }
-    void setDelegate(TavrioExportControllerDelegate* delegate) { delegate_ = delegate; }
+    TavrioExportControllerDelegate* delegate() const { return _delegate; }
+    void setDelegate(TavrioExportControllerDelegate* delegate) { _delegate = delegate; }
 
-    const std::optional<ZoomTrack>& zooms() const { return zooms_; }
-    QString inVideo() const { return inVideo_; }
-    QString outVideo() const { return outVideo_; }
-    qint64 videoOrientation() const { return videoOrientation_; }
+    const std::optional<ZoomTrack>& zooms() const { return mZooms; }
+    QString inVideo() const { return _inVideo; }
+    // The zoom pass's output: chosen when the export starts, and for a movie without rotation
+    // the name it finally took (another export may have claimed the first choice meanwhile).
+    QString outVideo() const { return _outVideo; }
+    qint64 videoOrientation() const { return _videoOrientation; }
     // Why the track cannot be rendered (empty when it can or when there is none).
-    QString zoomTrackProblemText() const { return zoomTrackProblem_; }
+    QString zoomTrackProblemText() const { return _zoomTrackProblem; }
 
     // Overrides of the "exportOpt" and "rescaleOpt" settings for this job (the command line's
     // options); without them the stored settings are read when the export starts.
-    void setExportOptOverride(std::optional<int> value) { exportOptOverride_ = value; }
-    void setRescaleOptOverride(std::optional<int> value) { rescaleOptOverride_ = value; }
+    void setExportOptOverride(std::optional<int> value) { _exportOptOverride = value; }
+    void setRescaleOptOverride(std::optional<int> value) { _rescaleOptOverride = value; }
 
     void startExporting();
     void cancelExporting();
@@ -48,12 +54,12 @@ public:
     // (high-quality rescaling). nullopt, after an alert, when the movie has no video track.
     std::optional<media::VideoComposition> zoomCompositionForPreview();
     std::optional<media::VideoComposition> zoomCompositionWithHighQualityRescaling();
-    std::shared_ptr<const media::Asset> assetForPreview() const { return asset_; }
+    std::shared_ptr<const media::Asset> assetForPreview() const { return mAsset; }
 
     // Why the movie could not be opened (empty when it could).
     QString assetErrorText() const;
     // The error of the last pass that failed.
-    media::Error lastError() const { return lastError_; }
+    media::Error lastError() const { return _lastError; }
 
     // The segments the compositions are built from (empty without a usable track).
     std::vector<tavrio::ZoomSegment> zoomSegments() const;
@@ -78,20 +84,24 @@ private:
     std::optional<tavrio::VideoTrackFacts> videoTrackFacts(const QString& corruptMessage) const;
 
     // Threads: every field belongs to the main thread. The engine's sessions end on their own
-    // threads and reach the job only through a main-thread dispatch guarded by alive_.
-    std::optional<ZoomTrack> zooms_;
-    qint64 videoOrientation_ = 0;
-    QString inVideo_;
-    QString outVideo_;
-    bool holdsIntermediate_ = false;  // outVideo_ is a completed zoom pass awaiting its rotation
-    std::shared_ptr<const media::Asset> asset_;
-    media::Error assetError_;
-    media::Error lastError_;
-    TavrioExportControllerDelegate* delegate_ = nullptr;
-    std::shared_ptr<media::ExportSession> zoomExportSession_;
-    QString zoomTrackProblem_;
-    std::optional<int> exportOptOverride_;
-    std::optional<int> rescaleOptOverride_;
+    // threads and reach the job only through a main-thread dispatch guarded by _alive.
+    std::optional<ZoomTrack> mZooms;
+    qint64 _videoOrientation = 0;
+    QString _inVideo;
+    QString _outVideo;
+    std::shared_ptr<const media::Asset> mAsset;
+    media::Error _assetError;
+    media::Error _lastError;
+    TavrioExportControllerDelegate* _delegate = nullptr;
+    std::shared_ptr<media::ExportSession> _zoomExportSession;
+    QString _zoomTrackProblem;
+    std::optional<int> _exportOptOverride;
+    std::optional<int> _rescaleOptOverride;
+    // Held from the start of a zoom pass that writes the intermediate until the rotation pass
+    // has removed it: no other export removes or rewrites it meanwhile.
+    std::unique_ptr<platform::FileLock> _rotationLock;
+    QTimer* _waitTimer = nullptr;  // polls for that lock while another export holds it
+    bool _started = false;
     // Lives exactly as long as the job; engine completions check it on the main thread.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -2,9 +2,9 @@
 
 #include "TavrioCaptureManager.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -64,13 +64,16 @@ QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path
 
 bool VideoAssetsViewController::writeThumbnailFile(const QImage& image, const QString& thumbnailPath) {
     if (image.isNull()) return false;
-    QSaveFile file(thumbnailPath);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (!image.save(&file, "JPEG", 90)) {
-        file.cancelWriting();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPEG", 90)) return false;
+    QString error;
+    if (!writeSideFile(thumbnailPath, jpeg, &error)) {
+        qCWarning(lcLibrary).noquote() << "cannot write thumbnail" << thumbnailPath << error;
         return false;
     }
-    return file.commit();
+    return true;
 }
 
 void VideoAssetsViewController::removeVideoAssetFiles(const QString& path) {

@@ -24,8 +24,9 @@ std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& sample
             candidate = step + 1;
             length = Time::fromSeconds(samples[candidate].atTime - samples[previous].atTime, 600);
         } else {
-            // The tail holds the last used factor up to the end of the movie.
-            candidate = previous;
+            // The tail holds the last factor up to the end of the movie: the zoom the user
+            // ended on, even when its entry came within a tick of the one before.
+            previous = candidate = n - 1;
             length = duration - lastClipped.end();
         }
         if (!length.isValid()) continue;  // a non-finite time difference cannot place a segment

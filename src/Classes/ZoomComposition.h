@@ -24,8 +24,14 @@ struct ZoomSegment {
     float toZoom = 1.0f;
 };
 
+// The slider's range: a factor below 1 would shrink the picture (or black it out), one above 3
+// was never recorded.
+inline constexpr float kMinZoom = 1.0f;
+inline constexpr float kMaxZoom = 3.0f;
+
 // Walks the samples in order: each used sample ramps linearly to the next one whose time differs,
-// the last used factor holds to the end, and everything is clipped to [0, duration).
+// the last sample's factor holds to the end (also when it came too soon after the one before to
+// have a segment of its own), and everything is clipped to [0, duration).
 std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& samples, const media::Time& duration);
 
 // Magnification by z about the centre of a width x height picture, preceded by a rotation of

@@ -2,12 +2,12 @@
 
 #include "TavrioCaptureManager.h"
 
+#include "media/OutputFile.h"
 #include "platform/Logging.h"
 #include "platform/PropertyList.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 #include <limits>
@@ -58,6 +58,15 @@ double atTimeOf(const ZoomEntry& entry) {
     return numberOf(entry, kAtTimeKey);
 }
 
+bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error) {
+    media::Error e;
+    if (media::replaceFileContents(QFile::encodeName(path).toStdString(), bytes.constData(), size_t(bytes.size()), &e))
+        return true;
+    if (error)
+        *error = QString::fromStdString(e.description + " (" + e.failureReason + ")");
+    return false;
+}
+
 bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
     // Written to a temporary file and renamed into place: a crash, a power cut or a full disk
     // in the middle of an in-place write would leave a truncated track, and the movie would
@@ -67,7 +76,8 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
     for (const ZoomEntry& entry : track)
         root.append(entry);
     QString error;
-    if (!platform::PropertyList::writeXmlFile(path, root, &error)) {
+    const std::optional<QByteArray> xml = platform::PropertyList::toXml(root, &error);
+    if (!xml || !writeSideFile(path, *xml, &error)) {
         qCWarning(lcStore) << "cannot write zoom track" << path << error;
         return false;
     }
@@ -152,20 +162,9 @@ bool writeDurationFile(const QString& movieFileName, double seconds) {
     }
     const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
     // Atomic for the same reason as the zoom track: the library shows the file's whole text.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
-        return false;
-    }
-    const QByteArray text = durationText(seconds).toUtf8();
-    if (file.write(text) != text.size()) {
-        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
-        file.cancelWriting();
-        file.commit();  // discards the temporary file
-        return false;
-    }
-    if (!file.commit()) {
-        qCWarning(lcStore) << "cannot write duration file" << path << file.errorString();
+    QString error;
+    if (!writeSideFile(path, durationText(seconds).toUtf8(), &error)) {
+        qCWarning(lcStore) << "cannot write duration file" << path << error;
         return false;
     }
     return true;

@@ -30,6 +30,11 @@ ZoomEntry makeZoomEntry(float zoom, double atTime, qint64 orient);
 float zoomOf(const ZoomEntry& entry);
 double atTimeOf(const ZoomEntry& entry);
 
+// Writes a side file of the data folders atomically (hidden temporary, renamed into place): a
+// crash leaves the old file or the new one, and a symbolic link planted at `path` is replaced,
+// never written through. False with *error saying why.
+bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
 // Writes the track as an XML property list, atomically. False when the folder is missing or not
 // writable, the disk is full, or an entry holds a value a property list cannot hold.
 bool writeZoomTrackFile(const QString& path, const ZoomTrack& track);

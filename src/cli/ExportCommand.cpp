@@ -83,10 +83,16 @@ int runExport(const QStringList& args) {
     QString movie;
     std::optional<int> rescale, preset;
     bool replace = false;
+    bool namesOnly = false;  // after "--", a name may start with a dash
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
-        if (a == "--rescale") {
+        if (namesOnly) {
+            if (!movie.isEmpty()) return usageError("export takes one movie");
+            movie = a;
+        } else if (a == "--") {
+            namesOnly = true;
+        } else if (a == "--rescale") {
             rescale = parseChoice(value(), settings::rescaleOptions());
             if (!rescale) return usageError("--rescale takes " + settings::optionWords(settings::rescaleOptions()));
         } else if (a == "--preset") {

@@ -26,7 +26,9 @@ int displayRotationDegrees(const media::AffineTransform& t) {
     return rounded == -180 ? 180 : rounded;
 }
 
-int runInfo(const QStringList& args) {
+int runInfo(const QStringList& arguments) {
+    QStringList args = arguments;
+    if (args.size() == 2 && args.first() == "--") args.removeFirst();  // a movie whose name starts with a dash
     if (args.size() != 1) return usageError("usage: tavrio-cli info MOVIE");
     const QString movie = args[0];
     media::Error error;
@@ -78,12 +80,15 @@ int runInfo(const QStringList& args) {
 int runThumbnail(const QStringList& args) {
     QString movie;
     int size = 70;  // the library list's row picture
+    bool namesOnly = false;  // after "--", a name may start with a dash
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == "--size") {
+        if (!namesOnly && args[i] == "--") {
+            namesOnly = true;
+        } else if (!namesOnly && args[i] == "--size") {
             bool ok = false;
             size = i + 1 < args.size() ? args[++i].toInt(&ok) : 0;
             if (!ok || size < 1 || size > 8192) return usageError("--size takes a whole number of pixels, 1 to 8192");
-        } else if (args[i].startsWith("-")) {
+        } else if (!namesOnly && args[i].startsWith("-")) {
             return usageError(QStringLiteral("unknown option %1").arg(args[i]));
         } else if (movie.isEmpty()) {
             movie = args[i];

@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -64,7 +65,11 @@ public:
     }
 
     void recordingBegan() override {
-        sampler.recordingBegan(manager_.recordingOrientation());
+        // The track is kept beside the movie from the start, as the movie is, so a crash keeps
+        // both up to the last second.
+        const QString movie = QString::fromStdString(manager_.movieFileOutput()->outputPath());
+        sampler.recordingBegan(manager_.recordingOrientation(),
+                               TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
         for (const ZoomStep& s : steps_) {
             if (s.at <= 0)
                 continue;  // the zoom shown at the start is entry 0
@@ -81,44 +86,58 @@ public:
     }
 
     void backupData(const QString& movieFileName) override {
-        if (!writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), sampler.zooms()))
+        if (!writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), sampler.zooms())) {
             cli::err(QStringLiteral("record: cannot store the zoom track of %1").arg(movieFileName));
+            sideFilesFailed_ = true;
+        }
     }
 
     void recordingFinished(const QUrl& url) override {
         sampler.recordingEnded();
         const QString path = url.toLocalFile();
-        makeThumbnail(path);
+        if (!makeThumbnail(path))
+            sideFilesFailed_ = true;
         moviePath = path;
-        exitCode = cli::kExitOk;
+        // The movie is there, but a library without its zoom track or thumbnail is not what
+        // the user asked for: say so in the status too.
+        exitCode = sideFilesFailed_ ? cli::kExitFailure : cli::kExitOk;
+        if (sideFilesFailed_)
+            cli::err(QStringLiteral("record: the movie is kept in %1").arg(path));
         QCoreApplication::quit();
     }
 
     // As the camera screen does after a recording: a thumbnail within 40 x 40 (which also
     // writes the duration file), kept if one is there already. There is no library list here to
     // have made the thumbnails folder, so it is made as the list would on opening.
-    static void makeThumbnail(const QString& moviePath) {
+    static bool makeThumbnail(const QString& moviePath) {
         const QString folder = TavrioCaptureManager::baseDirForThumbnails();
         QDir().mkpath(folder);
         const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
-        if (QFileInfo::exists(thumb))
+        const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
+        if (existed)
             cli::err(QStringLiteral(" Error ! thumbnail=%1 already exists").arg(thumb));
         const QImage image = VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(40, 40));
         if (image.isNull()) {
             cli::err(QStringLiteral("Error generating thumbnail"));
-            return;
+            return false;
         }
-        if (!QFileInfo::exists(thumb))
-            VideoAssetsViewController::writeThumbnailFile(image, thumb);
+        if (!existed && !VideoAssetsViewController::writeThumbnailFile(image, thumb)) {
+            cli::err(QStringLiteral("record: cannot store the thumbnail %1").arg(thumb));
+            return false;
+        }
+        return true;
     }
 
     void someOtherError(const media::Error& error) override {
+        // What was recorded up to the failure keeps its gesture: the track is brought up to date.
         sampler.recordingEnded();
         cli::err(QStringLiteral("record: %1 (%2)").arg(QString::fromStdString(error.description),
                                                       QString::fromStdString(error.failureReason)));
         const QString path = QString::fromStdString(manager_.movieFileOutput()->outputPath());
         if (QFileInfo::exists(path))
             cli::err(QStringLiteral("record: what was recorded is kept in %1").arg(path));
+        else if (!sampler.trackFile().isEmpty())
+            QFile::remove(sampler.trackFile());  // written by this recording, for a movie that is not there
         exitCode = cli::kExitFailure;
         QCoreApplication::quit();
     }
@@ -132,6 +151,7 @@ private:
     double seconds_;
     std::vector<ZoomStep> steps_;
     bool stopRequested_ = false;
+    bool sideFilesFailed_ = false;
 };
 
 QString presetForQuality(const QString& q) {
@@ -220,7 +240,7 @@ int runRecord(const QStringList& args) {
     request.zooms = *steps;
     QString movie;
     const int status = cli::recordMovie(request, &movie);
-    if (status == cli::kExitOk)
+    if (!movie.isEmpty())
         cli::out(movie);
     return status;
 }
@@ -265,8 +285,8 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
         manager.startRecording();
         QCoreApplication::exec();
     }
+    *moviePath = driver.moviePath;
     if (driver.exitCode == kExitOk) {
-        *moviePath = driver.moviePath;
         if (zoomEntries)
             *zoomEntries = int(driver.sampler.zooms().size());
     }

@@ -22,7 +22,8 @@ struct RecordRequest {
 };
 
 // Records into Originals with the zoom track, thumbnail and duration file; Ctrl-C stops early.
-// Returns an exit status; on success *moviePath is the movie and *zoomEntries the track's size.
+// Returns an exit status: 1 also when the movie was kept but a side file could not be stored.
+// *moviePath is the movie whenever one was finished; on success *zoomEntries is the track's size.
 int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntries = nullptr);
 
 }  // namespace cli

@@ -4,7 +4,10 @@
 
 namespace {
 
-int runZooms(const QStringList& args) {
+int runZooms(const QStringList& arguments) {
+    QStringList args = arguments;
+    if (args.size() == 2 && args.first() == QLatin1String("--"))
+        args.removeFirst();  // a movie whose name starts with a dash
     if (args.size() != 1) {
         cli::err(QStringLiteral("usage: tavrio-cli zooms MOVIE"));
         return cli::kExitUsage;

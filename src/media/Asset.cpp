@@ -1,7 +1,10 @@
 #include "media/Asset.h"
 
 #include <algorithm>
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "media/FFmpeg.h"
@@ -20,13 +23,33 @@ Time timeFromAv(int64_t value, AVRational tb) {
     return Time(static_cast<int64_t>(v), tb.den);
 }
 
-Error openInput(const std::string& path, av::InputContext& out) {
-    AVFormatContext* ctx = nullptr;
-    int r = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
-    if (r < 0) {
+Error openLocalFile(const std::string& path, AVFormatContext** ctx, const AVInputFormat* format, AVDictionary** options) {
+    // A movie is a local file and nothing else. FFmpeg reads a name as a URL ("http:x.mov",
+    // "pipe:0", "concat:a|b"), so it is given an absolute path, which no protocol prefix can
+    // start, and only the file protocol, also for anything the file itself refers to.
+    std::error_code ec;
+    const std::string absolute = path.empty() ? path : std::filesystem::absolute(path, ec).string();
+    struct stat st {};
+    if (path.empty() || ec || ::stat(absolute.c_str(), &st) != 0)
+        return Error{AVERROR(ENOENT), "The movie could not be opened.", "There is no file at \"" + path + "\".",
+                     "Choose an existing movie file."};
+    if (!S_ISREG(st.st_mode))
+        return Error{AVERROR(EINVAL), "The movie could not be opened.", "\"" + path + "\" is not a file.",
+                     "Choose a movie file."};
+    AVDictionary* opts = nullptr;
+    if (options) av_dict_copy(&opts, *options, 0);
+    av_dict_set(&opts, "protocol_whitelist", "file", 0);
+    const int r = avformat_open_input(ctx, absolute.c_str(), format, &opts);
+    av_dict_free(&opts);
+    if (r < 0)
         return errorFromAv(r, "The movie could not be opened.",
                            "The file may be damaged or may not be a movie. Try another file.");
-    }
+    return {};
+}
+
+Error openInput(const std::string& path, av::InputContext& out) {
+    AVFormatContext* ctx = nullptr;
+    if (Error e = openLocalFile(path, &ctx)) return e;
     out.reset(ctx);
     // Some damaged files fail here after a usable header; what was learnt is still good.
     avformat_find_stream_info(ctx, nullptr);

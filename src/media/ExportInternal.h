@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "media/ExportSession.h"
 #include "media/FFmpeg.h"
+#include "media/OutputFile.h"
 
 namespace media {
 
@@ -19,6 +22,9 @@ struct ExportSession::Impl {
     std::shared_ptr<const Asset> asset;
     std::string preset;
     std::string outputPath;
+    mutable std::mutex outputPathMutex;  // the path changes when a taken name makes way for another
+    std::function<std::string()> nextOutputPath;
+    std::unique_ptr<OutputFile> output;  // the hidden temporary until the movie is complete
     std::string fileType = kFileTypeQuickTimeMovie;
     std::optional<VideoComposition> composition;
     std::optional<AffineTransform> passthroughTransform;

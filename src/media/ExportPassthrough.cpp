@@ -66,6 +66,7 @@ void ExportSession::Impl::runPassthrough() {
 
     const double total = asset->duration().isValid() && asset->duration().seconds() > 0 ? asset->duration().seconds() : 0;
     av::Packet pkt = av::makePacket();
+    int64_t copied = 0;
     for (;;) {
         if (stopping()) return;
         int r = av_read_frame(in.get(), pkt.get());
@@ -91,8 +92,16 @@ void ExportSession::Impl::runPassthrough() {
             failWrite(*this, out.get(), r);
             return;
         }
+        ++copied;
     }
     if (stopping()) return;
+    if (copied == 0) {
+        // A damaged index can list tracks whose samples are not there: the copy would be a
+        // movie without a single track.
+        fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.",
+                        "Not one of its samples could be read.", kReadSuggestion));
+        return;
+    }
     finishWriting(*this, out.get());
 }
 

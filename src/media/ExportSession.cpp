@@ -86,8 +86,15 @@ void ExportSession::waitUntilFinished() {
 
 const std::string& ExportSession::presetName() const { return impl_->preset; }
 std::shared_ptr<const Asset> ExportSession::asset() const { return impl_->asset; }
-void ExportSession::setOutputPath(std::string path) { impl_->outputPath = std::move(path); }
-const std::string& ExportSession::outputPath() const { return impl_->outputPath; }
+void ExportSession::setOutputPath(std::string path) {
+    std::lock_guard<std::mutex> lock(impl_->outputPathMutex);
+    impl_->outputPath = std::move(path);
+}
+std::string ExportSession::outputPath() const {
+    std::lock_guard<std::mutex> lock(impl_->outputPathMutex);
+    return impl_->outputPath;
+}
+void ExportSession::setOutputPathChooser(std::function<std::string()> next) { impl_->nextOutputPath = std::move(next); }
 void ExportSession::setOutputFileType(std::string t) { impl_->fileType = std::move(t); }
 const std::string& ExportSession::outputFileType() const { return impl_->fileType; }
 void ExportSession::setVideoComposition(std::optional<VideoComposition> c) { impl_->composition = std::move(c); }
@@ -152,7 +159,7 @@ void ExportSession::Impl::run() {
                         "The file type \"" + fileType + "\" cannot be written.", "Export as a QuickTime movie."));
     } else if (outputPath.empty()) {
         fail(plainError(AVERROR(EINVAL), "The export could not be started.", "No output file was given.", {}));
-    } else if (fs::exists(outputPath, ec) || fs::is_symlink(outputPath, ec)) {
+    } else if (!nextOutputPath && (fs::exists(outputPath, ec) || fs::is_symlink(outputPath, ec))) {
         // Never overwrite: the output could be the source itself or another user's movie.
         fail(plainError(AVERROR(EEXIST), "The export could not be started.",
                         "A file already exists at " + outputPath + ".", "Remove the file or choose another name."));
@@ -160,7 +167,14 @@ void ExportSession::Impl::run() {
         if (preset == kExportPresetPassthrough) runPassthrough();
         else runTranscode();
     }
-    if (failed) {
+    // A movie that took its name is complete, even when a cancel came in meanwhile; whatever
+    // else was written goes (only the temporary ever was).
+    const bool stored = output && output->isCommitted();
+    output.reset();
+    if (stored) {
+        progress = 1.0f;
+        status = static_cast<int>(Status::Completed);
+    } else if (failed) {
         status = static_cast<int>(Status::Failed);
     } else if (cancelled) {
         status = static_cast<int>(Status::Cancelled);
@@ -219,11 +233,19 @@ bool openOutput(ExportSession::Impl& s, const std::string& path, av::OutputConte
 }
 
 bool startWriting(ExportSession::Impl& s, AVFormatContext* out, const std::string& path) {
-    int r = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (r < 0) {
-        s.failAv(r, "The exported movie could not be created.", kWriteSuggestion);
+    // The movie is written to a hidden temporary and only named when complete, so no broken
+    // file ever stands under a final name, whatever happens to this process.
+    Error created;
+    s.output = OutputFile::create(path, &created);
+    if (!s.output || !s.output->avio()) {
+        s.fail(created ? Error{AVERROR(created.code), "The exported movie could not be created.", created.failureReason,
+                               kWriteSuggestion}
+                       : Error{AVERROR(ENOMEM), "The exported movie could not be created.", "Out of memory.", {}});
         return false;
     }
+    out->pb = s.output->avio();
+    out->flags |= AVFMT_FLAG_CUSTOM_IO;
+    int r;
     // Edit lists are stored on the movie's timescale; the muxer's default of 1000 would move a
     // track that starts at 3822/44100 s by a fraction of a millisecond. The finest track
     // timescale keeps every start where it was.
@@ -258,11 +280,14 @@ bool finishWriting(ExportSession::Impl& s, AVFormatContext* out) {
         s.failAv(r, "The exported movie could not be finished.", kWriteSuggestion);
         return false;
     }
-    r = avio_closep(&out->pb);
-    if (r < 0) {
-        s.failAv(r, "The exported movie could not be finished.", kWriteSuggestion);
+    out->pb = nullptr;  // owned by the output file
+    Error e;
+    if (!s.output->commit(OutputFile::Commit::ClaimFree, &e, s.nextOutputPath)) {
+        s.fail(Error{AVERROR(e.code), "The exported movie could not be finished.", e.failureReason, e.recoverySuggestion});
         return false;
     }
+    std::lock_guard<std::mutex> lock(s.outputPathMutex);
+    s.outputPath = s.output->finalPath();
     return true;
 }
 
@@ -342,8 +367,10 @@ struct Transcoder {
         std::lock_guard<std::mutex> lock(muxMutex);
         int r = writePacket(out.get(), pkt);
         if (r < 0) failWrite(s, out.get(), r);
+        else ++written;
         return r >= 0;
     }
+    int64_t written = 0;  // samples in the output, under muxMutex
 
     bool setUp();
     bool setUpVideo();
@@ -934,6 +961,12 @@ void ExportSession::Impl::runTranscode() {
     timings = t.timings;
     timings.decode -= timings.decoderWait;
     if (stopping()) return;
+    if (t.written == 0) {
+        // Tracks listed but no sample readable (a damaged index): not a movie worth the name.
+        fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.",
+                        "Not one of its samples could be read.", kReadSuggestion));
+        return;
+    }
     finishWriting(*this, t.out.get());
 }
 

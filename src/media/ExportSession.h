@@ -39,9 +39,15 @@ public:
     const std::string& presetName() const;
     std::shared_ptr<const Asset> asset() const;
 
-    // The output must not exist yet (an existing file is never overwritten: the export fails).
+    // The movie is written to a hidden temporary beside `path` and takes the name only once it
+    // is complete; nothing ever stands under the name otherwise. An existing file there is never
+    // overwritten: the export fails (EEXIST), unless a chooser names another path.
     void setOutputPath(std::string path);
-    const std::string& outputPath() const;
+    std::string outputPath() const;  // the name the movie took, once completed
+    // When the output name is taken by the time the movie is complete (another program claimed
+    // it meanwhile), the movie takes the name `next` returns instead, asked again until one is
+    // free. It runs on an engine thread and may only look at the file system.
+    void setOutputPathChooser(std::function<std::string()> next);
     // Only kFileTypeQuickTimeMovie is supported; anything else fails the export.
     void setOutputFileType(std::string fileType);
     const std::string& outputFileType() const;
@@ -77,7 +83,7 @@ public:
     Status status() const;
     float progress() const;  // 0..1 by output time
     Error error() const;     // set when status() is Failed
-    void cancelExport();     // status Cancelled within a few frames; the partial file is left
+    void cancelExport();     // status Cancelled within a few frames; nothing is left on disk
 
     struct Impl;
 

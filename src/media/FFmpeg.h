@@ -17,10 +17,11 @@ struct InputContextDeleter {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
 struct OutputContextDeleter {
-    // Closes the file (if the muxer opened one) and frees the context; a trailer is the caller's job.
+    // Closes the file (if the muxer opened one; a caller's own I/O stays the caller's) and frees the context; a trailer is the caller's job.
     void operator()(AVFormatContext* c) const {
         if (!c) return;
-        if (c->oformat && !(c->oformat->flags & AVFMT_NOFILE) && c->pb) avio_closep(&c->pb);
+        if (c->oformat && !(c->oformat->flags & AVFMT_NOFILE) && !(c->flags & AVFMT_FLAG_CUSTOM_IO) && c->pb)
+            avio_closep(&c->pb);
         avformat_free_context(c);
     }
 };

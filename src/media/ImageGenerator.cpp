@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "media/Asset.h"
 #include "media/FFmpeg.h"
@@ -91,14 +92,24 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
                            frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
     sws_setColorspaceDetails(sws.get(), coeffs, fullRange ? 1 : 0, coeffs, 1, 0, 1 << 16, 1 << 16);
 
+    // swscale's SIMD converters write whole blocks of pixels, past the end of a row whose width
+    // is not a multiple of the block (a 58-pixel-wide picture overran a tight buffer and broke
+    // the heap): it draws into a frame FFmpeg pads, and the rows are copied out.
+    av::Frame rgb = av::makeFrame();
+    if (!rgb) return bail(noPicture("Out of memory."));
+    rgb->format = AV_PIX_FMT_RGB24;
+    rgb->width = scaledW;
+    rgb->height = scaledH;
+    if (av_frame_get_buffer(rgb.get(), 64) < 0) return bail(noPicture("Out of memory."));
+    sws_scale(sws.get(), frame->data, frame->linesize, 0, srcH, rgb->data, rgb->linesize);
     RgbImage scaled;
     scaled.width = scaledW;
     scaled.height = scaledH;
     scaled.stride = scaledW * 3;
-    scaled.bytes.assign(static_cast<size_t>(scaled.stride) * scaledH, 0);
-    uint8_t* dst[4] = {scaled.bytes.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {scaled.stride, 0, 0, 0};
-    sws_scale(sws.get(), frame->data, frame->linesize, 0, srcH, dst, dstStride);
+    scaled.bytes.resize(static_cast<size_t>(scaled.stride) * scaledH);
+    for (int y = 0; y < scaledH; ++y)
+        std::memcpy(scaled.bytes.data() + static_cast<size_t>(y) * scaled.stride,
+                    rgb->data[0] + static_cast<ptrdiff_t>(y) * rgb->linesize[0], static_cast<size_t>(scaled.stride));
     if (q.a == 1 && q.d == 1) return scaled;
 
     // Turn the pixels. A pixel centre (x, y) goes to (a x + c y, b x + d y); the picture is then

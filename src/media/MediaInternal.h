@@ -14,6 +14,12 @@ namespace media::internal {
 // A timestamp on an FFmpeg time base as an exact media time; invalid for AV_NOPTS_VALUE.
 Time timeFromAv(int64_t value, AVRational tb);
 
+// avformat_open_input for a local regular file only: the path made absolute, the protocols
+// limited to "file" (a name like "http:x.mov" is a file, never a URL). `options` are the
+// demuxer's, as avformat_open_input takes them.
+Error openLocalFile(const std::string& path, AVFormatContext** ctx, const AVInputFormat* format = nullptr,
+                    AVDictionary** options = nullptr);
+
 // Opens a movie and reads its stream parameters; an Error with the user-facing texts on failure.
 Error openInput(const std::string& path, av::InputContext& out);
 

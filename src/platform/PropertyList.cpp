@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <plist/plist.h>
@@ -552,30 +551,6 @@ std::optional<QByteArray> PropertyList::toXml(const QVariant& value, QString* er
     QByteArray out(xml, qsizetype(length));
     plist_to_xml_free(xml);
     return out;
-}
-
-bool PropertyList::writeXmlFile(const QString& path, const QVariant& value, QString* error) {
-    const std::optional<QByteArray> xml = toXml(value, error);
-    if (!xml)
-        return false;
-    // QSaveFile writes a temporary file beside the target, flushes it to disk and renames it
-    // over the target on commit; on any failure the temporary file is removed.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, file.errorString());
-        return false;
-    }
-    if (file.write(*xml) != xml->size()) {
-        setError(error, file.errorString());
-        file.cancelWriting();
-        file.commit();  // discards the temporary file
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, file.errorString());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace platform

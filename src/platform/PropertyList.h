@@ -32,9 +32,8 @@ public:
     // The XML form of a value; nullopt when the tree holds a type a property list cannot hold
     // (the error names it).
     static std::optional<QByteArray> toXml(const QVariant& value, QString* error = nullptr);
-    // Writes the XML form atomically (temporary file in the same folder, then rename), so a
-    // crash or a full disk leaves either the old file or the new one, never half of one.
-    static bool writeXmlFile(const QString& path, const QVariant& value, QString* error = nullptr);
+    // Files are written by the caller (the app's writeSideFile), which never writes through a
+    // symbolic link planted at the name.
 };
 
 }  // namespace platform

@@ -120,6 +120,9 @@ private:
 };
 
 QString defaultResourcesDir() {
+    // A program with the resources compiled in (the GUI) reads its own copy, wherever it runs.
+    if (QDir(QStringLiteral(":/Resources")).exists())
+        return QStringLiteral(":/Resources");
     if (QCoreApplication::instance()) {
         const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/Resources");
         if (QDir(beside).exists())

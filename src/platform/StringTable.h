@@ -17,8 +17,9 @@ public:
     // Parses a table's text. nullopt (and *error with the line) on a syntax error.
     static std::optional<QHash<QString, QString>> parse(const QString& text, QString* error = nullptr);
 
-    // The folder the tables are loaded from: "Resources" beside the executable if it exists,
-    // else the source tree's src/Resources. Overridable (tests, packaging); clears the cache.
+    // The folder the tables are loaded from: the compiled-in ":/Resources" in a program that has
+    // them, else "Resources" beside the executable if it exists, else the source tree's
+    // src/Resources. Overridable (tests, packaging); clears the cache.
     static QString resourcesDir();
     static void setResourcesDir(const QString& dir);
 };

@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QPoint>
 #include <QTimeZone>
 
@@ -232,30 +231,4 @@ TEST(PropertyList, FilesMissingEmptyOrHugeAreRefused) {
     ASSERT_EQ(truncate(huge.c_str(), PropertyList::kMaxBytes + 1), 0);
     EXPECT_FALSE(PropertyList::readFile(q(huge), &error));
     EXPECT_TRUE(error.contains("large")) << error.toStdString();
-}
-
-TEST(PropertyList, WritesAtomicallyAndKeepsTheOldFileOnFailure) {
-    testsupport::TempDir dir;
-    const QString path = q(dir.path() / "track.plist");
-    ASSERT_TRUE(PropertyList::writeXmlFile(path, QVariantList{1.5, 2.5}));
-    ASSERT_TRUE(PropertyList::writeXmlFile(path, QVariantList{3.5}));
-    EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"track.plist"});
-    const std::string before = testsupport::readFile(dir.path() / "track.plist");
-
-    QString error;
-    EXPECT_FALSE(PropertyList::writeXmlFile(path, QVariantList{QPoint()}, &error));
-    EXPECT_EQ(testsupport::readFile(dir.path() / "track.plist"), before);
-
-    // A folder that is not there, or a "folder" that is a file: reported, nothing crashes.
-    EXPECT_FALSE(PropertyList::writeXmlFile(q(dir.path() / "no" / "such.plist"), QVariantList{}, &error));
-    EXPECT_FALSE(PropertyList::writeXmlFile(q(dir.path() / "track.plist" / "x.plist"), QVariantList{}, &error));
-    if (geteuid() != 0) {
-        const auto locked = dir.path() / "locked";
-        std::filesystem::create_directory(locked);
-        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        EXPECT_FALSE(PropertyList::writeXmlFile(q(locked / "x.plist"), QVariantList{}, &error));
-        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
-    }
-    EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden), QStringList{"track.plist"});
 }

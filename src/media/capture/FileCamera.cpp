@@ -11,6 +11,7 @@ extern "C" {
 
 #include "media/FFmpeg.h"
 #include "media/VideoDecoder.h"
+#include "media/MediaInternal.h"
 #include "media/capture/DeviceBackends.h"
 
 namespace media {
@@ -28,12 +29,12 @@ struct Decoder {
 
     bool open(const std::string& path, Error* error) {
         AVFormatContext* ctx = nullptr;
-        int r = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
-        if (r < 0) {
-            if (error) *error = errorFromAv(r, "The file camera cannot open " + path + ".", "Choose a movie file.");
+        if (Error e = internal::openLocalFile(path, &ctx)) {
+            if (error) *error = Error{e.code, "The file camera cannot open " + path + ".", e.failureReason, "Choose a movie file."};
             return false;
         }
         input.reset(ctx);
+        int r;
         if ((r = avformat_find_stream_info(ctx, nullptr)) < 0) {
             if (error) *error = errorFromAv(r, "The file camera cannot read " + path + ".", "");
             return false;

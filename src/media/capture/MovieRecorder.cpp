@@ -25,6 +25,7 @@ extern "C" {
 #include "media/AacEncoder.h"
 #include "media/FFmpeg.h"
 #include "media/H264Encoder.h"
+#include "media/OutputFile.h"
 
 namespace media {
 
@@ -143,8 +144,8 @@ void syncDirectoryOf(const std::string& path) {
     }
 }
 
-// Copies a (fragmented) movie's samples into an ordinary QuickTime movie at `dst`.
-Error rewriteUnfragmented(const std::string& src, const std::string& dst) {
+// Copies a (fragmented) movie's samples into an ordinary QuickTime movie, written to `dst`.
+Error rewriteUnfragmented(const std::string& src, OutputFile& dst) {
     AVFormatContext* ic = nullptr;
     int r = avformat_open_input(&ic, src.c_str(), nullptr, nullptr);
     if (r < 0) return errorFromAv(r, "Cannot read the recording back.");
@@ -152,13 +153,11 @@ Error rewriteUnfragmented(const std::string& src, const std::string& dst) {
     if ((r = avformat_find_stream_info(ic, nullptr)) < 0) return errorFromAv(r, "Cannot read the recording back.");
 
     AVFormatContext* oc = nullptr;
-    avformat_alloc_output_context2(&oc, nullptr, "mov", dst.c_str());
+    avformat_alloc_output_context2(&oc, nullptr, "mov", dst.finalPath().c_str());
     if (!oc) return Error{ENOMEM, "Cannot make the movie file.", "", ""};
     av::OutputContext out(oc);
-    FdSink sink;
-    Error err;
-    if (!sink.open(dst, &err)) return err;
-    oc->pb = sink.pb;
+    oc->pb = dst.avio();
+    if (!oc->pb) return Error{ENOMEM, "Cannot make the movie file.", "", ""};
     oc->flags |= AVFMT_FLAG_CUSTOM_IO;
     std::vector<int> map(ic->nb_streams, -1);
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
@@ -175,14 +174,14 @@ Error rewriteUnfragmented(const std::string& src, const std::string& dst) {
         }
         map[i] = os->index;
     }
+    // The temporary goes with `dst` when the caller drops it.
+    auto ioError = [&] { return oc->pb && oc->pb->error < 0 ? oc->pb->error : 0; };
     auto fail = [&](int code, const std::string& what) {
-        Error e = sink.error ? errnoError(sink.error, what) : errorFromAv(code, what);
+        Error e = errorFromAv(ioError() ? ioError() : code, what);
         oc->pb = nullptr;
-        sink.close();
-        ::unlink(dst.c_str());
         return e;
     };
-    if ((r = avformat_write_header(oc, nullptr)) < 0 || sink.error) return fail(r, "Cannot write the finished movie.");
+    if ((r = avformat_write_header(oc, nullptr)) < 0 || ioError()) return fail(r, "Cannot write the finished movie.");
     av::Packet pkt = av::makePacket();
     while ((r = av_read_frame(ic, pkt.get())) >= 0) {
         int o = map[size_t(pkt->stream_index)];
@@ -193,15 +192,11 @@ Error rewriteUnfragmented(const std::string& src, const std::string& dst) {
         av_packet_rescale_ts(pkt.get(), ic->streams[pkt->stream_index]->time_base, oc->streams[o]->time_base);
         pkt->stream_index = o;
         pkt->pos = -1;
-        if ((r = av_interleaved_write_frame(oc, pkt.get())) < 0 || sink.error)
+        if ((r = av_interleaved_write_frame(oc, pkt.get())) < 0 || ioError())
             return fail(r, "Cannot write the finished movie.");
     }
-    if ((r = av_write_trailer(oc)) < 0 || sink.error) return fail(r, "Cannot write the finished movie.");
+    if ((r = av_write_trailer(oc)) < 0 || ioError()) return fail(r, "Cannot write the finished movie.");
     oc->pb = nullptr;
-    if (!sink.close()) {
-        ::unlink(dst.c_str());
-        return errnoError(sink.error, "Cannot write the finished movie.");
-    }
     return {};
 }
 
@@ -255,6 +250,7 @@ struct MovieRecorder::Impl {
     std::deque<AudioSample> earlyAudio;
     Error writeError;
     int64_t lastGoodEnd = 0;
+    int64_t headerEnd = 0;  // a file no longer than this holds no sample
     int64_t lastSyncNs = 0;
     uint64_t lastLoggedDrops = 0;
 
@@ -264,6 +260,8 @@ struct MovieRecorder::Impl {
 
     Error open() {
         Error err;
+        // Finishes cut short by a kill leave hidden temporaries; the next recording clears them.
+        OutputFile::removeStaleTemporaries(std::filesystem::path(s.path).parent_path().string());
         AVFormatContext* c = nullptr;
         avformat_alloc_output_context2(&c, nullptr, "mov", s.path.c_str());
         if (!c) return Error{ENOMEM, "Cannot make the movie file.", "", ""};
@@ -326,7 +324,7 @@ struct MovieRecorder::Impl {
         if (r < 0 || sink.error) return sink.error ? errnoError(sink.error, "Cannot write the movie file.")
                                                    : errorFromAv(r, "Cannot write the movie file.");
         avio_flush(c->pb);
-        lastGoodEnd = sink.end;
+        lastGoodEnd = headerEnd = sink.end;
         lastSyncNs = monotonicNowNs();
         return {};
     }
@@ -614,22 +612,30 @@ struct MovieRecorder::Impl {
         bytes = sink.end;
 
         bool anything = written > 0 || audioEncoded > 0;
-        if (opened && !anything && !writeFailed) {
+        if (opened && writeFailed && sink.end <= headerEnd) {
+            // Not one fragment reached the disk (it was full or at its size limit from the
+            // start): a movie without samples is no recording, so none is kept.
+            ::unlink(s.path.c_str());
+            result = Error{result.code, "Nothing was recorded.",
+                           result.description + (result.failureReason.empty() ? "" : " (" + result.failureReason + ")"),
+                           result.recoverySuggestion};
+        } else if (opened && !anything && !writeFailed) {
             ::unlink(s.path.c_str());
             if (!result.isError())
                 result = Error{ENODATA, "Nothing was recorded.", "The recording stopped before any picture or sound arrived.", ""};
         } else if (opened && !writeFailed && s.finalizeOnStop) {
-            // Rewritten beside the recording and renamed over it: at every instant the name holds
-            // a playable movie.
-            std::filesystem::path p(s.path);
-            std::string tmp = (p.parent_path() / ("." + p.filename().string() + ".finishing")).string();
-            ::unlink(tmp.c_str());  // a leftover of a finish cut short
-            Error e = rewriteUnfragmented(s.path, tmp);
-            if (!e.isError() && ::rename(tmp.c_str(), s.path.c_str()) != 0) e = errnoError(errno, "Cannot finish the movie file.");
+            // Rewritten into a hidden temporary beside the recording and renamed over it: at
+            // every instant the name holds a playable movie, and a finish cut short leaves only
+            // a temporary that the next recording or export in the folder removes.
+            Error e;
+            auto tmp = OutputFile::create(s.path, &e);
+            if (tmp) e = rewriteUnfragmented(s.path, *tmp);
+            if (!e.isError() && !tmp->commit(OutputFile::Commit::Replace, &e))
+                e = Error{e.code, "Cannot finish the movie file.", e.failureReason, e.recoverySuggestion};
             if (e.isError()) {
                 // The fragmented movie is complete and plays; keeping it loses nothing, while
                 // reporting a failure would make the app drop the recording's zoom track.
-                ::unlink(tmp.c_str());
+                tmp.reset();
                 captureLog("%s (%s); the recording stays fragmented", e.description.c_str(),
                            e.failureReason.c_str());
             } else {

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Makes the README's screenshots from the real program under a virtual X server, so they show
+# what the code draws today: docs/screenshots/*.png. Needs xvfb-run, xdotool and ffmpeg.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+bin=${TAVRIO_BIN:-$here/${TAVRIO_BUILD_DIR:-build}/src/app/tavrio}
+out=$here/docs/screenshots
+if [[ -z "${TAVRIO_SHOTS_INNER:-}" ]]; then
+  [[ -x "$bin" ]] || "$here/scripts/setup.sh"
+  export TAVRIO_SHOTS_INNER=1
+  exec timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+unset QT_QPA_PLATFORM
+mkdir -p "$out"
+home=$(mktemp -d)
+log=$home/tavrio.log
+pid=
+trap '[[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$home"' EXIT
+source "$here/tests/e2e/xdrive.sh"
+
+export TAVRIO_HOME=$home QT_LOGGING_RULES="tavrio.app.debug=true"
+"$bin" >"$log" 2>&1 &
+pid=$!
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no window"
+note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no notice"
+wait_log "screen shown: Camera"
+xdotool mousemove 0 0  # no pointer in the pictures
+sleep 0.3  # let the notice finish drawing
+# The first launch: the whole virtual screen around the window and the notice, cropped.
+eval "$(xdotool getwindowgeometry --shell "$win")"
+ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
+  -vf "crop=$((WIDTH + 240)):$((HEIGHT)):$((X - 120)):$((Y))" "$out/first-launch.png"
+xdotool windowfocus --sync "$note"
+key Return
+wait_gone '^Note$'
+xdotool windowfocus --sync "$win"
+sleep 0.2
+grab "$win" "$out/camera.png"
+
+key comma
+wait_log "screen shown: Settings"
+grab "$win" "$out/settings.png"
+key Down Down Return
+wait_log "screen shown: Detail"
+grab "$win" "$out/detail.png"
+key Escape
+wait_log "screen shown: Settings" 2
+key Up Up Return
+wait_log "screen shown: Instructions"
+grab "$win" "$out/instructions.png"
+echo "screenshots in $out"

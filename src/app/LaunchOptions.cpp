@@ -1,0 +1,74 @@
+#include "LaunchOptions.h"
+
+#include "media/capture/CaptureDevice.h"
+#include "platform/DeviceOrientation.h"
+
+namespace {
+LaunchOptions& currentOptions() {
+    static LaunchOptions options;
+    return options;
+}
+}  // namespace
+
+QString LaunchOptions::usage() {
+    return QStringLiteral(
+        "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
+        "              [--orientation portrait|landscape]\n"
+        "       tavrio --help | --version\n"
+        "\n"
+        "Opens the Tavrio camera window. Without a camera the virtual one is used.\n"
+        "  --camera       the camera to film with (tavrio-cli devices lists them)\n"
+        "  --mic          the microphone, or none for silent movies\n"
+        "  --orientation  how the camera is held, on a computer without an orientation sensor\n"
+        "  --quit-after-first-paint  quit once the window has been drawn (start-up measurements)\n");
+}
+
+LaunchOptions LaunchOptions::parse(const QStringList& args) {
+    LaunchOptions o;
+    auto fail = [&o](const QString& why) {
+        o.action = Action::Error;
+        o.error = why;
+        return o;
+    };
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            o.action = Action::Help;
+            return o;
+        }
+        if (a == QLatin1String("--version")) {
+            o.action = Action::Version;
+            return o;
+        }
+        if (a == QLatin1String("--quit-after-first-paint")) {
+            o.quitAfterFirstPaint = true;
+            continue;
+        }
+        const bool takesValue = a == QLatin1String("--camera") || a == QLatin1String("--mic") || a == QLatin1String("--orientation");
+        if (!takesValue)
+            return fail(QStringLiteral("unknown option %1").arg(a));
+        if (i + 1 >= args.size() || args.at(i + 1).isEmpty())
+            return fail(QStringLiteral("%1 needs a value").arg(a));
+        const QString v = args.at(++i);
+        if (a == QLatin1String("--camera")) {
+            o.camera = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : v;
+        } else if (a == QLatin1String("--mic")) {
+            o.microphone = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID) : v;
+        } else if (v == QLatin1String("portrait")) {
+            o.orientation = platform::DeviceOrientation::Portrait;
+        } else if (v == QLatin1String("landscape")) {
+            o.orientation = platform::DeviceOrientation::LandscapeRight;
+        } else {
+            return fail(QStringLiteral("--orientation is portrait or landscape, not %1").arg(v));
+        }
+    }
+    return o;
+}
+
+const LaunchOptions& LaunchOptions::current() {
+    return currentOptions();
+}
+
+void LaunchOptions::setCurrent(const LaunchOptions& options) {
+    currentOptions() = options;
+}

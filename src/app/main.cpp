@@ -1,0 +1,62 @@
+// tavrio: the camera application's window.
+
+#include "GuiAppDelegate.h"
+#include "LaunchOptions.h"
+
+#include "platform/DeviceOrientation.h"
+#include "ui/Alerts.h"
+#include "ui/Window.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // Options that only print are answered before any display is needed.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const LaunchOptions options = LaunchOptions::parse(args);
+    switch (options.action) {
+    case LaunchOptions::Action::Help:
+        std::fputs(qPrintable(LaunchOptions::usage()), stdout);
+        return 0;
+    case LaunchOptions::Action::Version:
+        std::printf("tavrio %s\n", TAVRIO_VERSION);
+        return 0;
+    case LaunchOptions::Action::Error:
+        std::fprintf(stderr, "tavrio: %s\n%s", qPrintable(options.error), qPrintable(LaunchOptions::usage()));
+        return 2;
+    case LaunchOptions::Action::Run:
+        break;
+    }
+    LaunchOptions::setCurrent(options);
+    // Debug lines (screens appearing and the like) only when asked for with QT_LOGGING_RULES.
+    QLoggingCategory::setFilterRules(QStringLiteral("tavrio.*.debug=false"));
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrio"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.tavrio.Tavrio"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Resources/tavrio.png")));
+
+    ui::Window window;
+    ui::AlertPresenter::install(&window);
+    if (options.quitAfterFirstPaint)
+        QObject::connect(&window, &ui::Window::firstPaint, &app, [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
+
+    GuiAppDelegate delegate(&window);
+    delegate.didFinishLaunching();
+    // A recording orientation given on the command line wins over a sensor. The sensor's plugins
+    // take a while to load, and nothing needs the orientation before the window is up.
+    QTimer::singleShot(0, &app, [orientation = options.orientation] {
+        if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
+            platform::DeviceOrientation::setOrientation(orientation);
+    });
+    const int status = QApplication::exec();
+    ui::AlertPresenter::uninstall();
+    return status;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Whether the application is active, as the app's classes understand it: the window is shown
+// and not minimized, the session is not locked and the system is not going to sleep. Leaving
+// that state posts kWillResignActive once; coming back posts kDidBecomeActive once. A mere
+// change of keyboard focus between windows is neither.
+//
+// Lock and sleep come from logind (PrepareForSleep on the manager, Lock/Unlock on this
+// session) and from the desktop's screen saver (ActiveChanged) over D-Bus where the buses
+// exist. While the application is active the screen saver is inhibited, so the display does
+// not dim while the user films. Without a bus or a service: one log line, and the rest works.
+
+#include <QObject>
+#include <QPointer>
+
+class QWidget;
+
+namespace ui {
+
+class ApplicationState : public QObject {
+    Q_OBJECT
+public:
+    // Watches `window` (not owned) from now on.
+    explicit ApplicationState(QWidget* window, QObject* parent = nullptr);
+    ~ApplicationState() override;
+
+    bool isActive() const { return active_; }
+    bool isScreenSaverInhibited() const { return inhibitCookie_ != 0; }
+
+    // What the system reported; public so the D-Bus signals and tests drive the same path.
+public slots:
+    void setSessionLocked(bool locked);
+    void setPreparingForSleep(bool sleeping);
+    void screenSaverActiveChanged(bool active);
+    void sessionLocked() { setSessionLocked(true); }
+    void sessionUnlocked() { setSessionLocked(false); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectBuses();
+    void update();
+    void inhibitScreenSaver(bool inhibit);
+
+    QPointer<QWidget> window_;
+    bool active_ = false;
+    bool locked_ = false;
+    bool sleeping_ = false;
+    bool screenSaverOn_ = false;
+    bool sessionBus_ = false;
+    quint32 inhibitCookie_ = 0;
+};
+
+}  // namespace ui

@@ -1,0 +1,105 @@
+#include "ui/ImageButton.h"
+
+#include "ui/Fonts.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace ui {
+
+namespace {
+void paintFocusRing(QPainter& p, const QRectF& r, bool round) {
+    p.setPen(QPen(QColor(90, 176, 255), 2.0));
+    p.setBrush(Qt::NoBrush);
+    const QRectF ring = r.adjusted(1, 1, -1, -1);
+    if (round)
+        p.drawEllipse(ring);
+    else
+        p.drawRoundedRect(ring, 6, 6);
+}
+
+// Return and Enter press a focused picture button, as Space does.
+bool pressOnReturn(QAbstractButton* b, QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (b->isEnabled())
+            b->animateClick();
+        e->accept();
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+ImageButton::ImageButton(const QImage& image, QWidget* parent) : QAbstractButton(parent), image_(image) {
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void ImageButton::setImage(const QImage& image) {
+    image_ = image;
+    update();
+}
+
+void ImageButton::setPressedImage(const QImage& image) {
+    pressed_ = image;
+    update();
+}
+
+void ImageButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setRenderHint(QPainter::Antialiasing);
+    const bool down = isDown();
+    const QImage& shown = down && !pressed_.isNull() ? pressed_ : image_;
+    if (!isEnabled())
+        p.setOpacity(0.45);
+    if (!shown.isNull())
+        p.drawImage(QRectF(rect()), shown);
+    if (down && pressed_.isNull()) {
+        p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+        p.fillRect(rect(), QColor(0, 0, 0, 90));
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    if (hasFocus())
+        paintFocusRing(p, rect(), false);
+}
+
+void ImageButton::keyPressEvent(QKeyEvent* event) {
+    if (!pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
+}
+
+InfoButton::InfoButton(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(QStringLiteral("Settings"));
+    setToolTip(QStringLiteral("Settings and instructions"));
+}
+
+void InfoButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double side = std::min(width(), height());
+    const QRectF r((width() - side) / 2, (height() - side) / 2, side, side);
+    const QColor ink = isDown() ? QColor(190, 190, 196) : QColor(255, 255, 255);
+    p.setPen(QPen(ink, std::max(1.0, side * 0.09)));
+    p.setBrush(isDown() ? QColor(255, 255, 255, 50) : Qt::NoBrush);
+    p.drawEllipse(r.adjusted(side * 0.06, side * 0.06, -side * 0.06, -side * 0.06));
+    // The "i": a dot and a stem, drawn so it stays centred at any size.
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    const QPointF c = r.center();
+    p.drawEllipse(QPointF(c.x(), c.y() - side * 0.22), side * 0.07, side * 0.07);
+    p.drawRoundedRect(QRectF(c.x() - side * 0.06, c.y() - side * 0.08, side * 0.12, side * 0.34), side * 0.04, side * 0.04);
+    if (hasFocus())
+        paintFocusRing(p, r, true);
+}
+
+void InfoButton::keyPressEvent(QKeyEvent* event) {
+    if (!pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
+}
+
+}  // namespace ui

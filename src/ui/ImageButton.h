@@ -1,0 +1,41 @@
+#pragma once
+// A button drawn with a picture (and an optional pressed picture), as the camera and details
+// screens use. It darkens while pressed unless it has its own pressed picture, shows a focus
+// ring for keyboard users, and Space or Return press it.
+
+#include <QAbstractButton>
+#include <QImage>
+
+namespace ui {
+
+class ImageButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit ImageButton(const QImage& image = {}, QWidget* parent = nullptr);
+
+    QImage image() const { return image_; }
+    void setImage(const QImage& image);
+    QImage pressedImage() const { return pressed_; }
+    void setPressedImage(const QImage& image);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QImage image_;
+    QImage pressed_;
+};
+
+// The round "i" button that opens the settings, white on dark backgrounds.
+class InfoButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit InfoButton(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+}  // namespace ui

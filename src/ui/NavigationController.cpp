@@ -1,0 +1,229 @@
+#include "ui/NavigationController.h"
+
+#include "ui/FrameLayout.h"
+#include "ui/PointScale.h"
+
+#include <QEasingCurve>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QVariantAnimation>
+
+namespace ui {
+
+NavigationController::NavigationController(ViewController* root, QWidget* parent) : ViewController(parent) {
+    setBackgroundColor(Qt::black);
+    bar_ = new NavigationBar(this);
+    addSubview(bar_, QRectF(0, 0, PointScale::kScreenWidth, NavigationBar::kHeight));
+    connect(bar_, &NavigationBar::backRequested, this, &NavigationController::goBack);
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ALT | Qt::Key_Left)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, &NavigationController::goBack);
+    }
+    if (root) {
+        root->navigation_ = this;
+        stack_.append(root);
+        addSubview(root, contentFrame());
+        connect(root, &ViewController::titleChanged, this, &NavigationController::updateBar);
+        connect(root, &ViewController::barItemsChanged, this, &NavigationController::updateBar);
+    }
+    bar_->raise();
+    updateBar();
+}
+
+NavigationController::~NavigationController() = default;
+
+QRectF NavigationController::contentFrame(double dx) const {
+    const bool under = bar_->isTranslucent();
+    const double top = under ? 0.0 : NavigationBar::kHeight;
+    return QRectF(dx, top, PointScale::kScreenWidth, PointScale::kScreenHeight - top);
+}
+
+void NavigationController::setBarStyle(NavigationBar::Style style, bool translucent) {
+    bar_->setBarStyle(style);
+    bar_->setTranslucent(translucent);
+    for (const auto& c : stack_)
+        if (c)
+            frames()->setFrame(c, contentFrame());
+    bar_->raise();
+}
+
+QList<ViewController*> NavigationController::viewControllers() const {
+    QList<ViewController*> out;
+    for (const auto& c : stack_)
+        if (c)
+            out.append(c);
+    return out;
+}
+
+ViewController* NavigationController::topViewController() const {
+    for (auto it = stack_.rbegin(); it != stack_.rend(); ++it)
+        if (*it)
+            return *it;
+    return nullptr;
+}
+
+bool NavigationController::isAnimating() const {
+    return animation_ != nullptr;
+}
+
+void NavigationController::updateBar() {
+    ViewController* top = topViewController();
+    if (!top) {
+        bar_->setContent({}, nullptr, nullptr, {});
+        return;
+    }
+    QString backTitle;
+    if (stack_.size() > 1 && !top->hidesBackButton()) {
+        ViewController* below = stack_.at(stack_.size() - 2);
+        backTitle = below && !below->title().isEmpty() ? below->title() : QStringLiteral("Back");
+    }
+    bar_->setContent(top->title(), top->leftBarButtonItem(), top->rightBarButtonItem(), backTitle);
+}
+
+void NavigationController::goBack() {
+    if (modalViewController())
+        return;
+    popViewControllerAnimated(true);
+}
+
+bool NavigationController::pushViewController(ViewController* controller, bool animated) {
+    if (!controller || isAnimating())
+        return false;
+    ViewController* from = topViewController();
+    controller->navigation_ = this;
+    stack_.append(controller);
+    connect(controller, &ViewController::titleChanged, this, &NavigationController::updateBar);
+    connect(controller, &ViewController::barItemsChanged, this, &NavigationController::updateBar);
+    addSubview(controller, contentFrame(animated ? PointScale::kScreenWidth : 0));
+    bar_->raise();
+    updateBar();
+    if (from)
+        from->viewWillDisappear(animated);
+    controller->viewWillAppear(animated);
+
+    QPointer<ViewController> fromP(from), toP(controller);
+    auto finish = [this, fromP, toP, animated] {
+        animation_ = nullptr;
+        if (fromP) {
+            fromP->hide();
+            fromP->viewDidDisappear(animated);
+        }
+        if (toP) {
+            frames()->setFrame(toP, contentFrame());
+            toP->viewDidAppear(animated);
+            toP->focusFirstControl();
+            logShown(toP);
+        }
+        emit transitionFinished();
+    };
+    if (!animated) {
+        finish();
+        return true;
+    }
+    auto* anim = new QVariantAnimation(this);
+    anim->setDuration(kTransitionMs);
+    anim->setEasingCurve(QEasingCurve::InOutCubic);
+    anim->setStartValue(0.0);
+    anim->setEndValue(1.0);
+    connect(anim, &QVariantAnimation::valueChanged, this, [this, fromP, toP](const QVariant& v) {
+        const double t = v.toDouble();
+        if (fromP)
+            frames()->setFrame(fromP, contentFrame(-t * PointScale::kScreenWidth));
+        if (toP)
+            frames()->setFrame(toP, contentFrame((1.0 - t) * PointScale::kScreenWidth));
+    });
+    connect(anim, &QVariantAnimation::finished, this, finish);
+    animation_ = anim;
+    anim->start(QAbstractAnimation::DeleteWhenStopped);
+    return true;
+}
+
+bool NavigationController::popViewControllerAnimated(bool animated) {
+    if (isAnimating() || stack_.size() < 2)
+        return false;
+    QPointer<ViewController> gone = stack_.takeLast();
+    QPointer<ViewController> back = topViewController();
+    if (back) {
+        frames()->setFrame(back, contentFrame(animated ? -PointScale::kScreenWidth : 0));
+        back->show();
+    }
+    if (gone)
+        gone->raise();
+    bar_->raise();
+    updateBar();
+    if (gone)
+        gone->viewWillDisappear(animated);
+    if (back)
+        back->viewWillAppear(animated);
+
+    auto finish = [this, gone, back, animated] {
+        animation_ = nullptr;
+        if (gone) {
+            gone->viewDidDisappear(animated);
+            gone->hide();
+            gone->deleteLater();
+        }
+        if (back) {
+            frames()->setFrame(back, contentFrame());
+            back->viewDidAppear(animated);
+            back->focusFirstControl();
+            logShown(back);
+        }
+        emit transitionFinished();
+    };
+    if (!animated) {
+        finish();
+        return true;
+    }
+    auto* anim = new QVariantAnimation(this);
+    anim->setDuration(kTransitionMs);
+    anim->setEasingCurve(QEasingCurve::InOutCubic);
+    anim->setStartValue(0.0);
+    anim->setEndValue(1.0);
+    connect(anim, &QVariantAnimation::valueChanged, this, [this, gone, back](const QVariant& v) {
+        const double t = v.toDouble();
+        if (gone)
+            frames()->setFrame(gone, contentFrame(t * PointScale::kScreenWidth));
+        if (back)
+            frames()->setFrame(back, contentFrame((t - 1.0) * PointScale::kScreenWidth));
+    });
+    connect(anim, &QVariantAnimation::finished, this, finish);
+    animation_ = anim;
+    anim->start(QAbstractAnimation::DeleteWhenStopped);
+    return true;
+}
+
+void NavigationController::viewWillAppear(bool animated) {
+    if (auto* top = topViewController())
+        top->viewWillAppear(animated);
+}
+
+void NavigationController::viewDidAppear(bool animated) {
+    if (auto* top = topViewController())
+        top->viewDidAppear(animated);
+}
+
+void NavigationController::viewWillDisappear(bool animated) {
+    if (auto* top = topViewController())
+        top->viewWillDisappear(animated);
+}
+
+void NavigationController::viewDidDisappear(bool animated) {
+    if (auto* top = topViewController())
+        top->viewDidDisappear(animated);
+}
+
+}  // namespace ui
+
+namespace ui {
+
+void NavigationController::focusFirstControl() {
+    // The content, not the bar: keyboard users land on what the screen is about.
+    if (auto* top = topViewController())
+        top->focusFirstControl();
+    else
+        ViewController::focusFirstControl();
+}
+
+}  // namespace ui

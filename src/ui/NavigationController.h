@@ -1,0 +1,53 @@
+#pragma once
+// A stack of screens under a navigation bar. Pushing slides the new screen in from the right,
+// popping slides it out again (0.3 s when animated); a popped screen is deleted. Escape and
+// Alt+Left go back.
+
+#include "ui/NavigationBar.h"
+#include "ui/ViewController.h"
+
+#include <QList>
+#include <QPointer>
+
+namespace ui {
+
+class NavigationController : public ViewController {
+    Q_OBJECT
+public:
+    explicit NavigationController(ViewController* root, QWidget* parent = nullptr);
+    ~NavigationController() override;
+
+    // Takes ownership. Refused (false) while a transition runs.
+    bool pushViewController(ViewController* controller, bool animated);
+    // Removes the top screen (never the root) and deletes it. False when there is nothing to pop
+    // or a transition runs.
+    bool popViewControllerAnimated(bool animated);
+
+    QList<ViewController*> viewControllers() const;
+    ViewController* topViewController() const;
+    NavigationBar* navigationBar() const { return bar_; }
+    bool isAnimating() const;
+    void focusFirstControl() override;
+
+    // Black and translucent styles: content then runs under the bar.
+    void setBarStyle(NavigationBar::Style style, bool translucent = false);
+
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+signals:
+    void transitionFinished();
+
+private:
+    QRectF contentFrame(double dx = 0) const;
+    void updateBar();
+    void goBack();
+
+    NavigationBar* bar_;
+    QList<QPointer<ViewController>> stack_;
+    QPointer<QObject> animation_;
+};
+
+}  // namespace ui

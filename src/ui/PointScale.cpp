@@ -1,0 +1,59 @@
+#include "ui/PointScale.h"
+
+#include "platform/ScreenScale.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ui {
+
+namespace {
+PointScale& currentScale() {
+    static PointScale scale;
+    return scale;
+}
+}  // namespace
+
+PointScale::PointScale(double pixelsPerPoint, QPointF origin, double devicePixelRatio)
+    : scale_(pixelsPerPoint > 0 ? pixelsPerPoint : 1.0), origin_(origin), dpr_(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {}
+
+PointScale PointScale::fit(QSize windowSize, double devicePixelRatio) {
+    if (windowSize.width() <= 0 || windowSize.height() <= 0)
+        return PointScale(1.0, {}, devicePixelRatio);
+    const double s = std::min(windowSize.width() / kScreenWidth, windowSize.height() / kScreenHeight);
+    // The margins are whole pixels so the screen's edges stay crisp.
+    const QPointF origin(std::floor((windowSize.width() - kScreenWidth * s) / 2.0),
+                         std::floor((windowSize.height() - kScreenHeight * s) / 2.0));
+    return PointScale(s, origin, devicePixelRatio);
+}
+
+QRect PointScale::toPixels(const QRectF& p) const {
+    const int left = static_cast<int>(std::lround(p.left() * scale_));
+    const int top = static_cast<int>(std::lround(p.top() * scale_));
+    const int right = static_cast<int>(std::lround((p.left() + p.width()) * scale_));
+    const int bottom = static_cast<int>(std::lround((p.top() + p.height()) * scale_));
+    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
+}
+
+QRect PointScale::toWindowPixels(const QRectF& points) const {
+    return toPixels(points).translated(static_cast<int>(origin_.x()), static_cast<int>(origin_.y()));
+}
+
+QPointF PointScale::toPoints(QPointF px) const {
+    return (px - origin_) / scale_;
+}
+
+QRectF PointScale::screenRectInWindow() const {
+    return QRectF(origin_, QSizeF(kScreenWidth * scale_, kScreenHeight * scale_));
+}
+
+const PointScale& PointScale::current() {
+    return currentScale();
+}
+
+void PointScale::setCurrent(const PointScale& scale) {
+    currentScale() = scale;
+    platform::ScreenScale::setScale(scale.screenScale());
+}
+
+}  // namespace ui

@@ -1,0 +1,54 @@
+#pragma once
+// The screens are laid out in points on a 320 x 480 portrait screen. A window of any shape shows
+// that screen uniformly scaled to fit, centred, with black margins. PointScale is the one mapping
+// between the screen's points and the window's pixels, in both directions, so every frame and
+// every tap goes through the same numbers.
+
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+#include <QSizeF>
+
+namespace ui {
+
+class PointScale {
+public:
+    static constexpr double kScreenWidth = 320.0;
+    static constexpr double kScreenHeight = 480.0;
+
+    PointScale() = default;
+    PointScale(double pixelsPerPoint, QPointF origin, double devicePixelRatio = 1.0);
+
+    // The largest uniform scale at which the screen fits `windowSize` (logical pixels), centred.
+    static PointScale fit(QSize windowSize, double devicePixelRatio = 1.0);
+
+    double pixelsPerPoint() const { return scale_; }
+    QPointF origin() const { return origin_; }  // the screen's top left corner in the window
+    double devicePixelRatio() const { return dpr_; }
+    // Device pixels per point: the "screen scale" artwork is chosen by.
+    double screenScale() const { return scale_ * dpr_; }
+
+    // A frame in points (relative to the screen's corner, or to any container laid out in points)
+    // to whole pixels of the same container. Edges are rounded, not sizes, so frames that touch
+    // in points touch in pixels.
+    QRect toPixels(const QRectF& points) const;
+    // The same, in the window's coordinates (adds the screen's origin).
+    QRect toWindowPixels(const QRectF& points) const;
+    double toPixels(double points) const { return points * scale_; }
+    // A position in the window's pixels back to the screen's points.
+    QPointF toPoints(QPointF windowPixels) const;
+    QRectF screenRectInWindow() const;
+
+    // The scale of the window that shows the screen; every widget in it lays out by this one.
+    static const PointScale& current();
+    // Also publishes screenScale() as the platform's screen scale.
+    static void setCurrent(const PointScale& scale);
+
+private:
+    double scale_ = 1.0;
+    QPointF origin_;
+    double dpr_ = 1.0;
+};
+
+}  // namespace ui

@@ -1,0 +1,122 @@
+#include "ui/Window.h"
+
+#include "ui/FrameLayout.h"
+#include "ui/Fonts.h"
+#include "ui/ViewController.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QWindow>
+
+#include <cmath>
+
+namespace ui {
+
+Window::Window(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QStringLiteral("Tavrio"));
+    setAccessibleName(QStringLiteral("Tavrio"));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    setAutoFillBackground(true);
+    setMinimumSize(160, 240);
+    screen_ = new QWidget(this);
+    screen_->setObjectName(QStringLiteral("screen"));
+    screen_->setProperty("tavrioScreenRoot", true);
+    FrameLayout::of(screen_);
+    auto* fullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
+    fullScreen->setContext(Qt::WindowShortcut);
+    connect(fullScreen, &QShortcut::activated, this, &Window::toggleFullScreen);
+    relayout();
+}
+
+Window::~Window() = default;
+
+void Window::setRootViewController(ViewController* controller) {
+    if (root_)
+        root_->deleteLater();
+    root_ = controller;
+    FrameLayout::of(screen_)->addWidget(controller, QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight));
+    controller->show();
+    Fonts::rescale(controller);
+}
+
+QSize Window::preferredSize(const QSize& available) {
+    if (available.isEmpty())
+        return QSize(320, 480);
+    // A display that is itself phone-sized gets the whole screen.
+    if (available.width() <= 600 && available.height() >= available.width())
+        return QSize();
+    const int height = static_cast<int>(std::lround(available.height() * 0.8));
+    const int width = static_cast<int>(std::lround(height * PointScale::kScreenWidth / PointScale::kScreenHeight));
+    if (width > available.width()) {
+        const int w = static_cast<int>(std::lround(available.width() * 0.9));
+        return QSize(w, static_cast<int>(std::lround(w * PointScale::kScreenHeight / PointScale::kScreenWidth)));
+    }
+    return QSize(width, height);
+}
+
+void Window::makeKeyAndVisible() {
+    const QScreen* display = QGuiApplication::primaryScreen();
+    const QSize size = preferredSize(display ? display->availableGeometry().size() : QSize());
+    if (size.isEmpty()) {
+        showFullScreen();
+    } else {
+        resize(size);
+        if (display)
+            move(display->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+        show();
+    }
+    raise();
+    activateWindow();
+    if (root_) {
+        root_->viewWillAppear(false);
+        root_->viewDidAppear(false);
+        root_->focusFirstControl();
+        ViewController::logShown(root_);
+    }
+}
+
+void Window::toggleFullScreen() {
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+}
+
+void Window::relayout() {
+    scale_ = PointScale::fit(size(), devicePixelRatioF());
+    PointScale::setCurrent(scale_);
+    screen_->setGeometry(scale_.toWindowPixels(QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight)));
+    Fonts::rescale(screen_);
+    if (auto* layout = screen_->layout())
+        layout->setGeometry(screen_->rect());
+    emit scaleChanged();
+}
+
+void Window::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    relayout();
+}
+
+bool Window::event(QEvent* e) {
+    // A move to a display of another pixel ratio changes which artwork is sharp.
+    if (e->type() == QEvent::ScreenChangeInternal || e->type() == QEvent::WindowActivate) {
+        if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF()))
+            relayout();
+    }
+    // An update request paints the whole window, children included, and hands it to the
+    // display; once the first has been handled, the user sees the window.
+    const bool firstFrame = e->type() == QEvent::UpdateRequest && !painted_ && isVisible();
+    const bool handled = QWidget::event(e);
+    if (firstFrame) {
+        painted_ = true;
+        emit firstPaint();
+    }
+    return handled;
+}
+
+}  // namespace ui

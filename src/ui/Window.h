@@ -1,0 +1,53 @@
+#pragma once
+// The application's window: it shows the 320 x 480 point screen uniformly scaled to fit,
+// centred on black, and keeps the point scale current as it is resized, full-screened (F11)
+// or moved to a display of another pixel ratio. On a phone-sized display it fills the screen.
+
+#include <QPointer>
+#include <QWidget>
+
+#include "ui/PointScale.h"
+
+namespace ui {
+
+class ViewController;
+
+class Window : public QWidget {
+    Q_OBJECT
+public:
+    explicit Window(QWidget* parent = nullptr);
+    ~Window() override;
+
+    // The 320 x 480 screen; screens and modal presentations are its children.
+    QWidget* screen() const { return screen_; }
+    void setRootViewController(ViewController* controller);  // takes ownership
+    ViewController* rootViewController() const { return root_; }
+
+    // Shows the window at a size that suits the display: about 80% of its available height in
+    // the screen's shape, or full screen on a display no bigger than a phone.
+    void makeKeyAndVisible();
+    // The size makeKeyAndVisible() opens at for a display's available area; empty for full screen.
+    static QSize preferredSize(const QSize& available);
+    void toggleFullScreen();
+
+    const PointScale& pointScale() const { return scale_; }
+
+signals:
+    // The first time the window has been painted (start-up measurements hook here).
+    void firstPaint();
+    void scaleChanged();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void relayout();
+
+    QWidget* screen_;
+    QPointer<ViewController> root_;
+    PointScale scale_;
+    bool painted_ = false;
+};
+
+}  // namespace ui

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# End to end: the real tavrio under a virtual X server, driven by real X key events. It closes
+# the first-launch notice, opens the settings with the keyboard, picks "Average" as the export
+# preset, and checks the settings file and a screenshot of the detail screen.
+# Usage: settings_e2e.sh TAVRIO_BINARY   (runs itself under xvfb-run when no display is set)
+set -euo pipefail
+
+bin=$1
+if [[ -z "${TAVRIO_E2E_INNER:-}" ]]; then
+  export TAVRIO_E2E_INNER=1
+  exec timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+unset QT_QPA_PLATFORM  # the real X server, not the offscreen platform of the unit tests
+home=$(mktemp -d)
+log=$home/tavrio.log
+pid=
+cleanup() {
+  if [[ -n "$pid" ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$home"
+}
+trap cleanup EXIT
+source "$(dirname "$0")/xdrive.sh"
+
+export TAVRIO_HOME=$home
+export QT_LOGGING_RULES="tavrio.app.debug=true"
+"$bin" >"$log" 2>&1 &
+pid=$!
+
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
+note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+wait_log "screen shown: Camera"
+xdotool windowfocus --sync "$note"
+xdotool key Return
+wait_gone '^Note$'
+
+xdotool windowfocus --sync "$win"
+key comma
+wait_log "screen shown: Settings"
+key Down Down Return           # Instructions -> Recording Quality -> Export Preset, open it
+wait_log "screen shown: Detail"
+key Down Down Return           # Best -> Good -> Average, choose it
+
+ini=$home/settings.ini
+for _ in $(seq 300); do
+  grep -q '^exportOpt=2$' "$ini" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '^exportOpt=2$' "$ini" || fail "exportOpt=2 not stored: $(cat "$ini" 2>/dev/null)"
+
+# The detail screen as the user sees it: white option rows and the blue checkmark.
+shot=$home/detail.rgb
+grab "$win" "$shot" || fail "no screenshot"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+python3 - "$shot" "$WIDTH" "$HEIGHT" <<'PY' || fail "the screenshot does not show the detail screen"
+import sys
+data = open(sys.argv[1], 'rb').read()
+w, h = int(sys.argv[2]), int(sys.argv[3])
+assert len(data) == w * h * 3, "size"
+px = [data[i:i + 3] for i in range(0, len(data), 3)]
+white = sum(1 for p in px if min(p) >= 245)
+blue = sum(1 for p in px if p[2] >= 200 and p[0] <= 60 and 80 <= p[1] <= 150)
+print(f"screenshot {w}x{h}: {white / len(px):.0%} white, {blue} checkmark-blue pixels")
+assert white / len(px) > 0.15, "too little white"
+assert blue > 20, "no checkmark"
+PY
+
+key Escape
+wait_log "screen shown: Settings" 2
+echo "PASS"
+exit 0
