@@ -71,8 +71,10 @@ int main(int argc, char** argv) {
     {
         CaptureSession session;
         session.setSessionPreset(kCapturePresetHigh);
-        session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
-        session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
+        session.addInput(
+            CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
+        session.addInput(
+            CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
         auto out = std::make_shared<MovieFileOutput>();
         session.addOutput(out);
         session.startRunning();
@@ -95,10 +97,13 @@ int main(int argc, char** argv) {
 
     // Reference: ffmpeg paced to real time (-re), same size, rate, encoder and settings.
     std::string d = std::to_string(seconds);
-    std::string cmd = "ffmpeg -v error -y -re -f lavfi -i testsrc=size=1280x720:rate=30 -re -f lavfi -i "
-                      "sine=frequency=440:sample_rate=48000 -t " + d +
-                      " -c:v libx264 -preset veryfast -tune zerolatency -crf 23 -g 30 -bf 0 -pix_fmt yuv420p"
-                      " -c:a aac -b:a 64k -ac 1 '" + theirs + "'";
+    std::string cmd =
+        "ffmpeg -v error -y -re -f lavfi -i testsrc=size=1280x720:rate=30 -re -f lavfi -i "
+        "sine=frequency=440:sample_rate=48000 -t " +
+        d +
+        " -c:v libx264 -preset veryfast -tune zerolatency -crf 23 -g 30 -bf 0 -pix_fmt yuv420p"
+        " -c:a aac -b:a 64k -ac 1 '" +
+        theirs + "'";
     double child0 = cpuSeconds(RUSAGE_CHILDREN);
     int rc = std::system(cmd.c_str());
     double theirsCpu = cpuSeconds(RUSAGE_CHILDREN) - child0;
@@ -111,10 +116,11 @@ int main(int argc, char** argv) {
     bool times = startTimes(ours, v, a);
     std::printf("recorded %.2f s at 1280x720 30 fps\n", recorded);
     // The recorder's count includes the frames the camera skipped (gaps in its sequence).
-    std::printf("dropped frames: %llu (of which %llu skipped by the camera)\n", static_cast<unsigned long long>(dropped),
-                static_cast<unsigned long long>(sourceDropped));
-    if (times) std::printf("A/V start: video %.4f s, audio %.4f s, difference %.1f ms (one frame = 33.3 ms)\n", v, a,
-                           (a - v) * 1000);
+    std::printf("dropped frames: %llu (of which %llu skipped by the camera)\n",
+                static_cast<unsigned long long>(dropped), static_cast<unsigned long long>(sourceDropped));
+    if (times)
+        std::printf("A/V start: video %.4f s, audio %.4f s, difference %.1f ms (one frame = 33.3 ms)\n", v, a,
+                    (a - v) * 1000);
     std::printf("CPU: ours %.2f s, ffmpeg %.2f s, ratio %.3f (target <= 1.2)\n", oursCpu, theirsCpu,
                 theirsCpu > 0 ? oursCpu / theirsCpu : 0.0);
     std::filesystem::remove_all(dir);

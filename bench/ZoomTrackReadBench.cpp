@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
     ZoomTrack track;
     track.reserve(entries);
     track.append(makeZoomEntry(1.0f, 0.0, 3));
-    for (int i = 1; i < entries; ++i)
-        track.append(makeZoomEntry(1.0f + float(i % 2000) / 1000.0f, i * 0.0333333));
+    for (int i = 1; i < entries; ++i) track.append(makeZoomEntry(1.0f + float(i % 2000) / 1000.0f, i * 0.0333333));
     const QString path = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Bench.mov"));
     auto t0 = std::chrono::steady_clock::now();
     if (!writeZoomTrackFile(path, track)) {
@@ -41,13 +40,12 @@ int main(int argc, char** argv) {
     const double ours = std::chrono::duration<double>(t2 - t1).count();
 
     QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import plistlib, sys, time\n"
-                                 "t = time.perf_counter()\n"
-                                 "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
-                                 "print(time.perf_counter() - t, len(d))\n"),
-                  path});
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"),
+                                             QStringLiteral("import plistlib, sys, time\n"
+                                                            "t = time.perf_counter()\n"
+                                                            "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
+                                                            "print(time.perf_counter() - t, len(d))\n"),
+                                             path});
     python.waitForFinished(-1);
     const QStringList out = QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char(' '));
     const double reference = out.value(0).toDouble();

@@ -32,7 +32,9 @@ int usage() {
     return 2;
 }
 
-AffineTransform zoom(float z, Size s) { return {z, 0, 0, z, -(z - 1) * s.width / 2, -(z - 1) * s.height / 2}; }
+AffineTransform zoom(float z, Size s) {
+    return {z, 0, 0, z, -(z - 1) * s.width / 2, -(z - 1) * s.height / 2};
+}
 
 // The benchmark's zoom track: 1.0 to 3.0 over the first half, then back to 1.5 by the end.
 VideoComposition zoomComposition(const Asset& asset, bool layers) {

@@ -85,8 +85,7 @@ double median(std::vector<double> v) {
 // Renders with two renderers over two threads, one band each, the way an exporter would.
 class BandedPair {
 public:
-    explicit BandedPair(ResampleFilter f)
-        : a_(f, kW, kH), b_(f, kW, kH), sync_(2), worker_([this] { loop(); }) {}
+    explicit BandedPair(ResampleFilter f) : a_(f, kW, kH), b_(f, kW, kH), sync_(2), worker_([this] { loop(); }) {}
     ~BandedPair() {
         stop_ = true;
         sync_.arrive_and_wait();
@@ -141,8 +140,8 @@ public:
         int ch = std::max(2, static_cast<int>(std::lround(kH / z)));
         int x = static_cast<int>(std::lround((kW - cw) / 2.0)) & ~1;
         int y = static_cast<int>(std::lround((kH - ch) / 2.0)) & ~1;
-        sws_ = sws_getCachedContext(sws_, cw, ch, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_YUV420P, flags_,
-                                    nullptr, nullptr, nullptr);
+        sws_ = sws_getCachedContext(sws_, cw, ch, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_YUV420P, flags_, nullptr,
+                                    nullptr, nullptr);
         const uint8_t* planes[3] = {src.data[0] + y * src.linesize[0] + x,
                                     src.data[1] + y / 2 * src.linesize[1] + x / 2,
                                     src.data[2] + y / 2 * src.linesize[2] + x / 2};
@@ -268,15 +267,17 @@ int main(int argc, char** argv) {
                  {"best", ResampleFilter::HighQuality, SWS_SPLINE, "spline"}};
     for (const Case& c : cases) {
         SpeedResult r = measureSpeed(c.filter, c.swsFlags, frames, *picture);
-        std::printf("render %s 1280x720 ramp: %.3f ms/frame single thread; 2 bands on 2 threads: %.3f ms/frame "
-                    "wall, %.3f ms/frame slower band's CPU time\n",
-                    c.name, r.single, r.banded, r.bandedCritical);
-        std::printf("render %s 1280x720 fixed zoom: %.3f ms/frame single thread (ramp minus fixed: %.3f ms/frame, "
-                    "the cost of a transform that changes every frame)\n",
-                    c.name, r.still, r.single - r.still);
+        std::printf(
+            "render %s 1280x720 ramp: %.3f ms/frame single thread; 2 bands on 2 threads: %.3f ms/frame "
+            "wall, %.3f ms/frame slower band's CPU time\n",
+            c.name, r.single, r.banded, r.bandedCritical);
+        std::printf(
+            "render %s 1280x720 fixed zoom: %.3f ms/frame single thread (ramp minus fixed: %.3f ms/frame, "
+            "the cost of a transform that changes every frame)\n",
+            c.name, r.still, r.single - r.still);
         std::printf("reference swscale %s integer crop: %.3f ms/frame\n", c.swsName, r.reference);
-        std::printf("ratio render %s / swscale %s: %.2f single thread, %.2f banded (CPU critical path)\n",
-                    c.name, c.swsName, r.single / r.reference, r.bandedCritical / r.reference);
+        std::printf("ratio render %s / swscale %s: %.2f single thread, %.2f banded (CPU critical path)\n", c.name,
+                    c.swsName, r.single / r.reference, r.bandedCritical / r.reference);
     }
 
     av::Frame dot = dotPicture();
@@ -296,8 +297,7 @@ int main(int argc, char** argv) {
     std::printf("smoothness zoom 1.0->1.5 over %d frames, RMS frame-to-frame motion error:\n", smoothFrames);
     std::printf("  good: %.4f px (max position error %.3f px)\n", g.rmsMotion, g.maxPosition);
     std::printf("  best: %.4f px (max position error %.3f px)\n", b.rmsMotion, b.maxPosition);
-    std::printf("  integer crop + bilinear scale: %.4f px (max position error %.3f px)\n", c.rmsMotion,
-                c.maxPosition);
+    std::printf("  integer crop + bilinear scale: %.4f px (max position error %.3f px)\n", c.rmsMotion, c.maxPosition);
     std::printf("ratio smoothness good / integer crop: %.3f\n", g.rmsMotion / c.rmsMotion);
     std::printf("ratio smoothness best / integer crop: %.3f\n", b.rmsMotion / c.rmsMotion);
     bool ok = g.rmsMotion <= 0.05 && b.rmsMotion <= 0.02;

@@ -8,7 +8,8 @@ namespace settings {
 const QList<Option>& resolutionOptions() {
     static const QList<Option> options{
         {0, QStringLiteral("High"), QStringLiteral("High"), QStringLiteral("high"), media::kCapturePresetHigh},
-        {1, QStringLiteral("640x480"), QStringLiteral("640x480"), QStringLiteral("640x480"), media::kCapturePreset640x480},
+        {1, QStringLiteral("640x480"), QStringLiteral("640x480"), QStringLiteral("640x480"),
+         media::kCapturePreset640x480},
         {2, QStringLiteral("Medium"), QStringLiteral("Medium"), QStringLiteral("medium"), media::kCapturePresetMedium},
         {3, QStringLiteral("Low"), QStringLiteral("Low"), QStringLiteral("low"), media::kCapturePresetLow},
     };
@@ -17,10 +18,14 @@ const QList<Option>& resolutionOptions() {
 
 const QList<Option>& exportOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"), media::kExportPresetHighestQuality},
-        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"), media::kExportPreset960x540},
-        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"), media::kExportPreset640x480},
-        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"), media::kExportPresetMediumQuality},
+        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"),
+         media::kExportPresetHighestQuality},
+        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"),
+         media::kExportPreset960x540},
+        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"),
+         media::kExportPreset640x480},
+        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"),
+         media::kExportPresetMediumQuality},
     };
     return options;
 }
@@ -56,21 +61,16 @@ QStringList optionKeys() {
 }
 
 const QList<Option>* optionsFor(const QString& key) {
-    if (key == QLatin1String(kResolutionOpt))
-        return &resolutionOptions();
-    if (key == QLatin1String(kExportOpt))
-        return &exportOptions();
-    if (key == QLatin1String(kRescaleOpt))
-        return &rescaleOptions();
+    if (key == QLatin1String(kResolutionOpt)) return &resolutionOptions();
+    if (key == QLatin1String(kExportOpt)) return &exportOptions();
+    if (key == QLatin1String(kRescaleOpt)) return &rescaleOptions();
     return nullptr;
 }
 
 QString listLabel(const QString& key, qint64 value) {
     const QList<Option>* options = optionsFor(key);
-    if (!options)
-        return QString();
-    if (key == QLatin1String(kRescaleOpt))
-        return options->at(value == 0 ? 0 : 1).listLabel;
+    if (!options) return QString();
+    if (key == QLatin1String(kRescaleOpt)) return options->at(value == 0 ? 0 : 1).listLabel;
     // The list shows the first three labels for 0-2 and the last for anything else, so a
     // stored value out of range still reads as an option.
     return options->at(value >= 0 && value <= 2 ? int(value) : 3).listLabel;

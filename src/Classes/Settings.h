@@ -9,9 +9,9 @@
 namespace settings {
 
 inline constexpr char kNotFirstTimeVersion2[] = "notFirstTimeVersion2";  // bool, first-run marker
-inline constexpr char kResolutionOpt[] = "resolutionOpt";  // 0-3, recording quality
-inline constexpr char kExportOpt[] = "exportOpt";          // 0-3, export preset
-inline constexpr char kRescaleOpt[] = "rescaleOpt";        // 0-1, rescale quality
+inline constexpr char kResolutionOpt[] = "resolutionOpt";                // 0-3, recording quality
+inline constexpr char kExportOpt[] = "exportOpt";                        // 0-3, export preset
+inline constexpr char kRescaleOpt[] = "rescaleOpt";                      // 0-1, rescale quality
 
 // Values of the rescale setting.
 inline constexpr int kRescaleGood = 0;  // transform ramps, bilinear

@@ -27,8 +27,7 @@ bool Tavrio4AppDelegate::didFinishLaunching() {
 
 bool Tavrio4AppDelegate::seedSettingsIfFirstLaunch() {
     platform::Defaults& defaults = platform::Defaults::standard();
-    if (defaults.boolForKey(QLatin1String(settings::kNotFirstTimeVersion2)))
-        return false;
+    if (defaults.boolForKey(QLatin1String(settings::kNotFirstTimeVersion2))) return false;
     // The seeding deliberately overwrites values an older version stored without the marker.
     defaults.setInteger(0, QLatin1String(settings::kResolutionOpt));
     defaults.setBool(true, QLatin1String(settings::kNotFirstTimeVersion2));

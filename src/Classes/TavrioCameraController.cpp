@@ -17,8 +17,7 @@ TavrioCameraController::TavrioCameraController(QObject* parent) : QObject(parent
 TavrioCameraController::~TavrioCameraController() = default;
 
 bool TavrioCameraController::backupData(const QString& movieFileName) {
-    if (!mZooms)
-        return false;
+    if (!mZooms) return false;
     return writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), *mZooms);
 }
 
@@ -28,23 +27,19 @@ std::optional<ZoomTrack> TavrioCameraController::zoomsForVideoFile(const QString
 }
 
 qint64 TavrioCameraController::videoOrientationForZooms(const std::optional<ZoomTrack>& zooms) {
-    if (!zooms || zooms->isEmpty())
-        return kNoRecordedOrientation;
+    if (!zooms || zooms->isEmpty()) return kNoRecordedOrientation;
     const QVariant orient = zooms->first().value(QLatin1String(kOrientKey));
     switch (orient.typeId()) {
     case QMetaType::LongLong:
     case QMetaType::Int:
     case QMetaType::ULongLong:
-    case QMetaType::UInt:
-        return orient.toLongLong();
-    case QMetaType::Double:
-        {
+    case QMetaType::UInt: return orient.toLongLong();
+    case QMetaType::Double: {
         // A real too large for an integer would overflow the conversion.
         const double d = orient.toDouble();
         return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : kNoRecordedOrientation;
     }
-    default:
-        return kNoRecordedOrientation;
+    default: return kNoRecordedOrientation;
     }
 }
 
@@ -54,7 +49,8 @@ QString TavrioCameraController::getSessionPresetFromSettings() const {
 }
 
 std::string TavrioCameraController::getExportPresetFromSettings(const media::Asset* asset) {
-    return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(settings::kExportOpt)), asset);
+    return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(settings::kExportOpt)),
+                                 asset);
 }
 
 std::string TavrioCameraController::exportPresetForOption(qint64 option, const media::Asset* asset) {
@@ -64,5 +60,5 @@ std::string TavrioCameraController::exportPresetForOption(qint64 option, const m
     if (!asset) return media::kExportPresetMediumQuality;
     const auto presets = media::ExportSession::exportPresetsCompatibleWithAsset(*asset);
     return std::find(presets.begin(), presets.end(), preset) != presets.end() ? preset
-                                                                             : media::kExportPresetMediumQuality;
+                                                                              : media::kExportPresetMediumQuality;
 }

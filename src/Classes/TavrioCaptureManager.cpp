@@ -26,10 +26,8 @@ QString libraryFolder(const char* name) {
 // One level only: the parent (Library) always exists, and a missing parent means something is
 // badly wrong, which the caller's failed write then reports.
 void createFolderIfMissing(const QString& path) {
-    if (QFileInfo(path).isDir())
-        return;
-    if (!QDir().mkdir(path))
-        qCWarning(lcStore) << "cannot create folder" << path;
+    if (QFileInfo(path).isDir()) return;
+    if (!QDir().mkdir(path)) qCWarning(lcStore) << "cannot create folder" << path;
 }
 
 // A name is taken by anything there, a dangling symbolic link included: writing through the
@@ -45,8 +43,7 @@ QString firstFreeName(const QString& folder, const QString& prefix) {
     for (qint64 n = 0;; ++n) {
         const QString suffix = n == 0 ? QString() : QStringLiteral("-%1").arg(n);
         const QString candidate = folder + QLatin1Char('/') + prefix + suffix + QStringLiteral(".mov");
-        if (!nameTaken(candidate))
-            return candidate;
+        if (!nameTaken(candidate)) return candidate;
     }
 }
 
@@ -57,12 +54,10 @@ class TavrioCaptureManager::RecordingReports : public media::RecordingDelegate {
 public:
     explicit RecordingReports(TavrioCaptureManager* m) : manager_(m) {}
     void didStartRecording(media::MovieFileOutput&, const std::string&) override {
-        if (manager_)
-            manager_->didStartRecording();
+        if (manager_) manager_->didStartRecording();
     }
     void didFinishRecording(media::MovieFileOutput&, const std::string& path, const media::Error& error) override {
-        if (manager_)
-            manager_->didFinishRecording(QString::fromStdString(path), error);
+        if (manager_) manager_->didFinishRecording(QString::fromStdString(path), error);
     }
 
 private:
@@ -82,10 +77,8 @@ TavrioCaptureManager::TavrioCaptureManager(QObject* parent)
 TavrioCaptureManager::~TavrioCaptureManager() {
     // The monitor goes first, so no device report is delivered to a half-destroyed manager.
     deviceMonitor_.reset();
-    if (session_)
-        session_->stopRunning();
-    if (backgroundRecordingID)
-        platform::SleepInhibitor::end(backgroundRecordingID);
+    if (session_) session_->stopRunning();
+    if (backgroundRecordingID) platform::SleepInhibitor::end(backgroundRecordingID);
 }
 
 QString TavrioCaptureManager::baseDirForVideos() {
@@ -113,8 +106,7 @@ QString TavrioCaptureManager::exportFilePath() {
 QString TavrioCaptureManager::exportFilePathForRotation() {
     const QString path = baseDirForVideos() + QLatin1Char('/') + QLatin1String(kRotationFileName);
     // A file left there by an interrupted export would make the next export's writer fail.
-    if (nameTaken(path) && !QFile::remove(path))
-        qCWarning(lcStore) << "cannot remove left-over" << path;
+    if (nameTaken(path) && !QFile::remove(path)) qCWarning(lcStore) << "cannot remove left-over" << path;
     return path;
 }
 
@@ -148,14 +140,12 @@ int64_t TavrioCaptureManager::fileCreationTime(const QString& path) {
 
 QString TavrioCaptureManager::newestEntryIn(const QString& folder, const CreationTime& timeOf) {
     const QDir dir(folder);
-    if (!dir.exists())
-        return QString();
+    if (!dir.exists()) return QString();
     // Every entry, hidden ones included, sorted by name so that ties are decided the same way
     // on every filesystem.
     const QStringList entries =
         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    if (entries.isEmpty())
-        return QString();
+    if (entries.isEmpty()) return QString();
     const QString base = dir.path() + QLatin1Char('/');
     QString best = base + entries.first();
     int64_t bestTime = timeOf(best);
@@ -174,8 +164,7 @@ QString TavrioCaptureManager::newestEntryIn(const QString& folder, const Creatio
 // Capture
 
 TavrioCaptureManagerDelegate* TavrioCaptureManager::delegate() const {
-    if (delegateIsObject_ && !delegateObject_)
-        return nullptr;
+    if (delegateIsObject_ && !delegateObject_) return nullptr;
     return delegate_;
 }
 
@@ -189,32 +178,26 @@ std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() c
     if (!cameraID_.isEmpty()) {
         media::Error error;
         auto d = media::CaptureDevice::deviceWithUniqueID(cameraID_.toStdString(), &error);
-        if (!d)
-            qCWarning(lcCapture) << "camera" << cameraID_ << "unavailable:" << error.description.c_str();
+        if (!d) qCWarning(lcCapture) << "camera" << cameraID_ << "unavailable:" << error.description.c_str();
         return d;
     }
     for (auto& d : media::CaptureDevice::devices(media::MediaType::Video))
-        if (d->position() == media::CapturePosition::Back)
-            return d;
+        if (d->position() == media::CapturePosition::Back) return d;
     return nullptr;
 }
 
 std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::audioDevice() const {
-    if (microphoneID_ == QLatin1String("none"))
-        return nullptr;
-    if (!microphoneID_.isEmpty())
-        return media::CaptureDevice::deviceWithUniqueID(microphoneID_.toStdString());
+    if (microphoneID_ == QLatin1String("none")) return nullptr;
+    if (!microphoneID_.isEmpty()) return media::CaptureDevice::deviceWithUniqueID(microphoneID_.toStdString());
     return media::CaptureDevice::defaultDevice(media::MediaType::Audio);
 }
 
 bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
     // A camera node opens once: the old session lets go before the new one opens it.
-    if (session_)
-        session_->stopRunning();
+    if (session_) session_->stopRunning();
     media::Error e;
     videoInput_ = media::CaptureDeviceInput::create(backFacingCamera(), &e);
-    if (!videoInput_ && error)
-        *error = e;
+    if (!videoInput_ && error) *error = e;
     auto mic = audioDevice();
     audioInput_ = mic ? media::CaptureDeviceInput::create(mic, error) : nullptr;
     movieFileOutput_ = std::make_shared<media::MovieFileOutput>();
@@ -222,58 +205,51 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
     auto session = std::make_unique<media::CaptureSession>();
     QPointer<TavrioCaptureManager> self(this);
     session->setFormatDescriptionChangeHandler(platform::MainThread::dispatcher(), [self](auto) {
-        if (self && self->delegate())
-            self->delegate()->apertureDidChange();
+        if (self && self->delegate()) self->delegate()->apertureDidChange();
     });
     session->setRuntimeErrorHandler(platform::MainThread::dispatcher(), [](media::Error err) {
         qCWarning(lcCapture) << "capture session:" << err.description.c_str() << err.failureReason.c_str();
     });
-    if (videoInput_ && session->canAddInput(videoInput_))
-        session->addInput(videoInput_);
-    if (audioInput_ && session->canAddInput(audioInput_))
-        session->addInput(audioInput_);
-    if (session->canAddOutput(movieFileOutput_))
-        session->addOutput(movieFileOutput_);
-    if (!session->setSessionPreset(preset.toStdString()))
-        qCWarning(lcCapture) << "unknown capture preset" << preset;
+    if (videoInput_ && session->canAddInput(videoInput_)) session->addInput(videoInput_);
+    if (audioInput_ && session->canAddInput(audioInput_)) session->addInput(audioInput_);
+    if (session->canAddOutput(movieFileOutput_)) session->addOutput(movieFileOutput_);
+    if (!session->setSessionPreset(preset.toStdString())) qCWarning(lcCapture) << "unknown capture preset" << preset;
     session->startRunning();
     session_ = std::move(session);
     return true;
 }
 
 void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
-    if (!session_)
-        return;
+    if (!session_) return;
     // Presets are the engine's constant names, so equal text is the same preset.
-    if (QString::fromStdString(session_->sessionPreset()) == preset)
-        return;
+    if (QString::fromStdString(session_->sessionPreset()) == preset) return;
     session_->beginConfiguration();
     if (session_->isRunning()) {
         session_->setSessionPreset(preset.toStdString());
-        if (auto* d = delegate())
-            d->didChangeSessionPreset();
+        if (auto* d = delegate()) d->didChangeSessionPreset();
     }
     session_->commitConfiguration();
 }
 
 void TavrioCaptureManager::startRecording() {
-    if (!session_ || !movieFileOutput_)
-        return;
+    if (!session_ || !movieFileOutput_) return;
     backgroundRecordingID = platform::SleepInhibitor::begin(QStringLiteral("Recording a movie"));
     auto connection = connectionWithMediaType(media::MediaType::Video, movieFileOutput_->connections());
     int choice = 3;
     if (connection && connection->isVideoOrientationSupported()) {
         const int o = platform::DeviceOrientation::orientation();
-        choice = (o == platform::DeviceOrientation::Portrait || o == platform::DeviceOrientation::PortraitUpsideDown) ? 1 : 3;
+        choice = (o == platform::DeviceOrientation::Portrait || o == platform::DeviceOrientation::PortraitUpsideDown)
+                     ? 1
+                     : 3;
         connection->setVideoOrientation(static_cast<media::VideoOrientation>(choice));
     }
     recOrientation = choice;
-    movieFileOutput_->startRecording(filePathForRecording().toStdString(), reports_, platform::MainThread::dispatcher());
+    movieFileOutput_->startRecording(filePathForRecording().toStdString(), reports_,
+                                     platform::MainThread::dispatcher());
 }
 
 void TavrioCaptureManager::stopRecording() {
-    if (movieFileOutput_)
-        movieFileOutput_->stopRecording();
+    if (movieFileOutput_) movieFileOutput_->stopRecording();
 }
 
 bool TavrioCaptureManager::isRecording() const {
@@ -281,8 +257,7 @@ bool TavrioCaptureManager::isRecording() const {
 }
 
 void TavrioCaptureManager::didStartRecording() {
-    if (auto* d = delegate())
-        d->recordingBegan();
+    if (auto* d = delegate()) d->recordingBegan();
 }
 
 void TavrioCaptureManager::didFinishRecording(const QString& path, const media::Error& error) {
@@ -290,56 +265,45 @@ void TavrioCaptureManager::didFinishRecording(const QString& path, const media::
         platform::SleepInhibitor::end(backgroundRecordingID);
         backgroundRecordingID = 0;
     }
-    if (auto* d = delegate(); d && d->isAborting())
-        return;
+    if (auto* d = delegate(); d && d->isAborting()) return;
     if (error) {
-        if (auto* d = delegate())
-            d->someOtherError(error);
+        if (auto* d = delegate()) d->someOtherError(error);
         return;
     }
     // The finished file is the one the output says it wrote. Taking "the newest file in
     // Originals" instead (as this step once did) names the wrong movie whenever another file
     // lands there meanwhile or two files share a creation time, and the zoom track would then be
     // stored for the wrong recording.
-    if (session_ && session_->isRunning())
-        session_->stopRunning();
-    if (auto* d = delegate())
-        d->backupData(QFileInfo(path).fileName());
-    if (auto* d = delegate())
-        d->recordingFinished(QUrl::fromLocalFile(path));
+    if (session_ && session_->isRunning()) session_->stopRunning();
+    if (auto* d = delegate()) d->backupData(QFileInfo(path).fileName());
+    if (auto* d = delegate()) d->recordingFinished(QUrl::fromLocalFile(path));
 }
 
 bool TavrioCaptureManager::lockDevice(const std::shared_ptr<media::CaptureDevice>& device) {
     media::Error error;
-    if (device->lockForConfiguration(&error))
-        return true;
-    if (auto* d = delegate())
-        d->acquiringDeviceLockFailedWithError(error);
+    if (device->lockForConfiguration(&error)) return true;
+    if (auto* d = delegate()) d->acquiringDeviceLockFailedWithError(error);
     return false;
 }
 
 void TavrioCaptureManager::focusAtPoint(const QPointF& point) {
-    if (!videoInput_)
-        return;
+    if (!videoInput_) return;
     auto device = videoInput_->device();
     if (!device->isFocusPointOfInterestSupported() || !device->isFocusModeSupported(media::FocusMode::AutoFocus))
         return;
-    if (!lockDevice(device))
-        return;
+    if (!lockDevice(device)) return;
     device->setFocusPointOfInterest({point.x(), point.y()});
     device->setFocusMode(media::FocusMode::AutoFocus);
     device->unlockForConfiguration();
 }
 
 void TavrioCaptureManager::exposureAtPoint(const QPointF& point) {
-    if (!videoInput_)
-        return;
+    if (!videoInput_) return;
     auto device = videoInput_->device();
     if (!device->isExposurePointOfInterestSupported() ||
         !device->isExposureModeSupported(media::ExposureMode::ContinuousAutoExposure))
         return;
-    if (!lockDevice(device))
-        return;
+    if (!lockDevice(device)) return;
     device->setExposurePointOfInterest({point.x(), point.y()});
     device->setExposureMode(media::ExposureMode::ContinuousAutoExposure);
     device->unlockForConfiguration();
@@ -350,14 +314,11 @@ int TavrioCaptureManager::torchMode() const {
 }
 
 void TavrioCaptureManager::setTorchMode(int mode) {
-    if (!videoInput_ || mode < 0 || mode > 2)
-        return;
+    if (!videoInput_ || mode < 0 || mode > 2) return;
     auto device = videoInput_->device();
     const auto m = static_cast<media::TorchMode>(mode);
-    if (!device->isTorchModeSupported(m) || device->torchMode() == m)
-        return;
-    if (!lockDevice(device))
-        return;
+    if (!device->isTorchModeSupported(m) || device->torchMode() == m) return;
+    if (!lockDevice(device)) return;
     device->setTorchMode(m);
     device->unlockForConfiguration();
 }
@@ -367,8 +328,7 @@ bool TavrioCaptureManager::hasTorch() const {
 }
 
 bool TavrioCaptureManager::hasFocus() const {
-    if (!videoInput_)
-        return false;
+    if (!videoInput_) return false;
     auto& d = videoInput_->device();
     return d->isFocusModeSupported(media::FocusMode::Locked) || d->isFocusModeSupported(media::FocusMode::AutoFocus) ||
            d->isFocusModeSupported(media::FocusMode::ContinuousAutoFocus);
@@ -386,47 +346,35 @@ std::shared_ptr<media::CaptureConnection> TavrioCaptureManager::connectionWithMe
     media::MediaType type, const std::vector<std::shared_ptr<media::CaptureConnection>>& connections) {
     for (auto& c : connections)
         for (auto& p : c->inputPorts())
-            if (p->mediaType() == type)
-                return c;
+            if (p->mediaType() == type) return c;
     return nullptr;
 }
 
 void TavrioCaptureManager::deviceConnected() {
-    if (!session_)
-        return;
+    if (!session_) return;
     auto mic = audioDevice();
     auto newAudio = mic ? media::CaptureDeviceInput::create(mic) : nullptr;
     auto newVideo = media::CaptureDeviceInput::create(backFacingCamera());
     session_->beginConfiguration();
-    if (audioInput_)
-        session_->removeInput(audioInput_);
-    if (newAudio && session_->canAddInput(newAudio))
-        session_->addInput(newAudio);
+    if (audioInput_) session_->removeInput(audioInput_);
+    if (newAudio && session_->canAddInput(newAudio)) session_->addInput(newAudio);
     session_->removeInput(videoInput_);
-    if (newVideo && session_->canAddInput(newVideo))
-        session_->addInput(newVideo);
+    if (newVideo && session_->canAddInput(newVideo)) session_->addInput(newVideo);
     session_->commitConfiguration();
     audioInput_ = newAudio;
     videoInput_ = newVideo;
-    if (auto* d = delegate())
-        d->deviceCountChanged();
-    if (!session_->isRunning())
-        session_->startRunning();
+    if (auto* d = delegate()) d->deviceCountChanged();
+    if (!session_->isRunning()) session_->startRunning();
 }
 
 void TavrioCaptureManager::deviceDisconnected() {
-    if (!session_)
-        return;
+    if (!session_) return;
     session_->beginConfiguration();
-    if (audioInput_ && !audioInput_->device()->isConnected())
-        session_->removeInput(audioInput_);
-    if (videoInput_ && !videoInput_->device()->isConnected())
-        session_->removeInput(videoInput_);
+    if (audioInput_ && !audioInput_->device()->isConnected()) session_->removeInput(audioInput_);
+    if (videoInput_ && !videoInput_->device()->isConnected()) session_->removeInput(videoInput_);
     session_->commitConfiguration();
     // Forgotten even when still connected, as before; the next connect makes both inputs anew.
     audioInput_.reset();
-    if (auto* d = delegate())
-        d->deviceCountChanged();
-    if (!session_->isRunning())
-        session_->startRunning();
+    if (auto* d = delegate()) d->deviceCountChanged();
+    if (!session_->isRunning()) session_->startRunning();
 }

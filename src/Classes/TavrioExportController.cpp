@@ -24,7 +24,9 @@ using Status = ExportSession::Status;
 using media::VideoOrientation;
 
 // The orientation recorded in a zoom track; 0 (none recorded) matches no orientation.
-bool recordedIn(qint64 recorded, VideoOrientation o) { return recorded == static_cast<qint64>(o); }
+bool recordedIn(qint64 recorded, VideoOrientation o) {
+    return recorded == static_cast<qint64>(o);
+}
 
 void logFailure(const media::Error& e) {
     qCWarning(lcExport).noquote() << QString::fromStdString(e.description);
@@ -66,8 +68,7 @@ void logTrackOddities(const QString& movie, const ZoomTrack& track) {
     if (track.size() > 1) {
         const double first = atTimeOf(track.first());
         bool laterThanAll = true;
-        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i)
-            laterThanAll = atTimeOf(track[i]) < first;
+        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i) laterThanAll = atTimeOf(track[i]) < first;
         if (laterThanAll)
             qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at" << first
                                           << "s, after every other entry, so the gesture is ignored"
@@ -93,13 +94,11 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
     }
     mAsset = media::Asset::open(path.toStdString(), &_assetError);
     if (!mAsset)
-        qCWarning(lcExport).noquote() << "cannot open" << path << ":"
-                                      << QString::fromStdString(_assetError.description) << "-"
-                                      << QString::fromStdString(_assetError.failureReason);
-    platform::Notifications::center().addObserver(this, platform::kWillResignActive,
-                                                  [this](const QString&, const QVariantMap&) {
-                                                      tavrioExportControllerWillEnterBackground();
-                                                  });
+        qCWarning(lcExport).noquote() << "cannot open" << path << ":" << QString::fromStdString(_assetError.description)
+                                      << "-" << QString::fromStdString(_assetError.failureReason);
+    platform::Notifications::center().addObserver(
+        this, platform::kWillResignActive,
+        [this](const QString&, const QVariantMap&) { tavrioExportControllerWillEnterBackground(); });
 }
 
 TavrioExportController::~TavrioExportController() {
@@ -151,8 +150,8 @@ std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(c
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
-    auto track = videoTrackFacts(
-        QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
+    auto track =
+        videoTrackFacts(QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
     if (!track) return std::nullopt;
     return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }
@@ -187,9 +186,9 @@ void TavrioExportController::startExporting() {
         if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
     }
     _started = true;
-    const std::string preset =
-        _exportOptOverride ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                           : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
+    const std::string preset = _exportOptOverride
+                                   ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                                   : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);
@@ -222,7 +221,9 @@ void TavrioExportController::cancelExporting() {
     }
 }
 
-void TavrioExportController::tavrioExportControllerWillEnterBackground() { cancelExporting(); }
+void TavrioExportController::tavrioExportControllerWillEnterBackground() {
+    cancelExporting();
+}
 
 void TavrioExportController::exportAsynchronously(
     const std::shared_ptr<ExportSession>& session,
@@ -257,8 +258,7 @@ void TavrioExportController::progressTimer(QTimer* timer, const std::shared_ptr<
         timer->stop();
         timer->deleteLater();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -299,7 +299,8 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
     std::shared_ptr<const media::Asset> asset = media::Asset::open(source.toStdString(), &openError);
     if (!asset) qCWarning(lcExport) << "Failed Inserting";
 
-    media::AffineTransform rotation = media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
+    media::AffineTransform rotation =
+        media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
     if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.

@@ -34,21 +34,18 @@ void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile) {
     isRecording_ = true;
     trackFile_ = trackFile;
     pending_ = !trackFile_.isEmpty();
-    if (writeTimer_)
-        writeTimer_->stop();
+    if (writeTimer_) writeTimer_->stop();
     writePendingEntries();
 }
 
 void ZoomSampler::recordingEnded() {
     isRecording_ = false;
-    if (writeTimer_)
-        writeTimer_->stop();
+    if (writeTimer_) writeTimer_->stop();
     writePendingEntries();
 }
 
 void ZoomSampler::entryAdded() {
-    if (trackFile_.isEmpty())
-        return;
+    if (trackFile_.isEmpty()) return;
     pending_ = true;
     const qint64 sinceLast = lastWrite_.isValid() ? lastWrite_.msecsTo(now_()) : kWriteIntervalMs;
     if (sinceLast >= kWriteIntervalMs || sinceLast < 0) {
@@ -61,20 +58,17 @@ void ZoomSampler::entryAdded() {
         writeTimer_->setSingleShot(true);
         QObject::connect(writeTimer_.get(), &QTimer::timeout, [this] { writePendingEntries(); });
     }
-    if (!writeTimer_->isActive())
-        writeTimer_->start(int(kWriteIntervalMs - sinceLast));
+    if (!writeTimer_->isActive()) writeTimer_->start(int(kWriteIntervalMs - sinceLast));
 }
 
 bool ZoomSampler::writePendingEntries() {
-    if (!pending_ || trackFile_.isEmpty())
-        return true;
+    if (!pending_ || trackFile_.isEmpty()) return true;
     return writeTrack();
 }
 
 bool ZoomSampler::writeTrack() {
     lastWrite_ = now_();
-    if (!writeZoomTrackFile(trackFile_, zooms_))
-        return false;  // still pending: the next entry or the end tries again
+    if (!writeZoomTrackFile(trackFile_, zooms_)) return false;  // still pending: the next entry or the end tries again
     pending_ = false;
     return true;
 }

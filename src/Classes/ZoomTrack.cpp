@@ -36,10 +36,8 @@ bool isNumber(const QVariant& v) {
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
-    case QMetaType::ULongLong:
-        return true;
-    default:
-        return false;
+    case QMetaType::ULongLong: return true;
+    default: return false;
     }
 }
 
@@ -62,8 +60,7 @@ bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error)
     media::Error e;
     if (media::replaceFileContents(QFile::encodeName(path).toStdString(), bytes.constData(), size_t(bytes.size()), &e))
         return true;
-    if (error)
-        *error = QString::fromStdString(e.description + " (" + e.failureReason + ")");
+    if (error) *error = QString::fromStdString(e.description + " (" + e.failureReason + ")");
     return false;
 }
 
@@ -73,8 +70,7 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
     // then export without its zoom.
     QVariantList root;
     root.reserve(track.size());
-    for (const ZoomEntry& entry : track)
-        root.append(entry);
+    for (const ZoomEntry& entry : track) root.append(entry);
     QString error;
     const std::optional<QByteArray> xml = platform::PropertyList::toXml(root, &error);
     if (!xml || !writeSideFile(path, *xml, &error)) {
@@ -85,8 +81,7 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
 }
 
 std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
-    if (!QFile::exists(path))
-        return std::nullopt;
+    if (!QFile::exists(path)) return std::nullopt;
     QString error;
     std::optional<QVariant> root = platform::PropertyList::readFile(path, &error);
     if (!root) {
@@ -113,18 +108,15 @@ std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
 }
 
 QString zoomTrackProblem(const ZoomTrack& track) {
-    if (track.isEmpty())
-        return QStringLiteral("the zoom track has no entries");
+    if (track.isEmpty()) return QStringLiteral("the zoom track has no entries");
     for (qsizetype i = 0; i < track.size(); ++i) {
         const ZoomEntry& entry = track[i];
         if (entry.contains(QLatin1String(kNotADictionaryKey)))
             return QStringLiteral("entry %1 is not a dictionary (%2)")
                 .arg(i)
                 .arg(entry.value(QLatin1String(kNotADictionaryKey)).toString());
-        if (!entry.contains(QLatin1String(kZoomKey)))
-            return QStringLiteral("entry %1 has no zoom").arg(i);
-        if (!entry.contains(QLatin1String(kAtTimeKey)))
-            return QStringLiteral("entry %1 has no time").arg(i);
+        if (!entry.contains(QLatin1String(kZoomKey))) return QStringLiteral("entry %1 has no zoom").arg(i);
+        if (!entry.contains(QLatin1String(kAtTimeKey))) return QStringLiteral("entry %1 has no time").arg(i);
         if (!isNumber(entry.value(QLatin1String(kZoomKey))))
             return QStringLiteral("entry %1: zoom is not a number").arg(i);
         if (!isNumber(entry.value(QLatin1String(kAtTimeKey))))
@@ -134,15 +126,13 @@ QString zoomTrackProblem(const ZoomTrack& track) {
         if (!std::isfinite(zoom) || !(zoom > 0.0f))
             return QStringLiteral("entry %1: zoom %2 is not a positive finite factor").arg(i).arg(double(zoom));
         const double t = atTimeOf(entry);
-        if (!std::isfinite(t))
-            return QStringLiteral("entry %1: time %2 is not finite").arg(i).arg(t);
+        if (!std::isfinite(t)) return QStringLiteral("entry %1: time %2 is not finite").arg(i).arg(t);
     }
     return QString();
 }
 
 QString durationText(double seconds) {
-    if (!std::isfinite(seconds))
-        return QString();
+    if (!std::isfinite(seconds)) return QString();
     // Far beyond any movie, but keeps the integer conversions defined.
     constexpr double kLimit = 1e15;
     const double d = std::max(-kLimit, std::min(kLimit, seconds));
@@ -150,8 +140,7 @@ QString durationText(double seconds) {
     const qint64 hours = totalMinutes / 60;
     const qint64 minutes = totalMinutes % 60;
     const qint64 secs = qint64(std::trunc(d)) % 60;
-    if (hours == 0)
-        return QString::asprintf("%02lld:%02lld", minutes, secs);
+    if (hours == 0) return QString::asprintf("%02lld:%02lld", minutes, secs);
     return QString::asprintf("%02lld:%02lld:%02lld", hours, minutes, secs);
 }
 
@@ -175,7 +164,6 @@ QString readDurationFile(const QString& movieFileName) {
     if (!QFileInfo(path).isFile())  // not a FIFO or a folder: reading must not block
         return QString();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
+    if (!file.open(QIODevice::ReadOnly)) return QString();
     return QString::fromUtf8(file.readAll());
 }

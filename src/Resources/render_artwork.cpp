@@ -50,13 +50,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir out(args.takeFirst());
-    if (!out.exists() && !QDir().mkpath(out.path()))
-        return 1;
+    if (!out.exists() && !QDir().mkpath(out.path())) return 1;
     for (const QString& svg : args) {
         const QString name = QFileInfo(svg).completeBaseName();
         if (square > 0) {
-            if (!render(svg, QSize(square, square), out.filePath(name + QStringLiteral(".png"))))
-                return 1;
+            if (!render(svg, QSize(square, square), out.filePath(name + QStringLiteral(".png")))) return 1;
             continue;
         }
         const QSize points = QSvgRenderer(svg).defaultSize();

@@ -23,9 +23,10 @@ CameraPlaceholderController::CameraPlaceholderController(QWidget* parent) : ui::
     ui::Fonts::set(message_, 15);
     addSubview(message_, QRectF(30, 150, 260, 140));
 
-    bottomBar_ = new ui::ImageView(UIImageAdditions::imageWithContentsOfResolutionIndependentFile(
-                                       UIImageAdditions::pathForResource(QStringLiteral("bottombg"), QStringLiteral("png"))),
-                                   this);
+    bottomBar_ =
+        new ui::ImageView(UIImageAdditions::imageWithContentsOfResolutionIndependentFile(
+                              UIImageAdditions::pathForResource(QStringLiteral("bottombg"), QStringLiteral("png"))),
+                          this);
     addSubview(bottomBar_, QRectF(0, 426, 320, 54));
 
     infoButton_ = new ui::InfoButton(this);
@@ -38,18 +39,15 @@ CameraPlaceholderController::CameraPlaceholderController(QWidget* parent) : ui::
 }
 
 void CameraPlaceholderController::presentInstructionsAndSettings() {
-    if (modalViewController())
-        return;
+    if (modalViewController()) return;
     QPointer<CameraPlaceholderController> self(this);
     platform::MainThread::dispatchAsync([self] {
-        if (self)
-            self->launchSettings();
+        if (self) self->launchSettings();
     });
 }
 
 void CameraPlaceholderController::launchSettings() {
-    if (modalViewController() || isTransitioning())
-        return;
+    if (modalViewController() || isTransitioning()) return;
     auto* list = new ZoomSettingsController();
     list->setInvoker(this);
     auto* nav = new ui::NavigationController(list);

@@ -9,7 +9,7 @@
 namespace ui {
 class InfoButton;
 class ImageView;
-}
+}  // namespace ui
 class QLabel;
 
 class CameraPlaceholderController : public ui::ViewController, public ZoomSettingsInvoker {

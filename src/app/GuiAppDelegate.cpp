@@ -12,19 +12,16 @@ GuiAppDelegate::~GuiAppDelegate() = default;
 void GuiAppDelegate::prepareScreen() {
     // Follows the window, the session lock and sleep, and keeps the screen saver off while the
     // application is in front.
-    if (!state_)
-        state_ = new ui::ApplicationState(window_, this);
+    if (!state_) state_ = new ui::ApplicationState(window_, this);
 }
 
 void GuiAppDelegate::startCamera2() {
-    if (!window_ || cameraZoomCtrl_)
-        return;
+    if (!window_ || cameraZoomCtrl_) return;
     auto* camera = new CameraPlaceholderController();
     cameraZoomCtrl_ = camera;
     window_->setRootViewController(camera);
 }
 
 void GuiAppDelegate::makeKeyAndVisible() {
-    if (window_)
-        window_->makeKeyAndVisible();
+    if (window_) window_->makeKeyAndVisible();
 }

@@ -34,13 +34,14 @@ InstructionsMenuViewController::~InstructionsMenuViewController() {
 }
 
 QStringList InstructionsMenuViewController::sectionKeys() {
-    return {QStringLiteral("About Tavrio"), QStringLiteral("How to Use"), QStringLiteral("Buttons"),
-            QStringLiteral("Important"), QStringLiteral("Support and Feedback"), QStringLiteral("Disclaimer")};
+    return {QStringLiteral("About Tavrio"), QStringLiteral("How to Use"),           QStringLiteral("Buttons"),
+            QStringLiteral("Important"),    QStringLiteral("Support and Feedback"), QStringLiteral("Disclaimer")};
 }
 
 QStringList InstructionsMenuViewController::listKeys() {
-    return {QStringLiteral("kWhatStrings"), QStringLiteral("kHowStrings"), QStringLiteral("kControlStrings"),
-            QStringLiteral("kImportantStrings"), QStringLiteral("kSupportStrings"), QStringLiteral("kDisclaimerStrings")};
+    return {QStringLiteral("kWhatStrings"),    QStringLiteral("kHowStrings"),
+            QStringLiteral("kControlStrings"), QStringLiteral("kImportantStrings"),
+            QStringLiteral("kSupportStrings"), QStringLiteral("kDisclaimerStrings")};
 }
 
 void InstructionsMenuViewController::load() {
@@ -52,7 +53,8 @@ void InstructionsMenuViewController::load() {
         if (plist && plist->typeId() == QMetaType::QVariantMap)
             instructionSet_ = plist->toMap();
         else
-            qCWarning(lcApp).noquote() << "the user guide" << path << "cannot be read:" << (error.isEmpty() ? QStringLiteral("not a dictionary") : error);
+            qCWarning(lcApp).noquote() << "the user guide" << path << "cannot be read:"
+                                       << (error.isEmpty() ? QStringLiteral("not a dictionary") : error);
     } else {
         qCWarning(lcApp).noquote() << "the user guide" << path << "is missing";
     }
@@ -62,8 +64,7 @@ void InstructionsMenuViewController::load() {
         const QVariant v = instructionSet_.value(key);
         if (v.typeId() == QMetaType::QVariantList)
             for (const QVariant& item : v.toList())
-                if (item.typeId() == QMetaType::QString)
-                    out << item.toString();
+                if (item.typeId() == QMetaType::QString) out << item.toString();
         return out;
     };
     const QStringList keys = listKeys();

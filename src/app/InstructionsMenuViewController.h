@@ -42,5 +42,6 @@ private:
 
     ui::TableView* instructionsView_;
     QVariantMap instructionSet_;
-    QStringList kWhatStrings_, kHowStrings_, kControlsStrings_, kImportantStrings_, kSupportStrings_, kDisclaimerStrings_;
+    QStringList kWhatStrings_, kHowStrings_, kControlsStrings_, kImportantStrings_, kSupportStrings_,
+        kDisclaimerStrings_;
 };

@@ -44,16 +44,16 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             o.quitAfterFirstPaint = true;
             continue;
         }
-        const bool takesValue = a == QLatin1String("--camera") || a == QLatin1String("--mic") || a == QLatin1String("--orientation");
-        if (!takesValue)
-            return fail(QStringLiteral("unknown option %1").arg(a));
-        if (i + 1 >= args.size() || args.at(i + 1).isEmpty())
-            return fail(QStringLiteral("%1 needs a value").arg(a));
+        const bool takesValue =
+            a == QLatin1String("--camera") || a == QLatin1String("--mic") || a == QLatin1String("--orientation");
+        if (!takesValue) return fail(QStringLiteral("unknown option %1").arg(a));
+        if (i + 1 >= args.size() || args.at(i + 1).isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(a));
         const QString v = args.at(++i);
         if (a == QLatin1String("--camera")) {
             o.camera = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : v;
         } else if (a == QLatin1String("--mic")) {
-            o.microphone = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID) : v;
+            o.microphone =
+                v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID) : v;
         } else if (v == QLatin1String("portrait")) {
             o.orientation = platform::DeviceOrientation::Portrait;
         } else if (v == QLatin1String("landscape")) {

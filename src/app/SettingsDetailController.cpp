@@ -36,8 +36,7 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
 
     settingsDetail_->setDataSource(this);
     // The keyboard starts on the stored choice.
-    if (rowSelected_ >= 0 && rowSelected_ < rows)
-        settingsDetail_->setCurrentRow({0, rowSelected_});
+    if (rowSelected_ >= 0 && rowSelected_ < rows) settingsDetail_->setCurrentRow({0, rowSelected_});
 }
 
 SettingsDetailController::~SettingsDetailController() {
@@ -56,11 +55,13 @@ QString SettingsDetailController::keyForDescId(int descId) {
 QString SettingsDetailController::descriptionForDescId(int descId) {
     switch (descId) {
     case 1:
-        return QStringLiteral("High quality means recording at highest supported resolution. For iPhone 4 it is 1280x720, "
-                              "and for iPhone 3GS it is 640x480.");
+        return QStringLiteral(
+            "High quality means recording at highest supported resolution. For iPhone 4 it is 1280x720, "
+            "and for iPhone 3GS it is 640x480.");
     case 2:
-        return QStringLiteral("Better export preset implies more file size in bytes at the expense of little better quality. "
-                              "Choose a lower preset to save disk space.");
+        return QStringLiteral(
+            "Better export preset implies more file size in bytes at the expense of little better quality. "
+            "Choose a lower preset to save disk space.");
     case 3: return QStringLiteral("Choosing higher rescaling quality will increase export time.");
     default: return {};
     }
@@ -70,8 +71,7 @@ QStringList SettingsDetailController::optionsForDescId(int descId) {
     const QList<settings::Option>* options = settings::optionsFor(keyForDescId(descId));
     QStringList labels;
     if (options)
-        for (const settings::Option& o : *options)
-            labels << o.detailLabel;
+        for (const settings::Option& o : *options) labels << o.detailLabel;
     return labels;
 }
 
@@ -93,8 +93,7 @@ void SettingsDetailController::cellTextForIndexPath(ui::TableCell& cell, const u
 void SettingsDetailController::cellForRow(ui::TableView*, const ui::IndexPath& indexPath, ui::TableCell& cell) {
     cell = ui::TableCell();
     cellTextForIndexPath(cell, indexPath);
-    if (indexPath.row == rowSelected_)
-        cell.accessory = ui::CellAccessory::Checkmark;
+    if (indexPath.row == rowSelected_) cell.accessory = ui::CellAccessory::Checkmark;
 }
 
 void SettingsDetailController::headerForSection(ui::TableView*, int, ui::TableHeader& header) {
@@ -109,7 +108,8 @@ void SettingsDetailController::didSelectRow(ui::TableView* table, const ui::Inde
         old->accessory = ui::CellAccessory::None;
         table->cellChanged(previous);
     }
-    if (ui::TableCell* chosen = table->cellForRow(indexPath); chosen && chosen->accessory != ui::CellAccessory::Checkmark) {
+    if (ui::TableCell* chosen = table->cellForRow(indexPath);
+        chosen && chosen->accessory != ui::CellAccessory::Checkmark) {
         chosen->accessory = ui::CellAccessory::Checkmark;
         table->cellChanged(indexPath);
     }
@@ -123,6 +123,5 @@ void SettingsDetailController::didSelectRow(ui::TableView* table, const ui::Inde
             qCWarning(lcApp).noquote() << "the settings file" << defaults.fileName()
                                        << "cannot be written; the choice holds until Tavrio quits";
     }
-    if (prevCtrl_)
-        prevCtrl_->settingsTable()->reloadData();
+    if (prevCtrl_) prevCtrl_->settingsTable()->reloadData();
 }

@@ -103,8 +103,7 @@ void ZoomSettingsController::cellTextForIndexPath(ui::TableCell& cell, const ui:
 void ZoomSettingsController::didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) {
     table->deselectRow(indexPath, true);
     ui::NavigationController* nav = navigationController();
-    if (!nav)
-        return;
+    if (!nav) return;
     if (indexPath.section == 0) {
         nav->pushViewController(new InstructionsMenuViewController(), true);
         return;
@@ -114,8 +113,7 @@ void ZoomSettingsController::didSelectRow(ui::TableView* table, const ui::IndexP
 }
 
 void ZoomSettingsController::doneButtonPressed() {
-    if (invoker_)
-        invoker_->settingsChanged(nullptr);
+    if (invoker_) invoker_->settingsChanged(nullptr);
 }
 
 void ZoomSettingsController::feedBackButtonPressed() {
@@ -123,7 +121,8 @@ void ZoomSettingsController::feedBackButtonPressed() {
 }
 
 QString ZoomSettingsController::tellAFriendBody() {
-    return platform::StringTable::localized(QStringLiteral("localizable"), QStringLiteral("Check out this application:")) +
+    return platform::StringTable::localized(QStringLiteral("localizable"),
+                                            QStringLiteral("Check out this application:")) +
            QStringLiteral("\n\n") + QString::fromLatin1(appinfo::kStoreLink);
 }
 

@@ -12,7 +12,7 @@
 namespace ui {
 class BarButtonItem;
 class ImageButton;
-}
+}  // namespace ui
 class QPushButton;
 
 // The screen that opened the settings list.

@@ -17,21 +17,15 @@
 int main(int argc, char** argv) {
     // Options that only print are answered before any display is needed.
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     const LaunchOptions options = LaunchOptions::parse(args);
     switch (options.action) {
-    case LaunchOptions::Action::Help:
-        std::fputs(qPrintable(LaunchOptions::usage()), stdout);
-        return 0;
-    case LaunchOptions::Action::Version:
-        std::printf("tavrio %s\n", TAVRIO_VERSION);
-        return 0;
+    case LaunchOptions::Action::Help: std::fputs(qPrintable(LaunchOptions::usage()), stdout); return 0;
+    case LaunchOptions::Action::Version: std::printf("tavrio %s\n", TAVRIO_VERSION); return 0;
     case LaunchOptions::Action::Error:
         std::fprintf(stderr, "tavrio: %s\n%s", qPrintable(options.error), qPrintable(LaunchOptions::usage()));
         return 2;
-    case LaunchOptions::Action::Run:
-        break;
+    case LaunchOptions::Action::Run: break;
     }
     LaunchOptions::setCurrent(options);
     // Debug lines (screens appearing and the like) only when asked for with QT_LOGGING_RULES.
@@ -46,7 +40,8 @@ int main(int argc, char** argv) {
     ui::Window window;
     ui::AlertPresenter::install(&window);
     if (options.quitAfterFirstPaint)
-        QObject::connect(&window, &ui::Window::firstPaint, &app, [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
+        QObject::connect(&window, &ui::Window::firstPaint, &app,
+                         [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
 
     GuiAppDelegate delegate(&window);
     delegate.didFinishLaunching();

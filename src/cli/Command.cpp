@@ -28,8 +28,7 @@ const std::vector<Command>& commands() {
 
 const Command* findCommand(const QString& name) {
     for (const Command& c : table()) {
-        if (name == QLatin1String(c.name))
-            return &c;
+        if (name == QLatin1String(c.name)) return &c;
     }
     return nullptr;
 }

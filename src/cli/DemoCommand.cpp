@@ -15,14 +15,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-
 namespace {
 
 class DemoExport : public TavrioExportControllerDelegate {
 public:
     void exportFinished(Status status, const QString& path, bool needsFurtherProcessing) override {
-        if (status == Status::Completed && needsFurtherProcessing)
-            return;  // the rotation pass follows
+        if (status == Status::Completed && needsFurtherProcessing) return;  // the rotation pass follows
         done(status, path);
     }
     void rotationDidStart() override { rotated = true; }
@@ -63,14 +61,13 @@ int runDemo(const QStringList& args) {
         }
     }
     // In over two seconds, hold for two, out over one and a half.
-    request.zooms = {{0.0, 1.0f}, {0.5, 1.25f}, {1.0, 1.5f}, {1.5, 1.75f}, {2.0, 2.0f}, {2.5, 2.25f},
-                     {4.5, 1.75f}, {5.0, 1.25f}, {5.5, 1.0f}};
+    request.zooms = {{0.0, 1.0f},  {0.5, 1.25f}, {1.0, 1.5f},  {1.5, 1.75f}, {2.0, 2.0f},
+                     {2.5, 2.25f}, {4.5, 1.75f}, {5.0, 1.25f}, {5.5, 1.0f}};
 
     QString movie;
     int entries = 0;
     const int recorded = cli::recordMovie(request, &movie, &entries);
-    if (recorded != cli::kExitOk)
-        return recorded;
+    if (recorded != cli::kExitOk) return recorded;
     cli::out(QStringLiteral("recorded %1 (6 s from the virtual camera at %2, zoom track of %3 entries: "
                             "in to 2.25x, hold, out to 1x)")
                  .arg(movie, request.preset)

@@ -20,8 +20,7 @@ int runDevices(const QStringList& args) {
         // One line per picture format: "  yuyv422 1280x720 30 15".
         for (const auto& f : d->formats()) {
             QStringList rates;
-            for (double r : f.frameRates)
-                rates << QString::number(r, 'g', 4);
+            for (double r : f.frameRates) rates << QString::number(r, 'g', 4);
             cli::out(QStringLiteral("  %1 %2x%3 %4")
                          .arg(QString::fromStdString(f.pixelFormat))
                          .arg(f.size.width)

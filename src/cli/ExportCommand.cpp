@@ -108,8 +108,10 @@ int runExport(const QStringList& args) {
             return usageError("export takes one movie");
         }
     }
-    if (movie.isEmpty()) return usageError("usage: tavrio-cli export MOVIE [--rescale good|best] "
-                                           "[--preset best|good|average|low] [--replace]");
+    if (movie.isEmpty())
+        return usageError(
+            "usage: tavrio-cli export MOVIE [--rescale good|best] "
+            "[--preset best|good|average|low] [--replace]");
     const QFileInfo info(movie);
     if (!info.isFile()) {
         cli::err(QStringLiteral("tavrio-cli: %1: no such movie").arg(movie));

@@ -57,7 +57,9 @@ int runInfo(const QStringList& arguments) {
                            .arg(static_cast<int>(v.naturalSize.width))
                            .arg(static_cast<int>(v.naturalSize.height));
         if (v.displaySize != v.naturalSize)
-            line += QStringLiteral(" (shown %1x%2)").arg(static_cast<int>(v.displaySize.width)).arg(static_cast<int>(v.displaySize.height));
+            line += QStringLiteral(" (shown %1x%2)")
+                        .arg(static_cast<int>(v.displaySize.width))
+                        .arg(static_cast<int>(v.displaySize.height));
         if (v.nominalFrameRate > 0) line += QStringLiteral(" %1 fps").arg(v.nominalFrameRate, 0, 'g', 3);
         cli::out(line);
         cli::out(QStringLiteral("rotation: %1").arg(displayRotationDegrees(v.preferredTransform)));
@@ -79,7 +81,7 @@ int runInfo(const QStringList& arguments) {
 
 int runThumbnail(const QStringList& args) {
     QString movie;
-    int size = 70;  // the library list's row picture
+    int size = 70;           // the library list's row picture
     bool namesOnly = false;  // after "--", a name may start with a dash
     for (int i = 0; i < args.size(); ++i) {
         if (!namesOnly && args[i] == "--") {
@@ -109,7 +111,8 @@ int runThumbnail(const QStringList& args) {
         cli::err(QStringLiteral("tavrio-cli: %1: Format Not Supported: %2").arg(QFileInfo(movie).fileName(), reason));
         return cli::kExitFailure;
     }
-    const QString path = QDir(TavrioCaptureManager::baseDirForThumbnails()).filePath(QFileInfo(movie).fileName() + ".jpeg");
+    const QString path =
+        QDir(TavrioCaptureManager::baseDirForThumbnails()).filePath(QFileInfo(movie).fileName() + ".jpeg");
     if (!VideoAssetsViewController::writeThumbnailFile(image, path)) {
         cli::err(QStringLiteral("tavrio-cli: cannot write %1").arg(path));
         return cli::kExitFailure;
@@ -121,4 +124,5 @@ int runThumbnail(const QStringList& args) {
 }  // namespace
 
 TAVRIO_CLI_COMMAND(info, "info", "MOVIE", "duration, tracks, display rotation and recorded orientation", runInfo);
-TAVRIO_CLI_COMMAND(thumbnail, "thumbnail", "MOVIE [--size N]", "make the library thumbnail and duration file", runThumbnail);
+TAVRIO_CLI_COMMAND(thumbnail, "thumbnail", "MOVIE [--size N]", "make the library thumbnail and duration file",
+                   runThumbnail);

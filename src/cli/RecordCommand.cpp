@@ -60,8 +60,7 @@ public:
 
     void stop() {
         stopRequested_ = true;
-        if (manager_.isRecording())
-            manager_.stopRecording();
+        if (manager_.isRecording()) manager_.stopRecording();
     }
 
     void recordingBegan() override {
@@ -71,18 +70,15 @@ public:
         sampler.recordingBegan(manager_.recordingOrientation(),
                                TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
         for (const ZoomStep& s : steps_) {
-            if (s.at <= 0)
-                continue;  // the zoom shown at the start is entry 0
+            if (s.at <= 0) continue;  // the zoom shown at the start is entry 0
             // A precise timer: a coarse one may fire 5% early, which on a long gesture is a visible
             // shift of the recorded zoom.
-            QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this, [this, z = s.zoom] {
-                sampler.sliderChanged(ZoomSampler::sliderValueForZoom(z));
-            });
+            QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this,
+                               [this, z = s.zoom] { sampler.sliderChanged(ZoomSampler::sliderValueForZoom(z)); });
         }
         QTimer::singleShot(int(seconds_ * 1000), Qt::PreciseTimer, this, [this] { stop(); });
         // Ctrl-C while the start was pending.
-        if (stopRequested_)
-            stop();
+        if (stopRequested_) stop();
     }
 
     void backupData(const QString& movieFileName) override {
@@ -95,14 +91,12 @@ public:
     void recordingFinished(const QUrl& url) override {
         sampler.recordingEnded();
         const QString path = url.toLocalFile();
-        if (!makeThumbnail(path))
-            sideFilesFailed_ = true;
+        if (!makeThumbnail(path)) sideFilesFailed_ = true;
         moviePath = path;
         // The movie is there, but a library without its zoom track or thumbnail is not what
         // the user asked for: say so in the status too.
         exitCode = sideFilesFailed_ ? cli::kExitFailure : cli::kExitOk;
-        if (sideFilesFailed_)
-            cli::err(QStringLiteral("record: the movie is kept in %1").arg(path));
+        if (sideFilesFailed_) cli::err(QStringLiteral("record: the movie is kept in %1").arg(path));
         QCoreApplication::quit();
     }
 
@@ -114,8 +108,7 @@ public:
         QDir().mkpath(folder);
         const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
         const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
-        if (existed)
-            cli::err(QStringLiteral(" Error ! thumbnail=%1 already exists").arg(thumb));
+        if (existed) cli::err(QStringLiteral(" Error ! thumbnail=%1 already exists").arg(thumb));
         const QImage image = VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(40, 40));
         if (image.isNull()) {
             cli::err(QStringLiteral("Error generating thumbnail"));
@@ -131,8 +124,8 @@ public:
     void someOtherError(const media::Error& error) override {
         // What was recorded up to the failure keeps its gesture: the track is brought up to date.
         sampler.recordingEnded();
-        cli::err(QStringLiteral("record: %1 (%2)").arg(QString::fromStdString(error.description),
-                                                      QString::fromStdString(error.failureReason)));
+        cli::err(QStringLiteral("record: %1 (%2)")
+                     .arg(QString::fromStdString(error.description), QString::fromStdString(error.failureReason)));
         const QString path = QString::fromStdString(manager_.movieFileOutput()->outputPath());
         if (QFileInfo::exists(path))
             cli::err(QStringLiteral("record: what was recorded is kept in %1").arg(path));
@@ -143,7 +136,8 @@ public:
     }
 
     void acquiringDeviceLockFailedWithError(const media::Error& error) override {
-        cli::err(QStringLiteral("Device Configuration Lock Failure: %1").arg(QString::fromStdString(error.description)));
+        cli::err(
+            QStringLiteral("Device Configuration Lock Failure: %1").arg(QString::fromStdString(error.description)));
     }
 
 private:
@@ -161,13 +155,10 @@ QString presetForQuality(const QString& q) {
 
 // A microphone by id, or by its name as `devices` prints it.
 QString microphoneID(const QString& arg) {
-    if (arg == QLatin1String("virtual"))
-        return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
-    if (arg == QLatin1String("none") || arg.contains(QLatin1Char(':')))
-        return arg;
+    if (arg == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
+    if (arg == QLatin1String("none") || arg.contains(QLatin1Char(':'))) return arg;
     for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
-        if (QString::fromStdString(d->localizedName()) == arg)
-            return QString::fromStdString(d->uniqueID());
+        if (QString::fromStdString(d->localizedName()) == arg) return QString::fromStdString(d->uniqueID());
     return arg;
 }
 
@@ -229,8 +220,7 @@ int runRecord(const QStringList& args) {
         cli::err(QStringLiteral("record: ") + problem);
         return cli::kExitUsage;
     }
-    if (preset.isEmpty())
-        preset = TavrioCameraController().getSessionPresetFromSettings();
+    if (preset.isEmpty()) preset = TavrioCameraController().getSessionPresetFromSettings();
     cli::RecordRequest request;
     request.seconds = seconds;
     request.camera = camera;
@@ -240,8 +230,7 @@ int runRecord(const QStringList& args) {
     request.zooms = *steps;
     QString movie;
     const int status = cli::recordMovie(request, &movie);
-    if (!movie.isEmpty())
-        cli::out(movie);
+    if (!movie.isEmpty()) cli::out(movie);
     return status;
 }
 
@@ -266,8 +255,7 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     RecordDriver driver(manager, seconds, *steps);
     // The zoom shown before recording: the gesture's value at time 0, else unzoomed.
     float initial = 1.0f;
-    if (!steps->empty() && steps->front().at <= 0)
-        initial = steps->front().zoom;
+    if (!steps->empty() && steps->front().at <= 0) initial = steps->front().zoom;
     driver.sampler.sliderChanged(ZoomSampler::sliderValueForZoom(initial));
 
     media::Error error;
@@ -287,11 +275,9 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     }
     *moviePath = driver.moviePath;
     if (driver.exitCode == kExitOk) {
-        if (zoomEntries)
-            *zoomEntries = int(driver.sampler.zooms().size());
+        if (zoomEntries) *zoomEntries = int(driver.sampler.zooms().size());
     }
     return driver.exitCode;
 }
-
 
 }  // namespace cli

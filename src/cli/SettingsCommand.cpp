@@ -39,8 +39,7 @@ int runSettings(const QStringList& args) {
         }
         updates.append({key, value});
     }
-    for (const auto& [key, value] : updates)
-        defaults.setInteger(value, key);
+    for (const auto& [key, value] : updates) defaults.setInteger(value, key);
     if (!defaults.synchronize()) {
         cli::err(QStringLiteral("settings: cannot write %1").arg(defaults.fileName()));
         return cli::kExitFailure;

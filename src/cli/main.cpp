@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     // hears of failures through the commands' messages; TAVRIO_FFMPEG_LOG=1 brings them back
     // when chasing a file's trouble.
     media::setLibraryLogLevel(qEnvironmentVariableIntValue("TAVRIO_FFMPEG_LOG") == 1 ? media::LibraryLogLevel::Verbose
-                                                                                    : media::LibraryLogLevel::Quiet);
+                                                                                     : media::LibraryLogLevel::Quiet);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrio-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));
@@ -62,8 +62,7 @@ int main(int argc, char** argv) {
     // Alerts have no window here; they go to stderr so that stdout stays machine-readable.
     platform::AlertService::setPresenter([](const platform::Alert& alert) {
         cli::err(QStringLiteral("%1: %2").arg(alert.title, alert.message));
-        if (alert.dismissed)
-            alert.dismissed(0);
+        if (alert.dismissed) alert.dismissed(0);
     });
     Tavrio4AppDelegate delegate;
     delegate.didFinishLaunching();

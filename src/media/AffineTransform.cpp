@@ -9,9 +9,13 @@ AffineTransform AffineTransform::makeRotation(float angle) {
     return {c, s, -s, c, 0, 0};
 }
 
-AffineTransform AffineTransform::makeScale(float sx, float sy) { return {sx, 0, 0, sy, 0, 0}; }
+AffineTransform AffineTransform::makeScale(float sx, float sy) {
+    return {sx, 0, 0, sy, 0, 0};
+}
 
-AffineTransform AffineTransform::makeTranslation(float x, float y) { return {1, 0, 0, 1, x, y}; }
+AffineTransform AffineTransform::makeTranslation(float x, float y) {
+    return {1, 0, 0, 1, x, y};
+}
 
 AffineTransform AffineTransform::scaled(float sx, float sy) const {
     return {sx * a, sx * b, sy * c, sy * d, tx, ty};
@@ -27,8 +31,8 @@ AffineTransform AffineTransform::rotated(float angle) const {
 }
 
 AffineTransform AffineTransform::concat(const AffineTransform& t) const {
-    return {a * t.a + b * t.c,        a * t.b + b * t.d,        c * t.a + d * t.c,
-            c * t.b + d * t.d,        tx * t.a + ty * t.c + t.tx, tx * t.b + ty * t.d + t.ty};
+    return {a * t.a + b * t.c, a * t.b + b * t.d,          c * t.a + d * t.c,
+            c * t.b + d * t.d, tx * t.a + ty * t.c + t.tx, tx * t.b + ty * t.d + t.ty};
 }
 
 AffineTransform AffineTransform::inverted() const {
@@ -37,7 +41,7 @@ AffineTransform AffineTransform::inverted() const {
     if (det == 0.0 || !std::isfinite(det)) return identity();
     double ia = d / det, ib = -b / det, ic = -c / det, id = a / det;
     double itx = -(tx * ia + ty * ic), ity = -(tx * ib + ty * id);
-    return {static_cast<float>(ia), static_cast<float>(ib), static_cast<float>(ic),
+    return {static_cast<float>(ia), static_cast<float>(ib),  static_cast<float>(ic),
             static_cast<float>(id), static_cast<float>(itx), static_cast<float>(ity)};
 }
 
@@ -45,11 +49,13 @@ Point AffineTransform::apply(Point p) const {
     return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty};
 }
 
-bool AffineTransform::isIdentity() const { return *this == identity(); }
+bool AffineTransform::isIdentity() const {
+    return *this == identity();
+}
 
 bool AffineTransform::isFinite() const {
-    return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) &&
-           std::isfinite(tx) && std::isfinite(ty);
+    return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) && std::isfinite(tx) &&
+           std::isfinite(ty);
 }
 
 AffineTransform AffineTransform::lerp(const AffineTransform& f, const AffineTransform& t, double u) {

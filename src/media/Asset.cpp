@@ -23,7 +23,8 @@ Time timeFromAv(int64_t value, AVRational tb) {
     return Time(static_cast<int64_t>(v), tb.den);
 }
 
-Error openLocalFile(const std::string& path, AVFormatContext** ctx, const AVInputFormat* format, AVDictionary** options) {
+Error openLocalFile(const std::string& path, AVFormatContext** ctx, const AVInputFormat* format,
+                    AVDictionary** options) {
     // A movie is a local file and nothing else. FFmpeg reads a name as a URL ("http:x.mov",
     // "pipe:0", "concat:a|b"), so it is given an absolute path, which no protocol prefix can
     // start, and only the file protocol, also for anything the file itself refers to.
@@ -103,7 +104,8 @@ Time samplesEndOfTracks(AVFormatContext* ctx) {
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         AVStream* st = ctx->streams[i];
         const AVMediaType type = st->codecpar->codec_type;
-        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) ||
+            (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
         const int n = avformat_index_get_entries_count(st);
         if (n <= 0 || st->time_base.num <= 0 || st->time_base.den <= 0) continue;
@@ -160,8 +162,8 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
             if (sar.num > 0 && sar.den > 0) t.pixelAspectRatio = av_q2d(sar);
             t.displaySize = displaySizeFor(t.naturalSize, t.pixelAspectRatio);
             if (auto tr = internal::streamDisplayMatrix(st)) t.preferredTransform = *tr;
-            AVRational fr = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
-                                                                                      : st->r_frame_rate;
+            AVRational fr =
+                st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate : st->r_frame_rate;
             if (fr.num > 0 && fr.den > 0) t.nominalFrameRate = av_q2d(fr);
         } else if (t.mediaType == MediaType::Audio) {
             t.sampleRate = par->sample_rate;

@@ -17,10 +17,10 @@ namespace media {
 enum class MediaType { Video, Audio, Other };
 
 struct AssetTrack {
-    int trackID = 0;          // the container's track id (tkhd), what compositions refer to
-    int streamIndex = -1;     // position among the file's tracks
+    int trackID = 0;       // the container's track id (tkhd), what compositions refer to
+    int streamIndex = -1;  // position among the file's tracks
     MediaType mediaType = MediaType::Other;
-    std::string codecName;    // FFmpeg's short name ("h264", "aac"); else the file's fourcc ("vvc1")
+    std::string codecName;  // FFmpeg's short name ("h264", "aac"); else the file's fourcc ("vvc1")
     // Stored pixel size (coded width x height). The sample aspect ratio is NOT applied: exports
     // and compositions work on stored pixels, and non-square sources keep their pixel grid.
     Size naturalSize;
@@ -49,8 +49,7 @@ public:
 
     // Opens on a background thread; `completion` is handed to `dispatch`, which decides where it
     // runs (the app posts it to its main thread). Exactly one of asset / error is set.
-    static void loadAsync(const std::string& path,
-                          std::function<void(std::function<void()>)> dispatch,
+    static void loadAsync(const std::string& path, std::function<void(std::function<void()>)> dispatch,
                           std::function<void(std::shared_ptr<Asset>, Error)> completion);
 
     const std::string& path() const { return path_; }

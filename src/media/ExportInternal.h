@@ -60,8 +60,7 @@ struct ExportSession::Impl {
     void setProgress(double p) {
         float v = static_cast<float>(std::clamp(p, 0.0, 1.0));
         float cur = progress.load();
-        while (v > cur && !progress.compare_exchange_weak(cur, v)) {
-        }
+        while (v > cur && !progress.compare_exchange_weak(cur, v)) {}
     }
 
     void run();

@@ -41,7 +41,8 @@ void ExportSession::Impl::runPassthrough() {
             size_t n = 0;
             const uint8_t* sd = av_stream_get_side_data(ist, AV_PKT_DATA_DISPLAYMATRIX, &n);
             bool ok = true;
-            if (firstVideo && passthroughTransform) ok = internal::setStreamDisplayMatrix(ost, *passthroughTransform);
+            if (firstVideo && passthroughTransform)
+                ok = internal::setStreamDisplayMatrix(ost, *passthroughTransform);
             else if (sd && n >= 36) {
                 uint8_t* copy = av_stream_new_side_data(ost, AV_PKT_DATA_DISPLAYMATRIX, n);
                 if (copy) memcpy(copy, sd, n);
@@ -64,7 +65,8 @@ void ExportSession::Impl::runPassthrough() {
     if (!checkNotTruncated(*this, in.get(), used)) return;
     if (!startWriting(*this, out.get(), outputPath)) return;
 
-    const double total = asset->duration().isValid() && asset->duration().seconds() > 0 ? asset->duration().seconds() : 0;
+    const double total =
+        asset->duration().isValid() && asset->duration().seconds() > 0 ? asset->duration().seconds() : 0;
     av::Packet pkt = av::makePacket();
     int64_t copied = 0;
     for (;;) {

@@ -14,14 +14,20 @@ struct Box {
 };
 
 bool presetBox(const std::string& preset, Box& box) {
-    if (preset == kExportPreset960x540) box = {960, 540};
-    else if (preset == kExportPreset640x480) box = {640, 480};
-    else if (preset == kExportPresetMediumQuality) box = {480, 360};
-    else return false;
+    if (preset == kExportPreset960x540)
+        box = {960, 540};
+    else if (preset == kExportPreset640x480)
+        box = {640, 480};
+    else if (preset == kExportPresetMediumQuality)
+        box = {480, 360};
+    else
+        return false;
     return true;
 }
 
-int evenAtLeastTwo(double v) { return std::max(2, 2 * static_cast<int>(std::lround(v / 2))); }
+int evenAtLeastTwo(double v) {
+    return std::max(2, 2 * static_cast<int>(std::lround(v / 2)));
+}
 
 }  // namespace
 

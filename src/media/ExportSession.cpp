@@ -84,8 +84,12 @@ void ExportSession::waitUntilFinished() {
         impl_->doneCv.wait(lock, [&] { return impl_->done; });
 }
 
-const std::string& ExportSession::presetName() const { return impl_->preset; }
-std::shared_ptr<const Asset> ExportSession::asset() const { return impl_->asset; }
+const std::string& ExportSession::presetName() const {
+    return impl_->preset;
+}
+std::shared_ptr<const Asset> ExportSession::asset() const {
+    return impl_->asset;
+}
 void ExportSession::setOutputPath(std::string path) {
     std::lock_guard<std::mutex> lock(impl_->outputPathMutex);
     impl_->outputPath = std::move(path);
@@ -94,15 +98,31 @@ std::string ExportSession::outputPath() const {
     std::lock_guard<std::mutex> lock(impl_->outputPathMutex);
     return impl_->outputPath;
 }
-void ExportSession::setOutputPathChooser(std::function<std::string()> next) { impl_->nextOutputPath = std::move(next); }
-void ExportSession::setOutputFileType(std::string t) { impl_->fileType = std::move(t); }
-const std::string& ExportSession::outputFileType() const { return impl_->fileType; }
-void ExportSession::setVideoComposition(std::optional<VideoComposition> c) { impl_->composition = std::move(c); }
-const std::optional<VideoComposition>& ExportSession::videoComposition() const { return impl_->composition; }
-void ExportSession::setVideoTrackPreferredTransform(AffineTransform t) { impl_->passthroughTransform = t; }
+void ExportSession::setOutputPathChooser(std::function<std::string()> next) {
+    impl_->nextOutputPath = std::move(next);
+}
+void ExportSession::setOutputFileType(std::string t) {
+    impl_->fileType = std::move(t);
+}
+const std::string& ExportSession::outputFileType() const {
+    return impl_->fileType;
+}
+void ExportSession::setVideoComposition(std::optional<VideoComposition> c) {
+    impl_->composition = std::move(c);
+}
+const std::optional<VideoComposition>& ExportSession::videoComposition() const {
+    return impl_->composition;
+}
+void ExportSession::setVideoTrackPreferredTransform(AffineTransform t) {
+    impl_->passthroughTransform = t;
+}
 
-ExportSession::Status ExportSession::status() const { return static_cast<Status>(impl_->status.load()); }
-float ExportSession::progress() const { return impl_->progress.load(); }
+ExportSession::Status ExportSession::status() const {
+    return static_cast<Status>(impl_->status.load());
+}
+float ExportSession::progress() const {
+    return impl_->progress.load();
+}
 ExportSession::Timings ExportSession::timings() const {
     std::lock_guard<std::mutex> lock(impl_->doneMutex);
     return impl_->done ? impl_->timings : Timings{};
@@ -111,7 +131,9 @@ Error ExportSession::error() const {
     std::lock_guard<std::mutex> lock(impl_->errorMutex);
     return status() == Status::Failed ? impl_->error : Error{};
 }
-void ExportSession::cancelExport() { impl_->cancelled = true; }
+void ExportSession::cancelExport() {
+    impl_->cancelled = true;
+}
 
 void ExportSession::exportAsynchronously(std::function<void()> completion) {
     std::shared_ptr<Impl> impl = impl_;
@@ -153,7 +175,8 @@ void ExportSession::Impl::run() {
     if (!asset) {
         fail(plainError(AVERROR(EINVAL), "The export has no movie.", "No movie was given to export.", {}));
     } else if (!isKnownExportPreset(preset)) {
-        fail(plainError(AVERROR(EINVAL), "The export could not be started.", "Unknown export preset \"" + preset + "\".", {}));
+        fail(plainError(AVERROR(EINVAL), "The export could not be started.",
+                        "Unknown export preset \"" + preset + "\".", {}));
     } else if (fileType != kFileTypeQuickTimeMovie) {
         fail(plainError(AVERROR(EINVAL), "The export could not be started.",
                         "The file type \"" + fileType + "\" cannot be written.", "Export as a QuickTime movie."));
@@ -164,8 +187,10 @@ void ExportSession::Impl::run() {
         fail(plainError(AVERROR(EEXIST), "The export could not be started.",
                         "A file already exists at " + outputPath + ".", "Remove the file or choose another name."));
     } else if (!cancelled) {
-        if (preset == kExportPresetPassthrough) runPassthrough();
-        else runTranscode();
+        if (preset == kExportPresetPassthrough)
+            runPassthrough();
+        else
+            runTranscode();
     }
     // A movie that took its name is complete, even when a cancel came in meanwhile; whatever
     // else was written goes (only the temporary ever was).
@@ -199,7 +224,6 @@ int writePacket(AVFormatContext* out, AVPacket* pkt) {
     if (r >= 0 && out->pb && out->pb->error < 0) r = out->pb->error;
     return r;
 }
-
 
 // A failed packet write is either the disk's doing (the file's I/O error is set) or the muxer
 // refusing a sample; the user can fix the first, and should choose another preset for the second.
@@ -283,7 +307,8 @@ bool finishWriting(ExportSession::Impl& s, AVFormatContext* out) {
     out->pb = nullptr;  // owned by the output file
     Error e;
     if (!s.output->commit(OutputFile::Commit::ClaimFree, &e, s.nextOutputPath)) {
-        s.fail(Error{AVERROR(e.code), "The exported movie could not be finished.", e.failureReason, e.recoverySuggestion});
+        s.fail(
+            Error{AVERROR(e.code), "The exported movie could not be finished.", e.failureReason, e.recoverySuggestion});
         return false;
     }
     std::lock_guard<std::mutex> lock(s.outputPathMutex);
@@ -294,10 +319,8 @@ bool finishWriting(ExportSession::Impl& s, AVFormatContext* out) {
 // Keeps the source's codec tag when the mov muxer knows it for that codec ("hvc1" stays
 // "hvc1"); otherwise lets the muxer choose.
 void chooseCodecTag(const AVFormatContext* out, AVCodecParameters* par) {
-    if (par->codec_tag && av_codec_get_id(out->oformat->codec_tag, par->codec_tag) != par->codec_id)
-        par->codec_tag = 0;
+    if (par->codec_tag && av_codec_get_id(out->oformat->codec_tag, par->codec_tag) != par->codec_id) par->codec_tag = 0;
 }
-
 
 bool checkNotTruncated(ExportSession::Impl& s, AVFormatContext* in, const std::vector<int>& streams) {
     for (int i : streams)
@@ -348,7 +371,7 @@ struct Transcoder {
     av::Sws converter;
     int converterW = 0, converterH = 0, converterFmt = -1;
     int outW = 0, outH = 0;
-    Size sourceSize;     // the decoded picture's size
+    Size sourceSize;  // the decoded picture's size
     Size compositionSize;
     bool renderNeeded = false;
     std::map<int64_t, int64_t> durations;  // output pts -> duration, for the muxer's last sample
@@ -366,8 +389,10 @@ struct Transcoder {
     bool write(AVPacket* pkt) {
         std::lock_guard<std::mutex> lock(muxMutex);
         int r = writePacket(out.get(), pkt);
-        if (r < 0) failWrite(s, out.get(), r);
-        else ++written;
+        if (r < 0)
+            failWrite(s, out.get(), r);
+        else
+            ++written;
         return r >= 0;
     }
     int64_t written = 0;  // samples in the output, under muxMutex
@@ -486,8 +511,8 @@ bool Transcoder::setUpVideo() {
     h264.x264Params = EncoderSettings::x264Params;
     r = H264Encoder::open(h264, encoder);
     if (r == AVERROR_ENCODER_NOT_FOUND) {
-        s.fail(plainError(AVERROR_ENCODER_NOT_FOUND, "The movie could not be exported.", "H.264 encoding is not available.",
-                          "Install FFmpeg with libx264."));
+        s.fail(plainError(AVERROR_ENCODER_NOT_FOUND, "The movie could not be exported.",
+                          "H.264 encoding is not available.", "Install FFmpeg with libx264."));
         return false;
     }
     if (r < 0) {
@@ -673,8 +698,8 @@ bool Transcoder::handleAudio(AudioLane& lane, AVPacket* pkt) {
         if (lane.nextPts == AV_NOPTS_VALUE) lane.nextPts = 0;
         uint8_t** data = nullptr;
         const int tail = swr_get_out_samples(lane.resampler.get(), 0);
-        if (tail > 0 && av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, tail,
-                                                           e->sample_fmt, 0) >= 0) {
+        if (tail > 0 &&
+            av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, tail, e->sample_fmt, 0) >= 0) {
             const int got = swr_convert(lane.resampler.get(), data, tail, nullptr, 0);
             if (got > 0) av_audio_fifo_write(lane.fifo, reinterpret_cast<void**>(data), got);
             av_freep(&data[0]);
@@ -716,8 +741,8 @@ bool Transcoder::pushPicture(AVFrame* frame) {
                                   kReadSuggestion));
                 return false;
             }
-            const int* coeffs = sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
-                                                                                              : frame->colorspace);
+            const int* coeffs =
+                sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace);
             const bool fullIn = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
                                 frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
             sws_setColorspaceDetails(converter.get(), coeffs, fullIn ? 1 : 0, coeffs, 0, 0, 1 << 16, 1 << 16);
@@ -777,10 +802,13 @@ void Transcoder::readAndDecode() {
         }
         const int idx = pkt->stream_index;
         // Without pictures, the sound is what advances the export.
-        if (videoIndex < 0 && total > 0 && pkt->pts != AV_NOPTS_VALUE && idx >= 0 && idx < static_cast<int>(in->nb_streams))
+        if (videoIndex < 0 && total > 0 && pkt->pts != AV_NOPTS_VALUE && idx >= 0 &&
+            idx < static_cast<int>(in->nb_streams))
             s.setProgress(pkt->pts * av_q2d(in->streams[idx]->time_base) / total);
-        if (idx == videoIndex) ok = decodeVideo(pkt.get());
-        else if (idx >= 0 && idx < static_cast<int>(laneOf.size()) && laneOf[idx]) ok = handleAudio(*laneOf[idx], pkt.get());
+        if (idx == videoIndex)
+            ok = decodeVideo(pkt.get());
+        else if (idx >= 0 && idx < static_cast<int>(laneOf.size()) && laneOf[idx])
+            ok = handleAudio(*laneOf[idx], pkt.get());
         av_packet_unref(pkt.get());
     }
     if (ok && !s.stopping()) {
@@ -897,7 +925,8 @@ void Transcoder::renderPictures() {
         const __int128 num = static_cast<__int128>(movieDuration.value) * fd.timescale;
         const __int128 den = static_cast<__int128>(movieDuration.timescale) * fd.value;
         const int64_t count = static_cast<int64_t>((num + den - 1) / den);
-        const AffineTransform fit = AffineTransform::makeScale(outW / compositionSize.width, outH / compositionSize.height);
+        const AffineTransform fit =
+            AffineTransform::makeScale(outW / compositionSize.width, outH / compositionSize.height);
         for (int64_t k = 0; k < count; ++k) {
             if (s.stopping()) return;
             const Time t(k * fd.value, fd.timescale);

@@ -49,7 +49,11 @@ using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Sws = std::unique_ptr<SwsContext, SwsDeleter>;
 using Swr = std::unique_ptr<SwrContext, SwrDeleter>;
 
-inline Frame makeFrame() { return Frame(av_frame_alloc()); }
-inline Packet makePacket() { return Packet(av_packet_alloc()); }
+inline Frame makeFrame() {
+    return Frame(av_frame_alloc());
+}
+inline Packet makePacket() {
+    return Packet(av_packet_alloc());
+}
 
 }  // namespace media::av

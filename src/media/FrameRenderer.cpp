@@ -59,7 +59,9 @@ struct PlaneLayout {
     int width = 0, height = 0;
 };
 
-PlaneLayout lumaLayout(int w, int h) { return {1.0, 0.5, 0.5, w, h}; }
+PlaneLayout lumaLayout(int w, int h) {
+    return {1.0, 0.5, 0.5, w, h};
+}
 PlaneLayout chromaLayout(int w, int h, Siting s) {
     return {2.0, 0.5 + s.hx, 0.5 + s.hy, (w + 1) / 2, (h + 1) / 2};
 }
@@ -91,8 +93,7 @@ struct PlaneMap {
     double xlo, xhi, ylo, yhi;
 };
 
-PlaneMap planeMap(const Inverse& inv, const PlaneLayout& out, const PlaneLayout& in, int srcW,
-                  int srcH) {
+PlaneMap planeMap(const Inverse& inv, const PlaneLayout& out, const PlaneLayout& in, int srcW, int srcH) {
     PlaneMap m{};
     double s = out.step / in.step;
     m.ax = inv.a * s;
@@ -149,7 +150,9 @@ Span solve(double a, double b, double lo, double hi, bool strictHi, int n) {
 }
 
 // Chroma row k belongs to the band that holds luma row 2k.
-Span chromaRows(int firstRow, int lastRow) { return {(firstRow + 1) / 2, (lastRow + 1) / 2}; }
+Span chromaRows(int firstRow, int lastRow) {
+    return {(firstRow + 1) / 2, (lastRow + 1) / 2};
+}
 
 // ---------------------------------------------------------------------------------------------
 // Bilinear.
@@ -205,7 +208,9 @@ void bilinearRun(const PlaneRef& p, int64_t x, int64_t y, int64_t dx, int64_t dy
     }
 }
 
-int64_t toFixed(double v) { return std::llround(v * static_cast<double>(kFixedOne)); }
+int64_t toFixed(double v) {
+    return std::llround(v * static_cast<double>(kFixedOne));
+}
 
 // The output columns of one row whose centres map inside the source; the rest of the row is
 // painted black here, so callers only fill the returned span.
@@ -221,8 +226,8 @@ Span insideSpanPaintingOutside(const PlaneMap& m, double bx, double by, uint8_t*
 }
 
 // Bilinear for any invertible transform, one output pixel at a time.
-void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride,
-                   int dstW, Span rows, uint8_t black) {
+void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride, int dstW, Span rows,
+                   uint8_t black) {
     const int64_t dx = toFixed(m.ax), dy = toFixed(m.ay);
     for (int j = rows.begin; j < rows.end; ++j) {
         uint8_t* out = dst + j * dstStride;
@@ -239,15 +244,13 @@ void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff
         }
         if (fast.empty()) fast = {inside.end, inside.end};
 
-        for (int i = inside.begin; i < fast.begin; ++i)
-            out[i] = sampleClamped(src, m.ax * i + bx, m.ay * i + by);
+        for (int i = inside.begin; i < fast.begin; ++i) out[i] = sampleClamped(src, m.ax * i + bx, m.ay * i + by);
         if (!fast.empty()) {
             int64_t x0 = toFixed(m.ax * fast.begin + bx) + kRoundHalf;
             int64_t y0 = toFixed(m.ay * fast.begin + by) + kRoundHalf;
             bilinearRun(src, x0, y0, dx, dy, out + fast.begin, fast.end - fast.begin);
         }
-        for (int i = fast.end; i < inside.end; ++i)
-            out[i] = sampleClamped(src, m.ax * i + bx, m.ay * i + by);
+        for (int i = fast.end; i < inside.end; ++i) out[i] = sampleClamped(src, m.ax * i + bx, m.ay * i + by);
     }
 }
 
@@ -265,10 +268,10 @@ constexpr int kHorizontalFrac = 7;
 
 struct RowTable {
     int64_t id = std::numeric_limits<int64_t>::min();
-    std::vector<int32_t> xi;    // left neighbour per output column (padded to whole groups)
-    std::vector<int16_t> w;     // (1 - f, f) in 10 bits, per column
-    std::vector<int32_t> base;  // per group: first byte of the 16 the shuffle reads
-    std::vector<uint8_t> mask;  // per group: 16 shuffle indices, (left, right) per column
+    std::vector<int32_t> xi;       // left neighbour per output column (padded to whole groups)
+    std::vector<int16_t> w;        // (1 - f, f) in 10 bits, per column
+    std::vector<int32_t> base;     // per group: first byte of the 16 the shuffle reads
+    std::vector<uint8_t> mask;     // per group: 16 shuffle indices, (left, right) per column
     std::vector<uint8_t> shuffle;  // per group: the 16-byte window covers it
 };
 
@@ -333,13 +336,13 @@ void horizontalGroupScalar(const uint8_t* row, const RowTable& t, int g, uint16_
         int i = g * kGroup + k;
         const uint8_t* p = row + t.xi[i];
         int v = p[0] * t.w[2 * i] + p[1] * t.w[2 * i + 1];
-        out[i] = static_cast<uint16_t>((v + (1 << (kWeightBits - kHorizontalFrac - 1))) >> (kWeightBits - kHorizontalFrac));
+        out[i] =
+            static_cast<uint16_t>((v + (1 << (kWeightBits - kHorizontalFrac - 1))) >> (kWeightBits - kHorizontalFrac));
     }
 }
 
 #ifdef TAVRIO_SSE41
-__attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, const RowTable& t,
-                                                           uint16_t* out) {
+__attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, const RowTable& t, uint16_t* out) {
     const int groups = static_cast<int>(t.base.size());
     const __m128i round = _mm_set1_epi32(1 << (kWeightBits - kHorizontalFrac - 1));
     for (int g = 0; g < groups; ++g) {
@@ -392,8 +395,8 @@ __attribute__((target("sse4.1"))) inline __m128i weights4(__m128i y) {
     return _mm_min_epi32(_mm_max_epi32(w, _mm_setzero_si128()), _mm_set1_epi32(1 << kWeightBits));
 }
 
-__attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, const uint16_t* t1, int32_t y0,
-                                                        int32_t dy, uint8_t* out, int n) {
+__attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy,
+                                                        uint8_t* out, int n) {
     const __m128i step4 = _mm_set1_epi32(4 * dy);
     const __m128i one = _mm_set1_epi16(1 << kWeightBits);
     const __m128i round = _mm_set1_epi32(1 << (kVerticalShift - 1));
@@ -436,8 +439,8 @@ bool twoPassApplies(const PlaneRef& src, const PlaneMap& m) {
            std::isfinite(m.ey);
 }
 
-void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride,
-                          int dstW, Span rows, uint8_t black, TwoPassScratch& s) {
+void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride, int dstW,
+                          Span rows, uint8_t black, TwoPassScratch& s) {
     const double P = m.ax - m.cx * m.ay / m.cy, Q = m.cx / m.cy, R = m.ex - m.cx * m.ey / m.cy;
     const int ph = src.height;
     // Rows within one group share a table: the shear moves them less than half a weight step
@@ -635,14 +638,13 @@ struct FrameRenderer::Impl {
         return false;
     }
 
-    bool renderHighQualityPlane(int plane, const PlaneRef& src, const PlaneMap& m,
-                                uint8_t* dst, ptrdiff_t dstStride, int dstW, Span rows,
-                                uint8_t black, std::string& why);
+    bool renderHighQualityPlane(int plane, const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride,
+                                int dstW, Span rows, uint8_t black, std::string& why);
 };
 
-bool FrameRenderer::Impl::renderHighQualityPlane(int plane, const PlaneRef& src, const PlaneMap& m,
-                                                 uint8_t* dst, ptrdiff_t dstStride, int dstW,
-                                                 Span rows, uint8_t black, std::string& why) {
+bool FrameRenderer::Impl::renderHighQualityPlane(int plane, const PlaneRef& src, const PlaneMap& m, uint8_t* dst,
+                                                 ptrdiff_t dstStride, int dstW, Span rows, uint8_t black,
+                                                 std::string& why) {
     // Output samples whose source position lies in the picture; the rest is black. The map is
     // separable here (ay == cx == 0 by construction).
     Span cols = solve(m.ax, m.ex, m.xlo, m.xhi, true, dstW);
@@ -713,8 +715,8 @@ bool FrameRenderer::Impl::renderHighQualityPlane(int plane, const PlaneRef& src,
     out.plane[0].data = outData;
     out.plane[0].stride = outStride;
     out.plane[0].mask = ZIMG_BUFFER_MAX;
-    if (zimg_filter_graph_process(g.graph.get(), &in, &out, g.tmp.get(), nullptr, nullptr, nullptr,
-                                  nullptr) != ZIMG_ERROR_SUCCESS) {
+    if (zimg_filter_graph_process(g.graph.get(), &in, &out, g.tmp.get(), nullptr, nullptr, nullptr, nullptr) !=
+        ZIMG_ERROR_SUCCESS) {
         char buf[256] = {0};
         zimg_get_last_error(buf, sizeof buf);
         why = buf;
@@ -722,8 +724,7 @@ bool FrameRenderer::Impl::renderHighQualityPlane(int plane, const PlaneRef& src,
     }
     if (!direct) {
         uint8_t* target = dst + inRows.begin * dstStride + cols.begin;
-        for (int j = 0; j < key.dstH; ++j)
-            std::memcpy(target + j * dstStride, outData + j * outStride, key.dstW);
+        for (int j = 0; j < key.dstH; ++j) std::memcpy(target + j * dstStride, outData + j * outStride, key.dstW);
     }
     return true;
 }
@@ -739,9 +740,15 @@ FrameRenderer::~FrameRenderer() = default;
 FrameRenderer::FrameRenderer(FrameRenderer&&) noexcept = default;
 FrameRenderer& FrameRenderer::operator=(FrameRenderer&&) noexcept = default;
 
-ResampleFilter FrameRenderer::filter() const { return impl_->filter; }
-int FrameRenderer::outputWidth() const { return impl_->width; }
-int FrameRenderer::outputHeight() const { return impl_->height; }
+ResampleFilter FrameRenderer::filter() const {
+    return impl_->filter;
+}
+int FrameRenderer::outputWidth() const {
+    return impl_->width;
+}
+int FrameRenderer::outputHeight() const {
+    return impl_->height;
+}
 
 int FrameRenderer::bandStart(int index, int count, int height) {
     if (count <= 0 || index <= 0) return 0;
@@ -754,8 +761,8 @@ bool FrameRenderer::render(const AVFrame& source, const AffineTransform& t, AVFr
     return renderRows(source, t, output, 0, impl_ ? impl_->height : 0, error);
 }
 
-bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, AVFrame& output,
-                               int firstRow, int lastRow, Error* error) {
+bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, AVFrame& output, int firstRow,
+                               int lastRow, Error* error) {
     if (!impl_) return false;
     Impl& d = *impl_;
     if (d.width <= 0 || d.height <= 0)
@@ -772,7 +779,8 @@ bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, 
         return d.fail(error, AVERROR(EINVAL), "The video could not be rendered.",
                       "The output picture is not an allocated yuv420p frame of the render size.");
     if (firstRow < 0 || lastRow > d.height || firstRow > lastRow)
-        return d.fail(error, AVERROR(EINVAL), "The video could not be rendered.", "The row band is outside the picture.");
+        return d.fail(error, AVERROR(EINVAL), "The video could not be rendered.",
+                      "The row band is outside the picture.");
     Inverse inv;
     if (!t.isFinite() || !invert(t, inv))
         return d.fail(error, AVERROR(EINVAL), "The video could not be rendered.",
@@ -792,8 +800,7 @@ bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, 
     output.color_primaries = source.color_primaries;
     output.color_trc = source.color_trc;
 
-    const PlaneLayout outLayouts[3] = {lumaLayout(d.width, d.height),
-                                       chromaLayout(d.width, d.height, kOutputSiting),
+    const PlaneLayout outLayouts[3] = {lumaLayout(d.width, d.height), chromaLayout(d.width, d.height, kOutputSiting),
                                        chromaLayout(d.width, d.height, kOutputSiting)};
     const PlaneLayout inLayouts[3] = {lumaLayout(sw, sh), chromaLayout(sw, sh, inSiting),
                                       chromaLayout(sw, sh, inSiting)};

@@ -40,14 +40,13 @@ public:
     // `source` must be 8-bit yuv420p or yuvj420p (callers convert other formats first).
     // `output` must be an allocated yuv420p frame of the output size. The transform must be
     // finite and invertible. On failure the output is left unchanged and `error` says why.
-    bool render(const AVFrame& source, const AffineTransform& sourceToOutput, AVFrame& output,
-                Error* error = nullptr);
+    bool render(const AVFrame& source, const AffineTransform& sourceToOutput, AVFrame& output, Error* error = nullptr);
 
     // Renders only output luma rows [firstRow, lastRow) and the chroma rows that start inside
     // them (chroma row k belongs to the band holding luma row 2k), so bands that tile the
     // picture tile every plane. The frame properties (range, siting) are set by every call.
-    bool renderRows(const AVFrame& source, const AffineTransform& sourceToOutput, AVFrame& output,
-                    int firstRow, int lastRow, Error* error = nullptr);
+    bool renderRows(const AVFrame& source, const AffineTransform& sourceToOutput, AVFrame& output, int firstRow,
+                    int lastRow, Error* error = nullptr);
 
     // First luma row of band `index` of `count` equal bands over `height` rows; even, so each
     // band owns whole chroma rows. bandStart(count, count, h) == h.

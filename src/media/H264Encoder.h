@@ -21,7 +21,7 @@ struct H264Settings {
     // Unset: the encoder's own choice.
     std::optional<int> gopSize;
     std::optional<int> maxBFrames;
-    std::optional<int> threadCount;  // 0: as many as x264 likes; unset: FFmpeg's default of one
+    std::optional<int> threadCount;      // 0: as many as x264 likes; unset: FFmpeg's default of one
     AVRational sampleAspectRatio{0, 1};  // 0/1: unknown
     AVColorRange colorRange = AVCOL_RANGE_UNSPECIFIED;
     AVColorPrimaries colorPrimaries = AVCOL_PRI_UNSPECIFIED;

@@ -75,7 +75,8 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     const int shownW = q.swapsAxes() ? dispH : dispW, shownH = q.swapsAxes() ? dispW : dispH;
     double scale = 1;
     if (maximumSize_.width > 0 && maximumSize_.height > 0)
-        scale = std::min({1.0, maximumSize_.width / static_cast<double>(shownW), maximumSize_.height / static_cast<double>(shownH)});
+        scale = std::min(
+            {1.0, maximumSize_.width / static_cast<double>(shownW), maximumSize_.height / static_cast<double>(shownH)});
     else if (maximumSize_.width > 0)
         scale = std::min(1.0, maximumSize_.width / static_cast<double>(shownW));
     else if (maximumSize_.height > 0)
@@ -84,10 +85,11 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     const int outShownH = std::max(1, static_cast<int>(std::lround(shownH * scale)));
     const int scaledW = q.swapsAxes() ? outShownH : outShownW, scaledH = q.swapsAxes() ? outShownW : outShownH;
 
-    av::Sws sws(sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(frame->format), scaledW, scaledH, AV_PIX_FMT_RGB24,
-                               scale < 1 ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr));
+    av::Sws sws(sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(frame->format), scaledW, scaledH,
+                               AV_PIX_FMT_RGB24, scale < 1 ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!sws) return bail(noPicture("Its picture format cannot be converted."));
-    const int* coeffs = sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace);
+    const int* coeffs =
+        sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace);
     const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
                            frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
     sws_setColorspaceDetails(sws.get(), coeffs, fullRange ? 1 : 0, coeffs, 1, 0, 1 << 16, 1 << 16);

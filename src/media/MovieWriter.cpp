@@ -87,8 +87,7 @@ MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 MovieWriter::~MovieWriter() = default;
 
-std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const MovieWriterSettings& s,
-                                                 Error* error) {
+std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const MovieWriterSettings& s, Error* error) {
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->settings = s;
@@ -220,8 +219,12 @@ bool MovieWriter::finish() {
     return true;
 }
 
-const Error& MovieWriter::error() const { return impl_->error; }
+const Error& MovieWriter::error() const {
+    return impl_->error;
+}
 
-const MovieWriterSettings& MovieWriter::settings() const { return impl_->settings; }
+const MovieWriterSettings& MovieWriter::settings() const {
+    return impl_->settings;
+}
 
 }  // namespace media

@@ -52,13 +52,18 @@ std::string randomTag() {
 
 Error errnoError(int e, const std::string& what, const std::string& path) {
     std::string suggestion;
-    if (e == ENOSPC || e == EDQUOT) suggestion = "Free some space on the disk.";
-    else if (e == EEXIST) suggestion = "Remove the file or choose another name.";
-    else suggestion = "Check that the folder exists and can be written.";
+    if (e == ENOSPC || e == EDQUOT)
+        suggestion = "Free some space on the disk.";
+    else if (e == EEXIST)
+        suggestion = "Remove the file or choose another name.";
+    else
+        suggestion = "Check that the folder exists and can be written.";
     return Error{e, what, std::string(std::strerror(e)) + ": " + path, suggestion};
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 void syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -94,7 +99,8 @@ int OutputFile::removeStaleTemporaries(const std::string& folder) {
         if (!isTemporaryName(name)) continue;
         const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;  // a link or something we cannot open is not ours to judge
-        struct stat byFd {}, byName {};
+        struct stat byFd {
+        }, byName{};
         // A lock we can take means the writer is gone. The name must still be the file we
         // locked: the writer checks the same after locking, so one of the two always backs off.
         if (::fstat(fd, &byFd) == 0 && S_ISREG(byFd.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
@@ -123,9 +129,10 @@ std::unique_ptr<OutputFile> OutputFile::create(const std::string& finalPath, Err
             if (error) *error = errnoError(errno, "The file could not be created.", finalPath);
             return nullptr;
         }
-        struct stat byFd {}, byName {};
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &byFd) != 0 ||
-            ::lstat(temp.c_str(), &byName) != 0 || !sameFile(byFd, byName)) {
+        struct stat byFd {
+        }, byName{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &byFd) != 0 || ::lstat(temp.c_str(), &byName) != 0 ||
+            !sameFile(byFd, byName)) {
             // A sweeper took it between the create and the lock, and removes it.
             ::close(fd);
             continue;
@@ -253,8 +260,10 @@ bool OutputFile::commit(Commit mode, Error* error, const std::function<std::stri
             return true;
         }
         if (e != EEXIST || !nextName) {
-            if (error) *error = errnoError(e, e == EEXIST ? "A file already exists at " + target + "."
-                                                          : "The file could not be stored.", target);
+            if (error)
+                *error = errnoError(
+                    e, e == EEXIST ? "A file already exists at " + target + "." : "The file could not be stored.",
+                    target);
             return false;
         }
         target = nextName();

@@ -98,7 +98,8 @@ bool makeMovie(const std::string& path, const MovieOptions& o, Error* error) {
         if (!writer->writeVideoFrame(*frame, timeOf(i))) break;
         if (s.audioCodec == AudioCodec::None) continue;
         // Sound up to the end of this picture, so the two tracks stay interleaved.
-        const Time end = i + 1 < o.frameCount ? timeOf(i + 1) : timeOf(i) + Time(s.timeBase.value, s.timeBase.timescale);
+        const Time end =
+            i + 1 < o.frameCount ? timeOf(i + 1) : timeOf(i) + Time(s.timeBase.value, s.timeBase.timescale);
         const int64_t target = static_cast<int64_t>(std::llround((end - start).seconds() * s.sampleRate));
         if (target <= samplesWritten) continue;
         const int n = static_cast<int>(target - samplesWritten);

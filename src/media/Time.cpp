@@ -75,8 +75,12 @@ int compare(const Time& a, const Time& b) {
     return l < r ? -1 : (l > r ? 1 : 0);
 }
 
-Time min(const Time& a, const Time& b) { return compare(a, b) <= 0 ? a : b; }
-Time max(const Time& a, const Time& b) { return compare(a, b) >= 0 ? a : b; }
+Time min(const Time& a, const Time& b) {
+    return compare(a, b) <= 0 ? a : b;
+}
+Time max(const Time& a, const Time& b) {
+    return compare(a, b) >= 0 ? a : b;
+}
 
 TimeRange TimeRange::intersection(const TimeRange& other) const {
     Time s = max(start, other.start);

@@ -35,12 +35,24 @@ struct Time {
 Time operator+(const Time& a, const Time& b);
 Time operator-(const Time& a, const Time& b);
 int compare(const Time& a, const Time& b);  // -1, 0, 1; invalid times sort first
-inline bool operator==(const Time& a, const Time& b) { return compare(a, b) == 0; }
-inline bool operator!=(const Time& a, const Time& b) { return compare(a, b) != 0; }
-inline bool operator<(const Time& a, const Time& b) { return compare(a, b) < 0; }
-inline bool operator<=(const Time& a, const Time& b) { return compare(a, b) <= 0; }
-inline bool operator>(const Time& a, const Time& b) { return compare(a, b) > 0; }
-inline bool operator>=(const Time& a, const Time& b) { return compare(a, b) >= 0; }
+inline bool operator==(const Time& a, const Time& b) {
+    return compare(a, b) == 0;
+}
+inline bool operator!=(const Time& a, const Time& b) {
+    return compare(a, b) != 0;
+}
+inline bool operator<(const Time& a, const Time& b) {
+    return compare(a, b) < 0;
+}
+inline bool operator<=(const Time& a, const Time& b) {
+    return compare(a, b) <= 0;
+}
+inline bool operator>(const Time& a, const Time& b) {
+    return compare(a, b) > 0;
+}
+inline bool operator>=(const Time& a, const Time& b) {
+    return compare(a, b) >= 0;
+}
 Time min(const Time& a, const Time& b);
 Time max(const Time& a, const Time& b);
 

@@ -10,7 +10,9 @@ namespace {
 // The begin time Core Animation reserves for "the start of the movie": 0 itself would mean "now".
 constexpr double kBeginTimeAtZero = 1e-100;
 
-double effectiveBegin(double beginTime) { return beginTime == kBeginTimeAtZero ? 0.0 : beginTime; }
+double effectiveBegin(double beginTime) {
+    return beginTime == kBeginTimeAtZero ? 0.0 : beginTime;
+}
 
 // Exact fraction of `t` through `r`, in double only at the final division.
 double fractionThrough(const TimeRange& r, const Time& t) {
@@ -38,9 +40,9 @@ AffineTransform LayerInstruction::transformAt(const Time& t) const {
 void Layer::addAnimation(const ScaleAnimation& a, const std::string& key) {
     // Re-adding under a key removes the old animation; the new one goes last, so it wins over
     // every animation added before it.
-    animations.erase(std::remove_if(animations.begin(), animations.end(),
-                                    [&](const auto& entry) { return entry.first == key; }),
-                     animations.end());
+    animations.erase(
+        std::remove_if(animations.begin(), animations.end(), [&](const auto& entry) { return entry.first == key; }),
+        animations.end());
     animations.emplace_back(key, a);
 }
 
@@ -101,8 +103,9 @@ AffineTransform VideoComposition::transformAt(const Time& t, int trackID) const 
     if (s == 1.0) return base;
     // A layer scales about its anchor point, the centre of its bounds.
     double cx = parent.frame.width / 2.0, cy = parent.frame.height / 2.0;
-    AffineTransform aboutCentre{static_cast<float>(s), 0, 0, static_cast<float>(s),
-                                static_cast<float>(cx - s * cx), static_cast<float>(cy - s * cy)};
+    AffineTransform aboutCentre{
+        static_cast<float>(s),          0, 0, static_cast<float>(s), static_cast<float>(cx - s * cx),
+        static_cast<float>(cy - s * cy)};
     return base.concat(aboutCentre);
 }
 

@@ -94,9 +94,7 @@ struct VideoComposition {
     // nearest instruction (at its start, when t lies before it).
     AffineTransform transformAt(const Time& t, int trackID) const;
     // The layer form renders with a high-quality filter, the ramp form bilinearly.
-    ResampleFilter filter() const {
-        return animationTool ? ResampleFilter::HighQuality : ResampleFilter::Bilinear;
-    }
+    ResampleFilter filter() const { return animationTool ? ResampleFilter::HighQuality : ResampleFilter::Bilinear; }
 };
 
 }  // namespace media

@@ -9,8 +9,8 @@ namespace media {
 class VideoDecoder {
 public:
     struct Threads {
-        int count = 0;             // 0: as many as FFmpeg likes
-        bool slicesOnly = false;   // frame threads hold back the first picture until several are in
+        int count = 0;            // 0: as many as FFmpeg likes
+        bool slicesOnly = false;  // frame threads hold back the first picture until several are in
     };
 
     // 0, AVERROR_DECODER_NOT_FOUND when no decoder reads the stream's format, or avcodec_open2's

@@ -15,8 +15,7 @@ AlertService::Presenter& presenter() {
 // cancelled at once.
 void logAlert(const Alert& alert) {
     qCWarning(lcApp).noquote() << "alert:" << alert.title << "-" << alert.message;
-    if (alert.dismissed)
-        alert.dismissed(0);
+    if (alert.dismissed) alert.dismissed(0);
 }
 
 }  // namespace

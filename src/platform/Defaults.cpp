@@ -9,8 +9,7 @@
 
 namespace platform {
 
-Defaults::Defaults(const QString& iniFile)
-    : settings_(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+Defaults::Defaults(const QString& iniFile) : settings_(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
 
 Defaults::~Defaults() = default;
 
@@ -20,33 +19,27 @@ Defaults& Defaults::standard() {
     static std::map<QString, std::unique_ptr<Defaults>> stores;
     const QString file = Paths::settingsFile();
     auto it = stores.find(file);
-    if (it == stores.end())
-        it = stores.emplace(file, std::make_unique<Defaults>(file)).first;
+    if (it == stores.end()) it = stores.emplace(file, std::make_unique<Defaults>(file)).first;
     return *it->second;
 }
 
 qint64 Defaults::integerForKey(const QString& key) const {
     const QVariant v = settings_->value(key);
-    if (!v.isValid())
-        return 0;
+    if (!v.isValid()) return 0;
     // The INI file keeps every value as text; booleans come back as "true" / "false".
     const QString text = v.toString().trimmed();
-    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-        return 1;
+    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return 1;
     bool ok = false;
     const qint64 n = text.toLongLong(&ok);
-    if (ok)
-        return n;
+    if (ok) return n;
     const double d = text.toDouble(&ok);
-    if (ok && d > -9.2e18 && d < 9.2e18)
-        return static_cast<qint64>(d);
+    if (ok && d > -9.2e18 && d < 9.2e18) return static_cast<qint64>(d);
     return 0;
 }
 
 bool Defaults::boolForKey(const QString& key) const {
     const QVariant v = settings_->value(key);
-    if (!v.isValid())
-        return false;
+    if (!v.isValid()) return false;
     const QString text = v.toString().trimmed();
     if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
         text.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0)
@@ -75,8 +68,8 @@ void Defaults::removeKey(const QString& key) {
 bool Defaults::synchronize() {
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {
-        qCWarning(lcPlatform) << "cannot write the settings file" << settings_->fileName()
-                              << "status" << settings_->status();
+        qCWarning(lcPlatform) << "cannot write the settings file" << settings_->fileName() << "status"
+                              << settings_->status();
         return false;
     }
     return true;

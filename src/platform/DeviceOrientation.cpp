@@ -16,11 +16,12 @@ namespace {
 std::atomic<int> current{DeviceOrientation::Unknown};
 }
 
-int DeviceOrientation::orientation() { return current.load(); }
+int DeviceOrientation::orientation() {
+    return current.load();
+}
 
 void DeviceOrientation::setOrientation(int orientation) {
-    if (orientation < Unknown || orientation > FaceDown)
-        orientation = Unknown;
+    if (orientation < Unknown || orientation > FaceDown) orientation = Unknown;
     if (current.exchange(orientation) != orientation)
         Notifications::center().post(QString::fromLatin1(kOrientationDidChange));
 }
@@ -28,8 +29,7 @@ void DeviceOrientation::setOrientation(int orientation) {
 bool DeviceOrientation::startSensor() {
 #ifdef TAVRIO_HAVE_QT_SENSORS
     static QOrientationSensor* sensor = nullptr;
-    if (sensor)
-        return sensor->isActive();
+    if (sensor) return sensor->isActive();
     if (!QCoreApplication::instance() || QSensor::sensorsForType(QOrientationSensor::sensorType).isEmpty())
         return false;
     sensor = new QOrientationSensor(QCoreApplication::instance());

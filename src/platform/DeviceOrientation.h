@@ -8,8 +8,15 @@ namespace platform {
 
 class DeviceOrientation {
 public:
-    enum : int { Unknown = 0, Portrait = 1, PortraitUpsideDown = 2, LandscapeLeft = 3, LandscapeRight = 4,
-                 FaceUp = 5, FaceDown = 6 };
+    enum : int {
+        Unknown = 0,
+        Portrait = 1,
+        PortraitUpsideDown = 2,
+        LandscapeLeft = 3,
+        LandscapeRight = 4,
+        FaceUp = 5,
+        FaceDown = 6
+    };
     static int orientation();
     // Values outside 0-6 are taken as Unknown.
     static void setOrientation(int orientation);

@@ -17,8 +17,7 @@ QString homeOverride() {
 // values are invalid and ignored), else the default under $HOME.
 QString xdgBase(const char* variable, const QString& fallbackUnderHome) {
     const QString value = qEnvironmentVariable(variable);
-    if (!value.isEmpty() && QDir::isAbsolutePath(value))
-        return QDir::cleanPath(value);
+    if (!value.isEmpty() && QDir::isAbsolutePath(value)) return QDir::cleanPath(value);
     return QDir::homePath() + QLatin1Char('/') + fallbackUnderHome;
 }
 
@@ -26,8 +25,7 @@ QString xdgBase(const char* variable, const QString& fallbackUnderHome) {
 // and their writes then fail with a clear error, where an empty root would have sent them to
 // the file system's root.
 QString ensured(const QString& path) {
-    if (!QDir(path).exists() && !QDir().mkpath(path))
-        qCWarning(lcPlatform) << "cannot create folder" << path;
+    if (!QDir(path).exists() && !QDir().mkpath(path)) qCWarning(lcPlatform) << "cannot create folder" << path;
     return path;
 }
 
@@ -35,8 +33,7 @@ QString ensured(const QString& path) {
 
 QString Paths::dataRoot() {
     const QString home = homeOverride();
-    if (!home.isEmpty())
-        return QDir::cleanPath(QDir(home).absolutePath());
+    if (!home.isEmpty()) return QDir::cleanPath(QDir(home).absolutePath());
     return xdgBase("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/Tavrio");
 }
 
@@ -50,8 +47,7 @@ QString Paths::libraryRoot() {
 
 QString Paths::settingsFile() {
     const QString home = homeOverride();
-    if (!home.isEmpty())
-        return QDir::cleanPath(QDir(home).absolutePath()) + QStringLiteral("/settings.ini");
+    if (!home.isEmpty()) return QDir::cleanPath(QDir(home).absolutePath()) + QStringLiteral("/settings.ini");
     return xdgBase("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/Tavrio/settings.ini");
 }
 

@@ -28,14 +28,12 @@ struct PlistDeleter {
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 void setError(QString* error, const QString& text) {
-    if (error)
-        *error = text;
+    if (error) *error = text;
 }
 
 quint64 readBigEndian(const uchar* p, int n) {
     quint64 v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
+    for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
     return v;
 }
 
@@ -59,9 +57,8 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
     const quint64 top = readBigEndian(trailer + 16, 8);
     const quint64 tableOffset = readBigEndian(trailer + 24, 8);
     const quint64 bodyEnd = quint64(size - 32);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 ||
-        top >= objectCount || tableOffset < 8 || tableOffset > bodyEnd ||
-        objectCount > (bodyEnd - tableOffset) / quint64(offsetSize)) {
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 || top >= objectCount ||
+        tableOffset < 8 || tableOffset > bodyEnd || objectCount > (bodyEnd - tableOffset) / quint64(offsetSize)) {
         setError(error, QStringLiteral("binary property list has a broken trailer"));
         return false;
     }
@@ -90,11 +87,9 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         quint64 n = marker & 0x0F;
         ++p;
         if (n == 0x0F) {
-            if (p >= tableOffset || (bytes[p] >> 4) != 0x1)
-                return false;
+            if (p >= tableOffset || (bytes[p] >> 4) != 0x1) return false;
             const int width = 1 << (bytes[p] & 0x0F);
-            if (width > 8 || p + 1 + width > tableOffset)
-                return false;
+            if (width > 8 || p + 1 + width > tableOffset) return false;
             n = readBigEndian(bytes + p + 1, width);
             p += 1 + width;
         }
@@ -107,14 +102,11 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
     auto keyHasNul = [&](quint64 object) -> bool {
         int type = 0;
         quint64 n = 0, p = 0;
-        if (!header(object, &type, &n, &p))
-            return false;  // malformed; libplist refuses it
-        if (type == 0x5 && n <= tableOffset - p)
-            return std::memchr(bytes + p, 0, n) != nullptr;
+        if (!header(object, &type, &n, &p)) return false;  // malformed; libplist refuses it
+        if (type == 0x5 && n <= tableOffset - p) return std::memchr(bytes + p, 0, n) != nullptr;
         if (type == 0x6 && n <= (tableOffset - p) / 2) {
             for (quint64 i = 0; i < n; ++i) {
-                if (bytes[p + 2 * i] == 0 && bytes[p + 2 * i + 1] == 0)
-                    return true;
+                if (bytes[p + 2 * i] == 0 && bytes[p + 2 * i + 1] == 0) return true;
             }
         }
         return false;
@@ -127,21 +119,17 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
         *count = 0;
         if (type = bytes[offsetOf(object)] >> 4; type != 0xA && type != 0xB && type != 0xC && type != 0xD)
             return true;  // not a container
-        if (!header(object, &type, &n, &p))
-            return false;
+        if (!header(object, &type, &n, &p)) return false;
         const bool dict = type == 0xD;
         if (dict) {
-            if (n > std::numeric_limits<quint64>::max() / 2)
-                return false;
+            if (n > std::numeric_limits<quint64>::max() / 2) return false;
             n *= 2;  // keys, then values
         }
-        if (n > (tableOffset - p) / quint64(refSize))
-            return false;
+        if (n > (tableOffset - p) / quint64(refSize)) return false;
         if (dict) {
             for (quint64 i = 0; i < n / 2; ++i) {
                 const quint64 key = readBigEndian(bytes + p + i * refSize, refSize);
-                if (key < objectCount && keyHasNul(key))
-                    return false;
+                if (key < objectCount && keyHasNul(key)) return false;
             }
         }
         *first = p;
@@ -164,8 +152,7 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
     std::vector<Frame> stack;
     auto push = [&](quint64 object) -> bool {
         Frame f{object, 0, 0, 0};
-        if (!refsOf(object, &f.first, &f.count))
-            return false;
+        if (!refsOf(object, &f.first, &f.count)) return false;
         state[object] = 1;
         depth[object] = 1;
         treeSize[object] = 1;
@@ -226,23 +213,18 @@ bool checkBinaryGraph(const QByteArray& data, QString* error) {
 // XML forbids the NUL character, raw or as a character reference; libplist would accept it
 // and then abort on a dictionary key holding one.
 bool hasXmlNul(const QByteArray& data) {
-    if (data.contains('\0'))
-        return true;
+    if (data.contains('\0')) return true;
     const char* p = data.constData();
     const char* end = p + data.size();
     while ((p = static_cast<const char*>(std::memchr(p, '&', end - p))) != nullptr) {
         ++p;
-        if (p >= end || *p != '#')
-            continue;
+        if (p >= end || *p != '#') continue;
         ++p;
         const bool hex = p < end && (*p == 'x' || *p == 'X');
-        if (hex)
-            ++p;
+        if (hex) ++p;
         const char* digits = p;
-        while (p < end && *p == '0')
-            ++p;
-        if (p > digits && p < end && *p == ';')
-            return true;
+        while (p < end && *p == '0') ++p;
+        if (p > digits && p < end && *p == ';') return true;
     }
     return false;
 }
@@ -264,15 +246,13 @@ bool checkXmlShape(const QByteArray& data, QString* error) {
         ++p;
         if (startsWith(p, end, "!--")) {
             const char* close = std::strstr(p, "-->");  // the data is NUL-terminated
-            if (!close || close >= end)
-                break;
+            if (!close || close >= end) break;
             p = close + 3;
             continue;
         }
         if (startsWith(p, end, "![CDATA[")) {
             const char* close = std::strstr(p, "]]>");
-            if (!close || close >= end)
-                break;
+            if (!close || close >= end) break;
             p = close + 3;
             continue;
         }
@@ -290,16 +270,15 @@ bool checkXmlShape(const QByteArray& data, QString* error) {
         else
             continue;
         const char* after = name + len;
-        if (after >= end || (*after != '>' && *after != '/' && *after != ' ' && *after != '\t' &&
-                             *after != '\n' && *after != '\r'))
+        if (after >= end ||
+            (*after != '>' && *after != '/' && *after != ' ' && *after != '\t' && *after != '\n' && *after != '\r'))
             continue;
         if (closing) {
             --depth;
             continue;
         }
         const char* gt = static_cast<const char*>(std::memchr(after, '>', end - after));
-        if (gt && gt[-1] == '/')
-            continue;  // <array/>
+        if (gt && gt[-1] == '/') continue;  // <array/>
         if (++depth > PropertyList::kMaxDepth) {
             setError(error, QStringLiteral("property list nested too deeply"));
             return false;
@@ -373,8 +352,7 @@ bool toVariant(plist_t node, int depth, QVariant* out, QString* error) {
             list.append(std::move(v));
         }
         std::free(it);
-        if (ok)
-            *out = std::move(list);
+        if (ok) *out = std::move(list);
         return ok;
     }
     case PLIST_DICT: {
@@ -384,8 +362,7 @@ bool toVariant(plist_t node, int depth, QVariant* out, QString* error) {
         char* key = nullptr;
         plist_t value = nullptr;
         bool ok = true;
-        for (plist_dict_next_item(node, it, &key, &value); value;
-             plist_dict_next_item(node, it, &key, &value)) {
+        for (plist_dict_next_item(node, it, &key, &value); value; plist_dict_next_item(node, it, &key, &value)) {
             QVariant v;
             const QString k = QString::fromUtf8(key ? key : "");
             std::free(key);
@@ -398,13 +375,10 @@ bool toVariant(plist_t node, int depth, QVariant* out, QString* error) {
         }
         std::free(key);
         std::free(it);
-        if (ok)
-            *out = std::move(map);
+        if (ok) *out = std::move(map);
         return ok;
     }
-    default:
-        setError(error, QStringLiteral("property list holds an unsupported node"));
-        return false;
+    default: setError(error, QStringLiteral("property list holds an unsupported node")); return false;
     }
 }
 
@@ -414,14 +388,12 @@ plist_t fromVariant(const QVariant& v, int depth, QString* error) {
         return nullptr;
     }
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return plist_new_bool(v.toBool() ? 1 : 0);
+    case QMetaType::Bool: return plist_new_bool(v.toBool() ? 1 : 0);
     case QMetaType::Int:
     case QMetaType::Long:
     case QMetaType::LongLong:
     case QMetaType::Short:
-    case QMetaType::SChar:
-        return plist_new_uint(uint64_t(v.toLongLong()));
+    case QMetaType::SChar: return plist_new_uint(uint64_t(v.toLongLong()));
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
@@ -434,12 +406,9 @@ plist_t fromVariant(const QVariant& v, int depth, QString* error) {
         }
         return plist_new_uint(u);
     }
-    case QMetaType::Float:
-        return plist_new_real(double(v.value<float>()));
-    case QMetaType::Double:
-        return plist_new_real(v.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(v.toString().toUtf8().constData());
+    case QMetaType::Float: return plist_new_real(double(v.value<float>()));
+    case QMetaType::Double: return plist_new_real(v.toDouble());
+    case QMetaType::QString: return plist_new_string(v.toString().toUtf8().constData());
     case QMetaType::QByteArray: {
         const QByteArray b = v.toByteArray();
         return plist_new_data(b.constData(), uint64_t(b.size()));
@@ -495,8 +464,7 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         return std::nullopt;
     }
     const bool binary = plist_is_binary(data.constData(), uint32_t(data.size())) != 0;
-    if (binary ? !checkBinaryGraph(data, error) : !checkXmlShape(data, error))
-        return std::nullopt;
+    if (binary ? !checkBinaryGraph(data, error) : !checkXmlShape(data, error)) return std::nullopt;
     if (!binary && hasXmlNul(data)) {
         setError(error, QStringLiteral("not a property list: it contains a NUL character"));
         return std::nullopt;
@@ -513,8 +481,7 @@ std::optional<QVariant> PropertyList::fromData(const QByteArray& data, QString* 
         return std::nullopt;
     }
     QVariant out;
-    if (!toVariant(root.get(), 0, &out, error))
-        return std::nullopt;
+    if (!toVariant(root.get(), 0, &out, error)) return std::nullopt;
     return out;
 }
 
@@ -539,8 +506,7 @@ std::optional<QVariant> PropertyList::readFile(const QString& path, QString* err
 
 std::optional<QByteArray> PropertyList::toXml(const QVariant& value, QString* error) {
     PlistPtr root(fromVariant(value, 0, error));
-    if (!root)
-        return std::nullopt;
+    if (!root) return std::nullopt;
     char* xml = nullptr;
     uint32_t length = 0;
     plist_to_xml(root.get(), &xml, &length);

@@ -43,8 +43,7 @@ uint32_t SleepInhibitor::begin(const QString& why) {
     }
     QMutexLocker lock(&mutex);
     uint32_t id = nextId++;
-    if (nextId == kInvalid)
-        nextId = 1;
+    if (nextId == kInvalid) nextId = 1;
     held[id] = std::move(h);
     return id;
 }
@@ -54,15 +53,13 @@ void SleepInhibitor::end(uint32_t id) {
     {
         QMutexLocker lock(&mutex);
         auto it = held.find(id);
-        if (it == held.end())
-            return;
+        if (it == held.end()) return;
         h = std::move(it->second);
         held.erase(it);
     }
     if (h.process && h.process->state() != QProcess::NotRunning) {
         h.process->terminate();
-        if (!h.process->waitForFinished(1000))
-            h.process->kill();
+        if (!h.process->waitForFinished(1000)) h.process->kill();
         h.process->waitForFinished(1000);
     }
 }

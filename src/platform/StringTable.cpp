@@ -26,13 +26,10 @@ public:
     std::optional<QHash<QString, QString>> run(QString* error) {
         QHash<QString, QString> entries;
         for (;;) {
-            if (!skipSpaceAndComments())
-                return fail(error, QStringLiteral("unterminated comment"));
-            if (pos_ >= s_.size())
-                return entries;
+            if (!skipSpaceAndComments()) return fail(error, QStringLiteral("unterminated comment"));
+            if (pos_ >= s_.size()) return entries;
             QString key, value;
-            if (!readString(&key))
-                return fail(error, QStringLiteral("expected a quoted key"));
+            if (!readString(&key)) return fail(error, QStringLiteral("expected a quoted key"));
             if (!skipSpaceAndComments() || !expect(u'='))
                 return fail(error, QStringLiteral("expected '=' after the key"));
             if (!skipSpaceAndComments() || !readString(&value))
@@ -45,8 +42,7 @@ public:
 
 private:
     std::optional<QHash<QString, QString>> fail(QString* error, const QString& what) {
-        if (error)
-            *error = QStringLiteral("line %1: %2").arg(line()).arg(what);
+        if (error) *error = QStringLiteral("line %1: %2").arg(line()).arg(what);
         return std::nullopt;
     }
 
@@ -71,8 +67,7 @@ private:
                 pos_ = nl < 0 ? s_.size() : nl + 1;
             } else if (s_.mid(pos_, 2) == QLatin1String("/*")) {
                 const qsizetype end = s_.indexOf(QLatin1String("*/"), pos_ + 2);
-                if (end < 0)
-                    return false;
+                if (end < 0) return false;
                 pos_ = end + 2;
             } else {
                 break;
@@ -82,18 +77,15 @@ private:
     }
 
     bool readString(QString* out) {
-        if (!expect(u'"'))
-            return false;
+        if (!expect(u'"')) return false;
         while (pos_ < s_.size()) {
             const QChar c = s_[pos_++];
-            if (c == u'"')
-                return true;
+            if (c == u'"') return true;
             if (c != u'\\') {
                 out->append(c);
                 continue;
             }
-            if (pos_ >= s_.size())
-                return false;
+            if (pos_ >= s_.size()) return false;
             const QChar e = s_[pos_++];
             switch (e.unicode()) {
             case 'n': out->append(u'\n'); break;
@@ -103,8 +95,7 @@ private:
             case 'u': {
                 bool ok = false;
                 const uint code = s_.mid(pos_, 4).toUInt(&ok, 16);
-                if (!ok || s_.mid(pos_, 4).size() != 4)
-                    return false;
+                if (!ok || s_.mid(pos_, 4).size() != 4) return false;
                 out->append(QChar(char16_t(code)));
                 pos_ += 4;
                 break;
@@ -121,20 +112,17 @@ private:
 
 QString defaultResourcesDir() {
     // A program with the resources compiled in (the GUI) reads its own copy, wherever it runs.
-    if (QDir(QStringLiteral(":/Resources")).exists())
-        return QStringLiteral(":/Resources");
+    if (QDir(QStringLiteral(":/Resources")).exists()) return QStringLiteral(":/Resources");
     if (QCoreApplication::instance()) {
         const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/Resources");
-        if (QDir(beside).exists())
-            return beside;
+        if (QDir(beside).exists()) return beside;
     }
     return QString::fromUtf8(TAVRIO_SOURCE_RESOURCES);
 }
 
 const QHash<QString, QString>& tableLocked(const QString& table) {
     auto it = cache.find(table);
-    if (it != cache.end())
-        return *it;
+    if (it != cache.end()) return *it;
     QHash<QString, QString> entries;
     const QString dir = overrideDir.isEmpty() ? defaultResourcesDir() : overrideDir;
     QFile file(dir + QLatin1Char('/') + table + QStringLiteral(".strings"));

@@ -57,8 +57,7 @@ QMessageBox* AlertPresenter::present(const platform::Alert& alert, QWidget* pare
     QPushButton* cancel = box->addButton(alert.cancelButton.isEmpty() ? QStringLiteral("OK") : alert.cancelButton,
                                          QMessageBox::RejectRole);
     buttons.append(cancel);
-    for (const QString& other : alert.otherButtons)
-        buttons.append(box->addButton(other, QMessageBox::AcceptRole));
+    for (const QString& other : alert.otherButtons) buttons.append(box->addButton(other, QMessageBox::AcceptRole));
     box->setEscapeButton(cancel);
     box->setDefaultButton(alert.otherButtons.isEmpty() ? cancel : static_cast<QPushButton*>(buttons.last()));
 
@@ -66,11 +65,9 @@ QMessageBox* AlertPresenter::present(const platform::Alert& alert, QWidget* pare
     auto dismissed = alert.dismissed;
     QObject::connect(box, &QMessageBox::buttonClicked, box, [box, buttons, dismissed, answered](QAbstractButton* b) {
         box->setProperty("tavrioAnswered", true);
-        if (*answered)
-            return;
+        if (*answered) return;
         *answered = true;
-        if (dismissed)
-            dismissed(static_cast<int>(buttons.indexOf(b)));
+        if (dismissed) dismissed(static_cast<int>(buttons.indexOf(b)));
     });
     // Closed by the window manager without a button: that is the cancel button.
     QObject::connect(box, &QObject::destroyed, [dismissed, answered] {
@@ -82,25 +79,31 @@ QMessageBox* AlertPresenter::present(const platform::Alert& alert, QWidget* pare
     openBoxes().append(box);
     // Shown on the next turn of the event loop: an alert raised during start-up then comes up
     // over the window, which is shown in the same pass.
-    QMetaObject::invokeMethod(box, [box] {
-        box->show();
-        box->raise();
-        box->activateWindow();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        box,
+        [box] {
+            box->show();
+            box->raise();
+            box->activateWindow();
+        },
+        Qt::QueuedConnection);
     return box;
 }
 
 QList<QMessageBox*> AlertPresenter::openAlerts() {
     QList<QMessageBox*> out;
     for (const auto& b : openBoxes())
-        if (b && !b->property("tavrioAnswered").toBool())
-            out.append(b);
+        if (b && !b->property("tavrioAnswered").toBool()) out.append(b);
     return out;
 }
 
 ActionSheet::ActionSheet(const QString& title, const QString& cancelButton, const QString& destructiveButton,
                          const QStringList& otherButtons, Chosen chosen)
-    : title_(title), cancel_(cancelButton), destructive_(destructiveButton), others_(otherButtons), chosen_(std::move(chosen)) {
+    : title_(title),
+      cancel_(cancelButton),
+      destructive_(destructiveButton),
+      others_(otherButtons),
+      chosen_(std::move(chosen)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAccessibleName(title.isEmpty() ? QStringLiteral("Choices") : title);
     setFocusPolicy(Qt::StrongFocus);
@@ -108,11 +111,9 @@ ActionSheet::ActionSheet(const QString& title, const QString& cancelButton, cons
 
 QStringList ActionSheet::buttonTitles() const {
     QStringList out;
-    if (!destructive_.isEmpty())
-        out << destructive_;
+    if (!destructive_.isEmpty()) out << destructive_;
     out << others_;
-    if (!cancel_.isEmpty())
-        out << cancel_;
+    if (!cancel_.isEmpty()) out << cancel_;
     return out;
 }
 
@@ -141,7 +142,8 @@ void ActionSheet::showFrom(QWidget* over) {
     const double panelH = kPad + titleH + titles.size() * (kButtonH + kGap) + kPad;
     panel_ = new QWidget(this);
     panel_->setAttribute(Qt::WA_StyledBackground);
-    panel_->setStyleSheet(QStringLiteral("background: rgba(28,28,30,0.96); border-top-left-radius: 12px; border-top-right-radius: 12px;"));
+    panel_->setStyleSheet(QStringLiteral(
+        "background: rgba(28,28,30,0.96); border-top-left-radius: 12px; border-top-right-radius: 12px;"));
     FrameLayout* inner = FrameLayout::of(panel_);
     double y = kPad;
     if (!title_.isEmpty()) {
@@ -159,11 +161,14 @@ void ActionSheet::showFrom(QWidget* over) {
         Fonts::set(b, 17, true);
         const bool destructive = i == destructiveButtonIndex();
         const bool cancel = i == cancelButtonIndex();
-        const QString bg = destructive ? QStringLiteral("#e5342b") : cancel ? QStringLiteral("#48484e") : QStringLiteral("#3a3a3f");
-        b->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px; }"
-                                        "QPushButton:pressed { background: #6b6b72; }"
-                                        "QPushButton:focus { border: 2px solid #5ab0ff; }")
-                             .arg(bg));
+        const QString bg = destructive ? QStringLiteral("#e5342b")
+                           : cancel    ? QStringLiteral("#48484e")
+                                       : QStringLiteral("#3a3a3f");
+        b->setStyleSheet(
+            QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px; }"
+                           "QPushButton:pressed { background: #6b6b72; }"
+                           "QPushButton:focus { border: 2px solid #5ab0ff; }")
+                .arg(bg));
         connect(b, &QPushButton::clicked, this, [this, i] { choose(i); });
         inner->addWidget(b, QRectF(kPad + 10, y, PointScale::kScreenWidth - 2 * kPad - 20, kButtonH));
         y += kButtonH + kGap;
@@ -191,12 +196,10 @@ void ActionSheet::showFrom(QWidget* over) {
 }
 
 void ActionSheet::choose(int buttonIndex) {
-    if (done_)
-        return;
+    if (done_) return;
     done_ = true;
     hide();
-    if (chosen_)
-        chosen_(buttonIndex);
+    if (chosen_) chosen_(buttonIndex);
     close();
 }
 
@@ -228,8 +231,7 @@ void ActionSheet::keyPressEvent(QKeyEvent* event) {
 
 void ActionSheet::mousePressEvent(QMouseEvent* event) {
     // A tap on the dimmed screen above the sheet is the cancel button, as on the phone.
-    if (panel_ && !panel_->geometry().contains(event->position().toPoint()))
-        choose(cancelButtonIndex());
+    if (panel_ && !panel_->geometry().contains(event->position().toPoint())) choose(cancelButtonIndex());
 }
 
 }  // namespace ui

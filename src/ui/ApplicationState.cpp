@@ -26,8 +26,7 @@ constexpr char kScreenSaverPath[] = "/org/freedesktop/ScreenSaver";
 }  // namespace
 
 ApplicationState::ApplicationState(QWidget* window, QObject* parent) : QObject(parent), window_(window) {
-    if (window_)
-        window_->installEventFilter(this);
+    if (window_) window_->installEventFilter(this);
     connectBuses();
     update();
 }
@@ -45,12 +44,16 @@ void ApplicationState::connectBuses() {
     } else {
         system.connect(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
                        QStringLiteral("PrepareForSleep"), this, SLOT(setPreparingForSleep(bool)));
-        QDBusInterface manager(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager), system);
-        const QDBusReply<QDBusObjectPath> session = manager.call(QStringLiteral("GetSessionByPID"), static_cast<quint32>(getpid()));
+        QDBusInterface manager(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
+                               system);
+        const QDBusReply<QDBusObjectPath> session =
+            manager.call(QStringLiteral("GetSessionByPID"), static_cast<quint32>(getpid()));
         if (session.isValid()) {
             const QString path = session.value().path();
-            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Lock"), this, SLOT(sessionLocked()));
-            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Unlock"), this, SLOT(sessionUnlocked()));
+            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Lock"), this,
+                           SLOT(sessionLocked()));
+            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Unlock"), this,
+                           SLOT(sessionUnlocked()));
         } else {
             qCInfo(lcApp) << "not in a logind session: session lock is followed through the screen saver only";
         }
@@ -76,11 +79,8 @@ bool ApplicationState::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
         case QEvent::Show:
         case QEvent::Hide:
-        case QEvent::WindowStateChange:
-            update();
-            break;
-        default:
-            break;
+        case QEvent::WindowStateChange: update(); break;
+        default: break;
         }
     }
     return QObject::eventFilter(watched, event);
@@ -104,21 +104,20 @@ void ApplicationState::screenSaverActiveChanged(bool active) {
 void ApplicationState::update() {
     const bool shown = window_ && window_->isVisible() && !(window_->windowState() & Qt::WindowMinimized);
     const bool active = shown && !locked_ && !sleeping_ && !screenSaverOn_;
-    if (active == active_)
-        return;
+    if (active == active_) return;
     active_ = active;
     inhibitScreenSaver(active);
-    platform::Notifications::center().post(QLatin1String(active ? platform::kDidBecomeActive : platform::kWillResignActive));
+    platform::Notifications::center().post(
+        QLatin1String(active ? platform::kDidBecomeActive : platform::kWillResignActive));
 }
 
 void ApplicationState::inhibitScreenSaver(bool inhibit) {
-    if (!sessionBus_)
-        return;
+    if (!sessionBus_) return;
     QDBusInterface saver{QLatin1String(kScreenSaver), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
                          QDBusConnection::sessionBus()};
     if (inhibit && inhibitCookie_ == 0) {
-        const QDBusReply<quint32> cookie = saver.call(QStringLiteral("Inhibit"), QStringLiteral("Tavrio"),
-                                                     QStringLiteral("Filming with the camera"));
+        const QDBusReply<quint32> cookie =
+            saver.call(QStringLiteral("Inhibit"), QStringLiteral("Tavrio"), QStringLiteral("Filming with the camera"));
         if (cookie.isValid())
             inhibitCookie_ = cookie.value();
         else

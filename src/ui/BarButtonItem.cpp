@@ -21,29 +21,25 @@ BarButtonItem::BarButtonItem(SystemItem item, Style style, QObject* parent)
     : QObject(parent), title_(systemTitle(item)), style_(style), system_(item) {}
 
 void BarButtonItem::setTitle(const QString& title) {
-    if (title_ == title)
-        return;
+    if (title_ == title) return;
     title_ = title;
     emit changed();
 }
 
 void BarButtonItem::setStyle(Style style) {
-    if (style_ == style)
-        return;
+    if (style_ == style) return;
     style_ = style;
     emit changed();
 }
 
 void BarButtonItem::setEnabled(bool enabled) {
-    if (enabled_ == enabled)
-        return;
+    if (enabled_ == enabled) return;
     enabled_ = enabled;
     emit changed();
 }
 
 void BarButtonItem::trigger() {
-    if (enabled_)
-        emit triggered();
+    if (enabled_) emit triggered();
 }
 
 }  // namespace ui

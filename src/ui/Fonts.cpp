@@ -51,12 +51,10 @@ double Fonts::pointsOf(const QWidget* widget) {
 void Fonts::rescale(QWidget* root) {
     auto apply = [](QWidget* w) {
         const QVariant points = w->property(kPointsProperty);
-        if (points.isValid())
-            w->setFont(system(points.toDouble(), w->property(kBoldProperty).toBool()));
+        if (points.isValid()) w->setFont(system(points.toDouble(), w->property(kBoldProperty).toBool()));
     };
     apply(root);
-    for (QWidget* w : root->findChildren<QWidget*>())
-        apply(w);
+    for (QWidget* w : root->findChildren<QWidget*>()) apply(w);
 }
 
 }  // namespace ui

@@ -14,13 +14,11 @@ FrameLayout::FrameLayout(QWidget* container) : QLayout(container) {
 }
 
 FrameLayout::~FrameLayout() {
-    for (auto& e : entries_)
-        delete e.item;
+    for (auto& e : entries_) delete e.item;
 }
 
 FrameLayout* FrameLayout::of(QWidget* container) {
-    if (auto* existing = qobject_cast<FrameLayout*>(container->layout()))
-        return existing;
+    if (auto* existing = qobject_cast<FrameLayout*>(container->layout())) return existing;
     return new FrameLayout(container);
 }
 
@@ -33,8 +31,7 @@ void FrameLayout::addWidget(QWidget* widget, const QRectF& frame) {
     entries_.push_back({new QWidgetItem(widget), frame});
     widget->raise();
     invalidate();
-    if (parentWidget())
-        setGeometry(parentWidget()->rect());
+    if (parentWidget()) setGeometry(parentWidget()->rect());
 }
 
 void FrameLayout::setFrame(QWidget* widget, const QRectF& frame) {
@@ -49,15 +46,13 @@ void FrameLayout::setFrame(QWidget* widget, const QRectF& frame) {
 
 QRectF FrameLayout::frame(const QWidget* widget) const {
     for (const auto& e : entries_)
-        if (e.item->widget() == widget)
-            return e.frame;
+        if (e.item->widget() == widget) return e.frame;
     return {};
 }
 
 bool FrameLayout::contains(const QWidget* widget) const {
     for (const auto& e : entries_)
-        if (e.item->widget() == widget)
-            return true;
+        if (e.item->widget() == widget) return true;
     return false;
 }
 
@@ -68,12 +63,12 @@ void FrameLayout::addItem(QLayoutItem* item) {
 }
 
 QLayoutItem* FrameLayout::itemAt(int index) const {
-    return index >= 0 && index < static_cast<int>(entries_.size()) ? entries_[static_cast<size_t>(index)].item : nullptr;
+    return index >= 0 && index < static_cast<int>(entries_.size()) ? entries_[static_cast<size_t>(index)].item
+                                                                   : nullptr;
 }
 
 QLayoutItem* FrameLayout::takeAt(int index) {
-    if (index < 0 || index >= static_cast<int>(entries_.size()))
-        return nullptr;
+    if (index < 0 || index >= static_cast<int>(entries_.size())) return nullptr;
     QLayoutItem* item = entries_[static_cast<size_t>(index)].item;
     entries_.erase(entries_.begin() + index);
     invalidate();

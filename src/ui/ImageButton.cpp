@@ -23,8 +23,7 @@ void paintFocusRing(QPainter& p, const QRectF& r, bool round) {
 // Return and Enter press a focused picture button, as Space does.
 bool pressOnReturn(QAbstractButton* b, QKeyEvent* e) {
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        if (b->isEnabled())
-            b->animateClick();
+        if (b->isEnabled()) b->animateClick();
         e->accept();
         return true;
     }
@@ -53,22 +52,18 @@ void ImageButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const bool down = isDown();
     const QImage& shown = down && !pressed_.isNull() ? pressed_ : image_;
-    if (!isEnabled())
-        p.setOpacity(0.45);
-    if (!shown.isNull())
-        p.drawImage(QRectF(rect()), shown);
+    if (!isEnabled()) p.setOpacity(0.45);
+    if (!shown.isNull()) p.drawImage(QRectF(rect()), shown);
     if (down && pressed_.isNull()) {
         p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
         p.fillRect(rect(), QColor(0, 0, 0, 90));
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    if (hasFocus())
-        paintFocusRing(p, rect(), false);
+    if (hasFocus()) paintFocusRing(p, rect(), false);
 }
 
 void ImageButton::keyPressEvent(QKeyEvent* event) {
-    if (!pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
+    if (!pressOnReturn(this, event)) QAbstractButton::keyPressEvent(event);
 }
 
 InfoButton::InfoButton(QWidget* parent) : QAbstractButton(parent) {
@@ -92,14 +87,13 @@ void InfoButton::paintEvent(QPaintEvent*) {
     p.setBrush(ink);
     const QPointF c = r.center();
     p.drawEllipse(QPointF(c.x(), c.y() - side * 0.22), side * 0.07, side * 0.07);
-    p.drawRoundedRect(QRectF(c.x() - side * 0.06, c.y() - side * 0.08, side * 0.12, side * 0.34), side * 0.04, side * 0.04);
-    if (hasFocus())
-        paintFocusRing(p, r, true);
+    p.drawRoundedRect(QRectF(c.x() - side * 0.06, c.y() - side * 0.08, side * 0.12, side * 0.34), side * 0.04,
+                      side * 0.04);
+    if (hasFocus()) paintFocusRing(p, r, true);
 }
 
 void InfoButton::keyPressEvent(QKeyEvent* event) {
-    if (!pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
+    if (!pressOnReturn(this, event)) QAbstractButton::keyPressEvent(event);
 }
 
 }  // namespace ui

@@ -26,8 +26,7 @@ void ImageView::setOpacity(double opacity) {
 }
 
 void ImageView::paintEvent(QPaintEvent*) {
-    if (image_.isNull())
-        return;
+    if (image_.isNull()) return;
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setOpacity(opacity_);

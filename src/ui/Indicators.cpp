@@ -62,8 +62,7 @@ void ActivityIndicator::startAnimating() {
 
 void ActivityIndicator::stopAnimating() {
     timer_->stop();
-    if (hidesWhenStopped_)
-        hide();
+    if (hidesWhenStopped_) hide();
 }
 
 bool ActivityIndicator::isAnimating() const {
@@ -72,8 +71,7 @@ bool ActivityIndicator::isAnimating() const {
 
 void ActivityIndicator::setHidesWhenStopped(bool hides) {
     hidesWhenStopped_ = hides;
-    if (hides && !isAnimating())
-        hide();
+    if (hides && !isAnimating()) hide();
 }
 
 void ActivityIndicator::paintEvent(QPaintEvent*) {
@@ -105,20 +103,17 @@ void ShrinkLabel::setFontPoints(double points, bool bold) {
 }
 
 double ShrinkLabel::fittedFontPoints() const {
-    if (!adjusts_ || text().isEmpty())
-        return points_;
+    if (!adjusts_ || text().isEmpty()) return points_;
     const double s = PointScale::current().pixelsPerPoint();
     const QSizeF box(width() / s, height() / s);
     const bool wrap = wordWrap();
     for (double pt = points_; pt > minimum_; pt -= 0.5) {
         const QFontMetricsF fm(Fonts::systemInPoints(pt, bold_));
         if (!wrap) {
-            if (fm.horizontalAdvance(text()) <= box.width())
-                return pt;
+            if (fm.horizontalAdvance(text()) <= box.width()) return pt;
         } else {
             const QRectF need = fm.boundingRect(QRectF(0, 0, box.width(), 1e6), Qt::TextWordWrap, text());
-            if (need.height() <= box.height())
-                return pt;
+            if (need.height() <= box.height()) return pt;
         }
     }
     return minimum_;

@@ -54,10 +54,16 @@ public:
 
     void setFontPoints(double points, bool bold = false);
     double fontPoints() const { return points_; }
-    void setMinimumFontPoints(double points) { minimum_ = points; update(); }
+    void setMinimumFontPoints(double points) {
+        minimum_ = points;
+        update();
+    }
     double minimumFontPoints() const { return minimum_; }
     // Whether text shrinks at all (off: a plain label).
-    void setAdjustsFontSizeToFitWidth(bool adjusts) { adjusts_ = adjusts; update(); }
+    void setAdjustsFontSizeToFitWidth(bool adjusts) {
+        adjusts_ = adjusts;
+        update();
+    }
     // The size in points the current text is drawn at in the current frame.
     double fittedFontPoints() const;
 

@@ -9,23 +9,18 @@ namespace ui {
 
 QUrl MailComposer::mailtoUrl(const QString& subject, const QString& body, const QStringList& recipients) {
     QStringList to;
-    for (const QString& r : recipients)
-        to << QString::fromLatin1(QUrl::toPercentEncoding(r, "@+"));
+    for (const QString& r : recipients) to << QString::fromLatin1(QUrl::toPercentEncoding(r, "@+"));
     QStringList query;
-    if (!subject.isEmpty())
-        query << QStringLiteral("subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject));
-    if (!body.isEmpty())
-        query << QStringLiteral("body=") + QString::fromLatin1(QUrl::toPercentEncoding(body));
+    if (!subject.isEmpty()) query << QStringLiteral("subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject));
+    if (!body.isEmpty()) query << QStringLiteral("body=") + QString::fromLatin1(QUrl::toPercentEncoding(body));
     QString text = QStringLiteral("mailto:") + to.join(QLatin1Char(','));
-    if (!query.isEmpty())
-        text += QLatin1Char('?') + query.join(QLatin1Char('&'));
+    if (!query.isEmpty()) text += QLatin1Char('?') + query.join(QLatin1Char('&'));
     return QUrl(text, QUrl::StrictMode);
 }
 
 bool MailComposer::compose(const QString& subject, const QString& body, const QStringList& recipients) {
     const QUrl url = mailtoUrl(subject, body, recipients);
-    if (QDesktopServices::openUrl(url))
-        return true;
+    if (QDesktopServices::openUrl(url)) return true;
     qCWarning(lcApp) << "no mail program took" << url.toString(QUrl::FullyEncoded);
     const QString message = recipients.isEmpty()
                                 ? QStringLiteral("No mail program is set up on this computer.")

@@ -33,10 +33,11 @@ QString buttonSheet(NavigationBar::Style bar, BarButtonItem::Style style, bool b
         fg = QStringLiteral("#ffffff");
     }
     const int radius = std::max(2, static_cast<int>(PointScale::current().toPixels(7.0)));
-    return QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: %4px; padding: 0 %5px; }"
-                          "QPushButton:pressed { background: rgba(127,127,127,0.35); }"
-                          "QPushButton:focus { border: 2px solid #5ab0ff; }"
-                          "QPushButton:disabled { color: rgba(127,127,127,0.8); }")
+    return QStringLiteral(
+               "QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: %4px; padding: 0 %5px; }"
+               "QPushButton:pressed { background: rgba(127,127,127,0.35); }"
+               "QPushButton:focus { border: 2px solid #5ab0ff; }"
+               "QPushButton:disabled { color: rgba(127,127,127,0.8); }")
         .arg(fg, bg, border)
         .arg(radius)
         .arg(static_cast<int>(PointScale::current().toPixels(kButtonPadding / 2)));
@@ -89,7 +90,8 @@ QPushButton* NavigationBar::makeButton(BarButtonItem* item) {
     return b;
 }
 
-void NavigationBar::setContent(const QString& title, BarButtonItem* left, BarButtonItem* right, const QString& backTitle) {
+void NavigationBar::setContent(const QString& title, BarButtonItem* left, BarButtonItem* right,
+                               const QString& backTitle) {
     title_->setText(title);
     title_->setAccessibleName(title);
     delete leftButton_;
@@ -98,10 +100,8 @@ void NavigationBar::setContent(const QString& title, BarButtonItem* left, BarBut
     rightButton_ = nullptr;
     leftItem_ = left;
     rightItem_ = right;
-    if (left)
-        leftButton_ = makeButton(left);
-    if (right)
-        rightButton_ = makeButton(right);
+    if (left) leftButton_ = makeButton(left);
+    if (right) rightButton_ = makeButton(right);
     back_->setText(backTitle);
     back_->setAccessibleName(QStringLiteral("Back"));
     back_->setVisible(!left && !backTitle.isEmpty());
@@ -114,10 +114,8 @@ void NavigationBar::restyle() {
     title_->setStyleSheet(dark ? QStringLiteral("color: white; background: transparent;")
                                : QStringLiteral("color: #1c1c1e; background: transparent;"));
     back_->setStyleSheet(buttonSheet(style_, BarButtonItem::Style::Bordered, true));
-    if (leftButton_ && leftItem_)
-        leftButton_->setStyleSheet(buttonSheet(style_, leftItem_->style(), false));
-    if (rightButton_ && rightItem_)
-        rightButton_->setStyleSheet(buttonSheet(style_, rightItem_->style(), false));
+    if (leftButton_ && leftItem_) leftButton_->setStyleSheet(buttonSheet(style_, leftItem_->style(), false));
+    if (rightButton_ && rightItem_) rightButton_->setStyleSheet(buttonSheet(style_, rightItem_->style(), false));
 }
 
 void NavigationBar::place() {

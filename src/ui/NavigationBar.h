@@ -13,7 +13,6 @@ class QPushButton;
 
 namespace ui {
 
-
 class NavigationBar : public QWidget {
     Q_OBJECT
 public:

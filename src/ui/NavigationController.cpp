@@ -43,23 +43,20 @@ void NavigationController::setBarStyle(NavigationBar::Style style, bool transluc
     bar_->setBarStyle(style);
     bar_->setTranslucent(translucent);
     for (const auto& c : stack_)
-        if (c)
-            frames()->setFrame(c, contentFrame());
+        if (c) frames()->setFrame(c, contentFrame());
     bar_->raise();
 }
 
 QList<ViewController*> NavigationController::viewControllers() const {
     QList<ViewController*> out;
     for (const auto& c : stack_)
-        if (c)
-            out.append(c);
+        if (c) out.append(c);
     return out;
 }
 
 ViewController* NavigationController::topViewController() const {
     for (auto it = stack_.rbegin(); it != stack_.rend(); ++it)
-        if (*it)
-            return *it;
+        if (*it) return *it;
     return nullptr;
 }
 
@@ -82,14 +79,12 @@ void NavigationController::updateBar() {
 }
 
 void NavigationController::goBack() {
-    if (modalViewController())
-        return;
+    if (modalViewController()) return;
     popViewControllerAnimated(true);
 }
 
 bool NavigationController::pushViewController(ViewController* controller, bool animated) {
-    if (!controller || isAnimating())
-        return false;
+    if (!controller || isAnimating()) return false;
     ViewController* from = topViewController();
     controller->navigation_ = this;
     stack_.append(controller);
@@ -98,8 +93,7 @@ bool NavigationController::pushViewController(ViewController* controller, bool a
     addSubview(controller, contentFrame(animated ? PointScale::kScreenWidth : 0));
     bar_->raise();
     updateBar();
-    if (from)
-        from->viewWillDisappear(animated);
+    if (from) from->viewWillDisappear(animated);
     controller->viewWillAppear(animated);
 
     QPointer<ViewController> fromP(from), toP(controller);
@@ -128,10 +122,8 @@ bool NavigationController::pushViewController(ViewController* controller, bool a
     anim->setEndValue(1.0);
     connect(anim, &QVariantAnimation::valueChanged, this, [this, fromP, toP](const QVariant& v) {
         const double t = v.toDouble();
-        if (fromP)
-            frames()->setFrame(fromP, contentFrame(-t * PointScale::kScreenWidth));
-        if (toP)
-            frames()->setFrame(toP, contentFrame((1.0 - t) * PointScale::kScreenWidth));
+        if (fromP) frames()->setFrame(fromP, contentFrame(-t * PointScale::kScreenWidth));
+        if (toP) frames()->setFrame(toP, contentFrame((1.0 - t) * PointScale::kScreenWidth));
     });
     connect(anim, &QVariantAnimation::finished, this, finish);
     animation_ = anim;
@@ -140,22 +132,18 @@ bool NavigationController::pushViewController(ViewController* controller, bool a
 }
 
 bool NavigationController::popViewControllerAnimated(bool animated) {
-    if (isAnimating() || stack_.size() < 2)
-        return false;
+    if (isAnimating() || stack_.size() < 2) return false;
     QPointer<ViewController> gone = stack_.takeLast();
     QPointer<ViewController> back = topViewController();
     if (back) {
         frames()->setFrame(back, contentFrame(animated ? -PointScale::kScreenWidth : 0));
         back->show();
     }
-    if (gone)
-        gone->raise();
+    if (gone) gone->raise();
     bar_->raise();
     updateBar();
-    if (gone)
-        gone->viewWillDisappear(animated);
-    if (back)
-        back->viewWillAppear(animated);
+    if (gone) gone->viewWillDisappear(animated);
+    if (back) back->viewWillAppear(animated);
 
     auto finish = [this, gone, back, animated] {
         animation_ = nullptr;
@@ -183,10 +171,8 @@ bool NavigationController::popViewControllerAnimated(bool animated) {
     anim->setEndValue(1.0);
     connect(anim, &QVariantAnimation::valueChanged, this, [this, gone, back](const QVariant& v) {
         const double t = v.toDouble();
-        if (gone)
-            frames()->setFrame(gone, contentFrame(t * PointScale::kScreenWidth));
-        if (back)
-            frames()->setFrame(back, contentFrame((t - 1.0) * PointScale::kScreenWidth));
+        if (gone) frames()->setFrame(gone, contentFrame(t * PointScale::kScreenWidth));
+        if (back) frames()->setFrame(back, contentFrame((t - 1.0) * PointScale::kScreenWidth));
     });
     connect(anim, &QVariantAnimation::finished, this, finish);
     animation_ = anim;
@@ -195,23 +181,19 @@ bool NavigationController::popViewControllerAnimated(bool animated) {
 }
 
 void NavigationController::viewWillAppear(bool animated) {
-    if (auto* top = topViewController())
-        top->viewWillAppear(animated);
+    if (auto* top = topViewController()) top->viewWillAppear(animated);
 }
 
 void NavigationController::viewDidAppear(bool animated) {
-    if (auto* top = topViewController())
-        top->viewDidAppear(animated);
+    if (auto* top = topViewController()) top->viewDidAppear(animated);
 }
 
 void NavigationController::viewWillDisappear(bool animated) {
-    if (auto* top = topViewController())
-        top->viewWillDisappear(animated);
+    if (auto* top = topViewController()) top->viewWillDisappear(animated);
 }
 
 void NavigationController::viewDidDisappear(bool animated) {
-    if (auto* top = topViewController())
-        top->viewDidDisappear(animated);
+    if (auto* top = topViewController()) top->viewDidDisappear(animated);
 }
 
 }  // namespace ui

@@ -15,11 +15,12 @@ PointScale& currentScale() {
 }  // namespace
 
 PointScale::PointScale(double pixelsPerPoint, QPointF origin, double devicePixelRatio)
-    : scale_(pixelsPerPoint > 0 ? pixelsPerPoint : 1.0), origin_(origin), dpr_(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {}
+    : scale_(pixelsPerPoint > 0 ? pixelsPerPoint : 1.0),
+      origin_(origin),
+      dpr_(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {}
 
 PointScale PointScale::fit(QSize windowSize, double devicePixelRatio) {
-    if (windowSize.width() <= 0 || windowSize.height() <= 0)
-        return PointScale(1.0, {}, devicePixelRatio);
+    if (windowSize.width() <= 0 || windowSize.height() <= 0) return PointScale(1.0, {}, devicePixelRatio);
     const double s = std::min(windowSize.width() / kScreenWidth, windowSize.height() / kScreenHeight);
     // The margins are whole pixels so the screen's edges stay crisp.
     const QPointF origin(std::floor((windowSize.width() - kScreenWidth * s) / 2.0),

@@ -23,17 +23,14 @@ bool& loggedNoOutput() {
 
 QString localPath(const QString& url) {
     const QUrl u(url);
-    if (u.scheme() == QLatin1String("qrc"))
-        return QLatin1Char(':') + u.path();
-    if (u.isLocalFile())
-        return u.toLocalFile();
+    if (u.scheme() == QLatin1String("qrc")) return QLatin1Char(':') + u.path();
+    if (u.isLocalFile()) return u.toLocalFile();
     return url;
 }
 }  // namespace
 
 std::optional<int> SystemSound::wavLengthMs(const QByteArray& wav) {
-    if (wav.size() < 12 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE")
-        return std::nullopt;
+    if (wav.size() < 12 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE") return std::nullopt;
     quint32 byteRate = 0;
     qsizetype pos = 12;
     while (pos + 8 <= wav.size()) {
@@ -43,8 +40,7 @@ std::optional<int> SystemSound::wavLengthMs(const QByteArray& wav) {
         if (id == "fmt " && size >= 16 && body + 16 <= wav.size()) {
             byteRate = qFromLittleEndian<quint32>(wav.constData() + body + 8);
         } else if (id == "data") {
-            if (byteRate == 0)
-                return std::nullopt;
+            if (byteRate == 0) return std::nullopt;
             // A truncated file plays what it has.
             const quint64 bytes = std::min<quint64>(size, static_cast<quint64>(wav.size() - body));
             return static_cast<int>(bytes * 1000 / byteRate);
@@ -54,12 +50,12 @@ std::optional<int> SystemSound::wavLengthMs(const QByteArray& wav) {
     return std::nullopt;
 }
 
-SystemSound::SystemSound(const QString& url, QObject* parent) : QObject(parent), url_(url), fallback_(new QTimer(this)) {
+SystemSound::SystemSound(const QString& url, QObject* parent)
+    : QObject(parent), url_(url), fallback_(new QTimer(this)) {
     fallback_->setSingleShot(true);
     connect(fallback_, &QTimer::timeout, this, &SystemSound::finish);
     QFile file(localPath(url));
-    if (file.open(QIODevice::ReadOnly))
-        lengthMs_ = wavLengthMs(file.read(4 * 1024 * 1024));
+    if (file.open(QIODevice::ReadOnly)) lengthMs_ = wavLengthMs(file.read(4 * 1024 * 1024));
     if (!lengthMs_)
         qCWarning(lcApp).noquote() << "sound" << url << "is missing or not a WAV file; its completion comes without it";
 
@@ -74,7 +70,8 @@ SystemSound::SystemSound(const QString& url, QObject* parent) : QObject(parent),
         });
         connect(effect_, &QSoundEffect::statusChanged, this, [this] {
             if (effect_->status() == QSoundEffect::Error) {
-                qCWarning(lcApp).noquote() << "sound" << url_ << "cannot be played; its completion comes after its length";
+                qCWarning(lcApp).noquote()
+                    << "sound" << url_ << "cannot be played; its completion comes after its length";
             }
         });
     } else if (!loggedNoOutput()) {
@@ -90,8 +87,7 @@ bool SystemSound::hasOutput() const {
 }
 
 void SystemSound::play(std::function<void()> completion) {
-    if (completion)
-        pending_.push_back(std::move(completion));
+    if (completion) pending_.push_back(std::move(completion));
     const int length = lengthMs_.value_or(0);
     started_ = false;
     if (effect_ && effect_->status() != QSoundEffect::Error && lengthMs_) {
@@ -109,8 +105,7 @@ void SystemSound::finish() {
     started_ = false;
     auto done = std::move(pending_);
     pending_.clear();
-    for (auto& fn : done)
-        fn();
+    for (auto& fn : done) fn();
 }
 
 }  // namespace ui

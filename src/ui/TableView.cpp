@@ -20,14 +20,22 @@
 
 namespace ui {
 
-int TableViewDataSource::numberOfSections(TableView*) { return 1; }
-int TableViewDataSource::numberOfRows(TableView*, int) { return 0; }
+int TableViewDataSource::numberOfSections(TableView*) {
+    return 1;
+}
+int TableViewDataSource::numberOfRows(TableView*, int) {
+    return 0;
+}
 void TableViewDataSource::cellForRow(TableView*, const IndexPath&, TableCell&) {}
-double TableViewDataSource::heightForRow(TableView*, const IndexPath&) { return 44.0; }
+double TableViewDataSource::heightForRow(TableView*, const IndexPath&) {
+    return 44.0;
+}
 void TableViewDataSource::headerForSection(TableView*, int, TableHeader&) {}
 void TableViewDataSource::didSelectRow(TableView*, const IndexPath&) {}
 void TableViewDataSource::accessoryButtonTapped(TableView*, const IndexPath&) {}
-bool TableViewDataSource::canEditRow(TableView*, const IndexPath&) { return false; }
+bool TableViewDataSource::canEditRow(TableView*, const IndexPath&) {
+    return false;
+}
 void TableViewDataSource::commitDeletion(TableView*, const IndexPath&) {}
 
 namespace {
@@ -50,39 +58,31 @@ class TableModel : public QAbstractListModel {
 public:
     explicit TableModel(QObject* parent) : QAbstractListModel(parent) {}
 
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : static_cast<int>(items.size()); }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(items.size());
+    }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= static_cast<int>(items.size()))
-            return {};
+        if (!index.isValid() || index.row() >= static_cast<int>(items.size())) return {};
         const TableItem& it = items[static_cast<size_t>(index.row())];
         switch (role) {
-        case Qt::DisplayRole:
-            return it.isHeader ? it.header.title : it.cell.text;
+        case Qt::DisplayRole: return it.isHeader ? it.header.title : it.cell.text;
         case Qt::AccessibleTextRole: {
-            if (it.isHeader)
-                return it.header.title;
-            if (!it.cell.accessibleName.isEmpty())
-                return it.cell.accessibleName;
+            if (it.isHeader) return it.header.title;
+            if (!it.cell.accessibleName.isEmpty()) return it.cell.accessibleName;
             QString s = it.cell.text;
-            if (!it.cell.detailText.isEmpty())
-                s += QStringLiteral(", ") + it.cell.detailText;
-            if (it.cell.accessory == CellAccessory::Checkmark)
-                s += QStringLiteral(", checked");
+            if (!it.cell.detailText.isEmpty()) s += QStringLiteral(", ") + it.cell.detailText;
+            if (it.cell.accessory == CellAccessory::Checkmark) s += QStringLiteral(", checked");
             return s;
         }
-        case Qt::AccessibleDescriptionRole:
-            return it.isHeader ? QStringLiteral("section header") : QString();
-        default:
-            return {};
+        case Qt::AccessibleDescriptionRole: return it.isHeader ? QStringLiteral("section header") : QString();
+        default: return {};
         }
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override {
-        if (!index.isValid() || index.row() >= static_cast<int>(items.size()))
-            return Qt::NoItemFlags;
-        if (items[static_cast<size_t>(index.row())].isHeader)
-            return Qt::NoItemFlags;
+        if (!index.isValid() || index.row() >= static_cast<int>(items.size())) return Qt::NoItemFlags;
+        if (items[static_cast<size_t>(index.row())].isHeader) return Qt::NoItemFlags;
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     }
 
@@ -94,8 +94,7 @@ public:
 
     int flatIndex(const IndexPath& p) const {
         for (size_t i = 0; i < items.size(); ++i)
-            if (!items[i].isHeader && items[i].path == p)
-                return static_cast<int>(i);
+            if (!items[i].isHeader && items[i].path == p) return static_cast<int>(i);
         return -1;
     }
 
@@ -131,16 +130,15 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const auto& items = table_->tableModel()->items;
-        if (index.row() >= static_cast<int>(items.size()))
-            return {};
+        if (index.row() >= static_cast<int>(items.size())) return {};
         const double h = items[static_cast<size_t>(index.row())].height;
-        return QSize(option.rect.width(), std::max(0, static_cast<int>(std::lround(h * PointScale::current().pixelsPerPoint()))));
+        return QSize(option.rect.width(),
+                     std::max(0, static_cast<int>(std::lround(h * PointScale::current().pixelsPerPoint()))));
     }
 
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const auto& items = table_->tableModel()->items;
-        if (index.row() >= static_cast<int>(items.size()))
-            return;
+        if (index.row() >= static_cast<int>(items.size())) return;
         const TableItem& it = items[static_cast<size_t>(index.row())];
         const double s = PointScale::current().pixelsPerPoint();
         p->save();
@@ -161,8 +159,7 @@ public:
 private:
     void paintHeader(QPainter* p, const TableHeader& hd, double w, double h) const {
         const QColor bg = hd.backgroundColor.isValid() ? hd.backgroundColor : table_->headerBackgroundColor();
-        if (bg.alpha() > 0)
-            p->fillRect(QRectF(0, 0, w, h), bg);
+        if (bg.alpha() > 0) p->fillRect(QRectF(0, 0, w, h), bg);
         p->setFont(Fonts::systemInPoints(hd.fontPoints, hd.bold));
         p->setPen(hd.textColor.isValid() ? hd.textColor : table_->headerTextColor());
         const double tw = hd.width > 0 ? hd.width : w - 2 * hd.x;
@@ -202,8 +199,7 @@ private:
         }
         if (!c.image.isNull()) {
             QSizeF size = c.image.deviceIndependentSize();
-            if (size.height() > h)
-                size.scale(size.width() * h / size.height(), h, Qt::KeepAspectRatio);
+            if (size.height() > h) size.scale(size.width() * h / size.height(), h, Qt::KeepAspectRatio);
             const QRectF target(x, (h - size.height()) / 2, size.width(), size.height());
             p->drawImage(target, c.image);
             x = target.right() + kMargin;
@@ -228,8 +224,7 @@ private:
         QColor detailColor = c.detailTextColor;
         if (!detailColor.isValid())
             detailColor = c.style == CellStyle::Value1 ? QColor(56, 84, 135) : QColor(128, 128, 133);
-        if (inverted)
-            detailColor = c.highlightedTextColor;
+        if (inverted) detailColor = c.highlightedTextColor;
         const QFont font = Fonts::systemInPoints(c.fontPoints, c.bold);
         const QFont detailFont = Fonts::systemInPoints(c.detailFontPoints, false);
         const int wrap = c.numberOfLines == 1 ? 0 : Qt::TextWordWrap;
@@ -239,8 +234,7 @@ private:
             p->setFont(f);
             p->setPen(col);
             QString shown = text;
-            if (c.numberOfLines == 1)
-                shown = QFontMetricsF(f).elidedText(text, Qt::ElideRight, r.width());
+            if (c.numberOfLines == 1) shown = QFontMetricsF(f).elidedText(text, Qt::ElideRight, r.width());
             p->drawText(r, align | wrap, shown);
         };
 
@@ -249,12 +243,15 @@ private:
             draw(QRectF(x, 0, avail, h), font, textColor, c.text, Qt::AlignLeft | Qt::AlignVCenter);
             break;
         case CellStyle::Value1: {
-            const double detailW = c.detailText.isEmpty()
-                                       ? 0.0
-                                       : std::min(avail * 0.55, QFontMetricsF(detailFont).horizontalAdvance(c.detailText) + 2);
-            draw(QRectF(x, 0, avail - detailW - (detailW > 0 ? 6 : 0), h), font, textColor, c.text, Qt::AlignLeft | Qt::AlignVCenter);
+            const double detailW =
+                c.detailText.isEmpty()
+                    ? 0.0
+                    : std::min(avail * 0.55, QFontMetricsF(detailFont).horizontalAdvance(c.detailText) + 2);
+            draw(QRectF(x, 0, avail - detailW - (detailW > 0 ? 6 : 0), h), font, textColor, c.text,
+                 Qt::AlignLeft | Qt::AlignVCenter);
             if (detailW > 0)
-                draw(QRectF(right - detailW, 0, detailW, h), detailFont, detailColor, c.detailText, Qt::AlignRight | Qt::AlignVCenter);
+                draw(QRectF(right - detailW, 0, detailW, h), detailFont, detailColor, c.detailText,
+                     Qt::AlignRight | Qt::AlignVCenter);
             break;
         }
         case CellStyle::Subtitle: {
@@ -262,7 +259,8 @@ private:
             const double dh = QFontMetricsF(detailFont).height();
             const double top = std::max(0.0, (h - th - dh - 2) / 2);
             draw(QRectF(x, top, avail, th), font, textColor, c.text, Qt::AlignLeft | Qt::AlignVCenter);
-            draw(QRectF(x, top + th + 2, avail, dh), detailFont, detailColor, c.detailText, Qt::AlignLeft | Qt::AlignVCenter);
+            draw(QRectF(x, top + th + 2, avail, dh), detailFont, detailColor, c.detailText,
+                 Qt::AlignLeft | Qt::AlignVCenter);
             break;
         }
         }
@@ -281,8 +279,7 @@ private:
     double paintAccessory(QPainter* p, const TableCell& c, double w, double h, bool inverted) const {
         const QPointF centre(w - kAccessoryWidth / 2, h / 2);
         switch (c.accessory) {
-        case CellAccessory::None:
-            return w - kMargin;
+        case CellAccessory::None: return w - kMargin;
         case CellAccessory::DisclosureIndicator:
             drawChevron(p, centre + QPointF(6, 0), 12, inverted ? Qt::white : QColor(170, 170, 178), 2.2);
             return w - kAccessoryWidth + 8;
@@ -291,7 +288,8 @@ private:
             tick.moveTo(centre.x() - 7, centre.y());
             tick.lineTo(centre.x() - 2, centre.y() + 5);
             tick.lineTo(centre.x() + 8, centre.y() - 7);
-            p->setPen(QPen(inverted ? Qt::white : QColor(10, 110, 230), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p->setPen(
+                QPen(inverted ? Qt::white : QColor(10, 110, 230), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             p->setBrush(Qt::NoBrush);
             p->drawPath(tick);
             return w - kAccessoryWidth;
@@ -324,11 +322,12 @@ TableView::TableView(QWidget* parent) : QListView(parent), model_(new TableModel
     setResizeMode(QListView::Adjust);
     setSpacing(0);
     setFocusPolicy(Qt::StrongFocus);
-    setStyleSheet(QStringLiteral("QListView { background: transparent; border: none; outline: none; }"
-                                 "QScrollBar:vertical { width: 6px; background: transparent; margin: 2px; }"
-                                 "QScrollBar::handle:vertical { background: rgba(120,120,128,0.55); border-radius: 2px; min-height: 24px; }"
-                                 "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
-                                 "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
+    setStyleSheet(QStringLiteral(
+        "QListView { background: transparent; border: none; outline: none; }"
+        "QScrollBar:vertical { width: 6px; background: transparent; margin: 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(120,120,128,0.55); border-radius: 2px; min-height: 24px; }"
+        "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
 }
 
 TableView::~TableView() = default;
@@ -349,8 +348,7 @@ void TableView::reloadData() {
             head.path = {s, -1};
             dataSource_->headerForSection(this, s, head.header);
             head.height = head.header.height > 0 ? head.header.height : (head.header.title.isEmpty() ? 0.0 : 28.0);
-            if (head.height > 0)
-                items.push_back(std::move(head));
+            if (head.height > 0) items.push_back(std::move(head));
             const int rows = std::max(0, dataSource_->numberOfRows(this, s));
             for (int r = 0; r < rows; ++r) {
                 TableItem item;
@@ -377,8 +375,7 @@ void TableView::reloadData() {
 
 void TableView::reloadRow(const IndexPath& indexPath) {
     const int flat = model_->flatIndex(indexPath);
-    if (flat < 0 || !dataSource_)
-        return;
+    if (flat < 0 || !dataSource_) return;
     TableItem& item = model_->items[static_cast<size_t>(flat)];
     item.cell = TableCell();
     dataSource_->cellForRow(this, indexPath, item.cell);
@@ -390,17 +387,14 @@ void TableView::reloadRow(const IndexPath& indexPath) {
 void TableView::deleteRows(const QList<IndexPath>& indexPaths) {
     for (const IndexPath& p : indexPaths) {
         const int flat = model_->flatIndex(p);
-        if (flat >= 0)
-            model_->removeFlat(flat);
+        if (flat >= 0) model_->removeFlat(flat);
     }
     // Rows below a deleted one in its section move up by one.
     for (TableItem& it : model_->items) {
-        if (it.isHeader)
-            continue;
+        if (it.isHeader) continue;
         int shift = 0;
         for (const IndexPath& p : indexPaths)
-            if (p.section == it.path.section && p.row < it.path.row)
-                ++shift;
+            if (p.section == it.path.section && p.row < it.path.row) ++shift;
         it.path.row -= shift;
     }
     confirming_.reset();
@@ -409,16 +403,14 @@ void TableView::deleteRows(const QList<IndexPath>& indexPaths) {
 
 int TableView::numberOfSections() const {
     int n = 0;
-    for (const TableItem& it : model_->items)
-        n = std::max(n, it.path.section + 1);
+    for (const TableItem& it : model_->items) n = std::max(n, it.path.section + 1);
     return dataSource_ ? std::max(n, dataSource_->numberOfSections(const_cast<TableView*>(this))) : n;
 }
 
 int TableView::numberOfRows(int section) const {
     int n = 0;
     for (const TableItem& it : model_->items)
-        if (!it.isHeader && it.path.section == section)
-            ++n;
+        if (!it.isHeader && it.path.section == section) ++n;
     return n;
 }
 
@@ -429,8 +421,7 @@ TableCell* TableView::cellForRow(const IndexPath& indexPath) {
 
 void TableView::cellChanged(const IndexPath& indexPath) {
     const int flat = model_->flatIndex(indexPath);
-    if (flat >= 0)
-        model_->changed(flat);
+    if (flat >= 0) model_->changed(flat);
 }
 
 double TableView::heightOfRow(const IndexPath& indexPath) const {
@@ -440,8 +431,7 @@ double TableView::heightOfRow(const IndexPath& indexPath) const {
 
 const TableHeader* TableView::header(int section) const {
     for (const TableItem& it : model_->items)
-        if (it.isHeader && it.path.section == section)
-            return &it.header;
+        if (it.isHeader && it.path.section == section) return &it.header;
     return nullptr;
 }
 
@@ -455,35 +445,29 @@ QModelIndex TableView::modelIndex(const IndexPath& indexPath) const {
 }
 
 std::optional<IndexPath> TableView::indexPathAt(const QModelIndex& index) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(model_->items.size()))
-        return std::nullopt;
+    if (!index.isValid() || index.row() >= static_cast<int>(model_->items.size())) return std::nullopt;
     const TableItem& it = model_->items[static_cast<size_t>(index.row())];
-    if (it.isHeader)
-        return std::nullopt;
+    if (it.isHeader) return std::nullopt;
     return it.path;
 }
 
 void TableView::setAllowsSelection(bool allows) {
     allowsSelection_ = allows;
-    if (!allows)
-        clearSelection();
+    if (!allows) clearSelection();
     viewport()->update();
 }
 
 void TableView::selectRow(const IndexPath& indexPath) {
     const QModelIndex i = modelIndex(indexPath);
-    if (!i.isValid())
-        return;
+    if (!i.isValid()) return;
     setCurrentIndex(i);
-    if (allowsSelection_)
-        selectionModel()->select(i, QItemSelectionModel::ClearAndSelect);
+    if (allowsSelection_) selectionModel()->select(i, QItemSelectionModel::ClearAndSelect);
 }
 
 void TableView::deselectRow(const IndexPath& indexPath, bool animated) {
     auto clear = [this, indexPath] {
         const QModelIndex i = modelIndex(indexPath);
-        if (i.isValid())
-            selectionModel()->select(i, QItemSelectionModel::Deselect);
+        if (i.isValid()) selectionModel()->select(i, QItemSelectionModel::Deselect);
     };
     if (!animated) {
         clear();
@@ -492,15 +476,13 @@ void TableView::deselectRow(const IndexPath& indexPath, bool animated) {
     // The highlight stays a moment, so the user sees which row answered.
     QPointer<TableView> self(this);
     QTimer::singleShot(250, this, [self, clear] {
-        if (self)
-            clear();
+        if (self) clear();
     });
 }
 
 std::optional<IndexPath> TableView::indexPathForSelectedRow() const {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
-    if (selected.isEmpty())
-        return std::nullopt;
+    if (selected.isEmpty()) return std::nullopt;
     return indexPathAt(selected.first());
 }
 
@@ -510,8 +492,7 @@ std::optional<IndexPath> TableView::currentRow() const {
 
 void TableView::setCurrentRow(const IndexPath& indexPath) {
     const QModelIndex i = modelIndex(indexPath);
-    if (i.isValid())
-        selectionModel()->setCurrentIndex(i, QItemSelectionModel::NoUpdate);
+    if (i.isValid()) selectionModel()->setCurrentIndex(i, QItemSelectionModel::NoUpdate);
 }
 
 void TableView::setEditing(bool editing) {
@@ -550,44 +531,35 @@ double TableView::widthInPoints() const {
 
 TableView::Zone TableView::zoneAt(const IndexPath& indexPath, QPointF pt) const {
     const int flat = model_->flatIndex(indexPath);
-    if (flat < 0)
-        return Zone::Body;
+    if (flat < 0) return Zone::Body;
     const double w = viewport()->width() / PointScale::current().pixelsPerPoint();
-    if (confirming_ == indexPath && pt.x() >= w - kDeleteButtonWidth - 8)
-        return Zone::DeleteButton;
-    if (showsDeleteControl(indexPath) && pt.x() < kDeleteControlWidth)
-        return Zone::DeleteControl;
+    if (confirming_ == indexPath && pt.x() >= w - kDeleteButtonWidth - 8) return Zone::DeleteButton;
+    if (showsDeleteControl(indexPath) && pt.x() < kDeleteControlWidth) return Zone::DeleteControl;
     const TableCell& c = model_->items[static_cast<size_t>(flat)].cell;
-    if (c.accessory == CellAccessory::DetailDisclosureButton && pt.x() >= w - kAccessoryWidth)
-        return Zone::Accessory;
+    if (c.accessory == CellAccessory::DetailDisclosureButton && pt.x() >= w - kAccessoryWidth) return Zone::Accessory;
     return Zone::Body;
 }
 
 void TableView::tapRow(const IndexPath& indexPath) {
-    if (!modelIndex(indexPath).isValid())
-        return;
+    if (!modelIndex(indexPath).isValid()) return;
     if (confirming_) {
         // A tap elsewhere withdraws a pending deletion, as on the phone.
         confirming_.reset();
         viewport()->update();
         return;
     }
-    if (!allowsSelection_)
-        return;
+    if (!allowsSelection_) return;
     selectRow(indexPath);
     emit rowSelected(indexPath);
-    if (dataSource_)
-        dataSource_->didSelectRow(this, indexPath);
+    if (dataSource_) dataSource_->didSelectRow(this, indexPath);
 }
 
 void TableView::tapAccessory(const IndexPath& indexPath) {
-    if (modelIndex(indexPath).isValid() && dataSource_)
-        dataSource_->accessoryButtonTapped(this, indexPath);
+    if (modelIndex(indexPath).isValid() && dataSource_) dataSource_->accessoryButtonTapped(this, indexPath);
 }
 
 void TableView::tapDeleteControl(const IndexPath& indexPath) {
-    if (!showsDeleteControl(indexPath))
-        return;
+    if (!showsDeleteControl(indexPath)) return;
     if (confirming_ == indexPath)
         confirming_.reset();
     else
@@ -598,8 +570,7 @@ void TableView::tapDeleteControl(const IndexPath& indexPath) {
 void TableView::commitDeletion(const IndexPath& indexPath) {
     confirming_.reset();
     viewport()->update();
-    if (dataSource_)
-        dataSource_->commitDeletion(this, indexPath);
+    if (dataSource_) dataSource_->commitDeletion(this, indexPath);
 }
 
 void TableView::mousePressEvent(QMouseEvent* event) {
@@ -612,13 +583,10 @@ void TableView::mousePressEvent(QMouseEvent* event) {
 
 void TableView::mouseReleaseEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (allowsSelection_)
-        QListView::mouseReleaseEvent(event);
-    if (event->button() != Qt::LeftButton || !index.isValid() || index != pressed_)
-        return;
+    if (allowsSelection_) QListView::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton || !index.isValid() || index != pressed_) return;
     const std::optional<IndexPath> path = indexPathAt(index);
-    if (!path)
-        return;
+    if (!path) return;
     const double s = PointScale::current().pixelsPerPoint();
     const QPointF inRow = (event->position() - QPointF(visualRect(index).topLeft())) / s;
     switch (zoneAt(*path, inRow)) {
@@ -631,8 +599,7 @@ void TableView::mouseReleaseEvent(QMouseEvent* event) {
 
 bool TableView::event(QEvent* e) {
     // Escape withdraws a pending deletion before any screen shortcut sees it.
-    if (e->type() == QEvent::ShortcutOverride && confirming_ &&
-        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+    if (e->type() == QEvent::ShortcutOverride && confirming_ && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
         e->accept();
         return true;
     }
@@ -670,14 +637,12 @@ void TableView::keyPressEvent(QKeyEvent* event) {
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     const QModelIndex before = currentIndex();
     QListView::keyPressEvent(event);
     // Moving the cursor only moves the focus frame; choosing is Return's job.
-    if (currentIndex() != before && !allowsSelection_)
-        clearSelection();
+    if (currentIndex() != before && !allowsSelection_) clearSelection();
 }
 
 void TableView::resizeEvent(QResizeEvent* event) {

@@ -25,8 +25,7 @@ ViewController::ViewController(QWidget* parent) : QWidget(parent) {
 ViewController::~ViewController() = default;
 
 void ViewController::setTitle(const QString& title) {
-    if (title_ == title)
-        return;
+    if (title_ == title) return;
     title_ = title;
     setAccessibleName(title);
     emit titleChanged(title);
@@ -69,15 +68,13 @@ void ViewController::setBackgroundColor(const QColor& color) {
 
 QWidget* ViewController::presentationHost() const {
     for (QWidget* w = const_cast<ViewController*>(this); w; w = w->parentWidget())
-        if (w->property("tavrioScreenRoot").toBool())
-            return w;
+        if (w->property("tavrioScreenRoot").toBool()) return w;
     return const_cast<ViewController*>(this)->window();
 }
 
 QWidget* ViewController::coveredView(QWidget* host) const {
     QWidget* w = const_cast<ViewController*>(this);
-    while (w && w->parentWidget() != host)
-        w = w->parentWidget();
+    while (w && w->parentWidget() != host) w = w->parentWidget();
     return w;
 }
 
@@ -86,8 +83,7 @@ bool ViewController::isTransitioning() const {
 }
 
 bool ViewController::presentModalViewController(ViewController* controller, bool animated) {
-    if (!controller || modal_ || isTransitioning())
-        return false;
+    if (!controller || modal_ || isTransitioning()) return false;
     QWidget* host = presentationHost();
     covered_ = coveredView(host);
     modal_ = controller;
@@ -103,10 +99,8 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
     QPointer<ViewController> self(this);
     QPointer<ViewController> shown(controller);
     auto finish = [self, shown, animated] {
-        if (!self || !shown)
-            return;
-        if (self->covered_)
-            self->covered_->hide();  // out of sight and out of the keyboard's reach
+        if (!self || !shown) return;
+        if (self->covered_) self->covered_->hide();  // out of sight and out of the keyboard's reach
         self->viewDidDisappear(animated);
         shown->viewDidAppear(animated);
         shown->focusFirstControl();
@@ -133,16 +127,13 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
 
 bool ViewController::dismissModalViewController(bool animated) {
     if (!modal_) {
-        if (presenting_ && presenting_->modal_ == this)
-            return presenting_->dismissModalViewController(animated);
+        if (presenting_ && presenting_->modal_ == this) return presenting_->dismissModalViewController(animated);
         return false;
     }
-    if (isTransitioning() || modal_->isTransitioning())
-        return false;
+    if (isTransitioning() || modal_->isTransitioning()) return false;
     ViewController* shown = modal_;
     QWidget* host = shown->parentWidget();
-    if (covered_)
-        covered_->show();
+    if (covered_) covered_->show();
     shown->raise();
     shown->viewWillDisappear(animated);
     viewWillAppear(animated);
@@ -155,8 +146,7 @@ bool ViewController::dismissModalViewController(bool animated) {
             gone->hide();
             gone->deleteLater();
         }
-        if (!self)
-            return;
+        if (!self) return;
         self->modal_ = nullptr;
         self->viewDidAppear(animated);
         self->focusFirstControl();
@@ -173,9 +163,8 @@ bool ViewController::dismissModalViewController(bool animated) {
     anim->setEasingCurve(QEasingCurve::InCubic);
     anim->setStartValue(0.0);
     anim->setEndValue(PointScale::kScreenHeight);
-    connect(anim, &QVariantAnimation::valueChanged, shown, [layout, shown](const QVariant& y) {
-        layout->setFrame(shown, kFullScreen.translated(0, y.toDouble()));
-    });
+    connect(anim, &QVariantAnimation::valueChanged, shown,
+            [layout, shown](const QVariant& y) { layout->setFrame(shown, kFullScreen.translated(0, y.toDouble())); });
     connect(anim, &QVariantAnimation::finished, this, finish);
     transition_ = anim;
     anim->start(QAbstractAnimation::DeleteWhenStopped);
@@ -184,8 +173,7 @@ bool ViewController::dismissModalViewController(bool animated) {
 
 void ViewController::focusFirstControl() {
     for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
-        if (!isAncestorOf(w))
-            continue;
+        if (!isAncestorOf(w)) continue;
         if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
             w->setFocus(Qt::OtherFocusReason);
             return;
@@ -195,12 +183,10 @@ void ViewController::focusFirstControl() {
 
 void ViewController::logShown(ViewController* controller) {
     while (auto* nav = qobject_cast<NavigationController*>(controller)) {
-        if (!nav->topViewController())
-            break;
+        if (!nav->topViewController()) break;
         controller = nav->topViewController();
     }
-    if (controller)
-        qCDebug(lcApp).noquote() << "screen shown:" << controller->title();
+    if (controller) qCDebug(lcApp).noquote() << "screen shown:" << controller->title();
 }
 
 void ViewController::viewWillAppear(bool) {}

@@ -36,8 +36,7 @@ Window::Window(QWidget* parent) : QWidget(parent) {
 Window::~Window() = default;
 
 void Window::setRootViewController(ViewController* controller) {
-    if (root_)
-        root_->deleteLater();
+    if (root_) root_->deleteLater();
     root_ = controller;
     FrameLayout::of(screen_)->addWidget(controller, QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight));
     controller->show();
@@ -45,11 +44,9 @@ void Window::setRootViewController(ViewController* controller) {
 }
 
 QSize Window::preferredSize(const QSize& available) {
-    if (available.isEmpty())
-        return QSize(320, 480);
+    if (available.isEmpty()) return QSize(320, 480);
     // A display that is itself phone-sized gets the whole screen.
-    if (available.width() <= 600 && available.height() >= available.width())
-        return QSize();
+    if (available.width() <= 600 && available.height() >= available.width()) return QSize();
     const int height = static_cast<int>(std::lround(available.height() * 0.8));
     const int width = static_cast<int>(std::lround(height * PointScale::kScreenWidth / PointScale::kScreenHeight));
     if (width > available.width()) {
@@ -66,8 +63,7 @@ void Window::makeKeyAndVisible() {
         showFullScreen();
     } else {
         resize(size);
-        if (display)
-            move(display->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+        if (display) move(display->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
         show();
     }
     raise();
@@ -92,8 +88,7 @@ void Window::relayout() {
     PointScale::setCurrent(scale_);
     screen_->setGeometry(scale_.toWindowPixels(QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight)));
     Fonts::rescale(screen_);
-    if (auto* layout = screen_->layout())
-        layout->setGeometry(screen_->rect());
+    if (auto* layout = screen_->layout()) layout->setGeometry(screen_->rect());
     emit scaleChanged();
 }
 
@@ -105,8 +100,7 @@ void Window::resizeEvent(QResizeEvent* event) {
 bool Window::event(QEvent* e) {
     // A move to a display of another pixel ratio changes which artwork is sharp.
     if (e->type() == QEvent::ScreenChangeInternal || e->type() == QEvent::WindowActivate) {
-        if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF()))
-            relayout();
+        if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF())) relayout();
     }
     // An update request paints the whole window, children included, and hands it to the
     // display; once the first has been handled, the user sees the window.

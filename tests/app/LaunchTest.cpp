@@ -86,9 +86,10 @@ TEST(Launch, OptionsPickDevicesAndOrientationAndRefuseNonsense) {
     EXPECT_EQ(LaunchOptions::parse({"--camera", "/dev/video2", "--orientation", "landscape"}).orientation,
               platform::DeviceOrientation::LandscapeRight);
     EXPECT_EQ(LaunchOptions::parse({"--camera", "/dev/video2"}).camera, "/dev/video2");
-    EXPECT_EQ(LaunchOptions::parse({"--mic", "virtual"}).microphone, QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID));
-    for (const QStringList& bad : {QStringList{"--camera"}, QStringList{"--orientation", "sideways"}, QStringList{"--zoom", "2"},
-                                   QStringList{"--mic", ""}}) {
+    EXPECT_EQ(LaunchOptions::parse({"--mic", "virtual"}).microphone,
+              QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID));
+    for (const QStringList& bad : {QStringList{"--camera"}, QStringList{"--orientation", "sideways"},
+                                   QStringList{"--zoom", "2"}, QStringList{"--mic", ""}}) {
         const LaunchOptions e = LaunchOptions::parse(bad);
         EXPECT_EQ(e.action, A::Error) << bad.join(' ').toStdString();
         EXPECT_FALSE(e.error.isEmpty());
@@ -102,11 +103,24 @@ TEST(Artwork, EveryPictureIsBundledAtItsFrameSizeWithASharpVariant) {
         QSize points;
     };
     const Art art[] = {
-        {"bottombg", {320, 54}}, {"list-icon", {48, 38}}, {"timebg", {95, 30}}, {"tavrio-slider", {300, 23}},
-        {"sliderbal", {20, 15}}, {"roundbuttonbg", {98, 38}}, {"pressbuttoniphone", {98, 38}}, {"reddefault", {20, 22}},
-        {"redglow", {20, 22}}, {"flash-off-iphone4", {68, 31}}, {"flash-on-iphone4", {68, 31}}, {"57x57", {57, 57}},
-        {"lensimage", {195, 178}}, {"button_play", {293, 58}}, {"export-icon", {293, 58}},
-        {"save-to-camera-roll-icon", {293, 58}}, {"save-original-icon", {293, 58}}, {"delete-icon", {293, 58}},
+        {"bottombg", {320, 54}},
+        {"list-icon", {48, 38}},
+        {"timebg", {95, 30}},
+        {"tavrio-slider", {300, 23}},
+        {"sliderbal", {20, 15}},
+        {"roundbuttonbg", {98, 38}},
+        {"pressbuttoniphone", {98, 38}},
+        {"reddefault", {20, 22}},
+        {"redglow", {20, 22}},
+        {"flash-off-iphone4", {68, 31}},
+        {"flash-on-iphone4", {68, 31}},
+        {"57x57", {57, 57}},
+        {"lensimage", {195, 178}},
+        {"button_play", {293, 58}},
+        {"export-icon", {293, 58}},
+        {"save-to-camera-roll-icon", {293, 58}},
+        {"save-original-icon", {293, 58}},
+        {"delete-icon", {293, 58}},
         {"cross-icon", {24, 24}},
     };
     for (const Art& a : art) {
@@ -118,10 +132,13 @@ TEST(Artwork, EveryPictureIsBundledAtItsFrameSizeWithASharpVariant) {
         EXPECT_EQ(two.size(), a.points * 2) << a.name;
         EXPECT_EQ(two.deviceIndependentSize(), QSizeF(a.points)) << a.name;
         // Drawn, not blank.
-        EXPECT_GT(one.pixelColor(one.width() / 2, one.height() / 2).alpha() + one.pixelColor(one.width() / 4, one.height() / 2).alpha(), 0)
+        EXPECT_GT(one.pixelColor(one.width() / 2, one.height() / 2).alpha() +
+                      one.pixelColor(one.width() / 4, one.height() / 2).alpha(),
+                  0)
             << a.name;
     }
-    for (const char* file : {"beep2.wav", "instructions.plist", "localizable.strings", "instructions.strings", "tavrio.png"})
+    for (const char* file :
+         {"beep2.wav", "instructions.plist", "localizable.strings", "instructions.strings", "tavrio.png"})
         EXPECT_TRUE(QFile::exists(QStringLiteral(":/Resources/") + QLatin1String(file))) << file;
 }
 

@@ -75,10 +75,8 @@ TEST(SettingsList, ShowsALabelForEveryStoredValue) {
         const char *r, *e, *q;
     };
     const Case cases[] = {
-        {0, 0, 0, "High", "Best Quality", "Good"},
-        {1, 1, 1, "640x480", "Good Quality", "Best"},
-        {2, 2, 0, "Medium", "Medium Quality", "Good"},
-        {3, 3, 5, "Low", "Low Quality", "Best"},
+        {0, 0, 0, "High", "Best Quality", "Good"},     {1, 1, 1, "640x480", "Good Quality", "Best"},
+        {2, 2, 0, "Medium", "Medium Quality", "Good"}, {3, 3, 5, "Low", "Low Quality", "Best"},
         {7, -1, -1, "Low", "Low Quality", "Best"},
     };
     for (const Case& c : cases) {
@@ -121,7 +119,8 @@ TEST(SettingsDetail, AChoiceMovesTheCheckmarkStoresTheValueAndUpdatesTheList) {
     const QStringList labels{"Best", "Good", "Average", "Low"};
     for (int r = 0; r < 4; ++r) {
         EXPECT_EQ(options->cellForRow({0, r})->text, labels[r]);
-        EXPECT_EQ(options->cellForRow({0, r})->accessory, r == 0 ? ui::CellAccessory::Checkmark : ui::CellAccessory::None);
+        EXPECT_EQ(options->cellForRow({0, r})->accessory,
+                  r == 0 ? ui::CellAccessory::Checkmark : ui::CellAccessory::None);
     }
     EXPECT_TRUE(detail->descriptionLabel()->text().startsWith("Better export preset"));
 
@@ -131,8 +130,7 @@ TEST(SettingsDetail, AChoiceMovesTheCheckmarkStoresTheValueAndUpdatesTheList) {
     QTest::keyClick(options, Qt::Key_Return);
     EXPECT_EQ(detail->rowSelected(), 2);
     int checks = 0;
-    for (int r = 0; r < 4; ++r)
-        checks += options->cellForRow({0, r})->accessory == ui::CellAccessory::Checkmark;
+    for (int r = 0; r < 4; ++r) checks += options->cellForRow({0, r})->accessory == ui::CellAccessory::Checkmark;
     EXPECT_EQ(checks, 1);
     EXPECT_EQ(options->cellForRow({0, 2})->accessory, ui::CellAccessory::Checkmark);
     // Stored at once, on disk.
@@ -144,8 +142,7 @@ TEST(SettingsDetail, AChoiceMovesTheCheckmarkStoresTheValueAndUpdatesTheList) {
     // The checked option again: the same value, still one checkmark.
     options->tapRow({0, 2});
     checks = 0;
-    for (int r = 0; r < 4; ++r)
-        checks += options->cellForRow({0, r})->accessory == ui::CellAccessory::Checkmark;
+    for (int r = 0; r < 4; ++r) checks += options->cellForRow({0, r})->accessory == ui::CellAccessory::Checkmark;
     EXPECT_EQ(checks, 1);
     EXPECT_EQ(Defaults::standard().integerForKey(settings::kExportOpt), 2);
 
@@ -213,7 +210,8 @@ TEST(Instructions, ShowsTheGuideFromTheBundle) {
     ui::TableView* table = guide->instructionsView();
     EXPECT_FALSE(table->allowsSelection());
     ASSERT_EQ(table->numberOfSections(), 6);
-    const QStringList titles{"About Tavrio", "How to Use", "Buttons and Keys", "Where Movies Live", "Support and Feedback", "Disclaimer"};
+    const QStringList titles{"About Tavrio",      "How to Use",           "Buttons and Keys",
+                             "Where Movies Live", "Support and Feedback", "Disclaimer"};
     for (int sec = 0; sec < 6; ++sec) {
         EXPECT_GT(table->numberOfRows(sec), 0) << sec;
         ASSERT_NE(table->header(sec), nullptr);
@@ -229,8 +227,7 @@ TEST(Instructions, ShowsTheGuideFromTheBundle) {
     // The guide speaks of this program's own folders and keys.
     QString all;
     for (int sec = 0; sec < 6; ++sec)
-        for (int r = 0; r < table->numberOfRows(sec); ++r)
-            all += table->cellForRow({sec, r})->text;
+        for (int r = 0; r < table->numberOfRows(sec); ++r) all += table->cellForRow({sec, r})->text;
     EXPECT_TRUE(all.contains(".local/share/Tavrio"));
     EXPECT_TRUE(all.contains("Escape"));
 }
@@ -261,12 +258,13 @@ TEST(Instructions, AMissingOrMalformedGuideGivesEmptySectionsAndKeysAsText) {
         }
     }
     // Entries of the wrong kind are skipped; good ones still show.
-    testsupport::writeFile(empty.path() / "instructions.plist",
-                           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-                           "<key>kWhatStrings</key><array><string>One</string><integer>3</integer><string>Two</string></array>"
-                           "<key>kHowStrings</key><string>not a list</string>"
-                           "<key>kControlStrings</key><array><string>Keys</string></array>"
-                           "</dict></plist>");
+    testsupport::writeFile(
+        empty.path() / "instructions.plist",
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+        "<key>kWhatStrings</key><array><string>One</string><integer>3</integer><string>Two</string></array>"
+        "<key>kHowStrings</key><string>not a list</string>"
+        "<key>kControlStrings</key><array><string>Keys</string></array>"
+        "</dict></plist>");
     {
         InstructionsMenuViewController guide;
         EXPECT_EQ(guide.paragraphs(0), (QStringList{"One", "Two"}));
@@ -296,7 +294,8 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
 
     camera->infoButton()->setFocus();
     QTest::keyClick(camera->infoButton(), Qt::Key_Space);
-    ASSERT_TRUE(testsupport::spinUntil([camera] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
+    ASSERT_TRUE(testsupport::spinUntil([camera] { return camera->modalViewController() && !camera->isTransitioning(); },
+                                       10000));
     auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
     ASSERT_NE(nav, nullptr);
     auto* list = qobject_cast<ZoomSettingsController*>(nav->topViewController());

@@ -69,8 +69,8 @@ TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     TavrioCameraController camera;
     EXPECT_EQ(camera.getSessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
     const std::pair<qint64, const char*> cases[] = {
-        {0, media::kCapturePresetHigh},   {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
-        {3, media::kCapturePresetLow},    {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
+        {0, media::kCapturePresetHigh},  {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
+        {3, media::kCapturePresetLow},   {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
         {-1, media::kCapturePresetHigh},
     };
     for (const auto& [value, preset] : cases) {

@@ -25,15 +25,13 @@ void ensureApp() {
     static int argc = 1;
     static char name[] = "classes_tests";
     static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QCoreApplication(argc, argv);
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
 }
 
 // Runs the main loop until `done` holds (a hang is the only way to reach the limit).
 bool pumpUntil(const std::function<bool()>& done, int limitMs = 60000) {
     for (int waited = 0; !done(); waited += 10) {
-        if (waited > limitMs)
-            return false;
+        if (waited > limitMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(10);
     }
@@ -51,8 +49,7 @@ public:
     media::Error lastError;
     void note(const std::string& e) {
         events.push_back(e);
-        if (QThread::currentThread() != QCoreApplication::instance()->thread())
-            offMainThread = true;
+        if (QThread::currentThread() != QCoreApplication::instance()->thread()) offMainThread = true;
     }
     void didChangeSessionPreset() override { note("didChangeSessionPreset"); }
     void recordingBegan() override { note("recordingBegan"); }

@@ -32,9 +32,8 @@ class LogCatcher {
 public:
     LogCatcher() {
         lines().clear();
-        previous_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
-            lines().append(m);
-        });
+        previous_ =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { lines().append(m); });
     }
     ~LogCatcher() { qInstallMessageHandler(previous_); }
     static QStringList& lines() {
@@ -87,8 +86,8 @@ protected:
         ASSERT_TRUE(media::testpattern::makeMovie(recording.toStdString(), o, &e)) << e.description;
     }
     void writeTrack(const ZoomTrack& track) {
-        ASSERT_TRUE(writeZoomTrackFile(
-            TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+        ASSERT_TRUE(
+            writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
     }
     QStringList documents() const {
         return QDir(TavrioCaptureManager::baseDirForVideos())
@@ -202,8 +201,10 @@ TEST_F(Safety, ANameTakenOrLinkedWhileExportingIsLeftAloneAndTheNextFreeOneTaken
         // Someone takes the chosen name after it was chosen, before the movie is complete.
         ends.onStart = [&] {
             chosen = job.outVideo();
-            if (link) QFile::link(QString::fromStdString(outside.string()), chosen);
-            else testsupport::writeFile(chosen.toStdString(), "theirs");
+            if (link)
+                QFile::link(QString::fromStdString(outside.string()), chosen);
+            else
+                testsupport::writeFile(chosen.toStdString(), "theirs");
         };
         job.startExporting();
         ASSERT_TRUE(spinUntil([&] { return ends.done(); }));
@@ -266,7 +267,8 @@ TEST_F(Safety, SideFilesReplaceAPlantedLinkAndNeverWriteItsTarget) {
     QImage image(8, 8, QImage::Format_RGB888);
     image.fill(Qt::red);
     ASSERT_TRUE(VideoAssetsViewController::writeThumbnailFile(image, thumb));
-    for (int k = 1; k <= 3; ++k) EXPECT_EQ(testsupport::readFile(home.path() / ("outside-" + std::to_string(k))), "precious");
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_EQ(testsupport::readFile(home.path() / ("outside-" + std::to_string(k))), "precious");
     for (const QString& side : {zooms, duration, thumb}) {
         EXPECT_FALSE(QFileInfo(side).isSymLink()) << side.toStdString();
         EXPECT_TRUE(QFileInfo(side).isFile()) << side.toStdString();
@@ -276,7 +278,8 @@ TEST_F(Safety, SideFilesReplaceAPlantedLinkAndNeverWriteItsTarget) {
     // Links to files that do not exist yet: nothing appears outside the data folder.
     const QString other = QStringLiteral("Out-9.mov");
     const fs::path nowhere = home.path() / "nowhere.txt";
-    ASSERT_TRUE(QFile::link(QString::fromStdString(nowhere.string()), TavrioCaptureManager::timingFilePathForVideo(other)));
+    ASSERT_TRUE(
+        QFile::link(QString::fromStdString(nowhere.string()), TavrioCaptureManager::timingFilePathForVideo(other)));
     ASSERT_TRUE(writeDurationFile(other, 5.0));
     EXPECT_FALSE(fs::exists(nowhere));
     EXPECT_EQ(readDurationFile(other), "00:05");

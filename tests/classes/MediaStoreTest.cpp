@@ -128,8 +128,7 @@ TEST(MediaStore, NewestEntryGoesByCreationTimeWithTiesToTheFirstListed) {
 
     std::map<std::string, int64_t> created;
     auto timeOf = [&](const QString& path) { return created.at(QFileInfo(path).fileName().toStdString()); };
-    for (const char* name : {"Out.mov", "Out-1.mov", "Out-2.mov", ".hidden", "notes.txt"})
-        touch(dir.path() / name);
+    for (const char* name : {"Out.mov", "Out-1.mov", "Out-2.mov", ".hidden", "notes.txt"}) touch(dir.path() / name);
     // The counter means nothing: Out-1.mov was made last.
     created = {{"Out.mov", 100}, {"Out-1.mov", 300}, {"Out-2.mov", 200}, {".hidden", 50}, {"notes.txt", 10}};
     EXPECT_EQ(TavrioCaptureManager::newestEntryIn(folder, timeOf), q(dir.path() / "Out-1.mov"));

@@ -121,15 +121,13 @@ protected:
     void TearDown() override { platform::AlertService::setPresenter({}); }
 
     void writeTrack(const ZoomTrack& track) {
-        ASSERT_TRUE(writeZoomTrackFile(
-            TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+        ASSERT_TRUE(
+            writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
     }
 
     // The zoom of the ramp 1.0 -> 2.5 over [0, 1.2 s), then held.
     static double expectedZoom(double t) { return t < 1.2 ? 1.0 + 1.5 * t / 1.2 : 2.5; }
-    ZoomTrack rampTrack(qint64 orient) {
-        return {makeZoomEntry(1.0f, 0.0, orient), makeZoomEntry(2.5f, 1.2)};
-    }
+    ZoomTrack rampTrack(qint64 orient) { return {makeZoomEntry(1.0f, 0.0, orient), makeZoomEntry(2.5f, 1.2)}; }
 
     void runJob(TavrioExportController& job, Recorder& r) {
         job.setDelegate(&r);
@@ -183,7 +181,8 @@ TEST_F(ExportJob, LandscapeExportFollowsTheTrackInBothRescaleQualities) {
         EXPECT_EQ(r.events.back(), "finished");
         EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "rotationStart"), 0);
         EXPECT_TRUE(QFileInfo(r.zoomPath).fileName().startsWith("Video"));
-        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(), QDir(TavrioCaptureManager::baseDirForVideos()).absolutePath());
+        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(),
+                  QDir(TavrioCaptureManager::baseDirForVideos()).absolutePath());
         expectZoomFollowsTrack(r.zoomPath.toStdString(), expectedZoom, 0.25);
         testsupport::MovieFacts facts;
         ASSERT_TRUE(testsupport::readMovie(r.zoomPath.toStdString(), facts, 1000));
@@ -207,7 +206,8 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     }
     writeTrack(rampTrack(1));
     // A left-over intermediate from an interrupted export is replaced, not appended to.
-    testsupport::writeFile((TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(), "junk");
+    testsupport::writeFile((TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(),
+                           "junk");
     TavrioExportController job(recording);
     Recorder r;
     runJob(job, r);
@@ -234,10 +234,10 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     EXPECT_EQ(a, b);
 
     std::string probe;
-    ASSERT_EQ(testsupport::run("ffprobe -v error -select_streams v:0 -show_streams '" + r.rotationPath.toStdString() +
-                                   "' 2>&1",
-                               &probe),
-              0);
+    ASSERT_EQ(
+        testsupport::run(
+            "ffprobe -v error -select_streams v:0 -show_streams '" + r.rotationPath.toStdString() + "' 2>&1", &probe),
+        0);
     EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
 }
 
@@ -295,8 +295,10 @@ TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
         Recorder r;
         r.onEvent = [&](const std::string& e) {
             if (e != when) return;
-            if (e == "finished") job.reset();
-            else platform::MainThread::dispatchAsync([&] { job.reset(); });
+            if (e == "finished")
+                job.reset();
+            else
+                platform::MainThread::dispatchAsync([&] { job.reset(); });
         };
         job->setDelegate(&r);
         job->startExporting();
@@ -308,7 +310,8 @@ TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
             EXPECT_EQ(when, "rotationStart");
             ASSERT_EQ(left, QStringList{"Video.mov"});
             testsupport::MovieFacts facts;
-            ASSERT_TRUE(testsupport::readMovie(TavrioCaptureManager::baseDirForVideos().toStdString() + "/Video.mov", facts));
+            ASSERT_TRUE(
+                testsupport::readMovie(TavrioCaptureManager::baseDirForVideos().toStdString() + "/Video.mov", facts));
             EXPECT_EQ(facts.frames.size(), 180u);
             QFile::remove(TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
         }
@@ -328,7 +331,8 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
         runJob(job, r);
         ASSERT_EQ(r.zoomStatus, Status::Completed);
         EXPECT_FALSE(r.needsRotation);  // entry 0 still says landscape
-        expectZoomFollowsTrack(r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
+        expectZoomFollowsTrack(
+            r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
     }
     // No track at all: orientation 0, which goes through the rotation pass.
     QFile::remove(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()));

@@ -10,7 +10,9 @@ using media::TimeRange;
 
 namespace {
 
-Time secs(double s) { return Time::fromSeconds(s, 600); }
+Time secs(double s) {
+    return Time::fromSeconds(s, 600);
+}
 
 void expectSegment(const ZoomSegment& s, int step, double from, double to, float z0, float z1) {
     EXPECT_EQ(s.step, step);

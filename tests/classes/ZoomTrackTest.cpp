@@ -31,15 +31,14 @@ uint32_t bits(float f) {
 }
 
 // Floats a slider produces (2 x value + 1) that have no short decimal form.
-const float kZooms[] = {1.0f, 3.0f, 2.0f * 0.3333333f + 1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(3.0f, 0.0f),
-                        2.0f * 0.1f + 1.0f};
+const float kZooms[] = {
+    1.0f, 3.0f, 2.0f * 0.3333333f + 1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(3.0f, 0.0f), 2.0f * 0.1f + 1.0f};
 const double kTimes[] = {0.0, 0.1 + 0.2, 1e-300, 12345.678901234567, 1.0 / 3.0, 7200.000000000001};
 
 ZoomTrack sampleTrack() {
     ZoomTrack track;
     track.append(makeZoomEntry(kZooms[0], kTimes[0], 3));
-    for (int i = 1; i < 6; ++i)
-        track.append(makeZoomEntry(kZooms[i], kTimes[i]));
+    for (int i = 1; i < 6; ++i) track.append(makeZoomEntry(kZooms[i], kTimes[i]));
     return track;
 }
 
@@ -84,7 +83,8 @@ TEST(ZoomTrack, RoundTripsThroughTheControllerBitExact) {
     EXPECT_NE(xml.find("<integer>3</integer>"), std::string::npos);
 
     // Readers get the movie's path and use only its file name.
-    expectSampleTrack(TavrioCameraController::zoomsForVideoFile(q(home.path() / "Library" / "Originals" / "Out-3.mov")));
+    expectSampleTrack(
+        TavrioCameraController::zoomsForVideoFile(q(home.path() / "Library" / "Originals" / "Out-3.mov")));
     EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile("/elsewhere/Out-4.mov"));
 
     // Writing the same name again replaces the track and leaves no temporary files.
@@ -104,7 +104,8 @@ TEST(ZoomTrack, OrientationDefaultsToZero) {
     EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{}), 0);
     EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1.0f, 0.0)}), 0);
     // Only entry 0 counts.
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}), 0);
+    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}),
+              0);
     ZoomEntry realOrient = makeZoomEntry(1.0f, 0.0);
     realOrient.insert(kOrientKey, 4.0);
     EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{realOrient}), 4);
@@ -155,7 +156,8 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
     testsupport::writeFile(trackFile("cut.mov"), head + "<array><dict><key>zoom</key><real>1.5</re");
     for (const char* movie : {"empty.mov", "text.mov", "dict.mov", "cut.mov", "missing.mov"}) {
         EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile(movie)) << movie;
-        EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(TavrioCameraController::zoomsForVideoFile(movie)), 0);
+        EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(TavrioCameraController::zoomsForVideoFile(movie)),
+                  0);
     }
 
     // Readable arrays whose entries are wrong: read, and reported as unusable.
@@ -211,12 +213,15 @@ TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
 TEST(ZoomTrack, AMillionEntriesRead) {
     testsupport::TempHome home;
     // Written directly: the point is the reader.
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n"
-                      "<dict><key>zoom</key><real>1</real><key>atTime</key><real>0</real><key>orient</key><integer>1</integer></dict>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n"
+        "<dict><key>zoom</key><real>1</real><key>atTime</key><real>0</real><key>orient</key><integer>1</integer></"
+        "dict>\n";
     const int n = 1000000;
     xml.reserve(size_t(n) * 80);
     for (int i = 1; i < n; ++i)
-        xml += "<dict><key>zoom</key><real>2.5</real><key>atTime</key><real>" + std::to_string(i) + ".5</real></dict>\n";
+        xml +=
+            "<dict><key>zoom</key><real>2.5</real><key>atTime</key><real>" + std::to_string(i) + ".5</real></dict>\n";
     xml += "</array>\n</plist>\n";
     testsupport::writeFile(TavrioCaptureManager::zoomsArchiveFilePath("Big.mov").toStdString(), xml);
     const auto track = TavrioCameraController::zoomsForVideoFile("Big.mov");
@@ -234,16 +239,19 @@ TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
     const QString zooms = TavrioCaptureManager::zoomsArchiveFilePath("Py.mov");
     const std::string dir = QFileInfo(zooms).path().toStdString();
     // Python writes, as XML and as binary; floats are made from the same 32-bit patterns.
-    std::string script = "import plistlib, struct\n"
-                         "def f(bits): return struct.unpack('<f', struct.pack('<I', bits))[0]\n"
-                         "def d(bits): return struct.unpack('<d', struct.pack('<Q', bits))[0]\n"
-                         "track = []\n";
+    std::string script =
+        "import plistlib, struct\n"
+        "def f(bits): return struct.unpack('<f', struct.pack('<I', bits))[0]\n"
+        "def d(bits): return struct.unpack('<d', struct.pack('<Q', bits))[0]\n"
+        "track = []\n";
     for (int i = 0; i < 6; ++i) {
         script += "track.append({'zoom': f(" + std::to_string(bits(kZooms[i])) + "), 'atTime': d(" +
                   std::to_string(bits(kTimes[i])) + ")" + (i == 0 ? ", 'orient': 3" : "") + "})\n";
     }
-    script += "open('" + dir + "/Py.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track))\n"
-              "open('" + dir + "/PyBin.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track, fmt=plistlib.FMT_BINARY))\n";
+    script += "open('" + dir +
+              "/Py.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track))\n"
+              "open('" +
+              dir + "/PyBin.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track, fmt=plistlib.FMT_BINARY))\n";
     python(script);
     expectSampleTrack(TavrioCameraController::zoomsForVideoFile("Py.mov"));
     expectSampleTrack(TavrioCameraController::zoomsForVideoFile("PyBin.mov"));
@@ -254,7 +262,9 @@ TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
     ASSERT_TRUE(camera.backupData("Ours.mov"));
     const std::string out = python(
         "import plistlib, struct\n"
-        "track = plistlib.load(open('" + dir + "/Ours.mov.zooms.lkbx', 'rb'))\n"
+        "track = plistlib.load(open('" +
+        dir +
+        "/Ours.mov.zooms.lkbx', 'rb'))\n"
         "for e in track:\n"
         "    assert type(e['zoom']) is float and type(e['atTime']) is float, e\n"
         "    print(struct.unpack('<Q', struct.pack('<d', e['zoom']))[0], "
@@ -270,12 +280,11 @@ TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
 
 TEST(Duration, TextTruncatesEachField) {
     const std::pair<double, const char*> cases[] = {
-        {0, "00:00"},           {59.99, "00:59"},         {60, "01:00"},      {75.9, "01:15"},
-        {3599.5, "59:59"},      {3599.999, "59:59"},      {3600, "01:00:00"}, {3725, "01:02:05"},
-        {36000, "10:00:00"},    {359999.9, "99:59:59"},   {360000, "100:00:00"}, {0.4, "00:00"},
+        {0, "00:00"},        {59.99, "00:59"},       {60, "01:00"},         {75.9, "01:15"},
+        {3599.5, "59:59"},   {3599.999, "59:59"},    {3600, "01:00:00"},    {3725, "01:02:05"},
+        {36000, "10:00:00"}, {359999.9, "99:59:59"}, {360000, "100:00:00"}, {0.4, "00:00"},
     };
-    for (const auto& [seconds, text] : cases)
-        EXPECT_EQ(durationText(seconds).toStdString(), text) << seconds;
+    for (const auto& [seconds, text] : cases) EXPECT_EQ(durationText(seconds).toStdString(), text) << seconds;
     EXPECT_TRUE(durationText(std::nan("")).isEmpty());
     EXPECT_TRUE(durationText(std::numeric_limits<double>::infinity()).isEmpty());
     EXPECT_FALSE(durationText(1e300).isEmpty());  // absurd but finite: text, no overflow

@@ -45,9 +45,9 @@ const char kNote[] =
 TEST_F(Cli, PathsLiveUnderTavrioHomeAndTheNoticeShowsOnce) {
     const Result first = cli("paths");
     EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.out, "documents: " + (home() / "Documents").string() + "\n" + "library: " +
-                             (home() / "Library").string() + "\n" + "settings: " + (home() / "settings.ini").string() +
-                             "\n");
+    EXPECT_EQ(first.out, "documents: " + (home() / "Documents").string() + "\n" +
+                             "library: " + (home() / "Library").string() + "\n" +
+                             "settings: " + (home() / "settings.ini").string() + "\n");
     EXPECT_EQ(first.err, kNote);
     EXPECT_TRUE(fs::is_directory(home() / "Documents"));
     const Result second = cli("paths");
@@ -119,8 +119,9 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
 }
 
 TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
-    const Result r = cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
-                         "--zoom 0:1.5,0.5:2.5");
+    const Result r =
+        cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
+            "--zoom 0:1.5,0.5:2.5");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
     EXPECT_EQ(r.out, movie + "\n");

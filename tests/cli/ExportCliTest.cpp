@@ -80,7 +80,8 @@ TEST_F(CliMedia, ExportReplaceInfoAndThumbnail) {
     EXPECT_EQ(testsupport::readFile(thumb).substr(0, 2), "\xFF\xD8");
     EXPECT_EQ(testsupport::readFile(library() / "Durations" / "Out.mov.duration.lkbx"), "00:01");
 
-    ASSERT_EQ(run(cli("export " + quote(movie.string()) + " --preset low --rescale best --replace 2>/dev/null"), &out), 0);
+    ASSERT_EQ(run(cli("export " + quote(movie.string()) + " --preset low --rescale best --replace 2>/dev/null"), &out),
+              0);
     fs::path final = documents() / "Video.mov";
     EXPECT_EQ(out, final.string() + "\n");
     EXPECT_TRUE(fs::exists(final));
@@ -92,7 +93,7 @@ TEST_F(CliMedia, ExportReplaceInfoAndThumbnail) {
     EXPECT_FALSE(fs::exists(library() / "Durations" / "Out.mov.duration.lkbx"));
 
     ASSERT_EQ(run(cli("info " + quote(final.string())), &out), 0) << out;
-    EXPECT_NE(out.find("rotation: 90\n"), std::string::npos) << out;  // shown upright
+    EXPECT_NE(out.find("rotation: 90\n"), std::string::npos) << out;    // shown upright
     EXPECT_NE(out.find("orientation: 0\n"), std::string::npos) << out;  // exports carry no track
 }
 
@@ -118,9 +119,9 @@ TEST_F(CliMedia, CutShortMovieSaysWhyAndTheLibrariesStayQuiet) {
     o.frameCount = 60;
     media::Error e;
     ASSERT_TRUE(media::testpattern::makeMovie(whole.string(), o, &e)) << e.description;
-    ASSERT_EQ(run("ffmpeg -v error -y -i " + quote(whole.string()) + " -c copy -movflags +faststart " +
-                  quote(fast.string())),
-              0);
+    ASSERT_EQ(
+        run("ffmpeg -v error -y -i " + quote(whole.string()) + " -c copy -movflags +faststart " + quote(fast.string())),
+        0);
     const std::string bytes = testsupport::readFile(fast);
     // Cut inside the first picture: the index survives, no picture does.
     const fs::path noPicture = home.path() / "no-picture.mov";
@@ -145,7 +146,8 @@ TEST_F(CliMedia, CutShortMovieSaysWhyAndTheLibrariesStayQuiet) {
     EXPECT_EQ(out.find(" @ 0x"), std::string::npos) << out;
 
     // Asked for, the libraries' own lines come back.
-    ASSERT_EQ(run("TAVRIO_FFMPEG_LOG=1 " + cli("thumbnail " + quote(noPicture.string()) + " 2>&1 >/dev/null"), &out), 1);
+    ASSERT_EQ(run("TAVRIO_FFMPEG_LOG=1 " + cli("thumbnail " + quote(noPicture.string()) + " 2>&1 >/dev/null"), &out),
+              1);
     EXPECT_NE(out.find(" @ 0x"), std::string::npos) << out;
 }
 
@@ -153,7 +155,8 @@ TEST_F(CliMedia, WriteFailureEndsInFailureWithNothingLeft) {
     fs::path movie = makeRecording(90);
     std::string out;
     // A 64 KiB file size limit: the export cannot finish its movie.
-    const int status = run("bash -c " + quote("ulimit -f 64; " + cli("export " + quote(movie.string()) + " 2>&1")), &out);
+    const int status =
+        run("bash -c " + quote("ulimit -f 64; " + cli("export " + quote(movie.string()) + " 2>&1")), &out);
     EXPECT_EQ(status, 1) << out;
     EXPECT_NE(out.find("export failed"), std::string::npos) << out;
     for (const auto& e : fs::directory_iterator(documents())) ADD_FAILURE() << "left behind: " << e.path();

@@ -114,9 +114,10 @@ protected:
 
 TEST_F(CliSafety, AKilledRecordingKeepsItsZoomTrackUpToTheLastSecond) {
     const fs::path err = home.path() / "record.err";
-    const pid_t pid = spawn("record --seconds 60 --camera virtual --mic none --quality low "
-                            "--zoom 0:1,0.3:1.5,0.6:2,0.9:2.5",
-                            err);
+    const pid_t pid = spawn(
+        "record --seconds 60 --camera virtual --mic none --quality low "
+        "--zoom 0:1,0.3:1.5,0.6:2,0.9:2.5",
+        err);
     ASSERT_GT(pid, 0);
     const QString trackFile = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
     const fs::path movie = originals() / "Out.mov";
@@ -155,15 +156,14 @@ TEST_F(CliSafety, AKilledExportLeavesNoFileUnderAFinalNameAndTheNextTakesVideoMo
 }
 
 TEST_F(CliSafety, ConcurrentExportsWithReplaceAllKeepTheirMovies) {
-    std::vector<fs::path> movies{makeRecording("Out.mov", 30, kLandscapeTrack),
-                                 makeRecording("Out-1.mov", 30, kLandscapeTrack),
-                                 makeRecording("Out-2.mov", 30, kPortraitTrack),
-                                 makeRecording("Out-3.mov", 30, kPortraitTrack)};
+    std::vector<fs::path> movies{
+        makeRecording("Out.mov", 30, kLandscapeTrack), makeRecording("Out-1.mov", 30, kLandscapeTrack),
+        makeRecording("Out-2.mov", 30, kPortraitTrack), makeRecording("Out-3.mov", 30, kPortraitTrack)};
     std::string script;
     for (size_t i = 0; i < movies.size(); ++i)
         script += cli("export " + quote(movies[i].string()) + " --preset low --replace") + " >" +
-                  quote((home.path() / ("out" + std::to_string(i))).string()) + " 2>/dev/null & p" +
-                  std::to_string(i) + "=$!; ";
+                  quote((home.path() / ("out" + std::to_string(i))).string()) + " 2>/dev/null & p" + std::to_string(i) +
+                  "=$!; ";
     script += "s=0; for p in $p0 $p1 $p2 $p3; do wait $p || s=1; done; exit $s";
     ASSERT_EQ(run("bash -c " + quote(script)), 0);
 
@@ -178,8 +178,7 @@ TEST_F(CliSafety, ConcurrentExportsWithReplaceAllKeepTheirMovies) {
         EXPECT_FALSE(fs::exists(movies[i]));  // replaced, only once its own movie was there
     }
     EXPECT_EQ(finals.size(), 4u);
-    EXPECT_EQ(entries(documents()),
-              (std::set<std::string>{"Video.mov", "Video-1.mov", "Video-2.mov", "Video-3.mov"}));
+    EXPECT_EQ(entries(documents()), (std::set<std::string>{"Video.mov", "Video-1.mov", "Video-2.mov", "Video-3.mov"}));
 }
 
 TEST_F(CliSafety, NamesAreLocalFilesAndMayFollowADoubleDash) {
@@ -205,9 +204,8 @@ TEST_F(CliSafety, NamesAreLocalFilesAndMayFollowADoubleDash) {
 TEST_F(CliSafety, ANearlyFullDiskRecordsNothingAndSaysSo) {
     std::string out;
     // An 8 KiB file size limit: the header fits, no second of pictures and sound does.
-    const int status = run("bash -c " + quote("ulimit -f 8; " +
-                                              cli("record --seconds 3 --camera virtual --mic virtual 2>&1")),
-                           &out);
+    const int status =
+        run("bash -c " + quote("ulimit -f 8; " + cli("record --seconds 3 --camera virtual --mic virtual 2>&1")), &out);
     EXPECT_EQ(status, 1) << out;
     EXPECT_NE(out.find("Nothing was recorded"), std::string::npos) << out;
     EXPECT_EQ(out.find("kept"), std::string::npos) << out;
@@ -225,7 +223,8 @@ TEST_F(CliSafety, RecordFailsWhenASideFileCannotBeStoredButKeepsTheMovie) {
     testsupport::writeFile(library() / "Zooms", "not a folder");
     std::string out;
     const fs::path err = home.path() / "err.txt";
-    EXPECT_EQ(run(cli("record --seconds 1 --camera virtual --mic none --quality low 2>" + quote(err.string())), &out), 1);
+    EXPECT_EQ(run(cli("record --seconds 1 --camera virtual --mic none --quality low 2>" + quote(err.string())), &out),
+              1);
     const fs::path movie = originals() / "Out.mov";
     EXPECT_EQ(out, movie.string() + "\n");
     EXPECT_NE(testsupport::readFile(err).find("cannot store the zoom track"), std::string::npos)
@@ -235,7 +234,8 @@ TEST_F(CliSafety, RecordFailsWhenASideFileCannotBeStoredButKeepsTheMovie) {
     fs::remove(library() / "Zooms");
     fs::remove_all(library() / "Thumbs");
     testsupport::writeFile(library() / "Thumbs", "not a folder");
-    EXPECT_EQ(run(cli("record --seconds 1 --camera virtual --mic none --quality low 2>" + quote(err.string())), &out), 1);
+    EXPECT_EQ(run(cli("record --seconds 1 --camera virtual --mic none --quality low 2>" + quote(err.string())), &out),
+              1);
     EXPECT_EQ(out, (originals() / "Out-1.mov").string() + "\n");
     EXPECT_NE(testsupport::readFile(err).find("thumbnail"), std::string::npos) << testsupport::readFile(err);
     EXPECT_TRUE(fs::exists(library() / "Zooms" / "Out-1.mov.zooms.lkbx"));

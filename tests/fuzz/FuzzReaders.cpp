@@ -59,9 +59,9 @@ struct Tally {
 
 void setCurrent(const std::string& label, int limitSeconds) {
     std::snprintf(gCurrent, sizeof gCurrent, "%s\n", label.c_str());
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     gDeadline = now + int64_t(limitSeconds) * 1000;
 }
 
@@ -77,9 +77,9 @@ void watchdog() {
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const int64_t deadline = gDeadline;
-        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now().time_since_epoch())
-                             .count();
+        const auto now =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
         if (deadline > 0 && now > deadline) {
             const char head[] = "\nfuzz_readers: no end within the time limit (a hang) on ";
             (void)!write(2, head, sizeof head - 1);
@@ -144,11 +144,11 @@ std::string mutateBytes(std::string data, Rng& r) {
             }
             break;
         default:  // noise inserted
-            {
-                std::string noise(r.below(64) + 1, '\0');
-                for (char& c : noise) c = char(r.next());
-                data.insert(r.below(size + 1), noise);
-            }
+        {
+            std::string noise(r.below(64) + 1, '\0');
+            for (char& c : noise) c = char(r.next());
+            data.insert(r.below(size + 1), noise);
+        }
         }
     }
     return data;
@@ -156,8 +156,23 @@ std::string mutateBytes(std::string data, Rng& r) {
 
 // Property-list text edits that reach past the parser into the values.
 std::string mutateTrackText(std::string xml, Rng& r) {
-    static const char* numbers[] = {"nan", "-nan", "inf", "-inf", "1e309", "-1e309", "0", "-0", "0.5", "1e-30",
-                                    "-5", "3.0000001", "99999999999999999999", "4.9e-324", "", "x", "2.99"};
+    static const char* numbers[] = {"nan",
+                                    "-nan",
+                                    "inf",
+                                    "-inf",
+                                    "1e309",
+                                    "-1e309",
+                                    "0",
+                                    "-0",
+                                    "0.5",
+                                    "1e-30",
+                                    "-5",
+                                    "3.0000001",
+                                    "99999999999999999999",
+                                    "4.9e-324",
+                                    "",
+                                    "x",
+                                    "2.99"};
     static const char* tags[] = {"real", "integer", "string", "true/", "date", "data", "dict", "array"};
     const int n = 1 + int(r.below(4));
     for (int k = 0; k < n; ++k) {
@@ -187,8 +202,7 @@ std::string mutateTrackText(std::string xml, Rng& r) {
             if (at != std::string::npos) xml.replace(at, key.size(), r.below(2) ? "<key>other</key>" : "");
             break;
         }
-        default:
-            xml = mutateBytes(xml, r);
+        default: xml = mutateBytes(xml, r);
         }
     }
     return xml;
@@ -203,8 +217,10 @@ ZoomTrack randomTrack(Rng& r) {
         // goes backwards or repeats.
         const float z = r.below(10) ? 1.0f + float(r.below(2001)) / 1000.0f : float(r.below(100000) + 1) / 10000.0f;
         const double step = double(r.below(1000)) / 997.0 * (r.below(8) == 0 ? 1e-6 : 1.0);
-        if (i == 0) t.append(makeZoomEntry(z, r.below(20) ? 0.0 : 5.0, r.below(2) ? 1 : 3));
-        else t.append(makeZoomEntry(z, at += r.below(15) ? step : -step));
+        if (i == 0)
+            t.append(makeZoomEntry(z, r.below(20) ? 0.0 : 5.0, r.below(2) ? 1 : 3));
+        else
+            t.append(makeZoomEntry(z, at += r.below(15) ? step : -step));
     }
     return t;
 }
@@ -268,10 +284,11 @@ void checkMovie(const fs::path& path, bool exportIt, const fs::path& out, bool p
     } else {
         ++gTally.openedMovies;
         const media::Time d = asset->duration();
-        if (d.isValid() && !(std::isfinite(d.seconds()) && d.seconds() >= 0)) fail("an opened movie has a bad duration");
+        if (d.isValid() && !(std::isfinite(d.seconds()) && d.seconds() >= 0))
+            fail("an opened movie has a bad duration");
         for (const auto& t : asset->tracks())
-            if (!(std::isfinite(t.naturalSize.width) && std::isfinite(t.naturalSize.height) && t.naturalSize.width >= 0 &&
-                  t.naturalSize.height >= 0))
+            if (!(std::isfinite(t.naturalSize.width) && std::isfinite(t.naturalSize.height) &&
+                  t.naturalSize.width >= 0 && t.naturalSize.height >= 0))
                 fail("a track has a bad picture size");
     }
     media::ImageGenerator generator(path.string());
@@ -282,19 +299,22 @@ void checkMovie(const fs::path& path, bool exportIt, const fs::path& out, bool p
     if (image.isNull()) {
         if (!imageError.isError()) fail("no picture and no reason");
     } else if (++gTally.pictures, image.width > 64 || image.height > 64 || image.stride < 3 * image.width ||
-               image.bytes.size() < size_t(image.stride) * size_t(image.height)) {
+                                      image.bytes.size() < size_t(image.stride) * size_t(image.height)) {
         fail("a picture does not fit its box or its buffer");
     }
     if (!exportIt || !asset) return;
-    media::ExportSession session(asset, passthrough ? media::kExportPresetPassthrough : media::kExportPresetMediumQuality);
+    media::ExportSession session(asset,
+                                 passthrough ? media::kExportPresetPassthrough : media::kExportPresetMediumQuality);
     session.setOutputPath(out.string());
     const auto status = session.exportAndWait();
     if (status == media::ExportSession::Status::Completed) {
         ++gTally.exportsCompleted;
         media::Error e;
         auto result = media::Asset::open(out.string(), &e);
-        if (!result) fail("a completed export does not open: " + e.description + " " + e.failureReason);
-        else if (result->tracks().empty()) fail("a completed export has no track");
+        if (!result)
+            fail("a completed export does not open: " + e.description + " " + e.failureReason);
+        else if (result->tracks().empty())
+            fail("a completed export has no track");
         fs::remove(out);
     } else {
         ++gTally.exportsFailed;
@@ -404,8 +424,8 @@ int main(int argc, char** argv) {
         Rng r{seed * 7919 + uint64_t(i) * 31 + 17};
         const std::string& base = movieSeeds[r.below(movieSeeds.size())];
         putFile(movie, r.below(16) == 0 ? base : mutateBytes(base, r));
-        setCurrent("movie " + std::to_string(i) + " (seed " + std::to_string(seed) + ", input in " + movie.string() + ")",
-                   60);
+        setCurrent(
+            "movie " + std::to_string(i) + " (seed " + std::to_string(seed) + ", input in " + movie.string() + ")", 60);
         checkMovie(movie, i % exportEvery == 0, work / "out.mov", (i / exportEvery) % 2 == 1);
         gDeadline = 0;
     }

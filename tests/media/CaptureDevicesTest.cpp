@@ -32,8 +32,7 @@ double meanLuma(const AVFrame* f) {
 int differingPixels(const AVFrame* a, const AVFrame* b, int x0, int y0, int w, int h) {
     int n = 0;
     for (int y = y0; y < y0 + h; ++y)
-        for (int x = x0; x < x0 + w; ++x)
-            n += a->data[0][y * a->linesize[0] + x] != b->data[0][y * b->linesize[0] + x];
+        for (int x = x0; x < x0 + w; ++x) n += a->data[0][y * a->linesize[0] + x] != b->data[0][y * b->linesize[0] + x];
     return n;
 }
 
@@ -63,8 +62,7 @@ TEST(CaptureDevices, VirtualDevicesComeLastAndAreTheDefaultsWithoutHardware) {
     Error err;
     EXPECT_FALSE(CaptureDevice::deviceWithUniqueID("/dev/video-none", &err));
     EXPECT_EQ(err.code, ENODEV);
-    EXPECT_EQ(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID).get(),
-              all[all.size() - 2].get());
+    EXPECT_EQ(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID).get(), all[all.size() - 2].get());
 }
 
 TEST(CaptureDevices, FileCameraRefusesFilesWithoutPictures) {

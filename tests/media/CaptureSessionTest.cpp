@@ -36,7 +36,7 @@ TEST(CaptureSession, CanAddRulesAndConnections) {
 
     auto out = std::make_shared<MovieFileOutput>();
     ASSERT_TRUE(session.addOutput(out));
-    EXPECT_FALSE(session.canAddOutput(out));                                 // once
+    EXPECT_FALSE(session.canAddOutput(out));                                  // once
     EXPECT_FALSE(session.canAddOutput(std::make_shared<MovieFileOutput>()));  // one movie output
     CaptureSession other;
     EXPECT_FALSE(other.canAddOutput(out));  // and in one session

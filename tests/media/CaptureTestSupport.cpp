@@ -62,7 +62,8 @@ MovieInfo probeMovie(const std::string& path) {
             if (video) {
                 ++info.decodedFrames;
                 int64_t t = f->best_effort_timestamp;
-                if (t != AV_NOPTS_VALUE) info.lastFrameTime = std::max(info.lastFrameTime, t * av_q2d(ic->streams[v]->time_base));
+                if (t != AV_NOPTS_VALUE)
+                    info.lastFrameTime = std::max(info.lastFrameTime, t * av_q2d(ic->streams[v]->time_base));
             } else {
                 audioSamples += f->nb_samples;
                 if (f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_FLT) {
@@ -120,8 +121,11 @@ bool isFragmented(const std::string& path) {
 
 double ffprobeVideoSeconds(const std::string& path) {
     std::string out;
-    int rc = testsupport::run("ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time "
-                              "-of csv=p=0 '" + path + "' 2>/dev/null", &out);
+    int rc = testsupport::run(
+        "ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time "
+        "-of csv=p=0 '" +
+            path + "' 2>/dev/null",
+        &out);
     if (rc != 0 && out.empty()) return -1;
     double last = -1;
     size_t start = 0;

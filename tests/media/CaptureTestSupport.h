@@ -24,9 +24,9 @@ struct MovieInfo {
     double lastFrameTime = -1;  // presentation time of the last decodable picture
     bool hasMatrix = false;
     std::array<int32_t, 9> matrix{};
-    double audioSeconds = 0;    // decoded sound
+    double audioSeconds = 0;  // decoded sound
     int audioRate = 0;
-    std::vector<float> audio;   // the first channel, decoded, from the track's start
+    std::vector<float> audio;  // the first channel, decoded, from the track's start
     std::string error;
 };
 

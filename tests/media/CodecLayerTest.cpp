@@ -128,7 +128,8 @@ TEST(AacEncoder, StandardRatesAndLayoutsWithAFallback) {
 
     AVChannelLayout surround = AV_CHANNEL_LAYOUT_5POINT1;
     av::CodecContext enc;
-    ASSERT_EQ(AacEncoder::open({.sampleRate = 48000, .layout = &surround, .channels = 6, .globalHeader = true}, enc), 0);
+    ASSERT_EQ(AacEncoder::open({.sampleRate = 48000, .layout = &surround, .channels = 6, .globalHeader = true}, enc),
+              0);
     EXPECT_EQ(av_channel_layout_compare(&enc->ch_layout, &surround), 0);
     EXPECT_EQ(enc->time_base.den, 48000);
     EXPECT_EQ(enc->sample_fmt, AV_SAMPLE_FMT_FLTP);

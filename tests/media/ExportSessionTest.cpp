@@ -27,7 +27,9 @@ std::shared_ptr<Asset> openOrFail(const std::string& path) {
     return a;
 }
 
-int videoTrackID(const Asset& a) { return a.tracksWithMediaType(MediaType::Video).at(0).trackID; }
+int videoTrackID(const Asset& a) {
+    return a.tracksWithMediaType(MediaType::Video).at(0).trackID;
+}
 
 // The index of the source picture on screen at t: the latest whose time is at or before t, the
 // first one before any starts.
@@ -47,8 +49,8 @@ void expectFramesFollowTheSourceClock(const std::string& source, const std::vect
     const Time d = asset->duration();
     ExportSession s(asset, kExportPresetHighestQuality);
     s.setOutputPath(output);
-    s.setVideoComposition(rampComposition({320, 240}, d, videoTrackID(*asset), AffineTransform::identity(),
-                                          AffineTransform::identity()));
+    s.setVideoComposition(
+        rampComposition({320, 240}, d, videoTrackID(*asset), AffineTransform::identity(), AffineTransform::identity()));
     ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
 
     auto frames = decodeFrames(output, 320, 240);
@@ -123,7 +125,8 @@ TEST(ExportComposition, ZoomAndPresetScaleAreOneGeometry) {
         SCOPED_TRACE(layerForm ? "layer form" : "ramp form");
         VideoComposition c;
         if (layerForm) {
-            c = rampComposition(size, d, videoTrackID(*asset), AffineTransform::identity(), AffineTransform::identity());
+            c = rampComposition(size, d, videoTrackID(*asset), AffineTransform::identity(),
+                                AffineTransform::identity());
             c.instructions[0].layerInstructions[0].ramps.clear();
             auto parent = std::make_shared<Layer>();
             auto video = std::make_shared<Layer>();
@@ -153,7 +156,8 @@ TEST(ExportComposition, ZoomAndPresetScaleAreOneGeometry) {
         // Through the composition's transform and the 3/4 fit, every block of the frame code
         // lands where it should: a mismatch between the two scales moves it off its block.
         const AffineTransform fit = AffineTransform::makeScale(0.75f, 0.75f);
-        auto frames = decodeFrames(out, 640, 480, [&](const Time& t) { return c.transformAt(t, videoTrackID(*asset)).concat(fit); });
+        auto frames = decodeFrames(out, 640, 480,
+                                   [&](const Time& t) { return c.transformAt(t, videoTrackID(*asset)).concat(fit); });
         ASSERT_EQ(frames.size(), 12u);
         for (size_t k = 0; k < frames.size(); ++k) EXPECT_EQ(frames[k].code, static_cast<int>(k)) << "frame " << k;
         // Zoomed in: the code's outer blocks have moved away from the centre.
@@ -300,8 +304,10 @@ TEST(ExportPassthrough, PacketsStayBitIdenticalAndTheMatrixIsWritten) {
 
     // The phone-portrait matrix is what other players know as a -90 degree rotation.
     std::string probe;
-    const std::string cmd = "ffprobe -v error -select_streams v:0 -show_entries stream_side_data=rotation "
-                            "-of default=nw=1:nk=1 '" + dir.str() + "/out.mov'";
+    const std::string cmd =
+        "ffprobe -v error -select_streams v:0 -show_entries stream_side_data=rotation "
+        "-of default=nw=1:nk=1 '" +
+        dir.str() + "/out.mov'";
     ASSERT_EQ(testsupport::run(cmd + " 2>/dev/null", &probe), 0) << "ffprobe is needed here";
     EXPECT_EQ(probe.substr(0, 3), "-90") << probe;
 }
@@ -452,9 +458,17 @@ TEST(ExportPresets, SizesAndCompatibility) {
         V expected;
     };
     const Case cases[] = {
-        {1280, 720, {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality, kExportPresetPassthrough}},
-        {720, 1280, {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality, kExportPresetPassthrough}},
-        {640, 480, {kExportPresetHighestQuality, kExportPreset640x480, kExportPresetMediumQuality, kExportPresetPassthrough}},
+        {1280,
+         720,
+         {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
+          kExportPresetPassthrough}},
+        {720,
+         1280,
+         {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
+          kExportPresetPassthrough}},
+        {640,
+         480,
+         {kExportPresetHighestQuality, kExportPreset640x480, kExportPresetMediumQuality, kExportPresetPassthrough}},
         {320, 240, {kExportPresetHighestQuality, kExportPresetMediumQuality, kExportPresetPassthrough}},
     };
     for (const Case& c : cases) {

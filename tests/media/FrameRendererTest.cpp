@@ -24,10 +24,18 @@ av::Frame makeFrame(int w, int h, AVPixelFormat fmt = AV_PIX_FMT_YUV420P) {
     return f;
 }
 
-int planeW(const AVFrame& f, int p) { return p ? (f.width + 1) / 2 : f.width; }
-int planeH(const AVFrame& f, int p) { return p ? (f.height + 1) / 2 : f.height; }
-uint8_t& at(AVFrame& f, int p, int x, int y) { return f.data[p][y * f.linesize[p] + x]; }
-uint8_t at(const AVFrame& f, int p, int x, int y) { return f.data[p][y * f.linesize[p] + x]; }
+int planeW(const AVFrame& f, int p) {
+    return p ? (f.width + 1) / 2 : f.width;
+}
+int planeH(const AVFrame& f, int p) {
+    return p ? (f.height + 1) / 2 : f.height;
+}
+uint8_t& at(AVFrame& f, int p, int x, int y) {
+    return f.data[p][y * f.linesize[p] + x];
+}
+uint8_t at(const AVFrame& f, int p, int x, int y) {
+    return f.data[p][y * f.linesize[p] + x];
+}
 
 // Fills every plane from a function of the sample's centre in luma coordinates, honouring the
 // frame's chroma siting (unspecified = left).
@@ -43,7 +51,9 @@ void fill(AVFrame& f, const std::function<double(int plane, double x, double y)>
             }
 }
 
-double gauss(double dx, double dy, double sigma) { return std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)); }
+double gauss(double dx, double dy, double sigma) {
+    return std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma));
+}
 
 // Intensity-weighted centre of what rises above `background` in a plane, within `radius` of
 // (nearX, nearY), returned in luma coordinates of an output with left siting.
@@ -63,13 +73,15 @@ Point centroid(const AVFrame& f, int p, double background, double nearX, double 
 }
 
 AffineTransform zoomAbout(double z, double cx, double cy, bool tinyRotation) {
-    AffineTransform t{static_cast<float>(z), 0, 0, static_cast<float>(z), static_cast<float>(cx - z * cx),
+    AffineTransform t{static_cast<float>(z),          0, 0, static_cast<float>(z), static_cast<float>(cx - z * cx),
                       static_cast<float>(cy - z * cy)};
     return tinyRotation ? t.rotated(-9.9999997e-06f) : t;
 }
 
 const ResampleFilter kFilters[] = {ResampleFilter::Bilinear, ResampleFilter::HighQuality};
-const char* name(ResampleFilter f) { return f == ResampleFilter::Bilinear ? "bilinear" : "high quality"; }
+const char* name(ResampleFilter f) {
+    return f == ResampleFilter::Bilinear ? "bilinear" : "high quality";
+}
 
 bool planesEqual(const AVFrame& a, const AVFrame& b, int tolerance = 0) {
     for (int p = 0; p < 3; ++p)
@@ -103,9 +115,9 @@ TEST(FrameRenderer, BlobsLandWhereTheTransformSays) {
     struct Case {
         double zoom, dx, dy;
         AVChromaLocation siting;
-    } cases[] = {{1.0, 0, 0, AVCHROMA_LOC_LEFT},        {1.37, 0, 0, AVCHROMA_LOC_UNSPECIFIED},
-                 {2.0, 0, 0, AVCHROMA_LOC_LEFT},        {3.0, 0, 0, AVCHROMA_LOC_CENTER},
-                 {1.0, 0.25, 0, AVCHROMA_LOC_LEFT},     {1.0, 0.5, 0.3, AVCHROMA_LOC_CENTER},
+    } cases[] = {{1.0, 0, 0, AVCHROMA_LOC_LEFT},         {1.37, 0, 0, AVCHROMA_LOC_UNSPECIFIED},
+                 {2.0, 0, 0, AVCHROMA_LOC_LEFT},         {3.0, 0, 0, AVCHROMA_LOC_CENTER},
+                 {1.0, 0.25, 0, AVCHROMA_LOC_LEFT},      {1.0, 0.5, 0.3, AVCHROMA_LOC_CENTER},
                  {1.0, -0.7, 0.9, AVCHROMA_LOC_TOPLEFT}, {1.37, 0.33, -0.41, AVCHROMA_LOC_LEFT}};
     for (ResampleFilter filter : kFilters) {
         FrameRenderer renderer(filter, w, h);
@@ -252,7 +264,8 @@ TEST(FrameRenderer, BandsTileTheFrame) {
         FrameRenderer one(filter, w, h);
         ASSERT_TRUE(one.render(*src, t, *whole));
         for (int p = 0; p < 3; ++p)
-            for (int y = 0; y < planeH(*banded, p); ++y) std::memset(banded->data[p] + y * banded->linesize[p], 7, planeW(*banded, p));
+            for (int y = 0; y < planeH(*banded, p); ++y)
+                std::memset(banded->data[p] + y * banded->linesize[p], 7, planeW(*banded, p));
         const int cuts[] = {0, 37, 38, 100, 151};
         for (int b = 0; b + 1 < 5; ++b) {
             FrameRenderer part(filter, w, h);
@@ -337,13 +350,14 @@ TEST(FrameRenderer, BilinearMatchesAStraightforwardReference) {
         int x0 = std::min(static_cast<int>(x), w - 2), y0 = std::min(static_cast<int>(y), h - 2);
         double fx = x - x0, fy = y - y0;
         auto s = [&](int xx, int yy) { return static_cast<double>(at(*src, 0, xx, yy)); };
-        return (s(x0, y0) * (1 - fx) + s(x0 + 1, y0) * fx) * (1 - fy) + (s(x0, y0 + 1) * (1 - fx) + s(x0 + 1, y0 + 1) * fx) * fy;
+        return (s(x0, y0) * (1 - fx) + s(x0 + 1, y0) * fx) * (1 - fy) +
+               (s(x0, y0 + 1) * (1 - fx) + s(x0 + 1, y0 + 1) * fx) * fy;
     };
     const AffineTransform transforms[] = {
         zoomAbout(1.37, w / 2.0, h / 2.0, true),
-        zoomAbout(0.43, w / 2.0, h / 2.0, true),                   // shrinking: groups too wide to shuffle
-        AffineTransform::makeRotation(0.3f).translated(20, -30),  // a real rotation
-        AffineTransform{-1, 0, 0, 1, static_cast<float>(w), 0},   // mirrored
+        zoomAbout(0.43, w / 2.0, h / 2.0, true),                           // shrinking: groups too wide to shuffle
+        AffineTransform::makeRotation(0.3f).translated(20, -30),           // a real rotation
+        AffineTransform{-1, 0, 0, 1, static_cast<float>(w), 0},            // mirrored
         AffineTransform{1.2f, 0, 0, -1.2f, -3.3f, static_cast<float>(h)},  // upside down
     };
     FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
@@ -357,7 +371,8 @@ TEST(FrameRenderer, BilinearMatchesAStraightforwardReference) {
                 Point s = inv.apply({i + 0.5, j + 0.5});
                 // Keep clear of the picture's outline, where inside/outside is a matter of rounding.
                 if (s.x < 0.01 || s.y < 0.01 || s.x > w - 0.01 || s.y > h - 0.01) continue;
-                worst = std::max(worst, std::abs(at(*out, 0, i, j) - static_cast<int>(std::lround(reference(s.x, s.y)))));
+                worst =
+                    std::max(worst, std::abs(at(*out, 0, i, j) - static_cast<int>(std::lround(reference(s.x, s.y)))));
                 ++checked;
             }
         EXPECT_GT(checked, w * h / 8);
@@ -432,7 +447,8 @@ TEST(FrameRenderer, RealRecordingRendersConsistently) {
     }
 
     // The measure itself: a frame moved by a known amount is found moved by that amount.
-    ASSERT_TRUE(high.render(*src, zoomAbout(2.0, w / 2.0, h / 2.0, false).concat(AffineTransform::makeTranslation(0.3f, -0.2f)), *best));
+    ASSERT_TRUE(high.render(
+        *src, zoomAbout(2.0, w / 2.0, h / 2.0, false).concat(AffineTransform::makeTranslation(0.3f, -0.2f)), *best));
     Point d = displacement(*good, *best, 0, 8);
     EXPECT_NEAR(d.x, 0.3, 0.05);
     EXPECT_NEAR(d.y, -0.2, 0.05);

@@ -35,11 +35,31 @@ TEST(ImageGenerator, OrientationFollowsTheDisplayMatrixIncludingMirrors) {
     };
     const Case cases[] = {
         // The phone-portrait matrix: turned a quarter clockwise.
-        {"portrait", {0, 1, -1, 0, 240, 0}, [](int x, int y, int, int h) { return std::pair{h - 1 - y, x}; }},
-        {"portrait-other-way", {0, -1, 1, 0, 0, 320}, [](int x, int y, int w, int) { return std::pair{y, w - 1 - x}; }},
-        {"upside-down", {-1, 0, 0, -1, 320, 240}, [](int x, int y, int w, int h) { return std::pair{w - 1 - x, h - 1 - y}; }},
-        {"mirrored", {-1, 0, 0, 1, 320, 0}, [](int x, int y, int w, int) { return std::pair{w - 1 - x, y}; }},
-        {"mirrored-turned", {0, -1, -1, 0, 240, 320}, [](int x, int y, int w, int h) { return std::pair{h - 1 - y, w - 1 - x}; }},
+        {"portrait",
+         {0, 1, -1, 0, 240, 0},
+         [](int x, int y, int, int h) {
+             return std::pair{h - 1 - y, x};
+         }},
+        {"portrait-other-way",
+         {0, -1, 1, 0, 0, 320},
+         [](int x, int y, int w, int) {
+             return std::pair{y, w - 1 - x};
+         }},
+        {"upside-down",
+         {-1, 0, 0, -1, 320, 240},
+         [](int x, int y, int w, int h) {
+             return std::pair{w - 1 - x, h - 1 - y};
+         }},
+        {"mirrored",
+         {-1, 0, 0, 1, 320, 0},
+         [](int x, int y, int w, int) {
+             return std::pair{w - 1 - x, y};
+         }},
+        {"mirrored-turned",
+         {0, -1, -1, 0, 240, 320},
+         [](int x, int y, int w, int h) {
+             return std::pair{h - 1 - y, w - 1 - x};
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -136,7 +156,8 @@ TEST(ImageGenerator, RealPortraitMovieComesOutUprightAndBrokenFilesFail) {
     RgbImage img = firstImage(path.string(), true, {256, 256});
     EXPECT_EQ(img.width, 144);
     EXPECT_EQ(img.height, 256);
-    for (const char* file : {"streamio__broken.mp4", "rails__video_without_video_stream.mp4", "mp4ff__vvc_400kbps_2s.mp4"}) {
+    for (const char* file :
+         {"streamio__broken.mp4", "rails__video_without_video_stream.mp4", "mp4ff__vvc_400kbps_2s.mp4"}) {
         ImageGenerator g(testsupport::sharedMedia(file).string());
         Error e;
         EXPECT_TRUE(g.copyFirstImage(&e).isNull()) << file;

@@ -22,9 +22,9 @@ struct DecodedFrame {
 
 // Every picture of the first video track in presentation order, with its frame code read
 // through `sourceToOutput(time)` from a `sourceWidth` x `sourceHeight` pattern.
-std::vector<DecodedFrame> decodeFrames(const std::string& path, int sourceWidth, int sourceHeight,
-                                       const std::function<media::AffineTransform(const media::Time&)>& sourceToOutput =
-                                           nullptr);
+std::vector<DecodedFrame> decodeFrames(
+    const std::string& path, int sourceWidth, int sourceHeight,
+    const std::function<media::AffineTransform(const media::Time&)>& sourceToOutput = nullptr);
 
 struct PacketInfo {
     media::Time pts, dts;  // on the track's own timescale, which a muxer may change

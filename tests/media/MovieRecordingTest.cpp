@@ -30,7 +30,8 @@ struct Rig {
         EXPECT_TRUE(cam) << err.description;
         if (cam) session.addInput(CaptureDeviceInput::create(cam));
         if (withSound)
-            session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
+            session.addInput(
+                CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
         session.addOutput(output);
         session.startRunning();
     }
@@ -147,7 +148,8 @@ TEST(MovieRecording, FailuresBeforeAnySampleAreReportedWithoutStarting) {
         CaptureSession session;
         auto out = std::make_shared<MovieFileOutput>();
         session.addOutput(out);
-        session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
+        session.addInput(
+            CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
         auto d = std::make_shared<capturetest::Recorder>();
         auto fut = d->finishedPromise.get_future();
         out->startRecording((dir.path() / "y.mov").string(), d);
@@ -165,7 +167,8 @@ TEST(MovieRecording, FailuresBeforeAnySampleAreReportedWithoutStarting) {
             RecorderSettings s;
             s.path = (dir.path() / "z.mov").string();
             s.videoSize = {320, 240};
-            MovieRecorder r(s, [started] { ++*started; }, [&](const Error& e) { done.set_value(e); });
+            MovieRecorder r(
+                s, [started] { ++*started; }, [&](const Error& e) { done.set_value(e); });
             r.stop();
         }
         Error e = fut.get();
@@ -187,8 +190,7 @@ TEST(MovieRecording, ABackloggedEncoderDropsAndCountsFramesButKeepsEveryOneItToo
         MovieRecorder r(s, nullptr, nullptr);
         int64_t t0 = monotonicNowNs();
         // Sixty pictures at once: far more than the queue holds.
-        for (int i = 0; i < 60; ++i)
-            r.appendVideo({shareFrame(pattern.render(i, 30, false)), t0 + i * 33333333LL, i});
+        for (int i = 0; i < 60; ++i) r.appendVideo({shareFrame(pattern.render(i, 30, false)), t0 + i * 33333333LL, i});
         r.stop();
         r.waitUntilFinished();
         written = r.writtenFrames();
@@ -263,8 +265,10 @@ TEST(MovieRecording, KilledRecordingLeavesAMoviePlayableToWithinTwoSecondsOfTheK
         ::close(pipeFd[0]);
         CaptureSession session;
         session.setSessionPreset(kCapturePreset640x480);
-        session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
-        session.addInput(CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
+        session.addInput(
+            CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
+        session.addInput(
+            CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID)));
         auto out = std::make_shared<MovieFileOutput>();
         session.addOutput(out);
         session.startRunning();

@@ -29,7 +29,9 @@ std::set<std::string> entries(const fs::path& dir) {
     return names;
 }
 
-bool write(OutputFile& f, const std::string& s) { return f.write(s.data(), s.size()); }
+bool write(OutputFile& f, const std::string& s) {
+    return f.write(s.data(), s.size());
+}
 
 // Changes the working folder for the object's lifetime.
 class ScopedCwd {
@@ -82,8 +84,10 @@ TEST(OutputFile, ClaimingNeverReplacesAFileOrFollowsALink) {
         auto f = OutputFile::create(final.string());
         ASSERT_TRUE(f);
         ASSERT_TRUE(write(*f, "ours"));
-        if (link) fs::create_symlink(elsewhere, final);
-        else testsupport::writeFile(final, "theirs");
+        if (link)
+            fs::create_symlink(elsewhere, final);
+        else
+            testsupport::writeFile(final, "theirs");
         Error e;
         EXPECT_FALSE(f->commit(OutputFile::Commit::ClaimFree, &e));
         EXPECT_EQ(e.code, EEXIST);
@@ -99,9 +103,8 @@ TEST(OutputFile, ClaimingNeverReplacesAFileOrFollowsALink) {
     ASSERT_TRUE(write(*f, "ours"));
     testsupport::writeFile(dir.path() / "Video-1.mov", "also theirs");
     int asked = 0;
-    ASSERT_TRUE(f->commit(OutputFile::Commit::ClaimFree, nullptr, [&] {
-        return (dir.path() / ("Video-" + std::to_string(++asked) + ".mov")).string();
-    }));
+    ASSERT_TRUE(f->commit(OutputFile::Commit::ClaimFree, nullptr,
+                          [&] { return (dir.path() / ("Video-" + std::to_string(++asked) + ".mov")).string(); }));
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(f->finalPath(), (dir.path() / "Video-2.mov").string());
     EXPECT_EQ(testsupport::readFile(dir.path() / "Video-2.mov"), "ours");

@@ -75,8 +75,7 @@ TEST_P(SharedMovie, OpensExportsOrFailsCleanly) {
     s.setOutputPath(out);
     if (hasVideo && asset->duration().isValid()) {
         s.setVideoComposition(rampComposition(video[0].naturalSize, asset->duration(), video[0].trackID,
-                                              AffineTransform::identity(),
-                                              zoomAboutCentre(2, video[0].naturalSize)));
+                                              AffineTransform::identity(), zoomAboutCentre(2, video[0].naturalSize)));
     }
     const auto status = runExport(s);
     if (status == ExportSession::Status::Completed) {

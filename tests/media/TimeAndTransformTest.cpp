@@ -10,8 +10,8 @@ using namespace media;
 TEST(Time, SecondsRoundToNearestTickAndSumExactly) {
     EXPECT_EQ(Time::fromSeconds(1.5), Time(900, 600));
     EXPECT_EQ(Time::fromSeconds(1.5).value, 900);
-    EXPECT_EQ(Time::fromSeconds(0.0008333).value, 0);      // under half a tick
-    EXPECT_EQ(Time::fromSeconds(0.00084).value, 1);        // over half a tick
+    EXPECT_EQ(Time::fromSeconds(0.0008333).value, 0);  // under half a tick
+    EXPECT_EQ(Time::fromSeconds(0.00084).value, 1);    // over half a tick
     EXPECT_FALSE(Time::fromSeconds(std::nan("")).isValid());
     EXPECT_FALSE(Time::fromSeconds(INFINITY).isValid());
 

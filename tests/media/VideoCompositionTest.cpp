@@ -16,7 +16,9 @@ AffineTransform zoom(float z) {
     return AffineTransform::makeScale(z, z).translated((-1280 * k) * 0.5f, (-720 * k) * 0.5f).rotated(-9.9999997e-06f);
 }
 
-Time sec(double s) { return Time::fromSeconds(s, 600); }
+Time sec(double s) {
+    return Time::fromSeconds(s, 600);
+}
 
 ScaleAnimation scale(float from, float to, double begin, double duration, bool kept = true) {
     ScaleAnimation a;

@@ -24,8 +24,7 @@ protected:
     template <typename F>
     bool spinUntil(F done) {
         QDeadlineTimer guard(20000);
-        while (!done() && !guard.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        while (!done() && !guard.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         return done();
     }
 
@@ -51,8 +50,7 @@ TEST_F(MainThreadTest, DispatchRunsLaterOnTheMainThreadInOrder) {
         for (int i = 2; i < 6; ++i) {
             dispatch([&, i] {
                 order.push_back(i);
-                if (QThread::currentThread() == app_.thread())
-                    ++onMain;
+                if (QThread::currentThread() == app_.thread()) ++onMain;
             });
         }
         MainThread::afterDelay(1, [&] { order.push_back(99); });
@@ -73,9 +71,12 @@ TEST_F(MainThreadTest, NotificationsReachCurrentObserversOnly) {
         calls.push_back("a" + info.value("n").toString().toStdString());
         centre.removeObserver(&b);  // b must not be called by this same post
     });
-    centre.addObserver(&b, platform::kWillResignActive, [&](const QString&, const QVariantMap&) { calls.push_back("b"); });
-    centre.addObserver(c.get(), platform::kWillResignActive, [&](const QString&, const QVariantMap&) { calls.push_back("c"); });
-    centre.addObserver(&b, platform::kDidBecomeActive, [&](const QString&, const QVariantMap&) { calls.push_back("b-active"); });
+    centre.addObserver(&b, platform::kWillResignActive,
+                       [&](const QString&, const QVariantMap&) { calls.push_back("b"); });
+    centre.addObserver(c.get(), platform::kWillResignActive,
+                       [&](const QString&, const QVariantMap&) { calls.push_back("c"); });
+    centre.addObserver(&b, platform::kDidBecomeActive,
+                       [&](const QString&, const QVariantMap&) { calls.push_back("b-active"); });
     c.reset();  // a destroyed owner is never called
 
     centre.post(platform::kWillResignActive, {{"n", 1}});

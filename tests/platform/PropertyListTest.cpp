@@ -34,16 +34,14 @@ QByteArray nestedBinary(quint32 n, bool cycle = false, bool twice = false) {
     QByteArray out("bplist00");
     std::vector<quint32> offsets;
     auto be = [](QByteArray& a, quint64 v, int width) {
-        for (int i = width - 1; i >= 0; --i)
-            a.append(char((v >> (8 * i)) & 0xFF));
+        for (int i = width - 1; i >= 0; --i) a.append(char((v >> (8 * i)) & 0xFF));
     };
     for (quint32 i = 0; i < n; ++i) {
         offsets.push_back(quint32(out.size()));
         if (i + 1 < n) {
             out.append(char(twice ? 0xA2 : 0xA1));
             be(out, i + 1, 4);
-            if (twice)
-                be(out, i + 1, 4);
+            if (twice) be(out, i + 1, 4);
         } else if (cycle) {
             out.append(char(0xA1));
             be(out, 0, 4);
@@ -52,8 +50,7 @@ QByteArray nestedBinary(quint32 n, bool cycle = false, bool twice = false) {
         }
     }
     const quint64 table = quint64(out.size());
-    for (quint32 o : offsets)
-        be(out, o, 4);
+    for (quint32 o : offsets) be(out, o, 4);
     out.append(QByteArray(6, '\0'));
     out.append(char(4));  // offset size
     out.append(char(4));  // reference size
@@ -65,10 +62,8 @@ QByteArray nestedBinary(quint32 n, bool cycle = false, bool twice = false) {
 
 QByteArray nestedXml(int n) {
     QByteArray s("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">");
-    for (int i = 0; i < n; ++i)
-        s += "<array>";
-    for (int i = 0; i < n; ++i)
-        s += "</array>";
+    for (int i = 0; i < n; ++i) s += "<array>";
+    for (int i = 0; i < n; ++i) s += "</array>";
     return s + "</plist>";
 }
 
@@ -87,8 +82,7 @@ TEST(PropertyList, RoundTripsEveryTypeAndRealsToTheBit) {
     root["list"] = QVariantList{qint64(-3), qint64(9007199254740993LL), true, false, QString()};
     root["text"] = QString::fromUtf8("<&>\"' \xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xA5 \t end");
     QByteArray bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.append(char(i));
+    for (int i = 0; i < 256; ++i) bytes.append(char(i));
     root["data"] = bytes;
     root["date"] = QDateTime(QDate(2011, 3, 4), QTime(5, 6, 7), QTimeZone::utc());
     root["empty"] = QVariantList{};
@@ -153,8 +147,8 @@ TEST(PropertyList, MalformedInputIsRefusedNotCrashedOn) {
     EXPECT_FALSE(PropertyList::fromData(nestedBinary(60, false, /*twice=*/true), &error));
     EXPECT_TRUE(PropertyList::fromData(nestedBinary(10, false, /*twice=*/true), &error));
     // Too many elements to hold in memory, refused before parsing.
-    const QByteArray flat = "<plist version=\"1.0\"><array>" +
-                            QByteArray("<true/>").repeated(PropertyList::kMaxNodes) + "</array></plist>";
+    const QByteArray flat =
+        "<plist version=\"1.0\"><array>" + QByteArray("<true/>").repeated(PropertyList::kMaxNodes) + "</array></plist>";
     EXPECT_FALSE(PropertyList::fromData(flat, &error));
     EXPECT_TRUE(error.contains("too many")) << error.toStdString();
     const auto moderateBinary = PropertyList::fromData(nestedBinary(400), &error);
@@ -169,12 +163,15 @@ TEST(PropertyList, MalformedInputIsRefusedNotCrashedOn) {
     EXPECT_FALSE(PropertyList::fromData(head + QByteArray("a\0b", 3) + "</key><true/></dict></plist>", &error));
     EXPECT_TRUE(PropertyList::fromData(head + "a&#10;b</key><true/></dict></plist>", &error));
     QByteArray nulKey("bplist00");
-    nulKey += QByteArray("\xD1\x01\x02", 3);      // object 0 at 8: a dict, key 1, value 2
-    nulKey += QByteArray("\x53" "a\0b", 4);         // object 1 at 11: the key "a\0b"
-    nulKey += QByteArray("\x10\x01", 2);           // object 2 at 15: the integer 1
-    nulKey += QByteArray("\x08\x0B\x0F", 3);      // offset table at 17
-    nulKey += QByteArray(6, '\0') + QByteArray("\x01\x01", 2) + QByteArray(7, '\0') + '\x03' +
-              QByteArray(8, '\0') + QByteArray(7, '\0') + '\x11';
+    nulKey += QByteArray("\xD1\x01\x02", 3);  // object 0 at 8: a dict, key 1, value 2
+    nulKey += QByteArray(
+        "\x53"
+        "a\0b",
+        4);                                   // object 1 at 11: the key "a\0b"
+    nulKey += QByteArray("\x10\x01", 2);      // object 2 at 15: the integer 1
+    nulKey += QByteArray("\x08\x0B\x0F", 3);  // offset table at 17
+    nulKey += QByteArray(6, '\0') + QByteArray("\x01\x01", 2) + QByteArray(7, '\0') + '\x03' + QByteArray(8, '\0') +
+              QByteArray(7, '\0') + '\x11';
     EXPECT_FALSE(PropertyList::fromData(nulKey, &error));
     QByteArray fineKey = nulKey;
     fineKey[13] = 'x';
@@ -191,22 +188,18 @@ TEST(PropertyList, MalformedInputIsRefusedNotCrashedOn) {
     quint32 seed = 12345;
     auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     for (const QByteArray& valid : {xml, binary}) {
-        for (qsizetype n = 0; n < valid.size(); ++n)
-            (void)PropertyList::fromData(valid.left(n));
+        for (qsizetype n = 0; n < valid.size(); ++n) (void)PropertyList::fromData(valid.left(n));
         for (int round = 0; round < 2000; ++round) {
             QByteArray bad = valid;
             const int flips = 1 + int(next() % 4);
-            for (int f = 0; f < flips; ++f)
-                bad[qsizetype(next() % quint32(bad.size()))] = char(next() & 0xFF);
+            for (int f = 0; f < flips; ++f) bad[qsizetype(next() % quint32(bad.size()))] = char(next() & 0xFF);
             (void)PropertyList::fromData(bad);
         }
     }
     for (int round = 0; round < 500; ++round) {
         QByteArray noise(qsizetype(next() % 300), '\0');
-        for (auto& c : noise)
-            c = char(next() & 0xFF);
-        if (round % 2)
-            noise.prepend("bplist00");
+        for (auto& c : noise) c = char(next() & 0xFF);
+        if (round % 2) noise.prepend("bplist00");
         (void)PropertyList::fromData(noise);
     }
 }

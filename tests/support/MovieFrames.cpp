@@ -73,7 +73,8 @@ bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
             AVStream* vs = fmt->streams[vindex];
             if (vs->duration > 0) facts.videoDuration = vs->duration * av_q2d(vs->time_base);
             size_t sdSize = 0;
-            if (const uint8_t* sd = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, &sdSize); sd && sdSize >= 36) {
+            if (const uint8_t* sd = av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, &sdSize);
+                sd && sdSize >= 36) {
                 std::copy_n(reinterpret_cast<const int32_t*>(sd), 9, facts.displayMatrix);
                 facts.hasDisplayMatrix = true;
             }
@@ -89,9 +90,9 @@ bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
         lf.height = frame.height;
         if (index++ % keepEvery == 0) {
             lf.y.resize(static_cast<size_t>(lf.width) * lf.height);
-            SwsContext* sws = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-                                             frame.width, frame.height, AV_PIX_FMT_GRAY8, SWS_POINT, nullptr, nullptr,
-                                             nullptr);
+            SwsContext* sws =
+                sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
+                               frame.height, AV_PIX_FMT_GRAY8, SWS_POINT, nullptr, nullptr, nullptr);
             uint8_t* dst[4] = {lf.y.data(), nullptr, nullptr, nullptr};
             int dstStride[4] = {lf.width, 0, 0, 0};
             sws_scale(sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
@@ -108,8 +109,10 @@ bool readMovie(const std::string& path, MovieFacts& facts, int keepEvery) {
 Centroid brightCentroid(const LumaFrame& f, double cx, double cy, int radius) {
     Centroid c;
     if (f.y.empty()) return c;
-    const int x0 = std::max(0, static_cast<int>(cx) - radius), x1 = std::min(f.width - 1, static_cast<int>(cx) + radius);
-    const int y0 = std::max(0, static_cast<int>(cy) - radius), y1 = std::min(f.height - 1, static_cast<int>(cy) + radius);
+    const int x0 = std::max(0, static_cast<int>(cx) - radius),
+              x1 = std::min(f.width - 1, static_cast<int>(cx) + radius);
+    const int y0 = std::max(0, static_cast<int>(cy) - radius),
+              y1 = std::min(f.height - 1, static_cast<int>(cy) + radius);
     if (x0 >= x1 || y0 >= y1) return c;
     // The background is the window's median-ish floor: take the minimum of the border.
     double floor = 255;

@@ -22,8 +22,7 @@ TEST(PointScale, FitsTheScreenUniformlyWithCentredMargins) {
         QPointF origin;
     };
     const Case cases[] = {
-        {{320, 480}, 1.0, {0, 0}},
-        {{640, 960}, 2.0, {0, 0}},
+        {{320, 480}, 1.0, {0, 0}},      {{640, 960}, 2.0, {0, 0}},
         {{1000, 480}, 1.0, {340, 0}},    // wide: bars left and right
         {{300, 900}, 0.9375, {0, 225}},  // tall: bars above and below
         {{643, 960}, 2.0, {1, 0}},       // an odd pixel goes to the margins, rounded down

@@ -134,9 +134,9 @@ TEST(ApplicationState, MinimizingHidingLockAndSleepResignAndComingBackBecomesAct
 
     window.hide();
     window.show();
-    const QStringList expected{platform::kDidBecomeActive, platform::kWillResignActive, platform::kDidBecomeActive,
-                               platform::kWillResignActive, platform::kDidBecomeActive,
-                               platform::kWillResignActive, platform::kDidBecomeActive};
+    const QStringList expected{platform::kDidBecomeActive,  platform::kWillResignActive, platform::kDidBecomeActive,
+                               platform::kWillResignActive, platform::kDidBecomeActive,  platform::kWillResignActive,
+                               platform::kDidBecomeActive};
     EXPECT_EQ(log.names.join(QLatin1Char(' ')).toStdString(), expected.join(QLatin1Char(' ')).toStdString());
 }
 
@@ -159,8 +159,7 @@ TEST(Alerts, DialogsDoNotBlockAndReportTheChosenButton) {
     EXPECT_EQ(box->informativeText(), alert.message);
     ASSERT_EQ(box->buttons().size(), 3);
     for (QAbstractButton* b : box->buttons())
-        if (b->text() == QLatin1String("Delete"))
-            b->click();
+        if (b->text() == QLatin1String("Delete")) b->click();
     EXPECT_EQ(chosen, 2);
     EXPECT_TRUE(ui::AlertPresenter::openAlerts().isEmpty());
 
@@ -181,8 +180,8 @@ TEST(Alerts, ActionSheetOrdersItsButtonsAndEscapeCancels) {
     window.show();
     QApplication::setActiveWindow(&window);
     int chosen = -1;
-    auto* sheet = new ui::ActionSheet(QStringLiteral("Delete Video:"), QStringLiteral("Cancel"), QStringLiteral("Delete"), {},
-                                      [&chosen](int i) { chosen = i; });
+    auto* sheet = new ui::ActionSheet(QStringLiteral("Delete Video:"), QStringLiteral("Cancel"),
+                                      QStringLiteral("Delete"), {}, [&chosen](int i) { chosen = i; });
     sheet->showFrom(screen);
     EXPECT_EQ(sheet->buttonTitles(), (QStringList{"Delete", "Cancel"}));
     EXPECT_EQ(sheet->destructiveButtonIndex(), 0);
@@ -236,7 +235,8 @@ TEST(Indicators, ProgressClampsSpinnerHidesAndLabelsShrinkToFit) {
 }
 
 TEST(MailComposer, UrlCarriesEncodedRecipientSubjectAndBody) {
-    const QUrl url = ui::MailComposer::mailtoUrl(QStringLiteral("Tavrio 2 Feedback & more"), QStringLiteral("Line one\n\nhttps://x.org/?a=1&b=2"),
+    const QUrl url = ui::MailComposer::mailtoUrl(QStringLiteral("Tavrio 2 Feedback & more"),
+                                                 QStringLiteral("Line one\n\nhttps://x.org/?a=1&b=2"),
                                                  {QStringLiteral("support+app@tavrio.org")});
     EXPECT_EQ(url.scheme(), "mailto");
     EXPECT_EQ(url.path(), "support+app@tavrio.org");
@@ -271,5 +271,6 @@ TEST(ImageLoader, PicksTheDoubleResolutionVariantOnlyOnAScaleTwoScreen) {
     EXPECT_EQ(imageWithContentsOfResolutionIndependentFile(file("noext"), 2.0).size(), QSize(32, 10));
     EXPECT_TRUE(imageWithContentsOfResolutionIndependentFile(file("missing.png"), 2.0).isNull());
     EXPECT_TRUE(imageWithContentsOfResolutionIndependentFile(file("missing.png"), 1.0).isNull());
-    EXPECT_EQ(UIImageAdditions::highResolutionVariantPath(QStringLiteral(":/Resources/a.b.png")), ":/Resources/a.b@2x.png");
+    EXPECT_EQ(UIImageAdditions::highResolutionVariantPath(QStringLiteral(":/Resources/a.b.png")),
+              ":/Resources/a.b@2x.png");
 }

@@ -25,7 +25,8 @@ public:
         cell.style = p.section == 0 ? ui::CellStyle::Value1 : ui::CellStyle::Subtitle;
         cell.text = rows[p.section][p.row];
         cell.detailText = QStringLiteral("detail %1").arg(p.row);
-        cell.accessory = p.section == 0 ? ui::CellAccessory::DisclosureIndicator : ui::CellAccessory::DetailDisclosureButton;
+        cell.accessory =
+            p.section == 0 ? ui::CellAccessory::DisclosureIndicator : ui::CellAccessory::DetailDisclosureButton;
     }
     double heightForRow(ui::TableView*, const IndexPath& p) override { return p.section == 0 ? 40 : 80; }
     void headerForSection(ui::TableView*, int section, ui::TableHeader& h) override {

@@ -95,8 +95,9 @@ std::shared_ptr<CaptureDevice> CaptureDevice::deviceWithUniqueID(const std::stri
     }
     for (auto& d : devices())
         if (d->uniqueID() == id) return d;
-    if (error) *error = Error{ENODEV, "No such capture device: " + id, "The device is not connected.",
-                              "Run `tavrio-cli devices` to list the devices."};
+    if (error)
+        *error = Error{ENODEV, "No such capture device: " + id, "The device is not connected.",
+                       "Run `tavrio-cli devices` to list the devices."};
     return nullptr;
 }
 
@@ -199,7 +200,9 @@ Point CaptureDevice::focusPointOfInterest() const {
     return focusPoint_;
 }
 
-static bool validPoint(Point p) { return p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1; }
+static bool validPoint(Point p) {
+    return p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1;
+}
 
 bool CaptureDevice::setFocusPointOfInterest(Point p) {
     if (!isFocusPointOfInterestSupported() || !isLockedForConfiguration() || !validPoint(p)) return false;
@@ -244,8 +247,7 @@ std::unique_ptr<AudioSource> CaptureDevice::openAudio(Error* error) {
 }
 
 bool isKnownPreset(const std::string& p) {
-    return p == kCapturePresetHigh || p == kCapturePreset640x480 || p == kCapturePresetMedium ||
-           p == kCapturePresetLow;
+    return p == kCapturePresetHigh || p == kCapturePreset640x480 || p == kCapturePresetMedium || p == kCapturePresetLow;
 }
 
 PixelSize sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {

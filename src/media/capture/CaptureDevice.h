@@ -21,7 +21,7 @@ enum class FocusMode { Locked = 0, AutoFocus = 1, ContinuousAutoFocus = 2 };
 enum class ExposureMode { Locked = 0, AutoExpose = 1, ContinuousAutoExposure = 2 };
 
 struct VideoFormat {
-    std::string pixelFormat;         // FFmpeg's name ("yuyv422", "mjpeg", "yuv420p")
+    std::string pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg", "yuv420p")
     PixelSize size;
     std::vector<double> frameRates;  // highest first; empty when the device does not say
 };
@@ -33,8 +33,8 @@ public:
     virtual ~VideoSource() = default;
     virtual bool read(VideoSample& out, Error* error) = 0;
     virtual void interrupt() = 0;
-    virtual PixelSize size() const = 0;          // of the pictures read() delivers
-    virtual double frameRate() const = 0;   // nominal
+    virtual PixelSize size() const = 0;    // of the pictures read() delivers
+    virtual double frameRate() const = 0;  // nominal
 };
 
 class AudioSource {

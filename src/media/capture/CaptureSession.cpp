@@ -78,8 +78,10 @@ public:
             out_ = target;
             // Crop box with even offsets, so chroma planes start on a sample.
             int64_t cw = in->width, ch = in->height;
-            if (cw * target.height > ch * target.width) cw = ch * target.width / target.height;
-            else ch = cw * target.height / target.width;
+            if (cw * target.height > ch * target.width)
+                cw = ch * target.width / target.height;
+            else
+                ch = cw * target.height / target.width;
             cropW_ = int(cw) & ~1;
             cropH_ = int(ch) & ~1;
             cropX_ = ((in->width - cropW_) / 2) & ~1;
@@ -113,8 +115,10 @@ public:
             int sy = chroma ? (cropY_ >> d->log2_chroma_h) : cropY_;
             // Packed formats carry several bytes per pixel in plane 0.
             int bpp = d ? std::max(1, av_get_padded_bits_per_pixel(d) / 8) : 1;
-            if (d && !(d->flags & AV_PIX_FMT_FLAG_PLANAR)) sx = cropX_ * bpp;
-            else if (d && (d->flags & AV_PIX_FMT_FLAG_PLANAR) && p == 0) sx = cropX_ * std::max(1, d->comp[0].step);
+            if (d && !(d->flags & AV_PIX_FMT_FLAG_PLANAR))
+                sx = cropX_ * bpp;
+            else if (d && (d->flags & AV_PIX_FMT_FLAG_PLANAR) && p == 0)
+                sx = cropX_ * std::max(1, d->comp[0].step);
             src[p] = in->data[p] + size_t(sy) * in->linesize[p] + sx;
         }
         sws_scale(sws_.get(), src, in->linesize, 0, cropH_, out->data, out->linesize);
@@ -186,7 +190,8 @@ void CaptureSession::removeInput(const std::shared_ptr<CaptureDeviceInput>& in) 
         cs.erase(std::remove_if(cs.begin(), cs.end(),
                                 [&](auto& c) {
                                     return std::any_of(c->inputPorts().begin(), c->inputPorts().end(), [&](auto& p) {
-                                        return std::find(in->ports().begin(), in->ports().end(), p) != in->ports().end();
+                                        return std::find(in->ports().begin(), in->ports().end(), p) !=
+                                               in->ports().end();
                                     });
                                 }),
                  cs.end());
@@ -248,7 +253,9 @@ void CaptureSession::connectLocked(const std::shared_ptr<CaptureDeviceInput>& in
     }
 }
 
-bool CaptureSession::canSetSessionPreset(const std::string& p) const { return isKnownPreset(p); }
+bool CaptureSession::canSetSessionPreset(const std::string& p) const {
+    return isKnownPreset(p);
+}
 
 std::string CaptureSession::sessionPreset() const {
     std::lock_guard lock(mutex_);
@@ -397,8 +404,8 @@ void CaptureSession::videoLoop(Pump* p) {
         preview_.put(s);
         auto table = routes();
         for (auto& [out, conn] : *table) {
-            if (!conn->isEnabled() || std::find(conn->inputPorts().begin(), conn->inputPorts().end(), p->input->ports().front()) ==
-                conn->inputPorts().end())
+            if (!conn->isEnabled() || std::find(conn->inputPorts().begin(), conn->inputPorts().end(),
+                                                p->input->ports().front()) == conn->inputPorts().end())
                 continue;
             out->consumeVideo(s, *conn);
         }
@@ -415,15 +422,16 @@ void CaptureSession::audioLoop(Pump* p) {
         }
         auto table = routes();
         for (auto& [out, conn] : *table) {
-            if (!conn->isEnabled() || std::find(conn->inputPorts().begin(), conn->inputPorts().end(), p->input->ports().front()) ==
-                conn->inputPorts().end())
+            if (!conn->isEnabled() || std::find(conn->inputPorts().begin(), conn->inputPorts().end(),
+                                                p->input->ports().front()) == conn->inputPorts().end())
                 continue;
             out->consumeAudio(s, *conn);
         }
     }
 }
 
-void CaptureSession::setFormatDescriptionChangeHandler(Dispatch d, std::function<void(std::shared_ptr<CaptureInputPort>)> h) {
+void CaptureSession::setFormatDescriptionChangeHandler(Dispatch d,
+                                                       std::function<void(std::shared_ptr<CaptureInputPort>)> h) {
     std::lock_guard lock(handlerMutex_);
     formatDispatch_ = std::move(d);
     formatHandler_ = std::move(h);
@@ -440,8 +448,10 @@ void CaptureSession::reportFormat(const std::shared_ptr<CaptureInputPort>& port,
     std::lock_guard lock(handlerMutex_);
     if (!formatHandler_) return;
     auto call = [h = formatHandler_, port] { h(port); };
-    if (formatDispatch_) formatDispatch_(call);
-    else call();
+    if (formatDispatch_)
+        formatDispatch_(call);
+    else
+        call();
 }
 
 void CaptureSession::pumpFailed(Pump* p, const Error& e) {
@@ -465,8 +475,10 @@ void CaptureSession::reportError(const Error& e) {
     std::lock_guard lock(handlerMutex_);
     if (!errorHandler_) return;
     auto call = [h = errorHandler_, e] { h(e); };
-    if (errorDispatch_) errorDispatch_(call);
-    else call();
+    if (errorDispatch_)
+        errorDispatch_(call);
+    else
+        call();
 }
 
 }  // namespace media

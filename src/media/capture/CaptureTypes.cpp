@@ -38,8 +38,10 @@ void captureLog(const char* format, ...) {
     std::vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
     std::lock_guard lock(logMutex);
-    if (logHandler) logHandler(buf);
-    else std::fprintf(stderr, "capture: %s\n", buf);
+    if (logHandler)
+        logHandler(buf);
+    else
+        std::fprintf(stderr, "capture: %s\n", buf);
 }
 
 std::shared_ptr<const AVFrame> shareFrame(AVFrame* ownedFrame) {

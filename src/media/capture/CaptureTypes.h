@@ -40,8 +40,8 @@ struct PixelRect {
 // handed on, so the preview and the recorder share its pixels.
 struct VideoSample {
     std::shared_ptr<const AVFrame> frame;
-    int64_t timeNs = 0;     // when the picture was taken
-    int64_t sequence = 0;   // the source's frame counter; a gap means the source dropped frames
+    int64_t timeNs = 0;    // when the picture was taken
+    int64_t sequence = 0;  // the source's frame counter; a gap means the source dropped frames
 };
 
 // Interleaved signed 16-bit sound; `timeNs` is when the first sample was taken.

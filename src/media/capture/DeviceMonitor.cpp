@@ -59,13 +59,21 @@ struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
             known = now;
         }
         auto self = shared_from_this();
-        for (auto& d : removed) post([self, d] { if (self->alive && self->disconnected) self->disconnected(d); });
-        for (auto& d : added) post([self, d] { if (self->alive && self->connected) self->connected(d); });
+        for (auto& d : removed)
+            post([self, d] {
+                if (self->alive && self->disconnected) self->disconnected(d);
+            });
+        for (auto& d : added)
+            post([self, d] {
+                if (self->alive && self->connected) self->connected(d);
+            });
     }
 
     void post(std::function<void()> f) {
-        if (dispatch) dispatch(std::move(f));
-        else f();
+        if (dispatch)
+            dispatch(std::move(f));
+        else
+            f();
     }
 
     void loop() {
@@ -131,6 +139,8 @@ bool DeviceMonitor::usesUdev() const {
 #endif
 }
 
-void DeviceMonitor::rescan() { impl_->scan(); }
+void DeviceMonitor::rescan() {
+    impl_->scan();
+}
 
 }  // namespace media

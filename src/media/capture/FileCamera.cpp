@@ -30,7 +30,9 @@ struct Decoder {
     bool open(const std::string& path, Error* error) {
         AVFormatContext* ctx = nullptr;
         if (Error e = internal::openLocalFile(path, &ctx)) {
-            if (error) *error = Error{e.code, "The file camera cannot open " + path + ".", e.failureReason, "Choose a movie file."};
+            if (error)
+                *error =
+                    Error{e.code, "The file camera cannot open " + path + ".", e.failureReason, "Choose a movie file."};
             return false;
         }
         input.reset(ctx);
@@ -141,7 +143,9 @@ public:
     FileCamera(const std::string& path, PixelSize size, double fps)
         : CaptureDevice("file:" + path, "File Camera (" + std::filesystem::path(path).filename().string() + ")",
                         MediaType::Video, true),
-          path_(path), size_(size), fps_(fps) {}
+          path_(path),
+          size_(size),
+          fps_(fps) {}
 
     bool isConnected() const override { return std::filesystem::exists(path_) && CaptureDevice::isConnected(); }
     std::vector<VideoFormat> formats() const override { return {{"file", size_, {fps_}}}; }

@@ -20,7 +20,8 @@ MovieFileOutput::~MovieFileOutput() {
     }
 }
 
-void MovieFileOutput::startRecording(const std::string& path, std::shared_ptr<RecordingDelegate> delegate, Dispatch dispatch) {
+void MovieFileOutput::startRecording(const std::string& path, std::shared_ptr<RecordingDelegate> delegate,
+                                     Dispatch dispatch) {
     std::unique_lock lock(mutex_);
     if (recording_) return;
 
@@ -49,8 +50,10 @@ void MovieFileOutput::startRecording(const std::string& path, std::shared_ptr<Re
 
     auto self = weak_from_this();
     auto deliver = [dispatch](std::function<void()> f) {
-        if (dispatch) dispatch(std::move(f));
-        else f();
+        if (dispatch)
+            dispatch(std::move(f));
+        else
+            f();
     };
     auto finishedReport = [this, self, delegate, deliver, path, gen](const Error& e) {
         auto keep = self.lock();

@@ -35,8 +35,10 @@ constexpr AVRational kVideoTimeBase{1, 90000};
 
 Error errnoError(int e, const std::string& what) {
     std::string suggestion;
-    if (e == ENOSPC || e == EDQUOT) suggestion = "Free some space on the disk.";
-    else if (e == EFBIG) suggestion = "The file reached the largest size allowed; record shorter movies.";
+    if (e == ENOSPC || e == EDQUOT)
+        suggestion = "Free some space on the disk.";
+    else if (e == EFBIG)
+        suggestion = "The file reached the largest size allowed; record shorter movies.";
     return Error{e, what, std::strerror(e), suggestion};
 }
 
@@ -55,8 +57,9 @@ struct FdSink {
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
             int e = errno;
-            if (err) *err = errnoError(e, e == EEXIST ? "A file already exists at " + path + "."
-                                                      : "Cannot create the movie file " + path + ".");
+            if (err)
+                *err = errnoError(e, e == EEXIST ? "A file already exists at " + path + "."
+                                                 : "Cannot create the movie file " + path + ".");
             return false;
         }
         created = true;
@@ -129,7 +132,7 @@ struct FdSink {
 void ignoreFileSizeSignal() {
     static std::once_flag once;
     std::call_once(once, [] {
-        struct sigaction old{};
+        struct sigaction old {};
         if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
     });
 }
@@ -302,11 +305,9 @@ struct MovieRecorder::Impl {
         }
         if (s.sampleRate > 0 && s.channels > 0) {
             const int channels = std::min(s.channels, 2);
-            r = AacEncoder::open({.sampleRate = s.sampleRate,
-                                  .channels = channels,
-                                  .bitRate = 64000 * channels,
-                                  .globalHeader = true},
-                                 aenc);
+            r = AacEncoder::open(
+                {.sampleRate = s.sampleRate, .channels = channels, .bitRate = 64000 * channels, .globalHeader = true},
+                aenc);
             if (r == AVERROR_ENCODER_NOT_FOUND)
                 return Error{AVERROR_ENCODER_NOT_FOUND, "The AAC encoder is missing.", "", ""};
             if (r < 0) return errorFromAv(r, "Cannot start the AAC encoder.");
@@ -315,14 +316,16 @@ struct MovieRecorder::Impl {
             ast->time_base = aenc->time_base;
             fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, aenc->ch_layout.nb_channels, aenc->frame_size * 4);
         }
-        if (!vst && !ast) return Error{EINVAL, "There is nothing to record.", "No camera or microphone is connected.", ""};
+        if (!vst && !ast)
+            return Error{EINVAL, "There is nothing to record.", "No camera or microphone is connected.", ""};
         AVDictionary* mo = nullptr;
         av_dict_set(&mo, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
         av_dict_set(&mo, "frag_duration", std::to_string(int64_t(s.fragmentSeconds * 1e6)).c_str(), 0);
         r = avformat_write_header(c, &mo);
         av_dict_free(&mo);
-        if (r < 0 || sink.error) return sink.error ? errnoError(sink.error, "Cannot write the movie file.")
-                                                   : errorFromAv(r, "Cannot write the movie file.");
+        if (r < 0 || sink.error)
+            return sink.error ? errnoError(sink.error, "Cannot write the movie file.")
+                              : errorFromAv(r, "Cannot write the movie file.");
         avio_flush(c->pb);
         lastGoodEnd = headerEnd = sink.end;
         lastSyncNs = monotonicNowNs();
@@ -445,7 +448,8 @@ struct MovieRecorder::Impl {
         const int ch = aenc->ch_layout.nb_channels;
         int maxOut = swr_get_out_samples(swr.get(), a.frames());
         if (maxOut <= 0) return true;
-        std::vector<std::vector<float>> planes(static_cast<size_t>(ch), std::vector<float>(static_cast<size_t>(maxOut)));
+        std::vector<std::vector<float>> planes(static_cast<size_t>(ch),
+                                               std::vector<float>(static_cast<size_t>(maxOut)));
         std::vector<uint8_t*> outPtr(static_cast<size_t>(ch));
         for (int c = 0; c < ch; ++c) outPtr[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
         const uint8_t* inPtr = reinterpret_cast<const uint8_t*>(a.samples.data());
@@ -463,7 +467,8 @@ struct MovieRecorder::Impl {
         int skip = 0;
         if (diffNs > tolerance) {
             int64_t gap = av_rescale(diffNs, rate, 1000000000LL);
-            std::vector<std::vector<float>> silence(static_cast<size_t>(ch), std::vector<float>(size_t(std::min<int64_t>(gap, rate * 10))));
+            std::vector<std::vector<float>> silence(static_cast<size_t>(ch),
+                                                    std::vector<float>(size_t(std::min<int64_t>(gap, rate * 10))));
             std::vector<void*> sp(static_cast<size_t>(ch));
             for (int c = 0; c < ch; ++c) sp[size_t(c)] = silence[size_t(c)].data();
             int n = int(silence[0].size());
@@ -512,8 +517,7 @@ struct MovieRecorder::Impl {
         uint64_t total = dropped.load();
         // The first drop, then every 30th: enough to see a pattern without flooding the log.
         if (lastLoggedDrops == 0 || total - lastLoggedDrops >= 30) {
-            captureLog("%llu frame(s) dropped so far in %s",
-                       static_cast<unsigned long long>(total), s.path.c_str());
+            captureLog("%llu frame(s) dropped so far in %s", static_cast<unsigned long long>(total), s.path.c_str());
             lastLoggedDrops = total;
         }
     }
@@ -622,7 +626,8 @@ struct MovieRecorder::Impl {
         } else if (opened && !anything && !writeFailed) {
             ::unlink(s.path.c_str());
             if (!result.isError())
-                result = Error{ENODATA, "Nothing was recorded.", "The recording stopped before any picture or sound arrived.", ""};
+                result = Error{ENODATA, "Nothing was recorded.",
+                               "The recording stopped before any picture or sound arrived.", ""};
         } else if (opened && !writeFailed && s.finalizeOnStop) {
             // Rewritten into a hidden temporary beside the recording and renamed over it: at
             // every instant the name holds a playable movie, and a finish cut short leaves only
@@ -636,17 +641,15 @@ struct MovieRecorder::Impl {
                 // The fragmented movie is complete and plays; keeping it loses nothing, while
                 // reporting a failure would make the app drop the recording's zoom track.
                 tmp.reset();
-                captureLog("%s (%s); the recording stays fragmented", e.description.c_str(),
-                           e.failureReason.c_str());
+                captureLog("%s (%s); the recording stays fragmented", e.description.c_str(), e.failureReason.c_str());
             } else {
                 syncDirectoryOf(s.path);
-                struct stat st{};
+                struct stat st {};
                 if (::stat(s.path.c_str(), &st) == 0) bytes = st.st_size;
             }
         }
         if (dropped > 0)
-            captureLog("%llu frame(s) dropped in %s", static_cast<unsigned long long>(dropped.load()),
-                       s.path.c_str());
+            captureLog("%llu frame(s) dropped in %s", static_cast<unsigned long long>(dropped.load()), s.path.c_str());
         report(result);
     }
 
@@ -673,8 +676,10 @@ MovieRecorder::MovieRecorder(RecorderSettings settings, std::function<void()> st
 MovieRecorder::~MovieRecorder() {
     stop();
     if (impl_->thread.joinable()) {
-        if (isOwnThread()) impl_->thread.detach();  // only reachable through misuse; never self-join
-        else impl_->thread.join();
+        if (isOwnThread())
+            impl_->thread.detach();  // only reachable through misuse; never self-join
+        else
+            impl_->thread.join();
     }
 }
 
@@ -720,12 +725,24 @@ bool MovieRecorder::isFinished() const {
     return impl_->done;
 }
 
-bool MovieRecorder::isOwnThread() const { return impl_->thread.get_id() == std::this_thread::get_id(); }
+bool MovieRecorder::isOwnThread() const {
+    return impl_->thread.get_id() == std::this_thread::get_id();
+}
 
-uint64_t MovieRecorder::droppedFrames() const { return impl_->dropped; }
-uint64_t MovieRecorder::writtenFrames() const { return impl_->written; }
-double MovieRecorder::recordedSeconds() const { return impl_->seconds; }
-int64_t MovieRecorder::fileSize() const { return impl_->bytes; }
-const RecorderSettings& MovieRecorder::settings() const { return impl_->s; }
+uint64_t MovieRecorder::droppedFrames() const {
+    return impl_->dropped;
+}
+uint64_t MovieRecorder::writtenFrames() const {
+    return impl_->written;
+}
+double MovieRecorder::recordedSeconds() const {
+    return impl_->seconds;
+}
+int64_t MovieRecorder::fileSize() const {
+    return impl_->bytes;
+}
+const RecorderSettings& MovieRecorder::settings() const {
+    return impl_->s;
+}
 
 }  // namespace media

@@ -22,10 +22,10 @@ namespace media {
 
 struct RecorderSettings {
     std::string path;
-    PixelSize videoSize;                 // empty: no picture track
+    PixelSize videoSize;  // empty: no picture track
     double frameRate = 30;
     std::optional<AffineTransform> displayMatrix;
-    int sampleRate = 0;             // 0: no sound track
+    int sampleRate = 0;  // 0: no sound track
     int channels = 0;
     std::string x264Preset = "veryfast";
     int crf = 23;
@@ -41,8 +41,7 @@ class MovieRecorder {
 public:
     // `started` runs once the first sample is in the movie; `finished` once the file is complete,
     // with an empty error or the reason it ended. Both run on the recorder's thread.
-    MovieRecorder(RecorderSettings settings, std::function<void()> started,
-                  std::function<void(const Error&)> finished);
+    MovieRecorder(RecorderSettings settings, std::function<void()> started, std::function<void(const Error&)> finished);
     ~MovieRecorder();  // stops normally if still recording, and waits for the file
     MovieRecorder(const MovieRecorder&) = delete;
     MovieRecorder& operator=(const MovieRecorder&) = delete;

@@ -30,8 +30,10 @@ public:
             if (handler_) notify = takeWakeUp();
         }
         if (notify) {
-            if (dispatch_) dispatch_(std::move(notify));
-            else notify();
+            if (dispatch_)
+                dispatch_(std::move(notify));
+            else
+                notify();
         }
     }
 

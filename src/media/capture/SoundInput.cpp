@@ -20,10 +20,10 @@ namespace media {
 namespace {
 
 bool soundServerSocketExists() {
-    struct stat st{};
+    struct stat st {};
     if (const char* s = std::getenv("PULSE_SERVER"); s && *s) return true;
-    std::string runtime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR")
-                                                         : "/run/user/" + std::to_string(::getuid());
+    std::string runtime =
+        std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "/run/user/" + std::to_string(::getuid());
     // PipeWire's PulseAudio service listens on the same socket.
     return ::stat((runtime + "/pulse/native").c_str(), &st) == 0 || ::stat("/var/run/pulse/native", &st) == 0;
 }
@@ -100,7 +100,8 @@ public:
             if (r == AVERROR(EAGAIN)) continue;
             if (r < 0) {
                 if (stop_) return false;
-                if (error) *error = errorFromAv(r, "The microphone stopped delivering sound.", "Reconnect the microphone.");
+                if (error)
+                    *error = errorFromAv(r, "The microphone stopped delivering sound.", "Reconnect the microphone.");
                 return false;
             }
             int frames = packet_->size / (2 * channels_);
@@ -161,7 +162,9 @@ std::vector<Found> findMicrophones() {
     return real;
 }
 
-std::shared_ptr<CaptureDevice> makeMicrophone(const Found& f) { return std::make_shared<Microphone>(f); }
+std::shared_ptr<CaptureDevice> makeMicrophone(const Found& f) {
+    return std::make_shared<Microphone>(f);
+}
 
 }  // namespace backends
 

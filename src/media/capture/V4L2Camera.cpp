@@ -38,7 +38,9 @@ int xioctl(int fd, unsigned long req, void* arg) {
 
 struct Fd {
     int fd = -1;
-    explicit Fd(const std::string& path, int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC) { fd = ::open(path.c_str(), flags); }
+    explicit Fd(const std::string& path, int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC) {
+        fd = ::open(path.c_str(), flags);
+    }
     ~Fd() {
         if (fd >= 0) ::close(fd);
     }
@@ -75,8 +77,10 @@ std::vector<double> frameRates(int fd, uint32_t fourcc, PixelSize s) {
             if (iv.discrete.numerator) rates.push_back(double(iv.discrete.denominator) / iv.discrete.numerator);
         } else {
             // Stepwise or continuous: the fastest and slowest ends are what matter to a preset.
-            if (iv.stepwise.min.numerator) rates.push_back(double(iv.stepwise.min.denominator) / iv.stepwise.min.numerator);
-            if (iv.stepwise.max.numerator) rates.push_back(double(iv.stepwise.max.denominator) / iv.stepwise.max.numerator);
+            if (iv.stepwise.min.numerator)
+                rates.push_back(double(iv.stepwise.min.denominator) / iv.stepwise.min.numerator);
+            if (iv.stepwise.max.numerator)
+                rates.push_back(double(iv.stepwise.max.denominator) / iv.stepwise.max.numerator);
             break;
         }
     }
@@ -100,8 +104,9 @@ std::vector<VideoFormat> enumerateFormats(int fd) {
             } else {
                 // A range: offer the usual sizes that fall inside it, and its largest.
                 const auto& sw = fs.stepwise;
-                for (PixelSize s : {PixelSize{1920, 1080}, PixelSize{1280, 720}, PixelSize{640, 480}, PixelSize{480, 360}, PixelSize{320, 240},
-                               PixelSize{192, 144}, PixelSize{int(sw.max_width), int(sw.max_height)}}) {
+                for (PixelSize s :
+                     {PixelSize{1920, 1080}, PixelSize{1280, 720}, PixelSize{640, 480}, PixelSize{480, 360},
+                      PixelSize{320, 240}, PixelSize{192, 144}, PixelSize{int(sw.max_width), int(sw.max_height)}}) {
                     if (uint32_t(s.width) < sw.min_width || uint32_t(s.width) > sw.max_width ||
                         uint32_t(s.height) < sw.min_height || uint32_t(s.height) > sw.max_height)
                         continue;
@@ -141,18 +146,22 @@ public:
         avdevice_register_all();
         const AVInputFormat* in = av_find_input_format("video4linux2");
         AVDictionary* opts = nullptr;
-        av_dict_set(&opts, "video_size", (std::to_string(fmt.size.width) + "x" + std::to_string(fmt.size.height)).c_str(), 0);
+        av_dict_set(&opts, "video_size",
+                    (std::to_string(fmt.size.width) + "x" + std::to_string(fmt.size.height)).c_str(), 0);
         if (fps > 0) av_dict_set(&opts, "framerate", std::to_string(fps).c_str(), 0);
         av_dict_set(&opts, "input_format", fmt.pixelFormat.c_str(), 0);
         AVFormatContext* ctx = nullptr;
         int r = avformat_open_input(&ctx, node.c_str(), in, &opts);
         av_dict_free(&opts);
         if (r < 0) {
-            if (error) *error = errorFromAv(r, "Cannot open the camera " + node + ".", "Check that no other program uses it.");
+            if (error)
+                *error = errorFromAv(r, "Cannot open the camera " + node + ".", "Check that no other program uses it.");
             return false;
         }
         input_.reset(ctx);
-        ctx->interrupt_callback.callback = [](void* self) { return static_cast<V4L2Source*>(self)->stop_.load() ? 1 : 0; };
+        ctx->interrupt_callback.callback = [](void* self) {
+            return static_cast<V4L2Source*>(self)->stop_.load() ? 1 : 0;
+        };
         ctx->interrupt_callback.opaque = this;
         if (ctx->nb_streams < 1) {
             if (error) *error = Error{AVERROR_INVALIDDATA, "The camera " + node + " offers no stream.", "", ""};
@@ -161,7 +170,8 @@ public:
         AVStream* st = ctx->streams[0];
         const AVCodec* dec = avcodec_find_decoder(st->codecpar->codec_id);
         if (!dec) {
-            if (error) *error = errorFromAv(AVERROR_DECODER_NOT_FOUND, "The camera's picture format cannot be decoded.", "");
+            if (error)
+                *error = errorFromAv(AVERROR_DECODER_NOT_FOUND, "The camera's picture format cannot be decoded.", "");
             return false;
         }
         codec_.reset(avcodec_alloc_context3(dec));
@@ -244,7 +254,9 @@ public:
 
     std::vector<VideoFormat> formats() const override { return formats_; }
     bool hasTorch() const override { return flashLed_; }
-    bool isTorchModeSupported(TorchMode m) const override { return m == TorchMode::Off || (flashLed_ && m == TorchMode::On); }
+    bool isTorchModeSupported(TorchMode m) const override {
+        return m == TorchMode::Off || (flashLed_ && m == TorchMode::On);
+    }
     bool isFocusModeSupported(FocusMode m) const override {
         switch (m) {
         case FocusMode::Locked: return focusAuto_ || focusAbsolute_;
@@ -269,7 +281,8 @@ public:
 
 protected:
     bool applyTorchMode(TorchMode m) override {
-        return control(V4L2_CID_FLASH_LED_MODE, m == TorchMode::On ? V4L2_FLASH_LED_MODE_TORCH : V4L2_FLASH_LED_MODE_NONE);
+        return control(V4L2_CID_FLASH_LED_MODE,
+                       m == TorchMode::On ? V4L2_FLASH_LED_MODE_TORCH : V4L2_FLASH_LED_MODE_NONE);
     }
     bool applyFocusMode(FocusMode m) override {
         if (m == FocusMode::AutoFocus) {
@@ -340,7 +353,9 @@ std::vector<Found> findV4L2Cameras() {
     return out;
 }
 
-std::shared_ptr<CaptureDevice> makeV4L2Camera(const Found& f) { return std::make_shared<V4L2Camera>(f); }
+std::shared_ptr<CaptureDevice> makeV4L2Camera(const Found& f) {
+    return std::make_shared<V4L2Camera>(f);
+}
 
 }  // namespace backends
 

@@ -86,7 +86,9 @@ TestPattern::TestPattern(PixelSize size) : size_{size.width & ~1, size.height & 
     pool_ = av_buffer_pool_init(size_t(size_.width) * size_.height * 3 / 2 + 64, nullptr);
 }
 
-TestPattern::~TestPattern() { av_buffer_pool_uninit(&pool_); }
+TestPattern::~TestPattern() {
+    av_buffer_pool_uninit(&pool_);
+}
 
 void TestPattern::drawBackground(Planes& p, bool torch) {
     const int w = size_.width, h = size_.height;
@@ -195,8 +197,8 @@ AVFrame* TestPattern::render(int64_t frameIndex, double fps, bool torch) {
     int64_t whole = int64_t(t);
     int sub = int(frameIndex - int64_t(std::llround(whole * fps)));
     char clock[32];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%02d", int(whole / 3600), int(whole / 60 % 60),
-                  int(whole % 60), std::max(0, sub));
+    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.%02d", int(whole / 3600), int(whole / 60 % 60), int(whole % 60),
+                  std::max(0, sub));
     drawText(f, scale * 4, scale * 4, scale, clock);
     char counter[32];
     std::snprintf(counter, sizeof counter, "%lld", static_cast<long long>(frameIndex));
@@ -212,8 +214,8 @@ namespace {
 const std::vector<VideoFormat>& virtualFormats() {
     static const std::vector<VideoFormat> f = [] {
         std::vector<VideoFormat> v;
-        for (PixelSize s : {PixelSize{1280, 720}, PixelSize{960, 540}, PixelSize{640, 480}, PixelSize{640, 360}, PixelSize{480, 360},
-                       PixelSize{352, 288}, PixelSize{320, 240}, PixelSize{192, 144}})
+        for (PixelSize s : {PixelSize{1280, 720}, PixelSize{960, 540}, PixelSize{640, 480}, PixelSize{640, 360},
+                            PixelSize{480, 360}, PixelSize{352, 288}, PixelSize{320, 240}, PixelSize{192, 144}})
             v.push_back({"yuv420p", s, {30.0}});
         return v;
     }();
@@ -347,8 +349,12 @@ void VirtualMicrophoneTone::fill(int16_t* out, int frames, int64_t firstSample, 
 }
 
 namespace backends {
-std::shared_ptr<CaptureDevice> makeVirtualCamera() { return std::make_shared<VirtualCamera>(); }
-std::shared_ptr<CaptureDevice> makeVirtualMicrophone() { return std::make_shared<VirtualMicrophone>(); }
+std::shared_ptr<CaptureDevice> makeVirtualCamera() {
+    return std::make_shared<VirtualCamera>();
+}
+std::shared_ptr<CaptureDevice> makeVirtualMicrophone() {
+    return std::make_shared<VirtualMicrophone>();
+}
 }  // namespace backends
 
 }  // namespace media
