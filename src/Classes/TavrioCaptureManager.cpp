@@ -271,7 +271,7 @@ void TavrioCaptureManager::didFinishRecording(const QString& path, const media::
         return;
     }
     // The finished file is the one the output says it wrote. Taking "the newest file in
-    // Originals" instead (as this step once did) names the wrong movie whenever another file
+    // Originals" instead would name the wrong movie whenever another file
     // lands there meanwhile or two files share a creation time, and the zoom track would then be
     // stored for the wrong recording.
     if (session_ && session_->isRunning()) session_->stopRunning();
@@ -373,7 +373,7 @@ void TavrioCaptureManager::deviceDisconnected() {
     if (audioInput_ && !audioInput_->device()->isConnected()) session_->removeInput(audioInput_);
     if (videoInput_ && !videoInput_->device()->isConnected()) session_->removeInput(videoInput_);
     session_->commitConfiguration();
-    // Forgotten even when still connected, as before; the next connect makes both inputs anew.
+    // Forgotten even when still connected; the next connect makes both inputs anew.
     audioInput_.reset();
     if (auto* d = delegate()) d->deviceCountChanged();
     if (!session_->isRunning()) session_->startRunning();

@@ -133,7 +133,7 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     ASSERT_EQ(stored, s.zooms());
     EXPECT_EQ(stored.first().value(kOrientKey).toLongLong(), 1);
 
-    // Without a track file nothing is written, as before.
+    // Without a track file the sampler keeps its entries in memory only.
     QFile::remove(file);
     ZoomSampler memoryOnly([&] { return clock; });
     memoryOnly.recordingBegan(3);
