@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <functional>
 
 namespace ui {
 
@@ -41,6 +42,7 @@ signals:
     void transitionFinished();
 
 private:
+    void slide(std::function<void(double)> step, std::function<void()> finish);
     QRectF contentFrame(double dx = 0) const;
     void updateBar();
     void goBack();

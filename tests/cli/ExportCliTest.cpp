@@ -13,15 +13,10 @@
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using testsupport::quote;
 using testsupport::run;
 
 namespace {
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class CliMedia : public ::testing::Test {
 protected:

@@ -18,15 +18,10 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+using testsupport::quote;
 using testsupport::run;
 
 namespace {
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 std::set<std::string> entries(const fs::path& dir) {
     std::set<std::string> names;

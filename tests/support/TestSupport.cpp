@@ -84,6 +84,12 @@ void writeFile(const std::filesystem::path& p, const std::string& contents) {
     out << contents;
 }
 
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 int run(const std::string& command, std::string* output) {
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;

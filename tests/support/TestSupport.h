@@ -55,4 +55,7 @@ void writeFile(const std::filesystem::path& p, const std::string& contents);
 // Runs a shell command, returns its exit status and (optionally) its standard output.
 int run(const std::string& command, std::string* output = nullptr);
 
+// Quotes a word for that shell, so paths with spaces or quotes reach the command whole.
+std::string quote(const std::string& s);
+
 }  // namespace testsupport
