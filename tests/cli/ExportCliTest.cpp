@@ -10,6 +10,7 @@
 
 #include "media/MovieWriter.h"
 #include "media/TestPattern.h"
+#include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -30,20 +31,7 @@ protected:
     fs::path makeRecording(int frames = 45, const char* track = nullptr) {
         std::string out;
         EXPECT_EQ(run(cli("paths"), &out), 0) << out;
-        fs::create_directories(library() / "Originals");
-        fs::path movie = library() / "Originals" / "Out.mov";
-        media::testpattern::MovieOptions o;
-        o.writer.width = 320;
-        o.writer.height = 240;
-        o.writer.audioCodec = media::AudioCodec::Aac;
-        o.frameCount = frames;
-        media::Error e;
-        EXPECT_TRUE(media::testpattern::makeMovie(movie.string(), o, &e)) << e.description;
-        if (track) {
-            fs::create_directories(library() / "Zooms");
-            testsupport::writeFile(library() / "Zooms" / "Out.mov.zooms.lkbx", track);
-        }
-        return movie;
+        return testsupport::makeRecordingIn(library(), "Out.mov", frames, track);
     }
 
     testsupport::TempDir home;

@@ -5,6 +5,7 @@
 #include "ZoomTrack.h"
 
 #include "media/TestPattern.h"
+#include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -59,20 +60,7 @@ protected:
     // A recording as the camera leaves it, with a zoom track when one is given.
     fs::path makeRecording(const std::string& name, int frames, const char* track = nullptr) {
         EXPECT_EQ(run(cli("paths >/dev/null 2>&1")), 0);
-        fs::create_directories(originals());
-        const fs::path movie = originals() / name;
-        media::testpattern::MovieOptions o;
-        o.writer.width = 320;
-        o.writer.height = 240;
-        o.writer.audioCodec = media::AudioCodec::Aac;
-        o.frameCount = frames;
-        media::Error e;
-        EXPECT_TRUE(media::testpattern::makeMovie(movie.string(), o, &e)) << e.description;
-        if (track) {
-            fs::create_directories(library() / "Zooms");
-            testsupport::writeFile(library() / "Zooms" / (name + ".zooms.lkbx"), track);
-        }
-        return movie;
+        return testsupport::makeRecordingIn(library(), name, frames, track);
     }
 
     // Starts `args` in the background; its standard error goes to `errFile`.

@@ -1,5 +1,10 @@
 #include "support/MovieFrames.h"
 
+#include "media/TestPattern.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -156,6 +161,24 @@ bool videoPacketDigest(const std::string& path, std::vector<uint64_t>& digests) 
     av_packet_free(&pkt);
     avformat_close_input(&fmt);
     return ok && vindex >= 0;
+}
+
+std::filesystem::path makeRecordingIn(const std::filesystem::path& library, const std::string& name, int frames,
+                                      const char* track) {
+    std::filesystem::create_directories(library / "Originals");
+    const std::filesystem::path movie = library / "Originals" / name;
+    media::testpattern::MovieOptions o;
+    o.writer.width = 320;
+    o.writer.height = 240;
+    o.writer.audioCodec = media::AudioCodec::Aac;
+    o.frameCount = frames;
+    media::Error e;
+    EXPECT_TRUE(media::testpattern::makeMovie(movie.string(), o, &e)) << e.description;
+    if (track) {
+        std::filesystem::create_directories(library / "Zooms");
+        writeFile(library / "Zooms" / (name + ".zooms.lkbx"), track);
+    }
+    return movie;
 }
 
 }  // namespace testsupport

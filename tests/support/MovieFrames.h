@@ -2,6 +2,7 @@
 // Decodes a movie's pictures for tests that look at what an export produced.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ struct Centroid {
 Centroid brightCentroid(const LumaFrame& f, double cx, double cy, int radius);
 
 // Hash of every video packet's payload, in file order (decode-free identity check).
+// A 320x240 recording with sound in <library>/Originals, as the camera leaves it, and its zoom
+// track in <library>/Zooms when one is given.
+std::filesystem::path makeRecordingIn(const std::filesystem::path& library, const std::string& name, int frames,
+                                      const char* track = nullptr);
+
 bool videoPacketDigest(const std::string& path, std::vector<uint64_t>& digests);
 
 }  // namespace testsupport
