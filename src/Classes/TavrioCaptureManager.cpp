@@ -428,6 +428,39 @@ bool TavrioCaptureManager::hasFocus() const {
            d->isFocusModeSupported(media::FocusMode::ContinuousAutoFocus);
 }
 
+QString TavrioCaptureManager::cameraIDForArgument(const QString& word) {
+    return word == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : word;
+}
+
+QString TavrioCaptureManager::microphoneIDForArgument(const QString& word) {
+    if (word == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
+    if (word == QLatin1String("none") || word.contains(QLatin1Char(':'))) return word;
+    for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
+        if (QString::fromStdString(d->localizedName()) == word) return QString::fromStdString(d->uniqueID());
+    return word;
+}
+
+std::optional<int> TavrioCaptureManager::cameraRotationForArgument(const QString& word) {
+    for (int degrees : {0, 90, 180, 270})
+        if (word == QString::number(degrees)) return degrees;
+    return std::nullopt;
+}
+
+std::vector<TavrioCaptureManager::DeviceDescription> TavrioCaptureManager::devices() {
+    std::vector<DeviceDescription> out;
+    for (const auto& d : media::CaptureDevice::devices()) {
+        DeviceDescription desc;
+        desc.isCamera = d->mediaType() == media::MediaType::Video;
+        desc.uniqueID = QString::fromStdString(d->uniqueID());
+        desc.name = QString::fromStdString(d->localizedName());
+        desc.hasTorch = desc.isCamera && d->hasTorch();
+        for (const auto& f : d->formats())
+            desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});
+        out.push_back(std::move(desc));
+    }
+    return out;
+}
+
 int TavrioCaptureManager::cameraRotation() const {
     if (rotationOverride_ >= 0) return rotationOverride_;
     return videoInput_ ? videoInput_->device()->mountingRotation() : 0;

@@ -145,15 +145,6 @@ QString presetForQuality(const QString& q) {
     return o ? QString::fromLatin1(o->preset) : QString();
 }
 
-// A microphone by id, or by its name as `devices` prints it.
-QString microphoneID(const QString& arg) {
-    if (arg == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
-    if (arg == QLatin1String("none") || arg.contains(QLatin1Char(':'))) return arg;
-    for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
-        if (QString::fromStdString(d->localizedName()) == arg) return QString::fromStdString(d->uniqueID());
-    return arg;
-}
-
 constexpr char kUsage[] =
     "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
     "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
@@ -179,9 +170,9 @@ int runRecord(const QStringList& args) {
                 return cli::kExitUsage;
             }
         } else if (a == QLatin1String("--camera")) {
-            camera = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : v;
+            camera = TavrioCaptureManager::cameraIDForArgument(v);
         } else if (a == QLatin1String("--mic")) {
-            mic = microphoneID(v);
+            mic = TavrioCaptureManager::microphoneIDForArgument(v);
         } else if (a == QLatin1String("--quality")) {
             preset = presetForQuality(v);
             if (preset.isEmpty()) {
@@ -198,12 +189,12 @@ int runRecord(const QStringList& args) {
                 return cli::kExitUsage;
             }
         } else if (a == QLatin1String("--camera-rotation")) {
-            bool ok = false;
-            cameraRotation = v.toInt(&ok);
-            if (!ok || (cameraRotation != 0 && cameraRotation != 90 && cameraRotation != 180 && cameraRotation != 270)) {
+            const auto degrees = TavrioCaptureManager::cameraRotationForArgument(v);
+            if (!degrees) {
                 cli::err(QStringLiteral("record: --camera-rotation is 0, 90, 180 or 270"));
                 return cli::kExitUsage;
             }
+            cameraRotation = *degrees;
         } else if (a == QLatin1String("--zoom")) {
             zoomText = v;
         } else {
