@@ -13,6 +13,7 @@
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QThread>
 
@@ -303,4 +304,33 @@ TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMove
                                             }));
     ASSERT_GE(pictureTime, 0) << "picture " << seenCode << " is not in the movie";
     EXPECT_NEAR(entryTime, pictureTime, 1.0 / 30);
+}
+
+TEST(ZoomTimeBase, AWallClockStepDuringARecordingChangesNoTime) {
+    // The stepping clock is loaded into a run of this test alone, in a child process.
+    if (!qEnvironmentVariableIsSet("TAVRIO_WALL_CLOCK_STEPPED")) {
+        std::string out;
+        const int status = testsupport::run(
+            "TAVRIO_WALL_CLOCK_STEPPED=1 LD_PRELOAD=" + testsupport::quote(TAVRIO_WALL_CLOCK_STEP) + " " +
+                testsupport::quote(fs::read_symlink("/proc/self/exe").string()) +
+                " --gtest_filter=ZoomTimeBase.AWallClockStepDuringARecordingChangesNoTime 2>&1",
+            &out);
+        EXPECT_EQ(status, 0) << out;
+        return;
+    }
+    // The child: the wall clock steps back an hour at every whole second of this process.
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    ASSERT_TRUE(rig.controller.record());
+    rig.recordFor(1.3);
+    rig.controller.zoomSliderChanged(1.0f);
+    ASSERT_LT(QDateTime::currentDateTimeUtc(), before);  // the step did happen meanwhile
+    rig.controller.stop();
+    rig.waitIdle();
+    const auto stored = readZoomTrackFile(Rig::trackPath(rig.finishedMovie));
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 2);
+    EXPECT_GE(atTimeOf((*stored)[1]), 1.3);
+    EXPECT_LT(atTimeOf((*stored)[1]), 60.0);
 }
