@@ -156,6 +156,11 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     rig.controller.stop();
     rig.waitIdle();
     EXPECT_EQ(rig.finishedCount, 2);
+
+    // The clock counts whole seconds; the hours widen past 99.
+    EXPECT_EQ(RecordingController::clockText(1), QStringLiteral("00:00:01"));
+    EXPECT_EQ(RecordingController::clockText(3661), QStringLiteral("01:01:01"));
+    EXPECT_EQ(RecordingController::clockText(100 * 3600 + 59), QStringLiteral("100:00:59"));
 }
 
 TEST(RecordingController, ResigningActiveWindsTheRecordingDownWithItsTrackAndBecomingActiveRestarts) {
