@@ -82,6 +82,7 @@ private:
             return;
         }
         if (stopRequested_) {
+            cli::err(QStringLiteral("record: stopped before recording began; nothing was recorded"));
             QCoreApplication::quit();
             return;
         }
