@@ -58,6 +58,9 @@ QString RecordingController::clockText(qint64 seconds) {
 // Session
 
 void RecordingController::setUpSession(const QString& preset) {
+    // A new session would cut the running movie off: the preset waits for the next recording's
+    // end (changeToSessionPreset is the way to switch a running session).
+    if (state_ == State::Starting || isRecording()) return;
     if (sessionBusy_) {
         pendingPreset_ = preset;
         return;
