@@ -22,9 +22,10 @@ std::optional<MovieInfo> MovieInfo::read(const QString& path, QString* problem) 
     auto asset = media::Asset::open(path.toStdString(), &error);
     if (!asset) {
         if (problem)
-            *problem = QString::fromStdString(error.description) +
-                       (error.failureReason.empty() ? QString()
-                                                    : QStringLiteral(": ") + QString::fromStdString(error.failureReason));
+            *problem =
+                QString::fromStdString(error.description) +
+                (error.failureReason.empty() ? QString()
+                                             : QStringLiteral(": ") + QString::fromStdString(error.failureReason));
         return std::nullopt;
     }
     MovieInfo info;
@@ -33,12 +34,9 @@ std::optional<MovieInfo> MovieInfo::read(const QString& path, QString* problem) 
     const auto video = asset->tracksWithMediaType(media::MediaType::Video);
     if (!video.empty()) {
         const auto& v = video.front();
-        info.video = Video{QString::fromStdString(v.codecName),
-                           static_cast<int>(v.naturalSize.width),
-                           static_cast<int>(v.naturalSize.height),
-                           static_cast<int>(v.displaySize.width),
-                           static_cast<int>(v.displaySize.height),
-                           v.nominalFrameRate,
+        info.video = Video{QString::fromStdString(v.codecName),         static_cast<int>(v.naturalSize.width),
+                           static_cast<int>(v.naturalSize.height),      static_cast<int>(v.displaySize.width),
+                           static_cast<int>(v.displaySize.height),      v.nominalFrameRate,
                            displayRotationDegrees(v.preferredTransform)};
     }
     for (const auto& a : asset->tracksWithMediaType(media::MediaType::Audio))

@@ -13,7 +13,7 @@ struct MovieInfo {
     bool incomplete = false;  // the file ends before its last samples
 
     struct Video {
-        QString codec;  // FFmpeg's short name ("h264")
+        QString codec;                        // FFmpeg's short name ("h264")
         int width = 0, height = 0;            // stored pixels
         int shownWidth = 0, shownHeight = 0;  // stretched by the pixel aspect ratio
         double frameRate = 0;                 // 0 when unknown

@@ -261,22 +261,22 @@ void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone 
     busy_ = true;
     QPointer<TavrioCaptureManager> self(this);
     auto wire = [self](media::CaptureSession& s) { wireSession(self, s); };
-    worker_ = std::thread([self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_,
-                           p = preset.toStdString()] {
-        auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
-        platform::MainThread::dispatchAsync([self, b, done] {
-            // A manager gone meanwhile joined this worker; its session dies with `b`.
-            if (!self) return;
-            self->joinWorker();
-            self->busy_ = false;
-            self->videoInput_ = b->video;
-            self->audioInput_ = b->audio;
-            self->movieFileOutput_ = b->output;
-            self->session_ = std::move(b->session);
-            emit self->torchModeChanged(self->torchMode());
-            if (done) done(b->running, b->error);
+    worker_ = std::thread(
+        [self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_, p = preset.toStdString()] {
+            auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
+            platform::MainThread::dispatchAsync([self, b, done] {
+                // A manager gone meanwhile joined this worker; its session dies with `b`.
+                if (!self) return;
+                self->joinWorker();
+                self->busy_ = false;
+                self->videoInput_ = b->video;
+                self->audioInput_ = b->audio;
+                self->movieFileOutput_ = b->output;
+                self->session_ = std::move(b->session);
+                emit self->torchModeChanged(self->torchMode());
+                if (done) done(b->running, b->error);
+            });
         });
-    });
 }
 
 void TavrioCaptureManager::startRunningAsync(SessionDone done) {

@@ -45,9 +45,8 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             o.quitAfterFirstPaint = true;
             continue;
         }
-        const bool takesValue =
-            a == QLatin1String("--camera") || a == QLatin1String("--mic") || a == QLatin1String("--orientation") ||
-            a == QLatin1String("--camera-rotation");
+        const bool takesValue = a == QLatin1String("--camera") || a == QLatin1String("--mic") ||
+                                a == QLatin1String("--orientation") || a == QLatin1String("--camera-rotation");
         if (!takesValue) return fail(QStringLiteral("unknown option %1").arg(a));
         if (i + 1 >= args.size() || args.at(i + 1).isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(a));
         const QString v = args.at(++i);

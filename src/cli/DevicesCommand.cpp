@@ -19,7 +19,11 @@ int runDevices(const QStringList& args) {
         for (const auto& f : d.formats) {
             QStringList rates;
             for (double r : f.frameRates) rates << QString::number(r, 'g', 4);
-            cli::out(QStringLiteral("  %1 %2x%3 %4").arg(f.pixelFormat).arg(f.width).arg(f.height).arg(rates.join(QLatin1Char(' '))));
+            cli::out(QStringLiteral("  %1 %2x%3 %4")
+                         .arg(f.pixelFormat)
+                         .arg(f.width)
+                         .arg(f.height)
+                         .arg(rates.join(QLatin1Char(' '))));
         }
     }
     return cli::kExitOk;

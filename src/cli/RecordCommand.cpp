@@ -95,9 +95,9 @@ private:
             if (s.at <= 0) continue;  // the zoom shown at the start is entry 0
             // A precise timer: a coarse one may fire 5% early, before the step's movie time.
             QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this, [this, s, start] {
-                controller_.zoomSliderChanged(ZoomSampler::sliderValueForZoom(s.zoom),
-                                              start == INT64_MIN ? RecordingController::kNow
-                                                                 : start + int64_t(s.at * 1e9));
+                controller_.zoomSliderChanged(
+                    ZoomSampler::sliderValueForZoom(s.zoom),
+                    start == INT64_MIN ? RecordingController::kNow : start + int64_t(s.at * 1e9));
             });
         }
         QTimer::singleShot(int(seconds_ * 1000), Qt::PreciseTimer, this, [this] { stop(); });

@@ -23,8 +23,10 @@ std::atomic<int> current{DeviceOrientation::Unknown};
 bool hasRealOrientationSensor() {
     bool generic = false;
     for (const QByteArray& id : QSensor::sensorsForType(QOrientationSensor::sensorType)) {
-        if (id.startsWith("generic.")) generic = true;
-        else if (!id.startsWith("dummy.")) return true;
+        if (id.startsWith("generic."))
+            generic = true;
+        else if (!id.startsWith("dummy."))
+            return true;
     }
     if (!generic) return false;
     for (const QByteArray& id : QSensor::sensorsForType(QAccelerometer::sensorType))

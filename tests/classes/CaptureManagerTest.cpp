@@ -238,8 +238,7 @@ TEST(CaptureManager, TheCameraMountingIsTheOverrideElseWhatTheCameraSays) {
     EXPECT_EQ(rig.manager.cameraRotation(), 0);  // the virtual camera is upright
     EXPECT_TRUE(rig.manager.setCameraRotationOverride(90));
     EXPECT_EQ(rig.manager.cameraRotation(), 90);
-    for (int bad : {45, -90, 360, 1})
-        EXPECT_FALSE(rig.manager.setCameraRotationOverride(bad)) << bad;
+    for (int bad : {45, -90, 360, 1}) EXPECT_FALSE(rig.manager.setCameraRotationOverride(bad)) << bad;
     EXPECT_EQ(rig.manager.cameraRotation(), 90);
     EXPECT_TRUE(rig.manager.setCameraRotationOverride(-1));
     EXPECT_EQ(rig.manager.cameraRotation(), 0);

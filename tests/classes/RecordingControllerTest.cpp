@@ -300,13 +300,12 @@ TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMove
     EXPECT_EQ(atTimeOf(track[2]), 0.0);
     const double entryTime = atTimeOf(track[1]);
     double pictureTime = -1;
-    ASSERT_TRUE(testsupport::forEachPicture(rig.finishedMovie.toStdString(),
-                                            [&](const AVFrame& f, testsupport::PictureTime t) {
-                                                if (media::testpattern::readFrameCode(f, 480, 360) != seenCode)
-                                                    return true;
-                                                pictureTime = t.seconds();
-                                                return false;
-                                            }));
+    ASSERT_TRUE(
+        testsupport::forEachPicture(rig.finishedMovie.toStdString(), [&](const AVFrame& f, testsupport::PictureTime t) {
+            if (media::testpattern::readFrameCode(f, 480, 360) != seenCode) return true;
+            pictureTime = t.seconds();
+            return false;
+        }));
     ASSERT_GE(pictureTime, 0) << "picture " << seenCode << " is not in the movie";
     EXPECT_NEAR(entryTime, pictureTime, 1.0 / 30);
 }
@@ -315,11 +314,11 @@ TEST(ZoomTimeBase, AWallClockStepDuringARecordingChangesNoTime) {
     // The stepping clock is loaded into a run of this test alone, in a child process.
     if (!qEnvironmentVariableIsSet("TAVRIO_WALL_CLOCK_STEPPED")) {
         std::string out;
-        const int status = testsupport::run(
-            "TAVRIO_WALL_CLOCK_STEPPED=1 LD_PRELOAD=" + testsupport::quote(TAVRIO_WALL_CLOCK_STEP) + " " +
-                testsupport::quote(fs::read_symlink("/proc/self/exe").string()) +
-                " --gtest_filter=ZoomTimeBase.AWallClockStepDuringARecordingChangesNoTime 2>&1",
-            &out);
+        const int status =
+            testsupport::run("TAVRIO_WALL_CLOCK_STEPPED=1 LD_PRELOAD=" + testsupport::quote(TAVRIO_WALL_CLOCK_STEP) +
+                                 " " + testsupport::quote(fs::read_symlink("/proc/self/exe").string()) +
+                                 " --gtest_filter=ZoomTimeBase.AWallClockStepDuringARecordingChangesNoTime 2>&1",
+                             &out);
         EXPECT_EQ(status, 0) << out;
         return;
     }

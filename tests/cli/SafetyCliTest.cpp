@@ -200,7 +200,7 @@ TEST_F(CliSafety, ADiskFillingUpMidRecordingKeepsThePlayableMovieItsTrackAndThum
     std::string out;
     // A 48 KiB file size limit: about two seconds of the small picture fit, then writes fail.
     const int status = run("bash -c " + quote("ulimit -f 48; " + cli("record --seconds 60 --camera virtual --mic none "
-                                                                       "--quality low --zoom 0:1,0.3:2 2>&1")),
+                                                                     "--quality low --zoom 0:1,0.3:2 2>&1")),
                            &out);
     EXPECT_EQ(status, 1) << out;
     const fs::path movie = originals() / "Out.mov";
