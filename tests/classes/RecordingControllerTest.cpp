@@ -25,6 +25,10 @@ extern "C" {
 
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using State = RecordingController::State;
 
@@ -201,6 +205,29 @@ TEST(RecordingController, ResigningActiveWindsTheRecordingDownWithItsTrackAndBec
     platform::Notifications::center().post(QLatin1String(platform::kDidBecomeActive));
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 2; }));
     EXPECT_TRUE(rig.controller.isSessionRunning());
+}
+
+TEST(RecordingController, ARefusedConfigurationLockIsReportedUnderItsTitle) {
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    std::vector<int> torch;
+    QObject::connect(&rig.controller, &RecordingController::torchModeChanged, [&](int m) { torch.push_back(m); });
+    rig.controller.captureManager().setTorchMode(1);
+    EXPECT_EQ(torch, std::vector<int>{1});
+    // Another program holds the camera's configuration lock.
+    auto device = rig.controller.captureManager().videoInput()->device();
+    const int other = ::open(device->configurationLockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    rig.controller.captureManager().setTorchMode(0);
+    ::flock(other, LOCK_UN);
+    ::close(other);
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kLockFailureTitle));
+    EXPECT_FALSE(rig.errors[0].second.isEmpty());
+    EXPECT_EQ(torch, std::vector<int>{1});  // the torch stayed on, and the button says so
+    rig.controller.captureManager().setTorchMode(0);
+    EXPECT_EQ(torch, (std::vector<int>{1, 0}));
 }
 
 TEST(RecordingController, ACameraThatFailsToOpenIsReportedAndTheControllerStaysUsable) {
