@@ -22,7 +22,7 @@ QString text(const std::string& s) {
 
 const QString& RecordingController::sessionFailureMessage() {
     static const QString message =
-        QStringLiteral("Failed to start session, reconnect the camera and reopen the app to fix this.");
+        QStringLiteral("Failed to start session, reboot your iPhone and reopen the app to fix this.");
     return message;
 }
 
