@@ -11,6 +11,7 @@
 #include "ui/ViewController.h"
 
 class QSlider;
+class QVariantAnimation;
 class QToolButton;
 class AVPlayerDemoPlaybackView;
 
@@ -54,6 +55,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildView();
@@ -61,6 +63,8 @@ private:
     void removeTimeObserver();
     void seekBy(double seconds);
     double scrubberWidthPoints() const;
+    double heightPoints() const;
+    QRectF panelFrame() const;
 
     AVPlayerDemoPlaybackView* mPlaybackView = nullptr;
     QWidget* mLowerUI = nullptr;
@@ -74,4 +78,5 @@ private:
     bool observing_ = true;
     QPointF swipeStart_;
     bool swipeTracking_ = false;
+    QPointer<QVariantAnimation> panelAnimation_;
 };

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "media/Asset.h"
+#include "media/AudioOutput.h"
 #include "media/Error.h"
 #include "media/NewestSlot.h"
 #include "media/Time.h"
@@ -32,26 +33,6 @@
 struct AVFrame;
 
 namespace media {
-
-// A sound device taking interleaved signed 16-bit PCM. The player calls it from its sound
-// thread only; an implementation that lives on another thread marshals the calls itself.
-class AudioOutput {
-public:
-    virtual ~AudioOutput() = default;
-    // Opens the device for this format. False when there is no usable device: the player then
-    // plays silent on its monotonic clock.
-    virtual bool open(int sampleRate, int channels) = 0;
-    // Takes up to `frames` frames without blocking; returns how many it took (0 when its
-    // buffer is full: the player waits a little and offers the rest again).
-    virtual int write(const int16_t* interleaved, int frames) = 0;
-    // Frames the listener has heard since open() or the last flush(): the sound clock.
-    virtual int64_t framesPlayed() = 0;
-    // Stops (true) or resumes (false) playing what is buffered; framesPlayed() holds meanwhile.
-    virtual void setPaused(bool paused) = 0;
-    // Drops everything buffered and counts framesPlayed() from 0 again (after a seek).
-    virtual void flush() = 0;
-    virtual void close() = 0;
-};
 
 // What the view shows. `rgb` is 0xffRRGGBB per pixel in native byte order (QImage's RGB32),
 // `width` x `height` pixels, `bytesPerLine` apart, already stretched to the shown proportions
@@ -62,8 +43,9 @@ struct PlayerPicture {
     int width = 0, height = 0, bytesPerLine = 0;
     int rotation = 0;
     Time time;  // the picture's time on the movie's timeline
-    // The rendered picture before conversion (8-bit yuv420p of the render size): with a
-    // composition, exactly what a "Good" export hands its encoder for this time.
+    // The picture before its conversion for the view: with a composition the rendered one
+    // (8-bit yuv420p of the render size), exactly what a "Good" export hands its encoder for
+    // this time; without one the decoded picture as it is.
     std::shared_ptr<const AVFrame> frame;
     explicit operator bool() const { return rgb != nullptr; }
 };
@@ -83,7 +65,8 @@ public:
 
     struct Options {
         // Where reports go (the app passes its main-thread dispatcher). Empty: called directly
-        // on engine threads (tests).
+        // on engine threads with the player's lock held, so such handlers must not call the
+        // player (tests).
         Dispatch dispatch;
         // The sound device; null plays silent.
         std::shared_ptr<AudioOutput> audio;
