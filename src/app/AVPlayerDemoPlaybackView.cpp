@@ -77,6 +77,9 @@ void AVPlayerDemoPlaybackView::paintEvent(QPaintEvent*) {
     if (drawn != image.size()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(box, image);
     painter.restore();
+    // A repaint of the same picture (an expose, a resize) is not a new picture shown.
+    if (picture_.rgb.get() == lastPainted_) return;
+    lastPainted_ = picture_.rgb.get();
     ++shown_;
     shownTime_ = picture_.time;
     emit pictureShown(picture_.time.seconds());

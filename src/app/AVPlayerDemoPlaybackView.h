@@ -17,7 +17,7 @@ public:
     // Not owned; null detaches.
     void setPlayer(media::Player* player);
 
-    // Pictures painted and the time of the last one (diagnostics, tests, benchmarks).
+    // Pictures painted (each once) and the time of the last one (diagnostics, tests, benchmarks).
     qint64 picturesShown() const { return shown_; }
     media::Time shownTime() const { return shownTime_; }
     // Where the picture lands inside the view (pixels), for its shown size.
@@ -37,5 +37,6 @@ private:
     media::Player* player_ = nullptr;
     media::PlayerPicture picture_;
     qint64 shown_ = 0;
+    const void* lastPainted_ = nullptr;
     media::Time shownTime_;
 };

@@ -80,8 +80,7 @@ TavrioAVPlayerViewController::TavrioAVPlayerViewController(media::PlayerItem ite
         }
     });
     if (mPlayer->status() == media::Player::Status::Failed)
-        qCWarning(lcPlayer).noquote() << "Error playing media,"
-                                      << QString::fromStdString(mPlayer->error().description);
+        qCWarning(lcPlayer).noquote() << "Error playing media," << QString::fromStdString(mPlayer->error().description);
     buildView();
 }
 
@@ -253,7 +252,8 @@ void TavrioAVPlayerViewController::resizeEvent(QResizeEvent* event) {
     // The picture fills the screen whatever room the navigation bar leaves; the panel sits at
     // its bottom (or just below it while hidden).
     frames()->setFrame(mPlaybackView, QRectF(0, 0, ui::PointScale::kScreenWidth, heightPoints()));
-    if (!panelAnimation_) frames()->setFrame(mLowerUI, panelFrame().translated(0, mLowerUI->isHidden() ? kPanelHeight : 0));
+    if (!panelAnimation_)
+        frames()->setFrame(mLowerUI, panelFrame().translated(0, mLowerUI->isHidden() ? kPanelHeight : 0));
 }
 
 void TavrioAVPlayerViewController::seekBy(double seconds) {
@@ -265,17 +265,10 @@ void TavrioAVPlayerViewController::seekBy(double seconds) {
 
 void TavrioAVPlayerViewController::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Space:
-        isPlaying() ? pause() : play();
-        return;
-    case Qt::Key_Left:
-        seekBy(-kKeySeekSeconds);
-        return;
-    case Qt::Key_Right:
-        seekBy(kKeySeekSeconds);
-        return;
-    default:
-        ui::ViewController::keyPressEvent(event);
+    case Qt::Key_Space: isPlaying() ? pause() : play(); return;
+    case Qt::Key_Left: seekBy(-kKeySeekSeconds); return;
+    case Qt::Key_Right: seekBy(kKeySeekSeconds); return;
+    default: ui::ViewController::keyPressEvent(event);
     }
 }
 

@@ -719,10 +719,9 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
     // One format for the renderer and the encoder, whatever the decoder gives.
-    switch (converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height),
-                              pic.frame)) {
-    case internal::Yuv420Converter::Result::Ok:
-        break;
+    switch (
+        converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height), pic.frame)) {
+    case internal::Yuv420Converter::Result::Ok: break;
     case internal::Yuv420Converter::Result::Unsupported:
         s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
                           std::string("Its pictures (") +
@@ -730,9 +729,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
                               ") cannot be converted.",
                           kReadSuggestion));
         return false;
-    case internal::Yuv420Converter::Result::OutOfMemory:
-        s.failAv(AVERROR(ENOMEM), "Out of memory.");
-        return false;
+    case internal::Yuv420Converter::Result::OutOfMemory: s.failAv(AVERROR(ENOMEM), "Out of memory."); return false;
     }
     Stopwatch waiting(timings.decoderWait);
     return pictures.push(std::move(pic));

@@ -56,7 +56,7 @@ struct Player::Impl : std::enable_shared_from_this<Impl> {
     const AssetTrack* videoTrack = nullptr;
     const AssetTrack* audioTrack = nullptr;
     int sourceW = 0, sourceH = 0;  // the video track's stored size
-    Size shownSize;  // render size stretched by the pixel aspect ratio, not turned
+    Size shownSize;                // render size stretched by the pixel aspect ratio, not turned
     int rotation = 0;
     Time frameDuration = Time(1, 30);
     double durationSeconds = 0;
@@ -411,8 +411,8 @@ void Player::Impl::runVideo() {
             bool ok = true;
             if (videoTrack) {
                 AVStream* st = in->streams[videoTrack->streamIndex];
-                const int64_t ts = av_rescale_q(static_cast<int64_t>(std::llround(target * 1e6)), AVRational{1, 1000000},
-                                                st->time_base);
+                const int64_t ts = av_rescale_q(static_cast<int64_t>(std::llround(target * 1e6)),
+                                                AVRational{1, 1000000}, st->time_base);
                 if (avformat_seek_file(in.get(), st->index, INT64_MIN, ts, ts, 0) < 0)
                     avformat_seek_file(in.get(), st->index, INT64_MIN, ts, INT64_MAX, 0);
                 src.restart();
@@ -426,7 +426,8 @@ void Player::Impl::runVideo() {
                         landed = key;
                     } else if (tolerant) {
                         // The first picture inside the tolerance on the way to the target.
-                        while (src.haveNext && src.nextTime.seconds() <= target && src.curTime.seconds() < target - before)
+                        while (src.haveNext && src.nextTime.seconds() <= target &&
+                               src.curTime.seconds() < target - before)
                             src.advance();
                         const double c = src.curTime.seconds();
                         if (c >= target - before && c <= target) landed = c;
@@ -457,8 +458,8 @@ void Player::Impl::runVideo() {
             lock.lock();
             if (gen != generation) continue;  // a newer seek took over
             if (!ok && videoTrack && !ready) {
-                failLocked({AVERROR_INVALIDDATA, "The movie cannot be played.", "None of its pictures could be decoded.",
-                            "Choose another movie."});
+                failLocked({AVERROR_INVALIDDATA, "The movie cannot be played.",
+                            "None of its pictures could be decoded.", "Choose another movie."});
                 continue;
             }
             seeking = false;
@@ -599,10 +600,10 @@ void Player::Impl::runAudio() {
     av::Packet pkt = av::makePacket();
     av::Frame frame = av::makeFrame();
     std::vector<int16_t> pcm;
-    size_t pcmAt = 0;         // frames of pcm already written
-    int64_t written = 0;      // frames written since the last flush
-    double firstTime = -1;    // movie time of the first frame written since the flush
-    double skipUntil = 0;     // sound before this time is dropped (after a seek)
+    size_t pcmAt = 0;       // frames of pcm already written
+    int64_t written = 0;    // frames written since the last flush
+    double firstTime = -1;  // movie time of the first frame written since the flush
+    double skipUntil = 0;   // sound before this time is dropped (after a seek)
     bool ended = false;
     bool paused = true;
     int64_t lastHeard = 0, lastHeardNs = 0;
@@ -760,8 +761,8 @@ Player::Player(PlayerItem item, Options options) : impl_(std::make_shared<Impl>(
     p.durationSeconds = a.duration().isValid() ? a.duration().seconds() : 0;
     if (!p.videoTrack && !p.audioTrack) {
         p.status = Status::Failed;
-        p.error = {AVERROR_INVALIDDATA, "The movie cannot be played.", "It has no picture or sound that can be decoded.",
-                   "Choose another movie."};
+        p.error = {AVERROR_INVALIDDATA, "The movie cannot be played.",
+                   "It has no picture or sound that can be decoded.", "Choose another movie."};
         return;
     }
     if (p.videoTrack) {
@@ -774,8 +775,10 @@ Player::Player(PlayerItem item, Options options) : impl_(std::make_shared<Impl>(
             if (!(rs.width >= 2 && rs.height >= 2 && rs.width <= 16384 && rs.height <= 16384) ||
                 !(c.frameDuration.isValid() && c.frameDuration.value > 0)) {
                 p.status = Status::Failed;
-                p.error = {AVERROR(EINVAL), "The movie cannot be played.",
-                           "The video composition has no usable render size or frame duration.", {}};
+                p.error = {AVERROR(EINVAL),
+                           "The movie cannot be played.",
+                           "The video composition has no usable render size or frame duration.",
+                           {}};
                 return;
             }
             base = rs;

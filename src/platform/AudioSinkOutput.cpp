@@ -13,52 +13,37 @@
 
 namespace platform {
 
-// What the player wrote and the sink has not pulled yet. The sink pulls on its own thread,
-// the player writes on its sound thread. When it runs dry the sink gets silence, which is not
-// counted as heard, so the pictures wait for the sound rather than run ahead of it.
-class AudioSinkOutput::Ring : public QIODevice {
-public:
-    explicit Ring(qint64 capacityBytes) : capacity_(capacityBytes) {}
+AudioRing::AudioRing(qint64 capacityBytes) : capacity_(capacityBytes) {}
 
-    qint64 push(const char* data, qint64 bytes) {
-        QMutexLocker lock(&mutex_);
-        const qint64 room = capacity_ - buffer_.size();
-        const qint64 n = std::min(room, bytes);
-        if (n > 0) buffer_.append(data, n);
-        return n;
-    }
-    void clear() {
-        QMutexLocker lock(&mutex_);
-        buffer_.clear();
-        consumed_ = 0;
-    }
-    qint64 consumed() const {
-        QMutexLocker lock(&mutex_);
-        return consumed_;
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return 1 << 20; }
+qint64 AudioRing::push(const char* data, qint64 bytes) {
+    QMutexLocker lock(&mutex_);
+    const qint64 n = std::min(capacity_ - buffer_.size(), bytes);
+    if (n > 0) buffer_.append(data, n);
+    return std::max<qint64>(n, 0);
+}
 
-protected:
-    qint64 readData(char* data, qint64 maxlen) override {
-        QMutexLocker lock(&mutex_);
-        const qint64 n = std::min<qint64>(maxlen, buffer_.size());
-        if (n > 0) {
-            std::memcpy(data, buffer_.constData(), static_cast<size_t>(n));
-            buffer_.remove(0, n);
-            consumed_ += n;
-        }
-        if (n < maxlen) std::memset(data + n, 0, static_cast<size_t>(maxlen - n));
-        return maxlen;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
+void AudioRing::clear() {
+    QMutexLocker lock(&mutex_);
+    buffer_.clear();
+    consumed_ = 0;
+}
 
-private:
-    mutable QMutex mutex_;
-    QByteArray buffer_;
-    qint64 capacity_;
-    qint64 consumed_ = 0;
-};
+qint64 AudioRing::consumed() const {
+    QMutexLocker lock(&mutex_);
+    return consumed_;
+}
+
+qint64 AudioRing::readData(char* data, qint64 maxlen) {
+    QMutexLocker lock(&mutex_);
+    const qint64 n = std::min<qint64>(maxlen, buffer_.size());
+    if (n > 0) {
+        std::memcpy(data, buffer_.constData(), static_cast<size_t>(n));
+        buffer_.remove(0, n);
+        consumed_ += n;
+    }
+    if (n < maxlen) std::memset(data + n, 0, static_cast<size_t>(maxlen - n));
+    return maxlen;
+}
 
 AudioSinkOutput::AudioSinkOutput() {
     thread_.setObjectName(QStringLiteral("tavrio-audio"));
@@ -98,14 +83,14 @@ bool AudioSinkOutput::open(int sampleRate, int channels) {
             format.setSampleFormat(QAudioFormat::Int16);
             if (!device.isFormatSupported(format)) {
                 qCInfo(lcPlayer) << "the sound output takes no" << sampleRate << "Hz" << channels
-                              << "channel sound; the movie plays silent";
+                                 << "channel sound; the movie plays silent";
                 return;
             }
             bytesPerFrame_ = channels * 2;
             // Half a second written ahead keeps the sound going through a busy moment.
-            ring_ = new Ring(static_cast<qint64>(sampleRate) / 2 * bytesPerFrame_);
+            ring_ = new AudioRing(static_cast<qint64>(sampleRate) / 2 * bytesPerFrame_);
             ring_->setParent(home_);
-            ring_->open(QIODevice::ReadOnly);
+            ring_->open(QIODevice::ReadOnly | QIODevice::Unbuffered);  // no read-ahead: pulled means heard
             sink_ = new QAudioSink(device, format, home_);
             sink_->setBufferSize(sampleRate / 20 * bytesPerFrame_);  // 50 ms
             sink_->start(ring_);
@@ -125,7 +110,8 @@ bool AudioSinkOutput::open(int sampleRate, int channels) {
 
 int AudioSinkOutput::write(const int16_t* interleaved, int frames) {
     if (!ring_ || frames <= 0) return 0;
-    const qint64 n = ring_->push(reinterpret_cast<const char*>(interleaved), static_cast<qint64>(frames) * bytesPerFrame_);
+    const qint64 n =
+        ring_->push(reinterpret_cast<const char*>(interleaved), static_cast<qint64>(frames) * bytesPerFrame_);
     return static_cast<int>(n / bytesPerFrame_);
 }
 
@@ -144,7 +130,7 @@ void AudioSinkOutput::setPaused(bool paused) {
 void AudioSinkOutput::flush() {
     if (!sink_) return;
     QAudioSink* sink = sink_;
-    Ring* ring = ring_;
+    AudioRing* ring = ring_;
     // The sink drops what it holds and pulls afresh from the emptied ring.
     onSinkThread(
         [sink, ring] {

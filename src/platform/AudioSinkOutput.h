@@ -19,6 +19,33 @@ class QAudioSink;
 
 namespace platform {
 
+// What the player wrote and the sink has not pulled yet. The sink pulls on its own thread, the
+// player writes on its sound thread. When it runs dry the sink gets silence, which is not counted
+// as consumed (heard), so the pictures wait for the sound rather than run ahead of it. Open it
+// unbuffered: a read-ahead would count sound the sink has not taken.
+class AudioRing : public QIODevice {
+public:
+    explicit AudioRing(qint64 capacityBytes);
+    // Takes what fits; returns the bytes taken.
+    qint64 push(const char* data, qint64 bytes);
+    // Drops what is buffered and counts from 0 again.
+    void clear();
+    // Bytes of real sound the sink has pulled since the last clear().
+    qint64 consumed() const;
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return 1 << 20; }
+
+protected:
+    qint64 readData(char* data, qint64 maxlen) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    mutable QMutex mutex_;
+    QByteArray buffer_;
+    qint64 capacity_;
+    qint64 consumed_ = 0;
+};
+
 class AudioSinkOutput : public media::AudioOutput {
 public:
     AudioSinkOutput();
@@ -35,15 +62,13 @@ public:
     // Whether the system has a sound output at all (no device: the player plays silent).
     static bool hasOutputDevice();
 
-    class Ring;
-
 private:
     void onSinkThread(std::function<void()> fn, bool wait);
 
     QThread thread_;
     QObject* home_ = nullptr;  // lives on thread_; the sink's parent
     QAudioSink* sink_ = nullptr;
-    Ring* ring_ = nullptr;
+    AudioRing* ring_ = nullptr;
     int bytesPerFrame_ = 0;
     std::atomic<int64_t> bufferFrames_{0};
 };

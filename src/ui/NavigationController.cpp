@@ -52,8 +52,8 @@ void NavigationController::setNavigationBarHidden(bool hidden, bool animated) {
     barHidden_ = hidden;
     if (barAnimation_) barAnimation_->stop();
     auto place = [this](double shown) {
-        frames()->setFrame(bar_, QRectF(0, (shown - 1.0) * NavigationBar::kHeight, PointScale::kScreenWidth,
-                                        NavigationBar::kHeight));
+        frames()->setFrame(
+            bar_, QRectF(0, (shown - 1.0) * NavigationBar::kHeight, PointScale::kScreenWidth, NavigationBar::kHeight));
     };
     bar_->setVisible(true);
     bar_->raise();

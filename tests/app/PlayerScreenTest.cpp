@@ -49,7 +49,9 @@ struct PlayerShown : testsupport::GuiAppFirst {
         return nullptr;
     }
     media::Player& player() { return *screen->player(); }
-    void waitPlaying() { ASSERT_TRUE(spin([&] { return player().rate() == 1; })) << "plays once ready"; }
+    void waitPlaying() {
+        ASSERT_TRUE(spin([&] { return player().rate() == 1; })) << "plays once ready";
+    }
 
     testsupport::TempHome home;
     testsupport::TempDir dir;

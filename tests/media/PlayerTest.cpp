@@ -251,9 +251,9 @@ TEST_F(PlayerTest, ComposedPicturesEqualTheGoodRenderersPictures) {
     ASSERT_TRUE(asset);
     const AssetTrack track = asset->tracksWithMediaType(MediaType::Video).at(0);
     const Size size{320, 240};
-    const VideoComposition c = mediatest::rampComposition(size, asset->duration(), track.trackID,
-                                                          mediatest::zoomAboutCentre(1, size),
-                                                          mediatest::zoomAboutCentre(2.5f, size));
+    const VideoComposition c =
+        mediatest::rampComposition(size, asset->duration(), track.trackID, mediatest::zoomAboutCentre(1, size),
+                                   mediatest::zoomAboutCentre(2.5f, size));
     auto p = open(path, c);
 
     std::vector<av::Frame> sources;
