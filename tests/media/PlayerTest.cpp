@@ -370,6 +370,34 @@ TEST_F(PlayerTest, WithoutASoundDevicePlaysSilentOnTheClock) {
     EXPECT_EQ(audio->receivedFrames(), 0);
 }
 
+// What the view gets is the picture as it is meant to be seen: stretched for non-square pixels
+// and with the turn the display matrix asks for, fitted into the view's box.
+TEST_F(PlayerTest, PicturesHaveTheirShownProportionsAndTurn) {
+    auto o = mediatest::patternOptions(10);
+    o.writer.pixelAspectWidth = 2;  // 320x240 stored, shown 640x240
+    o.writer.pixelAspectHeight = 1;
+    const std::string wide = (dir.path() / "wide.mov").string();
+    mediatest::makePatternMovie(wide, o);
+    auto p = open(wide);
+    EXPECT_EQ(p->presentationSize(), (Size{640, 240}));
+    p->setPictureBox(320, 320);
+    ASSERT_TRUE(eventually([&] { return p->pictures().latest().width == 320; }));
+    EXPECT_EQ(p->pictures().latest().height, 120);
+    EXPECT_EQ(p->pictures().latest().rotation, 0);
+
+    auto q = mediatest::patternOptions(10);
+    q.writer.displayMatrix = AffineTransform{0, 1, -1, 0, 240, 0};  // a portrait recording
+    const std::string portrait = (dir.path() / "portrait.mov").string();
+    mediatest::makePatternMovie(portrait, q);
+    auto r = open(portrait);
+    EXPECT_EQ(r->presentationSize(), (Size{240, 320}));
+    r->setPictureBox(120, 400);  // a tall box: the stored picture is fitted turned
+    ASSERT_TRUE(eventually([&] { return r->pictures().latest().width == 160; }));
+    const PlayerPicture pic = r->pictures().latest();
+    EXPECT_EQ(pic.height, 120);
+    EXPECT_EQ(pic.rotation, 90);
+}
+
 TEST_F(PlayerTest, FailuresAreReportedThroughDispatch) {
     // A composition with no render size cannot be played; the report goes through dispatch.
     const std::string path = pattern(10);
