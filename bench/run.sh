@@ -23,3 +23,7 @@ echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
 cmake --build "$build" --target tavrio bare_window -j2
 echo "== startup_bench (tavrio's window vs a bare Qt Widgets window, to the first paint)"
 "$here/bench/startup_bench.sh"
+
+cmake --build "$build" --target player_bench -j2
+echo "== player_bench (60 s zoomed 1080p in the window, then 60 s of ffplay; seeks)"
+"$here/bench/player_bench.sh"
