@@ -71,7 +71,7 @@ media::VideoComposition makeRampComposition(const VideoTrackFacts& track, const 
                                             const std::vector<ZoomSegment>& segments) {
     media::VideoComposition composition = baseComposition(track, duration);
     media::LayerInstruction& layer = composition.instructions.front().layerInstructions.front();
-    const float w = track.naturalSize.width, h = track.naturalSize.height;
+    const float w = static_cast<float>(track.naturalSize.width), h = static_cast<float>(track.naturalSize.height);
     for (const ZoomSegment& s : segments)
         layer.setTransformRamp(zoomTransform(s.fromZoom, w, h), zoomTransform(s.toZoom, w, h), s.range);
     return composition;
@@ -82,7 +82,7 @@ media::VideoComposition makeLayerComposition(const VideoTrackFacts& track, const
     media::VideoComposition composition = baseComposition(track, duration);
     auto parent = std::make_shared<media::Layer>();
     auto video = std::make_shared<media::Layer>();
-    parent->frame = {0, 0, track.naturalSize.width, track.naturalSize.height};
+    parent->frame = {0, 0, static_cast<float>(track.naturalSize.width), static_cast<float>(track.naturalSize.height)};
     video->frame = parent->frame;
     for (const ZoomSegment& s : segments) {
         media::ScaleAnimation a;

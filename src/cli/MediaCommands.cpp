@@ -54,12 +54,12 @@ int runInfo(const QStringList& arguments) {
         const auto& v = video.front();
         QString line = QStringLiteral("video: %1 %2x%3")
                            .arg(QString::fromStdString(v.codecName))
-                           .arg(static_cast<int>(v.naturalSize.width))
-                           .arg(static_cast<int>(v.naturalSize.height));
+                           .arg(v.naturalSize.width)
+                           .arg(v.naturalSize.height);
         if (v.displaySize != v.naturalSize)
             line += QStringLiteral(" (shown %1x%2)")
-                        .arg(static_cast<int>(v.displaySize.width))
-                        .arg(static_cast<int>(v.displaySize.height));
+                        .arg(v.displaySize.width)
+                        .arg(v.displaySize.height);
         if (v.nominalFrameRate > 0) line += QStringLiteral(" %1 fps").arg(v.nominalFrameRate, 0, 'g', 3);
         cli::out(line);
         cli::out(QStringLiteral("rotation: %1").arg(displayRotationDegrees(v.preferredTransform)));

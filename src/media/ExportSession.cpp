@@ -463,7 +463,7 @@ bool Transcoder::setUpVideo() {
         s.failAv(r, "The movie's pictures could not be decoded.", kReadSuggestion);
         return false;
     }
-    sourceSize = {static_cast<float>(st->codecpar->width), static_cast<float>(st->codecpar->height)};
+    sourceSize = {st->codecpar->width, st->codecpar->height};
     if (sourceSize.width <= 0 || sourceSize.height <= 0) {
         s.fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.", "Its picture has no size.",
                           kReadSuggestion));
@@ -481,10 +481,9 @@ bool Transcoder::setUpVideo() {
         base = compositionSize = rs;
     }
     const Size os = exportOutputSize(s.preset, base);
-    outW = static_cast<int>(os.width);
-    outH = static_cast<int>(os.height);
-    renderNeeded = s.composition.has_value() || outW != static_cast<int>(sourceSize.width) ||
-                   outH != static_cast<int>(sourceSize.height);
+    outW = os.width;
+    outH = os.height;
+    renderNeeded = s.composition.has_value() || outW != sourceSize.width || outH != sourceSize.height;
 
     H264Settings h264;
     h264.width = outW;
@@ -532,8 +531,8 @@ bool Transcoder::setUpVideo() {
         // The stored pixels keep their orientation, so the display matrix goes along, its
         // translation following the new size.
         if (auto t = internal::streamDisplayMatrix(st); t && !t->isIdentity()) {
-            t->tx *= outW / sourceSize.width;
-            t->ty *= outH / sourceSize.height;
+            t->tx *= static_cast<float>(outW) / static_cast<float>(sourceSize.width);
+            t->ty *= static_cast<float>(outH) / static_cast<float>(sourceSize.height);
             if (!internal::setStreamDisplayMatrix(videoOut, *t)) {
                 s.failAv(AVERROR(ENOMEM), "The movie could not be exported.");
                 return false;
@@ -719,7 +718,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
     if (frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG &&
-        frame->width == static_cast<int>(sourceSize.width) && frame->height == static_cast<int>(sourceSize.height)) {
+        frame->width == sourceSize.width && frame->height == sourceSize.height) {
         pic.frame.reset(av_frame_clone(frame));
     } else {
         // Other pixel formats (10-bit, 4:2:2, full-range JPEG) become 8-bit limited-range 4:2:0
@@ -727,7 +726,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
         // changed mid-stream is brought back to the first size.
         if (!converter || converterW != frame->width || converterH != frame->height || converterFmt != frame->format) {
             converter.reset(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                           static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height),
+                                           sourceSize.width, sourceSize.height,
                                            AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                                            nullptr, nullptr, nullptr));
             converterW = frame->width;
@@ -749,8 +748,8 @@ bool Transcoder::pushPicture(AVFrame* frame) {
         }
         pic.frame = av::makeFrame();
         pic.frame->format = AV_PIX_FMT_YUV420P;
-        pic.frame->width = static_cast<int>(sourceSize.width);
-        pic.frame->height = static_cast<int>(sourceSize.height);
+        pic.frame->width = sourceSize.width;
+        pic.frame->height = sourceSize.height;
         if (av_frame_get_buffer(pic.frame.get(), 0) < 0) {
             s.failAv(AVERROR(ENOMEM), "Out of memory.");
             return false;
@@ -926,7 +925,8 @@ void Transcoder::renderPictures() {
         const __int128 den = static_cast<__int128>(movieDuration.timescale) * fd.value;
         const int64_t count = static_cast<int64_t>((num + den - 1) / den);
         const AffineTransform fit =
-            AffineTransform::makeScale(outW / compositionSize.width, outH / compositionSize.height);
+            AffineTransform::makeScale(static_cast<float>(outW) / static_cast<float>(compositionSize.width),
+                                       static_cast<float>(outH) / static_cast<float>(compositionSize.height));
         for (int64_t k = 0; k < count; ++k) {
             if (s.stopping()) return;
             const Time t(k * fd.value, fd.timescale);
@@ -942,7 +942,9 @@ void Transcoder::renderPictures() {
             s.setProgress(static_cast<double>(k + 1) / static_cast<double>(count));
         }
     } else {
-        const AffineTransform fit = AffineTransform::makeScale(outW / sourceSize.width, outH / sourceSize.height);
+        const AffineTransform fit =
+            AffineTransform::makeScale(static_cast<float>(outW) / static_cast<float>(sourceSize.width),
+                                       static_cast<float>(outH) / static_cast<float>(sourceSize.height));
         int64_t lastPts = INT64_MIN;
         AVStream* st = in->streams[videoIndex];
         for (;;) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/Asset.h"  // MediaType
+#include "media/Size.h"
 
 struct AVFrame;
 
@@ -23,13 +24,8 @@ int64_t monotonicNowNs();
 // caller's dispatch function (which typically posts to the UI thread). An empty one calls directly.
 using Dispatch = std::function<void(std::function<void()>)>;
 
-// Sizes and rectangles in whole pixels, as devices and encoders count them.
-struct PixelSize {
-    int width = 0;
-    int height = 0;
-    bool operator==(const PixelSize&) const = default;
-    bool empty() const { return width <= 0 || height <= 0; }
-};
+using PixelSize = Size;
+
 
 struct PixelRect {
     double x = 0, y = 0, width = 0, height = 0;
