@@ -24,9 +24,6 @@ int64_t monotonicNowNs();
 // caller's dispatch function (which typically posts to the UI thread). An empty one calls directly.
 using Dispatch = std::function<void(std::function<void()>)>;
 
-using PixelSize = Size;
-
-
 struct PixelRect {
     double x = 0, y = 0, width = 0, height = 0;
     bool operator==(const PixelRect&) const = default;
