@@ -211,7 +211,7 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
     return asset;
 }
 
-void Asset::loadAsync(const std::string& path, std::function<void(std::function<void()>)> dispatch,
+void Asset::loadAsync(const std::string& path, Dispatch dispatch,
                       std::function<void(std::shared_ptr<Asset>, Error)> completion) {
     std::thread([path, dispatch = std::move(dispatch), completion = std::move(completion)]() mutable {
         Error error;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/Asset.h"  // MediaType
+#include "media/Dispatch.h"
 #include "media/Size.h"
 
 struct AVFrame;
@@ -19,10 +20,6 @@ const char* mediaTypeName(MediaType t);  // "video", "audio", "other"
 // Capture timestamps: nanoseconds of CLOCK_MONOTONIC, the one clock every source stamps with, so
 // sound and pictures from different devices line up in a recording.
 int64_t monotonicNowNs();
-
-// The engine never calls into the application on its own threads: every report goes through the
-// caller's dispatch function (which typically posts to the UI thread). An empty one calls directly.
-using Dispatch = std::function<void(std::function<void()>)>;
 
 struct PixelRect {
     double x = 0, y = 0, width = 0, height = 0;
