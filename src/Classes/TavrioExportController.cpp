@@ -132,7 +132,7 @@ float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
     if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
-    std::vector<tavrio::ZoomSample> samples;
+    std::vector<ZoomValue> samples;
     samples.reserve(mZooms->size());
     for (const ZoomEntry& e : *mZooms)
         samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
