@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "media/AacEncoder.h"
+#include "media/AudioFifo.h"
 #include "media/BoundedQueue.h"
 #include "media/ExportInternal.h"
 #include "media/FFmpeg.h"
@@ -21,7 +22,6 @@
 #include "media/VideoDecoder.h"
 
 extern "C" {
-#include <libavutil/audio_fifo.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -346,12 +346,8 @@ struct AudioLane {
     bool copy = true;
     av::CodecContext decoder;
     av::CodecContext encoder;
-    av::Swr resampler;
-    AVAudioFifo* fifo = nullptr;
+    AudioFifo fifo;
     int64_t nextPts = AV_NOPTS_VALUE;  // in encoder samples
-    ~AudioLane() {
-        if (fifo) av_audio_fifo_free(fifo);
-    }
 };
 
 }  // namespace
@@ -573,23 +569,11 @@ bool Transcoder::setUpAudio(int index) {
             s.failAv(r, "The sound could not be converted to AAC.");
             return false;
         }
-        AVCodecContext* e = lane->encoder.get();
-        SwrContext* swr = nullptr;
-        AVChannelLayout inLayout;
-        if (lane->decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || lane->decoder->ch_layout.nb_channels == 0)
-            av_channel_layout_default(&inLayout, std::max(1, lane->decoder->ch_layout.nb_channels));
-        else
-            av_channel_layout_copy(&inLayout, &lane->decoder->ch_layout);
-        r = swr_alloc_set_opts2(&swr, &e->ch_layout, e->sample_fmt, e->sample_rate, &inLayout,
-                                lane->decoder->sample_fmt, rate, 0, nullptr);
-        av_channel_layout_uninit(&inLayout);
-        if (r < 0 || (r = swr_init(swr)) < 0) {
-            swr_free(&swr);
+        if ((r = lane->fifo.open(*lane->encoder)) < 0 ||
+            (r = lane->fifo.setSource(lane->decoder->ch_layout, lane->decoder->sample_fmt, rate)) < 0) {
             s.failAv(r, "The sound could not be converted to AAC.");
             return false;
         }
-        lane->resampler.reset(swr);
-        lane->fifo = av_audio_fifo_alloc(e->sample_fmt, e->ch_layout.nb_channels, e->frame_size * 4);
     }
     lane->out = avformat_new_stream(out.get(), nullptr);
     if (!lane->out) {
@@ -628,14 +612,9 @@ bool Transcoder::drainAudioEncoder(AudioLane& lane) {
 
 bool Transcoder::encodeAudio(AudioLane& lane, bool flush) {
     AVCodecContext* e = lane.encoder.get();
-    while (av_audio_fifo_size(lane.fifo) >= e->frame_size || (flush && av_audio_fifo_size(lane.fifo) > 0)) {
-        av::Frame f = av::makeFrame();
-        f->nb_samples = std::min(av_audio_fifo_size(lane.fifo), e->frame_size);
-        f->format = e->sample_fmt;
-        f->sample_rate = e->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &e->ch_layout);
-        if (av_frame_get_buffer(f.get(), 0) < 0 ||
-            av_audio_fifo_read(lane.fifo, reinterpret_cast<void**>(f->data), f->nb_samples) < f->nb_samples) {
+    while (lane.fifo.ready(flush)) {
+        av::Frame f = lane.fifo.take(flush);
+        if (!f) {
             s.failAv(AVERROR(ENOMEM), "The sound could not be converted to AAC.");
             return false;
         }
@@ -676,34 +655,18 @@ bool Transcoder::handleAudio(AudioLane& lane, AVPacket* pkt) {
             const int64_t ts = frame->best_effort_timestamp;
             lane.nextPts = ts == AV_NOPTS_VALUE ? 0 : av_rescale_q(ts, ist->time_base, e->time_base);
         }
-        const int outSamples = swr_get_out_samples(lane.resampler.get(), frame->nb_samples);
-        std::vector<uint8_t*> planes(static_cast<size_t>(e->ch_layout.nb_channels), nullptr);
-        uint8_t** data = nullptr;
-        if (av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, std::max(1, outSamples),
-                                               e->sample_fmt, 0) < 0) {
+        if (lane.fifo.resample(frame->extended_data, frame->nb_samples) == AVERROR(ENOMEM)) {
             s.failAv(AVERROR(ENOMEM), "The sound could not be converted to AAC.");
             return false;
         }
-        const int got = swr_convert(lane.resampler.get(), data, outSamples,
-                                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (got > 0) av_audio_fifo_write(lane.fifo, reinterpret_cast<void**>(data), got);
-        av_freep(&data[0]);
-        av_freep(&data);
+        lane.fifo.queueResampled();
         av_frame_unref(frame.get());
         if (!encodeAudio(lane, false)) return false;
     }
     if (!pkt) {
         // The resampler's tail, then everything the encoder still holds.
         if (lane.nextPts == AV_NOPTS_VALUE) lane.nextPts = 0;
-        uint8_t** data = nullptr;
-        const int tail = swr_get_out_samples(lane.resampler.get(), 0);
-        if (tail > 0 &&
-            av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, tail, e->sample_fmt, 0) >= 0) {
-            const int got = swr_convert(lane.resampler.get(), data, tail, nullptr, 0);
-            if (got > 0) av_audio_fifo_write(lane.fifo, reinterpret_cast<void**>(data), got);
-            av_freep(&data[0]);
-            av_freep(&data);
-        }
+        if (lane.fifo.resampleTail() > 0) lane.fifo.queueResampled();
         return encodeAudio(lane, true);
     }
     return true;
