@@ -339,6 +339,48 @@ bool checkNotTruncated(ExportSession::Impl& s, AVFormatContext* in, const std::v
 
 namespace {
 
+// Rendered pictures come from a pool of buffers. A fresh buffer per picture is handed back to
+// the system by the allocator once the encoder lets go of it on its own thread, so every
+// picture paid page faults on first touch (a tenth of the export's kernel time at 720p).
+// The renderer writes every sample, so the buffers need no clearing.
+class PicturePool {
+public:
+    PicturePool(int width, int height) : width_(width), height_(height) {
+        lumaStride_ = FFALIGN(width, 64);
+        chromaStride_ = FFALIGN((width + 1) / 2, 64);
+        chromaHeight_ = (height + 1) / 2;
+        lumaBytes_ = static_cast<size_t>(lumaStride_) * height;
+        chromaBytes_ = static_cast<size_t>(chromaStride_) * chromaHeight_;
+        pool_ = av_buffer_pool_init(lumaBytes_ + 2 * chromaBytes_ + 64, nullptr);
+    }
+    ~PicturePool() { av_buffer_pool_uninit(&pool_); }  // buffers still out keep it alive
+    PicturePool(const PicturePool&) = delete;
+    PicturePool& operator=(const PicturePool&) = delete;
+
+    // A yuv420p picture of the pool's size; empty when out of memory.
+    av::Frame take() {
+        av::Frame f = av::makeFrame();
+        if (!f || !pool_) return {};
+        f->buf[0] = av_buffer_pool_get(pool_);
+        if (!f->buf[0]) return {};
+        f->format = AV_PIX_FMT_YUV420P;
+        f->width = width_;
+        f->height = height_;
+        f->data[0] = f->buf[0]->data;
+        f->data[1] = f->data[0] + lumaBytes_;
+        f->data[2] = f->data[1] + chromaBytes_;
+        f->linesize[0] = lumaStride_;
+        f->linesize[1] = f->linesize[2] = chromaStride_;
+        return f;
+    }
+
+private:
+    int width_, height_;
+    int lumaStride_ = 0, chromaStride_ = 0, chromaHeight_ = 0;
+    size_t lumaBytes_ = 0, chromaBytes_ = 0;
+    AVBufferPool* pool_ = nullptr;
+};
+
 // One audio track of the output: copied when it is AAC, otherwise decoded and encoded to AAC.
 struct AudioLane {
     int inputIndex = -1;
@@ -680,8 +722,13 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.pts = pts;
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
-    if (frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG &&
-        frame->width == sourceSize.width && frame->height == sourceSize.height) {
+    const bool sameSize = frame->width == sourceSize.width && frame->height == sourceSize.height;
+    const bool limited420 = frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG;
+    // The renderer maps full range to limited range itself, in a table pass over its output;
+    // converting whole source pictures beforehand cost a twentieth of a full-range export.
+    const bool full420 = frame->format == AV_PIX_FMT_YUVJ420P ||
+                         (frame->format == AV_PIX_FMT_YUV420P && frame->color_range == AVCOL_RANGE_JPEG);
+    if (sameSize && (limited420 || (renderNeeded && full420))) {
         pic.frame.reset(av_frame_clone(frame));
     } else {
         // Other pixel formats (10-bit, 4:2:2, full-range JPEG) become 8-bit limited-range 4:2:0
@@ -829,6 +876,7 @@ void Transcoder::encodePictures() {
 void Transcoder::renderPictures() {
     const ResampleFilter filter = s.composition ? s.composition->filter() : ResampleFilter::Bilinear;
     FrameRenderer renderer(filter, outW, outH);
+    PicturePool pool(outW, outH);
     auto render = [&](const DecodedPicture& pic, const AffineTransform& t, int64_t pts, int64_t duration) -> bool {
         RenderedPicture out;
         out.pts = pts;
@@ -840,15 +888,12 @@ void Transcoder::renderPictures() {
                 return false;
             }
         } else {
-            out.frame = av::makeFrame();
-            out.frame->format = AV_PIX_FMT_YUV420P;
-            out.frame->width = outW;
-            out.frame->height = outH;
-            out.frame->sample_aspect_ratio = encoder->sample_aspect_ratio;
-            if (av_frame_get_buffer(out.frame.get(), 0) < 0) {
+            out.frame = pool.take();
+            if (!out.frame) {
                 s.failAv(AVERROR(ENOMEM), "Out of memory.");
                 return false;
             }
+            out.frame->sample_aspect_ratio = encoder->sample_aspect_ratio;
             Error e;
             Stopwatch rendering(timings.render);
             if (!renderer.render(*pic.frame, t, *out.frame, &e)) {
