@@ -56,7 +56,8 @@ VideoComposition zoomComposition(const Asset& asset, bool layers) {
     c.instructions.push_back(in);
     if (layers) {
         auto parent = std::make_shared<Layer>(), video = std::make_shared<Layer>();
-        parent->frame = video->frame = {0, 0, v.naturalSize.width, v.naturalSize.height};
+        parent->frame = video->frame = {0, 0, static_cast<float>(v.naturalSize.width),
+                                        static_cast<float>(v.naturalSize.height)};
         ScaleAnimation a;
         a.removedOnCompletion = false;
         a.fillMode = FillMode::Forwards;
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
     if (cmd == "thumbnail" && argc == 5) {
         ImageGenerator g(argv[2]);
         g.setAppliesPreferredTrackTransform(true);
-        const float size = static_cast<float>(std::atof(argv[4]));
+        const int size = std::atoi(argv[4]);
         g.setMaximumSize({size, size});
         Error e;
         RgbImage img = g.copyFirstImage(&e);

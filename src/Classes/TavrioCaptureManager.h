@@ -186,7 +186,7 @@ private:
     // Replaces the two notification observer tokens: destroying it unregisters both handlers.
     std::unique_ptr<media::DeviceMonitor> deviceMonitor_;
     uint32_t backgroundRecordingID = 0;
-    int32_t recOrientation = 3;
+    int32_t recOrientation = static_cast<int32_t>(media::VideoOrientation::LandscapeRight);
     QString cameraID_, microphoneID_;
     std::shared_ptr<RecordingReports> reports_;
     int rotationOverride_ = -1;

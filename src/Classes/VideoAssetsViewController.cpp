@@ -52,7 +52,7 @@ QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path
 
     media::ImageGenerator generator(path.toStdString());
     generator.setAppliesPreferredTrackTransform(true);
-    generator.setMaximumSize({static_cast<float>(size.width()), static_cast<float>(size.height())});
+    generator.setMaximumSize({size.width(), size.height()});
     media::RgbImage rgb = generator.copyFirstImage(&error);
     if (rgb.isNull()) {
         qCWarning(lcLibrary).noquote() << "no picture from" << path << ":" << QString::fromStdString(error.description);

@@ -7,7 +7,7 @@ namespace tavrio {
 using media::Time;
 using media::TimeRange;
 
-std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& samples, const Time& duration) {
+std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomValue>& samples, const Time& duration) {
     std::vector<ZoomSegment> segments;
     const size_t n = samples.size();
     if (n == 0 || !duration.isValid()) return segments;
@@ -22,7 +22,7 @@ std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& sample
         Time length;
         if (step + 1 < n) {
             candidate = step + 1;
-            length = Time::fromSeconds(samples[candidate].atTime - samples[previous].atTime, 600);
+            length = Time::fromSeconds(samples[candidate].atTime() - samples[previous].atTime(), 600);
         } else {
             // The tail holds the last factor up to the end of the movie: the zoom the user
             // ended on, even when its entry came within a tick of the one before.
@@ -35,7 +35,7 @@ std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& sample
         lastClipped = clipped;
         if (clipped.isEmpty()) continue;
 
-        segments.push_back({static_cast<int>(step), clipped, samples[previous].zoom, samples[candidate].zoom});
+        segments.push_back({static_cast<int>(step), clipped, samples[previous].zoom(), samples[candidate].zoom()});
         start = clipped.end();
         previous = candidate;
     }
@@ -71,7 +71,7 @@ media::VideoComposition makeRampComposition(const VideoTrackFacts& track, const 
                                             const std::vector<ZoomSegment>& segments) {
     media::VideoComposition composition = baseComposition(track, duration);
     media::LayerInstruction& layer = composition.instructions.front().layerInstructions.front();
-    const float w = track.naturalSize.width, h = track.naturalSize.height;
+    const float w = static_cast<float>(track.naturalSize.width), h = static_cast<float>(track.naturalSize.height);
     for (const ZoomSegment& s : segments)
         layer.setTransformRamp(zoomTransform(s.fromZoom, w, h), zoomTransform(s.toZoom, w, h), s.range);
     return composition;
@@ -82,7 +82,7 @@ media::VideoComposition makeLayerComposition(const VideoTrackFacts& track, const
     media::VideoComposition composition = baseComposition(track, duration);
     auto parent = std::make_shared<media::Layer>();
     auto video = std::make_shared<media::Layer>();
-    parent->frame = {0, 0, track.naturalSize.width, track.naturalSize.height};
+    parent->frame = {0, 0, static_cast<float>(track.naturalSize.width), static_cast<float>(track.naturalSize.height)};
     video->frame = parent->frame;
     for (const ZoomSegment& s : segments) {
         media::ScaleAnimation a;

@@ -9,13 +9,9 @@
 #include "media/AffineTransform.h"
 #include "media/Time.h"
 #include "media/VideoComposition.h"
+#include "ZoomValue.h"
 
 namespace tavrio {
-
-struct ZoomSample {
-    float zoom = 1.0f;    // magnification, 1.0 = the whole frame
-    double atTime = 0.0;  // seconds since the recording began
-};
 
 struct ZoomSegment {
     int step = 0;  // the walk's step that produced it; steps that emit nothing still count
@@ -32,7 +28,7 @@ inline constexpr float kMaxZoom = 3.0f;
 // Walks the samples in order: each used sample ramps linearly to the next one whose time differs,
 // the last sample's factor holds to the end (also when it came too soon after the one before to
 // have a segment of its own), and everything is clipped to [0, duration).
-std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomSample>& samples, const media::Time& duration);
+std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomValue>& samples, const media::Time& duration);
 
 // Magnification by z about the centre of a width x height picture, preceded by a rotation of
 // -0.00001 rad about the source origin; computed in 32-bit floats in a fixed order so that every

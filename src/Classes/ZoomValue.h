@@ -1,5 +1,6 @@
 #pragma once
-// One zoom sample in typed form. Tracks themselves hold keyed entries (ZoomTrack.h).
+// One zoom sample in typed form: the factor the slider showed and when, as the composition
+// builder (ZoomComposition.h) takes it. Tracks on disk hold keyed entries (ZoomTrack.h).
 
 class ZoomValue {
 public:
@@ -12,6 +13,6 @@ public:
     void setAtTime(double atTime) { atTime_ = atTime; }
 
 private:
-    float zoom_ = 1.0f;
-    double atTime_ = 0.0;
+    float zoom_ = 1.0f;    // magnification, 1.0 = the whole frame
+    double atTime_ = 0.0;  // seconds since the recording began
 };

@@ -129,7 +129,7 @@ int runExport(const QStringList& args) {
     ExportReporter reporter(isatty(STDERR_FILENO));
     job.setDelegate(&reporter);
 
-    int interruptedStatus = 0;
+    std::optional<int> interruptedStatus;  // the exit status a stop signal asks for
     {
         // Ctrl-C or SIGTERM cancels the running pass; the job removes what it wrote.
         cli::StopSignals stop([&job] { job.cancelExporting(); });
@@ -149,7 +149,7 @@ int runExport(const QStringList& args) {
     }
     if (reporter.status == Status::Cancelled) {
         cli::err(QStringLiteral("tavrio-cli: export cancelled"));
-        return interruptedStatus ? interruptedStatus : cli::kExitFailure;
+        return interruptedStatus.value_or(cli::kExitFailure);
     }
     const media::Error e = job.lastError();
     QString line = QStringLiteral("tavrio-cli: export failed: %1").arg(QString::fromStdString(e.description));

@@ -157,7 +157,7 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
         }
         t.decodable = par->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(par->codec_id) != nullptr;
         if (t.mediaType == MediaType::Video) {
-            t.naturalSize = {static_cast<float>(std::max(0, par->width)), static_cast<float>(std::max(0, par->height))};
+            t.naturalSize = {std::max(0, par->width), std::max(0, par->height)};
             const AVRational sar = av_guess_sample_aspect_ratio(ctx.get(), ctx->streams[i], nullptr);
             if (sar.num > 0 && sar.den > 0) t.pixelAspectRatio = av_q2d(sar);
             t.displaySize = displaySizeFor(t.naturalSize, t.pixelAspectRatio);
@@ -211,7 +211,7 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
     return asset;
 }
 
-void Asset::loadAsync(const std::string& path, std::function<void(std::function<void()>)> dispatch,
+void Asset::loadAsync(const std::string& path, Dispatch dispatch,
                       std::function<void(std::shared_ptr<Asset>, Error)> completion) {
     std::thread([path, dispatch = std::move(dispatch), completion = std::move(completion)]() mutable {
         Error error;
@@ -222,7 +222,7 @@ void Asset::loadAsync(const std::string& path, std::function<void(std::function<
 
 Size displaySizeFor(Size stored, double pixelAspectRatio) {
     if (!(pixelAspectRatio > 0) || !std::isfinite(pixelAspectRatio)) return stored;
-    return {static_cast<float>(std::round(stored.width * pixelAspectRatio)), stored.height};
+    return {static_cast<int>(std::lround(stored.width * pixelAspectRatio)), stored.height};
 }
 
 bool Asset::isIncomplete() const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/AffineTransform.h"
+#include "media/Dispatch.h"
 #include "media/Error.h"
 #include "media/Time.h"
 #include "media/VideoComposition.h"
@@ -49,7 +50,7 @@ public:
 
     // Opens on a background thread; `completion` is handed to `dispatch`, which decides where it
     // runs (the app posts it to its main thread). Exactly one of asset / error is set.
-    static void loadAsync(const std::string& path, std::function<void(std::function<void()>)> dispatch,
+    static void loadAsync(const std::string& path, Dispatch dispatch,
                           std::function<void(std::shared_ptr<Asset>, Error)> completion);
 
     const std::string& path() const { return path_; }

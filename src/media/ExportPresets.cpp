@@ -37,8 +37,7 @@ bool isKnownExportPreset(const std::string& p) {
 }
 
 Size exportOutputSize(const std::string& preset, Size source) {
-    if (!(source.width >= 1 && source.height >= 1) || !std::isfinite(source.width) || !std::isfinite(source.height))
-        return {};
+    if (source.empty()) return {};
     if (!isKnownExportPreset(preset)) return {};
     double scale = 1;
     Box box;
@@ -48,8 +47,7 @@ Size exportOutputSize(const std::string& preset, Size source) {
         const double bw = portrait ? box.shortSide : box.longSide, bh = portrait ? box.longSide : box.shortSide;
         scale = std::min({1.0, bw / source.width, bh / source.height});
     }
-    return {static_cast<float>(evenAtLeastTwo(source.width * scale)),
-            static_cast<float>(evenAtLeastTwo(source.height * scale))};
+    return {evenAtLeastTwo(source.width * scale), evenAtLeastTwo(source.height * scale)};
 }
 
 std::vector<std::string> ExportSession::allExportPresets() {

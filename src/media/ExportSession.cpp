@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "media/AacEncoder.h"
+#include "media/AudioFifo.h"
 #include "media/BoundedQueue.h"
 #include "media/ExportInternal.h"
 #include "media/FFmpeg.h"
@@ -22,7 +23,6 @@
 #include "media/VideoDecoder.h"
 
 extern "C" {
-#include <libavutil/audio_fifo.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -340,6 +340,48 @@ bool checkNotTruncated(ExportSession::Impl& s, AVFormatContext* in, const std::v
 
 namespace {
 
+// Rendered pictures come from a pool of buffers. A fresh buffer per picture is handed back to
+// the system by the allocator once the encoder lets go of it on its own thread, so every
+// picture paid page faults on first touch (a tenth of the export's kernel time at 720p).
+// The renderer writes every sample, so the buffers need no clearing.
+class PicturePool {
+public:
+    PicturePool(int width, int height) : width_(width), height_(height) {
+        lumaStride_ = FFALIGN(width, 64);
+        chromaStride_ = FFALIGN((width + 1) / 2, 64);
+        chromaHeight_ = (height + 1) / 2;
+        lumaBytes_ = static_cast<size_t>(lumaStride_) * height;
+        chromaBytes_ = static_cast<size_t>(chromaStride_) * chromaHeight_;
+        pool_ = av_buffer_pool_init(lumaBytes_ + 2 * chromaBytes_ + 64, nullptr);
+    }
+    ~PicturePool() { av_buffer_pool_uninit(&pool_); }  // buffers still out keep it alive
+    PicturePool(const PicturePool&) = delete;
+    PicturePool& operator=(const PicturePool&) = delete;
+
+    // A yuv420p picture of the pool's size; empty when out of memory.
+    av::Frame take() {
+        av::Frame f = av::makeFrame();
+        if (!f || !pool_) return {};
+        f->buf[0] = av_buffer_pool_get(pool_);
+        if (!f->buf[0]) return {};
+        f->format = AV_PIX_FMT_YUV420P;
+        f->width = width_;
+        f->height = height_;
+        f->data[0] = f->buf[0]->data;
+        f->data[1] = f->data[0] + lumaBytes_;
+        f->data[2] = f->data[1] + chromaBytes_;
+        f->linesize[0] = lumaStride_;
+        f->linesize[1] = f->linesize[2] = chromaStride_;
+        return f;
+    }
+
+private:
+    int width_, height_;
+    int lumaStride_ = 0, chromaStride_ = 0, chromaHeight_ = 0;
+    size_t lumaBytes_ = 0, chromaBytes_ = 0;
+    AVBufferPool* pool_ = nullptr;
+};
+
 // One audio track of the output: copied when it is AAC, otherwise decoded and encoded to AAC.
 struct AudioLane {
     int inputIndex = -1;
@@ -347,12 +389,8 @@ struct AudioLane {
     bool copy = true;
     av::CodecContext decoder;
     av::CodecContext encoder;
-    av::Swr resampler;
-    AVAudioFifo* fifo = nullptr;
+    AudioFifo fifo;
     int64_t nextPts = AV_NOPTS_VALUE;  // in encoder samples
-    ~AudioLane() {
-        if (fifo) av_audio_fifo_free(fifo);
-    }
 };
 
 }  // namespace
@@ -463,7 +501,7 @@ bool Transcoder::setUpVideo() {
         s.failAv(r, "The movie's pictures could not be decoded.", kReadSuggestion);
         return false;
     }
-    sourceSize = {static_cast<float>(st->codecpar->width), static_cast<float>(st->codecpar->height)};
+    sourceSize = {st->codecpar->width, st->codecpar->height};
     if (sourceSize.width <= 0 || sourceSize.height <= 0) {
         s.fail(plainError(AVERROR_INVALIDDATA, "The movie could not be exported.", "Its picture has no size.",
                           kReadSuggestion));
@@ -481,10 +519,9 @@ bool Transcoder::setUpVideo() {
         base = compositionSize = rs;
     }
     const Size os = exportOutputSize(s.preset, base);
-    outW = static_cast<int>(os.width);
-    outH = static_cast<int>(os.height);
-    renderNeeded = s.composition.has_value() || outW != static_cast<int>(sourceSize.width) ||
-                   outH != static_cast<int>(sourceSize.height);
+    outW = os.width;
+    outH = os.height;
+    renderNeeded = s.composition.has_value() || outW != sourceSize.width || outH != sourceSize.height;
 
     H264Settings h264;
     h264.width = outW;
@@ -532,8 +569,8 @@ bool Transcoder::setUpVideo() {
         // The stored pixels keep their orientation, so the display matrix goes along, its
         // translation following the new size.
         if (auto t = internal::streamDisplayMatrix(st); t && !t->isIdentity()) {
-            t->tx *= outW / sourceSize.width;
-            t->ty *= outH / sourceSize.height;
+            t->tx *= static_cast<float>(outW) / static_cast<float>(sourceSize.width);
+            t->ty *= static_cast<float>(outH) / static_cast<float>(sourceSize.height);
             if (!internal::setStreamDisplayMatrix(videoOut, *t)) {
                 s.failAv(AVERROR(ENOMEM), "The movie could not be exported.");
                 return false;
@@ -574,23 +611,11 @@ bool Transcoder::setUpAudio(int index) {
             s.failAv(r, "The sound could not be converted to AAC.");
             return false;
         }
-        AVCodecContext* e = lane->encoder.get();
-        SwrContext* swr = nullptr;
-        AVChannelLayout inLayout;
-        if (lane->decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || lane->decoder->ch_layout.nb_channels == 0)
-            av_channel_layout_default(&inLayout, std::max(1, lane->decoder->ch_layout.nb_channels));
-        else
-            av_channel_layout_copy(&inLayout, &lane->decoder->ch_layout);
-        r = swr_alloc_set_opts2(&swr, &e->ch_layout, e->sample_fmt, e->sample_rate, &inLayout,
-                                lane->decoder->sample_fmt, rate, 0, nullptr);
-        av_channel_layout_uninit(&inLayout);
-        if (r < 0 || (r = swr_init(swr)) < 0) {
-            swr_free(&swr);
+        if ((r = lane->fifo.open(*lane->encoder)) < 0 ||
+            (r = lane->fifo.setSource(lane->decoder->ch_layout, lane->decoder->sample_fmt, rate)) < 0) {
             s.failAv(r, "The sound could not be converted to AAC.");
             return false;
         }
-        lane->resampler.reset(swr);
-        lane->fifo = av_audio_fifo_alloc(e->sample_fmt, e->ch_layout.nb_channels, e->frame_size * 4);
     }
     lane->out = avformat_new_stream(out.get(), nullptr);
     if (!lane->out) {
@@ -629,14 +654,9 @@ bool Transcoder::drainAudioEncoder(AudioLane& lane) {
 
 bool Transcoder::encodeAudio(AudioLane& lane, bool flush) {
     AVCodecContext* e = lane.encoder.get();
-    while (av_audio_fifo_size(lane.fifo) >= e->frame_size || (flush && av_audio_fifo_size(lane.fifo) > 0)) {
-        av::Frame f = av::makeFrame();
-        f->nb_samples = std::min(av_audio_fifo_size(lane.fifo), e->frame_size);
-        f->format = e->sample_fmt;
-        f->sample_rate = e->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &e->ch_layout);
-        if (av_frame_get_buffer(f.get(), 0) < 0 ||
-            av_audio_fifo_read(lane.fifo, reinterpret_cast<void**>(f->data), f->nb_samples) < f->nb_samples) {
+    while (lane.fifo.ready(flush)) {
+        av::Frame f = lane.fifo.take(flush);
+        if (!f) {
             s.failAv(AVERROR(ENOMEM), "The sound could not be converted to AAC.");
             return false;
         }
@@ -677,34 +697,18 @@ bool Transcoder::handleAudio(AudioLane& lane, AVPacket* pkt) {
             const int64_t ts = frame->best_effort_timestamp;
             lane.nextPts = ts == AV_NOPTS_VALUE ? 0 : av_rescale_q(ts, ist->time_base, e->time_base);
         }
-        const int outSamples = swr_get_out_samples(lane.resampler.get(), frame->nb_samples);
-        std::vector<uint8_t*> planes(static_cast<size_t>(e->ch_layout.nb_channels), nullptr);
-        uint8_t** data = nullptr;
-        if (av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, std::max(1, outSamples),
-                                               e->sample_fmt, 0) < 0) {
+        if (lane.fifo.resample(frame->extended_data, frame->nb_samples) == AVERROR(ENOMEM)) {
             s.failAv(AVERROR(ENOMEM), "The sound could not be converted to AAC.");
             return false;
         }
-        const int got = swr_convert(lane.resampler.get(), data, outSamples,
-                                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (got > 0) av_audio_fifo_write(lane.fifo, reinterpret_cast<void**>(data), got);
-        av_freep(&data[0]);
-        av_freep(&data);
+        lane.fifo.queueResampled();
         av_frame_unref(frame.get());
         if (!encodeAudio(lane, false)) return false;
     }
     if (!pkt) {
         // The resampler's tail, then everything the encoder still holds.
         if (lane.nextPts == AV_NOPTS_VALUE) lane.nextPts = 0;
-        uint8_t** data = nullptr;
-        const int tail = swr_get_out_samples(lane.resampler.get(), 0);
-        if (tail > 0 &&
-            av_samples_alloc_array_and_samples(&data, nullptr, e->ch_layout.nb_channels, tail, e->sample_fmt, 0) >= 0) {
-            const int got = swr_convert(lane.resampler.get(), data, tail, nullptr, 0);
-            if (got > 0) av_audio_fifo_write(lane.fifo, reinterpret_cast<void**>(data), got);
-            av_freep(&data[0]);
-            av_freep(&data);
-        }
+        if (lane.fifo.resampleTail() > 0) lane.fifo.queueResampled();
         return encodeAudio(lane, true);
     }
     return true;
@@ -718,18 +722,31 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.pts = pts;
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
-    // One format for the renderer and the encoder, whatever the decoder gives.
-    switch (
-        converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height), pic.frame)) {
-    case internal::Yuv420Converter::Result::Ok: break;
-    case internal::Yuv420Converter::Result::Unsupported:
-        s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
-                          std::string("Its pictures (") +
-                              (av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format)) ?: "?") +
-                              ") cannot be converted.",
-                          kReadSuggestion));
-        return false;
-    case internal::Yuv420Converter::Result::OutOfMemory: s.failAv(AVERROR(ENOMEM), "Out of memory."); return false;
+    const bool sameSize = frame->width == sourceSize.width && frame->height == sourceSize.height;
+    // The renderer maps full range to limited range itself, in a table pass over its output;
+    // converting whole source pictures beforehand cost a twentieth of a full-range export.
+    const bool full420 = frame->format == AV_PIX_FMT_YUVJ420P ||
+                         (frame->format == AV_PIX_FMT_YUV420P && frame->color_range == AVCOL_RANGE_JPEG);
+    if (sameSize && renderNeeded && full420) {
+        pic.frame.reset(av_frame_clone(frame));
+        if (!pic.frame) {
+            s.failAv(AVERROR(ENOMEM), "Out of memory.");
+            return false;
+        }
+    } else {
+        // One format for the renderer and the encoder, whatever the decoder gives.
+        switch (
+            converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height), pic.frame)) {
+        case internal::Yuv420Converter::Result::Ok: break;
+        case internal::Yuv420Converter::Result::Unsupported:
+            s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
+                              std::string("Its pictures (") +
+                                  (av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format)) ?: "?") +
+                                  ") cannot be converted.",
+                              kReadSuggestion));
+            return false;
+        case internal::Yuv420Converter::Result::OutOfMemory: s.failAv(AVERROR(ENOMEM), "Out of memory."); return false;
+    }
     }
     Stopwatch waiting(timings.decoderWait);
     return pictures.push(std::move(pic));
@@ -838,6 +855,7 @@ void Transcoder::encodePictures() {
 void Transcoder::renderPictures() {
     const ResampleFilter filter = s.composition ? s.composition->filter() : ResampleFilter::Bilinear;
     FrameRenderer renderer(filter, outW, outH);
+    PicturePool pool(outW, outH);
     auto render = [&](const DecodedPicture& pic, const AffineTransform& t, int64_t pts, int64_t duration) -> bool {
         RenderedPicture out;
         out.pts = pts;
@@ -849,15 +867,12 @@ void Transcoder::renderPictures() {
                 return false;
             }
         } else {
-            out.frame = av::makeFrame();
-            out.frame->format = AV_PIX_FMT_YUV420P;
-            out.frame->width = outW;
-            out.frame->height = outH;
-            out.frame->sample_aspect_ratio = encoder->sample_aspect_ratio;
-            if (av_frame_get_buffer(out.frame.get(), 0) < 0) {
+            out.frame = pool.take();
+            if (!out.frame) {
                 s.failAv(AVERROR(ENOMEM), "Out of memory.");
                 return false;
             }
+            out.frame->sample_aspect_ratio = encoder->sample_aspect_ratio;
             Error e;
             Stopwatch rendering(timings.render);
             if (!renderer.render(*pic.frame, t, *out.frame, &e)) {
@@ -897,7 +912,8 @@ void Transcoder::renderPictures() {
         const __int128 den = static_cast<__int128>(movieDuration.timescale) * fd.value;
         const int64_t count = static_cast<int64_t>((num + den - 1) / den);
         const AffineTransform fit =
-            AffineTransform::makeScale(outW / compositionSize.width, outH / compositionSize.height);
+            AffineTransform::makeScale(static_cast<float>(outW) / static_cast<float>(compositionSize.width),
+                                       static_cast<float>(outH) / static_cast<float>(compositionSize.height));
         for (int64_t k = 0; k < count; ++k) {
             if (s.stopping()) return;
             const Time t(k * fd.value, fd.timescale);
@@ -913,7 +929,9 @@ void Transcoder::renderPictures() {
             s.setProgress(static_cast<double>(k + 1) / static_cast<double>(count));
         }
     } else {
-        const AffineTransform fit = AffineTransform::makeScale(outW / sourceSize.width, outH / sourceSize.height);
+        const AffineTransform fit =
+            AffineTransform::makeScale(static_cast<float>(outW) / static_cast<float>(sourceSize.width),
+                                       static_cast<float>(outH) / static_cast<float>(sourceSize.height));
         int64_t lastPts = INT64_MIN;
         AVStream* st = in->streams[videoIndex];
         for (;;) {

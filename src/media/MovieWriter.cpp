@@ -115,6 +115,7 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
     if (s.pixelAspectWidth > 0 && s.pixelAspectHeight > 0 && s.pixelAspectWidth != s.pixelAspectHeight)
         h264.sampleAspectRatio = AVRational{s.pixelAspectWidth, s.pixelAspectHeight};
     h264.globalHeader = oc->oformat->flags & AVFMT_GLOBALHEADER;
+    if (s.fullRange) h264.colorRange = AVCOL_RANGE_JPEG;
     h264.preset = s.x264Preset;
     h264.crf = s.crf;
     if (s.maxBFrames == 0) h264.x264Params = "bframes=0";
@@ -176,6 +177,7 @@ bool MovieWriter::writeVideoFrame(const AVFrame& frame, Time pts) {
     av::Frame f(av_frame_clone(&frame));
     if (!f) return d.fail(AVERROR(ENOMEM), "Out of memory for a picture.");
     f->pts = pts.convertScale(d.settings.timeBase.timescale).value / d.settings.timeBase.value;
+    if (d.settings.fullRange) f->color_range = AVCOL_RANGE_JPEG;
     f->pict_type = AV_PICTURE_TYPE_NONE;
     int r = avcodec_send_frame(d.video.get(), f.get());
     if (r < 0) return d.fail(r, "The picture could not be encoded.");

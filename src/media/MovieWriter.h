@@ -28,6 +28,7 @@ struct MovieWriterSettings {
     // Width and height of one stored pixel as shown, e.g. 3:2 for a 1280x1080 picture shown 16:9.
     int pixelAspectWidth = 1;
     int pixelAspectHeight = 1;
+    bool fullRange = false;  // samples span 0-255 (as phone and JPEG cameras store them)
     std::string x264Preset = "ultrafast";
     int crf = 18;
     int maxBFrames = 0;  // >0 stores frames out of presentation order

@@ -12,14 +12,10 @@
 #include <vector>
 
 #include "media/AffineTransform.h"
+#include "media/Size.h"
 #include "media/Time.h"
 
 namespace media {
-
-struct Size {
-    float width = 0, height = 0;
-    bool operator==(const Size&) const = default;
-};
 
 struct Rect {
     float x = 0, y = 0, width = 0, height = 0;

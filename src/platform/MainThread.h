@@ -5,12 +5,14 @@
 
 #include <functional>
 
+#include "media/Dispatch.h"  // the type only: platform does not link the engine
+
 namespace platform {
 
 class MainThread {
 public:
     using Task = std::function<void()>;
-    using Dispatcher = std::function<void(Task)>;
+    using Dispatcher = media::Dispatch;
 
     // Queues fn on the main thread's event loop (never runs it inline, even from the main
     // thread). Dropped with a warning when no QCoreApplication exists.

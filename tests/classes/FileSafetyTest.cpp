@@ -151,7 +151,7 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
 
 TEST(ZoomSegmentsEnd, TheLastEntryHoldsEvenWhenItCameWithinATick) {
     // A thousand entries within a microsecond, ending on 2.99: that zoom holds from there on.
-    std::vector<tavrio::ZoomSample> burst{{1.0f, 0.0}};
+    std::vector<ZoomValue> burst{{1.0f, 0.0}};
     for (int i = 1; i <= 1000; ++i) burst.push_back({1.0f + 1.99f * float(i) / 1000.0f, 0.5 + i * 1e-9});
     auto segments = tavrio::buildZoomSegments(burst, media::Time(1800, 600));
     ASSERT_FALSE(segments.empty());

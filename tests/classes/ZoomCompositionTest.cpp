@@ -88,7 +88,7 @@ TEST(ZoomSegments, WalkRampsHoldsDropsAndClips) {
 
 TEST(ZoomSegments, CoverTheMovieWithoutGapsOnAwkwardTimes) {
     // Times that do not fall on 1/600 s and a duration on another timescale (as demuxers give).
-    std::vector<ZoomSample> samples{{1.0f, 0.0}};
+    std::vector<ZoomValue> samples{{1.0f, 0.0}};
     double t = 0;
     for (int i = 1; i < 200; ++i) {
         t += 0.0173 * (1 + i % 7);

@@ -1,7 +1,6 @@
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
 #include "ZoomTrack.h"
-#include "ZoomValue.h"
 
 #include "support/TestSupport.h"
 
@@ -137,12 +136,6 @@ TEST(ZoomTrack, UnusableTracksAreNamedAndTimesMayGoBackwards) {
     }
     // Integers are numbers: a hand-written track with whole factors is usable.
     EXPECT_EQ(problem({ZoomEntry{{kZoomKey, qint64(2)}, {kAtTimeKey, qint64(0)}}}), "");
-
-    ZoomValue value;
-    value.setZoom(2.5f);
-    value.setAtTime(1.25);
-    EXPECT_EQ(value.zoom(), 2.5f);
-    EXPECT_EQ(value.atTime(), 1.25);
 }
 
 TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {

@@ -84,21 +84,21 @@ TEST(CaptureDevices, FileCameraRefusesFilesWithoutPictures) {
 }
 
 TEST(CaptureDevices, PresetSizesFollowWhatTheCameraOffers) {
-    auto fmt = [](std::initializer_list<PixelSize> sizes) {
+    auto fmt = [](std::initializer_list<Size> sizes) {
         std::vector<VideoFormat> v;
-        for (PixelSize s : sizes) v.push_back({"yuyv422", s, {30}});
+        for (Size s : sizes) v.push_back({"yuyv422", s, {30}});
         return v;
     };
     // High: the largest 16:9 size up to 1280x720 ...
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {1280, 720}, {640, 480}})), (PixelSize{1280, 720}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {960, 540}, {640, 360}})), (PixelSize{960, 540}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {1280, 720}, {640, 480}})), (Size{1280, 720}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {960, 540}, {640, 360}})), (Size{960, 540}));
     // ... else simply the largest (a 4:3 camera, or only 16:9 sizes above 720p).
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (PixelSize{1600, 1200}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {800, 600}})), (PixelSize{1920, 1080}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (Size{1600, 1200}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {800, 600}})), (Size{1920, 1080}));
     // The fixed presets are their own size whatever the camera has: pictures get scaled.
-    EXPECT_EQ(sizeForPreset(kCapturePreset640x480, fmt({{1280, 720}})), (PixelSize{640, 480}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetMedium, fmt({{1280, 720}})), (PixelSize{480, 360}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetLow, fmt({{1280, 720}})), (PixelSize{192, 144}));
+    EXPECT_EQ(sizeForPreset(kCapturePreset640x480, fmt({{1280, 720}})), (Size{640, 480}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetMedium, fmt({{1280, 720}})), (Size{480, 360}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetLow, fmt({{1280, 720}})), (Size{192, 144}));
     EXPECT_TRUE(sizeForPreset("Photo", fmt({{1280, 720}})).empty());
     EXPECT_FALSE(isKnownPreset("high"));  // preset names are exact
 }
@@ -109,7 +109,7 @@ TEST(CaptureDevices, VirtualCameraPicturesMoveKeepTimeAndBrightenWithTheTorch) {
     Error err;
     auto src = cam->openVideo({320, 240}, 30, &err);
     ASSERT_TRUE(src) << err.description;
-    EXPECT_EQ(src->size(), (PixelSize{320, 240}));
+    EXPECT_EQ(src->size(), (Size{320, 240}));
 
     std::vector<VideoSample> s(3);
     for (auto& x : s) ASSERT_TRUE(src->read(x, &err));

@@ -67,9 +67,9 @@ TEST(CaptureSession, CanAddRulesAndConnections) {
 
     EXPECT_FALSE(session.setSessionPreset("Photo"));
     EXPECT_EQ(session.sessionPreset(), kCapturePresetHigh);
-    EXPECT_EQ(session.videoSize(), (PixelSize{1280, 720}));
+    EXPECT_EQ(session.videoSize(), (Size{1280, 720}));
     EXPECT_TRUE(session.setSessionPreset(kCapturePresetLow));
-    EXPECT_EQ(session.videoSize(), (PixelSize{192, 144}));
+    EXPECT_EQ(session.videoSize(), (Size{192, 144}));
 }
 
 TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
@@ -78,7 +78,7 @@ TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
     auto cam = virtualCamera();
     ASSERT_TRUE(session.addInput(cam));
     std::mutex m;
-    std::vector<PixelSize> reported;
+    std::vector<Size> reported;
     session.setFormatDescriptionChangeHandler({}, [&](std::shared_ptr<CaptureInputPort> p) {
         std::lock_guard l(m);
         reported.push_back(p->formatDescription().dimensions);
@@ -87,7 +87,7 @@ TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
     ASSERT_TRUE(session.isRunning());
     auto port = cam->ports().front();
     FormatDescription f = port->formatDescription();
-    EXPECT_EQ(f.dimensions, (PixelSize{192, 144}));
+    EXPECT_EQ(f.dimensions, (Size{192, 144}));
     EXPECT_EQ(f.cleanAperture, (PixelRect{0, 0, 192, 144}));
 
     ASSERT_TRUE(waitFor([&] { return session.previewSlot().latest().frame != nullptr; }));
@@ -99,13 +99,13 @@ TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
     session.beginConfiguration();
     session.setSessionPreset(kCapturePresetMedium);
     session.setSessionPreset(kCapturePreset640x480);
-    EXPECT_EQ(port->formatDescription().dimensions, (PixelSize{192, 144}));  // nothing applied yet
+    EXPECT_EQ(port->formatDescription().dimensions, (Size{192, 144}));  // nothing applied yet
     session.commitConfiguration();
-    EXPECT_EQ(port->formatDescription().dimensions, (PixelSize{640, 480}));
+    EXPECT_EQ(port->formatDescription().dimensions, (Size{640, 480}));
     {
         std::lock_guard l(m);
         ASSERT_EQ(reported.size(), 2u);
-        EXPECT_EQ(reported[1], (PixelSize{640, 480}));
+        EXPECT_EQ(reported[1], (Size{640, 480}));
     }
     uint64_t gen = session.previewSlot().generation();
     ASSERT_TRUE(waitFor([&] {
@@ -128,7 +128,7 @@ TEST(CaptureSession, FileCameraPicturesAreCroppedToThePresetShapeNotStretched) {
     auto dev = CaptureDevice::deviceWithUniqueID("file:" + movie.string(), &err);
     ASSERT_TRUE(dev) << err.description;
     ASSERT_EQ(dev->formats().size(), 1u);
-    PixelSize natural = dev->formats().front().size;
+    Size natural = dev->formats().front().size;
     EXPECT_FALSE(natural.empty());
 
     CaptureSession session;
@@ -212,7 +212,7 @@ TEST(CaptureSession, PreviewWakeUpDroppedByTheDispatcherDoesNotStopThePreview) {
 }
 
 TEST(CaptureSession, DisplayMatrixTurnsStoredPicturesUpright) {
-    PixelSize s{640, 480};
+    Size s{640, 480};
     AffineTransform p = displayMatrixForOrientation(VideoOrientation::Portrait, s);
     EXPECT_EQ(p.a, 0);
     EXPECT_EQ(p.b, 1);

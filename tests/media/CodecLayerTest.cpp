@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "media/AacEncoder.h"
+#include "media/AudioFifo.h"
 #include "media/BoundedQueue.h"
 #include "media/H264Encoder.h"
 #include "media/MediaInternal.h"
@@ -139,4 +140,58 @@ TEST(AacEncoder, StandardRatesAndLayoutsWithAFallback) {
     unknown.order = AV_CHANNEL_ORDER_UNSPEC;
     ASSERT_EQ(AacEncoder::open({.sampleRate = 44100, .layout = &unknown, .channels = 2}, enc), 0);
     EXPECT_EQ(enc->ch_layout.nb_channels, 2);
+}
+
+TEST(AudioFifo, DropsTheAskedForHeadFillsGapsWithSilenceAndHandsOutEncoderFrames) {
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    av::CodecContext enc;
+    ASSERT_EQ(AacEncoder::open({.sampleRate = 48000, .layout = &stereo, .channels = 2}, enc), 0);
+    AudioFifo fifo;
+    ASSERT_EQ(fifo.open(*enc), 0);
+    ASSERT_EQ(fifo.setSource(stereo, AV_SAMPLE_FMT_S16, 48000), 0);
+
+    // Left counts up, right counts down, so a wrong offset or a swapped plane shows.
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < 1000; ++i) {
+        pcm.push_back(static_cast<int16_t>(i * 10));
+        pcm.push_back(static_cast<int16_t>(-i * 10));
+    }
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(pcm.data());
+    ASSERT_EQ(fifo.resample(&in, 1000), 1000);
+    EXPECT_EQ(fifo.queueResampled(100), 900);
+    EXPECT_EQ(fifo.queueSilence(300), 300);
+    EXPECT_EQ(fifo.size(), 1200);
+
+    ASSERT_TRUE(fifo.ready(false));
+    av::Frame f = fifo.take(false);
+    ASSERT_TRUE(f);
+    ASSERT_EQ(f->nb_samples, 1024);
+    EXPECT_EQ(f->format, AV_SAMPLE_FMT_FLTP);
+    const float* left = reinterpret_cast<const float*>(f->data[0]);
+    const float* right = reinterpret_cast<const float*>(f->data[1]);
+    EXPECT_FLOAT_EQ(left[0], 1000 / 32768.0f);
+    EXPECT_FLOAT_EQ(right[0], -1000 / 32768.0f);
+    EXPECT_FLOAT_EQ(left[899], 9990 / 32768.0f);
+    for (int i = 900; i < 1024; ++i) ASSERT_EQ(left[i], 0.0f) << i;
+
+    // What is left comes out only when flushing.
+    EXPECT_FALSE(fifo.ready(false));
+    EXPECT_FALSE(fifo.take(false));
+    f = fifo.take(true);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->nb_samples, 176);
+    EXPECT_EQ(fifo.size(), 0);
+
+    // A new source rate: what the resampler holds back comes out with the tail, so half a
+    // second at 24 kHz makes half a second at 48 kHz.
+    ASSERT_EQ(fifo.setSource(stereo, AV_SAMPLE_FMT_S16, 24000), 0);
+    std::vector<int16_t> tone(2 * 12000, 1000);
+    in = reinterpret_cast<const uint8_t*>(tone.data());
+    const int body = fifo.resample(&in, 12000);
+    fifo.queueResampled();
+    const int tail = fifo.resampleTail();
+    fifo.queueResampled();
+    EXPECT_GT(tail, 0);
+    EXPECT_NEAR(body + tail, 24000, 2);
+    EXPECT_EQ(fifo.size(), body + tail);
 }

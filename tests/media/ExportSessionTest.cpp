@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -12,6 +13,9 @@
 #include "media/Asset.h"
 #include "media/ExportSession.h"
 #include "media/MediaTestSupport.h"
+#include "media/MovieWriter.h"
+#include "media/FFmpeg.h"
+#include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
 using namespace media;
@@ -224,6 +228,51 @@ TEST(ExportPlain, FramesKeepTheirTimesAndTheMatrixScaledToThePreset) {
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].time, o.frameTimes[i]);
         EXPECT_EQ(frames[i].code, static_cast<int>(i));
+    }
+}
+
+// Full-range pictures (phones, JPEG cameras) come out limited range whether the export converts
+// them itself (no rendering) or the renderer maps them (a composition): black 16, white 235.
+TEST(ExportPlain, FullRangePicturesComeOutLimitedRangeOnEveryPath) {
+    testsupport::TempDir dir;
+    const std::string src = dir.str() + "/full.mov";
+    MovieWriterSettings ws;
+    ws.fullRange = true;
+    Error e;
+    auto writer = MovieWriter::create(src, ws, &e);
+    ASSERT_TRUE(writer) << e.description;
+    av::Frame pic = av::makeFrame();
+    pic->format = AV_PIX_FMT_YUV420P;
+    pic->width = ws.width;
+    pic->height = ws.height;
+    ASSERT_GE(av_frame_get_buffer(pic.get(), 0), 0);
+    for (int y = 0; y < ws.height; ++y)
+        for (int x = 0; x < ws.width; ++x) pic->data[0][y * pic->linesize[0] + x] = x < ws.width / 2 ? 0 : 255;
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < ws.height / 2; ++y) std::memset(pic->data[p] + y * pic->linesize[p], 128, ws.width / 2);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(writer->writeVideoFrame(*pic, Time(i, 30)));
+    ASSERT_TRUE(writer->finish());
+    auto asset = openOrFail(src);
+    ASSERT_TRUE(asset);
+
+    for (bool composed : {false, true}) {
+        SCOPED_TRACE(composed ? "rendered" : "converted");
+        ExportSession s(asset, kExportPresetHighestQuality);
+        const std::string out = dir.str() + (composed ? "/rendered.mov" : "/converted.mov");
+        s.setOutputPath(out);
+        if (composed)
+            s.setVideoComposition(rampComposition({ws.width, ws.height}, asset->duration(), videoTrackID(*asset),
+                                                  AffineTransform::identity(), AffineTransform::identity()));
+        ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
+        int pictures = 0;
+        ASSERT_TRUE(testsupport::forEachPicture(out, [&](const AVFrame& f, testsupport::PictureTime) {
+            EXPECT_NE(f.color_range, AVCOL_RANGE_JPEG);
+            EXPECT_NE(f.format, AV_PIX_FMT_YUVJ420P);
+            EXPECT_NEAR(f.data[0][120 * f.linesize[0] + 60], 16, 2);
+            EXPECT_NEAR(f.data[0][120 * f.linesize[0] + 260], 235, 2);
+            return ++pictures < 3;
+        }));
+        EXPECT_EQ(pictures, 3);
     }
 }
 

@@ -236,7 +236,7 @@ bool CaptureDevice::setExposurePointOfInterest(Point p) {
     return true;
 }
 
-std::unique_ptr<VideoSource> CaptureDevice::openVideo(PixelSize, double, Error* error) {
+std::unique_ptr<VideoSource> CaptureDevice::openVideo(Size, double, Error* error) {
     if (error) *error = Error{EINVAL, localizedName() + " delivers no pictures.", "", ""};
     return nullptr;
 }
@@ -250,15 +250,15 @@ bool isKnownPreset(const std::string& p) {
     return p == kCapturePresetHigh || p == kCapturePreset640x480 || p == kCapturePresetMedium || p == kCapturePresetLow;
 }
 
-PixelSize sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
+Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
     if (preset == kCapturePreset640x480) return {640, 480};
     if (preset == kCapturePresetMedium) return {480, 360};
     if (preset == kCapturePresetLow) return {192, 144};
     if (preset != kCapturePresetHigh) return {};
-    PixelSize best16x9, largest;
-    auto area = [](PixelSize s) { return int64_t(s.width) * s.height; };
+    Size best16x9, largest;
+    auto area = [](Size s) { return int64_t(s.width) * s.height; };
     for (const auto& f : formats) {
-        PixelSize s = f.size;
+        Size s = f.size;
         if (s.empty()) continue;
         if (s.width * 9 == s.height * 16 && s.width <= 1280 && s.height <= 720 && area(s) > area(best16x9))
             best16x9 = s;

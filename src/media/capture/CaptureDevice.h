@@ -22,7 +22,7 @@ enum class ExposureMode { Locked = 0, AutoExpose = 1, ContinuousAutoExposure = 2
 
 struct VideoFormat {
     std::string pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg", "yuv420p")
-    PixelSize size;
+    Size size;
     std::vector<double> frameRates;  // highest first; empty when the device does not say
 };
 
@@ -33,7 +33,7 @@ public:
     virtual ~VideoSource() = default;
     virtual bool read(VideoSample& out, Error* error) = 0;
     virtual void interrupt() = 0;
-    virtual PixelSize size() const = 0;    // of the pictures read() delivers
+    virtual Size size() const = 0;    // of the pictures read() delivers
     virtual double frameRate() const = 0;  // nominal
 };
 
@@ -107,7 +107,7 @@ public:
 
     // Opens the device's stream. Cameras pick the format closest to `want` (the caller scales
     // what differs); microphones ignore the arguments.
-    virtual std::unique_ptr<VideoSource> openVideo(PixelSize want, double frameRate, Error* error);
+    virtual std::unique_ptr<VideoSource> openVideo(Size want, double frameRate, Error* error);
     virtual std::unique_ptr<AudioSource> openAudio(Error* error);
 
     // The file the cross-process configuration lock is taken on.
@@ -142,7 +142,7 @@ private:
 // Chooses the capture size for a preset from what a camera offers: "High" is the largest 16:9 size
 // up to 1280x720, else the largest; the fixed presets are their own size whatever the camera has
 // (pictures are scaled). Unknown presets give an empty size.
-PixelSize sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
+Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
 bool isKnownPreset(const std::string& preset);
 
 }  // namespace media

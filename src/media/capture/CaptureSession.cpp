@@ -33,7 +33,7 @@ CaptureDeviceInput::CaptureDeviceInput(std::shared_ptr<CaptureDevice> d) : devic
     ports_.push_back(std::make_shared<CaptureInputPort>(device_->mediaType()));
 }
 
-AffineTransform displayMatrixForOrientation(VideoOrientation o, PixelSize s) {
+AffineTransform displayMatrixForOrientation(VideoOrientation o, Size s) {
     const float w = float(s.width), h = float(s.height);
     switch (o) {
     case VideoOrientation::Portrait: return {0, 1, -1, 0, h, 0};
@@ -69,7 +69,7 @@ class Converter {
 public:
     // The picture in yuv420p at `target`: the source's centre cropped to the target's shape,
     // then scaled, so nothing is stretched. Frames already right are passed on untouched.
-    std::shared_ptr<const AVFrame> convert(const std::shared_ptr<const AVFrame>& in, PixelSize target) {
+    std::shared_ptr<const AVFrame> convert(const std::shared_ptr<const AVFrame>& in, Size target) {
         if (in->width == target.width && in->height == target.height && in->format == AV_PIX_FMT_YUV420P) return in;
         if (!sws_ || in->width != inW_ || in->height != inH_ || in->format != inFmt_ || !(target == out_)) {
             inW_ = in->width;
@@ -130,7 +130,7 @@ private:
     av::Sws sws_;
     AVBufferPool* pool_ = nullptr;
     int inW_ = 0, inH_ = 0, inFmt_ = -1;
-    PixelSize out_;
+    Size out_;
     int cropX_ = 0, cropY_ = 0, cropW_ = 0, cropH_ = 0;
 };
 
@@ -140,7 +140,7 @@ struct CaptureSession::Pump {
     std::shared_ptr<CaptureDeviceInput> input;
     std::unique_ptr<VideoSource> video;
     std::unique_ptr<AudioSource> audio;
-    PixelSize target;
+    Size target;
     std::atomic<bool> stop{false};
     std::thread thread;
 };
@@ -275,7 +275,7 @@ bool CaptureSession::setSessionPreset(const std::string& p) {
     return true;
 }
 
-PixelSize CaptureSession::videoSize() const {
+Size CaptureSession::videoSize() const {
     std::lock_guard lock(mutex_);
     for (auto& in : inputs_)
         if (in->device()->mediaType() == MediaType::Video) return sizeForPreset(preset_, in->device()->formats());

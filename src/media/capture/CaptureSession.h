@@ -27,7 +27,7 @@ class CaptureOutput;
 // channels. Unknown (zero) until the session has run the input.
 struct FormatDescription {
     MediaType mediaType = MediaType::Video;
-    PixelSize dimensions;
+    Size dimensions;
     PixelRect cleanAperture;
     double frameRate = 0;
     int sampleRate = 0;
@@ -76,7 +76,7 @@ enum class VideoOrientation { Portrait = 1, PortraitUpsideDown = 2, LandscapeRig
 
 // How a movie shows pictures taken in `o`: pixels stay as the sensor delivers them (landscape
 // right) and the display matrix turns them; portrait is a=0 b=1 c=-1 d=0.
-AffineTransform displayMatrixForOrientation(VideoOrientation o, PixelSize stored);
+AffineTransform displayMatrixForOrientation(VideoOrientation o, Size stored);
 
 class CaptureConnection {
 public:
@@ -143,7 +143,7 @@ public:
     std::string sessionPreset() const;
     bool setSessionPreset(const std::string& preset);  // false for an unknown preset
     // The picture size the preset gives with the current camera; empty without one.
-    PixelSize videoSize() const;
+    Size videoSize() const;
 
     // Changes made between these take effect together at commit (a running session restarts
     // its inputs once). Nestable.

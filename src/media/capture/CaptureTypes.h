@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "media/Asset.h"  // MediaType
+#include "media/Dispatch.h"
+#include "media/Size.h"
 
 struct AVFrame;
 
@@ -18,18 +20,6 @@ const char* mediaTypeName(MediaType t);  // "video", "audio", "other"
 // Capture timestamps: nanoseconds of CLOCK_MONOTONIC, the one clock every source stamps with, so
 // sound and pictures from different devices line up in a recording.
 int64_t monotonicNowNs();
-
-// The engine never calls into the application on its own threads: every report goes through the
-// caller's dispatch function (which typically posts to the UI thread). An empty one calls directly.
-using Dispatch = std::function<void(std::function<void()>)>;
-
-// Sizes and rectangles in whole pixels, as devices and encoders count them.
-struct PixelSize {
-    int width = 0;
-    int height = 0;
-    bool operator==(const PixelSize&) const = default;
-    bool empty() const { return width <= 0 || height <= 0; }
-};
 
 struct PixelRect {
     double x = 0, y = 0, width = 0, height = 0;

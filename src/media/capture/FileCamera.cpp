@@ -25,7 +25,7 @@ struct Decoder {
     int stream = -1;
     AVRational timeBase{1, 1};
     double frameRate = 30;
-    PixelSize size;
+    Size size;
 
     bool open(const std::string& path, Error* error) {
         AVFormatContext* ctx = nullptr;
@@ -115,7 +115,7 @@ public:
         interrupted_ = true;
         cond_.notify_all();
     }
-    PixelSize size() const override { return d_->size; }
+    Size size() const override { return d_->size; }
     double frameRate() const override { return d_->frameRate; }
 
 private:
@@ -140,7 +140,7 @@ private:
 
 class FileCamera : public CaptureDevice {
 public:
-    FileCamera(const std::string& path, PixelSize size, double fps)
+    FileCamera(const std::string& path, Size size, double fps)
         : CaptureDevice("file:" + path, "File Camera (" + std::filesystem::path(path).filename().string() + ")",
                         MediaType::Video, true),
           path_(path),
@@ -150,7 +150,7 @@ public:
     bool isConnected() const override { return std::filesystem::exists(path_) && CaptureDevice::isConnected(); }
     std::vector<VideoFormat> formats() const override { return {{"file", size_, {fps_}}}; }
 
-    std::unique_ptr<VideoSource> openVideo(PixelSize, double, Error* error) override {
+    std::unique_ptr<VideoSource> openVideo(Size, double, Error* error) override {
         auto d = std::make_unique<Decoder>();
         if (!d->open(path_, error)) return nullptr;
         return std::make_unique<FileCameraSource>(std::move(d));
@@ -158,7 +158,7 @@ public:
 
 private:
     std::string path_;
-    PixelSize size_;
+    Size size_;
     double fps_;
 };
 

@@ -17,12 +17,12 @@
 #include <thread>
 
 extern "C" {
-#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 }
 
 #include "media/AacEncoder.h"
+#include "media/AudioFifo.h"
 #include "media/FFmpeg.h"
 #include "media/H264Encoder.h"
 #include "media/OutputFile.h"
@@ -240,9 +240,7 @@ struct MovieRecorder::Impl {
     AVStream* ast = nullptr;
     av::Packet pkt;
     av::Sws sws;
-    av::Swr swr;
-    int swrRate = 0, swrChannels = 0;
-    AVAudioFifo* fifo = nullptr;
+    AudioFifo fifo;
     bool haveT0 = false;
     int64_t t0 = 0;
     int64_t lastVideoPts = -1;
@@ -257,10 +255,6 @@ struct MovieRecorder::Impl {
     int64_t headerEnd = 0;  // a file no longer than this holds no sample
     int64_t lastSyncNs = 0;
     uint64_t lastLoggedDrops = 0;
-
-    ~Impl() {
-        if (fifo) av_audio_fifo_free(fifo);
-    }
 
     Error open() {
         Error err;
@@ -315,7 +309,7 @@ struct MovieRecorder::Impl {
             ast = avformat_new_stream(c, nullptr);
             avcodec_parameters_from_context(ast->codecpar, aenc.get());
             ast->time_base = aenc->time_base;
-            fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, aenc->ch_layout.nb_channels, aenc->frame_size * 4);
+            if ((r = fifo.open(*aenc)) < 0) return errorFromAv(r, "Cannot start the AAC encoder.");
         }
         if (!vst && !ast)
             return Error{EINVAL, "There is nothing to record.", "No camera or microphone is connected.", ""};
@@ -431,31 +425,14 @@ struct MovieRecorder::Impl {
             }
             begin(a.timeNs);
         }
-        if (!swr || swrRate != a.sampleRate || swrChannels != a.channels) {
-            SwrContext* ctx = nullptr;
-            AVChannelLayout inLayout;
-            av_channel_layout_default(&inLayout, a.channels);
-            swr_alloc_set_opts2(&ctx, &aenc->ch_layout, AV_SAMPLE_FMT_FLTP, aenc->sample_rate, &inLayout,
-                                AV_SAMPLE_FMT_S16, a.sampleRate, 0, nullptr);
-            av_channel_layout_uninit(&inLayout);
-            if (!ctx || swr_init(ctx) < 0) {
-                swr_free(&ctx);
-                return true;
-            }
-            swr.reset(ctx);
-            swrRate = a.sampleRate;
-            swrChannels = a.channels;
-        }
+        AVChannelLayout inLayout{};
+        av_channel_layout_default(&inLayout, a.channels);
+        const int changed = fifo.setSource(inLayout, AV_SAMPLE_FMT_S16, a.sampleRate);
+        av_channel_layout_uninit(&inLayout);
+        if (changed < 0) return true;  // sound the resampler cannot take is left out
         const int rate = aenc->sample_rate;
-        const int ch = aenc->ch_layout.nb_channels;
-        int maxOut = swr_get_out_samples(swr.get(), a.frames());
-        if (maxOut <= 0) return true;
-        std::vector<std::vector<float>> planes(static_cast<size_t>(ch),
-                                               std::vector<float>(static_cast<size_t>(maxOut)));
-        std::vector<uint8_t*> outPtr(static_cast<size_t>(ch));
-        for (int c = 0; c < ch; ++c) outPtr[size_t(c)] = reinterpret_cast<uint8_t*>(planes[size_t(c)].data());
         const uint8_t* inPtr = reinterpret_cast<const uint8_t*>(a.samples.data());
-        int got = swr_convert(swr.get(), outPtr.data(), maxOut, &inPtr, a.frames());
+        const int got = fifo.resample(&inPtr, a.frames());
         if (got <= 0) return true;
 
         // Lay the sound on the shared timeline: small clock jitter is ignored so the sound stays
@@ -468,14 +445,9 @@ struct MovieRecorder::Impl {
         const int64_t tolerance = audioLaid ? 60000000LL : 0;
         int skip = 0;
         if (diffNs > tolerance) {
-            int64_t gap = av_rescale(diffNs, rate, 1000000000LL);
-            std::vector<std::vector<float>> silence(static_cast<size_t>(ch),
-                                                    std::vector<float>(size_t(std::min<int64_t>(gap, rate * 10))));
-            std::vector<void*> sp(static_cast<size_t>(ch));
-            for (int c = 0; c < ch; ++c) sp[size_t(c)] = silence[size_t(c)].data();
-            int n = int(silence[0].size());
-            av_audio_fifo_write(fifo, sp.data(), n);
-            audioQueued += n;
+            const int64_t gap = av_rescale(diffNs, rate, 1000000000LL);
+            const int n = fifo.queueSilence(int(std::min<int64_t>(gap, rate * 10)));
+            if (n > 0) audioQueued += n;
         } else if (diffNs < -tolerance) {
             skip = int(std::min<int64_t>(got, av_rescale(-diffNs, rate, 1000000000LL)));
         }
@@ -486,26 +458,17 @@ struct MovieRecorder::Impl {
             audioQueued += n;
         }
         if (got > skip) {
-            std::vector<void*> p(static_cast<size_t>(ch));
-            for (int c = 0; c < ch; ++c) p[size_t(c)] = planes[size_t(c)].data() + skip;
-            av_audio_fifo_write(fifo, p.data(), got - skip);
-            audioQueued += got - skip;
+            audioQueued += fifo.queueResampled(skip);
             audioLaid = true;
         }
         return drainAudio(false);
     }
 
     bool drainAudio(bool flush) {
-        const int fs = aenc->frame_size > 0 ? aenc->frame_size : 1024;
-        while (av_audio_fifo_size(fifo) >= fs || (flush && av_audio_fifo_size(fifo) > 0)) {
-            int n = std::min(fs, av_audio_fifo_size(fifo));
-            av::Frame f = av::makeFrame();
-            f->nb_samples = n;
-            f->format = AV_SAMPLE_FMT_FLTP;
-            f->sample_rate = aenc->sample_rate;
-            av_channel_layout_copy(&f->ch_layout, &aenc->ch_layout);
-            if (av_frame_get_buffer(f.get(), 0) < 0) return false;
-            av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), n);
+        while (fifo.ready(flush)) {
+            av::Frame f = fifo.take(flush);
+            if (!f) return false;
+            const int n = f->nb_samples;
             f->pts = audioEncoded + aenc->initial_padding;
             audioEncoded += n;
             if (!encode(aenc.get(), ast, f.get())) return false;

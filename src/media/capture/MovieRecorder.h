@@ -22,7 +22,7 @@ namespace media {
 
 struct RecorderSettings {
     std::string path;
-    PixelSize videoSize;  // empty: no picture track
+    Size videoSize;  // empty: no picture track
     double frameRate = 30;
     std::optional<AffineTransform> displayMatrix;
     int sampleRate = 0;  // 0: no sound track

@@ -66,7 +66,7 @@ std::string fourccToPixelFormat(uint32_t fourcc) {
     }
 }
 
-std::vector<double> frameRates(int fd, uint32_t fourcc, PixelSize s) {
+std::vector<double> frameRates(int fd, uint32_t fourcc, Size s) {
     std::vector<double> rates;
     v4l2_frmivalenum iv{};
     iv.pixel_format = fourcc;
@@ -99,14 +99,14 @@ std::vector<VideoFormat> enumerateFormats(int fd) {
         fs.pixel_format = fd_.pixelformat;
         for (fs.index = 0; xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &fs) == 0; ++fs.index) {
             if (fs.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                PixelSize s{int(fs.discrete.width), int(fs.discrete.height)};
+                Size s{int(fs.discrete.width), int(fs.discrete.height)};
                 out.push_back({pix, s, frameRates(fd, fd_.pixelformat, s)});
             } else {
                 // A range: offer the usual sizes that fall inside it, and its largest.
                 const auto& sw = fs.stepwise;
-                for (PixelSize s :
-                     {PixelSize{1920, 1080}, PixelSize{1280, 720}, PixelSize{640, 480}, PixelSize{480, 360},
-                      PixelSize{320, 240}, PixelSize{192, 144}, PixelSize{int(sw.max_width), int(sw.max_height)}}) {
+                for (Size s :
+                     {Size{1920, 1080}, Size{1280, 720}, Size{640, 480}, Size{480, 360},
+                      Size{320, 240}, Size{192, 144}, Size{int(sw.max_width), int(sw.max_height)}}) {
                     if (uint32_t(s.width) < sw.min_width || uint32_t(s.width) > sw.max_width ||
                         uint32_t(s.height) < sw.min_height || uint32_t(s.height) > sw.max_height)
                         continue;
@@ -217,14 +217,14 @@ public:
         return false;
     }
     void interrupt() override { stop_ = true; }
-    PixelSize size() const override { return size_; }
+    Size size() const override { return size_; }
     double frameRate() const override { return fps_; }
 
 private:
     av::InputContext input_;
     av::CodecContext codec_;
     av::Packet packet_;
-    PixelSize size_;
+    Size size_;
     double fps_ = 30;
     int64_t arrivedNs_ = 0;
     int64_t sequence_ = 0;
@@ -275,7 +275,7 @@ public:
         return exposureAuto_ && m != ExposureMode::AutoExpose;
     }
 
-    std::unique_ptr<VideoSource> openVideo(PixelSize want, double fps, Error* error) override {
+    std::unique_ptr<VideoSource> openVideo(Size want, double fps, Error* error) override {
         if (formats_.empty()) {
             if (error) *error = Error{ENODEV, localizedName() + " offers no picture format.", "", ""};
             return nullptr;
@@ -314,8 +314,8 @@ private:
     // The format to ask for: the wanted size if the camera has it (uncompressed first, as it
     // costs no decoding), else the smallest larger size (scaling down keeps detail), else the
     // largest.
-    VideoFormat pick(PixelSize want, double fps) const {
-        auto area = [](PixelSize s) { return int64_t(s.width) * s.height; };
+    VideoFormat pick(Size want, double fps) const {
+        auto area = [](Size s) { return int64_t(s.width) * s.height; };
         auto fast = [&](const VideoFormat& f) {
             return f.frameRates.empty() || f.frameRates.front() + 0.5 >= std::min(fps, 30.0);
         };

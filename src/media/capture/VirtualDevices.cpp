@@ -78,7 +78,7 @@ struct TestPattern::Planes {
     std::vector<uint8_t> y, u, v;
 };
 
-TestPattern::TestPattern(PixelSize size) : size_{size.width & ~1, size.height & ~1} {
+TestPattern::TestPattern(Size size) : size_{size.width & ~1, size.height & ~1} {
     normal_ = std::make_unique<Planes>();
     bright_ = std::make_unique<Planes>();
     drawBackground(*normal_, false);
@@ -214,8 +214,8 @@ namespace {
 const std::vector<VideoFormat>& virtualFormats() {
     static const std::vector<VideoFormat> f = [] {
         std::vector<VideoFormat> v;
-        for (PixelSize s : {PixelSize{1280, 720}, PixelSize{960, 540}, PixelSize{640, 480}, PixelSize{640, 360},
-                            PixelSize{480, 360}, PixelSize{352, 288}, PixelSize{320, 240}, PixelSize{192, 144}})
+        for (Size s : {Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360},
+                            Size{480, 360}, Size{352, 288}, Size{320, 240}, Size{192, 144}})
             v.push_back({"yuv420p", s, {30.0}});
         return v;
     }();
@@ -226,7 +226,7 @@ class VirtualCameraSource : public VideoSource {
 public:
     static constexpr int kQueuedBuffers = 4;
 
-    VirtualCameraSource(std::shared_ptr<CaptureDevice> device, PixelSize size, double fps)
+    VirtualCameraSource(std::shared_ptr<CaptureDevice> device, Size size, double fps)
         : device_(std::move(device)), pattern_(size), fps_(fps) {
         periodNs_ = int64_t(std::llround(1e9 / fps_));
         startNs_ = monotonicNowNs();
@@ -257,7 +257,7 @@ public:
         return true;
     }
     void interrupt() override { pacer_.interrupt(); }
-    PixelSize size() const override { return pattern_.size(); }
+    Size size() const override { return pattern_.size(); }
     double frameRate() const override { return fps_; }
 
 private:
@@ -282,7 +282,7 @@ public:
     bool isExposureModeSupported(ExposureMode m) const override { return m != ExposureMode::AutoExpose; }
     bool isExposurePointOfInterestSupported() const override { return true; }
 
-    std::unique_ptr<VideoSource> openVideo(PixelSize want, double frameRate, Error* error) override {
+    std::unique_ptr<VideoSource> openVideo(Size want, double frameRate, Error* error) override {
         if (want.empty()) want = {1280, 720};
         if (want.width > 4096 || want.height > 4096 || want.width < 16 || want.height < 16) {
             if (error) *error = Error{EINVAL, "The virtual camera cannot make that size.", "", ""};

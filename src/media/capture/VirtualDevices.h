@@ -16,14 +16,14 @@ namespace media {
 
 class TestPattern {
 public:
-    explicit TestPattern(PixelSize size);  // odd sizes are rounded down to even
+    explicit TestPattern(Size size);  // odd sizes are rounded down to even
     ~TestPattern();
     TestPattern(const TestPattern&) = delete;
     TestPattern& operator=(const TestPattern&) = delete;
 
     // A new yuv420p picture (the caller owns it): frame `frameIndex` of a `fps` stream.
     AVFrame* render(int64_t frameIndex, double fps, bool torch);
-    PixelSize size() const { return size_; }
+    Size size() const { return size_; }
 
 private:
     struct Planes;
@@ -31,7 +31,7 @@ private:
     void fillRect(AVFrame* f, int x, int y, int w, int h, uint8_t Y, uint8_t U, uint8_t V);
     void drawText(AVFrame* f, int x, int y, int scale, const std::string& text);
 
-    PixelSize size_;
+    Size size_;
     std::unique_ptr<Planes> normal_, bright_;  // drawn once: a frame only copies and adds motion
     AVBufferPool* pool_ = nullptr;
 };
