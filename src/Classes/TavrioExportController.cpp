@@ -79,21 +79,21 @@ void logTrackOddities(const QString& movie, const ZoomTrack& track) {
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
-    _zooms = TavrioCameraController::zoomsForVideoFile(path);
+    mZooms = TavrioCameraController::zoomsForVideoFile(path);
     _inVideo = path;
-    _videoOrientation = TavrioCameraController::videoOrientationForZooms(_zooms);
-    if (_zooms) {
-        _zoomTrackProblem = zoomTrackProblem(*_zooms);
+    _videoOrientation = TavrioCameraController::videoOrientationForZooms(mZooms);
+    if (mZooms) {
+        _zoomTrackProblem = zoomTrackProblem(*mZooms);
         // A damaged track must not turn into a division by zero or a wild transform: the movie
         // is exported unzoomed instead (its orientation still applies).
         if (!_zoomTrackProblem.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
         else
-            logTrackOddities(QFileInfo(path).fileName(), *_zooms);
+            logTrackOddities(QFileInfo(path).fileName(), *mZooms);
     }
-    _asset = media::Asset::open(path.toStdString(), &_assetError);
-    if (!_asset)
+    mAsset = media::Asset::open(path.toStdString(), &_assetError);
+    if (!mAsset)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":" << QString::fromStdString(_assetError.description)
                                       << "-" << QString::fromStdString(_assetError.failureReason);
     platform::Notifications::center().addObserver(
@@ -115,7 +115,7 @@ TavrioExportController::~TavrioExportController() {
 }
 
 QString TavrioExportController::assetErrorText() const {
-    if (_asset) return {};
+    if (mAsset) return {};
     QString text = QString::fromStdString(_assetError.description);
     if (!_assetError.failureReason.empty()) text += " (" + QString::fromStdString(_assetError.failureReason) + ")";
     return text;
@@ -131,17 +131,17 @@ float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
 }
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
-    if (!_zooms || !_zoomTrackProblem.isEmpty() || !_asset) return {};
+    if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
     std::vector<ZoomValue> samples;
-    samples.reserve(_zooms->size());
-    for (const ZoomEntry& e : *_zooms)
+    samples.reserve(mZooms->size());
+    for (const ZoomEntry& e : *mZooms)
         samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
-    return tavrio::buildZoomSegments(samples, _asset->duration());
+    return tavrio::buildZoomSegments(samples, mAsset->duration());
 }
 
 std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
     std::vector<media::AssetTrack> video;
-    if (_asset) video = _asset->tracksWithMediaType(media::MediaType::Video);
+    if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) {
         platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
         return std::nullopt;
@@ -153,13 +153,13 @@ std::optional<media::VideoComposition> TavrioExportController::zoomCompositionFo
     auto track =
         videoTrackFacts(QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
     if (!track) return std::nullopt;
-    return tavrio::makeRampComposition(*track, _asset->duration(), zoomSegments());
+    return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
     auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
     if (!track) return std::nullopt;
-    return tavrio::makeLayerComposition(*track, _asset->duration(), zoomSegments());
+    return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 void TavrioExportController::startExporting() {
@@ -187,9 +187,9 @@ void TavrioExportController::startExporting() {
     }
     _started = true;
     const std::string preset = _exportOptOverride
-                                   ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, _asset.get())
-                                   : TavrioCameraController::getExportPresetFromSettings(_asset.get());
-    auto session = std::make_shared<ExportSession>(_asset, preset);
+                                   ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                                   : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
+    auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);
         _outVideo = QString::fromStdString(session->outputPath());
@@ -216,7 +216,7 @@ void TavrioExportController::cancelExporting() {
         delete _waitTimer;
         _waitTimer = nullptr;
         _started = true;
-        _zooms.reset();
+        mZooms.reset();
         if (_delegate) _delegate->exportFinished(Status::Cancelled, rotationFilePath(), true);
     }
 }
@@ -272,7 +272,7 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
     }
 
     if (_zoomExportSession == session) _zoomExportSession.reset();
-    _zooms.reset();
+    mZooms.reset();
     // A failed or cancelled pass left nothing (the engine removes its own temporary); a file at
     // the output path now is someone else's and stays.
     if (status == Status::Completed && !needsRotation) _outVideo = outputPath;
@@ -301,10 +301,10 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
 
     media::AffineTransform rotation =
         media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
-    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && _asset) {
+    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.
-        auto video = _asset->tracksWithMediaType(media::MediaType::Video);
+        auto video = mAsset->tracksWithMediaType(media::MediaType::Video);
         if (!video.empty()) rotation = video.front().preferredTransform;
     }
 
@@ -334,6 +334,6 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     removeIfExists(inFile);
     _rotationLock.reset();
     if (_zoomExportSession == session) _zoomExportSession.reset();
-    _zooms.reset();
+    mZooms.reset();
     if (_delegate) _delegate->rotationFinished(status, outputPath);
 }

@@ -33,7 +33,7 @@ public:
     TavrioExportControllerDelegate* delegate() const { return _delegate; }
     void setDelegate(TavrioExportControllerDelegate* delegate) { _delegate = delegate; }
 
-    const std::optional<ZoomTrack>& zooms() const { return _zooms; }
+    const std::optional<ZoomTrack>& zooms() const { return mZooms; }
     QString inVideo() const { return _inVideo; }
     // The zoom pass's output: chosen when the export starts, and for a movie without rotation
     // the name it finally took (another export may have claimed the first choice meanwhile).
@@ -54,7 +54,7 @@ public:
     // (high-quality rescaling). nullopt, after an alert, when the movie has no video track.
     std::optional<media::VideoComposition> zoomCompositionForPreview();
     std::optional<media::VideoComposition> zoomCompositionWithHighQualityRescaling();
-    std::shared_ptr<const media::Asset> assetForPreview() const { return _asset; }
+    std::shared_ptr<const media::Asset> assetForPreview() const { return mAsset; }
 
     // Why the movie could not be opened (empty when it could).
     QString assetErrorText() const;
@@ -85,11 +85,11 @@ private:
 
     // Threads: every field belongs to the main thread. The engine's sessions end on their own
     // threads and reach the job only through a main-thread dispatch guarded by _alive.
-    std::optional<ZoomTrack> _zooms;
+    std::optional<ZoomTrack> mZooms;
     qint64 _videoOrientation = 0;
     QString _inVideo;
     QString _outVideo;
-    std::shared_ptr<const media::Asset> _asset;
+    std::shared_ptr<const media::Asset> mAsset;
     media::Error _assetError;
     media::Error _lastError;
     TavrioExportControllerDelegate* _delegate = nullptr;
