@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     if (!asset) return 1;
     const media::AssetTrack v = asset->tracksWithMediaType(media::MediaType::Video).at(0);
     // A zoom track as a user makes one: in, hold, out and in again.
-    const std::vector<tavrio::ZoomSample> track{{1, 0}, {2, 8}, {3, 15}, {3, 25}, {1.5f, 35}, {2.5f, 45}, {1, 58}};
+    const std::vector<ZoomValue> track{{1, 0}, {2, 8}, {3, 15}, {3, 25}, {1.5f, 35}, {2.5f, 45}, {1, 58}};
     const media::VideoComposition composition = tavrio::makeRampComposition(
         {v.trackID, v.naturalSize}, asset->duration(), tavrio::buildZoomSegments(track, asset->duration()));
 
