@@ -90,9 +90,19 @@ void VideoDetailsViewController::setDelegate(VideoLibraryUpdateDelegate* delegat
         _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
         connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
     }
-    // Tab order follows the screen from top to bottom.
-    setTabOrder(_playButton, _exportButton ? _exportButton.data() : _saveVideoButton.data());
-    setTabOrder(_exportButton ? _exportButton.data() : _saveVideoButton.data(), _deleteVideoButton);
+    orderTabs();
+}
+
+void VideoDetailsViewController::orderTabs() {
+    // Tab follows the screen from top to bottom, whichever buttons the last export left.
+    QList<QWidget*> order;
+    const bool saveOnTop = _saveVideoButton && frames()->frame(_saveVideoButton).y() == kTopSlotY;
+    if (saveOnTop) order << _saveVideoButton;
+    order << _playButton << _exportButton;
+    if (!saveOnTop) order << _saveVideoButton;
+    order << _deleteVideoButton;
+    order.removeAll(nullptr);
+    for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 QString VideoDetailsViewController::percentageText(float progress) {
@@ -278,6 +288,8 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
                     &VideoDetailsViewController::saveVideoButtonPressed);
         }
     }
+    orderTabs();
+    qCInfo(lcLibrary).noquote() << "export ended:" << _processingLabel->text();
     focusFirstControl();
 }
 

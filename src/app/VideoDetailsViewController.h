@@ -89,6 +89,7 @@ signals:
 private:
     ui::ImageButton* makeButton(const QString& picture, const QString& accessibleName, double y);
     void removeProgressDisplay();
+    void orderTabs();
     void releaseExportJob();
     // Shows the player for the opened movie, through the composition when there is one.
     void pushPlayer(std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition);
