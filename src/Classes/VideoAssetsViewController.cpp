@@ -14,6 +14,9 @@
 #include <cmath>
 #include <limits>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "ZoomTrack.h"
 #include "media/Asset.h"
 #include "media/ImageGenerator.h"
@@ -171,6 +174,10 @@ void VideoAssetsViewController::startThumbnail(const QString& path) {
     std::weak_ptr<int> alive = _alive;
     _thumbnailPool->start([this, alive, path, thumb] {
         if (alive.expired()) return;  // the list closed before this movie's turn
+        // Decoding yields to the window: on a machine with few cores the UI thread must still
+        // get its turn at once while every core makes thumbnails.
+        static thread_local const bool yields = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
+        (void)yields;
         QString reason;
         const QImage image = generateThumbImageForVideo(path, QSize(kThumbnailSize, kThumbnailSize), &reason);
         // The camera screen may have stored one meanwhile; its picture is as good as ours.
