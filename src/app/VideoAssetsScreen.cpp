@@ -90,8 +90,8 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.style = ui::CellStyle::Subtitle;
     cell.selectionStyle = ui::CellSelectionStyle::None;
     cell.accessory = ui::CellAccessory::DetailDisclosureButton;
-    cell.fontPoints = 15;
-    cell.bold = true;
+    // The whole "duration (date and time)" fits beside the thumbnail in the locale's short form.
+    cell.fontPoints = 14;
     cell.detailFontPoints = 13;
     cell.text = row.title;
     cell.detailText = row.subtitle;
