@@ -191,7 +191,12 @@ void VideoAssetsViewController::startThumbnail(const QString& path) {
 void VideoAssetsViewController::thumbnailFinished(const QString& path, const QImage& image, bool failed) {
     _inFlight.remove(path);
     const int index = indexOf(path);
-    if (index < 0) return;  // deleted meanwhile: nothing to show or to announce
+    if (index < 0) {
+        // Deleted while its picture was being made: what the worker wrote after the deletion
+        // would be taken for the side files of the next movie of that name.
+        if (!QFileInfo::exists(path)) removeVideoAssetFiles(path);
+        return;
+    }
     Row& r = _rows[static_cast<size_t>(index)];
     r.thumbnailPending = false;
     if (!failed) {

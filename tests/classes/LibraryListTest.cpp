@@ -96,6 +96,10 @@ std::shared_ptr<int> counter(VideoAssetsViewController* list, Signal signal) {
     return n;
 }
 
+QStringList movieFolderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
 bool settled(const VideoAssetsViewController& list) {
     return list.pendingThumbnails() == 0;
 }
@@ -278,6 +282,21 @@ TEST(LibraryList, DeletingAMovieRemovesItsFourFilesAndNothingElse) {
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo("Out.mov")));
     EXPECT_FALSE(list.row(0).thumbnail.isNull());
+}
+
+TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
+    testsupport::TempHome home;
+    Recorder rec;
+    for (int i = 0; i < 4; ++i) put(originals(), QStringLiteral("Out-%1.mov").arg(i));
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    ASSERT_EQ(list.pendingThumbnails(), 4);
+    for (int i = 0; i < 4; ++i) list.deleteVideoAssetAtPath(originals() + QStringLiteral("/Out-%1.mov").arg(i));
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_TRUE(rec.alerts.empty());
+    EXPECT_TRUE(movieFolderEntries(TavrioCaptureManager::baseDirForThumbnails()).isEmpty());
+    EXPECT_TRUE(movieFolderEntries(QFileInfo(TavrioCaptureManager::timingFilePathForVideo("x")).path()).isEmpty());
 }
 
 TEST(LibraryList, EveryRealFileIsShownOrAnnouncedOnceAndNeverChanged) {
