@@ -147,10 +147,10 @@ int main(int argc, char** argv) {
     QElapsedTimer refClock;
     refClock.start();
     for (int i = 0; i < movies.size(); ++i) {
-        const int status = QProcess::execute(QStringLiteral("ffmpegthumbnailer"),
-                                             {QStringLiteral("-i"), movies[i], QStringLiteral("-o"),
-                                              out.filePath(QStringLiteral("t%1.jpg").arg(i)), QStringLiteral("-s"),
-                                              QStringLiteral("70"), QStringLiteral("-t"), QStringLiteral("0")});
+        const int status = QProcess::execute(
+            QStringLiteral("ffmpegthumbnailer"),
+            {QStringLiteral("-i"), movies[i], QStringLiteral("-o"), out.filePath(QStringLiteral("t%1.jpg").arg(i)),
+             QStringLiteral("-s"), QStringLiteral("70"), QStringLiteral("-t"), QStringLiteral("0")});
         if (status != 0) {
             std::fprintf(stderr, "ffmpegthumbnailer failed (%d); is it installed?\n", status);
             return 1;
@@ -189,11 +189,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "row %d has no thumbnail\n", i);
             return 1;
         }
-    std::printf("%d new 1280x720 movies, all thumbnails made: %.0f ms; ffmpegthumbnailer one after another: "
-                "%.0f ms; ratio %.2f (target 1.0 or less)\n",
-                fresh, oursMs, refMs, oursMs / refMs);
-    std::printf("  longest the UI thread went without turning its loop: %.1f ms (target 50 ms or less); "
-                "opening the list took %.1f ms of it\n",
-                longestGap / 1e6, openMs);
+    std::printf(
+        "%d new 1280x720 movies, all thumbnails made: %.0f ms; ffmpegthumbnailer one after another: "
+        "%.0f ms; ratio %.2f (target 1.0 or less)\n",
+        fresh, oursMs, refMs, oursMs / refMs);
+    std::printf(
+        "  longest the UI thread went without turning its loop: %.1f ms (target 50 ms or less); "
+        "opening the list took %.1f ms of it\n",
+        longestGap / 1e6, openMs);
     return 0;
 }

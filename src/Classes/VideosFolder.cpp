@@ -69,8 +69,8 @@ QString VideosFolder::copyVideo(const QString& moviePath, const QString& toFolde
         if (!out->write(buffer.data(), static_cast<size_t>(got), &e))
             return fail(QString::fromStdString(e.description + " " + e.failureReason).trimmed());
     }
-    const bool committed = out->commit(media::OutputFile::Commit::ClaimFree, &e,
-                                       [&] { return nameFor(++n).toStdString(); });
+    const bool committed =
+        out->commit(media::OutputFile::Commit::ClaimFree, &e, [&] { return nameFor(++n).toStdString(); });
     if (!committed) return fail(QString::fromStdString(e.description + " " + e.failureReason).trimmed());
     return QString::fromStdString(out->finalPath());
 }

@@ -53,8 +53,9 @@ VideoAssetsScreen::VideoAssetsScreen(VideoAssetsViewControllerDelegate* delegate
         _tableView->reloadData();
         selectFirstRowIfNone();
     });
-    connect(_library, &VideoAssetsViewController::rowChanged, this,
-            [this](int row) { _tableView->reloadRow({0, row}); });
+    connect(_library, &VideoAssetsViewController::rowChanged, this, [this](int row) {
+        _tableView->reloadRow({0, row});
+    });
     connect(_library, &VideoAssetsViewController::rowRemoved, this, [this](int row) {
         _tableView->deleteRows({ui::IndexPath{0, row}});
         selectFirstRowIfNone();
@@ -126,8 +127,8 @@ void VideoAssetsScreen::openDetailsForRow(int row) {
     if (!nav || nav->isAnimating()) return;
     const QString path = _library->row(row).path;
     if (!QFileInfo::exists(path)) {
-        platform::AlertService::show(QString(), QStringLiteral("File does'nt exists : %1").arg(QFileInfo(path).fileName()),
-                                     localized("OK"));
+        platform::AlertService::show(
+            QString(), QStringLiteral("File does'nt exists : %1").arg(QFileInfo(path).fileName()), localized("OK"));
         _library->refreshData();
         return;
     }

@@ -64,8 +64,8 @@ VideoDetailsViewController::~VideoDetailsViewController() = default;
 
 ui::ImageButton* VideoDetailsViewController::makeButton(const QString& pictureName, const QString& accessibleName,
                                                         double y) {
-    auto* button = new ui::ImageButton(pictureName.isEmpty() ? QImage() : picture(pictureName.toLatin1().constData()),
-                                       this);
+    auto* button =
+        new ui::ImageButton(pictureName.isEmpty() ? QImage() : picture(pictureName.toLatin1().constData()), this);
     button->setAccessibleName(accessibleName);
     button->setToolTip(accessibleName);
     addSubview(button, QRectF(kButtonX, y, kButtonWidth, kButtonHeight));
@@ -218,8 +218,7 @@ void VideoDetailsViewController::exportProgress(float progress) {
     if (_percentageLabel) _percentageLabel->setText(percentageText(progress));
 }
 
-void VideoDetailsViewController::exportFinished(Status status, const QString& outputPath,
-                                                bool needsFurtherProcessing) {
+void VideoDetailsViewController::exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) {
     if (needsFurtherProcessing && status == Status::Completed) return;  // the rotation pass follows
     if (status == Status::Completed) {
         if (VideoLibraryUpdateDelegate* d = delegate()) d->deleteVideoAssetAtPath(_videoPath);
@@ -283,7 +282,8 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
             frames()->setFrame(_processingLabel, QRectF(40, 82, 220, 50));
             _processingLabel->setText(
                 QStringLiteral("Try Exporting Again or press Save button to save the original File !"));
-            _saveVideoButton = makeButton(QStringLiteral("save-original-icon"), QStringLiteral("Save original"), kTopSlotY);
+            _saveVideoButton =
+                makeButton(QStringLiteral("save-original-icon"), QStringLiteral("Save original"), kTopSlotY);
             connect(_saveVideoButton, &ui::ImageButton::clicked, this,
                     &VideoDetailsViewController::saveVideoButtonPressed);
         }

@@ -210,11 +210,11 @@ TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
     put(originals(), "Out.mov");
     const QString junk = putText(originals(), "Out-2.mov", QByteArray(5000, 'x'));
     const QString empty = putText(documents(), "Empty.mp4", QByteArray());
-    const QString sound = testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").empty()
-                              ? QString()
-                              : put(documents(), "Sound.m4a",
-                                    QString::fromStdString(
-                                        testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").string()));
+    const QString sound =
+        testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").empty()
+            ? QString()
+            : put(documents(), "Sound.m4a",
+                  QString::fromStdString(testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").string()));
 
     VideoAssetsViewController list;
     auto removed = counter(&list, &VideoAssetsViewController::rowRemoved);
@@ -310,7 +310,8 @@ TEST(LibraryList, EveryRealFileIsShownOrAnnouncedOnceAndNeverChanged) {
         const QString name = QString::fromStdString(entry.path().filename().string());
         if (!VideoAssetsViewController::isAudiovisualFile(name)) continue;
         // Half in each folder.
-        const QString path = put(i++ % 2 ? documents() : originals(), name, QString::fromStdString(entry.path().string()));
+        const QString path =
+            put(i++ % 2 ? documents() : originals(), name, QString::fromStdString(entry.path().string()));
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         before[path] = f.readAll();
