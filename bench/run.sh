@@ -24,6 +24,10 @@ cmake --build "$build" --target tavrio bare_window -j2
 echo "== startup_bench (tavrio's window vs a bare Qt Widgets window, to the first paint)"
 "$here/bench/startup_bench.sh"
 
+cmake --build "$build" --target player_bench -j2
+echo "== player_bench (60 s zoomed 1080p in the window, then 60 s of ffplay; seeks)"
+"$here/bench/player_bench.sh"
+
 cmake --build "$build" --target library_bench -j2
 echo "== library_bench (500 movies with thumbnails shown; 100 without: thumbnails against ffmpegthumbnailer)"
 "$build/bench/library_bench"

@@ -1,5 +1,6 @@
 #include "VideoDetailsViewController.h"
 
+#include "TavrioAVPlayerViewController.h"
 #include "UIImageAdditions.h"
 #include "VideosFolder.h"
 
@@ -150,9 +151,11 @@ void VideoDetailsViewController::playVideo() {
 
 void VideoDetailsViewController::pushPlayer(std::shared_ptr<const media::Asset> asset,
                                             std::optional<media::VideoComposition> composition) {
-    (void)asset, (void)composition;
-    qCWarning(lcPlayer).noquote() << "player unavailable:" << _videoPath;
-    emit playbackFailed();
+    ui::NavigationController* nav = navigationController();
+    if (!nav) return;
+    media::PlayerItem item = media::PlayerItem::playerItemWithAsset(std::move(asset));
+    if (composition) item.setVideoComposition(*composition);
+    nav->pushViewController(new TavrioAVPlayerViewController(std::move(item)), true);
 }
 
 // ---- Exporting

@@ -16,6 +16,7 @@
 #include "media/ExportInternal.h"
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
+#include "media/PictureConversion.h"
 #include "media/H264Encoder.h"
 #include "media/MediaInternal.h"
 #include "media/VideoDecoder.h"
@@ -368,8 +369,7 @@ struct Transcoder {
     VideoDecoder decoder;
     av::CodecContext encoder;
     AVStream* videoOut = nullptr;
-    av::Sws converter;
-    int converterW = 0, converterH = 0, converterFmt = -1;
+    internal::Yuv420Converter converter;
     int outW = 0, outH = 0;
     Size sourceSize;  // the decoded picture's size
     Size compositionSize;
@@ -718,47 +718,18 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.pts = pts;
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
-    if (frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG &&
-        frame->width == static_cast<int>(sourceSize.width) && frame->height == static_cast<int>(sourceSize.height)) {
-        pic.frame.reset(av_frame_clone(frame));
-    } else {
-        // Other pixel formats (10-bit, 4:2:2, full-range JPEG) become 8-bit limited-range 4:2:0
-        // once here, so the renderer and the encoder see one format. A picture whose size
-        // changed mid-stream is brought back to the first size.
-        if (!converter || converterW != frame->width || converterH != frame->height || converterFmt != frame->format) {
-            converter.reset(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                           static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height),
-                                           AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                           nullptr, nullptr, nullptr));
-            converterW = frame->width;
-            converterH = frame->height;
-            converterFmt = frame->format;
-            if (!converter) {
-                s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
-                                  std::string("Its pictures (") +
-                                      (av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format)) ?: "?") +
-                                      ") cannot be converted.",
-                                  kReadSuggestion));
-                return false;
-            }
-            const int* coeffs =
-                sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace);
-            const bool fullIn = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
-                                frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
-            sws_setColorspaceDetails(converter.get(), coeffs, fullIn ? 1 : 0, coeffs, 0, 0, 1 << 16, 1 << 16);
-        }
-        pic.frame = av::makeFrame();
-        pic.frame->format = AV_PIX_FMT_YUV420P;
-        pic.frame->width = static_cast<int>(sourceSize.width);
-        pic.frame->height = static_cast<int>(sourceSize.height);
-        if (av_frame_get_buffer(pic.frame.get(), 0) < 0) {
-            s.failAv(AVERROR(ENOMEM), "Out of memory.");
-            return false;
-        }
-        sws_scale(converter.get(), frame->data, frame->linesize, 0, frame->height, pic.frame->data,
-                  pic.frame->linesize);
-        av_frame_copy_props(pic.frame.get(), frame);
-        pic.frame->color_range = AVCOL_RANGE_MPEG;
+    // One format for the renderer and the encoder, whatever the decoder gives.
+    switch (
+        converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height), pic.frame)) {
+    case internal::Yuv420Converter::Result::Ok: break;
+    case internal::Yuv420Converter::Result::Unsupported:
+        s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
+                          std::string("Its pictures (") +
+                              (av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format)) ?: "?") +
+                              ") cannot be converted.",
+                          kReadSuggestion));
+        return false;
+    case internal::Yuv420Converter::Result::OutOfMemory: s.failAv(AVERROR(ENOMEM), "Out of memory."); return false;
     }
     Stopwatch waiting(timings.decoderWait);
     return pictures.push(std::move(pic));

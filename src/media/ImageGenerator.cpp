@@ -7,6 +7,7 @@
 #include "media/Asset.h"
 #include "media/FFmpeg.h"
 #include "media/MediaInternal.h"
+#include "media/PictureConversion.h"
 #include "media/VideoDecoder.h"
 
 namespace media {
@@ -88,11 +89,7 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     av::Sws sws(sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(frame->format), scaledW, scaledH,
                                AV_PIX_FMT_RGB24, scale < 1 ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!sws) return bail(noPicture("Its picture format cannot be converted."));
-    const int* coeffs =
-        sws_getCoefficients(frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace);
-    const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
-                           frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P;
-    sws_setColorspaceDetails(sws.get(), coeffs, fullRange ? 1 : 0, coeffs, 1, 0, 1 << 16, 1 << 16);
+    internal::matchSourceColours(sws.get(), *frame, true);
 
     // swscale's SIMD converters write whole blocks of pixels, past the end of a row whose width
     // is not a multiple of the block (a 58-pixel-wide picture overran a tight buffer and broke

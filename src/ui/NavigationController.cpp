@@ -47,6 +47,34 @@ void NavigationController::setBarStyle(NavigationBar::Style style, bool transluc
     bar_->raise();
 }
 
+void NavigationController::setNavigationBarHidden(bool hidden, bool animated) {
+    if (hidden == barHidden_) return;
+    barHidden_ = hidden;
+    if (barAnimation_) barAnimation_->stop();
+    auto place = [this](double shown) {
+        frames()->setFrame(
+            bar_, QRectF(0, (shown - 1.0) * NavigationBar::kHeight, PointScale::kScreenWidth, NavigationBar::kHeight));
+    };
+    bar_->setVisible(true);
+    bar_->raise();
+    if (!animated) {
+        place(hidden ? 0.0 : 1.0);
+        bar_->setVisible(!hidden);
+        return;
+    }
+    const double from = 1.0 + frames()->frame(bar_).y() / NavigationBar::kHeight;
+    auto* anim = new QVariantAnimation(this);
+    anim->setDuration(200);
+    anim->setStartValue(from);
+    anim->setEndValue(hidden ? 0.0 : 1.0);
+    connect(anim, &QVariantAnimation::valueChanged, this, [place](const QVariant& v) { place(v.toDouble()); });
+    connect(anim, &QVariantAnimation::finished, this, [this, hidden] {
+        if (barHidden_ == hidden) bar_->setVisible(!hidden);
+    });
+    barAnimation_ = anim;
+    anim->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 QList<ViewController*> NavigationController::viewControllers() const {
     QList<ViewController*> out;
     for (const auto& c : stack_)

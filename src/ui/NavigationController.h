@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <functional>
 
+class QVariantAnimation;
+
 namespace ui {
 
 class NavigationController : public ViewController {
@@ -29,6 +31,11 @@ public:
     NavigationBar* navigationBar() const { return bar_; }
     bool isAnimating() const;
     void focusFirstControl() override;
+
+    // Slides the bar up out of sight (or back), over 0.2 s when animated. The screens keep
+    // their frames: a full-screen one (the player) runs under the bar anyway.
+    void setNavigationBarHidden(bool hidden, bool animated);
+    bool isNavigationBarHidden() const { return barHidden_; }
 
     // Black and translucent styles: content then runs under the bar.
     void setBarStyle(NavigationBar::Style style, bool translucent = false);
@@ -50,6 +57,8 @@ private:
     NavigationBar* bar_;
     QList<QPointer<ViewController>> stack_;
     QPointer<QObject> animation_;
+    QPointer<QVariantAnimation> barAnimation_;
+    bool barHidden_ = false;
 };
 
 }  // namespace ui

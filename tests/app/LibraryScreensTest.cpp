@@ -3,6 +3,7 @@
 // saving to the Videos folder; deleting.
 
 #include "CameraPlaceholderController.h"
+#include "TavrioAVPlayerViewController.h"
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
@@ -455,6 +456,29 @@ TEST(DetailsScreen, DeleteAsksThenRemovesTheMovieAndGoesBack) {
     EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(path).fileName())));
     ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }, 10000));
     EXPECT_EQ(s.list->tableView()->numberOfRows(0), 1);
+}
+
+TEST(DetailsScreen, PlayShowsARecordingThroughItsZoomAndAnExportAsItIs) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::copy(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                    TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    for (int row : {0, 1}) {
+        VideoDetailsViewController* d = s.openRow(row);
+        ASSERT_NE(d, nullptr);
+        const bool isRecording = s.list->library()->isExportNeededForAsset(d->videoPath());
+        QTest::mouseClick(d->playButton(), Qt::LeftButton);
+        ASSERT_TRUE(spinUntil([&] {
+            return qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController()) && !s.nav->isAnimating();
+        }));
+        auto* player = qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController());
+        const media::PlayerItem& item = player->player()->currentItem();
+        EXPECT_EQ(item.videoComposition.has_value(), isRecording) << row;
+        EXPECT_EQ(QString::fromStdString(item.asset->path()), d->videoPath());
+        ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
+        ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
+    }
 }
 
 TEST(DetailsScreen, AMovieThatDoesNotOpenIsLoggedAndTheScreenStays) {

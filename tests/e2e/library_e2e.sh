@@ -59,7 +59,9 @@ done
 cmp -s "$exported" "$XDG_VIDEOS_DIR/Tavrio/Video.mov" || fail "the saved copy differs from the export"
 
 key shift+Tab space                     # back to Play: the exported movie as it is
-wait_log "player unavailable: $exported"
+wait_log "screen shown: Movie"
+key Escape
+wait_log "screen shown: Video.mov"
 
 key Tab Tab space                       # Play -> Save -> Delete, which asks first
 key Return                              # "Delete" has the focus in the sheet

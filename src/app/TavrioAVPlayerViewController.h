@@ -1,0 +1,82 @@
+#pragma once
+// The full-screen player the details screen pushes: the picture filling the screen, a lower
+// panel with the scrubber and the play or pause bar, the navigation bar's back button. Vertical
+// swipes (a mouse drag or a touch) hide and show the bar (upper half) and the panel (lower half).
+// Keyboard: Space plays and pauses, Left and Right seek 5 s, Escape goes back.
+
+#include <QPointer>
+#include <memory>
+
+#include "media/Player.h"
+#include "ui/ViewController.h"
+
+class QSlider;
+class QVariantAnimation;
+class QToolButton;
+class AVPlayerDemoPlaybackView;
+
+class TavrioAVPlayerViewController : public ui::ViewController {
+    Q_OBJECT
+public:
+    // Plays the item (a movie, possibly with a video composition) as soon as it is ready.
+    // `audio` is the sound device; by default the desktop's (Qt Multimedia), none in tests.
+    explicit TavrioAVPlayerViewController(media::PlayerItem item, QWidget* parent = nullptr);
+    TavrioAVPlayerViewController(media::PlayerItem item, std::shared_ptr<media::AudioOutput> audio,
+                                 QWidget* parent = nullptr);
+    ~TavrioAVPlayerViewController() override;
+
+    media::Player* player() const { return mPlayer.get(); }
+    AVPlayerDemoPlaybackView* playbackView() const { return mPlaybackView; }
+    QSlider* scrubber() const { return mScrubber; }
+    QWidget* lowerUI() const { return mLowerUI; }
+    QWidget* playBar() const { return mPlayBar; }
+    QWidget* pauseBar() const { return mPauseBar; }
+
+    void play();
+    void pause();
+    void beginScrubbing();
+    void scrub();
+    void endScrubbing();
+    // A vertical swipe at `pos` (this screen's pixels): up (true) or down.
+    void handleSwipe(bool up, QPointF pos);
+    bool isPlaying() const;
+    void syncButtons();
+    void syncScrubber();
+    // The time observer's interval now: half a scrubber point's worth of movie, else 0.1 s.
+    media::Time timeObserverInterval() const;
+    float restoreAfterScrubbingRate() const { return mRestoreAfterScrubbingRate; }
+    bool hasTimeObserver() const { return mTimeObserver != 0; }
+
+    void viewWillDisappear(bool animated) override;
+    void focusFirstControl() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildView();
+    void addTimeObserver();
+    void removeTimeObserver();
+    void seekBy(double seconds);
+    double scrubberWidthPoints() const;
+    double heightPoints() const;
+    QRectF panelFrame() const;
+
+    AVPlayerDemoPlaybackView* mPlaybackView = nullptr;
+    QWidget* mLowerUI = nullptr;
+    QSlider* mScrubber = nullptr;
+    QWidget* mPlayBar = nullptr;
+    QWidget* mPauseBar = nullptr;
+    media::PlayerItem mPlayerItem;
+    std::unique_ptr<media::Player> mPlayer;
+    float mRestoreAfterScrubbingRate = 0;
+    int mTimeObserver = 0;
+    bool observing_ = true;
+    QPointF swipeStart_;
+    bool swipeTracking_ = false;
+    QPointer<QVariantAnimation> panelAnimation_;
+};
