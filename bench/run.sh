@@ -27,3 +27,7 @@ echo "== startup_bench (tavrio's window vs a bare Qt Widgets window, to the firs
 cmake --build "$build" --target player_bench -j2
 echo "== player_bench (60 s zoomed 1080p in the window, then 60 s of ffplay; seeks)"
 "$here/bench/player_bench.sh"
+
+cmake --build "$build" --target library_bench -j2
+echo "== library_bench (500 movies with thumbnails shown; 100 without: thumbnails against ffmpegthumbnailer)"
+"$build/bench/library_bench"

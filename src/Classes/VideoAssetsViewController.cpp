@@ -3,15 +3,28 @@
 #include "TavrioCaptureManager.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QThreadPool>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "ZoomTrack.h"
 #include "media/Asset.h"
 #include "media/ImageGenerator.h"
+#include "media/OutputFile.h"
+#include "platform/AlertService.h"
 #include "platform/Logging.h"
+#include "platform/MainThread.h"
+#include "platform/StringTable.h"
 
 namespace {
 
@@ -22,11 +35,183 @@ QString errorText(const media::Error& error) {
     return text;
 }
 
+QString localized(const char* key) {
+    return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
+}
+
 }  // namespace
 
-VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(parent) {}
+VideoAssetsViewController::VideoAssetsViewController(QObject* parent)
+    : QObject(parent), _thumbnailPool(std::make_unique<QThreadPool>()) {
+    // One movie per core: each thumbnail is a single decoder's work.
+    _thumbnailPool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+}
 
-VideoAssetsViewController::~VideoAssetsViewController() = default;
+VideoAssetsViewController::~VideoAssetsViewController() {
+    // Movies not yet started are dropped; the ones being decoded finish (a frame each) and find
+    // the list gone.
+    _thumbnailPool->clear();
+    _alive.reset();
+    _thumbnailPool->waitForDone();
+}
+
+void VideoAssetsViewController::viewDidLoad() {
+    _videosDirPath = TavrioCaptureManager::baseDirForVideos();
+    _thumbsDirPath = TavrioCaptureManager::baseDirForThumbnails();
+    _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
+    if (!QFileInfo::exists(_thumbsDirPath)) QDir().mkdir(_thumbsDirPath);
+    refreshData();
+}
+
+bool VideoAssetsViewController::isAudiovisualFile(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix();
+    if (suffix.compare(QLatin1String("mov"), Qt::CaseInsensitive) == 0) return true;
+    if (suffix.isEmpty()) return false;
+    static const QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault()) return false;
+    const QString name = type.name();
+    return name.startsWith(QLatin1String("video/")) || name.startsWith(QLatin1String("audio/"));
+}
+
+QString VideoAssetsViewController::sizeText(qint64 bytes) {
+    return QString::asprintf("Size: %.01f MB", static_cast<double>(bytes) / 1000000.0);
+}
+
+namespace {
+
+QString titleFor(const QString& path, int64_t created) {
+    QString date;
+    if (created != std::numeric_limits<int64_t>::min())
+        date = QLocale().toString(QDateTime::fromMSecsSinceEpoch(created / 1000000), QLocale::ShortFormat);
+    return QStringLiteral("%1 (%2)").arg(readDurationFile(QFileInfo(path).fileName()), date);
+}
+
+}  // namespace
+
+QString VideoAssetsViewController::titleForVideo(const QString& path) {
+    return titleFor(path, TavrioCaptureManager::fileCreationTime(path));
+}
+
+QString VideoAssetsViewController::subtitleForVideo(const QString& path) {
+    return sizeText(QFileInfo(path).size());
+}
+
+bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
+    if (_originalClipsPath.isEmpty()) _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
+    return QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(_originalClipsPath);
+}
+
+void VideoAssetsViewController::deleteVideoAssetAtPath(const QString& path) {
+    removeVideoAssetFiles(path);
+    refreshData();
+}
+
+void VideoAssetsViewController::doneButtonPressed() {
+    if (_delegate) _delegate->videoAssetsViewControllerDidDismiss();
+}
+
+QStringList VideoAssetsViewController::fileList() const {
+    QStringList list;
+    list.reserve(count());
+    for (const Row& r : _rows) list << r.path;
+    return list;
+}
+
+int VideoAssetsViewController::indexOf(const QString& path) const {
+    for (size_t i = 0; i < _rows.size(); ++i)
+        if (_rows[i].path == path) return static_cast<int>(i);
+    return -1;
+}
+
+void VideoAssetsViewController::refreshData() {
+    _rows.clear();
+    appendFolder(_videosDirPath, false);
+    appendFolder(_originalClipsPath, true);
+    // Newest first; equal times keep the folders' order (exports before recordings, by name).
+    std::stable_sort(_rows.begin(), _rows.end(), [](const Row& a, const Row& b) { return a.created > b.created; });
+    for (const Row& r : _rows)
+        if (r.thumbnailPending && !_inFlight.contains(r.path)) startThumbnail(r.path);
+    emit dataReloaded();
+}
+
+void VideoAssetsViewController::appendFolder(const QString& folder, bool logsNonMovies) {
+    if (folder.isEmpty()) return;
+    const QDir dir(folder);
+    // Hidden entries are our own temporaries and lock files in the making, never movies.
+    const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        const QString path = dir.filePath(name);
+        if (!isAudiovisualFile(name)) {
+            if (logsNonMovies) qCInfo(lcLibrary).noquote() << "Corrupt File" << path;
+            continue;
+        }
+        const QFileInfo info(path);
+        const auto known = _unusable.constFind(path);
+        if (known != _unusable.constEnd()) {
+            if (known->first == info.size() && known->second == info.lastModified()) continue;
+            _unusable.erase(known);
+        }
+        Row row;
+        row.path = path;
+        row.created = TavrioCaptureManager::fileCreationTime(path);
+        row.title = titleFor(path, row.created);
+        row.subtitle = sizeText(info.size());
+        row.isRecording = logsNonMovies;
+        const QString thumb = _thumbsDirPath + QLatin1Char('/') + name + QStringLiteral(".jpeg");
+        if (QFileInfo::exists(thumb)) {
+            row.thumbnail = QImage(thumb);
+        } else {
+            row.thumbnailPending = true;
+        }
+        _rows.push_back(std::move(row));
+    }
+}
+
+void VideoAssetsViewController::startThumbnail(const QString& path) {
+    _inFlight.insert(path, true);
+    const QString thumb = _thumbsDirPath + QLatin1Char('/') + QFileInfo(path).fileName() + QStringLiteral(".jpeg");
+    std::weak_ptr<int> alive = _alive;
+    _thumbnailPool->start([this, alive, path, thumb] {
+        if (alive.expired()) return;  // the list closed before this movie's turn
+        // Decoding yields to the window: on a machine with few cores the UI thread must still
+        // get its turn at once while every core makes thumbnails.
+        static thread_local const bool yields = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
+        (void)yields;
+        QString reason;
+        const QImage image = generateThumbImageForVideo(path, QSize(kThumbnailSize, kThumbnailSize), &reason);
+        // The camera screen may have stored one meanwhile; its picture is as good as ours.
+        if (!image.isNull() && !QFileInfo::exists(thumb)) writeThumbnailFile(image, thumb);
+        platform::MainThread::dispatchAsync([this, alive, path, image] {
+            if (alive.lock()) thumbnailFinished(path, image, image.isNull());
+        });
+    });
+}
+
+void VideoAssetsViewController::thumbnailFinished(const QString& path, const QImage& image, bool failed) {
+    _inFlight.remove(path);
+    const int index = indexOf(path);
+    if (index < 0) {
+        // Deleted while its picture was being made: what the worker wrote after the deletion
+        // would be taken for the side files of the next movie of that name.
+        if (!QFileInfo::exists(path)) removeVideoAssetFiles(path);
+        return;
+    }
+    Row& r = _rows[static_cast<size_t>(index)];
+    r.thumbnailPending = false;
+    if (!failed) {
+        r.thumbnail = image;
+        r.title = titleFor(path, r.created);  // the duration file was written with it
+        emit rowChanged(index);
+        return;
+    }
+    const QFileInfo info(path);
+    if (info.exists()) _unusable.insert(path, {info.size(), info.lastModified()});
+    _rows.erase(_rows.begin() + index);
+    emit rowRemoved(index);
+    platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(info.fileName()),
+                                 localized("Format Not Supported"), localized("Ok"));
+}
 
 QString VideoAssetsViewController::thumbnailPathForVideo(const QString& moviePath) {
     const QString path = TavrioCaptureManager::baseDirForThumbnails() + QLatin1Char('/') +

@@ -1,17 +1,78 @@
 #pragma once
-// The library list. For now: where a movie's thumbnail lives, how it is made, and how a movie
-// leaves the library with its side files.
+// The library list's own state: which movies the list shows, in which order, with which texts
+// and pictures; making missing thumbnails; deleting a movie with its side files. The screen that
+// draws it (src/app) asks for rows and follows the signals.
+//
+// Missing thumbnails are made on worker threads, newest movie first, so opening a library of
+// many new movies never stalls the window; a row shows the placeholder picture until its
+// thumbnail arrives. A movie no picture can be made from is announced once ("Format Not
+// Supported") and its row removed; the file itself stays where it is.
 
+#include <QDateTime>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
 
-class VideoAssetsViewController : public QObject {
+class QThreadPool;
+
+#include "VideoLibraryUpdateDelegate.h"
+
+class VideoAssetsViewController : public QObject, public VideoLibraryUpdateDelegate {
     Q_OBJECT
 public:
+    // The size the list asks thumbnails for, in pixels.
+    static constexpr int kThumbnailSize = 70;
+
+    struct Row {
+        QString path;
+        QString title;     // "duration (short date and time)"
+        QString subtitle;  // "Size: 2.5 MB"
+        bool isRecording = false;
+        QImage thumbnail;  // null: the placeholder shows
+        bool thumbnailPending = false;
+        int64_t created = 0;  // ns since the epoch, for the order
+    };
+
     explicit VideoAssetsViewController(QObject* parent = nullptr);
     ~VideoAssetsViewController() override;
+
+    VideoAssetsViewControllerDelegate* delegate() const { return _delegate; }
+    void setDelegate(VideoAssetsViewControllerDelegate* delegate) { _delegate = delegate; }
+
+    QString videosDirPath() const { return _videosDirPath; }
+    QString thumbsDirPath() const { return _thumbsDirPath; }
+    QString originalClipsPath() const { return _originalClipsPath; }
+
+    // Takes the folders, creates Thumbs if it is missing (nobody else does), then refreshes.
+    void viewDidLoad();
+    // Rebuilds the rows from both folders, newest first, and starts making missing thumbnails.
+    void refreshData();
+
+    QStringList fileList() const;
+    int count() const { return static_cast<int>(_rows.size()); }
+    const Row& row(int index) const { return _rows.at(static_cast<size_t>(index)); }
+    int indexOf(const QString& path) const;
+    // Thumbnails still being made.
+    int pendingThumbnails() const { return static_cast<int>(_inFlight.size()); }
+
+    // VideoLibraryUpdateDelegate
+    bool isExportNeededForAsset(const QString& path) override;
+    void deleteVideoAssetAtPath(const QString& path) override;
+
+    // Sends the dismissal to the delegate (the screen then closes itself).
+    void doneButtonPressed();
+
+    // Whether a file name is a movie or a sound by the shared MIME database; ".mov" always is.
+    static bool isAudiovisualFile(const QString& fileName);
+    // The row texts of the movie at `path`, read from the disk now.
+    static QString titleForVideo(const QString& path);
+    static QString subtitleForVideo(const QString& path);
+    static QString sizeText(qint64 bytes);
 
     // Thumbs/<movie file name>.jpeg if that file exists, else a null string.
     static QString thumbnailPathForVideo(const QString& moviePath);
@@ -19,10 +80,38 @@ public:
     // The movie's first frame, upright, scaled down to fit `size` (pixels). Writes the movie's
     // duration file first whenever its duration is known, picture or not. A null image when the
     // movie has no video track or none of it decodes; then `*reason` (when given) says why in a
-    // sentence or two a user can read.
+    // sentence or two a user can read. Safe on any thread.
     static QImage generateThumbImageForVideo(const QString& moviePath, const QSize& size, QString* reason = nullptr);
     // Stores a thumbnail as JPEG of quality 0.9, atomically; false when it cannot be written.
     static bool writeThumbnailFile(const QImage& image, const QString& thumbnailPath);
     // Removes the movie, its thumbnail, its zoom track and its duration file, those that exist.
     static void removeVideoAssetFiles(const QString& moviePath);
+
+signals:
+    // Every row may have changed (refresh, deletion).
+    void dataReloaded();
+    // One row's picture or title changed.
+    void rowChanged(int index);
+    // A row went away (its movie cannot be shown); later rows moved up by one.
+    void rowRemoved(int index);
+
+private:
+    struct Result;
+    void appendFolder(const QString& folder, bool logsNonMovies);
+    void startThumbnail(const QString& path);
+    void thumbnailFinished(const QString& path, const QImage& image, bool failed);
+
+    // Threads: all fields belong to the main thread. Workers get copies of paths and hand their
+    // results back through the main thread's dispatch, guarded by _alive.
+    VideoAssetsViewControllerDelegate* _delegate = nullptr;
+    QString _videosDirPath;
+    QString _thumbsDirPath;
+    QString _originalClipsPath;
+    std::vector<Row> _rows;
+    // Movies whose thumbnail is being made, and movies known to give none (by size and time,
+    // so a replaced file is tried again).
+    QHash<QString, bool> _inFlight;
+    QHash<QString, QPair<qint64, QDateTime>> _unusable;
+    std::unique_ptr<QThreadPool> _thumbnailPool;
+    std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

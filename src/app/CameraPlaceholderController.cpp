@@ -1,6 +1,7 @@
 #include "CameraPlaceholderController.h"
 
 #include "UIImageAdditions.h"
+#include "VideoAssetsScreen.h"
 #include "platform/MainThread.h"
 #include "ui/Fonts.h"
 #include "ui/ImageButton.h"
@@ -36,6 +37,13 @@ CameraPlaceholderController::CameraPlaceholderController(QWidget* parent) : ui::
     auto* settingsKey = new QShortcut(QKeySequence(Qt::Key_Comma), this);
     settingsKey->setContext(Qt::WidgetWithChildrenShortcut);
     connect(settingsKey, &QShortcut::activated, this, &CameraPlaceholderController::presentInstructionsAndSettings);
+    auto* libraryKey = new QShortcut(QKeySequence(Qt::Key_L), this);
+    libraryKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(libraryKey, &QShortcut::activated, this, &CameraPlaceholderController::presentLibrary);
+}
+
+void CameraPlaceholderController::presentLibrary() {
+    VideoAssetsScreen::presentFrom(this);
 }
 
 void CameraPlaceholderController::presentInstructionsAndSettings() {

@@ -22,6 +22,8 @@ public:
     // Opens the settings list in a navigation controller, slid up over this screen.
     void presentInstructionsAndSettings();
     void launchSettings();
+    // Opens the library list (L does too).
+    void presentLibrary();
     // ZoomSettingsInvoker: closes the settings.
     void settingsChanged(QObject* sender) override;
 

@@ -3,6 +3,7 @@
 #include "GuiAppDelegate.h"
 #include "LaunchOptions.h"
 
+#include "media/LibraryLog.h"
 #include "platform/DeviceOrientation.h"
 #include "ui/Alerts.h"
 #include "ui/Window.h"
@@ -12,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -28,6 +30,12 @@ int main(int argc, char** argv) {
     case LaunchOptions::Action::Run: break;
     }
     LaunchOptions::setCurrent(options);
+    // As in tavrio-cli: a file-size limit ends an export or a save with an error the screen
+    // reports, instead of killing the window with the user's work; the libraries' own lines
+    // stay hidden unless TAVRIO_FFMPEG_LOG=1.
+    std::signal(SIGXFSZ, SIG_IGN);
+    media::setLibraryLogLevel(qEnvironmentVariableIntValue("TAVRIO_FFMPEG_LOG") == 1 ? media::LibraryLogLevel::Verbose
+                                                                                     : media::LibraryLogLevel::Quiet);
     // Debug lines (screens appearing and the like) only when asked for with QT_LOGGING_RULES.
     QLoggingCategory::setFilterRules(QStringLiteral("tavrio.*.debug=false"));
 

@@ -199,8 +199,10 @@ void ActionSheet::choose(int buttonIndex) {
     if (done_) return;
     done_ = true;
     hide();
+    if (currentSheet() == this) currentSheet() = nullptr;
     if (chosen_) chosen_(buttonIndex);
-    close();
+    // close() does nothing to a hidden widget, so WA_DeleteOnClose would never fire.
+    deleteLater();
 }
 
 void ActionSheet::paintEvent(QPaintEvent*) {

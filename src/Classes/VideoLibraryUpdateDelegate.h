@@ -1,0 +1,25 @@
+#pragma once
+// What the library list offers the details screen, and what it tells the screen that opened it.
+// Every operation has a harmless default, so a client overrides only what it serves.
+
+#include <QString>
+
+class VideoLibraryUpdateDelegate {
+public:
+    virtual ~VideoLibraryUpdateDelegate() = default;
+    // Whether the movie is a camera recording (export it) rather than an export (save it).
+    // Default: false.
+    virtual bool isExportNeededForAsset(const QString& path) {
+        (void)path;
+        return false;
+    }
+    // Removes the movie with its side files and refreshes the list.
+    virtual void deleteVideoAssetAtPath(const QString& path) { (void)path; }
+};
+
+class VideoAssetsViewControllerDelegate {
+public:
+    virtual ~VideoAssetsViewControllerDelegate() = default;
+    // The user closed the list with Done; sent before the list goes away.
+    virtual void videoAssetsViewControllerDidDismiss() {}
+};

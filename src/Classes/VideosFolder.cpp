@@ -1,0 +1,98 @@
+#include "VideosFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThreadPool>
+
+#include <memory>
+#include <vector>
+
+#include "media/Asset.h"
+#include "media/ImageGenerator.h"
+#include "media/OutputFile.h"
+#include "platform/Logging.h"
+#include "platform/MainThread.h"
+
+QString VideosFolder::folder() {
+    QString videos = qEnvironmentVariable("XDG_VIDEOS_DIR");
+    if (videos.isEmpty() || !QDir::isAbsolutePath(videos))
+        videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return QDir::cleanPath(videos + QStringLiteral("/Tavrio"));
+}
+
+bool VideosFolder::videoAtPathIsCompatible(const QString& moviePath, QString* reason) {
+    media::Error error;
+    auto asset = media::Asset::open(moviePath.toStdString(), &error);
+    if (asset && asset->tracksWithMediaType(media::MediaType::Video).empty()) {
+        if (reason) *reason = QStringLiteral("The movie has no pictures.");
+        return false;
+    }
+    if (asset) {
+        media::ImageGenerator generator(moviePath.toStdString());
+        generator.setMaximumSize({16, 16});
+        if (!generator.copyFirstImage(&error).isNull()) return true;
+    }
+    if (reason) *reason = QString::fromStdString(error.description);
+    return false;
+}
+
+QString VideosFolder::copyVideo(const QString& moviePath, const QString& toFolder, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        return QString();
+    };
+    QFile source(moviePath);
+    if (!source.open(QIODevice::ReadOnly)) return fail(source.errorString());
+    if (!QDir().mkpath(toFolder)) return fail(QStringLiteral("The folder %1 cannot be made.").arg(toFolder));
+
+    const QFileInfo info(moviePath);
+    const QString stem = info.completeBaseName(), suffix = info.suffix();
+    auto nameFor = [&](int n) {
+        QString name = n == 0 ? stem : QStringLiteral("%1-%2").arg(stem).arg(n);
+        if (!suffix.isEmpty()) name += QLatin1Char('.') + suffix;
+        return QDir(toFolder).filePath(name);
+    };
+    // Start at the first name free now; the commit moves on by itself if one is taken meanwhile.
+    int n = 0;
+    while (QFileInfo::exists(nameFor(n)) || QFileInfo(nameFor(n)).isSymLink()) ++n;
+
+    media::Error e;
+    auto out = media::OutputFile::create(nameFor(n).toStdString(), &e);
+    if (!out) return fail(QString::fromStdString(e.description + " " + e.failureReason).trimmed());
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const qint64 got = source.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (got < 0) return fail(source.errorString());
+        if (got == 0) break;
+        if (!out->write(buffer.data(), static_cast<size_t>(got), &e))
+            return fail(QString::fromStdString(e.description + " " + e.failureReason).trimmed());
+    }
+    const bool committed =
+        out->commit(media::OutputFile::Commit::ClaimFree, &e, [&] { return nameFor(++n).toStdString(); });
+    if (!committed) return fail(QString::fromStdString(e.description + " " + e.failureReason).trimmed());
+    return QString::fromStdString(out->finalPath());
+}
+
+void VideosFolder::writeVideoAtPath(const QString& moviePath, Completion completion) {
+    const QString target = folder();
+    QThreadPool::globalInstance()->start([moviePath, target, completion = std::move(completion)] {
+        Outcome outcome = Outcome::Saved;
+        QString result, reason;
+        if (!videoAtPathIsCompatible(moviePath, &reason)) {
+            qCWarning(lcLibrary).noquote() << "Incompatible File" << moviePath << reason;
+            outcome = Outcome::Incompatible;
+        } else {
+            result = copyVideo(moviePath, target, &reason);
+            if (result.isEmpty()) {
+                outcome = Outcome::Failed;
+                result = reason;
+                qCWarning(lcLibrary).noquote() << "cannot save" << moviePath << "to" << target << ":" << reason;
+            }
+        }
+        platform::MainThread::dispatchAsync([completion, outcome, result] {
+            if (completion) completion(outcome, result);
+        });
+    });
+}

@@ -1,0 +1,360 @@
+#include "VideoDetailsViewController.h"
+
+#include "TavrioAVPlayerViewController.h"
+#include "UIImageAdditions.h"
+#include "VideosFolder.h"
+
+#include "media/Asset.h"
+#include "platform/AlertService.h"
+#include "platform/Logging.h"
+#include "platform/MainThread.h"
+#include "platform/StringTable.h"
+#include "ui/Alerts.h"
+#include "ui/Fonts.h"
+#include "ui/FrameLayout.h"
+#include "ui/ImageButton.h"
+#include "ui/ImageView.h"
+#include "ui/Indicators.h"
+#include "ui/NavigationController.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QThreadPool>
+
+namespace {
+
+const QColor kBackground(7, 9, 14);
+
+QString localized(const char* key) {
+    return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
+}
+
+QImage picture(const char* name) {
+    return UIImageAdditions::imageWithContentsOfResolutionIndependentFile(
+        UIImageAdditions::pathForResource(QString::fromLatin1(name), QStringLiteral("png")));
+}
+
+void styleProgressText(QLabel* label, double points) {
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    ui::Fonts::set(label, points);
+}
+
+template <typename T>
+void removeFromView(QPointer<T>& widget) {
+    if (widget) widget->deleteLater();
+    widget = nullptr;
+}
+
+}  // namespace
+
+VideoDetailsViewController::VideoDetailsViewController(const QString& videoPath, const QString& thumbPath,
+                                                       QWidget* parent)
+    : ui::ViewController(parent), _videoPath(videoPath), _thumbPath(thumbPath) {
+    setTitle(QFileInfo(videoPath).fileName());
+    setBackgroundColor(kBackground);
+    _lensImageView = new ui::ImageView(picture("lensimage"), this);
+    addSubview(_lensImageView, QRectF(125, 302, 195, 178));
+    _playButton = makeButton(QString(), QStringLiteral("Play"), kTopSlotY);
+    _playButton->setImage(picture("button_play"));
+    connect(_playButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::playVideo);
+    _deleteVideoButton = makeButton(QStringLiteral("delete-icon"), QStringLiteral("Delete"), kBottomSlotY);
+    connect(_deleteVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::deleteVideoButtonPressed);
+}
+
+VideoDetailsViewController::~VideoDetailsViewController() = default;
+
+ui::ImageButton* VideoDetailsViewController::makeButton(const QString& pictureName, const QString& accessibleName,
+                                                        double y) {
+    auto* button =
+        new ui::ImageButton(pictureName.isEmpty() ? QImage() : picture(pictureName.toLatin1().constData()), this);
+    button->setAccessibleName(accessibleName);
+    button->setToolTip(accessibleName);
+    addSubview(button, QRectF(kButtonX, y, kButtonWidth, kButtonHeight));
+    button->show();
+    return button;
+}
+
+VideoLibraryUpdateDelegate* VideoDetailsViewController::delegate() const {
+    if (_delegateIsObject && !_delegateObject) return nullptr;
+    return _delegate;
+}
+
+void VideoDetailsViewController::setDelegate(VideoLibraryUpdateDelegate* delegate) {
+    _delegate = delegate;
+    _delegateObject = dynamic_cast<QObject*>(delegate);
+    _delegateIsObject = _delegateObject != nullptr;
+    if (!delegate || _exportButton || _saveVideoButton) return;
+    if (delegate->isExportNeededForAsset(_videoPath)) {
+        _exportButton = makeButton(QStringLiteral("export-icon"), QStringLiteral("Export"), kMiddleSlotY);
+        connect(_exportButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::exportVideo);
+    } else {
+        _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
+        connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
+    }
+    orderTabs();
+}
+
+void VideoDetailsViewController::orderTabs() {
+    // Tab follows the screen from top to bottom, whichever buttons the last export left.
+    QList<QWidget*> order;
+    const bool saveOnTop = _saveVideoButton && frames()->frame(_saveVideoButton).y() == kTopSlotY;
+    if (saveOnTop) order << _saveVideoButton;
+    order << _playButton << _exportButton;
+    if (!saveOnTop) order << _saveVideoButton;
+    order << _deleteVideoButton;
+    order.removeAll(nullptr);
+    for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+QString VideoDetailsViewController::percentageText(float progress) {
+    return QString::asprintf("%2d", static_cast<int>(progress * 100));
+}
+
+// ---- Playing
+
+void VideoDetailsViewController::playVideo() {
+    if (_opening) return;
+    std::shared_ptr<const media::Asset> asset;
+    std::optional<media::VideoComposition> composition;
+    VideoLibraryUpdateDelegate* d = delegate();
+    if (d && d->isExportNeededForAsset(_videoPath)) {
+        // A recording plays as its export will look: through the zoom composition.
+        TavrioExportController job(_videoPath);
+        composition = job.zoomCompositionForPreview();
+        asset = job.assetForPreview();
+    }
+    _opening = true;
+    QPointer<VideoDetailsViewController> self(this);
+    auto opened = [self, composition](std::shared_ptr<const media::Asset> a, const QString& error) {
+        if (!self) return;
+        self->_opening = false;
+        if (!a) {
+            qCWarning(lcPlayer).noquote() << QStringLiteral("The asset's tracks were not loaded:\n%1").arg(error);
+            emit self->playbackFailed();
+            return;
+        }
+        self->pushPlayer(std::move(a), composition);
+    };
+    if (asset) {
+        platform::MainThread::dispatchAsync([opened, asset] { opened(asset, QString()); });
+        return;
+    }
+    // Opening reads the whole index of the movie; the window keeps drawing meanwhile.
+    const std::string path = _videoPath.toStdString();
+    QThreadPool::globalInstance()->start([opened, path] {
+        media::Error error;
+        std::shared_ptr<const media::Asset> a = media::Asset::open(path, &error);
+        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
+        platform::MainThread::dispatchAsync([opened, a, text] { opened(a, text); });
+    });
+}
+
+void VideoDetailsViewController::pushPlayer(std::shared_ptr<const media::Asset> asset,
+                                            std::optional<media::VideoComposition> composition) {
+    ui::NavigationController* nav = navigationController();
+    if (!nav) return;
+    media::PlayerItem item = media::PlayerItem::playerItemWithAsset(std::move(asset));
+    if (composition) item.setVideoComposition(*composition);
+    nav->pushViewController(new TavrioAVPlayerViewController(std::move(item)), true);
+}
+
+// ---- Exporting
+
+void VideoDetailsViewController::exportVideo() {
+    if (_exportJob) return;
+    removeProgressDisplay();
+    _percentageLabel = new ui::ShrinkLabel(QString(), this);
+    _percentageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    _percentageLabel->setMinimumFontPoints(10);
+    styleProgressText(_percentageLabel, 17);
+    _percentageLabel->setFontPoints(17);
+    addSubview(_percentageLabel, QRectF(110, 54, 50, 28));
+    _percentageSymbolLabel = new QLabel(QStringLiteral("%"), this);
+    styleProgressText(_percentageSymbolLabel, 17);
+    addSubview(_percentageSymbolLabel, QRectF(162, 54, 30, 28));
+    _conversionProgress = new ui::ProgressView(this);
+    _conversionProgress->setProgress(0);
+    addSubview(_conversionProgress, QRectF(35, 90, 222, 9));
+    _cancelExportButton = new ui::ImageButton(picture("cross-icon"), this);
+    _cancelExportButton->setAccessibleName(QStringLiteral("Cancel export"));
+    _cancelExportButton->setToolTip(QStringLiteral("Cancel export"));
+    connect(_cancelExportButton, &ui::ImageButton::clicked, this,
+            &VideoDetailsViewController::cancelExportButtonPressed);
+    addSubview(_cancelExportButton, QRectF(263, 82, 24, 24));
+    removeFromView(_processingLabel);
+    _processingLabel = new ui::ShrinkLabel(QStringLiteral("Exporting..."), this);
+    _processingLabel->setMinimumFontPoints(10);
+    styleProgressText(_processingLabel, 17);
+    _processingLabel->setFontPoints(17);
+    addSubview(_processingLabel, QRectF(35, 112, 250, 28));
+    _disclaimerTextLabel = new QLabel(QStringLiteral("Please wait for the export to complete."), this);
+    _disclaimerTextLabel->setWordWrap(true);
+    _disclaimerTextLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    styleProgressText(_disclaimerTextLabel, 17);
+    addSubview(_disclaimerTextLabel, QRectF(36, 192, 286, 134));
+    for (QWidget* w : std::initializer_list<QWidget*>{_percentageLabel, _percentageSymbolLabel, _conversionProgress,
+                                                      _cancelExportButton, _disclaimerTextLabel})
+        w->hide();
+    _processingLabel->show();
+
+    _exportJob = new TavrioExportController(_videoPath, this);
+    _exportJob->setDelegate(this);
+    _exportJob->startExporting();
+}
+
+void VideoDetailsViewController::cancelExportButtonPressed() {
+    if (_exportJob) _exportJob->cancelExporting();
+}
+
+void VideoDetailsViewController::exportDidStart() {
+    for (QWidget* w : std::initializer_list<QWidget*>{_percentageLabel, _percentageSymbolLabel, _conversionProgress,
+                                                      _cancelExportButton, _processingLabel, _disclaimerTextLabel})
+        if (w) w->show();
+    for (QWidget* w : std::initializer_list<QWidget*>{_playButton, _deleteVideoButton, _exportButton, _saveVideoButton})
+        if (w) w->hide();
+    if (_processingLabel) _processingLabel->setText(QStringLiteral("Exporting..."));
+    if (_cancelExportButton) _cancelExportButton->setFocus(Qt::OtherFocusReason);
+}
+
+void VideoDetailsViewController::exportProgress(float progress) {
+    if (_conversionProgress) _conversionProgress->setProgress(progress);
+    if (_percentageLabel) _percentageLabel->setText(percentageText(progress));
+}
+
+void VideoDetailsViewController::exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) {
+    if (needsFurtherProcessing && status == Status::Completed) return;  // the rotation pass follows
+    if (status == Status::Completed) {
+        if (VideoLibraryUpdateDelegate* d = delegate()) d->deleteVideoAssetAtPath(_videoPath);
+        _videoPath = outputPath;
+    }
+    releaseExportJob();
+    updateButtonsAfterExport(status);
+}
+
+void VideoDetailsViewController::rotationFinished(Status status, const QString& outputPath) {
+    if (status == Status::Completed) {
+        if (VideoLibraryUpdateDelegate* d = delegate()) d->deleteVideoAssetAtPath(_videoPath);
+        _videoPath = outputPath;
+    }
+    releaseExportJob();
+    updateButtonsAfterExport(status);
+}
+
+void VideoDetailsViewController::releaseExportJob() {
+    // The job is still inside the call that reported its end.
+    if (_exportJob) _exportJob->deleteLater();
+    _exportJob = nullptr;
+}
+
+void VideoDetailsViewController::removeProgressDisplay() {
+    removeFromView(_percentageLabel);
+    removeFromView(_percentageSymbolLabel);
+    removeFromView(_conversionProgress);
+    removeFromView(_cancelExportButton);
+    removeFromView(_disclaimerTextLabel);
+}
+
+void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
+    removeProgressDisplay();
+    if (!_processingLabel) {
+        _processingLabel = new ui::ShrinkLabel(QString(), this);
+        styleProgressText(_processingLabel, 17);
+        addSubview(_processingLabel, QRectF(35, 112, 250, 28));
+    }
+    _processingLabel->show();
+    if (_deleteVideoButton) _deleteVideoButton->show();
+    removeFromView(_saveVideoButton);
+    if (status == Status::Completed) {
+        _processingLabel->setText(QStringLiteral("Export Successful!"));
+        removeFromView(_exportButton);
+        if (_playButton) _playButton->show();
+        _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
+        connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
+        setTitle(QFileInfo(_videoPath).fileName());
+    } else {
+        if (_exportButton) _exportButton->show();
+        if (status == Status::Cancelled) {
+            _processingLabel->setText(QStringLiteral("Export Cancelled!"));
+            if (_playButton) _playButton->show();
+        } else {
+            if (_playButton) _playButton->hide();
+            _processingLabel->setFontPoints(13);
+            ui::Fonts::set(_processingLabel, 13);
+            _processingLabel->setMinimumFontPoints(10);
+            _processingLabel->setWordWrap(true);
+            frames()->setFrame(_processingLabel, QRectF(40, 82, 220, 50));
+            _processingLabel->setText(
+                QStringLiteral("Try Exporting Again or press Save button to save the original File !"));
+            _saveVideoButton =
+                makeButton(QStringLiteral("save-original-icon"), QStringLiteral("Save original"), kTopSlotY);
+            connect(_saveVideoButton, &ui::ImageButton::clicked, this,
+                    &VideoDetailsViewController::saveVideoButtonPressed);
+        }
+    }
+    orderTabs();
+    qCInfo(lcLibrary).noquote() << "export ended:" << _processingLabel->text();
+    focusFirstControl();
+}
+
+// ---- Saving and deleting
+
+void VideoDetailsViewController::saveVideoButtonPressed() {
+    if (_spinner) return;  // one save at a time
+    showHideSavingSpinner(true);
+    QPointer<VideoDetailsViewController> self(this);
+    const QString path = _videoPath;
+    VideosFolder::writeVideoAtPath(path, [self, path](VideosFolder::Outcome outcome, const QString& result) {
+        if (!self) return;
+        self->showHideSavingSpinner(false);
+        switch (outcome) {
+        case VideosFolder::Outcome::Saved:
+            qCInfo(lcLibrary).noquote() << "saved" << path << "as" << result;
+            emit self->saveFinished(result);
+            break;
+        case VideosFolder::Outcome::Incompatible: emit self->saveFinished(QString()); break;
+        case VideosFolder::Outcome::Failed:
+            platform::AlertService::show(QStringLiteral("Error Saving to Library"), result, QStringLiteral("Okay"));
+            emit self->saveFinished(QString());
+            break;
+        }
+    });
+}
+
+void VideoDetailsViewController::showHideSavingSpinner(bool show) {
+    if (show) {
+        if (_spinner) return;
+        _spinner = new ui::ActivityIndicator(this);
+        _spinner->setHidesWhenStopped(true);
+        _spinner->setAccessibleName(QStringLiteral("Saving"));
+        addSubview(_spinner, QRectF(140, 213, 50, 50));
+        _spinner->raise();
+        _spinner->startAnimating();
+        return;
+    }
+    if (!_spinner) return;
+    _spinner->stopAnimating();
+    removeFromView(_spinner);
+}
+
+void VideoDetailsViewController::deleteVideoButtonPressed() {
+    if (_spinner || ui::ActionSheet::current()) return;
+    QPointer<VideoDetailsViewController> self(this);
+    auto* sheet = new ui::ActionSheet(QStringLiteral("Delete Video:"), localized("Cancel"), localized("Delete"), {},
+                                      [self](int index) {
+                                          if (self && index == 0) self->deleteVideoAtPath(self->_videoPath);
+                                      });
+    sheet->showFrom(this);
+}
+
+void VideoDetailsViewController::deleteVideoAtPath(const QString& path) {
+    VideoLibraryUpdateDelegate* d = delegate();
+    if (!d) return;
+    d->deleteVideoAssetAtPath(path);
+    if (ui::NavigationController* nav = navigationController()) nav->popViewControllerAnimated(true);
+}
+
+void VideoDetailsViewController::viewWillDisappear(bool animated) {
+    ui::ViewController::viewWillDisappear(animated);
+    if (_exportJob) _exportJob->cancelExporting();
+    if (_spinner) showHideSavingSpinner(false);
+}

@@ -1,0 +1,117 @@
+#pragma once
+// One movie of the library and what can be done with it: play it (a recording through its zoom,
+// as the export will show it), export a recording with progress and cancel, save a movie to the
+// Videos folder, delete it. After a completed export the screen goes on with the exported movie;
+// the recording is deleted only once the final movie is complete.
+//
+// Leaving the screen (back, the player pushed, a delete) cancels a running export.
+
+#include "TavrioExportController.h"
+#include "TavrioExportControllerDelegate.h"
+#include "VideoLibraryUpdateDelegate.h"
+
+#include "ui/ImageButton.h"
+#include "ui/Indicators.h"
+#include "ui/ViewController.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "media/VideoComposition.h"
+
+namespace media {
+class Asset;
+}
+namespace ui {
+class ImageView;
+}
+
+class VideoDetailsViewController : public ui::ViewController, public TavrioExportControllerDelegate {
+    Q_OBJECT
+public:
+    // The three wide buttons' slots and the spinner, in points.
+    static constexpr double kButtonX = 20, kButtonWidth = 293, kButtonHeight = 58;
+    static constexpr double kTopSlotY = 139, kMiddleSlotY = 230, kBottomSlotY = 320;
+
+    VideoDetailsViewController(const QString& videoPath, const QString& thumbPath, QWidget* parent = nullptr);
+    ~VideoDetailsViewController() override;
+
+    QString videoPath() const { return _videoPath; }
+    QString thumbPath() const { return _thumbPath; }
+    VideoLibraryUpdateDelegate* delegate() const;
+    // Not owned; a delegate that is also a QObject is forgotten when it is destroyed. Builds the
+    // export or save button, which depends on what the delegate says the movie is.
+    void setDelegate(VideoLibraryUpdateDelegate* delegate);
+
+    void playVideo();
+    void exportVideo();
+    void cancelExportButtonPressed();
+    void saveVideoButtonPressed();
+    void deleteVideoButtonPressed();
+    void deleteVideoAtPath(const QString& path);
+    void showHideSavingSpinner(bool show);
+    void updateButtonsAfterExport(Status status);
+
+    // TavrioExportControllerDelegate
+    void exportDidStart() override;
+    void exportProgress(float progress) override;
+    void exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) override;
+    void rotationFinished(Status status, const QString& outputPath) override;
+
+    void viewWillDisappear(bool animated) override;
+
+    // For tests and automation: the controls as they are now (null when not on the screen).
+    ui::ImageButton* playButton() const { return _playButton; }
+    ui::ImageButton* exportButton() const { return _exportButton; }
+    ui::ImageButton* saveVideoButton() const { return _saveVideoButton; }
+    ui::ImageButton* deleteVideoButton() const { return _deleteVideoButton; }
+    ui::ImageButton* cancelExportButton() const { return _cancelExportButton; }
+    ui::ShrinkLabel* percentageLabel() const { return _percentageLabel; }
+    ui::ProgressView* conversionProgress() const { return _conversionProgress; }
+    ui::ShrinkLabel* processingLabel() const { return _processingLabel; }
+    QLabel* disclaimerTextLabel() const { return _disclaimerTextLabel; }
+    ui::ActivityIndicator* spinner() const { return _spinner; }
+    TavrioExportController* exportJob() const { return _exportJob; }
+    bool isExporting() const { return _exportJob != nullptr; }
+
+    // The text the percentage label shows for a progress of 0 to 1 ("%2d").
+    static QString percentageText(float progress);
+
+signals:
+    // A save to the Videos folder ended: the saved movie's path, or empty when it failed.
+    void saveFinished(const QString& savedPath);
+    // Playback was asked for and could not start (the movie does not open).
+    void playbackFailed();
+
+private:
+    ui::ImageButton* makeButton(const QString& picture, const QString& accessibleName, double y);
+    void removeProgressDisplay();
+    void orderTabs();
+    void releaseExportJob();
+    // Shows the player for the opened movie, through the composition when there is one.
+    void pushPlayer(std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition);
+
+    QString _videoPath;
+    QString _thumbPath;
+    VideoLibraryUpdateDelegate* _delegate = nullptr;
+    QPointer<QObject> _delegateObject;
+    bool _delegateIsObject = false;
+
+    QPointer<ui::ImageButton> _playButton;
+    QPointer<ui::ImageButton> _exportButton;
+    QPointer<ui::ImageButton> _saveVideoButton;
+    QPointer<ui::ImageButton> _deleteVideoButton;
+    QPointer<ui::ImageButton> _cancelExportButton;
+    ui::ImageView* _lensImageView = nullptr;
+    QPointer<ui::ShrinkLabel> _percentageLabel;
+    QPointer<QLabel> _percentageSymbolLabel;
+    QPointer<ui::ProgressView> _conversionProgress;
+    QPointer<ui::ShrinkLabel> _processingLabel;
+    QPointer<QLabel> _disclaimerTextLabel;
+    QPointer<ui::ActivityIndicator> _spinner;
+    QPointer<TavrioExportController> _exportJob;
+    bool _opening = false;  // a movie is being opened for the player
+};

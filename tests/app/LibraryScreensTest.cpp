@@ -1,0 +1,505 @@
+// The library list and the details screen in a window: rows, edit mode and the keyboard; the
+// details screen's states through real exports of small landscape and portrait recordings;
+// saving to the Videos folder; deleting.
+
+#include "CameraPlaceholderController.h"
+#include "TavrioAVPlayerViewController.h"
+#include "VideoAssetsScreen.h"
+#include "VideoDetailsViewController.h"
+
+#include "TavrioCaptureManager.h"
+#include "UIImageAdditions.h"
+#include "ZoomTrack.h"
+#include "media/TestPattern.h"
+#include "platform/AlertService.h"
+#include "ui/Alerts.h"
+#include "ui/FrameLayout.h"
+#include "ui/NavigationController.h"
+#include "ui/Window.h"
+
+#include "support/GuiApp.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+using testsupport::spinUntil;
+using Status = media::ExportSession::Status;
+
+namespace {
+
+// A 1 s recording with a zoom track, in the recordings folder, as the camera leaves it.
+QString makeRecording(const QString& name, qint64 orientation) {
+    const QString folder = TavrioCaptureManager::baseDirForOriginalVideos();
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name;
+    media::testpattern::MovieOptions options;
+    options.writer.width = 160;
+    options.writer.height = 96;
+    options.writer.audioCodec = media::AudioCodec::Aac;
+    options.frameCount = 30;
+    media::Error error;
+    EXPECT_TRUE(media::testpattern::makeMovie(path.toStdString(), options, &error)) << error.description;
+    EXPECT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(name),
+                                   ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", orientation}},
+                                             QVariantMap{{"zoom", 2.0}, {"atTime", 0.5}}}));
+    return path;
+}
+
+QStringList movieFiles(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+bool sideFilesExist(const QString& movie) {
+    const QString name = QFileInfo(movie).fileName();
+    return !VideoAssetsViewController::thumbnailPathForVideo(movie).isEmpty() &&
+           QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath(name)) &&
+           QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(name));
+}
+
+bool visible(QWidget* w) {
+    return w && w->isVisible();
+}
+
+// The library open in a window: the list at the root of its navigation controller.
+struct LibraryShown : testsupport::GuiAppFirst {
+    explicit LibraryShown(const std::function<void()>& fill = {}) {
+        platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a); });
+        if (fill) fill();
+        window.resize(320, 480);
+        list = new VideoAssetsScreen();
+        nav = new ui::NavigationController(list);
+        window.setRootViewController(nav);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        EXPECT_TRUE(spinUntil([this] { return list->library()->pendingThumbnails() == 0; }));
+    }
+    ~LibraryShown() { platform::AlertService::setPresenter({}); }
+
+    VideoDetailsViewController* openRow(int row) {
+        list->tableView()->tapAccessory({0, row});
+        EXPECT_TRUE(spinUntil([this] { return !nav->isAnimating(); }, 10000));
+        return qobject_cast<VideoDetailsViewController*>(nav->topViewController());
+    }
+    bool exportEnded(VideoDetailsViewController* d) {
+        return spinUntil([d] { return !d->isExporting(); });
+    }
+
+    testsupport::TempHome home;
+    testsupport::ScopedEnv videos{"XDG_VIDEOS_DIR", home.str() + "/Videos"};
+    std::vector<platform::Alert> alerts;
+    ui::Window window;
+    VideoAssetsScreen* list = nullptr;
+    ui::NavigationController* nav = nullptr;
+};
+
+}  // namespace
+
+TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::copy(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                    TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    ui::TableView* table = s.list->tableView();
+    ASSERT_EQ(table->numberOfRows(0), 2);
+    EXPECT_EQ(s.list->title(), "Videos");
+    EXPECT_EQ(table->heightOfRow({0, 0}), 80.0);
+    const ui::TableCell* exported = table->cellForRow({0, 0});
+    const ui::TableCell* recording = table->cellForRow({0, 1});
+    EXPECT_EQ(exported->style, ui::CellStyle::Subtitle);
+    EXPECT_EQ(exported->accessory, ui::CellAccessory::DetailDisclosureButton);
+    EXPECT_EQ(exported->selectionStyle, ui::CellSelectionStyle::None);
+    EXPECT_EQ(exported->textColor, QColor(Qt::white));
+    EXPECT_EQ(exported->detailTextColor, QColor(Qt::white));
+    EXPECT_EQ(recording->textColor, QColor(Qt::darkGray));
+    EXPECT_EQ(recording->detailTextColor, QColor(Qt::darkGray));
+    EXPECT_TRUE(recording->text.startsWith("00:01 (")) << recording->text.toStdString();
+    EXPECT_TRUE(recording->detailText.startsWith("Size: "));
+    EXPECT_TRUE(recording->accessibleName.startsWith("Recording Out.mov"));
+    // The thumbnails arrived in the rows that were showing the placeholder.
+    const QImage placeholder = UIImageAdditions::imageWithContentsOfResolutionIndependentFile(
+        UIImageAdditions::pathForResource("57x57", "png"));
+    ASSERT_FALSE(placeholder.isNull());
+    EXPECT_NE(recording->image, placeholder);
+    EXPECT_LE(recording->image.width(), 70);
+
+    ui::BarButtonItem* done = s.list->doneButton();
+    ui::BarButtonItem* edit = s.list->editButton();
+    EXPECT_EQ(done->title(), "Done");
+    EXPECT_EQ(done->style(), ui::BarButtonItem::Style::Done);
+    EXPECT_EQ(edit->title(), "Edit");
+    EXPECT_EQ(edit->style(), ui::BarButtonItem::Style::Bordered);
+    edit->trigger();
+    EXPECT_TRUE(table->isEditing());
+    EXPECT_FALSE(done->isEnabled());
+    EXPECT_EQ(done->title(), "");
+    EXPECT_EQ(edit->title(), "Done");
+    EXPECT_EQ(edit->style(), ui::BarButtonItem::Style::Done);
+    // Confirming a row's delete control deletes that movie.
+    table->setCurrentRow({0, 1});
+    table->tapDeleteControl({0, 1});
+    ASSERT_EQ(table->rowAwaitingDeletion(), (ui::IndexPath{0, 1}));
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov"));
+    EXPECT_EQ(table->numberOfRows(0), 1);
+    edit->trigger();
+    EXPECT_FALSE(table->isEditing());
+    EXPECT_TRUE(done->isEnabled());
+    EXPECT_EQ(done->title(), "Done");
+    EXPECT_EQ(edit->title(), "Edit");
+    EXPECT_EQ(edit->style(), ui::BarButtonItem::Style::Bordered);
+}
+
+TEST(LibraryScreen, KeyboardSelectsOpensAndDeletes) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        makeRecording("Out-1.mov", 3);
+    });
+    ui::TableView* table = s.list->tableView();
+    table->setFocus();
+    ASSERT_EQ(table->currentRow(), (ui::IndexPath{0, 0}));
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return !s.nav->isAnimating(); }, 10000));
+    auto* details = qobject_cast<VideoDetailsViewController*>(s.nav->topViewController());
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(QFileInfo(details->videoPath()).fileName(), "Out.mov");  // the older one, second row
+    QTest::keyClick(s.nav->topViewController(), Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }, 10000));
+
+    // Delete asks first; Cancel keeps the movie, Delete removes it.
+    table->setFocus();
+    table->setCurrentRow({0, 0});
+    QTest::keyClick(table, Qt::Key_Delete);
+    ui::ActionSheet* sheet = ui::ActionSheet::current();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->buttonTitles(), (QStringList{"Delete", "Cancel"}));
+    sheet->choose(sheet->cancelButtonIndex());
+    EXPECT_EQ(table->numberOfRows(0), 2);
+    EXPECT_EQ(ui::ActionSheet::current(), nullptr);
+    QTest::keyClick(table, Qt::Key_Delete);
+    ASSERT_NE(ui::ActionSheet::current(), nullptr);
+    ui::ActionSheet::current()->choose(0);
+    EXPECT_EQ(table->numberOfRows(0), 1);
+    EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov"));
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov"));
+}
+
+TEST(LibraryScreen, AMovieGoneBehindTheListsBackIsToldAndTheListRefreshed) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    QFile::remove(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov");
+    EXPECT_EQ(s.openRow(0), nullptr);
+    ASSERT_EQ(s.alerts.size(), 1u);
+    EXPECT_EQ(s.alerts[0].title, "");
+    EXPECT_EQ(s.alerts[0].message, "File does'nt exists : Out.mov");
+    EXPECT_EQ(s.alerts[0].cancelButton, "OK");
+    EXPECT_EQ(s.list->tableView()->numberOfRows(0), 0);
+}
+
+TEST(LibraryScreen, TheCameraScreenOpensItWithLAndDoneClosesIt) {
+    testsupport::guiApp();
+    testsupport::TempHome home;
+    ui::Window window;
+    auto* camera = new CameraPlaceholderController();
+    window.setRootViewController(camera);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    camera->setFocus();
+    QTest::keyClick(camera, Qt::Key_L);
+    ASSERT_TRUE(spinUntil([&] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
+    auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
+    ASSERT_NE(nav, nullptr);
+    auto* list = qobject_cast<VideoAssetsScreen*>(nav->topViewController());
+    ASSERT_NE(list, nullptr);
+    list->doneButton()->trigger();
+    ASSERT_TRUE(spinUntil([&] { return !camera->modalViewController(); }, 10000));
+}
+
+TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::copy(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                    TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    VideoDetailsViewController* exported = s.openRow(0);
+    ASSERT_NE(exported, nullptr);
+    EXPECT_TRUE(visible(exported->playButton()));
+    EXPECT_TRUE(visible(exported->saveVideoButton()));
+    EXPECT_TRUE(visible(exported->deleteVideoButton()));
+    EXPECT_EQ(exported->exportButton(), nullptr);
+    EXPECT_EQ(exported->playButton()->accessibleName(), "Play");
+    EXPECT_EQ(exported->saveVideoButton()->accessibleName(), "Save");
+    EXPECT_EQ(exported->deleteVideoButton()->accessibleName(), "Delete");
+    EXPECT_EQ(exported->frames()->frame(exported->saveVideoButton()), QRectF(20, 230, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->playButton()), QRectF(20, 139, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->deleteVideoButton()), QRectF(20, 320, 293, 58));
+    s.nav->popViewControllerAnimated(false);
+
+    VideoDetailsViewController* recording = s.openRow(1);
+    ASSERT_NE(recording, nullptr);
+    EXPECT_TRUE(visible(recording->exportButton()));
+    EXPECT_EQ(recording->exportButton()->accessibleName(), "Export");
+    EXPECT_EQ(recording->saveVideoButton(), nullptr);
+    EXPECT_EQ(recording->frames()->frame(recording->exportButton()), QRectF(20, 230, 293, 58));
+}
+
+TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
+    ASSERT_TRUE(sideFilesExist(recording));
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    QTest::mouseClick(d->exportButton(), Qt::LeftButton);
+    ASSERT_TRUE(d->isExporting());
+    ASSERT_TRUE(spinUntil([d] { return visible(d->cancelExportButton()); }));
+    EXPECT_FALSE(visible(d->playButton()));
+    EXPECT_FALSE(visible(d->exportButton()));
+    EXPECT_FALSE(visible(d->deleteVideoButton()));
+    EXPECT_EQ(d->processingLabel()->text(), "Exporting...");
+    EXPECT_EQ(d->disclaimerTextLabel()->text(), "Please wait for the export to complete.");
+    EXPECT_EQ(d->cancelExportButton()->accessibleName(), "Cancel export");
+    ASSERT_TRUE(s.exportEnded(d));
+
+    EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
+    EXPECT_EQ(d->videoPath(), TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    EXPECT_TRUE(QFileInfo::exists(d->videoPath()));
+    EXPECT_FALSE(QFileInfo::exists(recording));
+    EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
+    EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo("Out.mov")));
+    EXPECT_TRUE(VideoAssetsViewController::thumbnailPathForVideo(recording).isEmpty());
+    EXPECT_TRUE(visible(d->playButton()));
+    EXPECT_TRUE(visible(d->saveVideoButton()));
+    EXPECT_TRUE(visible(d->deleteVideoButton()));
+    EXPECT_EQ(d->exportButton(), nullptr);
+    EXPECT_EQ(d->cancelExportButton(), nullptr);
+    EXPECT_EQ(d->conversionProgress(), nullptr);
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 230, 293, 58));
+    // The list behind follows: the export instead of the recording.
+    EXPECT_EQ(s.list->library()->fileList(), QStringList{d->videoPath()});
+    EXPECT_TRUE(s.alerts.empty());
+}
+
+namespace {
+// Notes whether the recording was still there when the zoom pass ended.
+class WatchedDetails : public VideoDetailsViewController {
+public:
+    using VideoDetailsViewController::VideoDetailsViewController;
+    void exportFinished(Status status, const QString& out, bool more) override {
+        recordingAtZoomEnd = QFileInfo::exists(videoPath());
+        needsRotation = more;
+        VideoDetailsViewController::exportFinished(status, out, more);
+    }
+    bool recordingAtZoomEnd = false;
+    bool needsRotation = false;
+};
+}  // namespace
+
+TEST(DetailsScreen, APortraitRecordingIsDeletedOnlyWhenTheRotationPassCompletes) {
+    LibraryShown s([] { makeRecording("Out.mov", 1); });
+    const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
+    auto* d = new WatchedDetails(recording, QString());
+    d->setDelegate(s.list->library());
+    ASSERT_TRUE(s.nav->pushViewController(d, false));
+    d->exportVideo();
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_TRUE(d->needsRotation);
+    EXPECT_TRUE(d->recordingAtZoomEnd);
+    EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
+    EXPECT_FALSE(QFileInfo::exists(recording));
+    EXPECT_EQ(movieFiles(TavrioCaptureManager::baseDirForVideos()), QStringList{"Video.mov"});
+    EXPECT_EQ(d->videoPath(), TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+}
+
+TEST(DetailsScreen, ACancelledExportKeepsTheRecordingAndCanStartAgain) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    d->exportVideo();
+    ASSERT_TRUE(spinUntil([d] { return visible(d->cancelExportButton()); }));
+    QTest::mouseClick(d->cancelExportButton(), Qt::LeftButton);
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_EQ(d->processingLabel()->text(), "Export Cancelled!");
+    EXPECT_TRUE(visible(d->playButton()));
+    EXPECT_TRUE(visible(d->exportButton()));
+    EXPECT_TRUE(visible(d->deleteVideoButton()));
+    EXPECT_EQ(d->saveVideoButton(), nullptr);
+    EXPECT_EQ(d->videoPath(), recording);
+    EXPECT_TRUE(sideFilesExist(recording));
+    EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
+    // A second export runs to the end.
+    d->exportVideo();
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
+}
+
+TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    // A disk that is full after a few kilobytes.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit lim = old;
+    lim.rlim_cur = 2048;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+    d->exportVideo();
+    const bool ended = s.exportEnded(d);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(d->processingLabel()->text(), "Try Exporting Again or press Save button to save the original File !");
+    EXPECT_EQ(d->frames()->frame(d->processingLabel()), QRectF(40, 82, 220, 50));
+    EXPECT_FALSE(visible(d->playButton()));
+    EXPECT_TRUE(visible(d->exportButton()));
+    EXPECT_TRUE(visible(d->deleteVideoButton()));
+    ASSERT_TRUE(visible(d->saveVideoButton()));
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 139, 293, 58));
+    EXPECT_EQ(d->videoPath(), recording);
+    EXPECT_TRUE(sideFilesExist(recording));
+    EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
+}
+
+TEST(DetailsScreen, GoingBackDuringAnExportCancelsIt) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    d->exportVideo();
+    ASSERT_TRUE(d->isExporting());
+    QPointer<TavrioExportController> job = d->exportJob();
+    QTest::keyClick(s.nav, Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating() && !job; }));
+    EXPECT_TRUE(sideFilesExist(recording));
+    EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
+    EXPECT_EQ(s.list->library()->fileList(), QStringList{recording});
+}
+
+TEST(DetailsScreen, SaveCopiesToTheVideosFolderUnderFreeNamesOneSaveAtATime) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::rename(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                      TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    QStringList saved;
+    QObject::connect(d, &VideoDetailsViewController::saveFinished, [&](const QString& p) { saved << p; });
+    QTest::mouseClick(d->saveVideoButton(), Qt::LeftButton);
+    ASSERT_NE(d->spinner(), nullptr);
+    // A second press and a delete while the save runs do nothing.
+    d->saveVideoButtonPressed();
+    d->deleteVideoButtonPressed();
+    EXPECT_EQ(ui::ActionSheet::current(), nullptr);
+    ASSERT_TRUE(spinUntil([&] { return !saved.isEmpty(); }));
+    const QString folder = s.home.str().c_str() + QStringLiteral("/Videos/Tavrio");
+    EXPECT_EQ(saved, QStringList{folder + "/Video.mov"});
+    EXPECT_EQ(d->spinner(), nullptr);
+    d->saveVideoButtonPressed();
+    ASSERT_TRUE(spinUntil([&] { return saved.size() == 2; }));
+    EXPECT_EQ(saved[1], folder + "/Video-1.mov");
+    EXPECT_EQ(movieFiles(folder), (QStringList{"Video-1.mov", "Video.mov"}));
+    EXPECT_TRUE(QFileInfo::exists(d->videoPath()));  // saving copies
+    EXPECT_TRUE(s.alerts.empty());
+}
+
+TEST(DetailsScreen, AFailedSaveIsToldAndLeavesTheSavingState) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::rename(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                      TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    // A Videos folder that cannot exist: a file stands where its parent should be.
+    testsupport::writeFile(s.home.path() / "blocked", "x");
+    testsupport::ScopedEnv videos("XDG_VIDEOS_DIR", s.home.str() + "/blocked/Videos");
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    bool done = false;
+    QObject::connect(d, &VideoDetailsViewController::saveFinished, [&](const QString& p) {
+        EXPECT_TRUE(p.isEmpty());
+        done = true;
+    });
+    d->saveVideoButtonPressed();
+    ASSERT_TRUE(spinUntil([&] { return done; }));
+    ASSERT_EQ(s.alerts.size(), 1u);
+    EXPECT_EQ(s.alerts[0].title, "Error Saving to Library");
+    EXPECT_FALSE(s.alerts[0].message.isEmpty());
+    EXPECT_EQ(s.alerts[0].cancelButton, "Okay");
+    EXPECT_EQ(d->spinner(), nullptr);
+    d->deleteVideoButtonPressed();
+    EXPECT_NE(ui::ActionSheet::current(), nullptr);
+}
+
+TEST(DetailsScreen, DeleteAsksThenRemovesTheMovieAndGoesBack) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        makeRecording("Out-1.mov", 3);
+    });
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    const QString path = d->videoPath();
+    QTest::mouseClick(d->deleteVideoButton(), Qt::LeftButton);
+    ui::ActionSheet* sheet = ui::ActionSheet::current();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->buttonTitles(), (QStringList{"Delete", "Cancel"}));
+    sheet->choose(0);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(path).fileName())));
+    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }, 10000));
+    EXPECT_EQ(s.list->tableView()->numberOfRows(0), 1);
+}
+
+TEST(DetailsScreen, PlayShowsARecordingThroughItsZoomAndAnExportAsItIs) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::copy(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                    TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    for (int row : {0, 1}) {
+        VideoDetailsViewController* d = s.openRow(row);
+        ASSERT_NE(d, nullptr);
+        const bool isRecording = s.list->library()->isExportNeededForAsset(d->videoPath());
+        QTest::mouseClick(d->playButton(), Qt::LeftButton);
+        ASSERT_TRUE(spinUntil([&] {
+            return qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController()) && !s.nav->isAnimating();
+        }));
+        auto* player = qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController());
+        const media::PlayerItem& item = player->player()->currentItem();
+        EXPECT_EQ(item.videoComposition.has_value(), isRecording) << row;
+        EXPECT_EQ(QString::fromStdString(item.asset->path()), d->videoPath());
+        ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
+        ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
+    }
+}
+
+TEST(DetailsScreen, AMovieThatDoesNotOpenIsLoggedAndTheScreenStays) {
+    LibraryShown s;
+    const QString junk = s.home.str().c_str() + QStringLiteral("/Documents/Broken.mov");
+    testsupport::writeFile(junk.toStdString(), std::string(4000, 'z'));
+    auto* d = new VideoDetailsViewController(junk, QString());
+    d->setDelegate(s.list->library());
+    ASSERT_TRUE(s.nav->pushViewController(d, false));
+    bool failed = false;
+    QObject::connect(d, &VideoDetailsViewController::playbackFailed, [&] { failed = true; });
+    QTest::mouseClick(d->playButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return failed; }));
+    EXPECT_EQ(s.nav->topViewController(), d);
+    EXPECT_TRUE(visible(d->playButton()));
+    EXPECT_TRUE(QFileInfo::exists(junk));
+}
+
+TEST(DetailsScreen, PercentageIsTwoCharactersWideAndTruncated) {
+    EXPECT_EQ(VideoDetailsViewController::percentageText(0.456f), "45");
+    EXPECT_EQ(VideoDetailsViewController::percentageText(0.05f), " 5");
+    EXPECT_EQ(VideoDetailsViewController::percentageText(1.0f), "100");
+    EXPECT_EQ(VideoDetailsViewController::percentageText(0.0f), " 0");
+}

@@ -1,0 +1,415 @@
+// The library list's state without a screen: which files become rows, in which order, with which
+// texts; thumbnails made off the main thread; unusable movies announced once; deletion; and the
+// copy into the Videos folder.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <sys/resource.h>
+
+#include "TavrioCaptureManager.h"
+#include "VideoAssetsViewController.h"
+#include "VideosFolder.h"
+#include "ZoomTrack.h"
+#include "media/TestPattern.h"
+#include "platform/AlertService.h"
+#include "support/QtApp.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::spinUntil;
+
+namespace {
+
+// A small movie with a picture and a tone, made once and copied wherever a test needs one.
+const QString& sampleMovie() {
+    static testsupport::TempDir dir;
+    static const QString path = [] {
+        const std::string p = (dir.path() / "sample.mov").string();
+        media::testpattern::MovieOptions options;
+        options.writer.width = 160;
+        options.writer.height = 120;
+        options.writer.audioCodec = media::AudioCodec::Aac;
+        options.frameCount = 45;  // 1.5 s
+        media::Error error;
+        EXPECT_TRUE(media::testpattern::makeMovie(p, options, &error)) << error.description;
+        return QString::fromStdString(p);
+    }();
+    return path;
+}
+
+QString put(const QString& folder, const QString& name, const QString& from = sampleMovie()) {
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name;
+    EXPECT_TRUE(QFile::copy(from, path)) << path.toStdString();
+    return path;
+}
+
+QString putText(const QString& folder, const QString& name, const QByteArray& bytes) {
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + name;
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return path;
+}
+
+QString originals() {
+    return TavrioCaptureManager::baseDirForOriginalVideos();
+}
+QString documents() {
+    return TavrioCaptureManager::baseDirForVideos();
+}
+
+// Records alerts and the library's log lines for one test.
+struct Recorder {
+    Recorder() {
+        testsupport::qtApp();
+        platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a); });
+        lines().clear();
+        previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { lines() << m; });
+    }
+    ~Recorder() {
+        qInstallMessageHandler(previous);
+        platform::AlertService::setPresenter({});
+    }
+    static QStringList& lines() {
+        static QStringList l;
+        return l;
+    }
+    std::vector<platform::Alert> alerts;
+    QtMessageHandler previous;
+};
+
+// Counts a signal's emissions.
+template <typename Signal>
+std::shared_ptr<int> counter(VideoAssetsViewController* list, Signal signal) {
+    auto n = std::make_shared<int>(0);
+    QObject::connect(list, signal, list, [n] { ++*n; });
+    return n;
+}
+
+QStringList movieFolderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+bool settled(const VideoAssetsViewController& list) {
+    return list.pendingThumbnails() == 0;
+}
+
+QStringList names(const VideoAssetsViewController& list) {
+    QStringList n;
+    for (const QString& p : list.fileList()) n << QFileInfo(p).fileName();
+    return n;
+}
+
+}  // namespace
+
+TEST(LibraryList, RowsAreNewestFirstAcrossBothFoldersWithTheirColoursAndTexts) {
+    testsupport::TempHome home;
+    Recorder rec;
+    // Created in this order, so birth times increase: the folders interleave.
+    put(originals(), "Out.mov");
+    put(documents(), "Video.mov");
+    put(originals(), "Out-1.mov");
+    putText(originals(), "notes.txt", "not a movie");
+    putText(documents(), "notes.txt", "not a movie either");
+
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    EXPECT_TRUE(QFileInfo(TavrioCaptureManager::baseDirForThumbnails()).isDir());
+    EXPECT_EQ(names(list), (QStringList{"Out-1.mov", "Video.mov", "Out.mov"}));
+    // No duration file and no thumbnail yet: a blank duration and the placeholder.
+    EXPECT_TRUE(list.row(0).title.startsWith(QStringLiteral(" (")));
+    EXPECT_TRUE(list.row(0).title.endsWith(QLatin1Char(')')));
+    EXPECT_TRUE(list.row(0).thumbnail.isNull());
+    EXPECT_TRUE(list.row(0).thumbnailPending);
+
+    EXPECT_TRUE(list.row(0).isRecording);
+    EXPECT_FALSE(list.row(1).isRecording);
+    EXPECT_TRUE(list.isExportNeededForAsset(list.row(0).path));
+    EXPECT_FALSE(list.isExportNeededForAsset(list.row(1).path));
+    EXPECT_FALSE(list.isExportNeededForAsset(originals() + "2/Out.mov"));
+
+    const qint64 size = QFileInfo(sampleMovie()).size();
+    EXPECT_EQ(list.row(2).subtitle, QString::asprintf("Size: %.1f MB", size / 1e6));
+
+    // Non-movies are left out; only the recordings folder's is logged.
+    EXPECT_EQ(Recorder::lines().filter("Corrupt File").size(), 1);
+    EXPECT_TRUE(Recorder::lines().filter("Corrupt File").first().endsWith(originals() + "/notes.txt"));
+
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_TRUE(rec.alerts.empty());
+    for (int i = 0; i < list.count(); ++i) {
+        const auto& row = list.row(i);
+        EXPECT_FALSE(row.thumbnail.isNull()) << i;
+        EXPECT_LE(std::max(row.thumbnail.width(), row.thumbnail.height()), 70);
+        EXPECT_TRUE(row.title.startsWith(QStringLiteral("00:01 ("))) << row.title.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(VideoAssetsViewController::thumbnailPathForVideo(row.path)));
+        EXPECT_EQ(readDurationFile(QFileInfo(row.path).fileName()), QStringLiteral("00:01"));
+    }
+}
+
+TEST(LibraryList, SizesAndFileTypes) {
+    EXPECT_EQ(VideoAssetsViewController::sizeText(2500000), "Size: 2.5 MB");
+    EXPECT_EQ(VideoAssetsViewController::sizeText(49999), "Size: 0.0 MB");
+    EXPECT_EQ(VideoAssetsViewController::sizeText(0), "Size: 0.0 MB");
+    EXPECT_EQ(VideoAssetsViewController::sizeText(1234567890), "Size: 1234.6 MB");
+
+    for (const char* name : {"Out.mov", "CLIP.MOV", "a.mp4", "a.m4v", "a.mkv", "a.webm", "a.avi", "a.3gp", "a.m4a",
+                             "a.mp3", "a.wav", "archive.tar.mov"})
+        EXPECT_TRUE(VideoAssetsViewController::isAudiovisualFile(name)) << name;
+    for (const char* name : {"notes.txt", "a.jpeg", "Out.mov.jpeg", "Out.mov.zooms.lkbx", "noextension", "a.pdf",
+                             ".Out.mov.abc123.partial", "mov"})
+        EXPECT_FALSE(VideoAssetsViewController::isAudiovisualFile(name)) << name;
+}
+
+TEST(LibraryList, ThumbnailsArriveLaterAndFromOtherThreads) {
+    testsupport::TempHome home;
+    Recorder rec;
+    for (int i = 0; i < 6; ++i) put(originals(), QStringLiteral("Out-%1.mov").arg(i));
+    put(documents(), "Video.mov");
+    // One that already has a thumbnail: it is shown at once and not made again.
+    QDir().mkpath(TavrioCaptureManager::baseDirForThumbnails());
+    QImage red(40, 30, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(VideoAssetsViewController::writeThumbnailFile(
+        red, TavrioCaptureManager::baseDirForThumbnails() + "/Video.mov.jpeg"));
+
+    VideoAssetsViewController list;
+    auto changed = counter(&list, &VideoAssetsViewController::rowChanged);
+    list.viewDidLoad();
+    // The refresh itself made none of them: every missing one is still on its way.
+    EXPECT_EQ(list.pendingThumbnails(), 6);
+    EXPECT_EQ(list.count(), 7);
+    const int video = list.indexOf(documents() + "/Video.mov");
+    ASSERT_GE(video, 0);
+    EXPECT_EQ(list.row(video).thumbnail.size(), QSize(40, 30));
+    EXPECT_FALSE(list.row(video).thumbnailPending);
+
+    // A refresh while they are being made starts none of them twice.
+    list.refreshData();
+    EXPECT_EQ(list.pendingThumbnails(), 6);
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(*changed, 6);
+    for (int i = 0; i < list.count(); ++i) EXPECT_FALSE(list.row(i).thumbnail.isNull()) << i;
+    EXPECT_EQ(QImage(TavrioCaptureManager::baseDirForThumbnails() + "/Video.mov.jpeg").size(), QSize(40, 30));
+    EXPECT_TRUE(rec.alerts.empty());
+}
+
+TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
+    testsupport::TempHome home;
+    Recorder rec;
+    put(originals(), "Out.mov");
+    const QString junk = putText(originals(), "Out-2.mov", QByteArray(5000, 'x'));
+    const QString empty = putText(documents(), "Empty.mp4", QByteArray());
+    const QString sound =
+        testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").empty()
+            ? QString()
+            : put(documents(), "Sound.m4a",
+                  QString::fromStdString(testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4").string()));
+
+    VideoAssetsViewController list;
+    auto removed = counter(&list, &VideoAssetsViewController::rowRemoved);
+    list.viewDidLoad();
+    const int unusable = sound.isEmpty() ? 2 : 3;
+    EXPECT_EQ(list.count(), 1 + unusable);  // shown until their turn comes
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(names(list), QStringList{"Out.mov"});
+    EXPECT_EQ(*removed, unusable);
+
+    std::map<QString, int> titles;
+    for (const auto& a : rec.alerts) {
+        ++titles[a.title];
+        EXPECT_EQ(a.message, "Format Not Supported");
+        EXPECT_EQ(a.cancelButton, "Ok");
+        EXPECT_TRUE(a.otherButtons.isEmpty());
+    }
+    EXPECT_EQ(titles["Error File:Out-2.mov"], 1);
+    EXPECT_EQ(titles["Error File:Empty.mp4"], 1);
+    if (!sound.isEmpty()) {
+        EXPECT_EQ(titles["Error File:Sound.m4a"], 1);
+        // Its duration was read on the way, and its file stays.
+        EXPECT_FALSE(readDurationFile("Sound.m4a").isEmpty());
+    }
+    EXPECT_EQ(rec.alerts.size(), size_t(unusable));
+
+    // Later refreshes (a deletion, say) leave them out without announcing them again.
+    list.refreshData();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(names(list), QStringList{"Out.mov"});
+    EXPECT_EQ(rec.alerts.size(), size_t(unusable));
+    EXPECT_EQ(QFileInfo(junk).size(), 5000);
+    EXPECT_TRUE(QFileInfo::exists(empty));
+
+    // A list opened anew tells the user again: the files are still there.
+    VideoAssetsViewController again;
+    again.viewDidLoad();
+    ASSERT_TRUE(spinUntil([&] { return settled(again); }));
+    EXPECT_EQ(rec.alerts.size(), size_t(2 * unusable));
+}
+
+TEST(LibraryList, DeletingAMovieRemovesItsFourFilesAndNothingElse) {
+    testsupport::TempHome home;
+    Recorder rec;
+    const QString keep = put(originals(), "Out.mov");
+    const QString gone = put(originals(), "Out-1.mov");
+    for (const QString& name : {QStringLiteral("Out.mov"), QStringLiteral("Out-1.mov")})
+        ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(name),
+                                       ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    const QStringList sideFiles{VideoAssetsViewController::thumbnailPathForVideo(gone),
+                                TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov"),
+                                TavrioCaptureManager::timingFilePathForVideo("Out-1.mov")};
+    for (const QString& f : sideFiles) ASSERT_TRUE(QFileInfo::exists(f)) << f.toStdString();
+
+    auto reloaded = counter(&list, &VideoAssetsViewController::dataReloaded);
+    list.deleteVideoAssetAtPath(gone);
+    EXPECT_EQ(*reloaded, 1);
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    for (const QString& f : sideFiles) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
+    EXPECT_EQ(list.fileList(), QStringList{keep});
+    EXPECT_TRUE(QFileInfo::exists(VideoAssetsViewController::thumbnailPathForVideo(keep)));
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo("Out.mov")));
+    EXPECT_FALSE(list.row(0).thumbnail.isNull());
+}
+
+TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
+    testsupport::TempHome home;
+    Recorder rec;
+    for (int i = 0; i < 4; ++i) put(originals(), QStringLiteral("Out-%1.mov").arg(i));
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    ASSERT_EQ(list.pendingThumbnails(), 4);
+    for (int i = 0; i < 4; ++i) list.deleteVideoAssetAtPath(originals() + QStringLiteral("/Out-%1.mov").arg(i));
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_TRUE(rec.alerts.empty());
+    EXPECT_TRUE(movieFolderEntries(TavrioCaptureManager::baseDirForThumbnails()).isEmpty());
+    EXPECT_TRUE(movieFolderEntries(QFileInfo(TavrioCaptureManager::timingFilePathForVideo("x")).path()).isEmpty());
+}
+
+TEST(LibraryList, EveryRealFileIsShownOrAnnouncedOnceAndNeverChanged) {
+    const fs::path folder = testsupport::sharedMedia("MANIFEST.md").parent_path();
+    if (folder.empty()) GTEST_SKIP() << "no ../shared/media";
+    testsupport::TempHome home;
+    Recorder rec;
+    std::map<QString, QByteArray> before;
+    int i = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const QString name = QString::fromStdString(entry.path().filename().string());
+        if (!VideoAssetsViewController::isAudiovisualFile(name)) continue;
+        // Half in each folder.
+        const QString path =
+            put(i++ % 2 ? documents() : originals(), name, QString::fromStdString(entry.path().string()));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        before[path] = f.readAll();
+    }
+    ASSERT_GT(before.size(), 10u);
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    std::map<QString, int> announced;
+    for (const auto& a : rec.alerts) ++announced[a.title.mid(QStringLiteral("Error File:").size())];
+    for (const auto& [path, bytes] : before) {
+        const QString name = QFileInfo(path).fileName();
+        const bool shown = list.indexOf(path) >= 0;
+        EXPECT_EQ(int(shown) + announced[name], 1) << name.toStdString();
+        if (shown) {
+            EXPECT_FALSE(list.row(list.indexOf(path)).thumbnail.isNull()) << name.toStdString();
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bytes) << name.toStdString();
+    }
+}
+
+// ---- The Videos folder
+
+TEST(VideosFolder, ComesFromTheEnvironmentOrTheUserDirsFile) {
+    testsupport::TempDir dir;
+    {
+        testsupport::ScopedEnv videos("XDG_VIDEOS_DIR", dir.str() + "/Films");
+        EXPECT_EQ(VideosFolder::folder(), QString::fromStdString(dir.str() + "/Films/Tavrio"));
+    }
+    testsupport::ScopedEnv noVideos("XDG_VIDEOS_DIR", "");
+    testsupport::ScopedEnv config("XDG_CONFIG_HOME", dir.str());
+    testsupport::writeFile(dir.path() / "user-dirs.dirs", "XDG_VIDEOS_DIR=\"" + dir.str() + "/Filme\"\n");
+    EXPECT_EQ(VideosFolder::folder(), QString::fromStdString(dir.str() + "/Filme/Tavrio"));
+}
+
+TEST(VideosFolder, CopiesUnderFreeNamesAndNeverOverwrites) {
+    testsupport::TempDir dir;
+    const QString target = QString::fromStdString(dir.str() + "/Videos/Tavrio");
+    const QString movie = put(QString::fromStdString(dir.str() + "/src"), "Video.mov");
+    QString error;
+    EXPECT_EQ(VideosFolder::copyVideo(movie, target, &error), target + "/Video.mov") << error.toStdString();
+    EXPECT_EQ(VideosFolder::copyVideo(movie, target, &error), target + "/Video-1.mov");
+    // A file of somebody else's, and a link, are stepped over, never written to.
+    putText(target, "Video-2.mov", "mine");
+    ASSERT_EQ(::symlink("/nonexistent/target", (target + "/Video-3.mov").toLocal8Bit().constData()), 0);
+    EXPECT_EQ(VideosFolder::copyVideo(movie, target, &error), target + "/Video-4.mov");
+    QFile other(target + "/Video-2.mov");
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), "mine");
+    EXPECT_TRUE(QFileInfo(target + "/Video-3.mov").isSymLink());
+    QFile a(movie), b(target + "/Video-4.mov");
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+    // A gap is filled first.
+    QFile::remove(target + "/Video.mov");
+    EXPECT_EQ(VideosFolder::copyVideo(movie, target, &error), target + "/Video.mov");
+}
+
+TEST(VideosFolder, AFailedCopyLeavesNothingBehind) {
+    testsupport::TempDir dir;
+    const QString target = QString::fromStdString(dir.str() + "/Videos/Tavrio");
+    const QString movie = put(QString::fromStdString(dir.str() + "/src"), "Video.mov");
+    QDir().mkpath(target);
+    // A disk that fills up half way: the file-size limit stops the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit lim = old;
+    lim.rlim_cur = QFileInfo(movie).size() / 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+    QString error;
+    const QString saved = VideosFolder::copyVideo(movie, target, &error);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(saved.isEmpty());
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+
+    // A missing movie fails the same way.
+    EXPECT_TRUE(VideosFolder::copyVideo(movie + "x", target, &error).isEmpty());
+    EXPECT_TRUE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST(VideosFolder, OnlyMoviesWithADecodablePictureAreCompatible) {
+    testsupport::TempDir dir;
+    const QString folder = QString::fromStdString(dir.str());
+    EXPECT_TRUE(VideosFolder::videoAtPathIsCompatible(put(folder, "Video.mov")));
+    QString reason;
+    EXPECT_FALSE(VideosFolder::videoAtPathIsCompatible(putText(folder, "junk.mov", QByteArray(3000, 'j')), &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_FALSE(VideosFolder::videoAtPathIsCompatible(folder + "/missing.mov"));
+    const fs::path sound = testsupport::sharedMedia("mp4parse__afconvert-aac-0.5s.mp4");
+    if (!sound.empty()) {
+        EXPECT_FALSE(VideosFolder::videoAtPathIsCompatible(QString::fromStdString(sound.string())));
+    }
+    const fs::path header = testsupport::sharedMedia("mp4parse__bipbop_nonfragment_header.mp4");
+    if (!header.empty()) {
+        EXPECT_FALSE(VideosFolder::videoAtPathIsCompatible(QString::fromStdString(header.string())));
+    }
+}
