@@ -77,6 +77,7 @@ TavrioCaptureManager::TavrioCaptureManager(QObject* parent)
 TavrioCaptureManager::~TavrioCaptureManager() {
     // The monitor goes first, so no device report is delivered to a half-destroyed manager.
     deviceMonitor_.reset();
+    joinWorker();
     if (session_) session_->stopRunning();
     if (backgroundRecordingID) platform::SleepInhibitor::end(backgroundRecordingID);
 }
@@ -174,11 +175,13 @@ void TavrioCaptureManager::setDelegate(TavrioCaptureManagerDelegate* delegate) {
     delegateIsObject_ = delegateObject_ != nullptr;
 }
 
-std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() const {
-    if (!cameraID_.isEmpty()) {
+namespace {
+
+std::shared_ptr<media::CaptureDevice> cameraFor(const QString& id) {
+    if (!id.isEmpty()) {
         media::Error error;
-        auto d = media::CaptureDevice::deviceWithUniqueID(cameraID_.toStdString(), &error);
-        if (!d) qCWarning(lcCapture) << "camera" << cameraID_ << "unavailable:" << error.description.c_str();
+        auto d = media::CaptureDevice::deviceWithUniqueID(id.toStdString(), &error);
+        if (!d) qCWarning(lcCapture) << "camera" << id << "unavailable:" << error.description.c_str();
         return d;
     }
     for (auto& d : media::CaptureDevice::devices(media::MediaType::Video))
@@ -186,37 +189,127 @@ std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() c
     return nullptr;
 }
 
-std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::audioDevice() const {
-    if (microphoneID_ == QLatin1String("none")) return nullptr;
-    if (!microphoneID_.isEmpty()) return media::CaptureDevice::deviceWithUniqueID(microphoneID_.toStdString());
+std::shared_ptr<media::CaptureDevice> microphoneFor(const QString& id) {
+    if (id == QLatin1String("none")) return nullptr;
+    if (!id.isEmpty()) return media::CaptureDevice::deviceWithUniqueID(id.toStdString());
     return media::CaptureDevice::defaultDevice(media::MediaType::Audio);
 }
 
+// A session as the manager builds it: made and started wholly from engine objects, so it can be
+// done on any thread and handed to the manager afterwards.
+struct BuiltSession {
+    std::shared_ptr<media::CaptureDeviceInput> video, audio;
+    std::shared_ptr<media::MovieFileOutput> output;
+    std::unique_ptr<media::CaptureSession> session;
+    media::Error error;
+    bool running = false;
+};
+
+BuiltSession buildSession(const QString& cameraID, const QString& microphoneID, const std::string& preset,
+                          const std::function<void(media::CaptureSession&)>& wireHandlers) {
+    BuiltSession b;
+    b.video = media::CaptureDeviceInput::create(cameraFor(cameraID), &b.error);
+    auto mic = microphoneFor(microphoneID);
+    media::Error micError;
+    b.audio = mic ? media::CaptureDeviceInput::create(mic, &micError) : nullptr;
+    if (!b.error && micError) b.error = micError;
+    b.output = std::make_shared<media::MovieFileOutput>();
+    b.session = std::make_unique<media::CaptureSession>();
+    wireHandlers(*b.session);
+    if (b.video && b.session->canAddInput(b.video)) b.session->addInput(b.video);
+    if (b.audio && b.session->canAddInput(b.audio)) b.session->addInput(b.audio);
+    if (b.session->canAddOutput(b.output)) b.session->addOutput(b.output);
+    if (!b.session->setSessionPreset(preset)) qCWarning(lcCapture) << "unknown capture preset" << preset.c_str();
+    b.session->startRunning();
+    b.running = b.session->isRunning();
+    return b;
+}
+
+}  // namespace
+
+std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() const {
+    return cameraFor(cameraID_);
+}
+
+std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::audioDevice() const {
+    return microphoneFor(microphoneID_);
+}
+
+void TavrioCaptureManager::joinWorker() {
+    if (worker_.joinable()) worker_.join();
+}
+
 bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
+    joinWorker();
     // A camera node opens once: the old session lets go before the new one opens it.
     if (session_) session_->stopRunning();
-    media::Error e;
-    videoInput_ = media::CaptureDeviceInput::create(backFacingCamera(), &e);
-    if (!videoInput_ && error) *error = e;
-    auto mic = audioDevice();
-    audioInput_ = mic ? media::CaptureDeviceInput::create(mic, error) : nullptr;
-    movieFileOutput_ = std::make_shared<media::MovieFileOutput>();
-
-    auto session = std::make_unique<media::CaptureSession>();
     QPointer<TavrioCaptureManager> self(this);
-    session->setFormatDescriptionChangeHandler(platform::MainThread::dispatcher(), [self](auto) {
+    BuiltSession b = buildSession(cameraID_, microphoneID_, preset.toStdString(),
+                                  [self](media::CaptureSession& s) { wireSession(self, s); });
+    if (error && b.error) *error = b.error;
+    videoInput_ = b.video;
+    audioInput_ = b.audio;
+    movieFileOutput_ = b.output;
+    session_ = std::move(b.session);
+    emit torchModeChanged(torchMode());
+    return true;
+}
+
+void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+    joinWorker();
+    if (session_) session_->stopRunning();
+    busy_ = true;
+    QPointer<TavrioCaptureManager> self(this);
+    auto wire = [self](media::CaptureSession& s) { wireSession(self, s); };
+    worker_ = std::thread([self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_,
+                           p = preset.toStdString()] {
+        auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
+        platform::MainThread::dispatchAsync([self, b, done] {
+            // A manager gone meanwhile joined this worker; its session dies with `b`.
+            if (!self) return;
+            self->joinWorker();
+            self->busy_ = false;
+            self->videoInput_ = b->video;
+            self->audioInput_ = b->audio;
+            self->movieFileOutput_ = b->output;
+            self->session_ = std::move(b->session);
+            emit self->torchModeChanged(self->torchMode());
+            if (done) done(b->running, b->error);
+        });
+    });
+}
+
+void TavrioCaptureManager::startRunningAsync(SessionDone done) {
+    joinWorker();
+    if (!session_) {
+        platform::MainThread::dispatchAsync([done] {
+            if (done) done(false, media::Error{});
+        });
+        return;
+    }
+    busy_ = true;
+    QPointer<TavrioCaptureManager> self(this);
+    media::CaptureSession* session = session_.get();
+    worker_ = std::thread([self, session, done = std::move(done)] {
+        // The session outlives this thread: the manager joins it before dropping the session.
+        session->startRunning();
+        const bool running = session->isRunning();
+        platform::MainThread::dispatchAsync([self, running, done] {
+            if (!self) return;
+            self->joinWorker();
+            self->busy_ = false;
+            if (done) done(running, media::Error{});
+        });
+    });
+}
+
+void TavrioCaptureManager::wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session) {
+    session.setFormatDescriptionChangeHandler(platform::MainThread::dispatcher(), [self](auto) {
         if (self && self->delegate()) self->delegate()->apertureDidChange();
     });
-    session->setRuntimeErrorHandler(platform::MainThread::dispatcher(), [](media::Error err) {
+    session.setRuntimeErrorHandler(platform::MainThread::dispatcher(), [](media::Error err) {
         qCWarning(lcCapture) << "capture session:" << err.description.c_str() << err.failureReason.c_str();
     });
-    if (videoInput_ && session->canAddInput(videoInput_)) session->addInput(videoInput_);
-    if (audioInput_ && session->canAddInput(audioInput_)) session->addInput(audioInput_);
-    if (session->canAddOutput(movieFileOutput_)) session->addOutput(movieFileOutput_);
-    if (!session->setSessionPreset(preset.toStdString())) qCWarning(lcCapture) << "unknown capture preset" << preset;
-    session->startRunning();
-    session_ = std::move(session);
-    return true;
 }
 
 void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
@@ -321,6 +414,7 @@ void TavrioCaptureManager::setTorchMode(int mode) {
     if (!lockDevice(device)) return;
     device->setTorchMode(m);
     device->unlockForConfiguration();
+    emit torchModeChanged(torchMode());
 }
 
 bool TavrioCaptureManager::hasTorch() const {
@@ -332,6 +426,21 @@ bool TavrioCaptureManager::hasFocus() const {
     auto& d = videoInput_->device();
     return d->isFocusModeSupported(media::FocusMode::Locked) || d->isFocusModeSupported(media::FocusMode::AutoFocus) ||
            d->isFocusModeSupported(media::FocusMode::ContinuousAutoFocus);
+}
+
+int TavrioCaptureManager::cameraRotation() const {
+    if (rotationOverride_ >= 0) return rotationOverride_;
+    return videoInput_ ? videoInput_->device()->mountingRotation() : 0;
+}
+
+bool TavrioCaptureManager::setCameraRotationOverride(int degrees) {
+    if (degrees != -1 && degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) return false;
+    rotationOverride_ = degrees;
+    return true;
+}
+
+int64_t TavrioCaptureManager::recordingStartTimeNs() const {
+    return movieFileOutput_ ? movieFileOutput_->recordingStartTimeNs() : std::numeric_limits<int64_t>::min();
 }
 
 unsigned TavrioCaptureManager::micCount() const {
@@ -363,6 +472,7 @@ void TavrioCaptureManager::deviceConnected() {
     session_->commitConfiguration();
     audioInput_ = newAudio;
     videoInput_ = newVideo;
+    emit torchModeChanged(torchMode());
     if (auto* d = delegate()) d->deviceCountChanged();
     if (!session_->isRunning()) session_->startRunning();
 }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace media {
 class DeviceMonitor;
@@ -55,6 +56,16 @@ public:
     // Builds the session with the back camera, the microphone (when there is one) and the movie
     // output, sets preset P and starts it. Always true: the caller checks session()->isRunning().
     bool setupSessionWithPreset(const QString& preset, media::Error* error = nullptr);
+    // The same on a worker thread (opening a camera can take a second): `done` runs on the main
+    // thread with whether the session runs and the camera's error, if any. The manager must not
+    // be asked to set up or start again before `done` has run (isBusy() says so); a manager
+    // destroyed meanwhile waits for the worker and calls nothing.
+    using SessionDone = std::function<void(bool running, const media::Error& error)>;
+    void setupSessionAsync(const QString& preset, SessionDone done);
+    // Starts a stopped session on a worker thread; `done` as above. Without a session, `done`
+    // runs (later) with false.
+    void startRunningAsync(SessionDone done);
+    bool isBusy() const { return busy_; }
     // Switches a running session to another preset; a stopped one, or the same preset, is left.
     void changeToSessionPreset(const QString& preset);
     void startRecording();
@@ -67,6 +78,14 @@ public:
     void setTorchMode(int mode);
     bool hasTorch() const;
     bool hasFocus() const;
+    // The camera's mounting: clockwise degrees (0, 90, 180, 270) that turn its picture upright
+    // on the screen. The override when one is set, else what the camera reports, else 0.
+    int cameraRotation() const;
+    // -1 clears the override; anything but 0, 90, 180, 270 is refused (false).
+    bool setCameraRotationOverride(int degrees);
+    // The capture time (monotonic, as pictures are stamped) of the current or last recording's
+    // movie time 0; INT64_MIN until recording has begun.
+    int64_t recordingStartTimeNs() const;
     unsigned micCount() const;
     unsigned cameraCount() const;
     static std::shared_ptr<media::CaptureConnection> connectionWithMediaType(
@@ -121,6 +140,10 @@ public:
 
     static constexpr char kRotationFileName[] = "For_Portrait_Exporting.mov";
 
+signals:
+    // The camera's torch mode changed (set here, or a new camera came in).
+    void torchModeChanged(int mode);
+
 private:
     class RecordingReports;
     std::shared_ptr<media::CaptureDevice> backFacingCamera() const;
@@ -142,4 +165,9 @@ private:
     int32_t recOrientation = 3;
     QString cameraID_, microphoneID_;
     std::shared_ptr<RecordingReports> reports_;
+    int rotationOverride_ = -1;
+    bool busy_ = false;
+    std::thread worker_;
+    void joinWorker();
+    static void wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session);
 };

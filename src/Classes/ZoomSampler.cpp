@@ -1,6 +1,6 @@
 #include "ZoomSampler.h"
 
-#include "platform/Logging.h"
+#include "media/capture/CaptureTypes.h"
 
 #include <QTimer>
 
@@ -9,16 +9,16 @@ namespace {
 constexpr qint64 kWriteIntervalMs = 1000;
 }  // namespace
 
-ZoomSampler::ZoomSampler(Clock now) : now_(std::move(now)) {}
+ZoomSampler::ZoomSampler(Clock now) : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)) {}
 
 ZoomSampler::~ZoomSampler() = default;
 
-float ZoomSampler::sliderChanged(float value) {
+float ZoomSampler::sliderChanged(float value, int64_t atNs) {
     const float z = zoomForSliderValue(value);
     if (isRecording_) {
-        // Wall-clock time, as the track has always been stamped; milliseconds are as fine as a
-        // slider event is timely.
-        elapsedTime_ = double(recordingStartTime_.msecsTo(now_())) / 1000.0;
+        const int64_t at = atNs == kNow ? now_() : atNs;
+        // A negative time would make the export drop the whole track.
+        elapsedTime_ = at > recordingStartNs_ ? double(at - recordingStartNs_) / 1e9 : 0.0;
         zooms_.append(makeZoomEntry(z, elapsedTime_));
         entryAdded();
     }
@@ -26,11 +26,11 @@ float ZoomSampler::sliderChanged(float value) {
     return z;
 }
 
-void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile) {
+void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile, int64_t startNs) {
     elapsedTime_ = 0.0;
     zooms_.clear();
     zooms_.append(makeZoomEntry(2.0f * prevSliderValue_ + 1.0f, elapsedTime_, orientation));
-    recordingStartTime_ = now_();
+    recordingStartNs_ = startNs == kNow ? now_() : startNs;
     isRecording_ = true;
     trackFile_ = trackFile;
     pending_ = !trackFile_.isEmpty();
@@ -47,7 +47,7 @@ void ZoomSampler::recordingEnded() {
 void ZoomSampler::entryAdded() {
     if (trackFile_.isEmpty()) return;
     pending_ = true;
-    const qint64 sinceLast = lastWrite_.isValid() ? lastWrite_.msecsTo(now_()) : kWriteIntervalMs;
+    const qint64 sinceLast = lastWriteNs_ == kNow ? kWriteIntervalMs : (now_() - lastWriteNs_) / 1000000;
     if (sinceLast >= kWriteIntervalMs || sinceLast < 0) {
         writePendingEntries();
         return;
@@ -67,7 +67,7 @@ bool ZoomSampler::writePendingEntries() {
 }
 
 bool ZoomSampler::writeTrack() {
-    lastWrite_ = now_();
+    lastWriteNs_ = now_();
     if (!writeZoomTrackFile(trackFile_, zooms_)) return false;  // still pending: the next entry or the end tries again
     pending_ = false;
     return true;

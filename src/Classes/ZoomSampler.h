@@ -1,13 +1,17 @@
 #pragma once
-// The camera screen's recording rules for the zoom track: every slider value zooms the preview;
-// while a recording runs it also becomes an entry (zoom factor, wall-clock seconds since the
-// recording began); a new recording opens a new track whose entry 0 is the zoom shown when it
-// began, at time 0, with the recording orientation. The screen and tavrio-cli both drive it.
+// The recording rules for the zoom track: every slider value zooms the preview; while a
+// recording runs it also becomes an entry (zoom factor, seconds of movie time); a new recording
+// opens a new track whose entry 0 is the zoom shown when it began, at time 0, with the recording
+// orientation. RecordingController drives it for every front end.
+//
+// Times are taken on the monotonic clock capture stamps pictures with, counted from the capture
+// time of the movie's first picture: a wall-clock step during a recording cannot shift or negate
+// them, and a move handled late by a busy main thread still lands where the user made it.
 
 #include "ZoomTrack.h"
 
-#include <QDateTime>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -15,8 +19,10 @@ class QTimer;
 
 class ZoomSampler {
 public:
-    using Clock = std::function<QDateTime()>;
-    explicit ZoomSampler(Clock now = &QDateTime::currentDateTimeUtc);
+    // Nanoseconds on the capture clock (CLOCK_MONOTONIC).
+    using Clock = std::function<int64_t()>;
+    static constexpr int64_t kNow = INT64_MIN;
+    explicit ZoomSampler(Clock now = {});
     ~ZoomSampler();
 
     // The zoom factor of slider value v (0 to 1 gives 1 to 3), in 32-bit float arithmetic.
@@ -24,13 +30,15 @@ public:
     // The slider value that shows zoom factor z.
     static float sliderValueForZoom(float z) { return (z - 1.0f) / 2.0f; }
 
-    // A slider move: appends an entry while recording; returns the zoom to show.
-    float sliderChanged(float value);
-    // The capture manager reported that recording began. With a track file (the movie's zoom
-    // track path) the track is kept on disk while recording, as the movie is: written at once,
-    // then again within a second of each new entry, so a crash loses at most the last second
-    // of the gesture.
-    void recordingBegan(qint64 orientation, const QString& trackFile = QString());
+    // A slider move made at `atNs` (now when not given): appends an entry while recording;
+    // returns the zoom to show. A move stamped before the movie's first picture is at time 0.
+    float sliderChanged(float value, int64_t atNs = kNow);
+    // The capture manager reported that recording began; `startNs` is the capture time of the
+    // movie's first picture (now when not given). With a track file (the movie's zoom track
+    // path) the track is kept on disk while recording, as the movie is: written at once, then
+    // again within a second of each new entry, so a crash loses at most the last second of the
+    // gesture.
+    void recordingBegan(qint64 orientation, const QString& trackFile = QString(), int64_t startNs = kNow);
     // The recording's finished report arrived (or it was abandoned). Entries not yet on disk
     // are written now.
     void recordingEnded();
@@ -45,12 +53,12 @@ public:
     float prevSliderValue() const { return prevSliderValue_; }
     double elapsedTime() const { return elapsedTime_; }
     const ZoomTrack& zooms() const { return zooms_; }
-    const QDateTime& recordingStartTime() const { return recordingStartTime_; }
+    int64_t recordingStartTimeNs() const { return recordingStartNs_; }
 
 private:
     Clock now_;
     bool isRecording_ = false;
-    QDateTime recordingStartTime_;
+    int64_t recordingStartNs_ = 0;
     double elapsedTime_ = 0;
     ZoomTrack zooms_;
     float prevSliderValue_ = 0.0f;
@@ -59,6 +67,6 @@ private:
     bool writeTrack();
     QString trackFile_;
     bool pending_ = false;
-    QDateTime lastWrite_;
+    int64_t lastWriteNs_ = kNow;
     std::unique_ptr<QTimer> writeTimer_;
 };

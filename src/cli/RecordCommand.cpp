@@ -8,21 +8,14 @@
 #include "Recording.h"
 #include "StopSignals.h"
 
+#include "RecordingController.h"
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
-#include "VideoAssetsViewController.h"
-#include "ZoomSampler.h"
 
-#include "media/CapturePresets.h"
-#include "media/capture/CaptureDevice.h"
-#include "media/capture/MovieFileOutput.h"
 #include "platform/DeviceOrientation.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QImage>
-#include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -49,103 +42,102 @@ std::optional<std::vector<ZoomStep>> parseZooms(const QString& text, QString* pr
     return steps;
 }
 
-class RecordDriver : public QObject, public TavrioCaptureManagerDelegate {
+// Drives the recording controller as the camera screen does, with the gesture given on the
+// command line in place of the slider. Each step is stamped at its own movie time, so the track
+// holds the gesture as asked whatever the timers' latency.
+class RecordDriver : public QObject {
 public:
-    RecordDriver(TavrioCaptureManager& manager, double seconds, std::vector<ZoomStep> steps)
-        : manager_(manager), seconds_(seconds), steps_(std::move(steps)) {}
+    RecordDriver(RecordingController& controller, double seconds, std::vector<ZoomStep> steps)
+        : controller_(controller), seconds_(seconds), steps_(std::move(steps)) {
+        connect(&controller_, &RecordingController::sessionSetUp, this, &RecordDriver::sessionSetUp);
+        connect(&controller_, &RecordingController::recordingStarted, this, &RecordDriver::recordingBegan);
+        connect(&controller_, &RecordingController::movieFinished, this, &RecordDriver::recordingFinished);
+        connect(&controller_, &RecordingController::sideFileFailed, this,
+                [this](const QString&, const QString& message) {
+                    cli::err(QStringLiteral("record: ") + message);
+                    sideFilesFailed_ = true;
+                });
+        connect(&controller_, &RecordingController::errorReported, this, &RecordDriver::errorReported);
+        connect(&controller_, &RecordingController::stateChanged, this, [this](RecordingController::State s) {
+            if (s == RecordingController::State::Idle) finish();
+        });
+    }
 
-    ZoomSampler sampler;
     int exitCode = cli::kExitFailure;
     QString moviePath;
 
     void stop() {
         stopRequested_ = true;
-        if (manager_.isRecording()) manager_.stopRecording();
+        // Still opening the camera: nothing to stop yet, and nothing will start.
+        if (!controller_.stop() && controller_.isSessionSetUpPending()) return;
+        if (controller_.state() == RecordingController::State::Idle) finish();
     }
 
-    void recordingBegan() override {
-        // The track is kept beside the movie from the start, as the movie is, so a crash keeps
-        // both up to the last second.
-        const QString movie = QString::fromStdString(manager_.movieFileOutput()->outputPath());
-        sampler.recordingBegan(manager_.recordingOrientation(),
-                               TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
+private:
+    void sessionSetUp(bool running, const QString& reason) {
+        if (!running || !controller_.captureManager().videoInput()) {
+            cli::err(QStringLiteral("Failure: the camera did not start%1")
+                         .arg(reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
+            QCoreApplication::quit();
+            return;
+        }
+        if (stopRequested_) {
+            QCoreApplication::quit();
+            return;
+        }
+        controller_.record();
+    }
+
+    void recordingBegan() {
+        const int64_t start = controller_.captureManager().recordingStartTimeNs();
         for (const ZoomStep& s : steps_) {
             if (s.at <= 0) continue;  // the zoom shown at the start is entry 0
-            // A precise timer: a coarse one may fire 5% early, which on a long gesture is a visible
-            // shift of the recorded zoom.
-            QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this,
-                               [this, z = s.zoom] { sampler.sliderChanged(ZoomSampler::sliderValueForZoom(z)); });
+            // A precise timer: a coarse one may fire 5% early, before the step's movie time.
+            QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this, [this, s, start] {
+                controller_.zoomSliderChanged(ZoomSampler::sliderValueForZoom(s.zoom),
+                                              start == INT64_MIN ? RecordingController::kNow
+                                                                 : start + int64_t(s.at * 1e9));
+            });
         }
         QTimer::singleShot(int(seconds_ * 1000), Qt::PreciseTimer, this, [this] { stop(); });
         // Ctrl-C while the start was pending.
         if (stopRequested_) stop();
     }
 
-    void backupData(const QString& movieFileName) override {
-        if (!writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), sampler.zooms())) {
-            cli::err(QStringLiteral("record: cannot store the zoom track of %1").arg(movieFileName));
-            sideFilesFailed_ = true;
+    void recordingFinished(const QString& path, const QImage&) {
+        moviePath_ = path;
+        if (failed_) {
+            cli::err(QStringLiteral("record: what was recorded is kept in %1").arg(path));
+            return;
         }
-    }
-
-    void recordingFinished(const QUrl& url) override {
-        sampler.recordingEnded();
-        const QString path = url.toLocalFile();
-        if (!makeThumbnail(path)) sideFilesFailed_ = true;
         moviePath = path;
         // The movie is there, but a library without its zoom track or thumbnail is not what
         // the user asked for: say so in the status too.
-        exitCode = sideFilesFailed_ ? cli::kExitFailure : cli::kExitOk;
         if (sideFilesFailed_) cli::err(QStringLiteral("record: the movie is kept in %1").arg(path));
+    }
+
+    void errorReported(const QString& title, const QString& message, const QString& detail) {
+        if (title == QLatin1String(RecordingController::kLockFailureTitle)) {
+            cli::err(QStringLiteral("%1: %2").arg(title, message));
+            return;
+        }
+        if (title == QLatin1String(RecordingController::kFailureTitle)) return;  // told by sessionSetUp
+        cli::err(QStringLiteral("record: %1 (%2)").arg(message, detail));
+        failed_ = true;
+    }
+
+    void finish() {
+        exitCode = failed_ || sideFilesFailed_ || moviePath_.isEmpty() ? cli::kExitFailure : cli::kExitOk;
         QCoreApplication::quit();
     }
 
-    // As the camera screen does after a recording: a thumbnail within 40 x 40 (which also
-    // writes the duration file), kept if one is there already. There is no library list here to
-    // have made the thumbnails folder, so it is made as the list would on opening.
-    static bool makeThumbnail(const QString& moviePath) {
-        const QString folder = TavrioCaptureManager::baseDirForThumbnails();
-        QDir().mkpath(folder);
-        const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
-        const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
-        if (existed) cli::err(QStringLiteral(" Error ! thumbnail=%1 already exists").arg(thumb));
-        const QImage image = VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(40, 40));
-        if (image.isNull()) {
-            cli::err(QStringLiteral("Error generating thumbnail"));
-            return false;
-        }
-        if (!existed && !VideoAssetsViewController::writeThumbnailFile(image, thumb)) {
-            cli::err(QStringLiteral("record: cannot store the thumbnail %1").arg(thumb));
-            return false;
-        }
-        return true;
-    }
-
-    void someOtherError(const media::Error& error) override {
-        // What was recorded up to the failure keeps its gesture: the track is brought up to date.
-        sampler.recordingEnded();
-        cli::err(QStringLiteral("record: %1 (%2)")
-                     .arg(QString::fromStdString(error.description), QString::fromStdString(error.failureReason)));
-        const QString path = QString::fromStdString(manager_.movieFileOutput()->outputPath());
-        if (QFileInfo::exists(path))
-            cli::err(QStringLiteral("record: what was recorded is kept in %1").arg(path));
-        else if (!sampler.trackFile().isEmpty())
-            QFile::remove(sampler.trackFile());  // written by this recording, for a movie that is not there
-        exitCode = cli::kExitFailure;
-        QCoreApplication::quit();
-    }
-
-    void acquiringDeviceLockFailedWithError(const media::Error& error) override {
-        cli::err(
-            QStringLiteral("Device Configuration Lock Failure: %1").arg(QString::fromStdString(error.description)));
-    }
-
-private:
-    TavrioCaptureManager& manager_;
+    RecordingController& controller_;
     double seconds_;
     std::vector<ZoomStep> steps_;
     bool stopRequested_ = false;
     bool sideFilesFailed_ = false;
+    bool failed_ = false;
+    QString moviePath_;
 };
 
 QString presetForQuality(const QString& q) {
@@ -164,12 +156,14 @@ QString microphoneID(const QString& arg) {
 
 constexpr char kUsage[] =
     "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
-    "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--zoom \"T:Z,...\"]";
+    "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
+    "[--zoom \"T:Z,...\"]";
 
 int runRecord(const QStringList& args) {
     double seconds = -1;
     QString camera, mic, preset, zoomText;
     int orientation = platform::DeviceOrientation::Unknown;
+    int cameraRotation = -1;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         if (i + 1 >= args.size()) {
@@ -203,6 +197,13 @@ int runRecord(const QStringList& args) {
                 cli::err(QStringLiteral("record: --orientation is portrait or landscape"));
                 return cli::kExitUsage;
             }
+        } else if (a == QLatin1String("--camera-rotation")) {
+            bool ok = false;
+            cameraRotation = v.toInt(&ok);
+            if (!ok || (cameraRotation != 0 && cameraRotation != 90 && cameraRotation != 180 && cameraRotation != 270)) {
+                cli::err(QStringLiteral("record: --camera-rotation is 0, 90, 180 or 270"));
+                return cli::kExitUsage;
+            }
         } else if (a == QLatin1String("--zoom")) {
             zoomText = v;
         } else {
@@ -228,6 +229,7 @@ int runRecord(const QStringList& args) {
     request.preset = preset;
     request.orientation = orientation;
     request.zooms = *steps;
+    request.cameraRotation = cameraRotation;
     QString movie;
     const int status = cli::recordMovie(request, &movie);
     if (!movie.isEmpty()) cli::out(movie);
@@ -249,33 +251,25 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     if (orientation != platform::DeviceOrientation::Unknown || !platform::DeviceOrientation::startSensor())
         platform::DeviceOrientation::setOrientation(orientation);
 
-    TavrioCaptureManager manager;
-    manager.setCameraID(request.camera);
-    manager.setMicrophoneID(request.microphone);
-    RecordDriver driver(manager, seconds, *steps);
+    RecordingController controller;
+    controller.captureManager().setCameraID(request.camera);
+    controller.captureManager().setMicrophoneID(request.microphone);
+    if (request.cameraRotation >= 0) controller.captureManager().setCameraRotationOverride(request.cameraRotation);
+    RecordDriver driver(controller, seconds, *steps);
     // The zoom shown before recording: the gesture's value at time 0, else unzoomed.
     float initial = 1.0f;
     if (!steps->empty() && steps->front().at <= 0) initial = steps->front().zoom;
-    driver.sampler.sliderChanged(ZoomSampler::sliderValueForZoom(initial));
-
-    media::Error error;
-    manager.setupSessionWithPreset(request.preset, &error);
-    if (!manager.session()->isRunning() || !manager.videoInput()) {
-        cli::err(QStringLiteral("Failure: the camera did not start%1")
-                     .arg(error ? QStringLiteral(" (%1)").arg(QString::fromStdString(error.description)) : QString()));
-        return cli::kExitFailure;
-    }
-    manager.setDelegate(&driver);
+    controller.zoomSliderChanged(ZoomSampler::sliderValueForZoom(initial));
 
     // Ctrl-C or SIGTERM stops the recording normally, keeping the movie and its track.
     {
         StopSignals stop([&driver] { driver.stop(); });
-        manager.startRecording();
+        controller.setUpSession(request.preset);
         QCoreApplication::exec();
     }
     *moviePath = driver.moviePath;
     if (driver.exitCode == kExitOk) {
-        if (zoomEntries) *zoomEntries = int(driver.sampler.zooms().size());
+        if (zoomEntries) *zoomEntries = int(controller.zooms().size());
     }
     return driver.exitCode;
 }

@@ -18,6 +18,7 @@ struct RecordRequest {
     QString microphone;   // device id, "none"; empty: the first microphone
     QString preset;       // capture preset name
     int orientation = 0;  // platform::DeviceOrientation code; 0: the sensor's, if any
+    int cameraRotation = -1;  // the camera's mounting in degrees; -1: as the camera reports
     std::vector<ZoomStep> zooms;
 };
 

@@ -80,6 +80,11 @@ public:
     void unlockForConfiguration();
     bool isLockedForConfiguration() const;
 
+    // How the camera's sensor is mounted: the clockwise turn (0, 90, 180 or 270 degrees) that
+    // makes its picture upright on the device's natural screen. 0 where the device does not say
+    // (desktop webcams deliver upright pictures).
+    virtual int mountingRotation() const { return 0; }
+
     virtual bool hasTorch() const { return false; }
     virtual bool isTorchModeSupported(TorchMode m) const { return m == TorchMode::Off; }
     TorchMode torchMode() const;

@@ -115,6 +115,11 @@ double MovieFileOutput::recordedDuration() const {
     return current_ ? current_->recordedSeconds() : 0;
 }
 
+int64_t MovieFileOutput::recordingStartTimeNs() const {
+    std::lock_guard lock(mutex_);
+    return current_ ? current_->startTimeNs() : INT64_MIN;
+}
+
 int64_t MovieFileOutput::recordedFileSize() const {
     std::lock_guard lock(mutex_);
     return current_ ? current_->fileSize() : 0;

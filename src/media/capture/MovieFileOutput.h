@@ -43,6 +43,9 @@ public:
 
     // Of the current or last recording.
     double recordedDuration() const;
+    // The capture time (monotonic clock, as samples are stamped) of movie time 0; known once the
+    // started report is out, INT64_MIN before.
+    int64_t recordingStartTimeNs() const;
     int64_t recordedFileSize() const;
     uint64_t droppedFrameCount() const;
 

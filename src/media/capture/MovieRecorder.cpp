@@ -230,6 +230,7 @@ struct MovieRecorder::Impl {
     std::atomic<uint64_t> dropped{0}, written{0};
     std::atomic<double> seconds{0};
     std::atomic<int64_t> bytes{0};
+    std::atomic<int64_t> startNs{INT64_MIN};
 
     // Thread-side state.
     FdSink sink;
@@ -374,6 +375,7 @@ struct MovieRecorder::Impl {
     void begin(int64_t t) {
         haveT0 = true;
         t0 = t;
+        startNs = t;
         // The AAC encoder's priming delays its output by `initial_padding` samples. The movie
         // has no edit list to hide it (a fragmented file's header is written before any sample),
         // so the packets start at 0 and the same number of captured samples is left out at the
@@ -734,6 +736,9 @@ uint64_t MovieRecorder::droppedFrames() const {
 }
 uint64_t MovieRecorder::writtenFrames() const {
     return impl_->written;
+}
+int64_t MovieRecorder::startTimeNs() const {
+    return impl_->startNs;
 }
 double MovieRecorder::recordedSeconds() const {
     return impl_->seconds;

@@ -59,6 +59,9 @@ public:
     bool isOwnThread() const;  // true on the recorder's thread (inside its reports)
     uint64_t droppedFrames() const;
     uint64_t writtenFrames() const;
+    // The capture time (monotonic clock) of the movie's time 0, its first picture (or first sound,
+    // without pictures); INT64_MIN until the first sample is in. Set before `started` runs.
+    int64_t startTimeNs() const;
     double recordedSeconds() const;  // of pictures (or sound, without pictures) so far
     int64_t fileSize() const;
     const RecorderSettings& settings() const;

@@ -244,6 +244,11 @@ public:
         flashLed_ = hasControl(fd.fd, V4L2_CID_FLASH_LED_MODE) &&
                     menuHas(fd.fd, V4L2_CID_FLASH_LED_MODE, V4L2_FLASH_LED_MODE_TORCH);
         v4l2_control c{};
+        // Phone cameras say how their sensor is mounted (firmware tables); webcams do not.
+        c.id = V4L2_CID_CAMERA_SENSOR_ROTATION;
+        if (hasControl(fd.fd, V4L2_CID_CAMERA_SENSOR_ROTATION) && xioctl(fd.fd, VIDIOC_G_CTRL, &c) == 0 &&
+            (c.value == 90 || c.value == 180 || c.value == 270))
+            rotation_ = c.value;
         c.id = V4L2_CID_FOCUS_AUTO;
         if (focusAuto_ && xioctl(fd.fd, VIDIOC_G_CTRL, &c) == 0)
             focus_ = c.value ? FocusMode::ContinuousAutoFocus : FocusMode::Locked;
@@ -253,6 +258,7 @@ public:
     }
 
     std::vector<VideoFormat> formats() const override { return formats_; }
+    int mountingRotation() const override { return rotation_; }
     bool hasTorch() const override { return flashLed_; }
     bool isTorchModeSupported(TorchMode m) const override {
         return m == TorchMode::Off || (flashLed_ && m == TorchMode::On);
@@ -325,6 +331,7 @@ private:
 
     std::vector<VideoFormat> formats_;
     bool focusAuto_ = false, focusAbsolute_ = false, focusStart_ = false, exposureAuto_ = false, flashLed_ = false;
+    int rotation_ = 0;
 };
 
 }  // namespace

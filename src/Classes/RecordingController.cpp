@@ -1,0 +1,346 @@
+#include "RecordingController.h"
+
+#include "VideoAssetsViewController.h"
+
+#include "media/capture/MovieFileOutput.h"
+#include "platform/Logging.h"
+#include "platform/Notifications.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QUrl>
+
+namespace {
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+const QString& RecordingController::sessionFailureMessage() {
+    static const QString message =
+        QStringLiteral("Failed to start session, reconnect the camera and reopen the app to fix this.");
+    return message;
+}
+
+RecordingController::RecordingController(QObject* parent, MonotonicClock clock)
+    : QObject(parent), clock_(std::move(clock)), sampler_(clock_) {
+    manager_.setDelegate(this);
+    connect(&manager_, &TavrioCaptureManager::torchModeChanged, this, &RecordingController::torchModeChanged);
+    clock1s_.setInterval(1000);
+    connect(&clock1s_, &QTimer::timeout, this, [this] {
+        ++currentTime_;
+        emit clockTicked(clockText(currentTime_));
+    });
+    auto& center = platform::Notifications::center();
+    center.addObserver(this, QLatin1String(platform::kWillResignActive),
+                       [this](const QString&, const QVariantMap&) { applicationWillResignActive(); });
+    center.addObserver(this, QLatin1String(platform::kDidBecomeActive),
+                       [this](const QString&, const QVariantMap&) { applicationDidBecomeActive(); });
+}
+
+RecordingController::~RecordingController() {
+    platform::Notifications::center().removeObserver(this);
+    // The manager finishes a running movie as it goes; nothing is reported to a half-destroyed
+    // controller.
+    manager_.setDelegate(nullptr);
+}
+
+QString RecordingController::clockText(qint64 seconds) {
+    const qint64 m = seconds / 60;
+    return QString::asprintf("%02lld:%02lld:%02lld", m / 60, m % 60, seconds % 60);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session
+
+void RecordingController::setUpSession(const QString& preset) {
+    if (sessionBusy_) {
+        pendingPreset_ = preset;
+        return;
+    }
+    sessionBusy_ = true;
+    manager_.setupSessionAsync(preset, [this](bool running, const media::Error& error) {
+        sessionBusy_ = false;
+        sessionEverSetUp_ = true;
+        updateDeviceCounts();
+        if (!running) {
+            emit errorReported(QLatin1String(kFailureTitle), sessionFailureMessage(),
+                               error ? text(error.description) : QString());
+        }
+        emit sessionSetUp(running, error ? text(error.description) : QString());
+        sessionWorkDone();
+    });
+}
+
+void RecordingController::restartSession() {
+    if (!sessionEverSetUp_ || sessionBusy_ || isSessionRunning()) return;
+    sessionBusy_ = true;
+    manager_.startRunningAsync([this](bool running, const media::Error&) {
+        sessionBusy_ = false;
+        emit sessionRestarted(running);
+        sessionWorkDone();
+    });
+}
+
+// What was asked while the worker ran is done now: the application resigned active, the library
+// opened, or the preset changed.
+void RecordingController::sessionWorkDone() {
+    if (!pendingPreset_.isEmpty()) {
+        const QString preset = std::exchange(pendingPreset_, QString());
+        setUpSession(preset);
+        return;
+    }
+    if (stopSessionWhenDone_ || aborting_) {
+        stopSessionWhenDone_ = false;
+        if (isSessionRunning()) {
+            manager_.session()->stopRunning();
+            if (aborting_) sessionRestartNeeded_ = true;
+        }
+    }
+}
+
+void RecordingController::stopSession() {
+    if (sessionBusy_) {
+        stopSessionWhenDone_ = true;
+        return;
+    }
+    if (isSessionRunning()) manager_.session()->stopRunning();
+}
+
+bool RecordingController::isSessionRunning() const {
+    return !sessionBusy_ && manager_.session() && manager_.session()->isRunning();
+}
+
+void RecordingController::scheduleRestart() {
+    // The manager stops the session when a movie is finished; the preview comes back a moment
+    // later, once the saving animation has had the screen.
+    QTimer::singleShot(restartDelayMs_, this, [this] { restartSession(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recording
+
+bool RecordingController::isRecordEnabled() const {
+    return state_ != State::Stopping && (cameras_ > 0 || microphones_ > 0);
+}
+
+void RecordingController::updateRecordEnabled() {
+    const bool enabled = isRecordEnabled();
+    if (enabled == recordEnabled_) return;
+    recordEnabled_ = enabled;
+    emit recordEnabledChanged(enabled);
+}
+
+void RecordingController::updateDeviceCounts() {
+    cameras_ = manager_.cameraCount();
+    microphones_ = manager_.micCount();
+    updateRecordEnabled();
+}
+
+void RecordingController::setState(State s) {
+    if (s == state_) return;
+    state_ = s;
+    updateRecordEnabled();
+    emit stateChanged(s);
+}
+
+bool RecordingController::record() {
+    switch (state_) {
+    case State::Idle:
+        if (manager_.isRecording() || sessionBusy_) return false;
+        setState(State::Starting);
+        beginStart();
+        return true;
+    case State::Recording: stopRecordingNow(); return true;
+    default: return false;
+    }
+}
+
+bool RecordingController::stop() {
+    switch (state_) {
+    case State::Starting:
+        if (manager_.isRecording()) {
+            // Requested already: the movie is stopped as soon as it has begun.
+            stopWhenBegun_ = true;
+        } else {
+            ++startGeneration_;  // the start gate's proceed is stale now
+            setState(State::Idle);
+        }
+        return true;
+    case State::Recording: stopRecordingNow(); return true;
+    default: return false;
+    }
+}
+
+void RecordingController::beginStart() {
+    const uint64_t generation = ++startGeneration_;
+    stopWhenBegun_ = false;
+    QPointer<RecordingController> self(this);
+    auto proceed = [self, generation] {
+        if (!self || generation != self->startGeneration_ || self->state_ != State::Starting) return;
+        // A start sound that ends after a recording began starts nothing.
+        if (self->manager_.isRecording()) return;
+        self->manager_.startRecording();
+    };
+    if (startGate_)
+        startGate_(proceed);
+    else
+        proceed();
+}
+
+void RecordingController::stopRecordingNow() {
+    stopClock();
+    setState(State::Stopping);
+    manager_.stopRecording();
+}
+
+void RecordingController::stopClock() {
+    clock1s_.stop();
+}
+
+float RecordingController::zoomSliderChanged(float value, int64_t atNs) {
+    const float z = sampler_.sliderChanged(value, atNs == kNow ? ZoomSampler::kNow : atNs);
+    emit previewZoomChanged(z);
+    return z;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The capture manager's reports
+
+void RecordingController::recordingBegan() {
+    moviePath_ = text(manager_.movieFileOutput()->outputPath());
+    // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
+    // up to the last second. Its time 0 is the capture time of the movie's first picture.
+    sampler_.recordingBegan(manager_.recordingOrientation(),
+                            TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(moviePath_).fileName()),
+                            manager_.recordingStartTimeNs() == INT64_MIN ? ZoomSampler::kNow
+                                                                         : manager_.recordingStartTimeNs());
+    setState(State::Recording);
+    currentTime_ = 0;
+    clock1s_.start();
+    emit recordingStarted(moviePath_);
+    emit clockTicked(clockText(0));
+    if (aborting_) {
+        // Began while the application was going away: wound down like any other recording.
+        applicationWillResignActive();
+        return;
+    }
+    if (std::exchange(stopWhenBegun_, false)) stopRecordingNow();
+}
+
+bool RecordingController::storeTrack(const QString& movieFileName) {
+    if (writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), sampler_.zooms())) return true;
+    emit sideFileFailed(QDir(TavrioCaptureManager::baseDirForOriginalVideos()).filePath(movieFileName),
+                        QStringLiteral("cannot store the zoom track of %1").arg(movieFileName));
+    return false;
+}
+
+void RecordingController::backupData(const QString& movieFileName) {
+    // Entries made until now (the stop took a moment) are in; later moves belong to no movie.
+    sampler_.recordingEnded();
+    storeTrack(movieFileName);
+}
+
+void RecordingController::recordingFinished(const QUrl& fileUrl) {
+    const QString path = fileUrl.toLocalFile();
+    sampler_.recordingEnded();
+    stopClock();
+    const QImage thumbnail = path.isEmpty() ? QImage() : makeThumbnail(path);
+    // The movie first, then the state: whoever waits for Idle finds the movie reported.
+    if (!path.isEmpty()) emit movieFinished(path, thumbnail);
+    if (isRecording() || state_ == State::Starting) setState(State::Idle);
+    scheduleRestart();
+}
+
+// As the library does for a movie it finds without one: a thumbnail within 40 x 40 (which also
+// writes the duration file), kept if one is there already. The thumbnails folder is made here
+// when the library has not made it yet: a recording without its thumbnail would show blank.
+QImage RecordingController::makeThumbnail(const QString& moviePath) {
+    const QString folder = TavrioCaptureManager::baseDirForThumbnails();
+    QDir().mkpath(folder);
+    const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
+    const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
+    if (existed) qCWarning(lcStore).noquote() << " Error ! thumbnail=" + thumb + " already exists";
+    QString reason;
+    const QImage image =
+        VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(kThumbnailSize, kThumbnailSize), &reason);
+    if (image.isNull()) {
+        qCWarning(lcStore).noquote() << "Error generating thumbnail:" << reason;
+        emit sideFileFailed(moviePath, QStringLiteral("cannot make the thumbnail of %1").arg(moviePath));
+        return image;
+    }
+    if (!existed && !VideoAssetsViewController::writeThumbnailFile(image, thumb))
+        emit sideFileFailed(moviePath, QStringLiteral("cannot store the thumbnail %1").arg(thumb));
+    return image;
+}
+
+void RecordingController::someOtherError(const media::Error& error) {
+    const bool wasActive = state_ != State::Idle && state_ != State::Aborted;
+    stopClock();
+    sampler_.recordingEnded();
+    emit errorReported(QLatin1String(kErrorTitle), text(error.description), text(error.failureReason));
+    if (!wasActive) return;
+    // What was recorded up to the failure (camera gone, disk full) is kept with its gesture and
+    // thumbnail; a movie that never got its first second leaves no track behind either.
+    const QString path = text(manager_.movieFileOutput()->outputPath());
+    const bool kept = state_ != State::Starting && !path.isEmpty() && QFileInfo::exists(path);
+    QImage thumbnail;
+    if (kept) {
+        storeTrack(QFileInfo(path).fileName());
+        thumbnail = makeThumbnail(path);
+    } else if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) {
+        QFile::remove(sampler_.trackFile());
+    }
+    if (kept) emit movieFinished(path, thumbnail);
+    setState(State::Idle);
+    scheduleRestart();
+}
+
+void RecordingController::acquiringDeviceLockFailedWithError(const media::Error& error) {
+    emit errorReported(QLatin1String(kLockFailureTitle), text(error.description), text(error.failureReason));
+}
+
+void RecordingController::deviceCountChanged() {
+    updateDeviceCounts();
+    emit devicesChanged(cameras_, microphones_);
+}
+
+void RecordingController::apertureDidChange() {
+    emit apertureChanged();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Application state
+
+void RecordingController::applicationWillResignActive() {
+    aborting_ = true;
+    if (sessionBusy_) {
+        stopSessionWhenDone_ = true;  // sessionWorkDone stops it and notes the restart
+    } else if (isSessionRunning()) {
+        manager_.session()->stopRunning();
+        sessionRestartNeeded_ = true;
+    }
+    if (isRecording()) {
+        // The manager drops the finish report while aborting: the track of what was recorded is
+        // stored here; the library makes the thumbnail when it next lists the movie.
+        manager_.stopRecording();
+        stopClock();
+        sampler_.recordingEnded();
+        storeTrack(QFileInfo(moviePath_).fileName());
+        setState(State::Aborted);
+    } else if (state_ == State::Starting) {
+        if (manager_.isRecording()) manager_.stopRecording();
+        ++startGeneration_;
+        setState(State::Idle);
+    }
+}
+
+void RecordingController::applicationDidBecomeActive() {
+    aborting_ = false;
+    if (state_ == State::Aborted) setState(State::Idle);
+    if (sessionRestartNeeded_) restartSession();
+}
