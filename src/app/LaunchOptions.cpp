@@ -13,13 +13,15 @@ LaunchOptions& currentOptions() {
 QString LaunchOptions::usage() {
     return QStringLiteral(
         "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
-        "              [--orientation portrait|landscape]\n"
+        "              [--orientation portrait|landscape] [--camera-rotation 0|90|180|270]\n"
         "       tavrio --help | --version\n"
         "\n"
         "Opens the Tavrio camera window. Without a camera the virtual one is used.\n"
         "  --camera       the camera to film with (tavrio-cli devices lists them)\n"
         "  --mic          the microphone, or none for silent movies\n"
         "  --orientation  how the camera is held, on a computer without an orientation sensor\n"
+        "  --camera-rotation  how far the camera's picture turns to stand upright (a phone's\n"
+        "                 sensor is mounted 90), when the camera does not say\n"
         "  --quit-after-first-paint  quit once the window has been drawn (start-up measurements)\n");
 }
 
@@ -44,8 +46,8 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             o.quitAfterFirstPaint = true;
             continue;
         }
-        const bool takesValue =
-            a == QLatin1String("--camera") || a == QLatin1String("--mic") || a == QLatin1String("--orientation");
+        const bool takesValue = a == QLatin1String("--camera") || a == QLatin1String("--mic") ||
+                                a == QLatin1String("--orientation") || a == QLatin1String("--camera-rotation");
         if (!takesValue) return fail(QStringLiteral("unknown option %1").arg(a));
         if (i + 1 >= args.size() || args.at(i + 1).isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(a));
         const QString v = args.at(++i);
@@ -54,6 +56,12 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
         } else if (a == QLatin1String("--mic")) {
             o.microphone =
                 v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID) : v;
+        } else if (a == QLatin1String("--camera-rotation")) {
+            bool ok = false;
+            const int degrees = v.toInt(&ok);
+            if (!ok || (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270))
+                return fail(QStringLiteral("--camera-rotation is 0, 90, 180 or 270, not %1").arg(v));
+            o.cameraRotation = degrees;
         } else if (v == QLatin1String("portrait")) {
             o.orientation = platform::DeviceOrientation::Portrait;
         } else if (v == QLatin1String("landscape")) {

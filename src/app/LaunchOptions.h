@@ -12,6 +12,7 @@ struct LaunchOptions {
     QString camera;       // device id; empty: the first camera (the virtual one when there is none)
     QString microphone;   // device id or "none"; empty: the first microphone
     int orientation = 0;  // platform::DeviceOrientation code; 0: the sensor's, if any
+    int cameraRotation = -1;  // the camera's mounting in degrees (0, 90, 180, 270); -1: as reported
     bool quitAfterFirstPaint = false;
 
     // `args` without the program name.

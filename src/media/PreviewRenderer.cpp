@@ -3,6 +3,8 @@
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -12,12 +14,16 @@ namespace media {
 struct PreviewRenderer::Impl {
     std::unique_ptr<FrameRenderer> renderer;
     av::Frame yuv;
+    // swscale's vector code writes whole blocks past a row's end; it gets a padded frame of its
+    // own and the caller's buffer receives the exact rows.
+    av::Frame rgb;
     av::Sws toRgb;
     int width = 0;
     int height = 0;
 
     bool prepare(int w, int h) {
         if (renderer && w == width && h == height) return true;
+        width = height = 0;
         renderer = std::make_unique<FrameRenderer>(ResampleFilter::Bilinear, w, h);
         yuv = av::makeFrame();
         if (!yuv) return false;
@@ -25,6 +31,12 @@ struct PreviewRenderer::Impl {
         yuv->width = w;
         yuv->height = h;
         if (av_frame_get_buffer(yuv.get(), 0) < 0) return false;
+        rgb = av::makeFrame();
+        if (!rgb) return false;
+        rgb->format = AV_PIX_FMT_BGR0;
+        rgb->width = w;
+        rgb->height = h;
+        if (av_frame_get_buffer(rgb.get(), 64) < 0) return false;
         // The renderer always gives limited range; the screen wants full-range RGB.
         toRgb.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr,
                                    nullptr));
@@ -58,9 +70,10 @@ bool PreviewRenderer::render(const VideoSample& sample, const AffineTransform& s
     if (!impl_->prepare(width, height)) return fail("The preview could not allocate its buffers.");
     if (av_frame_make_writable(impl_->yuv.get()) < 0) return fail("The preview could not allocate its buffers.");
     if (!impl_->renderer->render(*src, sourceToOutput, *impl_->yuv, error)) return false;
-    uint8_t* dst[4] = {bgrx, nullptr, nullptr, nullptr};
-    int dstStride[4] = {stride, 0, 0, 0};
-    sws_scale(impl_->toRgb.get(), impl_->yuv->data, impl_->yuv->linesize, 0, height, dst, dstStride);
+    AVFrame* rgb = impl_->rgb.get();
+    sws_scale(impl_->toRgb.get(), impl_->yuv->data, impl_->yuv->linesize, 0, height, rgb->data, rgb->linesize);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(bgrx + size_t(y) * stride, rgb->data[0] + size_t(y) * rgb->linesize[0], size_t(width) * 4);
     return true;
 }
 

@@ -140,3 +140,20 @@ TEST(PreviewRenderer, RefusesWhatItCannotDraw) {
     EXPECT_EQ(PreviewRenderer::pictureSize(picture), (PixelSize{16, 16}));
     EXPECT_TRUE(PreviewRenderer::pictureSize(VideoSample{}).empty());
 }
+
+TEST(PreviewRenderer, OddSizesWriteExactlyTheirRows) {
+    // Windows come in any size; the rows must end where the stride says, with nothing written
+    // past the last pixel of each row or of the buffer.
+    const VideoSample picture = pictureWithRectangle(64, 48, 0, 0, 64, 48);
+    PreviewRenderer renderer;
+    for (auto [w, h] : {std::pair{37, 21}, {409, 3}, {1, 1}}) {
+        const int stride = w * 4 + 4;  // one guard pixel per row
+        std::vector<uint8_t> buffer(size_t(stride) * h + 256, 0xAB);
+        ASSERT_TRUE(renderer.render(picture, AffineTransform::makeScale(float(w) / 64, float(h) / 48), w, h,
+                                    buffer.data(), stride));
+        for (int y = 0; y < h; ++y)
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(buffer[size_t(y) * stride + w * 4 + k], 0xAB) << w << "x" << h;
+        for (size_t i = size_t(stride) * h; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB) << w << "x" << h;
+        EXPECT_GE(buffer[size_t(h / 2) * stride + (w / 2) * 4 + 1], 250) << "white inside";
+    }
+}
