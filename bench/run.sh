@@ -23,3 +23,7 @@ echo "== capture_record_bench (60 s of recording, then 60 s of ffmpeg)"
 cmake --build "$build" --target tavrio bare_window -j2
 echo "== startup_bench (tavrio's window vs a bare Qt Widgets window, to the first paint)"
 "$here/bench/startup_bench.sh"
+
+cmake --build "$build" --target tavrio tavrio-cli -j2
+echo "== camera_bench (60 s in the window, then 60 s with tavrio-cli record)"
+"$here/bench/camera_bench.sh"

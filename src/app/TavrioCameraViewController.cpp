@@ -27,6 +27,9 @@
 #include <QTransform>
 #include <QVariantAnimation>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 QImage resourceImage(const char* name) {
@@ -67,10 +70,14 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     connect(recorder_, &RecordingController::clockTicked, this, [this](const QString& text) {
         if (auto* label = qobject_cast<ClockLabel*>(timeLabel_)) label->setText(text);
     });
-    connect(recorder_, &RecordingController::recordingStarted, this,
-            [](const QString& path) { qCDebug(lcApp) << "camera: recording began" << path; });
+    connect(recorder_, &RecordingController::recordingStarted, this, [this](const QString& path) {
+        qCDebug(lcApp) << "camera: recording began" << path;
+        const auto& stats = previewView_->stats();
+        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures};
+    });
     connect(recorder_, &RecordingController::movieFinished, this, [this](const QString& path, const QImage& thumbnail) {
         qCDebug(lcApp) << "camera: recording finished" << path;
+        logPreviewStats();
         generateVideoSavingAnimationForVideo(thumbnail);
     });
     connect(recorder_, &RecordingController::errorReported, this,
@@ -439,6 +446,25 @@ void TavrioCameraViewController::generateVideoSavingAnimationForVideo(const QIma
         emit savingAnimationFinished();
     });
     animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void TavrioCameraViewController::logPreviewStats() {
+    // How the preview kept up while recording: pictures painted per second and the time from
+    // capture to paint (for diagnostics and the benchmark).
+    const auto& stats = previewView_->stats();
+    const double seconds = double(media::monotonicNowNs() - previewMark_.timeNs) / 1e9;
+    if (previewMark_.timeNs == 0 || seconds <= 0) return;
+    const uint64_t painted = stats.paintedPictures - previewMark_.painted;
+    // The newest latencies are this recording's (the list keeps the last few thousand).
+    const size_t n = std::min(stats.latenciesNs.size(), size_t(painted));
+    std::vector<int64_t> latencies(stats.latenciesNs.end() - std::ptrdiff_t(n), stats.latenciesNs.end());
+    double median = 0;
+    if (!latencies.empty()) {
+        std::nth_element(latencies.begin(), latencies.begin() + latencies.size() / 2, latencies.end());
+        median = double(latencies[latencies.size() / 2]) / 1e6;
+    }
+    qCDebug(lcApp, "camera: preview painted %llu pictures in %.2f s (%.1f per second), median capture-to-paint %.1f ms",
+            (unsigned long long)painted, seconds, double(painted) / seconds, median);
 }
 
 // ---- Navigation

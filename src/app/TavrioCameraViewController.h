@@ -107,6 +107,7 @@ private:
     void torchModeChanged(int mode);
     void setStripFrames(double slide);
     void applyPreviewScale();
+    void logPreviewStats();
 
     RecordingController* recorder_;
     TavrioPreviewView* previewView_ = nullptr;
@@ -130,4 +131,8 @@ private:
     int blackBarHeight_ = 0;
     float zoom_ = 1.0f;
     double stripSlide_ = 0;  // 0: strips in place, 1: slid off for full screen
+    struct PreviewMark {
+        int64_t timeNs = 0;
+        uint64_t painted = 0;
+    } previewMark_;  // the preview's counters when the current recording began
 };
