@@ -63,8 +63,10 @@ void RecordingController::setUpSession(const QString& preset) {
         return;
     }
     sessionBusy_ = true;
-    manager_.setupSessionAsync(preset, [this](bool running, const media::Error& error) {
+    manager_.setupSessionAsync(preset, [this](bool sessionRuns, const media::Error& error) {
         sessionBusy_ = false;
+        // A session without a camera or microphone runs, but there is nothing to see or record.
+        const bool running = sessionRuns && (manager_.videoInput() || manager_.audioInput());
         sessionEverSetUp_ = true;
         updateDeviceCounts();
         if (!running) {

@@ -104,29 +104,29 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     testsupport::qtApp();
     testsupport::TempHome home;
     const QString file = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
-    QDateTime clock = QDateTime::fromMSecsSinceEpoch(5000000, Qt::UTC);
+    int64_t clock = 5000000000000;
     ZoomSampler s([&] { return clock; });
     auto onDisk = [&] { return readZoomTrackFile(file).value_or(ZoomTrack{}).size(); };
 
     s.sliderChanged(0.5f);
     s.recordingBegan(1, file);
     EXPECT_EQ(onDisk(), 1);  // entry 0 at once: a crash right away still keeps the orientation
-    clock = clock.addMSecs(300);
+    clock += 300000000;
     s.sliderChanged(0.6f);
     EXPECT_TRUE(s.hasPendingEntries());  // a burst of moves is not a burst of writes
     EXPECT_EQ(onDisk(), 1);
-    clock = clock.addMSecs(800);
+    clock += 800000000;
     s.sliderChanged(0.7f);  // a second since the last write: written now
     EXPECT_FALSE(s.hasPendingEntries());
     EXPECT_EQ(onDisk(), 3);
-    clock = clock.addMSecs(100);
+    clock += 100000000;
     s.sliderChanged(1.0f);
     EXPECT_EQ(onDisk(), 3);
     EXPECT_TRUE(s.writePendingEntries());  // what the one-second timer does
     ASSERT_EQ(onDisk(), 4);
     EXPECT_FLOAT_EQ(zoomOf(readZoomTrackFile(file)->last()), 3.0f);
 
-    clock = clock.addMSecs(100);
+    clock += 100000000;
     s.sliderChanged(0.0f);
     s.recordingEnded();  // the end writes what is still waiting
     const ZoomTrack stored = *readZoomTrackFile(file);

@@ -1,0 +1,306 @@
+#include "RecordingController.h"
+#include "TavrioCaptureManager.h"
+#include "ZoomTrack.h"
+
+#include "media/CapturePresets.h"
+#include "media/TestPattern.h"
+#include "media/capture/CaptureDevice.h"
+#include "media/capture/MovieFileOutput.h"
+#include "platform/DeviceOrientation.h"
+#include "platform/Notifications.h"
+
+#include "support/MovieFrames.h"
+#include "support/QtApp.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using State = RecordingController::State;
+
+namespace {
+
+// A controller on the virtual devices, with everything it reports written down.
+struct Rig {
+    testsupport::TempHome home;
+    RecordingController controller;
+    std::vector<State> states;
+    std::vector<std::pair<QString, QString>> errors;
+    QString finishedMovie;
+    QImage finishedThumbnail;
+    int finishedCount = 0;
+    int restarts = 0;
+    std::optional<bool> setUp;
+    std::vector<std::function<void()>> proceeds;
+
+    explicit Rig(const QString& camera = QString::fromLatin1(media::CaptureDevice::kVirtualCameraID),
+                 const char* preset = media::kCapturePresetLow) {
+        testsupport::qtApp();
+        platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeRight);
+        controller.setRestartDelay(0);
+        controller.captureManager().setCameraID(camera);
+        controller.captureManager().setMicrophoneID(QStringLiteral("none"));
+        QObject::connect(&controller, &RecordingController::stateChanged, [this](State s) { states.push_back(s); });
+        QObject::connect(&controller, &RecordingController::errorReported,
+                         [this](const QString& t, const QString& m, const QString&) { errors.emplace_back(t, m); });
+        QObject::connect(&controller, &RecordingController::movieFinished, [this](const QString& p, const QImage& i) {
+            finishedMovie = p;
+            finishedThumbnail = i;
+            ++finishedCount;
+        });
+        QObject::connect(&controller, &RecordingController::sessionRestarted, [this](bool) { ++restarts; });
+        QObject::connect(&controller, &RecordingController::sessionSetUp,
+                         [this](bool running, const QString&) { setUp = running; });
+        controller.setUpSession(QString::fromLatin1(preset));
+        EXPECT_TRUE(controller.isSessionSetUpPending());  // the camera opens off the main thread
+        EXPECT_TRUE(testsupport::spinUntil([&] { return setUp.has_value(); }));
+    }
+
+    // Recording until the movie holds `seconds` of pictures.
+    void recordFor(double seconds) {
+        ASSERT_TRUE(testsupport::spinUntil([&] {
+            return controller.state() == State::Recording &&
+                   controller.captureManager().movieFileOutput()->recordedDuration() >= seconds;
+        }));
+    }
+    void waitIdle() {
+        ASSERT_TRUE(testsupport::spinUntil([&] { return controller.state() == State::Idle; }));
+    }
+    static QString trackPath(const QString& movie) {
+        return TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName());
+    }
+};
+
+}  // namespace
+
+TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilTheMovieIsFinished) {
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    ASSERT_TRUE(rig.controller.isSessionRunning());
+    // The screen's start sound: recording waits for it.
+    rig.controller.setStartGate([&](std::function<void()> proceed) { rig.proceeds.push_back(proceed); });
+    EXPECT_FLOAT_EQ(rig.controller.zoomSliderChanged(0.25f), 1.5f);  // zooms the preview, records nothing
+    EXPECT_TRUE(rig.controller.zooms().isEmpty());
+
+    ASSERT_TRUE(rig.controller.record());
+    EXPECT_EQ(rig.controller.state(), State::Starting);
+    EXPECT_FALSE(rig.controller.record());  // a second press while the sound plays is ignored
+    ASSERT_EQ(rig.proceeds.size(), 1u);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(rig.controller.captureManager().isRecording());
+    rig.proceeds[0]();
+    rig.recordFor(0.5);
+    // The sound's completion coming again once recording began starts nothing.
+    rig.proceeds[0]();
+    const QString movie = rig.controller.moviePath();
+    EXPECT_EQ(QFileInfo(movie).fileName(), QStringLiteral("Out.mov"));
+
+    rig.controller.zoomSliderChanged(0.5f);
+    ASSERT_TRUE(rig.controller.record());
+    EXPECT_EQ(rig.controller.state(), State::Stopping);
+    EXPECT_FALSE(rig.controller.isRecordEnabled());
+    rig.controller.zoomSliderChanged(1.0f);  // between the stop press and the finished file: kept
+    rig.waitIdle();
+    EXPECT_EQ(rig.states, (std::vector<State>{State::Starting, State::Recording, State::Stopping, State::Idle}));
+    EXPECT_TRUE(rig.errors.empty());
+    EXPECT_TRUE(rig.controller.isRecordEnabled());
+
+    ASSERT_EQ(rig.finishedMovie, movie);
+    const ZoomTrack& track = rig.controller.zooms();
+    ASSERT_EQ(track.size(), 3);
+    EXPECT_FLOAT_EQ(zoomOf(track[0]), 1.5f);
+    EXPECT_EQ(atTimeOf(track[0]), 0.0);
+    EXPECT_EQ(track[0].value(kOrientKey).toLongLong(), 3);
+    EXPECT_FLOAT_EQ(zoomOf(track[1]), 2.0f);
+    EXPECT_FLOAT_EQ(zoomOf(track[2]), 3.0f);
+    EXPECT_GT(atTimeOf(track[1]), 0.4);
+    EXPECT_GE(atTimeOf(track[2]), atTimeOf(track[1]));
+    EXPECT_EQ(readZoomTrackFile(Rig::trackPath(movie)), track);
+    // A move after the finished report belongs to no movie.
+    rig.controller.zoomSliderChanged(0.0f);
+    EXPECT_EQ(rig.controller.zooms().size(), 3);
+
+    EXPECT_FALSE(rig.finishedThumbnail.isNull());
+    EXPECT_LE(std::max(rig.finishedThumbnail.width(), rig.finishedThumbnail.height()), 40);
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForThumbnails() + QStringLiteral("/Out.mov.jpeg")));
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(QStringLiteral("Out.mov"))));
+
+    // The manager stopped the session for the finished movie; it comes back by itself.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 1; }));
+    EXPECT_TRUE(rig.controller.isSessionRunning());
+
+    // The next recording's entry 0 is the zoom the slider shows now; a start cancelled while the
+    // sound plays never records.
+    rig.proceeds.clear();
+    ASSERT_TRUE(rig.controller.record());
+    ASSERT_TRUE(rig.controller.stop());
+    EXPECT_EQ(rig.controller.state(), State::Idle);
+    rig.proceeds[0]();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(rig.controller.captureManager().isRecording());
+    rig.controller.setStartGate({});
+    ASSERT_TRUE(rig.controller.record());  // without a gate the recording starts at once
+    rig.recordFor(0.2);
+    EXPECT_FLOAT_EQ(zoomOf(rig.controller.zooms()[0]), 1.0f);
+    EXPECT_EQ(rig.controller.moviePath(), TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov");
+    rig.controller.stop();
+    rig.waitIdle();
+    EXPECT_EQ(rig.finishedCount, 2);
+}
+
+TEST(RecordingController, ResigningActiveWindsTheRecordingDownWithItsTrackAndBecomingActiveRestarts) {
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    rig.controller.zoomSliderChanged(0.5f);
+    ASSERT_TRUE(rig.controller.record());
+    rig.recordFor(0.4);
+    rig.controller.zoomSliderChanged(0.75f);
+    const QString movie = rig.controller.moviePath();
+
+    platform::Notifications::center().post(QLatin1String(platform::kWillResignActive));
+    EXPECT_EQ(rig.controller.state(), State::Aborted);
+    EXPECT_FALSE(rig.controller.isSessionRunning());
+    EXPECT_TRUE(rig.controller.isAborting());
+    const auto stored = readZoomTrackFile(Rig::trackPath(movie));
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 2);
+    EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 2.5f);
+    // The movie is finished in the background; the screen hears nothing of it.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !rig.controller.captureManager().isRecording(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.finishedCount, 0);
+    EXPECT_TRUE(rig.errors.empty());
+    EXPECT_TRUE(QFileInfo(movie).size() > 0);
+    EXPECT_FALSE(rig.controller.record());  // nothing starts while away
+
+    platform::Notifications::center().post(QLatin1String(platform::kDidBecomeActive));
+    EXPECT_EQ(rig.controller.state(), State::Idle);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 1; }));
+    EXPECT_TRUE(rig.controller.isSessionRunning());
+    EXPECT_TRUE(rig.controller.isRecordEnabled());
+
+    // Going away while idle stops the session too, and coming back starts it again.
+    platform::Notifications::center().post(QLatin1String(platform::kWillResignActive));
+    EXPECT_EQ(rig.controller.state(), State::Idle);
+    EXPECT_FALSE(rig.controller.isSessionRunning());
+    platform::Notifications::center().post(QLatin1String(platform::kDidBecomeActive));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 2; }));
+    EXPECT_TRUE(rig.controller.isSessionRunning());
+}
+
+TEST(RecordingController, ACameraThatFailsToOpenIsReportedAndTheControllerStaysUsable) {
+    Rig rig(QStringLiteral("/dev/video-none"));
+    EXPECT_EQ(rig.setUp, false);
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kFailureTitle));
+    EXPECT_EQ(rig.errors[0].second, RecordingController::sessionFailureMessage());
+    EXPECT_EQ(rig.controller.state(), State::Idle);
+
+    // A press with no running session ends in an error report and back in Idle, leaving nothing.
+    rig.errors.clear();
+    ASSERT_TRUE(rig.controller.record());
+    rig.waitIdle();
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kErrorTitle));
+    EXPECT_EQ(rig.finishedCount, 0);
+    EXPECT_TRUE(fs::is_empty(TavrioCaptureManager::baseDirForOriginalVideos().toStdString()));
+
+    // The camera is back: the same controller sets up and records.
+    rig.setUp.reset();
+    rig.controller.captureManager().setCameraID(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
+    rig.controller.setUpSession(QString::fromLatin1(media::kCapturePresetLow));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.setUp.has_value(); }));
+    EXPECT_EQ(rig.setUp, true);
+    ASSERT_TRUE(rig.controller.record());
+    rig.recordFor(0.2);
+    rig.controller.stop();
+    rig.waitIdle();
+    EXPECT_EQ(rig.finishedCount, 1);
+}
+
+TEST(RecordingController, ACameraGoneMidRecordingEndsItWithTheErrorAndKeepsMovieTrackAndThumbnail) {
+    testsupport::TempDir dir;
+    // The camera plays a movie; emptying the file under it is the camera going away.
+    const std::string source = (dir.path() / "camera.mov").string();
+    media::testpattern::MovieOptions options;
+    options.frameCount = 300;
+    ASSERT_TRUE(media::testpattern::makeMovie(source, options));
+    Rig rig(QString::fromStdString("file:" + source));
+    ASSERT_EQ(rig.setUp, true);
+    ASSERT_TRUE(rig.controller.record());
+    rig.recordFor(1.2);
+    rig.controller.zoomSliderChanged(0.5f);
+    const QString movie = rig.controller.moviePath();
+    fs::resize_file(source, 0);
+
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.controller.state() == State::Idle; }));
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kErrorTitle));
+    EXPECT_EQ(rig.finishedMovie, movie);
+    EXPECT_FALSE(rig.finishedThumbnail.isNull());
+    const auto stored = readZoomTrackFile(Rig::trackPath(movie));
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 2);
+    EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 2.0f);
+    testsupport::MovieFacts facts;
+    ASSERT_TRUE(testsupport::readMovie(movie.toStdString(), facts, 10));
+    EXPECT_GT(facts.videoDuration, 0.8);
+    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(QFileInfo(movie).fileName())));
+}
+
+TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMovesAtZero) {
+    testsupport::TempDir dir;
+    // Every picture of the camera spells its own number, so the recorded movie says where each
+    // one landed.
+    const std::string source = (dir.path() / "camera.mov").string();
+    media::testpattern::MovieOptions options;
+    options.writer.width = 480;
+    options.writer.height = 360;
+    options.frameCount = 600;
+    ASSERT_TRUE(media::testpattern::makeMovie(source, options));
+    Rig rig(QString::fromStdString("file:" + source), media::kCapturePresetMedium);
+    ASSERT_EQ(rig.setUp, true);
+    auto& slot = rig.controller.captureManager().session()->previewSlot();
+
+    ASSERT_TRUE(rig.controller.record());
+    // A busy main thread: the movie's first pictures are taken well before "recording began" is
+    // handled, which must not move the track's time 0.
+    QThread::msleep(400);
+    rig.recordFor(0.7);
+    // The picture on screen when the user moved the slider, and the time of that move: the
+    // entry must land on that picture's movie time however late it is handled.
+    const media::VideoSample seen = slot.latest();
+    ASSERT_TRUE(seen.frame);
+    const int seenCode = media::testpattern::readFrameCode(*seen.frame, 480, 360);
+    ASSERT_GE(seenCode, 0);
+    rig.controller.zoomSliderChanged(0.5f, seen.timeNs);
+    // A move stamped before the movie's first picture never gets a negative time.
+    rig.controller.zoomSliderChanged(0.25f, rig.controller.captureManager().recordingStartTimeNs() - 2000000000);
+    rig.recordFor(1.2);
+    rig.controller.stop();
+    rig.waitIdle();
+
+    const ZoomTrack& track = rig.controller.zooms();
+    ASSERT_EQ(track.size(), 3);
+    EXPECT_EQ(atTimeOf(track[2]), 0.0);
+    const double entryTime = atTimeOf(track[1]);
+    double pictureTime = -1;
+    ASSERT_TRUE(testsupport::forEachPicture(rig.finishedMovie.toStdString(),
+                                            [&](const AVFrame& f, testsupport::PictureTime t) {
+                                                if (media::testpattern::readFrameCode(f, 480, 360) != seenCode)
+                                                    return true;
+                                                pictureTime = t.seconds();
+                                                return false;
+                                            }));
+    ASSERT_GE(pictureTime, 0) << "picture " << seenCode << " is not in the movie";
+    EXPECT_NEAR(entryTime, pictureTime, 1.0 / 30);
+}
