@@ -74,11 +74,13 @@ def dropped(fields):
     return round(duration * 30) - frames, frames, duration
 d, n, dur = dropped(sys.argv[1])
 rd, rn, rdur = dropped(sys.argv[2])
-m = re.search(r"painted (\d+) pictures in ([\d.]+) s \(([\d.]+) per second\), median capture-to-paint ([\d.]+) ms", sys.argv[3])
-fps, latency = float(m.group(3)), float(m.group(4))
+m = re.search(r"painted (\d+) pictures in ([\d.]+) s \(([\d.]+) per second\) of (\d+) captured, "
+              r"median capture-to-paint ([\d.]+) ms", sys.argv[3])
+fps, captured, latency = float(m.group(3)), int(m.group(4)), float(m.group(5))
+captured_fps = captured / float(m.group(2))
 cpu = float(sys.argv[5]) - float(sys.argv[4])
 ref = float(sys.argv[6])
-print(f"window:   {n} frames in {dur:.2f} s, dropped {d}; preview {fps:.1f} fps, median capture-to-paint {latency:.1f} ms; CPU {cpu:.1f} s")
+print(f"window:   {n} frames in {dur:.2f} s, dropped {d}; preview {fps:.1f} fps of {captured_fps:.1f} captured, median capture-to-paint {latency:.1f} ms; CPU {cpu:.1f} s")
 print(f"tavrio-cli record: {rn} frames in {rdur:.2f} s, dropped {rd}; CPU {ref:.1f} s")
 print(f"CPU ratio window / cli: {cpu / ref:.2f} (target <= 1.3); preview fps target >= 29; latency target <= 40 ms; dropped target 0")
 PY

@@ -73,7 +73,8 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     connect(recorder_, &RecordingController::recordingStarted, this, [this](const QString& path) {
         qCDebug(lcApp) << "camera: recording began" << path;
         const auto& stats = previewView_->stats();
-        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures};
+        auto* slot = previewView_->previewSlot();
+        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures, slot ? slot->generation() : 0};
     });
     connect(recorder_, &RecordingController::movieFinished, this, [this](const QString& path, const QImage& thumbnail) {
         qCDebug(lcApp) << "camera: recording finished" << path;
@@ -455,6 +456,8 @@ void TavrioCameraViewController::logPreviewStats() {
     const double seconds = double(media::monotonicNowNs() - previewMark_.timeNs) / 1e9;
     if (previewMark_.timeNs == 0 || seconds <= 0) return;
     const uint64_t painted = stats.paintedPictures - previewMark_.painted;
+    auto* slot = previewView_->previewSlot();
+    const uint64_t captured = slot ? slot->generation() - previewMark_.captured : 0;
     // The newest latencies are this recording's (the list keeps the last few thousand).
     const size_t n = std::min(stats.latenciesNs.size(), size_t(painted));
     std::vector<int64_t> latencies(stats.latenciesNs.end() - std::ptrdiff_t(n), stats.latenciesNs.end());
@@ -463,8 +466,10 @@ void TavrioCameraViewController::logPreviewStats() {
         std::nth_element(latencies.begin(), latencies.begin() + latencies.size() / 2, latencies.end());
         median = double(latencies[latencies.size() / 2]) / 1e6;
     }
-    qCDebug(lcApp, "camera: preview painted %llu pictures in %.2f s (%.1f per second), median capture-to-paint %.1f ms",
-            (unsigned long long)painted, seconds, double(painted) / seconds, median);
+    qCDebug(lcApp,
+            "camera: preview painted %llu pictures in %.2f s (%.1f per second) of %llu captured, median "
+            "capture-to-paint %.1f ms",
+            (unsigned long long)painted, seconds, double(painted) / seconds, (unsigned long long)captured, median);
 }
 
 // ---- Navigation

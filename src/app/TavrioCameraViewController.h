@@ -134,5 +134,6 @@ private:
     struct PreviewMark {
         int64_t timeNs = 0;
         uint64_t painted = 0;
+        uint64_t captured = 0;
     } previewMark_;  // the preview's counters when the current recording began
 };

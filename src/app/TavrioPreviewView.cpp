@@ -32,10 +32,9 @@ public:
         int width = 0;
         int height = 0;
         double devicePixelRatio = 1.0;
-        uint64_t ticket = 0;
     };
     // `deliver` runs on the drawing thread and must hand the result to the UI thread.
-    using Deliver = std::function<void(QImage, int64_t captureNs, uint64_t ticket)>;
+    using Deliver = std::function<void(QImage, int64_t captureNs)>;
 
     explicit Renderer(Deliver deliver) : deliver_(std::move(deliver)), thread_([this] { run(); }) {}
     ~Renderer() {
@@ -84,7 +83,7 @@ private:
                                             int(image.bytesPerLine()), &error);
             if (ok) {
                 image.setDevicePixelRatio(job.devicePixelRatio);
-                deliver_(std::move(image), job.sample.timeNs, job.ticket);
+                deliver_(std::move(image), job.sample.timeNs);
             } else {
                 qCWarning(lcCapture, "The preview could not draw a picture: %s", error.description.c_str());
             }
@@ -110,9 +109,9 @@ TavrioPreviewView::TavrioPreviewView(QWidget* parent) : QWidget(parent), tapTime
     tapTimer_->setInterval(kTapDelayMs);
     connect(tapTimer_, &QTimer::timeout, this, &TavrioPreviewView::deliverPendingTap);
     QPointer<TavrioPreviewView> self(this);
-    renderer_ = std::make_unique<Renderer>([self](QImage image, int64_t captureNs, uint64_t ticket) {
-        platform::MainThread::dispatchAsync([self, image = std::move(image), captureNs, ticket]() mutable {
-            if (self) self->rendered(std::move(image), captureNs, ticket);
+    renderer_ = std::make_unique<Renderer>([self](QImage image, int64_t captureNs) {
+        platform::MainThread::dispatchAsync([self, image = std::move(image), captureNs]() mutable {
+            if (self) self->rendered(std::move(image), captureNs);
         });
     });
 }
@@ -175,13 +174,11 @@ void TavrioPreviewView::requestRender() {
     job.width = w;
     job.height = h;
     job.devicePixelRatio = dpr;
-    job.ticket = ++ticket_;
     if (renderer_->submit(std::move(job))) ++stats_.skippedPictures;
 }
 
-void TavrioPreviewView::rendered(QImage image, int64_t captureNs, uint64_t ticket) {
+void TavrioPreviewView::rendered(QImage image, int64_t captureNs) {
     renderer_->resultTaken();
-    (void)ticket;
     if (!shownPainted_) ++stats_.skippedPictures;
     shown_ = std::move(image);
     shownCaptureNs_ = captureNs;

@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "media/AffineTransform.h"
 
@@ -78,7 +79,7 @@ public:
     QImage currentImage() const { return shown_; }
 
 signals:
-    // A rendered picture has been painted (generation of the slot).
+    // A newly rendered picture has reached the screen.
     void picturePainted();
 
 protected:
@@ -91,7 +92,7 @@ private:
     class Renderer;
     void newPicture();
     void requestRender();
-    void rendered(QImage image, int64_t captureNs, uint64_t ticket);
+    void rendered(QImage image, int64_t captureNs);
     QPointF toSuperviewPoints(QPointF widgetPixels) const;
 
     TavrioPreviewViewDelegate* delegate_ = nullptr;
@@ -103,7 +104,6 @@ private:
     QImage shown_;
     int64_t shownCaptureNs_ = 0;
     bool shownPainted_ = true;
-    uint64_t ticket_ = 0;
     Stats stats_;
     QTimer* tapTimer_;
     PendingTap pendingKind_ = PendingTap::None;

@@ -234,6 +234,7 @@ media::VideoSample greyPicture(int w, int h, uint8_t luma, int64_t timeNs) {
 }  // namespace
 
 TEST(PreviewTaps, SingleAndDoubleTapsAreToldApart) {
+    testsupport::guiApp();
     ui::PointScale::setCurrent(ui::PointScale(1.0, {}));
     QWidget screen;
     screen.resize(320, 480);
@@ -274,6 +275,7 @@ TEST(PreviewTaps, SingleAndDoubleTapsAreToldApart) {
 }
 
 TEST(PreviewDrawing, ShowsTheNewestPictureUprightBetweenItsStrips) {
+    testsupport::guiApp();
     ui::PointScale::setCurrent(ui::PointScale(1.0, {}));
     media::PreviewSlot slot;
     TavrioPreviewView view;
