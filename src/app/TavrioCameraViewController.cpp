@@ -22,6 +22,7 @@
 #include "ui/SystemSound.h"
 
 #include <QKeyEvent>
+#include <QWheelEvent>
 #include <QShortcut>
 #include <QTimer>
 #include <QTransform>
@@ -180,6 +181,12 @@ void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Underscore: slider_->nudge(-1); break;
     default: ui::ViewController::keyPressEvent(event); return;
     }
+    event->accept();
+}
+
+void TavrioCameraViewController::wheelEvent(QWheelEvent* event) {
+    // The wheel zooms over the picture as over the slider.
+    slider_->scrollBy(event->angleDelta().y());
     event->accept();
 }
 

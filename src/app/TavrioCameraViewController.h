@@ -96,6 +96,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void buildControls();

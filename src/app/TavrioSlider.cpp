@@ -132,12 +132,15 @@ void TavrioSlider::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) touchesEnded();
 }
 
-void TavrioSlider::wheelEvent(QWheelEvent* event) {
-    // Whole notches only, so a touchpad's fine scrolling adds up to the same steps.
-    wheelAngle_ += event->angleDelta().y();
+void TavrioSlider::scrollBy(int angleDelta) {
+    wheelAngle_ += angleDelta;
     const int notches = wheelAngle_ / 120;
     wheelAngle_ -= notches * 120;
     nudge(notches);
+}
+
+void TavrioSlider::wheelEvent(QWheelEvent* event) {
+    scrollBy(event->angleDelta().y());
     event->accept();
 }
 

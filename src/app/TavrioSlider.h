@@ -53,6 +53,9 @@ public:
     void moveSliderBallToPoint(float x);
     // Moves the ball by `steps` nudges (negative: zoom out), clamped to the track.
     void nudge(int steps);
+    // A wheel turned by `angleDelta` eighths of a degree (Qt's units): a nudge per whole notch;
+    // a touchpad's small deltas add up to the same steps.
+    void scrollBy(int angleDelta);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

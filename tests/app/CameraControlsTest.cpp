@@ -158,6 +158,12 @@ TEST_F(SliderFixture, WheelKeysAndMouseMoveTheSameBall) {
     EXPECT_EQ(values.got.back(), 0.0f);
     slider.nudge(40);
     EXPECT_EQ(values.got.back(), 1.0f);
+    // Wheel notches are 120 units; smaller deltas add up to one.
+    const size_t before = values.got.size();
+    slider.scrollBy(-60);
+    EXPECT_EQ(values.got.size(), before);
+    slider.scrollBy(-60);
+    EXPECT_NEAR(values.got.back(), 0.95f, 1e-6);
     slider.moveSliderBallToPoint(TavrioSlider::kLeftMin);
     // A real mouse drag, at one pixel per point.
     slider.show();
