@@ -99,8 +99,8 @@ media::AffineTransform pictureToView(QSizeF picture, int mounting, QSizeF view, 
     const double cx = view.width() * 0.5, cy = view.height() * 0.5;
     // Fitted and centred, then scaled about the view's centre, in one step.
     const double k = fit * double(scale);
-    const media::AffineTransform place{float(k), 0, 0, float(k), float(cx - turned.width() * 0.5 * k),
-                                       float(cy - turned.height() * 0.5 * k)};
+    const media::AffineTransform place{
+        float(k), 0, 0, float(k), float(cx - turned.width() * 0.5 * k), float(cy - turned.height() * 0.5 * k)};
     return turn.concat(place);
 }
 

@@ -8,10 +8,10 @@
 struct LaunchOptions {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
-    QString error;        // for Action::Error: what was wrong
-    QString camera;       // device id; empty: the first camera (the virtual one when there is none)
-    QString microphone;   // device id or "none"; empty: the first microphone
-    int orientation = 0;  // platform::DeviceOrientation code; 0: the sensor's, if any
+    QString error;            // for Action::Error: what was wrong
+    QString camera;           // device id; empty: the first camera (the virtual one when there is none)
+    QString microphone;       // device id or "none"; empty: the first microphone
+    int orientation = 0;      // platform::DeviceOrientation code; 0: the sensor's, if any
     int cameraRotation = -1;  // the camera's mounting in degrees (0, 90, 180, 270); -1: as reported
     bool quitAfterFirstPaint = false;
 

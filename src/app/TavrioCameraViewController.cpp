@@ -60,9 +60,9 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     buildControls();
     installShortcuts();
 
-    beep_ = new ui::SystemSound(QStringLiteral("qrc") + UIImageAdditions::pathForResource(QStringLiteral("beep2"),
-                                                                                          QStringLiteral("wav")),
-                                this);
+    beep_ = new ui::SystemSound(
+        QStringLiteral("qrc") + UIImageAdditions::pathForResource(QStringLiteral("beep2"), QStringLiteral("wav")),
+        this);
     // The recording is asked for once the start sound has played.
     recorder_->setStartGate([this](std::function<void()> proceed) { beep_->play(std::move(proceed)); });
 
@@ -534,7 +534,9 @@ void TavrioCameraViewController::didRotate() {
     case platform::DeviceOrientation::LandscapeLeft:
     case platform::DeviceOrientation::LandscapeRight: frames()->setFrame(flashButton_, QRectF(10, 10, 37, 72)); break;
     case platform::DeviceOrientation::Portrait:
-    case platform::DeviceOrientation::PortraitUpsideDown: frames()->setFrame(flashButton_, QRectF(10, 10, 72, 37)); break;
+    case platform::DeviceOrientation::PortraitUpsideDown:
+        frames()->setFrame(flashButton_, QRectF(10, 10, 72, 37));
+        break;
     default: return;
     }
     torchModeChanged(recorder_->captureManager().torchMode());

@@ -71,7 +71,7 @@ public:
     // Counters of what reached the screen, for diagnostics and the benchmark.
     struct Stats {
         uint64_t paintedPictures = 0;
-        uint64_t skippedPictures = 0;  // rendered or offered, replaced before they were shown
+        uint64_t skippedPictures = 0;      // rendered or offered, replaced before they were shown
         std::vector<int64_t> latenciesNs;  // capture to paint, newest last (bounded)
     };
     const Stats& stats() const { return stats_; }

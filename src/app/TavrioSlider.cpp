@@ -14,10 +14,10 @@
 
 TavrioSlider::TavrioSlider(QWidget* parent) : QWidget(parent), repeat_(new QTimer(this)) {
     using namespace UIImageAdditions;
-    track_ = imageWithContentsOfResolutionIndependentFile(pathForResource(QStringLiteral("tavrio-slider"),
-                                                                          QStringLiteral("png")));
-    ballImage_ =
-        imageWithContentsOfResolutionIndependentFile(pathForResource(QStringLiteral("sliderbal"), QStringLiteral("png")));
+    track_ = imageWithContentsOfResolutionIndependentFile(
+        pathForResource(QStringLiteral("tavrio-slider"), QStringLiteral("png")));
+    ballImage_ = imageWithContentsOfResolutionIndependentFile(
+        pathForResource(QStringLiteral("sliderbal"), QStringLiteral("png")));
     ball_ = QRectF(QPointF(kLeftMin, 4.0), ballImage_.deviceIndependentSize());
     repeat_->setSingleShot(true);
     repeat_->setInterval(kRepeatMs);

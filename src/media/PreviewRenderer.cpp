@@ -38,8 +38,8 @@ struct PreviewRenderer::Impl {
         rgb->height = h;
         if (av_frame_get_buffer(rgb.get(), 64) < 0) return false;
         // The renderer always gives limited range; the screen wants full-range RGB.
-        toRgb.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr,
-                                   nullptr));
+        toRgb.reset(
+            sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr));
         if (!toRgb) return false;
         const int* coeffs = sws_getCoefficients(SWS_CS_ITU601);
         sws_setColorspaceDetails(toRgb.get(), coeffs, 0, coeffs, 1, 0, 1 << 16, 1 << 16);

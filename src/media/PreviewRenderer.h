@@ -30,8 +30,8 @@ public:
     // rows `stride` bytes apart. Areas outside the picture are black. False (and *error) when the
     // sample has no yuv420p picture or the transform is not invertible; the output is then left
     // as it was.
-    bool render(const VideoSample& sample, const AffineTransform& sourceToOutput, int width, int height,
-                uint8_t* bgrx, int stride, Error* error = nullptr);
+    bool render(const VideoSample& sample, const AffineTransform& sourceToOutput, int width, int height, uint8_t* bgrx,
+                int stride, Error* error = nullptr);
 
 private:
     struct Impl;

@@ -42,8 +42,8 @@ struct CameraShown : testsupport::GuiAppFirst, ::testing::Test {
 
     // Up and running: the preview follows the session and the automatic full screen is done.
     void waitUntilRunning() {
-        ASSERT_TRUE(testsupport::spinUntil([this] { return camera->videoPreviewView()->previewSlot() != nullptr; },
-                                           30000));
+        ASSERT_TRUE(
+            testsupport::spinUntil([this] { return camera->videoPreviewView()->previewSlot() != nullptr; }, 30000));
         ASSERT_TRUE(testsupport::spinUntil(
             [this] { return camera->isFullScreen() && !camera->cleanAperture().isEmpty(); }, 30000));
         ASSERT_TRUE(testsupport::spinUntil([this] { return camera->videoPreviewView()->previewScale() == 4.0f / 3.0f; },
@@ -68,8 +68,8 @@ TEST_F(CameraShown, SetsUpAfterTheFirstPaintThenShowsThePreviewFullScreen) {
     EXPECT_EQ(camera->cleanAperture(), QSizeF(1280, 720));
     // The upright 16:9 picture sits between bars of 150, slid off the screen in full screen.
     EXPECT_EQ(camera->blackBarHeight(), 150);
-    ASSERT_TRUE(testsupport::spinUntil([this] { return frameOf(camera->leftView()) == QRectF(0, -150, 320, 150); },
-                                       10000));
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return frameOf(camera->leftView()) == QRectF(0, -150, 320, 150); }, 10000));
     EXPECT_EQ(frameOf(camera->rightView()), QRectF(0, 480, 320, 150));
     ASSERT_NE(camera->flashButton(), nullptr) << "the virtual camera has a torch";
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 72, 37));
@@ -160,8 +160,8 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
 TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     waitUntilRunning();
     camera->listButton()->click();
-    ASSERT_TRUE(testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); },
-                                       10000));
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
     EXPECT_FALSE(camera->recorder()->isSessionRunning());
     auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
     ASSERT_NE(nav, nullptr);

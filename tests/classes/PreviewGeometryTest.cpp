@@ -124,7 +124,10 @@ TEST(PreviewTransform, MatchesTheExportsMagnification) {
         const auto shown = pictureToView(kHd, 0, kHd, z);
         const auto exported = tavrio::zoomTransform(z, 1280, 720);
         const double hw = 640 / z, hh = 360 / z;
-        for (auto [x, y] : {std::pair{640 - hw, 360 - hh}, {640.0, 360.0}, {640 + hw, 360 + hh}, {640 - hw, 360 + hh},
+        for (auto [x, y] : {std::pair{640 - hw, 360 - hh},
+                            {640.0, 360.0},
+                            {640 + hw, 360 + hh},
+                            {640 - hw, 360 + hh},
                             {600.25, 333.5}}) {
             const auto a = map(shown, x, y), b = map(exported, x, y);
             EXPECT_NEAR(a.x, b.x, 0.05) << z << " at " << x << "," << y;
