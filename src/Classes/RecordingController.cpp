@@ -58,6 +58,9 @@ QString RecordingController::clockText(qint64 seconds) {
 // Session
 
 void RecordingController::setUpSession(const QString& preset) {
+    // A new session would cut the running movie off: the preset waits for the next recording's
+    // end (changeToSessionPreset is the way to switch a running session).
+    if (state_ == State::Starting || isRecording()) return;
     if (sessionBusy_) {
         pendingPreset_ = preset;
         return;
@@ -217,10 +220,9 @@ void RecordingController::recordingBegan() {
     moviePath_ = text(manager_.movieFileOutput()->outputPath());
     // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
     // up to the last second. Its time 0 is the capture time of the movie's first picture.
-    sampler_.recordingBegan(manager_.recordingOrientation(),
-                            TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(moviePath_).fileName()),
-                            manager_.recordingStartTimeNs() == INT64_MIN ? ZoomSampler::kNow
-                                                                         : manager_.recordingStartTimeNs());
+    sampler_.recordingBegan(
+        manager_.recordingOrientation(), TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(moviePath_).fileName()),
+        manager_.recordingStartTimeNs() == INT64_MIN ? ZoomSampler::kNow : manager_.recordingStartTimeNs());
     setState(State::Recording);
     currentTime_ = 0;
     clock1s_.start();
@@ -268,8 +270,8 @@ QImage RecordingController::makeThumbnail(const QString& moviePath) {
     const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
     if (existed) qCWarning(lcStore).noquote() << " Error ! thumbnail=" + thumb + " already exists";
     QString reason;
-    const QImage image =
-        VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(kThumbnailSize, kThumbnailSize), &reason);
+    const QImage image = VideoAssetsViewController::generateThumbImageForVideo(
+        moviePath, QSize(kThumbnailSize, kThumbnailSize), &reason);
     if (image.isNull()) {
         qCWarning(lcStore).noquote() << "Error generating thumbnail:" << reason;
         emit sideFileFailed(moviePath, QStringLiteral("cannot make the thumbnail of %1").arg(moviePath));

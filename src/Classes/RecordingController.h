@@ -71,7 +71,8 @@ public:
     // Builds and starts the capture session with `preset` on a worker thread; sessionSetUp()
     // follows on the main thread. When the session does not run, a "Failure" report goes first,
     // and the controller stays Idle and usable (a later set-up may succeed). A set-up requested
-    // while one is running replaces it once the first has finished.
+    // while one is running replaces it once the first has finished; one requested while a movie is
+    // being recorded is ignored.
     void setUpSession(const QString& preset);
     // Starts the session again if it is not running (off the main thread, sessionRestarted()
     // follows). Does nothing before the first set-up or while a set-up or restart is pending.

@@ -261,22 +261,22 @@ void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone 
     busy_ = true;
     QPointer<TavrioCaptureManager> self(this);
     auto wire = [self](media::CaptureSession& s) { wireSession(self, s); };
-    worker_ = std::thread([self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_,
-                           p = preset.toStdString()] {
-        auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
-        platform::MainThread::dispatchAsync([self, b, done] {
-            // A manager gone meanwhile joined this worker; its session dies with `b`.
-            if (!self) return;
-            self->joinWorker();
-            self->busy_ = false;
-            self->videoInput_ = b->video;
-            self->audioInput_ = b->audio;
-            self->movieFileOutput_ = b->output;
-            self->session_ = std::move(b->session);
-            emit self->torchModeChanged(self->torchMode());
-            if (done) done(b->running, b->error);
+    worker_ = std::thread(
+        [self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_, p = preset.toStdString()] {
+            auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
+            platform::MainThread::dispatchAsync([self, b, done] {
+                // A manager gone meanwhile joined this worker; its session dies with `b`.
+                if (!self) return;
+                self->joinWorker();
+                self->busy_ = false;
+                self->videoInput_ = b->video;
+                self->audioInput_ = b->audio;
+                self->movieFileOutput_ = b->output;
+                self->session_ = std::move(b->session);
+                emit self->torchModeChanged(self->torchMode());
+                if (done) done(b->running, b->error);
+            });
         });
-    });
 }
 
 void TavrioCaptureManager::startRunningAsync(SessionDone done) {
@@ -426,6 +426,39 @@ bool TavrioCaptureManager::hasFocus() const {
     auto& d = videoInput_->device();
     return d->isFocusModeSupported(media::FocusMode::Locked) || d->isFocusModeSupported(media::FocusMode::AutoFocus) ||
            d->isFocusModeSupported(media::FocusMode::ContinuousAutoFocus);
+}
+
+QString TavrioCaptureManager::cameraIDForArgument(const QString& word) {
+    return word == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : word;
+}
+
+QString TavrioCaptureManager::microphoneIDForArgument(const QString& word) {
+    if (word == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
+    if (word == QLatin1String("none") || word.contains(QLatin1Char(':'))) return word;
+    for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
+        if (QString::fromStdString(d->localizedName()) == word) return QString::fromStdString(d->uniqueID());
+    return word;
+}
+
+std::optional<int> TavrioCaptureManager::cameraRotationForArgument(const QString& word) {
+    for (int degrees : {0, 90, 180, 270})
+        if (word == QString::number(degrees)) return degrees;
+    return std::nullopt;
+}
+
+std::vector<TavrioCaptureManager::DeviceDescription> TavrioCaptureManager::devices() {
+    std::vector<DeviceDescription> out;
+    for (const auto& d : media::CaptureDevice::devices()) {
+        DeviceDescription desc;
+        desc.isCamera = d->mediaType() == media::MediaType::Video;
+        desc.uniqueID = QString::fromStdString(d->uniqueID());
+        desc.name = QString::fromStdString(d->localizedName());
+        desc.hasTorch = desc.isCamera && d->hasTorch();
+        for (const auto& f : d->formats())
+            desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});
+        out.push_back(std::move(desc));
+    }
+    return out;
 }
 
 int TavrioCaptureManager::cameraRotation() const {

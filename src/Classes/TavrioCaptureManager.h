@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <thread>
 
 namespace media {
@@ -105,6 +107,28 @@ public:
     // first device present (a real one before the virtual one). Set before the session is built.
     void setCameraID(const QString& id) { cameraID_ = id; }
     void setMicrophoneID(const QString& id) { microphoneID_ = id; }
+
+    // Devices as a user names them on a command line: "virtual" is the built-in device, "none"
+    // (microphones) no device, a microphone may also go by its name as devices() lists it;
+    // anything else is taken as a device id.
+    static QString cameraIDForArgument(const QString& word);
+    static QString microphoneIDForArgument(const QString& word);
+    // "0", "90", "180" or "270": the camera's mounting in degrees; nullopt for anything else.
+    static std::optional<int> cameraRotationForArgument(const QString& word);
+
+    // What the machine offers: cameras with their picture formats, microphones, virtual ones last.
+    struct DeviceDescription {
+        bool isCamera = false;
+        QString uniqueID, name;
+        bool hasTorch = false;
+        struct Format {
+            QString pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg")
+            int width = 0, height = 0;
+            std::vector<double> frameRates;  // highest first; empty when the device does not say
+        };
+        std::vector<Format> formats;
+    };
+    static std::vector<DeviceDescription> devices();
 
     // Device list changes, as the hot-plug monitor reports them (public for tools that simulate
     // a plug).

@@ -1,6 +1,6 @@
 #include "LaunchOptions.h"
 
-#include "media/capture/CaptureDevice.h"
+#include "TavrioCaptureManager.h"
 #include "platform/DeviceOrientation.h"
 
 namespace {
@@ -52,16 +52,13 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
         if (i + 1 >= args.size() || args.at(i + 1).isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(a));
         const QString v = args.at(++i);
         if (a == QLatin1String("--camera")) {
-            o.camera = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : v;
+            o.camera = TavrioCaptureManager::cameraIDForArgument(v);
         } else if (a == QLatin1String("--mic")) {
-            o.microphone =
-                v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID) : v;
+            o.microphone = TavrioCaptureManager::microphoneIDForArgument(v);
         } else if (a == QLatin1String("--camera-rotation")) {
-            bool ok = false;
-            const int degrees = v.toInt(&ok);
-            if (!ok || (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270))
-                return fail(QStringLiteral("--camera-rotation is 0, 90, 180 or 270, not %1").arg(v));
-            o.cameraRotation = degrees;
+            const auto degrees = TavrioCaptureManager::cameraRotationForArgument(v);
+            if (!degrees) return fail(QStringLiteral("--camera-rotation is 0, 90, 180 or 270, not %1").arg(v));
+            o.cameraRotation = *degrees;
         } else if (v == QLatin1String("portrait")) {
             o.orientation = platform::DeviceOrientation::Portrait;
         } else if (v == QLatin1String("landscape")) {

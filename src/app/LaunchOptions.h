@@ -1,5 +1,5 @@
 #pragma once
-// The GUI's command line: which camera, microphone and recording orientation to use (as
+// The GUI's command line: which camera, microphone, recording orientation and camera mounting to use (as
 // tavrio-cli record takes them), plus --help and --version.
 
 #include <QString>
@@ -12,7 +12,7 @@ struct LaunchOptions {
     QString camera;           // device id; empty: the first camera (the virtual one when there is none)
     QString microphone;       // device id or "none"; empty: the first microphone
     int orientation = 0;      // platform::DeviceOrientation code; 0: the sensor's, if any
-    int cameraRotation = -1;  // the camera's mounting in degrees (0, 90, 180, 270); -1: as reported
+    int cameraRotation = -1;  // the camera's mounting in degrees clockwise; -1: as the camera reports
     bool quitAfterFirstPaint = false;
 
     // `args` without the program name.

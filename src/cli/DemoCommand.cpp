@@ -7,9 +7,9 @@
 #include "Recording.h"
 
 #include "TavrioCameraController.h"
+#include "TavrioCaptureManager.h"
 #include "TavrioExportController.h"
 
-#include "media/capture/CaptureDevice.h"
 #include "platform/DeviceOrientation.h"
 
 #include <QCoreApplication>
@@ -41,8 +41,8 @@ private:
 int runDemo(const QStringList& args) {
     cli::RecordRequest request;
     request.seconds = 6;
-    request.camera = QString::fromLatin1(media::CaptureDevice::kVirtualCameraID);
-    request.microphone = QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
+    request.camera = TavrioCaptureManager::cameraIDForArgument(QStringLiteral("virtual"));
+    request.microphone = TavrioCaptureManager::microphoneIDForArgument(QStringLiteral("virtual"));
     request.preset = TavrioCameraController().getSessionPresetFromSettings();
     request.orientation = platform::DeviceOrientation::LandscapeRight;
     for (int i = 0; i < args.size(); ++i) {

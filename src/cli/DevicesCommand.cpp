@@ -1,6 +1,6 @@
 #include "Command.h"
 
-#include "media/capture/CaptureDevice.h"
+#include "TavrioCaptureManager.h"
 
 #include <QStringList>
 
@@ -11,20 +11,18 @@ int runDevices(const QStringList& args) {
         cli::err(QStringLiteral("usage: tavrio-cli devices"));
         return cli::kExitUsage;
     }
-    for (const auto& d : media::CaptureDevice::devices()) {
-        const bool camera = d->mediaType() == media::MediaType::Video;
+    for (const auto& d : TavrioCaptureManager::devices()) {
         cli::out(QStringLiteral("%1 %2  %3%4")
-                     .arg(camera ? QStringLiteral("camera") : QStringLiteral("microphone"),
-                          QString::fromStdString(d->uniqueID()), QString::fromStdString(d->localizedName()),
-                          camera && d->hasTorch() ? QStringLiteral("  (torch)") : QString()));
+                     .arg(d.isCamera ? QStringLiteral("camera") : QStringLiteral("microphone"), d.uniqueID, d.name,
+                          d.hasTorch ? QStringLiteral("  (torch)") : QString()));
         // One line per picture format: "  yuyv422 1280x720 30 15".
-        for (const auto& f : d->formats()) {
+        for (const auto& f : d.formats) {
             QStringList rates;
             for (double r : f.frameRates) rates << QString::number(r, 'g', 4);
             cli::out(QStringLiteral("  %1 %2x%3 %4")
-                         .arg(QString::fromStdString(f.pixelFormat))
-                         .arg(f.size.width)
-                         .arg(f.size.height)
+                         .arg(f.pixelFormat)
+                         .arg(f.width)
+                         .arg(f.height)
                          .arg(rates.join(QLatin1Char(' '))));
         }
     }

@@ -6,11 +6,10 @@
 #include <cmath>
 
 #include "Command.h"
-#include "TavrioCameraController.h"
+#include "MovieInfo.h"
 #include "TavrioCaptureManager.h"
 #include "VideoAssetsViewController.h"
 #include "ZoomTrack.h"
-#include "media/Asset.h"
 
 namespace {
 
@@ -19,63 +18,42 @@ int usageError(const QString& message) {
     return cli::kExitUsage;
 }
 
-// The angle, in degrees clockwise, by which a player turns the stored picture for display.
-int displayRotationDegrees(const media::AffineTransform& t) {
-    double degrees = std::atan2(static_cast<double>(t.b), static_cast<double>(t.a)) * 180.0 / M_PI;
-    int rounded = static_cast<int>(std::lround(degrees));
-    return rounded == -180 ? 180 : rounded;
-}
-
 int runInfo(const QStringList& arguments) {
     QStringList args = arguments;
     if (args.size() == 2 && args.first() == "--") args.removeFirst();  // a movie whose name starts with a dash
     if (args.size() != 1) return usageError("usage: tavrio-cli info MOVIE");
     const QString movie = args[0];
-    media::Error error;
-    auto asset = media::Asset::open(movie.toStdString(), &error);
-    if (!asset) {
-        cli::err(QStringLiteral("tavrio-cli: %1: %2%3%4")
-                     .arg(movie, QString::fromStdString(error.description),
-                          error.failureReason.empty() ? QString() : QStringLiteral(": "),
-                          QString::fromStdString(error.failureReason)));
+    QString problem;
+    const auto info = MovieInfo::read(movie, &problem);
+    if (!info) {
+        cli::err(QStringLiteral("tavrio-cli: %1: %2").arg(movie, problem));
         return cli::kExitFailure;
     }
-    const double seconds = asset->duration().seconds();
+    const double seconds = info->seconds;
     cli::out(QStringLiteral("duration: %1").arg(durationText(seconds)));
     cli::out(std::isfinite(seconds) ? QStringLiteral("seconds: %1").arg(seconds, 0, 'f', 3)
                                     : QStringLiteral("seconds: unknown"));
     // The header's figure promises samples a cut-short file no longer holds.
-    if (asset->isIncomplete()) cli::out(QStringLiteral("incomplete: the file ends before its last samples"));
+    if (info->incomplete) cli::out(QStringLiteral("incomplete: the file ends before its last samples"));
 
-    auto video = asset->tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) {
+    if (!info->video) {
         cli::out(QStringLiteral("video: none"));
     } else {
-        const auto& v = video.front();
-        QString line = QStringLiteral("video: %1 %2x%3")
-                           .arg(QString::fromStdString(v.codecName))
-                           .arg(static_cast<int>(v.naturalSize.width))
-                           .arg(static_cast<int>(v.naturalSize.height));
-        if (v.displaySize != v.naturalSize)
-            line += QStringLiteral(" (shown %1x%2)")
-                        .arg(static_cast<int>(v.displaySize.width))
-                        .arg(static_cast<int>(v.displaySize.height));
-        if (v.nominalFrameRate > 0) line += QStringLiteral(" %1 fps").arg(v.nominalFrameRate, 0, 'g', 3);
+        const auto& v = *info->video;
+        QString line = QStringLiteral("video: %1 %2x%3").arg(v.codec).arg(v.width).arg(v.height);
+        if (v.shownWidth != v.width || v.shownHeight != v.height)
+            line += QStringLiteral(" (shown %1x%2)").arg(v.shownWidth).arg(v.shownHeight);
+        if (v.frameRate > 0) line += QStringLiteral(" %1 fps").arg(v.frameRate, 0, 'g', 3);
         cli::out(line);
-        cli::out(QStringLiteral("rotation: %1").arg(displayRotationDegrees(v.preferredTransform)));
+        cli::out(QStringLiteral("rotation: %1").arg(v.rotationDegrees));
     }
-    auto audio = asset->tracksWithMediaType(media::MediaType::Audio);
-    if (audio.empty()) {
+    if (info->audio.empty()) {
         cli::out(QStringLiteral("audio: none"));
     } else {
-        for (const auto& a : audio)
-            cli::out(QStringLiteral("audio: %1 %2 Hz %3 ch")
-                         .arg(QString::fromStdString(a.codecName))
-                         .arg(a.sampleRate)
-                         .arg(a.channelCount));
+        for (const auto& a : info->audio)
+            cli::out(QStringLiteral("audio: %1 %2 Hz %3 ch").arg(a.codec).arg(a.sampleRate).arg(a.channels));
     }
-    const auto zooms = TavrioCameraController::zoomsForVideoFile(movie);
-    cli::out(QStringLiteral("orientation: %1").arg(TavrioCameraController::videoOrientationForZooms(zooms)));
+    cli::out(QStringLiteral("orientation: %1").arg(info->recordedOrientation));
     return cli::kExitOk;
 }
 

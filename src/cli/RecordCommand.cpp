@@ -82,6 +82,7 @@ private:
             return;
         }
         if (stopRequested_) {
+            cli::err(QStringLiteral("record: stopped before recording began; nothing was recorded"));
             QCoreApplication::quit();
             return;
         }
@@ -94,9 +95,9 @@ private:
             if (s.at <= 0) continue;  // the zoom shown at the start is entry 0
             // A precise timer: a coarse one may fire 5% early, before the step's movie time.
             QTimer::singleShot(int(s.at * 1000), Qt::PreciseTimer, this, [this, s, start] {
-                controller_.zoomSliderChanged(ZoomSampler::sliderValueForZoom(s.zoom),
-                                              start == INT64_MIN ? RecordingController::kNow
-                                                                 : start + int64_t(s.at * 1e9));
+                controller_.zoomSliderChanged(
+                    ZoomSampler::sliderValueForZoom(s.zoom),
+                    start == INT64_MIN ? RecordingController::kNow : start + int64_t(s.at * 1e9));
             });
         }
         QTimer::singleShot(int(seconds_ * 1000), Qt::PreciseTimer, this, [this] { stop(); });
@@ -145,15 +146,6 @@ QString presetForQuality(const QString& q) {
     return o ? QString::fromLatin1(o->preset) : QString();
 }
 
-// A microphone by id, or by its name as `devices` prints it.
-QString microphoneID(const QString& arg) {
-    if (arg == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
-    if (arg == QLatin1String("none") || arg.contains(QLatin1Char(':'))) return arg;
-    for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
-        if (QString::fromStdString(d->localizedName()) == arg) return QString::fromStdString(d->uniqueID());
-    return arg;
-}
-
 constexpr char kUsage[] =
     "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
     "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
@@ -179,9 +171,9 @@ int runRecord(const QStringList& args) {
                 return cli::kExitUsage;
             }
         } else if (a == QLatin1String("--camera")) {
-            camera = v == QLatin1String("virtual") ? QString::fromLatin1(media::CaptureDevice::kVirtualCameraID) : v;
+            camera = TavrioCaptureManager::cameraIDForArgument(v);
         } else if (a == QLatin1String("--mic")) {
-            mic = microphoneID(v);
+            mic = TavrioCaptureManager::microphoneIDForArgument(v);
         } else if (a == QLatin1String("--quality")) {
             preset = presetForQuality(v);
             if (preset.isEmpty()) {
@@ -198,12 +190,12 @@ int runRecord(const QStringList& args) {
                 return cli::kExitUsage;
             }
         } else if (a == QLatin1String("--camera-rotation")) {
-            bool ok = false;
-            cameraRotation = v.toInt(&ok);
-            if (!ok || (cameraRotation != 0 && cameraRotation != 90 && cameraRotation != 180 && cameraRotation != 270)) {
+            const auto degrees = TavrioCaptureManager::cameraRotationForArgument(v);
+            if (!degrees) {
                 cli::err(QStringLiteral("record: --camera-rotation is 0, 90, 180 or 270"));
                 return cli::kExitUsage;
             }
+            cameraRotation = *degrees;
         } else if (a == QLatin1String("--zoom")) {
             zoomText = v;
         } else {

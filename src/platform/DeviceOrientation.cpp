@@ -7,6 +7,7 @@
 #include <atomic>
 
 #ifdef TAVRIO_HAVE_QT_SENSORS
+#include <QAccelerometer>
 #include <QOrientationSensor>
 #endif
 
@@ -14,7 +15,26 @@ namespace platform {
 
 namespace {
 std::atomic<int> current{DeviceOrientation::Unknown};
+
+#ifdef TAVRIO_HAVE_QT_SENSORS
+// Qt Sensors ships a "dummy" accelerometer that always reads upright, and a "generic" orientation
+// sensor computed from whatever accelerometer there is: together they make every desktop look
+// like a phone held in portrait. Only a sensor with real hardware behind it counts.
+bool hasRealOrientationSensor() {
+    bool generic = false;
+    for (const QByteArray& id : QSensor::sensorsForType(QOrientationSensor::sensorType)) {
+        if (id.startsWith("generic."))
+            generic = true;
+        else if (!id.startsWith("dummy."))
+            return true;
+    }
+    if (!generic) return false;
+    for (const QByteArray& id : QSensor::sensorsForType(QAccelerometer::sensorType))
+        if (!id.startsWith("dummy.") && !id.startsWith("generic.")) return true;
+    return false;
 }
+#endif
+}  // namespace
 
 int DeviceOrientation::orientation() {
     return current.load();
@@ -30,8 +50,7 @@ bool DeviceOrientation::startSensor() {
 #ifdef TAVRIO_HAVE_QT_SENSORS
     static QOrientationSensor* sensor = nullptr;
     if (sensor) return sensor->isActive();
-    if (!QCoreApplication::instance() || QSensor::sensorsForType(QOrientationSensor::sensorType).isEmpty())
-        return false;
+    if (!QCoreApplication::instance() || !hasRealOrientationSensor()) return false;
     sensor = new QOrientationSensor(QCoreApplication::instance());
     QObject::connect(sensor, &QSensor::readingChanged, [] {
         // The sensor names the edge that points up; the platform codes name the hold.

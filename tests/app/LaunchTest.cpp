@@ -88,13 +88,13 @@ TEST(Launch, OptionsPickDevicesAndOrientationAndRefuseNonsense) {
     EXPECT_EQ(LaunchOptions::parse({"--camera", "/dev/video2"}).camera, "/dev/video2");
     EXPECT_EQ(LaunchOptions::parse({"--mic", "virtual"}).microphone,
               QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID));
-    EXPECT_EQ(LaunchOptions::parse({}).cameraRotation, -1);
+    EXPECT_EQ(LaunchOptions::parse({}).cameraRotation, -1);  // as the camera reports
     EXPECT_EQ(LaunchOptions::parse({"--camera-rotation", "270"}).cameraRotation, 270);
     EXPECT_EQ(LaunchOptions::parse({"--camera-rotation", "0"}).cameraRotation, 0);
     for (const QStringList& bad :
          {QStringList{"--camera"}, QStringList{"--orientation", "sideways"}, QStringList{"--zoom", "2"},
           QStringList{"--mic", ""}, QStringList{"--camera-rotation", "45"}, QStringList{"--camera-rotation", "-90"},
-          QStringList{"--camera-rotation", "ninety"}}) {
+          QStringList{"--camera-rotation", "ninety"}, QStringList{"--camera-rotation", "90.0"}}) {
         const LaunchOptions e = LaunchOptions::parse(bad);
         EXPECT_EQ(e.action, A::Error) << bad.join(' ').toStdString();
         EXPECT_FALSE(e.error.isEmpty());

@@ -196,8 +196,14 @@ TEST(CaptureManager, TorchAndFocusTakeTheLockOnlyWhenThereIsSomethingToChange) {
     EXPECT_TRUE(rig.manager.hasFocus());
     EXPECT_GE(rig.manager.cameraCount(), 1u);
     EXPECT_GE(rig.manager.micCount(), 1u);
+    // The screen's torch button follows every real change of the mode, and only those.
+    std::vector<int> torchReports;
+    QObject::connect(&rig.manager, &TavrioCaptureManager::torchModeChanged,
+                     [&](int mode) { torchReports.push_back(mode); });
     rig.manager.setTorchMode(1);
     EXPECT_EQ(rig.manager.torchMode(), 1);
+    rig.manager.setTorchMode(1);
+    EXPECT_EQ(torchReports, std::vector<int>{1});
 
     // Another program holds the camera's configuration lock from here on.
     auto device = rig.manager.videoInput()->device();
@@ -224,6 +230,21 @@ TEST(CaptureManager, TorchAndFocusTakeTheLockOnlyWhenThereIsSomethingToChange) {
     EXPECT_DOUBLE_EQ(device->exposurePointOfInterest().y, 0.1);
     rig.manager.setTorchMode(0);
     EXPECT_EQ(rig.manager.torchMode(), 0);
+}
+
+TEST(CaptureManager, TheCameraMountingIsTheOverrideElseWhatTheCameraSays) {
+    ensureApp();
+    Rig rig;
+    EXPECT_EQ(rig.manager.cameraRotation(), 0);  // the virtual camera is upright
+    EXPECT_TRUE(rig.manager.setCameraRotationOverride(90));
+    EXPECT_EQ(rig.manager.cameraRotation(), 90);
+    for (int bad : {45, -90, 360, 1}) EXPECT_FALSE(rig.manager.setCameraRotationOverride(bad)) << bad;
+    EXPECT_EQ(rig.manager.cameraRotation(), 90);
+    EXPECT_TRUE(rig.manager.setCameraRotationOverride(-1));
+    EXPECT_EQ(rig.manager.cameraRotation(), 0);
+    EXPECT_EQ(TavrioCaptureManager::cameraRotationForArgument(QStringLiteral("180")), 180);
+    EXPECT_FALSE(TavrioCaptureManager::cameraRotationForArgument(QStringLiteral("180.0")));
+    EXPECT_FALSE(TavrioCaptureManager::cameraRotationForArgument(QString()));
 }
 
 TEST(CaptureManager, ADestroyedDelegateIsNeverCalled) {

@@ -13,6 +13,7 @@
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QThread>
 
@@ -23,6 +24,10 @@ extern "C" {
 }
 
 #include <filesystem>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using State = RecordingController::State;
@@ -155,6 +160,11 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     rig.controller.stop();
     rig.waitIdle();
     EXPECT_EQ(rig.finishedCount, 2);
+
+    // The clock counts whole seconds; the hours widen past 99.
+    EXPECT_EQ(RecordingController::clockText(1), QStringLiteral("00:00:01"));
+    EXPECT_EQ(RecordingController::clockText(3661), QStringLiteral("01:01:01"));
+    EXPECT_EQ(RecordingController::clockText(100 * 3600 + 59), QStringLiteral("100:00:59"));
 }
 
 TEST(RecordingController, ResigningActiveWindsTheRecordingDownWithItsTrackAndBecomingActiveRestarts) {
@@ -195,6 +205,29 @@ TEST(RecordingController, ResigningActiveWindsTheRecordingDownWithItsTrackAndBec
     platform::Notifications::center().post(QLatin1String(platform::kDidBecomeActive));
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 2; }));
     EXPECT_TRUE(rig.controller.isSessionRunning());
+}
+
+TEST(RecordingController, ARefusedConfigurationLockIsReportedUnderItsTitle) {
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    std::vector<int> torch;
+    QObject::connect(&rig.controller, &RecordingController::torchModeChanged, [&](int m) { torch.push_back(m); });
+    rig.controller.captureManager().setTorchMode(1);
+    EXPECT_EQ(torch, std::vector<int>{1});
+    // Another program holds the camera's configuration lock.
+    auto device = rig.controller.captureManager().videoInput()->device();
+    const int other = ::open(device->configurationLockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    rig.controller.captureManager().setTorchMode(0);
+    ::flock(other, LOCK_UN);
+    ::close(other);
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kLockFailureTitle));
+    EXPECT_FALSE(rig.errors[0].second.isEmpty());
+    EXPECT_EQ(torch, std::vector<int>{1});  // the torch stayed on, and the button says so
+    rig.controller.captureManager().setTorchMode(0);
+    EXPECT_EQ(torch, (std::vector<int>{1, 0}));
 }
 
 TEST(RecordingController, ACameraThatFailsToOpenIsReportedAndTheControllerStaysUsable) {
@@ -294,13 +327,41 @@ TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMove
     EXPECT_EQ(atTimeOf(track[2]), 0.0);
     const double entryTime = atTimeOf(track[1]);
     double pictureTime = -1;
-    ASSERT_TRUE(testsupport::forEachPicture(rig.finishedMovie.toStdString(),
-                                            [&](const AVFrame& f, testsupport::PictureTime t) {
-                                                if (media::testpattern::readFrameCode(f, 480, 360) != seenCode)
-                                                    return true;
-                                                pictureTime = t.seconds();
-                                                return false;
-                                            }));
+    ASSERT_TRUE(
+        testsupport::forEachPicture(rig.finishedMovie.toStdString(), [&](const AVFrame& f, testsupport::PictureTime t) {
+            if (media::testpattern::readFrameCode(f, 480, 360) != seenCode) return true;
+            pictureTime = t.seconds();
+            return false;
+        }));
     ASSERT_GE(pictureTime, 0) << "picture " << seenCode << " is not in the movie";
     EXPECT_NEAR(entryTime, pictureTime, 1.0 / 30);
+}
+
+TEST(ZoomTimeBase, AWallClockStepDuringARecordingChangesNoTime) {
+    // The stepping clock is loaded into a run of this test alone, in a child process.
+    if (!qEnvironmentVariableIsSet("TAVRIO_WALL_CLOCK_STEPPED")) {
+        std::string out;
+        const int status =
+            testsupport::run("TAVRIO_WALL_CLOCK_STEPPED=1 LD_PRELOAD=" + testsupport::quote(TAVRIO_WALL_CLOCK_STEP) +
+                                 " " + testsupport::quote(fs::read_symlink("/proc/self/exe").string()) +
+                                 " --gtest_filter=ZoomTimeBase.AWallClockStepDuringARecordingChangesNoTime 2>&1",
+                             &out);
+        EXPECT_EQ(status, 0) << out;
+        return;
+    }
+    // The child: the wall clock steps back an hour at every whole second of this process.
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    Rig rig;
+    ASSERT_EQ(rig.setUp, true);
+    ASSERT_TRUE(rig.controller.record());
+    rig.recordFor(1.3);
+    rig.controller.zoomSliderChanged(1.0f);
+    ASSERT_LT(QDateTime::currentDateTimeUtc(), before);  // the step did happen meanwhile
+    rig.controller.stop();
+    rig.waitIdle();
+    const auto stored = readZoomTrackFile(Rig::trackPath(rig.finishedMovie));
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 2);
+    EXPECT_GE(atTimeOf((*stored)[1]), 1.3);
+    EXPECT_LT(atTimeOf((*stored)[1]), 60.0);
 }

@@ -144,6 +144,7 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
 
     EXPECT_EQ(cli("record --seconds 1 --zoom 1:4").status, 2);
     EXPECT_EQ(cli("record --seconds 1 --quality huge").status, 2);
+    EXPECT_EQ(cli("record --seconds 1 --camera-rotation 45").status, 2);
     EXPECT_EQ(cli("record").status, 2);
     const Result bad = cli("record --seconds 1 --camera /dev/video-none");
     EXPECT_EQ(bad.status, 1);

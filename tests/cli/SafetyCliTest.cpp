@@ -196,6 +196,25 @@ TEST_F(CliSafety, ANearlyFullDiskRecordsNothingAndSaysSo) {
     EXPECT_TRUE(entries(library() / "Zooms").empty());
 }
 
+TEST_F(CliSafety, ADiskFillingUpMidRecordingKeepsThePlayableMovieItsTrackAndThumbnail) {
+    std::string out;
+    // A 48 KiB file size limit: about two seconds of the small picture fit, then writes fail.
+    const int status = run("bash -c " + quote("ulimit -f 48; " + cli("record --seconds 60 --camera virtual --mic none "
+                                                                     "--quality low --zoom 0:1,0.3:2 2>&1")),
+                           &out);
+    EXPECT_EQ(status, 1) << out;
+    const fs::path movie = originals() / "Out.mov";
+    EXPECT_NE(out.find("kept in " + movie.string()), std::string::npos) << out;
+    std::string info;
+    ASSERT_EQ(run(cli("info " + quote(movie.string()) + " 2>&1"), &info), 0) << info;
+    EXPECT_NE(info.find("video: h264"), std::string::npos) << info;
+    std::string zooms;
+    ASSERT_EQ(run(cli("zooms " + quote(movie.string()) + " 2>&1"), &zooms), 0) << zooms;
+    EXPECT_NE(zooms.find(" 2\n"), std::string::npos) << zooms;
+    EXPECT_TRUE(fs::exists(library() / "Thumbs" / "Out.mov.jpeg"));
+    EXPECT_TRUE(fs::exists(library() / "Durations" / "Out.mov.duration.lkbx"));
+}
+
 TEST_F(CliSafety, RecordFailsWhenASideFileCannotBeStoredButKeepsTheMovie) {
     ASSERT_EQ(run(cli("paths >/dev/null 2>&1")), 0);
     // Leftovers of finishes cut short by a kill go when the next recording starts.
