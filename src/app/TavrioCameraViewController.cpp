@@ -110,6 +110,8 @@ void TavrioCameraViewController::buildControls() {
     previewView_ = new TavrioPreviewView(this);
     previewView_->setDelegate(this);
     addSubview(previewView_, kScreenRect);
+    connect(previewView_, &TavrioPreviewView::scaleShown, this,
+            [](float scale) { qCDebug(lcApp, "camera: preview shows scale %.3f", double(scale)); });
 
     slider_ = new TavrioSlider(this);
     slider_->setDelegate(this);
@@ -198,6 +200,8 @@ void TavrioCameraViewController::setUpCaptureManager() {
     manager.setCameraID(options.camera);
     manager.setMicrophoneID(options.microphone);
     if (options.cameraRotation >= 0) manager.setCameraRotationOverride(options.cameraRotation);
+    // A set-up replaces the session, and its preview slot with it.
+    previewView_->setPreviewSlot(nullptr);
     recorder_->setUpSession(TavrioCameraController().getSessionPresetFromSettings());
 }
 

@@ -32,9 +32,10 @@ public:
         int width = 0;
         int height = 0;
         double devicePixelRatio = 1.0;
+        float scale = 1.0f;
     };
     // `deliver` runs on the drawing thread and must hand the result to the UI thread.
-    using Deliver = std::function<void(QImage, int64_t captureNs)>;
+    using Deliver = std::function<void(QImage, int64_t captureNs, float scale)>;
 
     explicit Renderer(Deliver deliver) : deliver_(std::move(deliver)), thread_([this] { run(); }) {}
     ~Renderer() {
@@ -83,7 +84,7 @@ private:
                                             int(image.bytesPerLine()), &error);
             if (ok) {
                 image.setDevicePixelRatio(job.devicePixelRatio);
-                deliver_(std::move(image), job.sample.timeNs);
+                deliver_(std::move(image), job.sample.timeNs, job.scale);
             } else {
                 qCWarning(lcCapture, "The preview could not draw a picture: %s", error.description.c_str());
             }
@@ -109,9 +110,9 @@ TavrioPreviewView::TavrioPreviewView(QWidget* parent) : QWidget(parent), tapTime
     tapTimer_->setInterval(kTapDelayMs);
     connect(tapTimer_, &QTimer::timeout, this, &TavrioPreviewView::deliverPendingTap);
     QPointer<TavrioPreviewView> self(this);
-    renderer_ = std::make_unique<Renderer>([self](QImage image, int64_t captureNs) {
-        platform::MainThread::dispatchAsync([self, image = std::move(image), captureNs]() mutable {
-            if (self) self->rendered(std::move(image), captureNs);
+    renderer_ = std::make_unique<Renderer>([self](QImage image, int64_t captureNs, float scale) {
+        platform::MainThread::dispatchAsync([self, image = std::move(image), captureNs, scale]() mutable {
+            if (self) self->rendered(std::move(image), captureNs, scale);
         });
     });
 }
@@ -174,11 +175,13 @@ void TavrioPreviewView::requestRender() {
     job.width = w;
     job.height = h;
     job.devicePixelRatio = dpr;
+    job.scale = scale_;
     if (renderer_->submit(std::move(job))) ++stats_.skippedPictures;
 }
 
-void TavrioPreviewView::rendered(QImage image, int64_t captureNs) {
+void TavrioPreviewView::rendered(QImage image, int64_t captureNs, float scale) {
     renderer_->resultTaken();
+    shownScale_ = scale;
     if (!shownPainted_) ++stats_.skippedPictures;
     shown_ = std::move(image);
     shownCaptureNs_ = captureNs;
@@ -206,6 +209,10 @@ void TavrioPreviewView::paintEvent(QPaintEvent*) {
             stats_.latenciesNs.erase(stats_.latenciesNs.begin(), stats_.latenciesNs.begin() + kMaxLatencies / 2);
         stats_.latenciesNs.push_back(media::monotonicNowNs() - shownCaptureNs_);
         emit picturePainted();
+        if (shownScale_ != paintedScale_) {
+            paintedScale_ = shownScale_;
+            emit scaleShown(paintedScale_);
+        }
     }
 }
 

@@ -81,6 +81,8 @@ public:
 signals:
     // A newly rendered picture has reached the screen.
     void picturePainted();
+    // The first picture drawn at a new preview scale has reached the screen.
+    void scaleShown(float scale);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -92,7 +94,7 @@ private:
     class Renderer;
     void newPicture();
     void requestRender();
-    void rendered(QImage image, int64_t captureNs);
+    void rendered(QImage image, int64_t captureNs, float scale);
     QPointF toSuperviewPoints(QPointF widgetPixels) const;
 
     TavrioPreviewViewDelegate* delegate_ = nullptr;
@@ -104,6 +106,8 @@ private:
     QImage shown_;
     int64_t shownCaptureNs_ = 0;
     bool shownPainted_ = true;
+    float shownScale_ = 1.0f;
+    float paintedScale_ = 0.0f;  // none painted yet
     Stats stats_;
     QTimer* tapTimer_;
     PendingTap pendingKind_ = PendingTap::None;
