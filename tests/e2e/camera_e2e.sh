@@ -130,7 +130,7 @@ print(f"{len(entries)} entries, zoom {min(zooms):.2f} to {max(zooms):.2f}, last 
 assert entries[0]["zoom"] == 1.0 and entries[0]["atTime"] == 0.0 and "orient" in entries[0]
 assert len(entries) == 15, "one entry per key press after entry 0"
 assert abs(max(zooms) - 2.0) < 1e-3 and abs(zooms[-1] - 1.6) < 1e-3
-assert all(b >= a for a, b in zip(times, times[1:])) and 0 < times[-1] < 10
+assert all(b >= a for a, b in zip(times, times[1:])) and times[-1] > 0
 PY
 echo "PASS"
 exit 0
