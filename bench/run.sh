@@ -31,3 +31,7 @@ echo "== player_bench (60 s zoomed 1080p in the window, then 60 s of ffplay; see
 cmake --build "$build" --target library_bench -j2
 echo "== library_bench (500 movies with thumbnails shown; 100 without: thumbnails against ffmpegthumbnailer)"
 "$build/bench/library_bench"
+
+cmake --build "$build" --target tavrio tavrio-cli -j2
+echo "== camera_bench (60 s in the window, then 60 s with tavrio-cli record)"
+"$here/bench/camera_bench.sh"

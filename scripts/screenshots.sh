@@ -35,7 +35,8 @@ xdotool windowfocus --sync "$note"
 key Return
 wait_gone '^Note$'
 xdotool windowfocus --sync "$win"
-sleep 0.2
+wait_log "camera: full screen on"  # the virtual camera's picture, enlarged to full screen
+sleep 1
 grab "$win" "$out/camera.png"
 
 key comma

@@ -1,6 +1,6 @@
 #include "GuiAppDelegate.h"
 
-#include "CameraPlaceholderController.h"
+#include "TavrioCameraViewController.h"
 
 #include "ui/ApplicationState.h"
 #include "ui/Window.h"
@@ -17,7 +17,7 @@ void GuiAppDelegate::prepareScreen() {
 
 void GuiAppDelegate::startCamera2() {
     if (!window_ || cameraZoomCtrl_) return;
-    auto* camera = new CameraPlaceholderController();
+    auto* camera = new TavrioCameraViewController();
     cameraZoomCtrl_ = camera;
     window_->setRootViewController(camera);
 }

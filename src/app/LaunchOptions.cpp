@@ -20,7 +20,8 @@ QString LaunchOptions::usage() {
         "  --camera       the camera to film with (tavrio-cli devices lists them)\n"
         "  --mic          the microphone, or none for silent movies\n"
         "  --orientation  how the camera is held, on a computer without an orientation sensor\n"
-        "  --camera-rotation  how the camera is mounted, when it does not say (degrees clockwise)\n"
+        "  --camera-rotation  how far the camera's picture turns to stand upright (a phone's\n"
+        "                 sensor is mounted 90), when the camera does not say\n"
         "  --quit-after-first-paint  quit once the window has been drawn (start-up measurements)\n");
 }
 

@@ -1,4 +1,4 @@
-#include "CameraPlaceholderController.h"
+#include "TavrioCameraViewController.h"
 #include "GuiAppDelegate.h"
 #include "LaunchOptions.h"
 
@@ -53,7 +53,7 @@ TEST(Launch, FirstLaunchShowsTheNoticeOverTheCameraScreenAndLaterLaunchesDoNot) 
         EXPECT_EQ(recorder.alerts[0].title, "Note");
         EXPECT_EQ(recorder.alerts[0].cancelButton, "Ok");
         // The notice does not hold up the start: the camera screen is there and shown.
-        EXPECT_NE(qobject_cast<CameraPlaceholderController*>(delegate.cameraZoomCtrl()), nullptr);
+        EXPECT_NE(qobject_cast<TavrioCameraViewController*>(delegate.cameraZoomCtrl()), nullptr);
         EXPECT_EQ(window.rootViewController(), delegate.cameraZoomCtrl());
         EXPECT_TRUE(window.isVisible());
         EXPECT_EQ(window.windowTitle(), "Tavrio");
@@ -94,7 +94,7 @@ TEST(Launch, OptionsPickDevicesAndOrientationAndRefuseNonsense) {
     for (const QStringList& bad :
          {QStringList{"--camera"}, QStringList{"--orientation", "sideways"}, QStringList{"--zoom", "2"},
           QStringList{"--mic", ""}, QStringList{"--camera-rotation", "45"}, QStringList{"--camera-rotation", "-90"},
-          QStringList{"--camera-rotation", "90.0"}}) {
+          QStringList{"--camera-rotation", "ninety"}, QStringList{"--camera-rotation", "90.0"}}) {
         const LaunchOptions e = LaunchOptions::parse(bad);
         EXPECT_EQ(e.action, A::Error) << bad.join(' ').toStdString();
         EXPECT_FALSE(e.error.isEmpty());

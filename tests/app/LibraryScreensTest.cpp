@@ -2,7 +2,6 @@
 // details screen's states through real exports of small landscape and portrait recordings;
 // saving to the Videos folder; deleting.
 
-#include "CameraPlaceholderController.h"
 #include "TavrioAVPlayerViewController.h"
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
@@ -202,25 +201,6 @@ TEST(LibraryScreen, AMovieGoneBehindTheListsBackIsToldAndTheListRefreshed) {
     EXPECT_EQ(s.alerts[0].message, "File does'nt exists : Out.mov");
     EXPECT_EQ(s.alerts[0].cancelButton, "OK");
     EXPECT_EQ(s.list->tableView()->numberOfRows(0), 0);
-}
-
-TEST(LibraryScreen, TheCameraScreenOpensItWithLAndDoneClosesIt) {
-    testsupport::guiApp();
-    testsupport::TempHome home;
-    ui::Window window;
-    auto* camera = new CameraPlaceholderController();
-    window.setRootViewController(camera);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    camera->setFocus();
-    QTest::keyClick(camera, Qt::Key_L);
-    ASSERT_TRUE(spinUntil([&] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
-    auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
-    ASSERT_NE(nav, nullptr);
-    auto* list = qobject_cast<VideoAssetsScreen*>(nav->topViewController());
-    ASSERT_NE(list, nullptr);
-    list->doneButton()->trigger();
-    ASSERT_TRUE(spinUntil([&] { return !camera->modalViewController(); }, 10000));
 }
 
 TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {

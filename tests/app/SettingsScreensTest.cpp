@@ -1,5 +1,5 @@
 #include "AppInfo.h"
-#include "CameraPlaceholderController.h"
+#include "TavrioCameraViewController.h"
 #include "InstructionsMenuViewController.h"
 #include "SettingsDetailController.h"
 #include "ZoomSettingsController.h"
@@ -284,7 +284,7 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
     testsupport::guiApp();
     testsupport::TempHome home;
     ui::Window window;
-    auto* camera = new CameraPlaceholderController();
+    auto* camera = new TavrioCameraViewController();
     window.setRootViewController(camera);
     window.resize(640, 960);
     window.show();

@@ -1,0 +1,44 @@
+#pragma once
+// Small views the camera screen lays over its preview: the focus box that flashes where the user
+// tapped, and the recording clock's text, which turns a quarter for a landscape recording.
+
+#include <QWidget>
+
+class QVariantAnimation;
+
+// A 3-point blue square, invisible except while it flashes: shown at full opacity, faded out
+// over 0.3 s and back in over 0.3 s, then gone. A new flash restarts at once.
+class FocusBoxView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kFlashHalfMs = 300;
+    explicit FocusBoxView(QWidget* parent = nullptr);
+    void flash();
+    bool isFlashing() const;
+    double opacity() const { return opacity_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QVariantAnimation* animation_;
+    double opacity_ = 0.0;
+};
+
+// White bold text centred in its frame, read along the frame's height when turned.
+class ClockLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit ClockLabel(QWidget* parent = nullptr);
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    bool isTurned() const { return turned_; }
+    void setTurned(bool turned);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+    bool turned_ = false;
+};

@@ -1,0 +1,547 @@
+#include "TavrioCameraViewController.h"
+
+#include "CameraOverlays.h"
+#include "LaunchOptions.h"
+#include "PreviewGeometry.h"
+#include "RDButton.h"
+#include "TavrioCameraController.h"
+#include "TavrioCaptureManager.h"
+#include "UIImageAdditions.h"
+#include "VideoAssetsScreen.h"
+
+#include "media/capture/CaptureSession.h"
+#include "platform/AlertService.h"
+#include "platform/DeviceOrientation.h"
+#include "platform/Logging.h"
+#include "platform/Notifications.h"
+#include "ui/FrameLayout.h"
+#include "ui/ImageButton.h"
+#include "ui/ImageView.h"
+#include "ui/Indicators.h"
+#include "ui/NavigationController.h"
+#include "ui/SystemSound.h"
+
+#include <QKeyEvent>
+#include <QWheelEvent>
+#include <QShortcut>
+#include <QTimer>
+#include <QTransform>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+QImage resourceImage(const char* name) {
+    using namespace UIImageAdditions;
+    return imageWithContentsOfResolutionIndependentFile(pathForResource(QLatin1String(name), QStringLiteral("png")));
+}
+
+QImage turned(const QImage& image, double degrees) {
+    if (image.isNull()) return image;
+    QImage out = image.transformed(QTransform().rotate(degrees));
+    out.setDevicePixelRatio(image.devicePixelRatio());
+    return out;
+}
+
+const QRectF kScreenRect(0, 0, 320, 480);
+const QRectF kSliderFrame(13, 380, 300, 23);
+constexpr int kFullScreenMs = 300;
+constexpr int kSavingAnimationMs = 1000;
+constexpr int kFocusBoxSide = 50;
+
+}  // namespace
+
+TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
+    : ui::ViewController(parent), recorder_(new RecordingController(this)) {
+    setTitle(QStringLiteral("Camera"));
+    setBackgroundColor(Qt::black);
+    buildControls();
+    installShortcuts();
+
+    beep_ = new ui::SystemSound(
+        QStringLiteral("qrc") + UIImageAdditions::pathForResource(QStringLiteral("beep2"), QStringLiteral("wav")),
+        this);
+    // The recording is asked for once the start sound has played.
+    recorder_->setStartGate([this](std::function<void()> proceed) { beep_->play(std::move(proceed)); });
+
+    connect(recorder_, &RecordingController::sessionSetUp, this, &TavrioCameraViewController::sessionSetUp);
+    connect(recorder_, &RecordingController::stateChanged, this, &TavrioCameraViewController::recordingStateChanged);
+    connect(recorder_, &RecordingController::clockTicked, this, [this](const QString& text) {
+        if (auto* label = qobject_cast<ClockLabel*>(timeLabel_)) label->setText(text);
+    });
+    connect(recorder_, &RecordingController::recordingStarted, this, [this](const QString& path) {
+        qCDebug(lcApp) << "camera: recording began" << path;
+        const auto& stats = previewView_->stats();
+        auto* slot = previewView_->previewSlot();
+        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures, slot ? slot->generation() : 0};
+    });
+    connect(recorder_, &RecordingController::movieFinished, this, [this](const QString& path, const QImage& thumbnail) {
+        qCDebug(lcApp) << "camera: recording finished" << path;
+        logPreviewStats();
+        generateVideoSavingAnimationForVideo(thumbnail);
+    });
+    connect(recorder_, &RecordingController::errorReported, this,
+            [](const QString& title, const QString& message, const QString& detail) {
+                if (!detail.isEmpty()) qCWarning(lcApp) << title << message << detail;
+                platform::AlertService::show(title, message, QStringLiteral("Okay"));
+            });
+    connect(recorder_, &RecordingController::recordEnabledChanged, this,
+            [this](bool enabled) { recCtrlButton_->setEnabled(enabled); });
+    connect(recorder_, &RecordingController::torchModeChanged, this, &TavrioCameraViewController::torchModeChanged);
+    connect(recorder_, &RecordingController::apertureChanged, this,
+            &TavrioCameraViewController::adjustPreviewLayerForAspectRatio);
+
+    platform::Notifications::center().addObserver(this, QLatin1String(platform::kOrientationDidChange),
+                                                  [this](const QString&, const QVariantMap&) { didRotate(); });
+
+    // The screen and its spinner are drawn before the camera opens.
+    QTimer::singleShot(0, this, &TavrioCameraViewController::setUpCaptureManager);
+}
+
+TavrioCameraViewController::~TavrioCameraViewController() {
+    platform::Notifications::center().removeObserver(this);
+    // The preview lets go of the session's slot before the session goes with the controller.
+    previewView_->setPreviewSlot(nullptr);
+}
+
+void TavrioCameraViewController::buildControls() {
+    previewView_ = new TavrioPreviewView(this);
+    previewView_->setDelegate(this);
+    addSubview(previewView_, kScreenRect);
+    connect(previewView_, &TavrioPreviewView::scaleShown, this,
+            [](float scale) { qCDebug(lcApp, "camera: preview shows scale %.3f", double(scale)); });
+
+    slider_ = new TavrioSlider(this);
+    slider_->setDelegate(this);
+    addSubview(slider_, kSliderFrame);
+
+    recordingButtonBkView_ = new ui::ImageView(resourceImage("bottombg"), this);
+    addSubview(recordingButtonBkView_, QRectF(0, 426, 320, 54));
+
+    recCtrlButton_ = new RDButton(this);
+    addSubview(recCtrlButton_, QRectF(111, 434, 98, 38));
+    connect(recCtrlButton_, &RDButton::pressed, this, [this] { recCtrlButton_->setHighlighted(true); });
+    connect(recCtrlButton_, &RDButton::clicked, this, &TavrioCameraViewController::record);
+
+    infoButton_ = new ui::InfoButton(this);
+    addSubview(infoButton_, QRectF(280, 446, 20, 20));
+    connect(infoButton_, &ui::InfoButton::clicked, this, &TavrioCameraViewController::presentInstructionsAndSettings);
+
+    listButton_ = new ui::ImageButton(resourceImage("list-icon"), this);
+    listButton_->setAccessibleName(QStringLiteral("Library"));
+    listButton_->setToolTip(QStringLiteral("Library (L)"));
+    addSubview(listButton_, QRectF(20, 436, 48, 38));
+    connect(listButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::listButtonPressed);
+
+    spinner_ = new ui::ActivityIndicator(this);
+    addSubview(spinner_, QRectF(140, 213, 30, 30));
+    spinner_->startAnimating();
+
+    focusBox_ = new FocusBoxView(this);
+    addSubview(focusBox_, QRectF(0, 0, kFocusBoxSide, kFocusBoxSide));
+    focusBox_->hide();
+}
+
+void TavrioCameraViewController::installShortcuts() {
+    auto add = [this](const QKeySequence& keys, auto slot) {
+        auto* s = new QShortcut(keys, this);
+        s->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    add(QKeySequence(Qt::Key_F), [this] { handleDoubleTap(); });
+    add(QKeySequence(Qt::Key_L), [this] { listButtonPressed(); });
+    add(QKeySequence(Qt::Key_Comma), [this] { presentInstructionsAndSettings(); });
+    add(QKeySequence(Qt::Key_T), [this] { torchChange(); });
+    add(QKeySequence(Qt::Key_O), [this] {
+        // A stand-in for turning the machine: the next recording is portrait or landscape.
+        if (recorder_->isRecording()) return;
+        const int o = platform::DeviceOrientation::orientation();
+        platform::DeviceOrientation::setOrientation(o == platform::DeviceOrientation::Portrait
+                                                        ? platform::DeviceOrientation::LandscapeRight
+                                                        : platform::DeviceOrientation::Portrait);
+    });
+}
+
+void TavrioCameraViewController::focusFirstControl() {
+    // Space then presses the record button; a user who tabs to another button presses that one.
+    recCtrlButton_->setFocus(Qt::OtherFocusReason);
+}
+
+void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Space:
+        // From the preview or the slider; a focused button takes Space itself.
+        if (!event->isAutoRepeat() && recCtrlButton_->isEnabled()) record();
+        break;
+    // + comes with Shift on most layouts, so it is matched here, whatever the modifiers; = is
+    // the same key unshifted. Held keys repeat.
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: slider_->nudge(1); break;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore: slider_->nudge(-1); break;
+    default: ui::ViewController::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void TavrioCameraViewController::wheelEvent(QWheelEvent* event) {
+    // The wheel zooms over the picture as over the slider.
+    slider_->scrollBy(event->angleDelta().y());
+    event->accept();
+}
+
+// ---- Set-up
+
+void TavrioCameraViewController::setUpCaptureManager() {
+    const LaunchOptions& options = LaunchOptions::current();
+    TavrioCaptureManager& manager = recorder_->captureManager();
+    manager.setCameraID(options.camera);
+    manager.setMicrophoneID(options.microphone);
+    if (options.cameraRotation >= 0) manager.setCameraRotationOverride(options.cameraRotation);
+    // A set-up replaces the session, and its preview slot with it.
+    previewView_->setPreviewSlot(nullptr);
+    recorder_->setUpSession(TavrioCameraController().getSessionPresetFromSettings());
+}
+
+void TavrioCameraViewController::sessionSetUp(bool running) {
+    qCDebug(lcApp) << (running ? "camera: session running" : "camera: session not running");
+    TavrioCaptureManager& manager = recorder_->captureManager();
+    if (running && manager.session()) {
+        previewView_->setMounting(manager.cameraRotation());
+        previewView_->setPreviewSlot(&manager.session()->previewSlot());
+    }
+    adjustPreviewLayerForAspectRatio();
+    drawFocusBoxAtPointOfInterest(kScreenRect.center());
+    // A picture that does not fill the screen starts enlarged.
+    QTimer::singleShot(kFullScreenMs, this, &TavrioCameraViewController::handleDoubleTap);
+    if (spinner_) {
+        spinner_->stopAnimating();
+        spinner_->deleteLater();
+        spinner_ = nullptr;
+    }
+    if (running && manager.hasTorch() && !flashButton_) {
+        flashButton_ = new ui::ImageButton(resourceImage("flash-off-iphone4"), this);
+        flashButton_->setAccessibleName(QStringLiteral("Torch"));
+        flashButton_->setToolTip(QStringLiteral("Torch (T)"));
+        addSubview(flashButton_, QRectF(10, 10, 68, 31));
+        connect(flashButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::torchChange);
+        flashButton_->show();
+        torchModeChanged(manager.torchMode());
+        didRotate();
+    }
+}
+
+void TavrioCameraViewController::restartSession() {
+    recorder_->restartSession();
+}
+
+QSizeF TavrioCameraViewController::cleanAperture() const {
+    const auto& input = recorder_->captureManager().videoInput();
+    if (!input) return {};
+    for (const auto& port : input->ports()) {
+        if (port->mediaType() != media::MediaType::Video) continue;
+        const media::PixelRect a = port->formatDescription().cleanAperture;
+        return QSizeF(a.width, a.height);
+    }
+    return {};
+}
+
+void TavrioCameraViewController::adjustPreviewLayerForAspectRatio() {
+    const QSizeF aperture = cleanAperture();
+    if (aperture.width() <= 0 || aperture.height() <= 0) return;
+    const int mounting = recorder_->captureManager().cameraRotation();
+    previewView_->setMounting(mounting);
+    const preview::Strips strips = preview::stripsFor(kScreenRect.size(), aperture, mounting);
+    if (strips.sideWidth == blackStripWidth_ && strips.barHeight == blackBarHeight_ && leftView_) return;
+    blackStripWidth_ = strips.sideWidth;
+    blackBarHeight_ = strips.barHeight;
+    delete leftView_;
+    delete rightView_;
+    leftView_ = rightView_ = nullptr;
+    if (blackStripWidth_ == 0 && blackBarHeight_ == 0) return;
+    for (QWidget** strip : {&leftView_, &rightView_}) {
+        auto* v = new QWidget(this);
+        v->setAutoFillBackground(true);
+        QPalette pal = v->palette();
+        pal.setColor(QPalette::Window, Qt::black);
+        v->setPalette(pal);
+        v->setAttribute(Qt::WA_TransparentForMouseEvents);
+        addSubview(v, {});
+        v->stackUnder(slider_);
+        v->show();
+        *strip = v;
+    }
+    setStripFrames(stripSlide_);
+}
+
+void TavrioCameraViewController::setStripFrames(double slide) {
+    stripSlide_ = slide;
+    if (!leftView_ || !rightView_) return;
+    ui::FrameLayout* layout = frames();
+    if (blackBarHeight_ > 0) {
+        const double b = blackBarHeight_, off = b * slide;
+        layout->setFrame(leftView_, QRectF(0, -off, 320, b));
+        layout->setFrame(rightView_, QRectF(0, 480 - b + off, 320, b));
+    } else {
+        const double s = blackStripWidth_, off = s * slide;
+        layout->setFrame(leftView_, QRectF(-off, 0, s, 480));
+        layout->setFrame(rightView_, QRectF(320 - s + off, 0, s, 480));
+    }
+}
+
+// ---- Taps, focus and full screen
+
+QPointF TavrioCameraViewController::convertToPointOfInterestFromViewCoordinates(QPointF point) const {
+    const double s = previewView_->previewScale();
+    return preview::pointOfInterest(point, kScreenRect.size() * s, s, cleanAperture(),
+                                    recorder_->captureManager().cameraRotation(), _isFullScreen);
+}
+
+void TavrioCameraViewController::tapToFocus(QPointF point) {
+    // Taps on the slider and just above it belong to the slider.
+    if (point.y() >= kSliderFrame.y() - 5) return;
+    TavrioCaptureManager& manager = recorder_->captureManager();
+    const auto& input = manager.videoInput();
+    if (!input || !input->device()->isFocusPointOfInterestSupported()) return;
+    const QPointF poi = convertToPointOfInterestFromViewCoordinates(point);
+    manager.focusAtPoint(poi);
+    manager.exposureAtPoint(poi);
+    drawFocusBoxAtPointOfInterest(point);
+}
+
+void TavrioCameraViewController::drawFocusBoxAtPointOfInterest(QPointF point) {
+    if (!recorder_->captureManager().hasFocus()) return;
+    const double half = kFocusBoxSide / 2.0;
+    frames()->setFrame(focusBox_, QRectF(point.x() - half, point.y() - half, kFocusBoxSide, kFocusBoxSide));
+    static_cast<FocusBoxView*>(focusBox_)->flash();
+}
+
+void TavrioCameraViewController::handleDoubleTap() {
+    const QSizeF a = cleanAperture();
+    // A 4:3 picture already fills the phone's screen.
+    if (3 * a.width() == 4 * a.height()) return;
+    if (fullScreenAnimation_) fullScreenAnimation_->stop();
+    _isFullScreen = !_isFullScreen;
+    const float from = previewView_->previewScale();
+    const float to = preview::previewScale(zoom_, _isFullScreen);
+    const double slideFrom = stripSlide_, slideTo = _isFullScreen ? 1.0 : 0.0;
+    auto* animation = new QVariantAnimation(this);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setDuration(kFullScreenMs);
+    connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& v) {
+        const double t = v.toDouble();
+        previewView_->setPreviewScale(float(from + (to - from) * t));
+        setStripFrames(slideFrom + (slideTo - slideFrom) * t);
+    });
+    connect(animation, &QVariantAnimation::finished, this, [this] { applyPreviewScale(); });
+    fullScreenAnimation_ = animation;
+    qCDebug(lcApp) << (_isFullScreen ? "camera: full screen on" : "camera: full screen off");
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void TavrioCameraViewController::applyPreviewScale() {
+    previewView_->setPreviewScale(preview::previewScale(zoom_, _isFullScreen));
+    setStripFrames(_isFullScreen ? 1.0 : 0.0);
+}
+
+// ---- Recording
+
+void TavrioCameraViewController::record() {
+    if (!recorder_->record()) recCtrlButton_->setHighlighted(false);
+}
+
+void TavrioCameraViewController::recordingStateChanged(RecordingController::State state) {
+    switch (state) {
+    case RecordingController::State::Recording:
+        recCtrlButton_->setHighlighted(false);
+        recCtrlButton_->animateRecordButton();
+        showhideTimeView(true);
+        break;
+    case RecordingController::State::Idle:
+    case RecordingController::State::Aborted:
+        // A recording that ended without the stop button (failure, resign active).
+        showhideTimeView(false);
+        recCtrlButton_->stopRecordingAnimation();
+        recCtrlButton_->setHighlighted(false);
+        recCtrlButton_->setEnabled(recorder_->isRecordEnabled());
+        break;
+    case RecordingController::State::Stopping:
+        showhideTimeView(false);
+        recCtrlButton_->stopRecordingAnimation();
+        beep_->play();
+        recCtrlButton_->setEnabled(false);
+        break;
+    case RecordingController::State::Starting: break;
+    }
+}
+
+void TavrioCameraViewController::zoomSliderChanged(float value) {
+    zoom_ = recorder_->zoomSliderChanged(value);
+    qCDebug(lcApp) << "camera: zoom" << zoom_;
+    if (fullScreenAnimation_) fullScreenAnimation_->stop();
+    applyPreviewScale();
+}
+
+void TavrioCameraViewController::torchChange() {
+    TavrioCaptureManager& manager = recorder_->captureManager();
+    if (!manager.hasTorch()) return;
+    manager.setTorchMode(manager.torchMode() != 1 ? 1 : 0);
+}
+
+void TavrioCameraViewController::torchModeChanged(int mode) {
+    if (!flashButton_) return;
+    QImage image = resourceImage(mode == 1 ? "flash-on-iphone4" : "flash-off-iphone4");
+    const int o = platform::DeviceOrientation::orientation();
+    if (o == platform::DeviceOrientation::LandscapeLeft)
+        image = turned(image, 90);
+    else if (o == platform::DeviceOrientation::LandscapeRight)
+        image = turned(image, 270);
+    flashButton_->setImage(image);
+    flashButton_->setAccessibleDescription(mode == 1 ? QStringLiteral("On") : QStringLiteral("Off"));
+}
+
+void TavrioCameraViewController::showhideTimeView(bool show) {
+    delete timeView_;
+    delete timeLabel_;
+    timeView_ = nullptr;
+    timeLabel_ = nullptr;
+    if (!show) return;
+    const int orientation = recorder_->captureManager().recordingOrientation();
+    const bool landscape = orientation == 3 || orientation == 4;
+    QImage background = resourceImage("timebg");
+    const QSizeF size = background.deviceIndependentSize();
+    if (landscape) background = turned(background, 90);
+    timeView_ = new ui::ImageView(background, this);
+    timeView_->setOpacity(0.5);
+    timeView_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    addSubview(timeView_, landscape ? QRectF(280, 20, size.height(), size.width()) : QRectF(QPointF(200, 20), size));
+    auto* label = new ClockLabel(this);
+    label->setText(QStringLiteral("00:00:00"));
+    label->setTurned(landscape);
+    addSubview(label, landscape ? QRectF(282, 27, 24, 75) : QRectF(210, 23, 75, 24));
+    timeView_->show();
+    label->show();
+    timeLabel_ = label;
+}
+
+void TavrioCameraViewController::generateVideoSavingAnimationForVideo(const QImage& thumbnail) {
+    if (_imageViewForAnimation) delete _imageViewForAnimation;
+    auto* view = new ui::ImageView(thumbnail, this);
+    view->setAttribute(Qt::WA_TransparentForMouseEvents);
+    addSubview(view, kScreenRect);
+    view->show();
+    _imageViewForAnimation = view;
+    auto* animation = new QVariantAnimation(this);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setDuration(kSavingAnimationMs);
+    const QPointF from = kScreenRect.center(), to(40, 446);
+    const QSizeF big = kScreenRect.size(), small(10, 15);
+    QPointer<ui::ImageView> target(view);
+    connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& v) {
+        if (!target) return;
+        const double t = v.toDouble();
+        const QPointF c = from + (to - from) * t;
+        const QSizeF s = big + (small - big) * t;
+        frames()->setFrame(target, QRectF(c - QPointF(s.width() / 2, s.height() / 2), s));
+        target->setOpacity(1.0 - t);
+    });
+    connect(animation, &QVariantAnimation::finished, this, [this, target] {
+        if (target) {
+            target->setImage({});
+            delete target.data();
+        }
+        qCDebug(lcApp) << "camera: saving animation finished";
+        emit savingAnimationFinished();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void TavrioCameraViewController::logPreviewStats() {
+    // How the preview kept up while recording: pictures painted per second and the time from
+    // capture to paint (for diagnostics and the benchmark).
+    const auto& stats = previewView_->stats();
+    const double seconds = double(media::monotonicNowNs() - previewMark_.timeNs) / 1e9;
+    if (previewMark_.timeNs == 0 || seconds <= 0) return;
+    const uint64_t painted = stats.paintedPictures - previewMark_.painted;
+    auto* slot = previewView_->previewSlot();
+    const uint64_t captured = slot ? slot->generation() - previewMark_.captured : 0;
+    // The newest latencies are this recording's (the list keeps the last few thousand).
+    const size_t n = std::min(stats.latenciesNs.size(), size_t(painted));
+    std::vector<int64_t> latencies(stats.latenciesNs.end() - std::ptrdiff_t(n), stats.latenciesNs.end());
+    double median = 0;
+    if (!latencies.empty()) {
+        std::nth_element(latencies.begin(), latencies.begin() + latencies.size() / 2, latencies.end());
+        median = double(latencies[latencies.size() / 2]) / 1e6;
+    }
+    qCDebug(lcApp,
+            "camera: preview painted %llu pictures in %.2f s (%.1f per second) of %llu captured, median "
+            "capture-to-paint %.1f ms",
+            (unsigned long long)painted, seconds, double(painted) / seconds, (unsigned long long)captured, median);
+}
+
+// ---- Navigation
+
+void TavrioCameraViewController::listButtonPressed() {
+    if (recorder_->isRecording() || modalViewController() || isTransitioning()) return;
+    presentLibrary();
+}
+
+void TavrioCameraViewController::presentLibrary() {
+    recorder_->stopSession();
+    auto* library = VideoAssetsScreen::presentFrom(this);
+    if (!library) {
+        restartSession();
+        return;
+    }
+    // Restarted however the list goes away, not only through its Done button.
+    QPointer<TavrioCameraViewController> self(this);
+    connect(this, &ui::ViewController::modalDismissed, library, [self] {
+        if (self) self->videoAssetsViewControllerDidDismiss();
+    });
+}
+
+void TavrioCameraViewController::videoAssetsViewControllerDidDismiss() {
+    restartSession();
+}
+
+void TavrioCameraViewController::presentInstructionsAndSettings() {
+    if (recorder_->isRecording() || modalViewController()) return;
+    QPointer<TavrioCameraViewController> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self) self->launchSettings();
+    });
+}
+
+void TavrioCameraViewController::launchSettings() {
+    if (recorder_->isRecording() || modalViewController() || isTransitioning()) return;
+    auto* list = new ZoomSettingsController();
+    list->setInvoker(this);
+    auto* nav = new ui::NavigationController(list);
+    nav->setBarStyle(ui::NavigationBar::Style::Black);
+    presentModalViewController(nav, true);
+}
+
+void TavrioCameraViewController::settingsChanged(QObject*) {
+    recorder_->captureManager().changeToSessionPreset(TavrioCameraController().getSessionPresetFromSettings());
+    if (flashButton_) flashButton_->raise();
+    dismissModalViewController(true);
+}
+
+void TavrioCameraViewController::didRotate() {
+    if (recorder_->isRecording() || !flashButton_) return;
+    const int o = platform::DeviceOrientation::orientation();
+    switch (o) {
+    case platform::DeviceOrientation::LandscapeLeft:
+    case platform::DeviceOrientation::LandscapeRight: frames()->setFrame(flashButton_, QRectF(10, 10, 37, 72)); break;
+    case platform::DeviceOrientation::Portrait:
+    case platform::DeviceOrientation::PortraitUpsideDown:
+        frames()->setFrame(flashButton_, QRectF(10, 10, 72, 37));
+        break;
+    default: return;
+    }
+    torchModeChanged(recorder_->captureManager().torchMode());
+}

@@ -1,0 +1,140 @@
+#pragma once
+// The camera screen: the live preview filling the screen, the zoom slider above a bottom bar with
+// the library, record and settings buttons, the torch button at the top left, the recording
+// clock, the focus box, the full-screen toggle and the saving animation.
+//
+// The recording cycle itself (session, recording states, zoom track, thumbnail, failures) is the
+// RecordingController's, which the command line drives too; this screen plays the sounds, shows
+// the states and turns user input into its calls.
+//
+// Keyboard: Space records and stops, + and - zoom, F toggles full screen, L opens the library,
+// comma the settings, T the torch, O turns the recording orientation (machines without an
+// orientation sensor).
+
+#include "RecordingController.h"
+#include "TavrioPreviewView.h"
+#include "TavrioSlider.h"
+#include "ZoomSettingsController.h"
+
+#include "ui/ViewController.h"
+
+#include <QPointer>
+
+class QLabel;
+class QVariantAnimation;
+class RDButton;
+namespace ui {
+class ActivityIndicator;
+class ImageButton;
+class ImageView;
+class InfoButton;
+class SystemSound;
+}  // namespace ui
+
+class TavrioCameraViewController : public ui::ViewController,
+                                   public TavrioPreviewViewDelegate,
+                                   public TavrioSliderViewDelegate,
+                                   public ZoomSettingsInvoker {
+    Q_OBJECT
+public:
+    explicit TavrioCameraViewController(QWidget* parent = nullptr);
+    ~TavrioCameraViewController() override;
+
+    RecordingController* recorder() const { return recorder_; }
+    TavrioPreviewView* videoPreviewView() const { return previewView_; }
+    TavrioSlider* slider() const { return slider_; }
+    RDButton* recCtrlButton() const { return recCtrlButton_; }
+    ui::ImageButton* listButton() const { return listButton_; }
+    ui::InfoButton* infoButton() const { return infoButton_; }
+    ui::ImageButton* flashButton() const { return flashButton_; }
+    QWidget* focusBox() const { return focusBox_; }
+    QWidget* leftView() const { return leftView_; }
+    QWidget* rightView() const { return rightView_; }
+    QWidget* timeLabel() const { return timeLabel_; }
+    ui::ActivityIndicator* spinner() const { return spinner_; }
+    bool isFullScreen() const { return _isFullScreen; }
+    int blackStripWidth() const { return blackStripWidth_; }
+    int blackBarHeight() const { return blackBarHeight_; }
+    // The clean aperture of the camera's video port (empty until pictures flow).
+    QSizeF cleanAperture() const;
+
+    // ---- Set-up (deferred one turn of the event loop after construction)
+    void setUpCaptureManager();
+    void adjustPreviewLayerForAspectRatio();
+    void restartSession();
+
+    // ---- Taps, focus, full screen
+    void tapToFocus(QPointF point) override;
+    void handleDoubleTap() override;
+    void drawFocusBoxAtPointOfInterest(QPointF point);
+    QPointF convertToPointOfInterestFromViewCoordinates(QPointF point) const;
+
+    // ---- Recording
+    void record();
+    void zoomSliderChanged(float value) override;
+    void torchChange();
+    void showhideTimeView(bool show);
+
+    // ---- Navigation; each is refused while recording.
+    void listButtonPressed();
+    // Opens the library over the camera, the session stopped while it shows.
+    void presentLibrary();
+    void videoAssetsViewControllerDidDismiss();
+    void presentInstructionsAndSettings();
+    void launchSettings();
+    // ZoomSettingsInvoker: the settings closed with Done; their preset applies now.
+    void settingsChanged(QObject* sender) override;
+
+    // Turns the torch button with the device (ignored while recording).
+    void didRotate();
+
+    void focusFirstControl() override;
+
+signals:
+    // The saving animation of a finished recording has ended.
+    void savingAnimationFinished();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void buildControls();
+    void installShortcuts();
+    void sessionSetUp(bool running);
+
+    void recordingStateChanged(RecordingController::State state);
+    void generateVideoSavingAnimationForVideo(const QImage& thumbnail);
+    void torchModeChanged(int mode);
+    void setStripFrames(double slide);
+    void applyPreviewScale();
+    void logPreviewStats();
+
+    RecordingController* recorder_;
+    TavrioPreviewView* previewView_ = nullptr;
+    QWidget* leftView_ = nullptr;
+    QWidget* rightView_ = nullptr;
+    QWidget* focusBox_ = nullptr;
+    TavrioSlider* slider_ = nullptr;
+    ui::ImageView* recordingButtonBkView_ = nullptr;
+    RDButton* recCtrlButton_ = nullptr;
+    ui::InfoButton* infoButton_ = nullptr;
+    ui::ImageButton* listButton_ = nullptr;
+    ui::ActivityIndicator* spinner_ = nullptr;
+    ui::ImageButton* flashButton_ = nullptr;
+    ui::ImageView* timeView_ = nullptr;
+    QWidget* timeLabel_ = nullptr;
+    ui::SystemSound* beep_ = nullptr;
+    QPointer<QVariantAnimation> fullScreenAnimation_;
+    QPointer<ui::ImageView> _imageViewForAnimation;
+    bool _isFullScreen = false;
+    int blackStripWidth_ = 0;
+    int blackBarHeight_ = 0;
+    float zoom_ = 1.0f;
+    double stripSlide_ = 0;  // 0: strips in place, 1: slid off for full screen
+    struct PreviewMark {
+        int64_t timeNs = 0;
+        uint64_t painted = 0;
+        uint64_t captured = 0;
+    } previewMark_;  // the preview's counters when the current recording began
+};

@@ -1,0 +1,173 @@
+#include "CameraOverlays.h"
+#include "LaunchOptions.h"
+#include "VideoAssetsScreen.h"
+#include "RDButton.h"
+#include "TavrioCameraViewController.h"
+#include "TavrioCaptureManager.h"
+
+#include "media/capture/CaptureDevice.h"
+#include "media/capture/CaptureSession.h"
+#include "platform/DeviceOrientation.h"
+#include "ui/FrameLayout.h"
+#include "ui/ImageButton.h"
+#include "ui/Indicators.h"
+#include "ui/NavigationController.h"
+#include "ui/Window.h"
+
+#include "support/GuiApp.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The camera screen in a shown window, filming the virtual camera without sound.
+struct CameraShown : testsupport::GuiAppFirst, ::testing::Test {
+    CameraShown() {
+        LaunchOptions options;
+        options.camera = QString::fromLatin1(media::CaptureDevice::kVirtualCameraID);
+        options.microphone = QStringLiteral("none");
+        LaunchOptions::setCurrent(options);
+        platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::Portrait);
+        camera = new TavrioCameraViewController();
+        window.setRootViewController(camera);
+        window.resize(320, 480);
+        window.show();
+    }
+    ~CameraShown() override { LaunchOptions::setCurrent({}); }
+
+    // Up and running: the preview follows the session and the automatic full screen is done.
+    void waitUntilRunning() {
+        ASSERT_TRUE(
+            testsupport::spinUntil([this] { return camera->videoPreviewView()->previewSlot() != nullptr; }, 30000));
+        ASSERT_TRUE(testsupport::spinUntil(
+            [this] { return camera->isFullScreen() && !camera->cleanAperture().isEmpty(); }, 30000));
+        ASSERT_TRUE(testsupport::spinUntil([this] { return camera->videoPreviewView()->previewScale() == 4.0f / 3.0f; },
+                                           30000));
+    }
+    QRectF frameOf(QWidget* w) { return camera->frames()->frame(w); }
+
+    testsupport::TempHome home;
+    ui::Window window;
+    TavrioCameraViewController* camera;
+};
+
+}  // namespace
+
+TEST_F(CameraShown, SetsUpAfterTheFirstPaintThenShowsThePreviewFullScreen) {
+    // Nothing opens the camera before the event loop has turned once: the spinner turns.
+    ASSERT_NE(camera->spinner(), nullptr);
+    EXPECT_TRUE(camera->spinner()->isAnimating());
+    EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
+    waitUntilRunning();
+    EXPECT_EQ(camera->spinner(), nullptr);
+    EXPECT_EQ(camera->cleanAperture(), QSizeF(1280, 720));
+    // The upright 16:9 picture sits between bars of 150, slid off the screen in full screen.
+    EXPECT_EQ(camera->blackBarHeight(), 150);
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return frameOf(camera->leftView()) == QRectF(0, -150, 320, 150); }, 10000));
+    EXPECT_EQ(frameOf(camera->rightView()), QRectF(0, 480, 320, 150));
+    ASSERT_NE(camera->flashButton(), nullptr) << "the virtual camera has a torch";
+    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 72, 37));
+    EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
+
+    // A double tap leaves full screen: scale back to the zoom, bars back in place.
+    camera->handleDoubleTap();
+    ASSERT_TRUE(testsupport::spinUntil([this] { return camera->videoPreviewView()->previewScale() == 1.0f; }, 10000));
+    EXPECT_FALSE(camera->isFullScreen());
+    EXPECT_EQ(frameOf(camera->leftView()), QRectF(0, 0, 320, 150));
+
+    // The zoom and the full-screen factor multiply.
+    camera->zoomSliderChanged(0.5f);
+    EXPECT_EQ(camera->videoPreviewView()->previewScale(), 2.0f);
+    QTest::keyClick(camera, Qt::Key_F);
+    ASSERT_TRUE(testsupport::spinUntil(
+        [this] { return camera->videoPreviewView()->previewScale() == 2.0f * 1.3333334f; }, 10000));
+    // + and - move the slider's ball, which zooms.
+    QTest::keyClick(camera, Qt::Key_Plus, Qt::ShiftModifier);
+    EXPECT_NEAR(camera->slider()->value(), 0.05f, 1e-6);
+}
+
+TEST_F(CameraShown, TapsFocusAboveTheSliderOnlyAndFlashTheBox) {
+    waitUntilRunning();
+    auto* box = static_cast<FocusBoxView*>(camera->focusBox());
+    ASSERT_TRUE(testsupport::spinUntil([box] { return !box->isFlashing(); }, 10000));
+    const auto device = camera->recorder()->captureManager().videoInput()->device();
+    // 4 points above the slider's top edge: the slider's, ignored.
+    camera->tapToFocus({100, 376});
+    EXPECT_FALSE(box->isFlashing());
+    // 6 points above it: focus and exposure at the point of interest, the box flashes there.
+    camera->tapToFocus({100, 374});
+    EXPECT_TRUE(box->isFlashing());
+    EXPECT_EQ(frameOf(box), QRectF(75, 349, 50, 50));
+    const QPointF expected = camera->convertToPointOfInterestFromViewCoordinates({100, 374});
+    EXPECT_NEAR(device->focusPointOfInterest().x, expected.x(), 1e-6);
+    EXPECT_NEAR(device->focusPointOfInterest().y, expected.y(), 1e-6);
+    // Full screen of an upright picture: the centre of the screen is the centre of the picture.
+    const QPointF centre = camera->convertToPointOfInterestFromViewCoordinates({160, 240});
+    EXPECT_NEAR(centre.x(), 0.5, 1e-6);
+    EXPECT_NEAR(centre.y(), 0.5, 1e-6);
+}
+
+TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
+    waitUntilRunning();
+    // A landscape recording shows its clock turned along the right edge.
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeRight);
+    const QRectF flashBefore = frameOf(camera->flashButton());
+    QSignalSpy finished(camera, &TavrioCameraViewController::savingAnimationFinished);
+    camera->recCtrlButton()->click();
+    ASSERT_TRUE(testsupport::spinUntil(
+        [this] { return camera->recorder()->state() == RecordingController::State::Recording; }, 30000));
+    EXPECT_TRUE(camera->recCtrlButton()->isBlinking());
+    EXPECT_FALSE(camera->recCtrlButton()->isHighlighted());
+    auto* clock = qobject_cast<ClockLabel*>(camera->timeLabel());
+    ASSERT_NE(clock, nullptr);
+    EXPECT_TRUE(clock->isTurned());
+    EXPECT_EQ(frameOf(clock), QRectF(282, 27, 24, 75));
+    EXPECT_EQ(clock->text(), "00:00:00");
+
+    // While recording: no library, no settings, and turning the device leaves the torch button.
+    camera->listButtonPressed();
+    camera->presentInstructionsAndSettings();
+    QTest::keyClick(camera, Qt::Key_L);
+    QTest::qWait(50);
+    EXPECT_EQ(camera->modalViewController(), nullptr);
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::Portrait);
+    EXPECT_EQ(frameOf(camera->flashButton()), flashBefore);
+
+    camera->zoomSliderChanged(1.0f);
+    EXPECT_EQ(camera->videoPreviewView()->previewScale(), 3.0f * 1.3333334f);
+    QTest::keyClick(camera, Qt::Key_Space);  // stop
+    EXPECT_EQ(camera->timeLabel(), nullptr);
+    EXPECT_FALSE(camera->recCtrlButton()->isBlinking());
+    EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
+    ASSERT_TRUE(testsupport::spinUntil([&finished] { return finished.count() == 1; }, 30000));
+    EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
+    const QString movie = camera->recorder()->moviePath();
+    EXPECT_TRUE(QFileInfo(movie).size() > 0);
+    EXPECT_TRUE(QFileInfo(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName())).size() > 0);
+    // Turning the device now turns the torch button.
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeLeft);
+    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
+    platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::FaceUp);
+    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
+}
+
+TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
+    waitUntilRunning();
+    camera->listButton()->click();
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
+    EXPECT_FALSE(camera->recorder()->isSessionRunning());
+    auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
+    ASSERT_NE(nav, nullptr);
+    auto* library = qobject_cast<VideoAssetsScreen*>(nav->topViewController());
+    ASSERT_NE(library, nullptr);
+    library->doneButton()->trigger();
+    ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
+    EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
+}

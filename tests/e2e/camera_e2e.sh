@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# End to end: the real tavrio under a virtual X server with the virtual camera, driven by real X
+# key events. It records about three seconds while zooming in and out with + and -, stops, and
+# checks the movie, its zoom track, thumbnail and duration file, and that a screenshot taken
+# while zoomed shows the camera's centre mark as many times larger as the zoom says.
+# Usage: camera_e2e.sh TAVRIO_BINARY   (runs itself under xvfb-run when no display is set)
+set -euo pipefail
+
+bin=$1
+if [[ -z "${TAVRIO_E2E_INNER:-}" ]]; then
+  export TAVRIO_E2E_INNER=1
+  exec timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+unset QT_QPA_PLATFORM
+home=$(mktemp -d)
+log=$home/tavrio.log
+pid=
+cleanup() {
+  if [[ -n "$pid" ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$home"
+}
+trap cleanup EXIT
+source "$(dirname "$0")/xdrive.sh"
+
+export TAVRIO_HOME=$home
+export QT_LOGGING_RULES="tavrio.app.debug=true"
+"$bin" --camera virtual --mic virtual >"$log" 2>&1 &
+pid=$!
+
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
+note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+wait_log "screen shown: Camera"
+xdotool windowfocus --sync "$note"
+xdotool key Return
+wait_gone '^Note$'
+wait_log "camera: session running"
+# A 16:9 picture starts enlarged to full screen.
+wait_log "camera: full screen on"
+xdotool windowfocus --sync "$win"
+xdotool mousemove 0 0  # the pointer stays out of the screenshots
+
+# The length of the centre mark's horizontal arm (cross and ring), in pixels of a screenshot:
+# the bright run through the middle of the window. The virtual camera's bar sweeps across the
+# mark every two seconds and hides part of it, so three shots 0.7 s apart (the bar is then far
+# away in at least two) and the longest run counts.
+arm_length() {
+  local best=0 n
+  for k in 1 2 3; do
+    n=$(arm_length_once "$1-$k")
+    (( n > best )) && best=$n
+    sleep 0.7
+  done
+  echo "$best"
+}
+arm_length_once() {
+  local shot=$home/$1.rgb
+  grab "$win" "$shot" || fail "no screenshot"
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  python3 - "$shot" "$WIDTH" "$HEIGHT" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+w, h = int(sys.argv[2]), int(sys.argv[3])
+assert len(data) == w * h * 3
+def bright(x, y):
+    i = (y * w + x) * 3
+    return min(data[i:i + 3]) >= 170
+best = 0
+for y in range(h // 2 - 2, h // 2 + 3):
+    # The longest bright run that passes within a few pixels of the centre.
+    x0 = w // 2 - 3
+    while x0 < w // 2 + 3 and not bright(x0, y):
+        x0 += 1
+    if not bright(x0, y):
+        continue
+    a = b = x0
+    # The vertical arm's dark halo cuts the horizontal one at the centre: gaps of a few
+    # pixels do not end the run.
+    def near(x, step):
+        return any(0 <= x + step * k < w and bright(x + step * k, y) for k in range(1, 5))
+    while near(a, -1):
+        a -= 1
+    while near(b, 1):
+        b += 1
+    best = max(best, b - a + 1)
+print(best)
+PY
+}
+
+# The preview says when the first picture at a new scale is on the screen: full screen is 4/3.
+wait_log "camera: preview shows scale 1.333"
+before=$(arm_length unzoomed)
+(( before >= 10 )) || fail "no centre mark in the preview (arm $before px)"
+
+key space
+wait_log "camera: recording began"
+for _ in $(seq 10); do key plus; done   # 10 steps of 0.1: zoom 2
+wait_log "camera: preview shows scale 2.667"
+zoomed=$(arm_length zoomed)
+for _ in $(seq 4); do key minus; done   # back to 1.6
+sleep 1.5
+key space
+wait_log "camera: recording finished"
+wait_log "camera: saving animation finished"
+
+python3 - "$before" "$zoomed" <<'PY' || fail "the preview is not zoomed 2x (arm $before px, then $zoomed px)"
+import sys
+before, zoomed = int(sys.argv[1]), int(sys.argv[2])
+ratio = zoomed / before
+print(f"centre mark arm {before} px unzoomed, {zoomed} px at zoom 2: ratio {ratio:.2f}")
+assert 1.8 <= ratio <= 2.2
+PY
+
+lib=$home/Library
+movie=$lib/Originals/Out.mov
+[[ -s "$movie" ]] || fail "no movie $movie"
+[[ -s "$lib/Thumbs/Out.mov.jpeg" ]] || fail "no thumbnail"
+[[ -s "$lib/Durations/Out.mov.duration.lkbx" ]] || fail "no duration file"
+track=$lib/Zooms/Out.mov.zooms.lkbx
+[[ -s "$track" ]] || fail "no zoom track"
+python3 - "$track" <<'PY' || fail "the zoom track does not hold the zooming: $(cat "$track")"
+import plistlib, sys
+entries = plistlib.load(open(sys.argv[1], 'rb'))
+zooms = [e["zoom"] for e in entries]
+times = [e["atTime"] for e in entries]
+print(f"{len(entries)} entries, zoom {min(zooms):.2f} to {max(zooms):.2f}, last {zooms[-1]:.2f} at {times[-1]:.2f} s")
+assert entries[0]["zoom"] == 1.0 and entries[0]["atTime"] == 0.0 and "orient" in entries[0]
+assert len(entries) == 15, "one entry per key press after entry 0"
+assert abs(max(zooms) - 2.0) < 1e-3 and abs(zooms[-1] - 1.6) < 1e-3
+assert all(b >= a for a, b in zip(times, times[1:])) and times[-1] > 0
+PY
+echo "PASS"
+exit 0
