@@ -56,8 +56,8 @@ VideoComposition zoomComposition(const Asset& asset, bool layers) {
     c.instructions.push_back(in);
     if (layers) {
         auto parent = std::make_shared<Layer>(), video = std::make_shared<Layer>();
-        parent->frame = video->frame = {0, 0, static_cast<float>(v.naturalSize.width),
-                                        static_cast<float>(v.naturalSize.height)};
+        parent->frame =
+            video->frame = {0, 0, static_cast<float>(v.naturalSize.width), static_cast<float>(v.naturalSize.height)};
         ScaleAnimation a;
         a.removedOnCompletion = false;
         a.fillMode = FillMode::Forwards;

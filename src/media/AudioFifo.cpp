@@ -66,7 +66,8 @@ bool AudioFifo::stage(int frames) {
     stagedCount_ = 0;
     if (frames <= stagedCapacity_) return true;
     freeStaged();
-    if (av_samples_alloc_array_and_samples(&staged_, nullptr, layout_.nb_channels, frames, format_, 0) < 0) return false;
+    if (av_samples_alloc_array_and_samples(&staged_, nullptr, layout_.nb_channels, frames, format_, 0) < 0)
+        return false;
     stagedCapacity_ = frames;
     return true;
 }

@@ -735,8 +735,8 @@ bool Transcoder::pushPicture(AVFrame* frame) {
         }
     } else {
         // One format for the renderer and the encoder, whatever the decoder gives.
-        switch (
-            converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height), pic.frame)) {
+        switch (converter.convert(*frame, static_cast<int>(sourceSize.width), static_cast<int>(sourceSize.height),
+                                  pic.frame)) {
         case internal::Yuv420Converter::Result::Ok: break;
         case internal::Yuv420Converter::Result::Unsupported:
             s.fail(plainError(AVERROR(EINVAL), "The movie could not be exported.",
@@ -746,7 +746,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
                               kReadSuggestion));
             return false;
         case internal::Yuv420Converter::Result::OutOfMemory: s.failAv(AVERROR(ENOMEM), "Out of memory."); return false;
-    }
+        }
     }
     Stopwatch waiting(timings.decoderWait);
     return pictures.push(std::move(pic));

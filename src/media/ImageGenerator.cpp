@@ -70,8 +70,7 @@ RgbImage ImageGenerator::copyFirstImage(Error* error) const {
     const int srcW = frame->width, srcH = frame->height;
     // Non-square pixels are shown stretched; the picture is made at the shown proportions.
     const AVRational sar = av_guess_sample_aspect_ratio(in.get(), st, frame.get());
-    const Size display = displaySizeFor({srcW, srcH},
-                                        sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0);
+    const Size display = displaySizeFor({srcW, srcH}, sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0);
     const int dispW = std::max(1, display.width), dispH = srcH;
     const int shownW = q.swapsAxes() ? dispH : dispW, shownH = q.swapsAxes() ? dispW : dispH;
     double scale = 1;

@@ -287,8 +287,7 @@ void checkMovie(const fs::path& path, bool exportIt, const fs::path& out, bool p
         if (d.isValid() && !(std::isfinite(d.seconds()) && d.seconds() >= 0))
             fail("an opened movie has a bad duration");
         for (const auto& t : asset->tracks())
-            if (t.naturalSize.width < 0 || t.naturalSize.height < 0)
-                fail("a track has a bad picture size");
+            if (t.naturalSize.width < 0 || t.naturalSize.height < 0) fail("a track has a bad picture size");
     }
     media::ImageGenerator generator(path.string());
     generator.setMaximumSize({64, 64});

@@ -33,7 +33,7 @@ public:
     virtual ~VideoSource() = default;
     virtual bool read(VideoSample& out, Error* error) = 0;
     virtual void interrupt() = 0;
-    virtual Size size() const = 0;    // of the pictures read() delivers
+    virtual Size size() const = 0;         // of the pictures read() delivers
     virtual double frameRate() const = 0;  // nominal
 };
 

@@ -104,9 +104,8 @@ std::vector<VideoFormat> enumerateFormats(int fd) {
             } else {
                 // A range: offer the usual sizes that fall inside it, and its largest.
                 const auto& sw = fs.stepwise;
-                for (Size s :
-                     {Size{1920, 1080}, Size{1280, 720}, Size{640, 480}, Size{480, 360},
-                      Size{320, 240}, Size{192, 144}, Size{int(sw.max_width), int(sw.max_height)}}) {
+                for (Size s : {Size{1920, 1080}, Size{1280, 720}, Size{640, 480}, Size{480, 360}, Size{320, 240},
+                               Size{192, 144}, Size{int(sw.max_width), int(sw.max_height)}}) {
                     if (uint32_t(s.width) < sw.min_width || uint32_t(s.width) > sw.max_width ||
                         uint32_t(s.height) < sw.min_height || uint32_t(s.height) > sw.max_height)
                         continue;

@@ -214,8 +214,8 @@ namespace {
 const std::vector<VideoFormat>& virtualFormats() {
     static const std::vector<VideoFormat> f = [] {
         std::vector<VideoFormat> v;
-        for (Size s : {Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360},
-                            Size{480, 360}, Size{352, 288}, Size{320, 240}, Size{192, 144}})
+        for (Size s : {Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360}, Size{480, 360}, Size{352, 288},
+                       Size{320, 240}, Size{192, 144}})
             v.push_back({"yuv420p", s, {30.0}});
         return v;
     }();
