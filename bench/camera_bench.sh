@@ -8,23 +8,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/${TAVRIO_BUILD_DIR:-build}"
 seconds=${SECONDS_TO_RECORD:-60}
-if [[ -z "${TAVRIO_BENCH_INNER:-}" ]]; then
-  export TAVRIO_BENCH_INNER=1
-  exec timeout $((seconds * 3 + 240)) xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-unset QT_QPA_PLATFORM
-home=$(mktemp -d)
-log=$home/tavrio.log
-pid=
-cleanup() {
-  if [[ -n "$pid" ]]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  fi
-  rm -rf "$home"
-}
-trap cleanup EXIT
 source "$here/tests/e2e/xdrive.sh"
+under_xvfb $((seconds * 3 + 240)) "$0" "$@"
+xdrive_home
 export TAVRIO_HOME=$home
 cli=$build/src/cli/tavrio-cli
 "$cli" settings resolutionOpt=0 >/dev/null 2>&1  # High: 1280x720 from the virtual camera

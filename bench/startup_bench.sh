@@ -7,10 +7,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/${TAVRIO_BUILD_DIR:-build}"
 runs=${RUNS:-15}
-if [[ -z "${TAVRIO_BENCH_INNER:-}" ]]; then
-  export TAVRIO_BENCH_INNER=1
-  exec timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
+source "$here/tests/e2e/xdrive.sh"
+under_xvfb 600 "$0" "$@"
 unset QT_QPA_PLATFORM
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT

@@ -7,24 +7,10 @@
 set -euo pipefail
 
 bin=$1
-if [[ -z "${TAVRIO_E2E_INNER:-}" ]]; then
-  export TAVRIO_E2E_INNER=1
-  exec timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-
-unset QT_QPA_PLATFORM
-home=$(mktemp -d)
-log=$home/tavrio.log
-pid=
-cleanup() {
-  if [[ -n "$pid" ]]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  fi
-  rm -rf "$home"
-}
-trap cleanup EXIT
 source "$(dirname "$0")/xdrive.sh"
+under_xvfb 240 "$0" "$@"
+
+xdrive_home
 
 export TAVRIO_HOME=$home
 export QT_LOGGING_RULES="tavrio.app.debug=true"

@@ -1,5 +1,34 @@
 # Helpers for driving the real tavrio under Xvfb with xdotool (sourced, not run).
-# The caller sets $log (tavrio's log with tavrio.app debug lines) and $pid (tavrio's process).
+# After xdrive_home, $home is a fresh folder, $log tavrio's log (with tavrio.app debug lines)
+# and $pid, which the caller sets when it starts tavrio, is killed on exit.
+
+# Runs the calling script again under a virtual X server of its own (at most `limit` seconds);
+# returns at once inside it. Usage: under_xvfb LIMIT [WxHxD] "$0" "$@"
+under_xvfb() {
+  local limit=$1 screen=1024x768x24
+  shift
+  [[ "$1" =~ ^[0-9]+x[0-9]+x[0-9]+$ ]] && { screen=$1; shift; }
+  [[ -n "${TAVRIO_XVFB_INNER:-}" ]] && return 0
+  export TAVRIO_XVFB_INNER=1
+  exec timeout "$limit" xvfb-run -a -s "-screen 0 $screen" "$@"
+}
+
+# The real X server, not the offscreen platform of the unit tests; a home removed on exit.
+xdrive_home() {
+  unset QT_QPA_PLATFORM
+  home=$(mktemp -d)
+  log=$home/tavrio.log
+  pid=
+  trap xdrive_cleanup EXIT
+}
+
+xdrive_cleanup() {
+  if [[ -n "$pid" ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$home"
+}
 
 fail() {
   echo "FAIL: $*" >&2
