@@ -50,4 +50,28 @@ wait_log "screen shown: Settings" 2
 key Up Up Return
 wait_log "screen shown: Instructions"
 grab "$win" "$out/instructions.png"
+
+# The library with a recording made the way a user makes one, its details and its player.
+kill "$pid"; wait "$pid" 2>/dev/null || true; pid=
+cli=$(dirname "$bin")/../cli/tavrio-cli
+"$cli" record --seconds 3 --orientation landscape --zoom "0:1,1:2.5,2.5:1.5" \
+  --camera virtual --mic virtual >/dev/null 2>&1 || fail "tavrio-cli record failed"
+: >"$log"
+"$bin" >"$log" 2>&1 &
+pid=$!
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no window"
+wait_log "screen shown: Camera"
+xdotool windowfocus --sync "$win"
+xdotool mousemove 0 0
+key l
+wait_log "screen shown: Videos"
+sleep 1  # the thumbnail is made in the background
+grab "$win" "$out/library.png"
+key Return
+wait_log "screen shown: Out.mov"
+grab "$win" "$out/details.png"
+key space  # Play has the focus: the recording, zoomed as its export will be
+wait_log "screen shown: Movie"
+sleep 1.5
+grab "$win" "$out/player.png"
 echo "screenshots in $out"
