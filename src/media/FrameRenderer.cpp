@@ -268,11 +268,13 @@ constexpr int kHorizontalFrac = 7;
 
 struct RowTable {
     int64_t id = std::numeric_limits<int64_t>::min();
-    std::vector<int32_t> xi;       // left neighbour per output column (padded to whole groups)
-    std::vector<int16_t> w;        // (1 - f, f) in 10 bits, per column
-    std::vector<int32_t> base;     // per group: first byte of the 16 the shuffle reads
-    std::vector<uint8_t> mask;     // per group: 16 shuffle indices, (left, right) per column
-    std::vector<uint8_t> shuffle;  // per group: the 16-byte window covers it
+    std::vector<int32_t> xi;    // left neighbour per output column (padded to whole groups)
+    std::vector<int16_t> w;     // (1 - f, f) in 10 bits, per column
+    std::vector<int32_t> base;  // per group: first byte of the 16 the shuffle reads
+    std::vector<uint8_t> mask;  // per group: 2 x 16 shuffle indices, (left, right) per column
+    // per group: how many 16-byte windows from `base` cover it (1 or 2), 0 when they do not.
+    // Two windows serve downscaling by up to about 3.5, as the camera preview does.
+    std::vector<uint8_t> shuffle;
 };
 
 struct TwoPassScratch {
@@ -297,7 +299,7 @@ void buildRowTable(RowTable& t, double P, double x0, int columns, int planeWidth
     t.xi.resize(padded);
     t.w.resize(2 * padded);
     t.base.resize(groups);
-    t.mask.resize(16 * groups);
+    t.mask.resize(32 * groups);
     t.shuffle.resize(groups);
     // Positions in 32.32 fixed point, stepped per column: exact to far below a weight step.
     const int64_t maxFixed = static_cast<int64_t>(planeWidth - 1) << kFracBits;
@@ -322,11 +324,19 @@ void buildRowTable(RowTable& t, double P, double x0, int columns, int planeWidth
         const int32_t* xs = &t.xi[g * kGroup];
         int lo = *std::min_element(xs, xs + kGroup), hi = *std::max_element(xs, xs + kGroup) + 1;
         t.base[g] = lo;
-        // The 16-byte load must stay inside the row.
-        t.shuffle[g] = hi - lo < 16 && lo + 16 <= planeWidth;
-        for (int k = 0; k < kGroup; ++k) {
-            t.mask[16 * g + 2 * k] = static_cast<uint8_t>(std::clamp(xs[k] - lo, 0, 15));
-            t.mask[16 * g + 2 * k + 1] = static_cast<uint8_t>(std::clamp(xs[k] + 1 - lo, 0, 15));
+        // The 16-byte loads must stay inside the row.
+        t.shuffle[g] = hi - lo < 16 && lo + 16 <= planeWidth ? 1 : hi - lo < 32 && lo + 32 <= planeWidth ? 2 : 0;
+        uint8_t* m = &t.mask[32 * g];
+        for (int j = 0; j < 2 * kGroup; ++j) {
+            const int at = std::max(xs[j / 2] + (j & 1) - lo, 0);
+            if (t.shuffle[g] == 1) {
+                m[j] = static_cast<uint8_t>(std::min(at, 15));
+            } else {
+                // Indices with the top bit set make the shuffle give 0, so the two windows'
+                // shuffles can be or-ed together.
+                m[j] = at < 16 ? static_cast<uint8_t>(at) : 0x80;
+                m[16 + j] = at < 16 ? 0x80 : static_cast<uint8_t>(std::min(at - 16, 15));
+            }
         }
     }
 }
@@ -350,8 +360,13 @@ __attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, c
             horizontalGroupScalar(row, t, g, out);
             continue;
         }
+        const __m128i* mask = reinterpret_cast<const __m128i*>(&t.mask[32 * g]);
         __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g]));
-        __m128i pairs = _mm_shuffle_epi8(src, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.mask[16 * g])));
+        __m128i pairs = _mm_shuffle_epi8(src, _mm_loadu_si128(mask));
+        if (t.shuffle[g] == 2) {
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g] + 16));
+            pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(next, _mm_loadu_si128(mask + 1)));
+        }
         __m128i lo = _mm_cvtepu8_epi16(pairs);
         __m128i hi = _mm_unpackhi_epi8(pairs, _mm_setzero_si128());
         const __m128i* w = reinterpret_cast<const __m128i*>(&t.w[2 * g * kGroup]);
