@@ -723,7 +723,7 @@ bool Transcoder::pushPicture(AVFrame* frame) {
     pic.time = timeFromAv(pts, st->time_base);
     pic.duration = frame->pkt_duration;
     const bool sameSize = frame->width == sourceSize.width && frame->height == sourceSize.height;
-    // The renderer maps full range to limited range itself, in a table pass over its output;
+    // The renderer maps full range to limited range itself as it writes its output;
     // converting whole source pictures beforehand cost a twentieth of a full-range export.
     const bool full420 = frame->format == AV_PIX_FMT_YUVJ420P ||
                          (frame->format == AV_PIX_FMT_YUV420P && frame->color_range == AVCOL_RANGE_JPEG);

@@ -4,11 +4,12 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TAVRIO_SSE41 1
-#include <smmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <limits>
 
 #include "media/FFmpeg.h"
+#include "media/MediaInternal.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -254,13 +256,105 @@ void bilinearPlane(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Range: output is limited range. A full-range sample v becomes (v * mul + add) >> 11, which is
+// the rounded 16 + v * 219 / 255 (luma) or 128 + (v - 128) * 224 / 255 (chroma) for every code
+// value (checked below at compile time). As arithmetic rather than a table it runs in the vector
+// registers of the bilinear kernels, in the same pass that produces the sample.
+
+struct RangeMap {
+    int32_t mul = 0, add = 0;  // mul == 0: no mapping
+    constexpr bool on() const { return mul != 0; }
+};
+constexpr int kRangeShift = 11;
+constexpr RangeMap kLumaToLimited{1759, 33775}, kChromaToLimited{1799, 32896};
+
+constexpr int mapRange(RangeMap m, int v) {
+    return m.on() ? (v * m.mul + m.add) >> kRangeShift : v;
+}
+
+constexpr int floorDiv(int a, int b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+constexpr bool rangeMapIsExact() {
+    for (int v = 0; v < 256; ++v) {
+        if (mapRange(kLumaToLimited, v) != 16 + floorDiv(v * 438 + 255, 510)) return false;
+        if (mapRange(kChromaToLimited, v) != 128 + floorDiv((v - 128) * 448 + 255, 510)) return false;
+    }
+    return true;
+}
+static_assert(rangeMapIsExact());
+
+bool isFullRange(const AVFrame& f) {
+    return f.format == AV_PIX_FMT_YUVJ420P || f.color_range == AVCOL_RANGE_JPEG;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Instruction sets. Each kernel below has a portable form and vector forms that give the same
+// bytes; the widest the processor has is used, up to the cap tests set.
+
+using internal::RendererIsa;
+
+std::atomic<RendererIsa> gIsaCap{RendererIsa::Avx2};
+
+RendererIsa detectIsa() {
+#ifdef TAVRIO_SSE41
+    if (__builtin_cpu_supports("avx2")) return RendererIsa::Avx2;
+    if (__builtin_cpu_supports("sse4.1")) return RendererIsa::Sse41;
+#endif
+    // Other processors (ARM) run the portable loops; zimg brings its own NEON code.
+    return RendererIsa::Portable;
+}
+
+RendererIsa isa() {
+    static const RendererIsa detected = detectIsa();
+    return std::min(detected, gIsaCap.load(std::memory_order_relaxed));
+}
+
+#ifdef TAVRIO_SSE41
+__attribute__((target("sse4.1"))) inline __m128i mapRange4(__m128i v, __m128i mul, __m128i add) {
+    // v < 2^15, so the multiply-add of its low half with mul's (and of the zero high halves) is
+    // the plain product.
+    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(v, mul), add), kRangeShift);
+}
+
+__attribute__((target("sse4.1"))) int mapRangeRowSse41(uint8_t* p, int width, RangeMap m) {
+    const __m128i mul = _mm_set1_epi32(m.mul), add = _mm_set1_epi32(m.add);
+    int i = 0;
+    for (; i + 16 <= width; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i a = mapRange4(_mm_cvtepu8_epi32(v), mul, add);
+        __m128i b = mapRange4(_mm_cvtepu8_epi32(_mm_srli_si128(v, 4)), mul, add);
+        __m128i c = mapRange4(_mm_cvtepu8_epi32(_mm_srli_si128(v, 8)), mul, add);
+        __m128i d = mapRange4(_mm_cvtepu8_epi32(_mm_srli_si128(v, 12)), mul, add);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
+                         _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
+    }
+    return i;
+}
+#endif
+
+// Maps rows already rendered, for the paths that do not map inside their own kernels.
+void mapRangeRows(uint8_t* plane, ptrdiff_t stride, int width, Span rows, RangeMap m) {
+    for (int j = rows.begin; j < rows.end; ++j) {
+        uint8_t* p = plane + j * stride;
+        int i = 0;
+#ifdef TAVRIO_SSE41
+        if (isa() >= RendererIsa::Sse41) i = mapRangeRowSse41(p, width, m);
+#endif
+        for (; i < width; ++i) p[i] = static_cast<uint8_t>(mapRange(m, p[i]));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Two-pass bilinear for transforms that are nearly axis-aligned (every zoom; the ramp form's tiny
 // rotation included). The sample position is split exactly: first each needed source row r is
 // resampled horizontally at x = P*i + Q*r + R (the position where output column i crosses that
 // row), then each output pixel blends the two rows around its y. The blend of the two points
 // (x_r, r) and (x_r + Q, r + 1) at weight y - r lands exactly on the wanted (x, y), so nothing
 // of the geometry is dropped; only the interpolation kernel is sheared by the rotation.
-// Both passes run eight samples per step with SSE4.1 (byte shuffles stand in for gathers).
+// Both passes run 8 (SSE4.1) or 16 (AVX2) samples per step; byte shuffles stand in for gathers.
 
 constexpr int kGroup = 8;
 // Intermediate rows keep 7 fractional bits, so they stay below 2^15 for signed 16-bit multiplies.
@@ -277,21 +371,17 @@ struct RowTable {
     std::vector<uint8_t> shuffle;
 };
 
+// Horizontally resampled source rows, kept in a small ring: output rows walk the source rows in
+// order, so a row is wanted again only while it is among the last few made, and the ring stays in
+// the first-level cache where a row per source row would spill a 1080p frame's 4 MiB to memory.
+constexpr int kRingRows = 8;
+
 struct TwoPassScratch {
-    std::vector<uint16_t> rows;  // intermediate rows, one per source row
-    std::vector<uint32_t> stamp;
-    uint32_t pass = 0;
+    std::vector<uint16_t> rows;        // kRingRows intermediate rows
+    std::array<int, kRingRows> holds;  // the source row in each slot, -1 for none
     ptrdiff_t stride = 0;
     RowTable table;
 };
-
-#ifdef TAVRIO_SSE41
-bool haveSse41() {
-    static const bool yes = __builtin_cpu_supports("sse4.1");
-    return yes;
-}
-#endif
-// Elsewhere (ARM phones) the portable loops run; zimg brings its own NEON code.
 
 void buildRowTable(RowTable& t, double P, double x0, int columns, int planeWidth) {
     int groups = (columns + kGroup - 1) / kGroup;
@@ -352,43 +442,91 @@ void horizontalGroupScalar(const uint8_t* row, const RowTable& t, int g, uint16_
 }
 
 #ifdef TAVRIO_SSE41
+__attribute__((target("sse4.1"))) void horizontalGroupSse41(const uint8_t* row, const RowTable& t, int g,
+                                                            uint16_t* out) {
+    const __m128i round = _mm_set1_epi32(1 << (kWeightBits - kHorizontalFrac - 1));
+    const __m128i* mask = reinterpret_cast<const __m128i*>(&t.mask[32 * g]);
+    __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g]));
+    __m128i pairs = _mm_shuffle_epi8(src, _mm_loadu_si128(mask));
+    if (t.shuffle[g] == 2) {
+        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g] + 16));
+        pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(next, _mm_loadu_si128(mask + 1)));
+    }
+    __m128i lo = _mm_cvtepu8_epi16(pairs);
+    __m128i hi = _mm_unpackhi_epi8(pairs, _mm_setzero_si128());
+    const __m128i* w = reinterpret_cast<const __m128i*>(&t.w[2 * g * kGroup]);
+    __m128i a = _mm_madd_epi16(lo, _mm_loadu_si128(w));
+    __m128i b = _mm_madd_epi16(hi, _mm_loadu_si128(w + 1));
+    a = _mm_srai_epi32(_mm_add_epi32(a, round), kWeightBits - kHorizontalFrac);
+    b = _mm_srai_epi32(_mm_add_epi32(b, round), kWeightBits - kHorizontalFrac);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + g * kGroup), _mm_packus_epi32(a, b));
+}
+
 __attribute__((target("sse4.1"))) void horizontalPassSse41(const uint8_t* row, const RowTable& t, uint16_t* out) {
     const int groups = static_cast<int>(t.base.size());
-    const __m128i round = _mm_set1_epi32(1 << (kWeightBits - kHorizontalFrac - 1));
     for (int g = 0; g < groups; ++g) {
-        if (!t.shuffle[g]) {
+        if (t.shuffle[g])
+            horizontalGroupSse41(row, t, g, out);
+        else
             horizontalGroupScalar(row, t, g, out);
-            continue;
-        }
-        const __m128i* mask = reinterpret_cast<const __m128i*>(&t.mask[32 * g]);
-        __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g]));
-        __m128i pairs = _mm_shuffle_epi8(src, _mm_loadu_si128(mask));
-        if (t.shuffle[g] == 2) {
-            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + t.base[g] + 16));
-            pairs = _mm_or_si128(pairs, _mm_shuffle_epi8(next, _mm_loadu_si128(mask + 1)));
-        }
-        __m128i lo = _mm_cvtepu8_epi16(pairs);
-        __m128i hi = _mm_unpackhi_epi8(pairs, _mm_setzero_si128());
-        const __m128i* w = reinterpret_cast<const __m128i*>(&t.w[2 * g * kGroup]);
-        __m128i a = _mm_madd_epi16(lo, _mm_loadu_si128(w));
-        __m128i b = _mm_madd_epi16(hi, _mm_loadu_si128(w + 1));
-        a = _mm_srai_epi32(_mm_add_epi32(a, round), kWeightBits - kHorizontalFrac);
-        b = _mm_srai_epi32(_mm_add_epi32(b, round), kWeightBits - kHorizontalFrac);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + g * kGroup), _mm_packus_epi32(a, b));
     }
 }
 
+__attribute__((target("avx2"))) inline __m256i loadTwo(const void* a, const void* b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(a))),
+                                   _mm_loadu_si128(static_cast<const __m128i*>(b)), 1);
+}
+
+// Two groups at once, one per 128-bit lane (the byte shuffle never crosses lanes anyway).
+__attribute__((target("avx2"))) void horizontalPassAvx2(const uint8_t* row, const RowTable& t, uint16_t* out) {
+    const int groups = static_cast<int>(t.base.size());
+    const __m256i round = _mm256_set1_epi32(1 << (kWeightBits - kHorizontalFrac - 1));
+    int g = 0;
+    for (; g + 2 <= groups; g += 2) {
+        if (t.shuffle[g] != 1 || t.shuffle[g + 1] != 1) {
+            for (int k = g; k < g + 2; ++k) {
+                if (t.shuffle[k])
+                    horizontalGroupSse41(row, t, k, out);
+                else
+                    horizontalGroupScalar(row, t, k, out);
+            }
+            continue;
+        }
+        __m256i src = loadTwo(row + t.base[g], row + t.base[g + 1]);
+        __m256i pairs = _mm256_shuffle_epi8(src, loadTwo(&t.mask[32 * g], &t.mask[32 * (g + 1)]));
+        __m256i lo = _mm256_unpacklo_epi8(pairs, _mm256_setzero_si256());  // columns 0-3 of each group
+        __m256i hi = _mm256_unpackhi_epi8(pairs, _mm256_setzero_si256());  // columns 4-7
+        __m256i w0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&t.w[2 * g * kGroup]));
+        __m256i w1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&t.w[2 * (g + 1) * kGroup]));
+        __m256i a = _mm256_madd_epi16(lo, _mm256_permute2x128_si256(w0, w1, 0x20));
+        __m256i b = _mm256_madd_epi16(hi, _mm256_permute2x128_si256(w0, w1, 0x31));
+        a = _mm256_srai_epi32(_mm256_add_epi32(a, round), kWeightBits - kHorizontalFrac);
+        b = _mm256_srai_epi32(_mm256_add_epi32(b, round), kWeightBits - kHorizontalFrac);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + g * kGroup), _mm256_packus_epi32(a, b));
+    }
+    for (; g < groups; ++g) {
+        if (t.shuffle[g])
+            horizontalGroupSse41(row, t, g, out);
+        else
+            horizontalGroupScalar(row, t, g, out);
+    }
+}
 #endif
 
 void horizontalPass(const uint8_t* row, const RowTable& t, uint16_t* out) {
 #ifdef TAVRIO_SSE41
-    if (haveSse41()) return horizontalPassSse41(row, t, out);
+    switch (isa()) {
+    case RendererIsa::Avx2: return horizontalPassAvx2(row, t, out);
+    case RendererIsa::Sse41: return horizontalPassSse41(row, t, out);
+    case RendererIsa::Portable: break;
+    }
 #endif
     for (int g = 0; g < static_cast<int>(t.base.size()); ++g) horizontalGroupScalar(row, t, g, out);
 }
 
 // Vertical blend of one run: y - r starts at `y0` and steps by `dy` (both with 24 fractional
-// bits), clamped to [0, 1] so that the picture's top and bottom rows extend to its edge.
+// bits), clamped to [0, 1] so that the picture's top and bottom rows extend to its edge. The
+// blended sample goes through the range map on its way out.
 constexpr int kYFrac = 24;
 constexpr int kVerticalShift = kWeightBits + kHorizontalFrac;
 
@@ -396,11 +534,12 @@ inline int verticalWeight(int32_t y) {
     return std::clamp((y + (1 << (kYFrac - kWeightBits - 1))) >> (kYFrac - kWeightBits), 0, 1 << kWeightBits);
 }
 
-void verticalRunScalar(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n) {
+void verticalRunScalar(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n,
+                       RangeMap map) {
     for (int k = 0; k < n; ++k) {
         int w = verticalWeight(y0 + k * dy);
         int v = t0[k] * ((1 << kWeightBits) - w) + t1[k] * w;
-        out[k] = static_cast<uint8_t>((v + (1 << (kVerticalShift - 1))) >> kVerticalShift);
+        out[k] = static_cast<uint8_t>(mapRange(map, (v + (1 << (kVerticalShift - 1))) >> kVerticalShift));
     }
 }
 
@@ -410,11 +549,13 @@ __attribute__((target("sse4.1"))) inline __m128i weights4(__m128i y) {
     return _mm_min_epi32(_mm_max_epi32(w, _mm_setzero_si128()), _mm_set1_epi32(1 << kWeightBits));
 }
 
-__attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy,
-                                                        uint8_t* out, int n) {
+template <bool kMap>
+__attribute__((target("sse4.1"))) int verticalRunSse41(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy,
+                                                       uint8_t* out, int n, RangeMap map) {
     const __m128i step4 = _mm_set1_epi32(4 * dy);
     const __m128i one = _mm_set1_epi16(1 << kWeightBits);
     const __m128i round = _mm_set1_epi32(1 << (kVerticalShift - 1));
+    const __m128i mul = _mm_set1_epi32(map.mul), add = _mm_set1_epi32(map.add);
     __m128i y = _mm_add_epi32(_mm_set1_epi32(y0), _mm_mullo_epi32(_mm_set1_epi32(dy), _mm_setr_epi32(0, 1, 2, 3)));
     int k = 0;
     for (; k + 8 <= n; k += 8) {
@@ -431,18 +572,75 @@ __attribute__((target("sse4.1"))) void verticalRunSse41(const uint16_t* t0, cons
         __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), _mm_unpackhi_epi16(iw, w));
         lo = _mm_srai_epi32(_mm_add_epi32(lo, round), kVerticalShift);
         hi = _mm_srai_epi32(_mm_add_epi32(hi, round), kVerticalShift);
+        if constexpr (kMap) {
+            lo = mapRange4(lo, mul, add);
+            hi = mapRange4(hi, mul, add);
+        }
         __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), bytes);
     }
-    verticalRunScalar(t0 + k, t1 + k, y0 + k * dy, dy, out + k, n - k);
+    return k;
+}
+
+__attribute__((target("avx2"))) inline __m256i weights8(__m256i y) {
+    __m256i w = _mm256_srai_epi32(_mm256_add_epi32(y, _mm256_set1_epi32(1 << (kYFrac - kWeightBits - 1))),
+                                  kYFrac - kWeightBits);
+    return _mm256_min_epi32(_mm256_max_epi32(w, _mm256_setzero_si256()), _mm256_set1_epi32(1 << kWeightBits));
+}
+
+template <bool kMap>
+__attribute__((target("avx2"))) int verticalRunAvx2(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy,
+                                                    uint8_t* out, int n, RangeMap map) {
+    const __m256i step8 = _mm256_set1_epi32(8 * dy);
+    const __m256i one = _mm256_set1_epi16(1 << kWeightBits);
+    const __m256i round = _mm256_set1_epi32(1 << (kVerticalShift - 1));
+    const __m256i mul = _mm256_set1_epi32(map.mul), add = _mm256_set1_epi32(map.add);
+    __m256i y = _mm256_add_epi32(_mm256_set1_epi32(y0),
+                                 _mm256_mullo_epi32(_mm256_set1_epi32(dy), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+    int k = 0;
+    for (; k + 16 <= n; k += 16) {
+        __m256i wLo = weights8(y);
+        y = _mm256_add_epi32(y, step8);
+        __m256i wHi = weights8(y);
+        y = _mm256_add_epi32(y, step8);
+        // The pack works per lane; the permute puts the sixteen weights back in column order.
+        __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(wLo, wHi), 0xD8);
+        __m256i iw = _mm256_sub_epi16(one, w);
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t0 + k));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t1 + k));
+        // Per lane: columns 0-3 (lo) and 4-7 (hi) of that lane's eight.
+        __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), _mm256_unpacklo_epi16(iw, w));
+        __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), _mm256_unpackhi_epi16(iw, w));
+        lo = _mm256_srai_epi32(_mm256_add_epi32(lo, round), kVerticalShift);
+        hi = _mm256_srai_epi32(_mm256_add_epi32(hi, round), kVerticalShift);
+        if constexpr (kMap) {
+            lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(lo, mul), add), kRangeShift);
+            hi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(hi, mul), add), kRangeShift);
+        }
+        __m256i words = _mm256_packs_epi32(lo, hi);  // columns 0-7 | 8-15
+        __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), bytes);
+    }
+    return k;
 }
 #endif
 
-void verticalRun(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n) {
+void verticalRun(const uint16_t* t0, const uint16_t* t1, int32_t y0, int32_t dy, uint8_t* out, int n, RangeMap map) {
+    int k = 0;
 #ifdef TAVRIO_SSE41
-    if (haveSse41()) return verticalRunSse41(t0, t1, y0, dy, out, n);
+    switch (isa()) {
+    case RendererIsa::Avx2:
+        k = map.on() ? verticalRunAvx2<true>(t0, t1, y0, dy, out, n, map)
+                     : verticalRunAvx2<false>(t0, t1, y0, dy, out, n, map);
+        break;
+    case RendererIsa::Sse41:
+        k = map.on() ? verticalRunSse41<true>(t0, t1, y0, dy, out, n, map)
+                     : verticalRunSse41<false>(t0, t1, y0, dy, out, n, map);
+        break;
+    case RendererIsa::Portable: break;
+    }
 #endif
-    verticalRunScalar(t0, t1, y0, dy, out, n);
+    verticalRunScalar(t0 + k, t1 + k, y0 + k * dy, dy, out + k, n - k, map);
 }
 
 // Whether the two-pass split applies: source rows advance with output rows, and the rotation
@@ -454,25 +652,24 @@ bool twoPassApplies(const PlaneRef& src, const PlaneMap& m) {
            std::isfinite(m.ey);
 }
 
+// `black` is already in the output's range; the samples go through `map`.
 void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, ptrdiff_t dstStride, int dstW,
-                          Span rows, uint8_t black, TwoPassScratch& s) {
+                          Span rows, uint8_t black, RangeMap map, TwoPassScratch& s) {
     const double P = m.ax - m.cx * m.ay / m.cy, Q = m.cx / m.cy, R = m.ex - m.cx * m.ey / m.cy;
     const int ph = src.height;
     // Rows within one group share a table: the shear moves them less than half a weight step
     // (1/2048 pixel) from their own position.
     const double groupRows = Q == 0 ? 1e18 : std::max(1.0, std::floor(1.0 / (1024.0 * std::fabs(Q))));
     s.stride = (dstW + kGroup - 1) / kGroup * kGroup;
-    if (s.rows.size() < static_cast<size_t>(s.stride) * ph) s.rows.assign(static_cast<size_t>(s.stride) * ph, 0);
-    if (s.stamp.size() < static_cast<size_t>(ph)) s.stamp.assign(ph, 0);
-    if (++s.pass == 0) {
-        std::fill(s.stamp.begin(), s.stamp.end(), 0);
-        s.pass = 1;
-    }
+    if (s.rows.size() < static_cast<size_t>(s.stride) * kRingRows)
+        s.rows.assign(static_cast<size_t>(s.stride) * kRingRows, 0);
+    s.holds.fill(-1);
     s.table.id = std::numeric_limits<int64_t>::min();
 
     auto row = [&](int r) -> const uint16_t* {
-        uint16_t* out = s.rows.data() + static_cast<ptrdiff_t>(r) * s.stride;
-        if (s.stamp[r] == s.pass) return out;
+        const int slot = r % kRingRows;
+        uint16_t* out = s.rows.data() + static_cast<ptrdiff_t>(slot) * s.stride;
+        if (s.holds[slot] == r) return out;
         int64_t group = static_cast<int64_t>(std::floor(r / groupRows));
         if (group != s.table.id) {
             double centre = Q == 0 ? 0 : (group + 0.5) * groupRows;
@@ -480,7 +677,7 @@ void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, 
             s.table.id = group;
         }
         horizontalPass(src.data + r * src.stride, s.table, out);
-        s.stamp[r] = s.pass;
+        s.holds[slot] = r;
         return out;
     };
 
@@ -499,39 +696,10 @@ void bilinearPlaneTwoPass(const PlaneRef& src, const PlaneMap& m, uint8_t* dst, 
             const uint16_t* t0 = row(r);
             const uint16_t* t1 = row(r + 1);
             int32_t y0 = static_cast<int32_t>(std::llround((y - r) * (1 << kYFrac)));
-            verticalRun(t0 + i, t1 + i, y0, dy, out + i, end - i);
+            verticalRun(t0 + i, t1 + i, y0, dy, out + i, end - i, map);
             i = end;
         }
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Range: output is limited range; a full-range source is mapped sample by sample.
-
-struct RangeLut {
-    std::array<uint8_t, 256> luma{}, chroma{};
-    RangeLut() {
-        for (int v = 0; v < 256; ++v) {
-            luma[v] = static_cast<uint8_t>(std::lround(16.0 + v * 219.0 / 255.0));
-            chroma[v] = static_cast<uint8_t>(std::lround(128.0 + (v - 128) * 224.0 / 255.0));
-        }
-    }
-};
-
-const RangeLut& rangeLut() {
-    static const RangeLut lut;
-    return lut;
-}
-
-void applyLut(uint8_t* plane, ptrdiff_t stride, int width, Span rows, const std::array<uint8_t, 256>& lut) {
-    for (int j = rows.begin; j < rows.end; ++j) {
-        uint8_t* p = plane + j * stride;
-        for (int i = 0; i < width; ++i) p[i] = lut[p[i]];
-    }
-}
-
-bool isFullRange(const AVFrame& f) {
-    return f.format == AV_PIX_FMT_YUVJ420P || f.color_range == AVCOL_RANGE_JPEG;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -806,7 +974,7 @@ bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, 
     const Siting inSiting = chromaSiting(source.chroma_location);
     const Span lumaRows{firstRow, lastRow};
     const Span cRows = chromaRows(firstRow, lastRow);
-    // Black before range mapping: full-range black maps to limited black through the table.
+    // Black before range mapping: full-range black maps to limited black.
     const uint8_t blackY = full ? 0 : 16, blackC = 128;
 
     output.color_range = AVCOL_RANGE_MPEG;
@@ -836,6 +1004,7 @@ bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, 
         ptrdiff_t dstStride = output.linesize[p];
         PlaneRef src{source.data[p], source.linesize[p], il.width, il.height};
         uint8_t black = p == 0 ? blackY : blackC;
+        const RangeMap map = !full ? RangeMap{} : p == 0 ? kLumaToLimited : kChromaToLimited;
 
         if (copy) {
             for (int j = rows.begin; j < rows.end; ++j)
@@ -849,17 +1018,25 @@ bool FrameRenderer::renderRows(const AVFrame& source, const AffineTransform& t, 
                 // zimg refuses some degenerate windows (a sliver of a pixel); bilinear is exact
                 // enough there and keeps the export going.
             }
-            if (!done && twoPassApplies(src, m))
-                bilinearPlaneTwoPass(src, m, dst, dstStride, ol.width, rows, black, d.twoPass[p]);
-            else if (!done)
-                bilinearPlane(src, m, dst, dstStride, ol.width, rows, black);
+            if (!done && twoPassApplies(src, m)) {
+                // The two-pass kernels map the range as they write, with black already mapped.
+                bilinearPlaneTwoPass(src, m, dst, dstStride, ol.width, rows, static_cast<uint8_t>(mapRange(map, black)),
+                                     map, d.twoPass[p]);
+                continue;
+            }
+            if (!done) bilinearPlane(src, m, dst, dstStride, ol.width, rows, black);
         }
-        if (full) {
-            const RangeLut& lut = rangeLut();
-            applyLut(dst, dstStride, ol.width, rows, p == 0 ? lut.luma : lut.chroma);
-        }
+        if (map.on()) mapRangeRows(dst, dstStride, ol.width, rows, map);
     }
     return true;
 }
+
+namespace internal {
+
+RendererIsa capRendererIsa(RendererIsa cap) {
+    return gIsaCap.exchange(cap);
+}
+
+}  // namespace internal
 
 }  // namespace media

@@ -31,4 +31,10 @@ std::optional<AffineTransform> streamDisplayMatrix(const AVStream* st);
 // Gives an output stream a display matrix; false when out of memory.
 bool setStreamDisplayMatrix(AVStream* st, const AffineTransform& t);
 
+// The instruction sets the bilinear renderer's kernels are written for. The renderer uses the
+// widest the processor has, up to a cap that tests lower to check that every path gives the same
+// bytes. Returns the previous cap.
+enum class RendererIsa { Portable, Sse41, Avx2 };
+RendererIsa capRendererIsa(RendererIsa cap);
+
 }  // namespace media::internal

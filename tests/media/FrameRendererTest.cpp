@@ -5,9 +5,11 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
+#include "media/MediaInternal.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
@@ -341,45 +343,114 @@ TEST(FrameRenderer, RejectsWhatItCannotRender) {
 // the fast paths (groups shuffled from one or two windows, their scalar tails, the general rotated
 // loop) must agree to one step of rounding inside the picture.
 TEST(FrameRenderer, BilinearMatchesAStraightforwardReference) {
+    struct Case {
+        int w, h;
+        std::vector<AffineTransform> transforms;
+    };
     const int w = 203, h = 97;
-    std::mt19937 rng(11);
-    av::Frame src = makeFrame(w, h);
-    fill(*src, [&](int, double, double) { return static_cast<double>(rng() % 256); });
-    auto reference = [&](double X, double Y) {
-        double x = std::clamp(X - 0.5, 0.0, w - 1.0), y = std::clamp(Y - 0.5, 0.0, h - 1.0);
-        int x0 = std::min(static_cast<int>(x), w - 2), y0 = std::min(static_cast<int>(y), h - 2);
-        double fx = x - x0, fy = y - y0;
-        auto s = [&](int xx, int yy) { return static_cast<double>(at(*src, 0, xx, yy)); };
-        return (s(x0, y0) * (1 - fx) + s(x0 + 1, y0) * fx) * (1 - fy) +
-               (s(x0, y0 + 1) * (1 - fx) + s(x0 + 1, y0 + 1) * fx) * fy;
+    const Case cases[] = {
+        {w,
+         h,
+         {
+             zoomAbout(1.37, w / 2.0, h / 2.0, true),
+             zoomAbout(0.43, w / 2.0, h / 2.0, true),                           // shrinking: two windows per group
+             zoomAbout(0.29, w / 2.0, h / 2.0, true),                           // a window's width short of too wide
+             zoomAbout(0.2, w / 2.0, h / 2.0, true),                            // groups too wide to shuffle
+             AffineTransform::makeRotation(0.3f).translated(20, -30),           // a real rotation
+             AffineTransform{-1, 0, 0, 1, static_cast<float>(w), 0},            // mirrored
+             AffineTransform{1.2f, 0, 0, -1.2f, -3.3f, static_cast<float>(h)},  // upside down
+         }},
+        // The steepest slant the two-pass split takes: along a row of a wide picture the source
+        // position crosses several rows, both ways, so the rows it keeps are fetched out of turn.
+        {1500,
+         40,
+         {
+             AffineTransform::makeRotation(9e-4f).translated(0, -0.3f),
+             AffineTransform::makeRotation(-9e-4f).translated(0, 1.7f),
+         }},
     };
-    const AffineTransform transforms[] = {
-        zoomAbout(1.37, w / 2.0, h / 2.0, true),
-        zoomAbout(0.43, w / 2.0, h / 2.0, true),                           // shrinking: two windows per group
-        zoomAbout(0.29, w / 2.0, h / 2.0, true),                           // a window's width short of too wide
-        zoomAbout(0.2, w / 2.0, h / 2.0, true),                            // groups too wide to shuffle
-        AffineTransform::makeRotation(0.3f).translated(20, -30),           // a real rotation
-        AffineTransform{-1, 0, 0, 1, static_cast<float>(w), 0},            // mirrored
-        AffineTransform{1.2f, 0, 0, -1.2f, -3.3f, static_cast<float>(h)},  // upside down
-    };
-    FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
-    av::Frame out = makeFrame(w, h);
-    for (const AffineTransform& t : transforms) {
-        ASSERT_TRUE(renderer.render(*src, t, *out));
-        AffineTransform inv = t.inverted();
-        int worst = 0, checked = 0;
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) {
-                Point s = inv.apply({i + 0.5, j + 0.5});
-                // Keep clear of the picture's outline, where inside/outside is a matter of rounding.
-                if (s.x < 0.01 || s.y < 0.01 || s.x > w - 0.01 || s.y > h - 0.01) continue;
-                worst =
-                    std::max(worst, std::abs(at(*out, 0, i, j) - static_cast<int>(std::lround(reference(s.x, s.y)))));
-                ++checked;
-            }
-        EXPECT_GT(checked, w * h / 40);  // a fifth of the size still covers a twenty-fifth
-        EXPECT_LE(worst, 1) << t.a << " " << t.b << " " << t.c << " " << t.d;
+    for (const Case& c : cases) {
+        std::mt19937 rng(11);
+        av::Frame src = makeFrame(c.w, c.h);
+        fill(*src, [&](int, double, double) { return static_cast<double>(rng() % 256); });
+        auto reference = [&](double X, double Y) {
+            double x = std::clamp(X - 0.5, 0.0, c.w - 1.0), y = std::clamp(Y - 0.5, 0.0, c.h - 1.0);
+            int x0 = std::min(static_cast<int>(x), c.w - 2), y0 = std::min(static_cast<int>(y), c.h - 2);
+            double fx = x - x0, fy = y - y0;
+            auto s = [&](int xx, int yy) { return static_cast<double>(at(*src, 0, xx, yy)); };
+            return (s(x0, y0) * (1 - fx) + s(x0 + 1, y0) * fx) * (1 - fy) +
+                   (s(x0, y0 + 1) * (1 - fx) + s(x0 + 1, y0 + 1) * fx) * fy;
+        };
+        FrameRenderer renderer(ResampleFilter::Bilinear, c.w, c.h);
+        av::Frame out = makeFrame(c.w, c.h);
+        for (const AffineTransform& t : c.transforms) {
+            ASSERT_TRUE(renderer.render(*src, t, *out));
+            AffineTransform inv = t.inverted();
+            int worst = 0, checked = 0;
+            for (int j = 0; j < c.h; ++j)
+                for (int i = 0; i < c.w; ++i) {
+                    Point s = inv.apply({i + 0.5, j + 0.5});
+                    // Keep clear of the picture's outline, where inside/outside is a matter of rounding.
+                    if (s.x < 0.01 || s.y < 0.01 || s.x > c.w - 0.01 || s.y > c.h - 0.01) continue;
+                    worst = std::max(worst,
+                                     std::abs(at(*out, 0, i, j) - static_cast<int>(std::lround(reference(s.x, s.y)))));
+                    ++checked;
+                }
+            EXPECT_GT(checked, c.w * c.h / 40);  // a fifth of the size still covers a twenty-fifth
+            EXPECT_LE(worst, 1) << c.w << "x" << c.h << ": " << t.a << " " << t.b << " " << t.c << " " << t.d;
+        }
     }
+}
+
+// The vector kernels are rewrites of the portable loops, not approximations: on noise, through
+// zooms in and out (one and two shuffle windows, and groups too wide to shuffle), widths whose
+// last group is partial, full-range sources mapped inside the kernels, a real rotation and bands,
+// every instruction set the processor has must give the same bytes.
+TEST(FrameRenderer, InstructionSetsGiveTheSameBytes) {
+    struct Cap {
+        internal::RendererIsa old = internal::capRendererIsa(internal::RendererIsa::Avx2);
+        ~Cap() { internal::capRendererIsa(old); }
+    } restore;
+    const internal::RendererIsa isas[] = {internal::RendererIsa::Avx2, internal::RendererIsa::Sse41,
+                                          internal::RendererIsa::Portable};
+    struct Size2 {
+        int w, h;
+    };
+    for (Size2 size : {Size2{1280, 72}, Size2{203, 97}})
+        for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P}) {
+            const int w = size.w, h = size.h;
+            std::mt19937 rng(5);
+            av::Frame src = makeFrame(w, h, format);
+            fill(*src, [&](int, double, double) { return static_cast<double>(rng() % 256); });
+            for (double z : {1.0, 1.37, 3.0, 0.43, 0.29, 0.2}) {
+                const AffineTransform t = zoomAbout(z, w / 2.0, h / 2.0, true);
+                SCOPED_TRACE(std::to_string(w) + (format == AV_PIX_FMT_YUVJ420P ? " full range, zoom " : ", zoom ") +
+                             std::to_string(z));
+                av::Frame first;
+                for (internal::RendererIsa isa : isas) {
+                    internal::capRendererIsa(isa);
+                    FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
+                    av::Frame out = makeFrame(w, h);
+                    ASSERT_TRUE(renderer.renderRows(*src, t, *out, 0, 30));
+                    ASSERT_TRUE(renderer.renderRows(*src, t, *out, 30, h));
+                    if (!first)
+                        first = std::move(out);
+                    else
+                        EXPECT_TRUE(planesEqual(*first, *out)) << static_cast<int>(isa);
+                }
+            }
+            av::Frame first;
+            for (internal::RendererIsa isa : isas) {  // the general loop and the range map after it
+                internal::capRendererIsa(isa);
+                FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
+                av::Frame out = makeFrame(w, h);
+                ASSERT_TRUE(renderer.render(*src, AffineTransform::makeRotation(0.2f), *out));
+                if (!first)
+                    first = std::move(out);
+                else
+                    EXPECT_TRUE(planesEqual(*first, *out)) << static_cast<int>(isa);
+            }
+        }
 }
 
 namespace {
