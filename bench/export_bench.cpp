@@ -4,6 +4,7 @@
 //
 //   export_bench make OUT WIDTH HEIGHT SECONDS        a pattern movie with a tone
 //   export_bench export SRC OUT good|best|still|plain|passthrough|portrait
+//   export_bench frames SRC OUT.y4m                   the pictures a Good export of SRC encodes
 //   export_bench thumbnail SRC OUT.ppm SIZE
 
 #include <cstdio>
@@ -13,8 +14,11 @@
 
 #include "media/Asset.h"
 #include "media/ExportSession.h"
+#include "media/FrameRenderer.h"
 #include "media/ImageGenerator.h"
+#include "media/MediaInternal.h"
 #include "media/TestPattern.h"
+#include "media/VideoDecoder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -28,6 +32,7 @@ int usage() {
     std::fprintf(stderr,
                  "usage: export_bench make OUT W H SECONDS\n"
                  "       export_bench export SRC OUT good|best|still|plain|passthrough|portrait\n"
+                 "       export_bench frames SRC OUT.y4m\n"
                  "       export_bench thumbnail SRC OUT.ppm SIZE\n");
     return 2;
 }
@@ -75,6 +80,62 @@ VideoComposition zoomComposition(const Asset& asset, bool layers) {
         c.animationTool = AnimationTool{video, parent};
     }
     return c;
+}
+
+// The pictures a Good export of `src` hands its encoder, as raw video: the script times x264 on
+// exactly these, which no zoom export can undercut, apart from any rendering. Frame k shows the
+// latest picture that starts at or before k / 30 s, through the composition's transform then.
+int writeFrames(const char* src, const char* outPath) {
+    Error e;
+    auto asset = Asset::open(src, &e);
+    av::InputContext in;
+    if (!asset || internal::openInput(src, in)) {
+        std::fprintf(stderr, "%s cannot be read\n", src);
+        return 1;
+    }
+    const int index = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    VideoDecoder decoder;
+    if (index < 0 || decoder.open(in->streams[index], {.count = 2}) < 0) {
+        std::fprintf(stderr, "%s has no picture to decode\n", src);
+        return 1;
+    }
+    const AVStream* st = in->streams[index];
+    const VideoComposition c = zoomComposition(*asset, false);
+    const int trackID = asset->tracksWithMediaType(MediaType::Video).at(0).trackID;
+    const int w = c.renderSize.width, h = c.renderSize.height;
+    FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
+    av::Frame out = av::makeFrame();
+    out->format = AV_PIX_FMT_YUV420P;
+    out->width = w;
+    out->height = h;
+    if (av_frame_get_buffer(out.get(), 0) < 0) return 1;
+    std::ofstream file(outPath, std::ios::binary);
+    file << "YUV4MPEG2 W" << w << " H" << h << " F30:1 Ip A1:1 C420mpeg2 XCOLORRANGE=LIMITED\n";
+
+    av::Packet pkt = av::makePacket();
+    av::Frame cur = av::makeFrame(), next = av::makeFrame();
+    auto timeOf = [&](const AVFrame& f) { return internal::timeFromAv(f.best_effort_timestamp, st->time_base); };
+    if (decoder.decodeNext(in.get(), pkt.get(), cur.get()) < 0) return 1;
+    bool haveNext = decoder.decodeNext(in.get(), pkt.get(), next.get()) == 0;
+    const Time d = asset->duration();
+    const int64_t count = (static_cast<__int128>(d.value) * 30 + d.timescale - 1) / d.timescale;
+    for (int64_t k = 0; k < count; ++k) {
+        const Time t(k, 30);
+        while (haveNext && timeOf(*next) <= t) {
+            std::swap(cur, next);
+            av_frame_unref(next.get());
+            haveNext = decoder.decodeNext(in.get(), pkt.get(), next.get()) == 0;
+        }
+        if (!renderer.render(*cur, c.transformAt(t, trackID), *out, &e)) {
+            std::fprintf(stderr, "%s\n", e.failureReason.c_str());
+            return 1;
+        }
+        file << "FRAME\n";
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < (p ? h / 2 : h); ++y)
+                file.write(reinterpret_cast<const char*>(out->data[p] + y * out->linesize[p]), p ? w / 2 : w);
+    }
+    return file ? 0 : 1;
 }
 
 }  // namespace
@@ -134,6 +195,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (cmd == "frames" && argc == 4) return writeFrames(argv[2], argv[3]);
     if (cmd == "thumbnail" && argc == 5) {
         ImageGenerator g(argv[2]);
         g.setAppliesPreferredTrackTransform(true);
