@@ -69,6 +69,12 @@ TavrioCaptureManager::TavrioCaptureManager(QObject* parent)
     // The engine's log lines (dropped frames, device errors) join the app's capture category.
     media::setCaptureLogHandler(
         [](const std::string& line) { qCWarning(lcCapture).noquote() << QString::fromStdString(line); });
+}
+
+void TavrioCaptureManager::followDevices() {
+    // Devices matter only to a session, and listing them (libavdevice, the sound server) is best
+    // not done while the window is still coming up, so watching starts with the first session.
+    if (deviceMonitor_) return;
     deviceMonitor_ = std::make_unique<media::DeviceMonitor>(
         platform::MainThread::dispatcher(), [this](std::shared_ptr<media::CaptureDevice>) { deviceConnected(); },
         [this](std::shared_ptr<media::CaptureDevice>) { deviceDisconnected(); });
@@ -240,6 +246,7 @@ void TavrioCaptureManager::joinWorker() {
 }
 
 bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
+    followDevices();
     joinWorker();
     // A camera node opens once: the old session lets go before the new one opens it.
     if (session_) session_->stopRunning();
@@ -256,6 +263,7 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
 }
 
 void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+    followDevices();
     joinWorker();
     if (session_) session_->stopRunning();
     busy_ = true;

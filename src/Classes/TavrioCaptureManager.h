@@ -193,5 +193,6 @@ private:
     bool busy_ = false;
     std::thread worker_;
     void joinWorker();
+    void followDevices();
     static void wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session);
 };

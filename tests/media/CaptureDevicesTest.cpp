@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "media/CapturePresets.h"
+#include "media/capture/AvDevice.h"
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/DeviceMonitor.h"
 #include "media/capture/VirtualDevices.h"
@@ -258,4 +259,13 @@ TEST(CaptureDevices, MonitorReportsOnlyChangesAndStopsPromptly) {
     // Reports still queued when the monitor went are dropped, never delivered to a gone owner.
     for (auto& f : posted) f();
     EXPECT_TRUE(events.empty());
+}
+
+// libavdevice is opened when capture first needs it rather than linked (its eighty-odd libraries
+// held up the window's start); once open, its inputs are found through libavformat as before.
+TEST(CaptureDevices, DeviceInputsComeFromTheLibraryOpenedOnDemand) {
+    ASSERT_NE(backends::avDevice(), nullptr) << backends::avDeviceProblem();
+    EXPECT_EQ(backends::avDevice(), backends::avDevice());
+    EXPECT_NE(av_find_input_format("video4linux2"), nullptr);
+    EXPECT_NE(av_find_input_format("alsa"), nullptr);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +21,11 @@ struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
     Handler connected, disconnected;
     std::mutex mutex;
     std::vector<std::shared_ptr<CaptureDevice>> known;
+    // Listing the devices loads libraries and asks the sound server, which takes long enough to
+    // hold up a window's first picture: the baseline is taken on the monitor's thread, and looks
+    // wait for it.
+    std::promise<void> baselineTaken;
+    std::shared_future<void> baseline = baselineTaken.get_future().share();
     std::atomic<bool> alive{true};
     int wake[2] = {-1, -1};
     std::thread thread;
@@ -47,7 +53,17 @@ struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
 #endif
     }
 
+    void takeBaseline() {
+        auto now = CaptureDevice::devices();
+        {
+            std::lock_guard lock(mutex);
+            known = std::move(now);
+        }
+        baselineTaken.set_value();
+    }
+
     void scan() {
+        baseline.wait();
         auto now = CaptureDevice::devices();
         std::vector<std::shared_ptr<CaptureDevice>> added, removed;
         {
@@ -119,10 +135,12 @@ DeviceMonitor::DeviceMonitor(Dispatch dispatch, Handler connected, Handler disco
     impl_->dispatch = std::move(dispatch);
     impl_->connected = std::move(connected);
     impl_->disconnected = std::move(disconnected);
-    impl_->known = CaptureDevice::devices();
     if (::pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0) impl_->wake[0] = impl_->wake[1] = -1;
     impl_->startUdev();
-    impl_->thread = std::thread([impl = impl_.get()] { impl->loop(); });
+    impl_->thread = std::thread([impl = impl_.get()] {
+        impl->takeBaseline();
+        impl->loop();
+    });
 }
 
 DeviceMonitor::~DeviceMonitor() {

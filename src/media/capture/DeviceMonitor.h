@@ -12,7 +12,8 @@ namespace media {
 class DeviceMonitor {
 public:
     using Handler = std::function<void(std::shared_ptr<CaptureDevice>)>;
-    // Starts watching at once; the devices present now are the baseline (not reported).
+    // Starts watching at once; the devices present now are the baseline (not reported). The
+    // baseline is listed on the monitor's own thread, so constructing one never waits on devices.
     DeviceMonitor(Dispatch dispatch, Handler connected, Handler disconnected);
     ~DeviceMonitor();  // stops watching; no report is dispatched after it returns
     DeviceMonitor(const DeviceMonitor&) = delete;

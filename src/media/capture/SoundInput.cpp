@@ -8,11 +8,10 @@
 #include <atomic>
 #include <cstdlib>
 
-extern "C" {
-#include <libavdevice/avdevice.h>
-}
+extern "C" {}
 
 #include "media/FFmpeg.h"
+#include "media/capture/AvDevice.h"
 #include "media/capture/DeviceBackends.h"
 
 namespace media {
@@ -30,11 +29,12 @@ bool soundServerSocketExists() {
 
 std::vector<backends::Found> listSources(const char* format, const std::string& prefix) {
     std::vector<backends::Found> out;
-    avdevice_register_all();
+    const backends::AvDevice* avdevice = backends::avDevice();
+    if (!avdevice) return out;
     const AVInputFormat* in = av_find_input_format(format);
     if (!in) return out;
     AVDeviceInfoList* list = nullptr;
-    if (avdevice_list_input_sources(in, nullptr, nullptr, &list) < 0 || !list) return out;
+    if (avdevice->listInputSources(in, nullptr, nullptr, &list) < 0 || !list) return out;
     for (int i = 0; i < list->nb_devices; ++i) {
         const AVDeviceInfo* d = list->devices[i];
         if (!d->device_name) continue;
@@ -50,14 +50,17 @@ std::vector<backends::Found> listSources(const char* format, const std::string& 
         if (nl != std::string::npos) desc = desc.substr(0, nl) + " (" + desc.substr(nl + 1) + ")";
         out.push_back({prefix + name, desc});
     }
-    avdevice_free_list_devices(&list);
+    avdevice->freeListDevices(&list);
     return out;
 }
 
 class DeviceAudioSource : public AudioSource {
 public:
     bool open(const char* format, const std::string& name, Error* error) {
-        avdevice_register_all();
+        if (!backends::avDevice()) {
+            if (error) *error = Error{ENOSYS, "The microphone cannot be opened.", backends::avDeviceProblem(), ""};
+            return false;
+        }
         const AVInputFormat* in = av_find_input_format(format);
         if (!in) {
             if (error) *error = Error{ENOSYS, std::string("This FFmpeg has no ") + format + " input.", "", ""};

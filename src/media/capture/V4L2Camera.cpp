@@ -18,11 +18,11 @@
 #include <set>
 
 extern "C" {
-#include <libavdevice/avdevice.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "media/FFmpeg.h"
+#include "media/capture/AvDevice.h"
 #include "media/capture/DeviceBackends.h"
 
 namespace media {
@@ -142,7 +142,10 @@ bool setControl(int fd, uint32_t id, int32_t value) {
 class V4L2Source : public VideoSource {
 public:
     bool open(const std::string& node, const VideoFormat& fmt, double fps, Error* error) {
-        avdevice_register_all();
+        if (!backends::avDevice()) {
+            if (error) *error = Error{ENOSYS, "Cannot open the camera " + node + ".", backends::avDeviceProblem(), ""};
+            return false;
+        }
         const AVInputFormat* in = av_find_input_format("video4linux2");
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "video_size",
