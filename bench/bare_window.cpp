@@ -5,12 +5,20 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdio>
+#include <ctime>
+
 namespace {
 class Bare : public QWidget {
 protected:
     void paintEvent(QPaintEvent*) override {
         if (!painted_) {
             painted_ = true;
+            // As tavrio --quit-after-first-paint reports it.
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            std::fprintf(stderr, "first paint at %lld\n",
+                         static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         }
     }

@@ -20,6 +20,7 @@
 #include "ui/Indicators.h"
 #include "ui/NavigationController.h"
 #include "ui/SystemSound.h"
+#include "ui/Window.h"
 
 #include <QKeyEvent>
 #include <QWheelEvent>
@@ -60,11 +61,13 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     buildControls();
     installShortcuts();
 
-    beep_ = new ui::SystemSound(
-        QStringLiteral("qrc") + UIImageAdditions::pathForResource(QStringLiteral("beep2"), QStringLiteral("wav")),
-        this);
     // The recording is asked for once the start sound has played.
-    recorder_->setStartGate([this](std::function<void()> proceed) { beep_->play(std::move(proceed)); });
+    recorder_->setStartGate([this](std::function<void()> proceed) {
+        if (beep_)
+            beep_->play(std::move(proceed));
+        else
+            proceed();
+    });
 
     connect(recorder_, &RecordingController::sessionSetUp, this, &TavrioCameraViewController::sessionSetUp);
     connect(recorder_, &RecordingController::stateChanged, this, &TavrioCameraViewController::recordingStateChanged);
@@ -96,8 +99,21 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     platform::Notifications::center().addObserver(this, QLatin1String(platform::kOrientationDidChange),
                                                   [this](const QString&, const QVariantMap&) { didRotate(); });
 
-    // The screen and its spinner are drawn before the camera opens.
-    QTimer::singleShot(0, this, &TavrioCameraViewController::setUpCaptureManager);
+    // The screen and its spinner are drawn before the camera opens and the sound output is
+    // asked for: both load libraries of their own, which would hold up the first picture.
+    QTimer::singleShot(0, this, [this] {
+        auto start = [this] {
+            if (!beep_)
+                beep_ = new ui::SystemSound(QStringLiteral("qrc") + UIImageAdditions::pathForResource(
+                                                                        QStringLiteral("beep2"), QStringLiteral("wav")),
+                                            this);
+            setUpCaptureManager();
+        };
+        if (auto* shown = qobject_cast<ui::Window*>(window()))
+            shown->afterFirstPaint(this, start);
+        else
+            start();
+    });
 }
 
 TavrioCameraViewController::~TavrioCameraViewController() {
@@ -371,7 +387,7 @@ void TavrioCameraViewController::recordingStateChanged(RecordingController::Stat
     case RecordingController::State::Stopping:
         showhideTimeView(false);
         recCtrlButton_->stopRecordingAnimation();
-        beep_->play();
+        if (beep_) beep_->play();
         recCtrlButton_->setEnabled(false);
         break;
     case RecordingController::State::Starting: break;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QWindow>
 
 #include <cmath>
@@ -95,6 +96,17 @@ void Window::relayout() {
 void Window::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     relayout();
+}
+
+void Window::afterFirstPaint(QObject* context, std::function<void()> work) {
+    if (painted_ || !isVisible()) {
+        QTimer::singleShot(0, context, std::move(work));
+        return;
+    }
+    // Queued past the paint, so that a quit asked for at the first paint comes first.
+    connect(
+        this, &Window::firstPaint, context, [context, work = std::move(work)] { QTimer::singleShot(0, context, work); },
+        Qt::SingleShotConnection);
 }
 
 bool Window::event(QEvent* e) {

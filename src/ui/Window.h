@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 #include "ui/PointScale.h"
 
 namespace ui {
@@ -31,6 +33,11 @@ public:
     void toggleFullScreen();
 
     const PointScale& pointScale() const { return scale_; }
+
+    // Runs `work` on the event loop once the window has been drawn, or soon when it has been or
+    // is not shown: what the first picture does not need waits, so the window comes up sooner.
+    // Nothing runs once `context` is gone.
+    void afterFirstPaint(QObject* context, std::function<void()> work);
 
 signals:
     // The first time the window has been painted (start-up measurements hook here).

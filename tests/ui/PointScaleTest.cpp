@@ -104,3 +104,35 @@ TEST(PointScale, FullScreenTogglesWithF11) {
     QTest::keyClick(&window, Qt::Key_F11);
     EXPECT_FALSE(window.windowState() & Qt::WindowFullScreen);
 }
+
+// Work held back for the first picture: never run inline, run after the window has been painted
+// (not before), run soon for a window that is not shown or has painted already, and dropped with
+// its context.
+TEST(PointScale, WorkHeldForTheFirstPaintRunsAfterIt) {
+    testsupport::guiApp();
+    ui::Window window;
+    window.setRootViewController(new ui::ViewController());
+    bool hiddenRan = false;
+    window.afterFirstPaint(&window, [&] { hiddenRan = true; });
+    EXPECT_FALSE(hiddenRan);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hiddenRan; }, 5000));
+
+    bool painted = false, ran = false, ranAfterPaint = false;
+    QObject::connect(&window, &ui::Window::firstPaint, [&] { painted = true; });
+    window.show();
+    {
+        QObject gone;
+        window.afterFirstPaint(&gone, [] { ADD_FAILURE() << "ran for a context that was gone"; });
+    }
+    window.afterFirstPaint(&window, [&] {
+        ran = true;
+        ranAfterPaint = painted;
+    });
+    EXPECT_FALSE(ran);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }, 5000));
+    EXPECT_TRUE(ranAfterPaint);
+
+    bool later = false;
+    window.afterFirstPaint(&window, [&] { later = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 5000));
+}
