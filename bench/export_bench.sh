@@ -5,6 +5,8 @@
 #   bench/export_bench.sh            720p and 1080p zoom exports (with where their time goes),
 #                                    1080p stream copy, 1080p thumbnail
 #   bench/export_bench.sh --memory   also the peak memory of a 2-minute 1080p export (slow)
+#   SIZES=720 or SIZES=1080 runs one zoom case (1080 goes on to the rest); BENCH_RUNS_SHOWN=1
+#   also prints every run's wall time.
 # Each comparison runs both sides in turns, RUNS rounds (default 5), and compares their median
 # times, so a burst of another job counts little and tends to fall on both sides.
 set -euo pipefail
@@ -70,6 +72,9 @@ report() {
             printf "%-46s wall %6.2fs / %6.2fs = %.2f   cpu %6.2fs / %6.2fs = %.2f   (target %s)\n",
                    n, median(ow), median(rw), median(ow) / median(rw), median(oc), median(rc), median(oc) / median(rc), t
         }'
+    if [ -n "${BENCH_RUNS_SHOWN:-}" ]; then
+        echo "      wall of each run: $2:${walls[$2]} | $3:${walls[$3]}"
+    fi
 }
 
 echo "== export_bench (x264 $x264_preset crf $crf $params; medians of $runs rounds; ours / reference)"
@@ -138,7 +143,9 @@ zoom_case() {
         report "$p export, unzoomed composition" "still$p" "ref$p" "-"
     fi
 }
-zoom_case 1280 720 "$work/src720.mov"
+sizes=${SIZES:-720 1080}
+if [[ " $sizes " == *" 720 "* ]]; then zoom_case 1280 720 "$work/src720.mov"; fi
+[[ " $sizes " == *" 1080 "* ]] || exit 0
 if [ -f "$bunny" ]; then
     ffmpeg -v error -y -i "$bunny" -t 10 -vf scale=1920:1080 -r 30 -c:v libx264 -preset veryfast -crf 20 \
         -c:a copy "$work/src1080z.mov"
