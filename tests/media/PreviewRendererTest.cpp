@@ -38,21 +38,19 @@ struct Bgrx {
     // 0 (black) to 1 (white) from the green channel.
     double level(int x, int y) const { return at(x, y)[1] / 255.0; }
     // Where the bright run of row y starts and ends, to a fraction of a pixel: the bright area
-    // of the row (each pixel's level) is centred on the run's middle.
+    // of the row (each pixel's level) is centred on the run's middle. Columns likewise.
     std::pair<double, double> brightSpanOfRow(int y) const {
-        double sum = 0, weighted = 0;
-        for (int x = 0; x < width; ++x) {
-            sum += level(x, y);
-            weighted += level(x, y) * (x + 0.5);
-        }
-        const double mid = weighted / sum;
-        return {mid - sum / 2, mid + sum / 2};
+        return brightSpan(width, [&](int x) { return level(x, y); });
     }
     std::pair<double, double> brightSpanOfColumn(int x) const {
+        return brightSpan(height, [&](int y) { return level(x, y); });
+    }
+    template <class Level>
+    static std::pair<double, double> brightSpan(int length, Level levelAt) {
         double sum = 0, weighted = 0;
-        for (int y = 0; y < height; ++y) {
-            sum += level(x, y);
-            weighted += level(x, y) * (y + 0.5);
+        for (int i = 0; i < length; ++i) {
+            sum += levelAt(i);
+            weighted += levelAt(i) * (i + 0.5);
         }
         const double mid = weighted / sum;
         return {mid - sum / 2, mid + sum / 2};

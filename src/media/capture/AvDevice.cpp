@@ -27,8 +27,10 @@ const Loaded& loaded() {
             return r;
         }
         auto registerAll = reinterpret_cast<void (*)()>(dlsym(lib, "avdevice_register_all"));
-        r.api.listInputSources = reinterpret_cast<decltype(r.api.listInputSources)>(dlsym(lib, "avdevice_list_input_sources"));
-        r.api.freeListDevices = reinterpret_cast<decltype(r.api.freeListDevices)>(dlsym(lib, "avdevice_free_list_devices"));
+        r.api.listInputSources =
+            reinterpret_cast<decltype(r.api.listInputSources)>(dlsym(lib, "avdevice_list_input_sources"));
+        r.api.freeListDevices =
+            reinterpret_cast<decltype(r.api.freeListDevices)>(dlsym(lib, "avdevice_free_list_devices"));
         if (!registerAll || !r.api.listInputSources || !r.api.freeListDevices) {
             r.problem = name + " lacks the functions capture needs";
             return r;
