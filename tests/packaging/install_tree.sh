@@ -19,6 +19,7 @@ expected="bin/tavrio
 bin/tavrio-cli
 share/applications/org.tavrio.Tavrio.desktop
 share/bash-completion/completions/tavrio-cli
+share/doc/tavrio/changelog.gz
 share/doc/tavrio/copyright
 share/icons/hicolor/256x256/apps/org.tavrio.Tavrio.png
 share/icons/hicolor/scalable/apps/org.tavrio.Tavrio.svg
