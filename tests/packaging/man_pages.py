@@ -134,17 +134,27 @@ def check_version(page, program):
              f"the program says {version!r}")
 
 
-def check_window(tavrio, man_dir):
-    path = os.path.join(man_dir, "tavrio.1")
+def page_and_help(program, man_dir, name):
+    """The program's page, checked for its formatting and version, and its --help (None when it fails)."""
+    path = os.path.join(man_dir, name + ".1")
     page = Page(path)
     check_formatting(path)
-    check_version(page, tavrio)
-    r = run(tavrio, "--help")
+    check_version(page, program)
+    r = run(program, "--help")
     if r.returncode != 0:
-        fail(f"tavrio --help exits {r.returncode}: {r.stderr}")
-        return
-    documented = options_in(page.text("SYNOPSIS")) | options_in("\n".join(page.tags("OPTIONS")))
-    compare("tavrio", options_in(r.stdout), documented)
+        fail(f"{name} --help exits {r.returncode}: {r.stderr}")
+        return page, None
+    return page, r.stdout
+
+
+def general_options(page):
+    return options_in(page.text("SYNOPSIS")) | options_in("\n".join(page.tags("OPTIONS")))
+
+
+def check_window(tavrio, man_dir):
+    page, usage = page_and_help(tavrio, man_dir, "tavrio")
+    if usage is not None:
+        compare("tavrio", options_in(usage), general_options(page))
 
 
 def cli_commands(help_text):
@@ -164,27 +174,20 @@ def cli_commands(help_text):
 
 
 def check_cli(cli, man_dir):
-    path = os.path.join(man_dir, "tavrio-cli.1")
-    page = Page(path)
-    check_formatting(path)
-    check_version(page, cli)
-    r = run(cli, "--help")
-    if r.returncode != 0:
-        fail(f"tavrio-cli --help exits {r.returncode}: {r.stderr}")
+    page, usage = page_and_help(cli, man_dir, "tavrio-cli")
+    if usage is None:
         return
-    commands = cli_commands(r.stdout)
+    commands = cli_commands(usage)
     if not commands:
-        fail(f"tavrio-cli --help lists no commands:\n{r.stdout}")
+        fail(f"tavrio-cli --help lists no commands:\n{usage}")
         return
-    general = r.stdout.split("commands:", 1)[0]
-    compare("tavrio-cli", options_in(general),
-            options_in(page.text("SYNOPSIS")) | options_in("\n".join(page.tags("OPTIONS"))))
+    compare("tavrio-cli", options_in(usage.split("commands:", 1)[0]), general_options(page))
 
     entries = {}
     for entry in page.sections.get("COMMANDS", []):
         words = entry["tag"].split()
         if not words:
-            fail(f"{path}: an entry under COMMANDS has no command in its tag")
+            fail(f"{page.path}: an entry under COMMANDS has no command in its tag")
             continue
         entries[words[0]] = entry
     for name in commands:
