@@ -71,7 +71,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/tavrio-package.XXXXXX")
 root=$work/root
 cleanup() {
-    # Mounts live in the namespaces of in_root below and end with them; never delete through one.
+    # Mounts live in the namespaces of debootstrap and in_root below and end with them; never
+    # delete through one that did not.
     if [[ "$(findmnt -rn -o TARGET)" == *"$work/"* ]]; then
         echo "package: left $work in place: something is still mounted under it" >&2
     else
@@ -93,7 +94,10 @@ as_person() {
              XDG_RUNTIME_DIR=/tmp/person-runtime /bin/bash -euo pipefail -c $(printf '%q' "$1")"
 }
 
-debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+# debootstrap mounts /proc and /sys in the root while it works: in a namespace of its own, even
+# when it is interrupted.
+unshare --mount --propagation private --fork -- \
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
     fail "debootstrap: $(tail -20 "$work/debootstrap.log")"
 # The sources a Debian 12 installation has, from the same mirrors.
 awk -v s="$suite" '($2 == s || $2 == s "-updates" || $2 == s "-security") && $3 == "main" {
