@@ -14,7 +14,7 @@ QString LaunchOptions::usage() {
     return QStringLiteral(
         "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
         "              [--orientation portrait|landscape] [--camera-rotation 0|90|180|270]\n"
-        "       tavrio --help | --version\n"
+        "       tavrio -h | --help | --version\n"
         "\n"
         "Opens the Tavrio camera window. Without a camera the virtual one is used.\n"
         "  --camera       the camera to film with (tavrio-cli devices lists them)\n"

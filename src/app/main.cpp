@@ -4,6 +4,7 @@
 #include "LaunchOptions.h"
 
 #include "media/LibraryLog.h"
+#include "platform/Bundle.h"
 #include "platform/DeviceOrientation.h"
 #include "ui/Alerts.h"
 #include "ui/Window.h"
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
     const LaunchOptions options = LaunchOptions::parse(args);
     switch (options.action) {
     case LaunchOptions::Action::Help: std::fputs(qPrintable(LaunchOptions::usage()), stdout); return 0;
-    case LaunchOptions::Action::Version: std::printf("tavrio %s\n", TAVRIO_VERSION); return 0;
+    case LaunchOptions::Action::Version:
+        std::printf("tavrio %s\n%s\n", TAVRIO_VERSION, qPrintable(platform::Bundle::copyrightNotice()));
+        return 0;
     case LaunchOptions::Action::Error:
         std::fprintf(stderr, "tavrio: %s\n%s", qPrintable(options.error), qPrintable(LaunchOptions::usage()));
         return 2;

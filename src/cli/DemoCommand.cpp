@@ -96,5 +96,5 @@ int runDemo(const QStringList& args) {
 
 }  // namespace
 
-TAVRIO_CLI_COMMAND(demo, "demo", "[--quality Q]", "record 6 s from the virtual camera with a zoom, export it (Best)",
-                   runDemo);
+TAVRIO_CLI_COMMAND(demo, "demo", "[--quality high|640x480|medium|low]",
+                   "record 6 s from the virtual camera with a zoom, export it (Best)", runDemo);

@@ -146,10 +146,14 @@ QString presetForQuality(const QString& q) {
     return o ? QString::fromLatin1(o->preset) : QString();
 }
 
-constexpr char kUsage[] =
-    "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
+// Every option, for --help, the usage line and the shell's completion.
+constexpr char kSynopsis[] =
+    "--seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
     "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
-    "[--zoom \"T:Z,...\"]";
+    "[--zoom T:Z,...]";
+QString usageLine() {
+    return QStringLiteral("usage: tavrio-cli record ") + QLatin1String(kSynopsis);
+}
 
 int runRecord(const QStringList& args) {
     double seconds = -1;
@@ -159,7 +163,7 @@ int runRecord(const QStringList& args) {
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         if (i + 1 >= args.size()) {
-            cli::err(QString::fromLatin1(kUsage));
+            cli::err(usageLine());
             return cli::kExitUsage;
         }
         const QString v = args[++i];
@@ -199,12 +203,12 @@ int runRecord(const QStringList& args) {
         } else if (a == QLatin1String("--zoom")) {
             zoomText = v;
         } else {
-            cli::err(QString::fromLatin1(kUsage));
+            cli::err(usageLine());
             return cli::kExitUsage;
         }
     }
     if (seconds <= 0) {
-        cli::err(QString::fromLatin1(kUsage));
+        cli::err(usageLine());
         return cli::kExitUsage;
     }
     QString problem;
@@ -230,8 +234,8 @@ int runRecord(const QStringList& args) {
 
 }  // namespace
 
-TAVRIO_CLI_COMMAND(record, "record", "--seconds N [OPTIONS]",
-                   "record a movie (and its zoom track) from a camera; Ctrl-C stops", runRecord);
+TAVRIO_CLI_COMMAND(record, "record", kSynopsis, "record a movie (and its zoom track) from a camera; Ctrl-C stops",
+                   runRecord);
 
 namespace cli {
 

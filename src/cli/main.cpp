@@ -5,20 +5,43 @@
 #include "Tavrio4AppDelegate.h"
 #include "media/LibraryLog.h"
 #include "platform/AlertService.h"
+#include "platform/Bundle.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <csignal>
 
 namespace {
 
 void printUsage() {
-    cli::out(QStringLiteral("usage: tavrio-cli [--help | --version] COMMAND [ARGS...]"));
+    cli::out(QStringLiteral("usage: tavrio-cli [-h | --help | --version] COMMAND [ARGS...]"));
+    cli::out(QStringLiteral("       tavrio-cli COMMAND --help"));
     cli::out(QString());
     cli::out(QStringLiteral("commands:"));
+    constexpr int kSummaryColumn = 34;
+    constexpr int kWidth = 100;
     for (const cli::Command& c : cli::commands()) {
-        const QString head = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), QLatin1String(c.synopsis));
-        cli::out(head.leftJustified(34) + QLatin1String(c.summary));
+        // A long synopsis is wrapped between its bracketed options, continuing under the
+        // command's first argument, and its summary goes under it rather than out of column.
+        static const QRegularExpression beforeOption(QStringLiteral("(?= \\[)"));
+        const QString indent(2 + int(qstrlen(c.name)), QLatin1Char(' '));
+        QStringList lines;
+        QString line = QStringLiteral("  ") + QLatin1String(c.name);
+        for (QString group : QString::fromLatin1(c.synopsis).split(beforeOption, Qt::SkipEmptyParts)) {
+            if (!group.startsWith(QLatin1Char(' '))) group.prepend(QLatin1Char(' '));
+            if (line.size() + group.size() > kWidth && line.size() > indent.size()) {
+                lines << line;
+                line = indent;
+            }
+            line += group;
+        }
+        if (lines.isEmpty() && line.size() < kSummaryColumn) {
+            lines << line.leftJustified(kSummaryColumn) + QLatin1String(c.summary);
+        } else {
+            lines << line << QString(kSummaryColumn, QLatin1Char(' ')) + QLatin1String(c.summary);
+        }
+        for (const QString& l : lines) cli::out(l);
     }
     cli::out(QString());
     cli::out(QStringLiteral("TAVRIO_HOME, when set, holds all data and settings."));
@@ -51,12 +74,20 @@ int main(int argc, char** argv) {
     }
     if (first == QLatin1String("--version")) {
         cli::out(QStringLiteral("tavrio-cli %1").arg(QStringLiteral(TAVRIO_VERSION)));
+        cli::out(platform::Bundle::copyrightNotice());
         return cli::kExitOk;
     }
     const cli::Command* command = cli::findCommand(first);
     if (!command) {
         cli::err(QStringLiteral("tavrio-cli: unknown command '%1' (try --help)").arg(first));
         return cli::kExitUsage;
+    }
+    if (args == QStringList{QStringLiteral("--help")}) {
+        cli::out(QStringLiteral("usage: tavrio-cli %1 %2")
+                     .arg(QLatin1String(command->name), QLatin1String(command->synopsis))
+                     .trimmed());
+        cli::out(QLatin1String(command->summary));
+        return cli::kExitOk;
     }
 
     // Alerts have no window here; they go to stderr so that stdout stays machine-readable.

@@ -18,4 +18,11 @@ QString Bundle::urlForResource(const QString& name, const QString& type) {
     return QUrl::fromLocalFile(path).toString();
 }
 
+QString Bundle::copyrightNotice() {
+    return QStringLiteral(
+        "Copyright (C) 2026 The Tavrio developers\n"
+        "License GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>: free software,\n"
+        "with NO WARRANTY, to the extent permitted by law.");
+}
+
 }  // namespace platform

@@ -12,6 +12,9 @@ public:
     static QString pathForResource(const QString& name, const QString& type);
     // The same as a URL a media player takes ("qrc:" for compiled-in resources, else "file:").
     static QString urlForResource(const QString& name, const QString& type);
+    // The lines both programs print under their version: who holds the copyright and the
+    // licence the program is given under.
+    static QString copyrightNotice();
 };
 
 }  // namespace platform

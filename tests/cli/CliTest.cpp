@@ -107,9 +107,19 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
     EXPECT_EQ(r.status, 0);
     for (const char* command : {"paths", "settings", "zooms"})
         EXPECT_NE(r.out.find(std::string("  ") + command), std::string::npos) << command;
+    // A synopsis too long for its column goes on a line of its own, the summary under it.
+    EXPECT_NE(r.out.find("[--replace]\n" + std::string(34, ' ') + "render the movie"), std::string::npos) << r.out;
     r = cli("--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("tavrio-cli ", 0), 0u);
+    EXPECT_NE(r.out.find("License GPL-3.0-or-later"), std::string::npos) << r.out;
+    // One command's help: its whole synopsis, every option spelled out.
+    r = cli("record --help");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("usage: tavrio-cli record --seconds N [--camera ", 0), 0u) << r.out;
+    for (const char* option : {"--mic", "--quality", "--orientation", "--camera-rotation", "--zoom"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(cli("paths --help").out.rfind("usage: tavrio-cli paths\n", 0), 0u);
     EXPECT_EQ(cli("").status, 2);
     r = cli("frobnicate");
     EXPECT_EQ(r.status, 2);
