@@ -16,7 +16,8 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
     setBackgroundColor(settingsstyle::kBackground);
 
     const QString key = keyForDescId(descId_);
-    rowSelected_ = key.isEmpty() ? 0 : static_cast<int>(platform::Defaults::standard().integerForKey(key));
+    // A value outside the table (edited by hand) checks the option that is actually used.
+    rowSelected_ = key.isEmpty() ? 0 : settings::effectiveValue(key, platform::Defaults::standard().integerForKey(key));
 
     const int rows = static_cast<int>(optionsForDescId(descId_).size());
     const double tableHeight = 18.0 + rows * 44.0;

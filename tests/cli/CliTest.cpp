@@ -58,19 +58,41 @@ TEST_F(Cli, PathsLiveUnderTavrioHomeAndTheNoticeShowsOnce) {
 TEST_F(Cli, SettingsPrintStoreAndRefuseBadInput) {
     EXPECT_EQ(cli("settings").out, "resolutionOpt=0 (High)\nexportOpt=0 (Best Quality)\nrescaleOpt=0 (Good)\n");
 
-    Result r = cli("settings exportOpt=2 rescaleOpt=1 resolutionOpt=7");
+    Result r = cli("settings exportOpt=2 rescaleOpt=1 resolutionOpt=3");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(cli("settings").out, "resolutionOpt=7 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n");
+    const std::string stored = "resolutionOpt=3 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n";
+    EXPECT_EQ(cli("settings").out, stored);
 
-    // A bad argument anywhere stores nothing, including the good ones before it.
-    for (const char* bad : {"exportOpt=1 colour=3", "exportOpt=two", "exportOpt=", "exportOpt=1.5", "rescaleOpt"}) {
+    // A bad argument anywhere stores nothing, including the good ones before it; a number
+    // outside a setting's table is one too, and the refusal names the valid values.
+    for (const char* bad : {"exportOpt=1 colour=3", "exportOpt=two", "exportOpt=", "exportOpt=1.5", "rescaleOpt",
+                            "exportOpt=1 exportOpt=7", "resolutionOpt=-1", "rescaleOpt=2"}) {
         r = cli(std::string("settings ") + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_EQ(r.out, "") << bad;
         EXPECT_NE(r.err, "") << bad;
     }
     EXPECT_NE(cli("settings colour=3").err.find("colour"), std::string::npos);
-    EXPECT_EQ(cli("settings").out, "resolutionOpt=7 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n");
+    EXPECT_NE(
+        cli("settings exportOpt=7").err.find("0 (Best Quality), 1 (Good Quality), 2 (Medium Quality), 3 (Low Quality)"),
+        std::string::npos);
+    EXPECT_EQ(cli("settings").out, stored);
+}
+
+TEST_F(Cli, AHandEditedValueOutsideItsTableShowsWhatIsUsed) {
+    cli("paths");  // the first launch seeds the settings
+    const std::string ini = testsupport::readFile(home() / "settings.ini");
+    std::string edited;
+    for (const auto& [key, value] : {std::pair{"resolutionOpt", "-1"}, {"exportOpt", "7"}, {"rescaleOpt", "-1"}}) {
+        const size_t at = ini.find(std::string(key) + "=");
+        ASSERT_NE(at, std::string::npos) << ini;
+        edited = (edited.empty() ? ini : edited);
+        const size_t start = edited.find(std::string(key) + "="), end = edited.find('\n', start);
+        edited.replace(start, end - start, std::string(key) + "=" + value);
+    }
+    testsupport::writeFile(home() / "settings.ini", edited);
+    // A camera records "High" for -1, exports run at "Best" for 7, and rescaling below 1 is "Good".
+    EXPECT_EQ(cli("settings").out, "resolutionOpt=-1 (High)\nexportOpt=7 (Best Quality)\nrescaleOpt=-1 (Good)\n");
 }
 
 TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
