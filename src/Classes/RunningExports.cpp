@@ -13,7 +13,10 @@ struct RunningExports::Job : TavrioExportControllerDelegate {
     std::unique_ptr<TavrioExportController> controller;
     float progress = 0;
 
-    void exportDidStart() override { emit owner->started(recording); }
+    void exportDidStart() override {
+        qCInfo(lcLibrary).noquote() << "export of" << QFileInfo(recording).fileName() << "started";
+        emit owner->started(recording);
+    }
     void exportProgress(float p) override {
         progress = p;
         emit owner->progressChanged(recording, p);

@@ -65,3 +65,12 @@ std::string TavrioCameraController::exportPresetForOption(qint64 option, const m
     if (video.empty()) return media::kExportPresetMediumQuality;
     return media::exportPresetForSource(preset, video.front().naturalSize);
 }
+
+QString TavrioCameraController::exportSizesText(int width, int height) {
+    QStringList parts;
+    for (const settings::Option& o : settings::exportOptions()) {
+        const media::Size size = media::exportOutputSize(o.preset, {width, height});
+        parts << QStringLiteral("%1 %2x%3").arg(o.detailLabel).arg(size.width).arg(size.height);
+    }
+    return parts.join(QStringLiteral(", "));
+}

@@ -45,6 +45,9 @@ public:
     // fills (media::exportPresetForSource), else Medium; Medium for 3 whatever the asset.
     static std::string getExportPresetFromSettings(const media::Asset* asset);
     static std::string exportPresetForOption(qint64 option, const media::Asset* asset);
+    // The picture each export choice gives a source picture of `width` x `height`, best choice
+    // first: "Best 1280x720, Good 960x540, Average 640x360, Low 480x270".
+    static QString exportSizesText(int width, int height);
 
 protected:
     std::optional<ZoomTrack> mZooms;

@@ -19,8 +19,7 @@ QString ExportNotices::title(RunningExports::Status status, bool zoomed) {
     return QStringLiteral("Export Failed");
 }
 
-QString ExportNotices::message(RunningExports::Status status, const QString& recordingPath,
-                               const QString& finalPath) {
+QString ExportNotices::message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath) {
     const QString recording = QFileInfo(recordingPath).fileName();
     if (status == RunningExports::Status::Completed)
         return QStringLiteral("%1 is exported as %2.").arg(recording, QFileInfo(finalPath).fileName());

@@ -39,8 +39,8 @@ public:
     std::vector<Notice> notices;
 
 public slots:
-    Q_SCRIPTABLE uint Notify(const QString& app, uint, const QString& icon, const QString& summary,
-                             const QString& body, const QStringList&, const QVariantMap& hints, int) {
+    Q_SCRIPTABLE uint Notify(const QString& app, uint, const QString& icon, const QString& summary, const QString& body,
+                             const QStringList&, const QVariantMap& hints, int) {
         notices.push_back({app, icon, summary, body, hints});
         return uint(notices.size());
     }
@@ -74,7 +74,8 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     QDBusConnection desktop = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notification-server");
     ASSERT_TRUE(desktop.isConnected());
     ASSERT_TRUE(desktop.registerService("org.freedesktop.Notifications"));
-    ASSERT_TRUE(desktop.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportScriptableSlots));
+    ASSERT_TRUE(
+        desktop.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportScriptableSlots));
 
     // The window is there but not the active one (another window in front, or minimized).
     ui::Window window;
@@ -88,8 +89,8 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     QApplication::setActiveWindow(&inFront);
     ASSERT_TRUE(spinUntil([&] { return inFront.isActiveWindow() && !window.isActiveWindow(); }, 10000));
     ExportNotices notices(&window);
-    const QString recording = QString::fromStdString(
-        testsupport::makeRecordingIn(home.path() / "Library", "Out.mov", 30, kTrack).string());
+    const QString recording =
+        QString::fromStdString(testsupport::makeRecordingIn(home.path() / "Library", "Out.mov", 30, kTrack).string());
 
     ASSERT_TRUE(RunningExports::shared().start(recording));
     ASSERT_TRUE(spinUntil([&] { return !server.notices.empty(); }, 60000)) << alerts.size() << " alerts";
@@ -108,8 +109,8 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForVideos() + "/Video.mov"));
 
     // Followed on its details screen in the active window: the screen says it, nothing else does.
-    const QString second = QString::fromStdString(
-        testsupport::makeRecordingIn(home.path() / "Library", "Out-1.mov", 30, kTrack).string());
+    const QString second =
+        QString::fromStdString(testsupport::makeRecordingIn(home.path() / "Library", "Out-1.mov", 30, kTrack).string());
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(spinUntil([&] { return window.isActiveWindow(); }, 10000));
     list->library()->refreshData();

@@ -111,9 +111,8 @@ TEST(ExportFollowsPreview, TheExportedZoomIsTheZoomThePreviewShowedAtEachFrame) 
             if (f.time <= e.time + 1e-6) s = &f;
         // A change glides for up to 0.25 s; the frame before it shows the composition at its
         // own output time, which may already be past the change.
-        const bool nearChange = std::any_of(changes.begin(), changes.end(), [&](double c) {
-            return s->time > c - 1.0 / 30 && s->time < c + 0.25;
-        });
+        const bool nearChange = std::any_of(changes.begin(), changes.end(),
+                                            [&](double c) { return s->time > c - 1.0 / 30 && s->time < c + 0.25; });
         if (nearChange) continue;
         const double shown = previewAt(s->time);
         EXPECT_NEAR(measuredZoom(*s, e), shown, 0.05) << "frame at " << e.time << " s, captured at " << s->time;
