@@ -41,7 +41,7 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
     ui::Fonts::set(descriptionLabel_, 14);
     addSubview(descriptionLabel_, QRectF(20, tableHeight + 14, 280, 120));
 
-    if (descId_ == 2) showExportSizes(tableHeight + 14 + 120);
+    if (descId_ == 2) showExportSizes(tableHeight + 14 + 84);  // under the four lines above
 
     settingsDetail_->setDataSource(this);
     // The keyboard starts on the stored choice.
