@@ -296,6 +296,12 @@ namespace {
 
 // The movie first: its side files are of no use without it.
 QStringList assetFiles(const QString& moviePath) {
+    // Side files belong to the library's movies; a movie elsewhere (tavrio-cli export of any
+    // file) must not take those of a library movie of the same name with it.
+    const QString folder = QDir::cleanPath(QFileInfo(moviePath).absolutePath());
+    if (folder != QDir::cleanPath(TavrioCaptureManager::baseDirForOriginalVideos()) &&
+        folder != QDir::cleanPath(TavrioCaptureManager::baseDirForVideos()))
+        return {moviePath};
     const QString name = QFileInfo(moviePath).fileName();
     QStringList files{moviePath, thumbnailPathOf(moviePath), TavrioCaptureManager::zoomsArchiveFilePath(name),
                       TavrioCaptureManager::timingFilePathForVideo(name)};

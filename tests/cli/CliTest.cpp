@@ -4,12 +4,14 @@
 #include "ZoomTrack.h"
 
 #include "support/TestSupport.h"
+#include "support/ZoomMoves.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
 #include <bit>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -148,8 +150,13 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
     EXPECT_EQ(r.out, movie + "\n");
     EXPECT_GT(fs::file_size(movie), 1000u);
-    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
-    ASSERT_TRUE(track);
+    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(stored);
+    // The rest before the move is held until just before it.
+    ASSERT_EQ(stored->size(), 3);
+    EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 1.5f);
+    EXPECT_NEAR(atTimeOf((*stored)[1]), atTimeOf((*stored)[2]), 0.004);
+    const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 2);
     EXPECT_FLOAT_EQ(zoomOf((*track)[0]), 1.5f);
     EXPECT_EQ((*track)[0].value(kOrientKey).toLongLong(), 1);
@@ -215,8 +222,9 @@ TEST_F(Cli, DemoRecordsWithAZoomGestureAndExportsIt) {
     EXPECT_EQ(r.out.rfind("recorded " + movie + " ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\nexported " + exported + " "), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(exported));
-    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
-    ASSERT_TRUE(track);
+    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(stored);
+    const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 9);
     EXPECT_FLOAT_EQ(zoomOf((*track)[5]), 2.25f);
     EXPECT_FLOAT_EQ(zoomOf((*track)[8]), 1.0f);

@@ -105,6 +105,19 @@ TEST_F(CliMedia, WithoutATrashReplaceKeepsTheRecordingAndAMovieWithoutZoomSaysSo
     EXPECT_TRUE(fs::exists(documents() / "Video.mov"));
 }
 
+TEST_F(CliMedia, ReplacingAMovieOutsideTheLibraryLeavesTheLibrarysSideFilesAlone) {
+    const fs::path recording = makeRecording(30, kPortraitTrack);
+    const fs::path elsewhere = home.path() / "elsewhere" / "Out.mov";
+    fs::create_directories(elsewhere.parent_path());
+    fs::copy_file(recording, elsewhere);
+    std::string out;
+    ASSERT_EQ(run(cli("export " + quote(elsewhere.string()) + " --preset low --replace 2>/dev/null"), &out), 0);
+    EXPECT_FALSE(fs::exists(elsewhere));
+    EXPECT_TRUE(fs::exists(home.path() / "xdg-data" / "Trash" / "files" / "Out.mov"));
+    EXPECT_TRUE(fs::exists(recording));
+    EXPECT_TRUE(fs::exists(library() / "Zooms" / "Out.mov.zooms.lkbx"));
+}
+
 TEST_F(CliMedia, RefusesBadArgumentsAndUnreadableMovies) {
     std::string out;
     EXPECT_EQ(run(cli("export 2>&1"), &out), 2) << out;
