@@ -269,25 +269,14 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_TRUE(s.alerts.empty());
 }
 
-TEST(DetailsScreen, APortraitRecordingIsReplacedOnlyWhenTheRotationPassCompletes) {
+TEST(DetailsScreen, APortraitRecordingIsReplacedByTheRotatedMovie) {
     LibraryShown s([] { makeRecording("Out.mov", 1); });
     const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
     auto* d = new VideoDetailsViewController(recording, QString());
     d->setDelegate(s.list->library());
     ASSERT_TRUE(s.nav->pushViewController(d, false));
-    bool rotating = false, recordingThereWhileRotating = false;
-    // The intermediate appears for the zoom pass and goes with the rotation pass.
-    const QString intermediate = TavrioCaptureManager::exportFilePathForRotation();
-    QObject::connect(&RunningExports::shared(), &RunningExports::progressChanged, d, [&] {
-        if (QFileInfo::exists(intermediate)) return;
-        rotating = true;
-        recordingThereWhileRotating = recordingThereWhileRotating || QFileInfo::exists(recording);
-    });
     d->exportVideo();
     ASSERT_TRUE(s.exportEnded(d));
-    if (rotating) {
-        EXPECT_TRUE(recordingThereWhileRotating);
-    }
     EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
     EXPECT_FALSE(QFileInfo::exists(recording));
     EXPECT_EQ(movieFiles(TavrioCaptureManager::baseDirForVideos()), QStringList{"Video.mov"});
