@@ -43,7 +43,12 @@ key Return
 wait_log "screen shown: Out-1.mov"
 key Tab space                           # Play -> Export
 wait_log "export of Out-1.mov started"
-xdotool windowminimize --sync "$win"
+xdotool windowminimize "$win"
+# The window manager unmaps the window and then marks it iconic.
+for _ in $(seq 100); do
+  xprop -id "$win" WM_STATE 2>/dev/null | grep -q Iconic && break
+  sleep 0.1
+done
 xprop -id "$win" WM_STATE | grep -q Iconic || fail "the window was not minimized"
 grep -q "export of Out-1.mov ended" "$log" && fail "the export ended before the window was minimized"
 wait_log "export of Out-1.mov ended: 3"  # completed, not cancelled
