@@ -67,13 +67,33 @@ const QList<Option>* optionsFor(const QString& key) {
     return nullptr;
 }
 
+int effectiveValue(const QString& key, qint64 stored) {
+    const QList<Option>* options = optionsFor(key);
+    if (!options) return 0;
+    if (key == QLatin1String(kRescaleOpt)) return rescaleIsBest(stored) ? kRescaleBest : kRescaleGood;
+    return optionForValue(*options, stored).value;
+}
+
 QString listLabel(const QString& key, qint64 value) {
     const QList<Option>* options = optionsFor(key);
     if (!options) return QString();
-    if (key == QLatin1String(kRescaleOpt)) return options->at(value == 0 ? 0 : 1).listLabel;
-    // The list shows the first three labels for 0-2 and the last for anything else, so a
-    // stored value out of range still reads as an option.
-    return options->at(value >= 0 && value <= 2 ? int(value) : 3).listLabel;
+    return optionForValue(*options, effectiveValue(key, value)).listLabel;
+}
+
+bool isInTable(const QString& key, qint64 value) {
+    const QList<Option>* options = optionsFor(key);
+    if (!options) return false;
+    for (const Option& o : *options)
+        if (o.value == value) return true;
+    return false;
+}
+
+QString validValues(const QString& key) {
+    const QList<Option>* options = optionsFor(key);
+    if (!options) return QString();
+    QStringList values;
+    for (const Option& o : *options) values << QStringLiteral("%1 (%2)").arg(o.value).arg(o.listLabel);
+    return values.join(QStringLiteral(", "));
 }
 
 bool rescaleIsBest(qint64 value) {

@@ -42,9 +42,17 @@ QString optionWords(const QList<Option>& options);
 QStringList optionKeys();
 // The option table of an option key; nullptr for any other key.
 const QList<Option>* optionsFor(const QString& key);
-// The settings list's label of a stored value, for values out of range too: resolution and
-// export show their fourth label for anything but 0-2; rescale shows "Best" for anything but 0.
+// The option a stored value actually selects: the value itself when it is in the key's table;
+// otherwise what the readers do with it (row 0 for resolution and export, Good below 1 and Best
+// from 1 on for rescaling). A value edited by hand into the settings file thus shows as what it
+// does.
+int effectiveValue(const QString& key, qint64 stored);
+// The settings list's label of a stored value: that of effectiveValue().
 QString listLabel(const QString& key, qint64 value);
+// Whether `value` is one of the key's table (the only values the programs store).
+bool isInTable(const QString& key, qint64 value);
+// "0 (High), 1 (640x480), 2 (Medium), 3 (Low)": a key's valid values, for messages.
+QString validValues(const QString& key);
 
 // Whether the export uses the high-quality rescaling composition (any value not below 1).
 bool rescaleIsBest(qint64 value);

@@ -4,6 +4,8 @@
 #include "TavrioCaptureManager.h"
 
 #include "media/CapturePresets.h"
+#include "media/Asset.h"
+#include "media/ExportPresets.h"
 #include "media/ExportSession.h"
 #include "platform/Defaults.h"
 
@@ -56,9 +58,19 @@ std::string TavrioCameraController::getExportPresetFromSettings(const media::Ass
 std::string TavrioCameraController::exportPresetForOption(qint64 option, const media::Asset* asset) {
     const std::string preset = settings::optionForValue(settings::exportOptions(), option).preset;
     if (preset == media::kExportPresetHighestQuality || preset == media::kExportPresetMediumQuality) return preset;
-    // A boxed preset only when the picture fills the box; a smaller one goes to Medium.
     if (!asset) return media::kExportPresetMediumQuality;
-    const auto presets = media::ExportSession::exportPresetsCompatibleWithAsset(*asset);
-    return std::find(presets.begin(), presets.end(), preset) != presets.end() ? preset
-                                                                              : media::kExportPresetMediumQuality;
+    // A boxed preset the picture does not fill gives the next smaller box it fills, never less
+    // than the worse choices give.
+    const auto video = asset->tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) return media::kExportPresetMediumQuality;
+    return media::exportPresetForSource(preset, video.front().naturalSize);
+}
+
+QString TavrioCameraController::exportSizesText(int width, int height) {
+    QStringList parts;
+    for (const settings::Option& o : settings::exportOptions()) {
+        const media::Size size = media::exportOutputSize(o.preset, {width, height});
+        parts << QStringLiteral("%1 %2x%3").arg(o.detailLabel).arg(size.width).arg(size.height);
+    }
+    return parts.join(QStringLiteral(", "));
 }

@@ -41,10 +41,13 @@ public:
     QString getSessionPresetFromSettings() const;
 
     // The export preset of the "exportOpt" setting for `asset`: Best for 0 and anything outside
-    // 0-3; the 960x540 / 640x480 presets only when the asset can take them, else Medium; Medium
-    // for 3 whatever the asset.
+    // 0-3; for 960x540 / 640x480 the largest of that box and the worse ones that the picture
+    // fills (media::exportPresetForSource), else Medium; Medium for 3 whatever the asset.
     static std::string getExportPresetFromSettings(const media::Asset* asset);
     static std::string exportPresetForOption(qint64 option, const media::Asset* asset);
+    // The picture each export choice gives a source picture of `width` x `height`, best choice
+    // first: "Best 1280x720, Good 960x540, Average 640x360, Low 480x270".
+    static QString exportSizesText(int width, int height);
 
 protected:
     std::optional<ZoomTrack> mZooms;

@@ -14,7 +14,6 @@
 #include "platform/FileLock.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
-#include "platform/Notifications.h"
 
 using media::ExportSession;
 
@@ -91,18 +90,17 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
         else
             logTrackOddities(QFileInfo(path).fileName(), *mZooms);
+        _exportsZoom = _zoomTrackProblem.isEmpty() && !mZooms->isEmpty();
     }
     mAsset = media::Asset::open(path.toStdString(), &_assetError);
     if (!mAsset)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":" << QString::fromStdString(_assetError.description)
                                       << "-" << QString::fromStdString(_assetError.failureReason);
-    platform::Notifications::center().addObserver(
-        this, platform::kWillResignActive,
-        [this](const QString&, const QVariantMap&) { tavrioExportControllerWillEnterBackground(); });
+    // The desktop going away (minimized, hidden, locked, asleep) does not stop an export: the
+    // process keeps running, or simply resumes after sleep, and the work is not thrown away.
 }
 
 TavrioExportController::~TavrioExportController() {
-    platform::Notifications::center().removeObserver(this);
     _alive.reset();
     if (auto session = std::move(_zoomExportSession)) {
         // The job goes while a pass still runs: nobody will hear its end, so wind it up here
@@ -211,6 +209,16 @@ void TavrioExportController::startExporting() {
 
 void TavrioExportController::cancelExporting() {
     if (_zoomExportSession) _zoomExportSession->cancelExport();
+    if (_rotationPending) {
+        // Between the passes no session runs: the rotation that was about to start ends as a
+        // cancelled pass, and the intermediate goes with it.
+        _rotationPending = false;
+        removeIfExists(rotationFilePath());
+        _rotationLock.reset();
+        mZooms.reset();
+        if (_delegate) _delegate->rotationFinished(Status::Cancelled, QString());
+        return;
+    }
     if (_waitTimer) {
         // Cancelled before the zoom pass could start: it ends as a cancelled pass, writing nothing.
         delete _waitTimer;
@@ -219,10 +227,6 @@ void TavrioExportController::cancelExporting() {
         mZooms.reset();
         if (_delegate) _delegate->exportFinished(Status::Cancelled, rotationFilePath(), true);
     }
-}
-
-void TavrioExportController::tavrioExportControllerWillEnterBackground() {
-    cancelExporting();
 }
 
 void TavrioExportController::exportAsynchronously(
@@ -278,14 +282,18 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
     if (status == Status::Completed && !needsRotation) _outVideo = outputPath;
     if (status != Status::Completed) _rotationLock.reset();
 
+    // From here until the rotation pass has its session, a cancel still has something to stop.
+    _rotationPending = needsRotation && status == Status::Completed;
     QPointer<TavrioExportController> self(this);
     if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
     if (!self) return;  // the delegate let go of the job
-    if (needsRotation && status == Status::Completed) {
+    if (_rotationPending) {
         std::weak_ptr<int> alive = _alive;
         const QString out = _outVideo;
         platform::MainThread::afterDelay(0, [this, alive, out] {
-            if (!alive.expired()) performRotation(out);
+            if (alive.expired() || !_rotationPending) return;
+            _rotationPending = false;
+            performRotation(out);
         });
     }
 }

@@ -41,6 +41,11 @@ public:
     qint64 videoOrientation() const { return _videoOrientation; }
     // Why the track cannot be rendered (empty when it can or when there is none).
     QString zoomTrackProblemText() const { return _zoomTrackProblem; }
+    // Whether the export applies a recorded zoom: false for a movie without a usable zoom track,
+    // which is exported unzoomed and must not be taken for a zoomed result.
+    bool exportsZoom() const { return _exportsZoom; }
+    // What the user is told about such a movie.
+    static QString noZoomText() { return QStringLiteral("No zoom was recorded with this movie"); }
 
     // Overrides of the "exportOpt" and "rescaleOpt" settings for this job (the command line's
     // options); without them the stored settings are read when the export starts.
@@ -48,7 +53,11 @@ public:
     void setRescaleOptOverride(std::optional<int> value) { _rescaleOptOverride = value; }
 
     void startExporting();
+    // Cancels the running pass, or the rotation about to follow a completed zoom pass; the
+    // delegate then hears a cancelled end. Nothing happens once the last pass has ended.
     void cancelExporting();
+    // Whether a pass runs, waits to start, or is about to follow the last one.
+    bool isExporting() const { return _zoomExportSession || _waitTimer || _rotationPending; }
 
     // The transform-ramp form (bilinear; also what playback shows) and the layer-animation form
     // (high-quality rescaling). nullopt, after an alert, when the movie has no video track.
@@ -68,7 +77,6 @@ public:
     static float rotationAngleForOrientation(qint64 orientation);
 
 private:
-    void tavrioExportControllerWillEnterBackground();
     void startProgressTimer(const std::shared_ptr<media::ExportSession>& session);
     void progressTimer(QTimer* timer, const std::shared_ptr<media::ExportSession>& session);
     void exportDidFinish(const std::shared_ptr<media::ExportSession>& session, const QString& fromFile);
@@ -95,6 +103,7 @@ private:
     TavrioExportControllerDelegate* _delegate = nullptr;
     std::shared_ptr<media::ExportSession> _zoomExportSession;
     QString _zoomTrackProblem;
+    bool _exportsZoom = false;
     std::optional<int> _exportOptOverride;
     std::optional<int> _rescaleOptOverride;
     // Held from the start of a zoom pass that writes the intermediate until the rotation pass
@@ -102,6 +111,7 @@ private:
     std::unique_ptr<platform::FileLock> _rotationLock;
     QTimer* _waitTimer = nullptr;  // polls for that lock while another export holds it
     bool _started = false;
+    bool _rotationPending = false;  // the zoom pass completed; its rotation has not started yet
     // Lives exactly as long as the job; engine completions check it on the main thread.
     std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

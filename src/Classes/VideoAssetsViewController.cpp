@@ -1,5 +1,6 @@
 #include "VideoAssetsViewController.h"
 
+#include "RunningExports.h"
 #include "TavrioCaptureManager.h"
 
 #include <QBuffer>
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
+#include <QStandardPaths>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -39,12 +42,28 @@ QString localized(const char* key) {
     return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
 }
 
+QString thumbnailPathOf(const QString& moviePath) {
+    return TavrioCaptureManager::baseDirForThumbnails() + QLatin1Char('/') + QFileInfo(moviePath).fileName() +
+           QStringLiteral(".jpeg");
+}
+
 }  // namespace
 
 VideoAssetsViewController::VideoAssetsViewController(QObject* parent)
     : QObject(parent), _thumbnailPool(std::make_unique<QThreadPool>()) {
     // One movie per core: each thumbnail is a single decoder's work.
     _thumbnailPool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    // Exports run on after their details screen has gone: their rows show how far they are, and
+    // their end (a recording replaced by its export) refreshes the list.
+    RunningExports& exports = RunningExports::shared();
+    auto exportRowChanged = [this](const QString& path) {
+        if (const int i = indexOf(path); i >= 0) emit rowChanged(i);
+    };
+    connect(&exports, &RunningExports::started, this, exportRowChanged);
+    connect(&exports, &RunningExports::progressChanged, this, exportRowChanged);
+    connect(&exports, &RunningExports::finished, this, [this] {
+        if (!_videosDirPath.isEmpty()) refreshData();
+    });
 }
 
 VideoAssetsViewController::~VideoAssetsViewController() {
@@ -102,9 +121,12 @@ bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(_originalClipsPath);
 }
 
-void VideoAssetsViewController::deleteVideoAssetAtPath(const QString& path) {
-    removeVideoAssetFiles(path);
-    refreshData();
+void VideoAssetsViewController::deleteVideoAssetAtPath(const QString& path, std::function<void(bool)> done) {
+    QPointer<VideoAssetsViewController> self(this);
+    deleteVideoAsset(path, [self, done](bool deleted) {
+        if (self && deleted) self->refreshData();
+        if (done) done(deleted);
+    });
 }
 
 void VideoAssetsViewController::doneButtonPressed() {
@@ -116,6 +138,12 @@ QStringList VideoAssetsViewController::fileList() const {
     list.reserve(count());
     for (const Row& r : _rows) list << r.path;
     return list;
+}
+
+QString VideoAssetsViewController::detailText(int index) const {
+    const Row& r = row(index);
+    if (!RunningExports::shared().isExporting(r.path)) return r.subtitle;
+    return QStringLiteral("Exporting... %1%").arg(int(RunningExports::shared().progress(r.path) * 100));
 }
 
 int VideoAssetsViewController::indexOf(const QString& path) const {
@@ -193,8 +221,12 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
     const int index = indexOf(path);
     if (index < 0) {
         // Deleted while its picture was being made: what the worker wrote after the deletion
-        // would be taken for the side files of the next movie of that name.
-        if (!QFileInfo::exists(path)) removeVideoAssetFiles(path);
+        // would be taken for the side files of the next movie of that name. (Only what it
+        // writes: a zoom track left there is the user's.)
+        if (!QFileInfo::exists(path))
+            for (const QString& made :
+                 {thumbnailPathOf(path), TavrioCaptureManager::timingFilePathForVideo(QFileInfo(path).fileName())})
+                QFile::remove(made);
         return;
     }
     Row& r = _rows[static_cast<size_t>(index)];
@@ -214,8 +246,7 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
 }
 
 QString VideoAssetsViewController::thumbnailPathForVideo(const QString& moviePath) {
-    const QString path = TavrioCaptureManager::baseDirForThumbnails() + QLatin1Char('/') +
-                         QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg");
+    const QString path = thumbnailPathOf(moviePath);
     return QFileInfo::exists(path) ? path : QString();
 }
 
@@ -261,10 +292,94 @@ bool VideoAssetsViewController::writeThumbnailFile(const QImage& image, const QS
     return true;
 }
 
+namespace {
+
+// The movie first: its side files are of no use without it.
+QStringList assetFiles(const QString& moviePath) {
+    // Side files belong to the library's movies; a movie elsewhere (tavrio-cli export of any
+    // file) must not take those of a library movie of the same name with it.
+    const QString folder = QDir::cleanPath(QFileInfo(moviePath).absolutePath());
+    if (folder != QDir::cleanPath(TavrioCaptureManager::baseDirForOriginalVideos()) &&
+        folder != QDir::cleanPath(TavrioCaptureManager::baseDirForVideos()))
+        return {moviePath};
+    const QString name = QFileInfo(moviePath).fileName();
+    QStringList files{moviePath, thumbnailPathOf(moviePath), TavrioCaptureManager::zoomsArchiveFilePath(name),
+                      TavrioCaptureManager::timingFilePathForVideo(name)};
+    files.removeAll(QString());
+    return files;
+}
+
+// QFile::moveToTrash, where a Trash that cannot be made is a failure. (Qt 6.4, unable to make
+// the Trash in the data folder, reports success having moved the file into "files/" under the
+// working directory: that Trash is made here first, and such a result is put back.)
+bool moveToTrash(const QString& path, QString* error) {
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+    const bool made = QFileInfo(trash).isDir();
+    if (!QDir().mkpath(trash + QStringLiteral("/files")) || !QDir().mkpath(trash + QStringLiteral("/info"))) {
+        *error = QStringLiteral("no Trash can be made at %1").arg(trash);
+        return false;
+    }
+    if (!made) QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile file(path);
+    if (!file.moveToTrash()) {
+        *error = file.errorString();
+        return false;
+    }
+    const QString where = file.fileName();
+    if (QFileInfo(where).isAbsolute()) return true;
+    QFile::rename(where, path);
+    QFile::remove(
+        QFileInfo(where).dir().filePath(QStringLiteral("../info/%1.trashinfo").arg(QFileInfo(where).fileName())));
+    *error = QStringLiteral("no Trash can be made at %1").arg(trash);
+    return false;
+}
+
+bool exists(const QString& path) {
+    // A link planted at a side file's name counts as there, dangling or not.
+    return QFileInfo(path).isSymLink() || QFileInfo::exists(path);
+}
+
+}  // namespace
+
+bool VideoAssetsViewController::moveVideoAssetToTrash(const QString& moviePath, QString* reason) {
+    const QStringList files = assetFiles(moviePath);
+    QString error;
+    if (exists(moviePath) && !moveToTrash(moviePath, &error)) {
+        if (reason) *reason = error;
+        qCWarning(lcLibrary).noquote() << "cannot move" << moviePath << "to the Trash:" << error;
+        return false;
+    }
+    for (const QString& side : files.mid(1)) {
+        // The movie went to a Trash, so its side files normally follow. One that cannot is
+        // left for a new movie of the same name to replace, rather than destroyed.
+        if (exists(side) && !moveToTrash(side, &error))
+            qCWarning(lcLibrary).noquote() << "cannot move" << side << "to the Trash:" << error;
+    }
+    return true;
+}
+
 void VideoAssetsViewController::removeVideoAssetFiles(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
-    const QString thumb = thumbnailPathForVideo(path);
-    for (const QString& p : {path, thumb, TavrioCaptureManager::zoomsArchiveFilePath(name),
-                             TavrioCaptureManager::timingFilePathForVideo(name)})
-        if (!p.isEmpty() && QFileInfo::exists(p)) QFile::remove(p);
+    for (const QString& p : assetFiles(path))
+        if (exists(p)) QFile::remove(p);
+}
+
+void VideoAssetsViewController::deleteVideoAsset(const QString& moviePath, std::function<void(bool)> done) {
+    QString reason;
+    if (moveVideoAssetToTrash(moviePath, &reason)) {
+        if (done) done(true);
+        return;
+    }
+    platform::Alert alert;
+    alert.title = QStringLiteral("Delete for Good?");
+    alert.message = QStringLiteral("%1 cannot be moved to the Trash (%2). Deleting it cannot be undone.")
+                        .arg(QFileInfo(moviePath).fileName(), reason);
+    alert.cancelButton = localized("Cancel");
+    alert.otherButtons = {localized("Delete")};
+    alert.dismissed = [moviePath, done](int button) {
+        const bool agreed = button == 1;
+        if (agreed) removeVideoAssetFiles(moviePath);
+        if (done) done(agreed);
+    };
+    platform::AlertService::show(alert);
 }

@@ -15,6 +15,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -57,12 +58,15 @@ public:
     int count() const { return static_cast<int>(_rows.size()); }
     const Row& row(int index) const { return _rows.at(static_cast<size_t>(index)); }
     int indexOf(const QString& path) const;
+    // The row's second line: its size, or while its export runs, how far that has come.
+    QString detailText(int index) const;
     // Thumbnails still being made.
     int pendingThumbnails() const { return static_cast<int>(_inFlight.size()); }
 
     // VideoLibraryUpdateDelegate
     bool isExportNeededForAsset(const QString& path) override;
-    void deleteVideoAssetAtPath(const QString& path) override;
+    // Deletes as deleteVideoAsset() does, then refreshes the rows.
+    void deleteVideoAssetAtPath(const QString& path, std::function<void(bool deleted)> done = {}) override;
 
     // Sends the dismissal to the delegate (the screen then closes itself).
     void doneButtonPressed();
@@ -84,8 +88,17 @@ public:
     static QImage generateThumbImageForVideo(const QString& moviePath, const QSize& size, QString* reason = nullptr);
     // Stores a thumbnail as JPEG of quality 0.9, atomically; false when it cannot be written.
     static bool writeThumbnailFile(const QImage& image, const QString& thumbnailPath);
-    // Removes the movie, its thumbnail, its zoom track and its duration file, those that exist.
+    // Moves the movie, then its thumbnail, zoom track and duration file (those that exist), to
+    // the desktop's Trash, each restorable to where it was. False with nothing moved when the
+    // movie cannot go to a Trash (its filesystem has none, or none can be written); *reason
+    // then says why.
+    static bool moveVideoAssetToTrash(const QString& moviePath, QString* reason = nullptr);
+    // Removes the movie and its side files for good: only once the user has agreed to that.
     static void removeVideoAssetFiles(const QString& moviePath);
+    // Deletes a movie so that it can be restored: to the Trash, or where there is none, after
+    // asking whether to delete it for good (saying that this cannot be undone). `done` (may be
+    // empty) hears whether the movie went, at once or when the question is answered.
+    static void deleteVideoAsset(const QString& moviePath, std::function<void(bool deleted)> done);
 
 signals:
     // Every row may have changed (refresh, deletion).

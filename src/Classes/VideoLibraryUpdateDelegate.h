@@ -3,6 +3,7 @@
 // Every operation has a harmless default, so a client overrides only what it serves.
 
 #include <QString>
+#include <functional>
 
 class VideoLibraryUpdateDelegate {
 public:
@@ -13,8 +14,12 @@ public:
         (void)path;
         return false;
     }
-    // Removes the movie with its side files and refreshes the list.
-    virtual void deleteVideoAssetAtPath(const QString& path) { (void)path; }
+    // Deletes the movie with its side files (to the Trash, or after asking) and refreshes the
+    // list; `done` (may be empty) hears whether it went. Default: nothing goes.
+    virtual void deleteVideoAssetAtPath(const QString& path, std::function<void(bool deleted)> done = {}) {
+        (void)path;
+        if (done) done(false);
+    }
 };
 
 class VideoAssetsViewControllerDelegate {

@@ -7,6 +7,10 @@
 namespace {
 // How much of a gesture a crash may lose at most.
 constexpr qint64 kWriteIntervalMs = 1000;
+// How long before a move the entry that ends a rest is placed. The composition walks the track
+// in ticks of 1/600 s and drops a step shorter than a tick, so two ticks keep the hold's
+// segment from merging into the move's: the export then jumps where the preview jumped.
+constexpr double kHoldLeadSeconds = 2.0 / 600.0;
 }  // namespace
 
 ZoomSampler::ZoomSampler(Clock now) : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)) {}
@@ -18,7 +22,11 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
     if (isRecording_) {
         const int64_t at = atNs == kNow ? now_() : atNs;
         // A negative time would make the export drop the whole track.
-        elapsedTime_ = at > recordingStartNs_ ? double(at - recordingStartNs_) / 1e9 : 0.0;
+        const double time = at > recordingStartNs_ ? double(at - recordingStartNs_) / 1e9 : 0.0;
+        const double rested = time - elapsedTime_;
+        if (rested > ZoomSampler::kSliderRepeatMs / 1000.0 && !zooms_.isEmpty())
+            zooms_.append(makeZoomEntry(zoomOf(zooms_.last()), time - kHoldLeadSeconds));
+        elapsedTime_ = time;
         zooms_.append(makeZoomEntry(z, elapsedTime_));
         entryAdded();
     }

@@ -7,6 +7,11 @@
 // Times are taken on the monotonic clock capture stamps pictures with, counted from the capture
 // time of the movie's first picture: a wall-clock step during a recording cannot shift or negate
 // them, and a move handled late by a busy main thread still lands where the user made it.
+//
+// The export glides linearly from each entry to the next, while the preview jumps to every value
+// at once. So that the export stays where the preview stayed, a move that comes after the zoom
+// has rested (no change for longer than the slider's repeat interval) is preceded by an entry
+// holding the resting factor until a hair before the move.
 
 #include "ZoomTrack.h"
 
@@ -22,6 +27,8 @@ public:
     // Nanoseconds on the capture clock (CLOCK_MONOTONIC).
     using Clock = std::function<int64_t()>;
     static constexpr int64_t kNow = INT64_MIN;
+    // The slider's end buttons repeat this often while held; a longer pause is a rest.
+    static constexpr int kSliderRepeatMs = 100;
     explicit ZoomSampler(Clock now = {});
     ~ZoomSampler();
 

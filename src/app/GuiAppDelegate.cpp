@@ -1,5 +1,6 @@
 #include "GuiAppDelegate.h"
 
+#include "ExportNotices.h"
 #include "TavrioCameraViewController.h"
 
 #include "ui/ApplicationState.h"
@@ -13,6 +14,7 @@ void GuiAppDelegate::prepareScreen() {
     // Follows the window, the session lock and sleep, and keeps the screen saver off while the
     // application is in front.
     if (!state_) state_ = new ui::ApplicationState(window_, this);
+    if (!notices_) notices_ = new ExportNotices(window_, this);
 }
 
 void GuiAppDelegate::startCamera2() {

@@ -8,6 +8,7 @@
 #include "ui/ViewController.h"
 #include "ui/Window.h"
 
+class ExportNotices;
 namespace ui {
 class ApplicationState;
 }
@@ -31,4 +32,5 @@ private:
     QPointer<ui::Window> window_;
     QPointer<ui::ViewController> cameraZoomCtrl_;
     ui::ApplicationState* state_ = nullptr;
+    ExportNotices* notices_ = nullptr;  // an export that ends on its own is told
 };

@@ -3,12 +3,18 @@
 #include "SettingsStyle.h"
 #include "ZoomSettingsController.h"
 
+#include "MovieInfo.h"
 #include "Settings.h"
+#include "TavrioCameraController.h"
+#include "TavrioCaptureManager.h"
+#include "platform/MainThread.h"
 #include "platform/Defaults.h"
 #include "platform/Logging.h"
 #include "ui/Fonts.h"
 
+#include <QFileInfo>
 #include <QLabel>
+#include <QThreadPool>
 
 SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsController* prevCtrl, QWidget* parent)
     : ui::ViewController(parent), descId_(descId), prevCtrl_(prevCtrl) {
@@ -16,7 +22,8 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
     setBackgroundColor(settingsstyle::kBackground);
 
     const QString key = keyForDescId(descId_);
-    rowSelected_ = key.isEmpty() ? 0 : static_cast<int>(platform::Defaults::standard().integerForKey(key));
+    // A value outside the table (edited by hand) checks the option that is actually used.
+    rowSelected_ = key.isEmpty() ? 0 : settings::effectiveValue(key, platform::Defaults::standard().integerForKey(key));
 
     const int rows = static_cast<int>(optionsForDescId(descId_).size());
     const double tableHeight = 18.0 + rows * 44.0;
@@ -34,9 +41,38 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
     ui::Fonts::set(descriptionLabel_, 14);
     addSubview(descriptionLabel_, QRectF(20, tableHeight + 14, 280, 120));
 
+    if (descId_ == 2) showExportSizes(tableHeight + 14 + 84);  // under the four lines above
+
     settingsDetail_->setDataSource(this);
     // The keyboard starts on the stored choice.
     if (rowSelected_ >= 0 && rowSelected_ < rows) settingsDetail_->setCurrentRow({0, rowSelected_});
+}
+
+void SettingsDetailController::showExportSizes(double y) {
+    // Until the newest recording's size is known (read off the UI thread), a common one.
+    footerLabel_ = new QLabel(
+        QStringLiteral("For a 1280x720 recording: %1.").arg(TavrioCameraController::exportSizesText(1280, 720)), this);
+    footerLabel_->setWordWrap(true);
+    footerLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    footerLabel_->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    footerLabel_->setAccessibleName(QStringLiteral("Export sizes"));
+    ui::Fonts::set(footerLabel_, 13);
+    addSubview(footerLabel_, QRectF(20, y, 280, 70));
+    QPointer<QLabel> label = footerLabel_;
+    QThreadPool::globalInstance()->start([label] {
+        const QString newest = TavrioCaptureManager::newestEntryIn(TavrioCaptureManager::baseDirForOriginalVideos());
+        if (newest.isEmpty()) return;
+        const std::optional<MovieInfo> info = MovieInfo::read(newest);
+        if (!info || !info->video) return;
+        const QString text = QStringLiteral("For your newest recording, %1 (%2x%3): %4.")
+                                 .arg(QFileInfo(newest).fileName())
+                                 .arg(info->video->width)
+                                 .arg(info->video->height)
+                                 .arg(TavrioCameraController::exportSizesText(info->video->width, info->video->height));
+        platform::MainThread::dispatchAsync([label, text] {
+            if (label) label->setText(text);
+        });
+    });
 }
 
 SettingsDetailController::~SettingsDetailController() {

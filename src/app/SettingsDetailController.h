@@ -22,6 +22,8 @@ public:
     int rowSelected() const { return rowSelected_; }
     ui::TableView* settingsDetail() const { return settingsDetail_; }
     QLabel* descriptionLabel() const { return descriptionLabel_; }
+    // The export preset's footer: what each choice gives the newest recording (null elsewhere).
+    QLabel* footerLabel() const { return footerLabel_; }
 
     // The settings key of a descId; empty for any other value.
     static QString keyForDescId(int descId);
@@ -40,9 +42,12 @@ public:
     void didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) override;
 
 private:
+    void showExportSizes(double y);
+
     int descId_;
     int rowSelected_ = 0;
     QPointer<ZoomSettingsController> prevCtrl_;
     ui::TableView* settingsDetail_;
+    QLabel* footerLabel_ = nullptr;
     QLabel* descriptionLabel_;
 };

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "ZoomSampler.h"
+
 class QTimer;
 
 class TavrioSliderViewDelegate {
@@ -24,7 +26,8 @@ public:
     static constexpr float kLeftMin = 27.0f;
     static constexpr float kRightMax = 253.0f;
     static constexpr float kGrabDistance = 30.0f;
-    static constexpr int kRepeatMs = 100;
+    // The zoom track tells a rest from a held button by this interval.
+    static constexpr int kRepeatMs = ZoomSampler::kSliderRepeatMs;
     // What one wheel notch or key press moves the ball: a twentieth of the track.
     static constexpr float kNudge = (kRightMax - kLeftMin) / 20.0f;
 

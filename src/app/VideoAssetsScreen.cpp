@@ -95,7 +95,7 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.fontPoints = 14;
     cell.detailFontPoints = 13;
     cell.text = row.title;
-    cell.detailText = row.subtitle;
+    cell.detailText = _library->detailText(indexPath.row);
     const QColor color = row.isRecording ? QColor(Qt::darkGray) : QColor(Qt::white);
     cell.textColor = color;
     cell.detailTextColor = color;
@@ -103,7 +103,7 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.image = row.thumbnail.isNull() ? _placeholder : row.thumbnail;
     cell.accessibleName = (row.isRecording ? QStringLiteral("Recording ") : QStringLiteral("Export ")) +
                           QFileInfo(row.path).fileName() + QStringLiteral(", ") + row.title.trimmed() +
-                          QStringLiteral(", ") + row.subtitle;
+                          QStringLiteral(", ") + cell.detailText;
 }
 
 void VideoAssetsScreen::didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) {

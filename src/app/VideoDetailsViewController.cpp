@@ -2,7 +2,10 @@
 
 #include "TavrioAVPlayerViewController.h"
 #include "UIImageAdditions.h"
+#include "RunningExports.h"
+#include "TavrioCameraController.h"
 #include "VideosFolder.h"
+#include "ZoomTrack.h"
 
 #include "media/Asset.h"
 #include "platform/AlertService.h"
@@ -59,6 +62,20 @@ VideoDetailsViewController::VideoDetailsViewController(const QString& videoPath,
     connect(_playButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::playVideo);
     _deleteVideoButton = makeButton(QStringLiteral("delete-icon"), QStringLiteral("Delete"), kBottomSlotY);
     connect(_deleteVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::deleteVideoButtonPressed);
+
+    // The export of this recording may run already (started here before, the screen left and
+    // opened again), and goes on whether this screen stays or not.
+    RunningExports& exports = RunningExports::shared();
+    connect(&exports, &RunningExports::started, this, [this](const QString& path) {
+        if (path == _exportingPath) exportDidStart();
+    });
+    connect(&exports, &RunningExports::progressChanged, this, [this](const QString& path, float progress) {
+        if (path == _exportingPath) exportProgress(progress);
+    });
+    connect(&exports, &RunningExports::finished, this,
+            [this](const QString& path, Status status, const QString& finalPath, bool zoomed, bool) {
+                if (path == _exportingPath) exportEnded(status, finalPath, zoomed);
+            });
 }
 
 VideoDetailsViewController::~VideoDetailsViewController() = default;
@@ -87,6 +104,13 @@ void VideoDetailsViewController::setDelegate(VideoLibraryUpdateDelegate* delegat
     if (delegate->isExportNeededForAsset(_videoPath)) {
         _exportButton = makeButton(QStringLiteral("export-icon"), QStringLiteral("Export"), kMiddleSlotY);
         connect(_exportButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::exportVideo);
+        lookForZoomTrack();
+        if (RunningExports::shared().isExporting(_videoPath)) {
+            // Back on the screen of a running export: its progress as it is now.
+            followExport();
+            exportDidStart();
+            exportProgress(RunningExports::shared().progress(_videoPath));
+        }
     } else {
         _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
         connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
@@ -161,7 +185,14 @@ void VideoDetailsViewController::pushPlayer(std::shared_ptr<const media::Asset> 
 // ---- Exporting
 
 void VideoDetailsViewController::exportVideo() {
-    if (_exportJob) return;
+    if (isExporting()) return;
+    followExport();
+    if (!RunningExports::shared().start(_videoPath)) exportDidStart();  // already running
+}
+
+void VideoDetailsViewController::followExport() {
+    _exportingPath = _videoPath;
+    RunningExports::shared().setShownBy(_exportingPath, this);
     removeProgressDisplay();
     _percentageLabel = new ui::ShrinkLabel(QString(), this);
     _percentageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -196,14 +227,15 @@ void VideoDetailsViewController::exportVideo() {
                                                       _cancelExportButton, _disclaimerTextLabel})
         w->hide();
     _processingLabel->show();
-
-    _exportJob = new TavrioExportController(_videoPath, this);
-    _exportJob->setDelegate(this);
-    _exportJob->startExporting();
+    if (_noZoomLabel) _noZoomLabel->hide();
 }
 
 void VideoDetailsViewController::cancelExportButtonPressed() {
-    if (_exportJob) _exportJob->cancelExporting();
+    if (isExporting()) RunningExports::shared().cancel(_exportingPath);
+}
+
+bool VideoDetailsViewController::isExporting() const {
+    return !_exportingPath.isEmpty();
 }
 
 void VideoDetailsViewController::exportDidStart() {
@@ -221,29 +253,14 @@ void VideoDetailsViewController::exportProgress(float progress) {
     if (_percentageLabel) _percentageLabel->setText(percentageText(progress));
 }
 
-void VideoDetailsViewController::exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) {
-    if (needsFurtherProcessing && status == Status::Completed) return;  // the rotation pass follows
-    if (status == Status::Completed) {
-        if (VideoLibraryUpdateDelegate* d = delegate()) d->deleteVideoAssetAtPath(_videoPath);
-        _videoPath = outputPath;
-    }
-    releaseExportJob();
+void VideoDetailsViewController::exportEnded(Status status, const QString& finalPath, bool zoomed) {
+    RunningExports::shared().setShownBy(_exportingPath, nullptr);
+    _exportingPath.clear();
+    // The recording has gone to the Trash by now (or stays, if the user kept it): this screen
+    // goes on with the export.
+    if (status == Status::Completed) _videoPath = finalPath;
+    _exportedWithoutZoom = status == Status::Completed && !zoomed;
     updateButtonsAfterExport(status);
-}
-
-void VideoDetailsViewController::rotationFinished(Status status, const QString& outputPath) {
-    if (status == Status::Completed) {
-        if (VideoLibraryUpdateDelegate* d = delegate()) d->deleteVideoAssetAtPath(_videoPath);
-        _videoPath = outputPath;
-    }
-    releaseExportJob();
-    updateButtonsAfterExport(status);
-}
-
-void VideoDetailsViewController::releaseExportJob() {
-    // The job is still inside the call that reported its end.
-    if (_exportJob) _exportJob->deleteLater();
-    _exportJob = nullptr;
 }
 
 void VideoDetailsViewController::removeProgressDisplay() {
@@ -265,14 +282,18 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
     if (_deleteVideoButton) _deleteVideoButton->show();
     removeFromView(_saveVideoButton);
     if (status == Status::Completed) {
-        _processingLabel->setText(QStringLiteral("Export Successful!"));
+        // A movie without a recorded zoom came out as it went in: that is no zoomed success.
+        _processingLabel->setText(_exportedWithoutZoom ? QStringLiteral("Exported without zoom")
+                                                       : QStringLiteral("Export Successful!"));
         removeFromView(_exportButton);
+        removeFromView(_noZoomLabel);
         if (_playButton) _playButton->show();
         _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
         connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
         setTitle(QFileInfo(_videoPath).fileName());
     } else {
         if (_exportButton) _exportButton->show();
+        if (_noZoomLabel) _noZoomLabel->show();
         if (status == Status::Cancelled) {
             _processingLabel->setText(QStringLiteral("Export Cancelled!"));
             if (_playButton) _playButton->show();
@@ -349,12 +370,40 @@ void VideoDetailsViewController::deleteVideoButtonPressed() {
 void VideoDetailsViewController::deleteVideoAtPath(const QString& path) {
     VideoLibraryUpdateDelegate* d = delegate();
     if (!d) return;
-    d->deleteVideoAssetAtPath(path);
-    if (ui::NavigationController* nav = navigationController()) nav->popViewControllerAnimated(true);
+    QPointer<VideoDetailsViewController> self(this);
+    d->deleteVideoAssetAtPath(path, [self](bool deleted) {
+        if (!self || !deleted) return;  // kept: the user would not delete it for good
+        if (ui::NavigationController* nav = self->navigationController()) nav->popViewControllerAnimated(true);
+    });
 }
 
 void VideoDetailsViewController::viewWillDisappear(bool animated) {
     ui::ViewController::viewWillDisappear(animated);
-    if (_exportJob) _exportJob->cancelExporting();
+    // A running export goes on without this screen; the library row shows it.
     if (_spinner) showHideSavingSpinner(false);
+}
+
+void VideoDetailsViewController::lookForZoomTrack() {
+    // Reading the track is a file read: off the UI thread, told when it is done.
+    QPointer<VideoDetailsViewController> self(this);
+    const QString path = _videoPath;
+    QThreadPool::globalInstance()->start([self, path] {
+        const std::optional<ZoomTrack> track = TavrioCameraController::zoomsForVideoFile(path);
+        const bool usable = track && zoomTrackProblem(*track).isEmpty();
+        platform::MainThread::dispatchAsync([self, path, usable] {
+            if (!self || usable || self->_videoPath != path || self->_noZoomLabel) return;
+            self->showNoZoomNote();
+        });
+    });
+}
+
+void VideoDetailsViewController::showNoZoomNote() {
+    _noZoomLabel = new QLabel(TavrioExportController::noZoomText(), this);
+    _noZoomLabel->setAlignment(Qt::AlignCenter);
+    _noZoomLabel->setWordWrap(true);
+    _noZoomLabel->setAccessibleName(_noZoomLabel->text());
+    styleProgressText(_noZoomLabel, 13);
+    addSubview(_noZoomLabel, QRectF(kButtonX, kTopSlotY + kButtonHeight + 4, kButtonWidth,
+                                    kMiddleSlotY - kTopSlotY - kButtonHeight - 8));
+    _noZoomLabel->setVisible(!isExporting());
 }

@@ -1,10 +1,12 @@
 #pragma once
 // One movie of the library and what can be done with it: play it (a recording through its zoom,
 // as the export will show it), export a recording with progress and cancel, save a movie to the
-// Videos folder, delete it. After a completed export the screen goes on with the exported movie;
-// the recording is deleted only once the final movie is complete.
+// Videos folder, delete it (to the Trash). After a completed export the screen goes on with the
+// exported movie; the recording goes to the Trash only once the final movie is complete.
 //
-// Leaving the screen (back, the player pushed, a delete) cancels a running export.
+// The export runs in RunningExports: leaving the screen (back, the player pushed) leaves it
+// running, and a screen opened again for the recording shows it. A recording without a usable
+// zoom track says so ("No zoom was recorded with this movie").
 
 #include "TavrioExportController.h"
 #include "TavrioExportControllerDelegate.h"
@@ -55,11 +57,11 @@ public:
     void showHideSavingSpinner(bool show);
     void updateButtonsAfterExport(Status status);
 
-    // TavrioExportControllerDelegate
+    // What the running export reports, as its job reports it.
     void exportDidStart() override;
     void exportProgress(float progress) override;
-    void exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) override;
-    void rotationFinished(Status status, const QString& outputPath) override;
+    // The export ended; on Completed the screen goes on with `finalPath`.
+    void exportEnded(Status status, const QString& finalPath, bool zoomed);
 
     void viewWillDisappear(bool animated) override;
 
@@ -74,8 +76,9 @@ public:
     ui::ShrinkLabel* processingLabel() const { return _processingLabel; }
     QLabel* disclaimerTextLabel() const { return _disclaimerTextLabel; }
     ui::ActivityIndicator* spinner() const { return _spinner; }
-    TavrioExportController* exportJob() const { return _exportJob; }
-    bool isExporting() const { return _exportJob != nullptr; }
+    bool isExporting() const;
+    // "No zoom was recorded with this movie", shown for a recording without a usable track.
+    QLabel* noZoomLabel() const { return _noZoomLabel; }
 
     // The text the percentage label shows for a progress of 0 to 1 ("%2d").
     static QString percentageText(float progress);
@@ -90,7 +93,9 @@ private:
     ui::ImageButton* makeButton(const QString& picture, const QString& accessibleName, double y);
     void removeProgressDisplay();
     void orderTabs();
-    void releaseExportJob();
+    void followExport();
+    void lookForZoomTrack();
+    void showNoZoomNote();
     // Shows the player for the opened movie, through the composition when there is one.
     void pushPlayer(std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition);
 
@@ -112,6 +117,8 @@ private:
     QPointer<ui::ShrinkLabel> _processingLabel;
     QPointer<QLabel> _disclaimerTextLabel;
     QPointer<ui::ActivityIndicator> _spinner;
-    QPointer<TavrioExportController> _exportJob;
+    QPointer<QLabel> _noZoomLabel;
+    QString _exportingPath;  // the recording whose export this screen follows
+    bool _exportedWithoutZoom = false;
     bool _opening = false;  // a movie is being opened for the player
 };

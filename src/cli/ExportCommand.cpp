@@ -140,11 +140,17 @@ int runExport(const QStringList& args) {
 
     using Status = TavrioExportControllerDelegate::Status;
     if (reporter.status == Status::Completed) {
-        // The recording goes only once its replacement is really there.
-        const QFileInfo final(reporter.finalPath);
-        if (replace && final.isFile() && final.size() > 0 && final.absoluteFilePath() != movie)
-            VideoAssetsViewController::removeVideoAssetFiles(movie);
+        if (!job.exportsZoom()) cli::err(QStringLiteral("tavrio-cli: %1; exported unzoomed").arg(job.noZoomText()));
         cli::out(reporter.finalPath);
+        // The recording goes only once its replacement is really there, and only where it can
+        // be restored: without a Trash it stays, since nobody can be asked here.
+        const QFileInfo final(reporter.finalPath);
+        QString reason;
+        if (replace && final.isFile() && final.size() > 0 && final.absoluteFilePath() != movie &&
+            !VideoAssetsViewController::moveVideoAssetToTrash(movie, &reason)) {
+            cli::err(QStringLiteral("tavrio-cli: %1 kept: it cannot be moved to the Trash (%2)").arg(movie, reason));
+            return cli::kExitFailure;
+        }
         return cli::kExitOk;
     }
     if (reporter.status == Status::Cancelled) {

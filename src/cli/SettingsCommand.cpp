@@ -37,6 +37,13 @@ int runSettings(const QStringList& args) {
             cli::err(QStringLiteral("settings: '%1' is not an integer for %2").arg(arg.mid(eq + 1), key));
             return cli::kExitUsage;
         }
+        if (!settings::isInTable(key, value)) {
+            cli::err(QStringLiteral("settings: %1=%2 is not a choice of %1; valid values: %3")
+                         .arg(key)
+                         .arg(value)
+                         .arg(settings::validValues(key)));
+            return cli::kExitUsage;
+        }
         updates.append({key, value});
     }
     for (const auto& [key, value] : updates) defaults.setInteger(value, key);

@@ -25,6 +25,13 @@ bool presetBox(const std::string& preset, Box& box) {
     return true;
 }
 
+// Whether the picture fills the box (turned to the picture's orientation): the preset then
+// makes it no larger than it is.
+bool fills(Size source, Box box) {
+    const int longSide = std::max(source.width, source.height), shortSide = std::min(source.width, source.height);
+    return longSide >= box.longSide && shortSide >= box.shortSide;
+}
+
 int evenAtLeastTwo(double v) {
     return std::max(2, 2 * static_cast<int>(std::lround(v / 2)));
 }
@@ -36,9 +43,22 @@ bool isKnownExportPreset(const std::string& p) {
     return p == kExportPresetHighestQuality || p == kExportPresetPassthrough || presetBox(p, b);
 }
 
-Size exportOutputSize(const std::string& preset, Size source) {
+std::string exportPresetForSource(const std::string& preset, Size source) {
+    // The boxed presets from best to worst; MediumQuality fits any picture.
+    const char* const boxed[] = {kExportPreset960x540, kExportPreset640x480};
+    bool worse = false;
+    for (const char* p : boxed) {
+        worse = worse || preset == p;
+        Box box;
+        if (worse && presetBox(p, box) && fills(source, box)) return p;
+    }
+    return worse ? kExportPresetMediumQuality : preset;
+}
+
+Size exportOutputSize(const std::string& chosen, Size source) {
     if (source.empty()) return {};
-    if (!isKnownExportPreset(preset)) return {};
+    if (!isKnownExportPreset(chosen)) return {};
+    const std::string preset = exportPresetForSource(chosen, source);
     double scale = 1;
     Box box;
     if (presetBox(preset, box)) {
@@ -59,12 +79,10 @@ std::vector<std::string> ExportSession::exportPresetsCompatibleWithAsset(const A
     std::vector<std::string> out{kExportPresetHighestQuality};
     auto video = asset.tracksWithMediaType(MediaType::Video);
     if (!video.empty()) {
-        const Size s = video.front().naturalSize;
-        const double longSide = std::max(s.width, s.height), shortSide = std::min(s.width, s.height);
         for (const char* p : {kExportPreset960x540, kExportPreset640x480}) {
             Box b;
             presetBox(p, b);
-            if (longSide >= b.longSide && shortSide >= b.shortSide) out.push_back(p);
+            if (fills(video.front().naturalSize, b)) out.push_back(p);
         }
     }
     out.push_back(kExportPresetMediumQuality);

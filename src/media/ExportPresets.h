@@ -28,10 +28,16 @@ struct EncoderSettings {
     static constexpr int audioBitRate = 128000;  // AAC when the source audio is not AAC already
 };
 
-// The picture size a preset makes of a source picture: HighestQuality keeps it; the boxed
-// presets fit it within their box (turned to the picture's orientation) keeping the aspect and
-// never enlarging; Passthrough keeps it. Even dimensions, at least 2x2. {0,0} for an unknown
-// preset or an empty source.
+// The preset a choice gives for a source picture. A boxed preset (960x540, 640x480) whose box
+// the picture does not fill falls back to the largest box of the worse presets that it fills,
+// else to MediumQuality; every other preset is itself. So a better choice never gives a smaller
+// picture than a worse one.
+std::string exportPresetForSource(const std::string& presetName, Size source);
+
+// The picture size a preset makes of a source picture, after exportPresetForSource():
+// HighestQuality keeps it; the boxed presets fit it within their box (turned to the picture's
+// orientation) keeping the aspect and never enlarging; Passthrough keeps it. Even dimensions, at
+// least 2x2. {0,0} for an unknown preset or an empty source.
 Size exportOutputSize(const std::string& presetName, Size source);
 
 // One of the names above.

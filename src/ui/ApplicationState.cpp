@@ -102,11 +102,14 @@ void ApplicationState::screenSaverActiveChanged(bool active) {
 }
 
 void ApplicationState::update() {
+    // The screen stays awake only for a window the user can see.
     const bool shown = window_ && window_->isVisible() && !(window_->windowState() & Qt::WindowMinimized);
-    const bool active = shown && !locked_ && !sleeping_ && !screenSaverOn_;
+    inhibitScreenSaver(shown && !locked_ && !screenSaverOn_);
+    // A desktop keeps running what is minimized, hidden or behind a locked screen; only sleep
+    // stops the process, so only sleep is a resign.
+    const bool active = !sleeping_;
     if (active == active_) return;
     active_ = active;
-    inhibitScreenSaver(active);
     platform::Notifications::center().post(
         QLatin1String(active ? platform::kDidBecomeActive : platform::kWillResignActive));
 }

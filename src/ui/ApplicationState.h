@@ -1,13 +1,15 @@
 #pragma once
-// Whether the application is active, as the app's classes understand it: the window is shown
-// and not minimized, the session is not locked and the system is not going to sleep. Leaving
-// that state posts kWillResignActive once; coming back posts kDidBecomeActive once. A mere
-// change of keyboard focus between windows is neither.
+// Whether the application is active, as the app's classes understand it: the system is not
+// going to sleep. Leaving that state posts kWillResignActive once; coming back posts
+// kDidBecomeActive once. Minimizing or hiding the window, covering it, a focus change and a
+// session lock are none of these: a desktop keeps running what the user does not look at, so a
+// recording goes on and an export keeps running.
 //
-// Lock and sleep come from logind (PrepareForSleep on the manager, Lock/Unlock on this
-// session) and from the desktop's screen saver (ActiveChanged) over D-Bus where the buses
-// exist. While the application is active the screen saver is inhibited, so the display does
-// not dim while the user films. Without a bus or a service: one log line, and the rest works.
+// Sleep comes from logind (PrepareForSleep on the manager) over D-Bus where the system bus
+// exists. While the window is shown and the session is neither locked nor under the screen
+// saver (logind Lock/Unlock on this session, the desktop's ActiveChanged), the screen saver is
+// inhibited, so the display does not dim while the user films. Without a bus or a service: one
+// log line, and the rest works.
 
 #include <QObject>
 #include <QPointer>

@@ -6,6 +6,8 @@
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
+#include "RunningExports.h"
+
 #include "TavrioCaptureManager.h"
 #include "UIImageAdditions.h"
 #include "ZoomTrack.h"
@@ -267,31 +269,14 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_TRUE(s.alerts.empty());
 }
 
-namespace {
-// Notes whether the recording was still there when the zoom pass ended.
-class WatchedDetails : public VideoDetailsViewController {
-public:
-    using VideoDetailsViewController::VideoDetailsViewController;
-    void exportFinished(Status status, const QString& out, bool more) override {
-        recordingAtZoomEnd = QFileInfo::exists(videoPath());
-        needsRotation = more;
-        VideoDetailsViewController::exportFinished(status, out, more);
-    }
-    bool recordingAtZoomEnd = false;
-    bool needsRotation = false;
-};
-}  // namespace
-
-TEST(DetailsScreen, APortraitRecordingIsDeletedOnlyWhenTheRotationPassCompletes) {
+TEST(DetailsScreen, APortraitRecordingIsReplacedByTheRotatedMovie) {
     LibraryShown s([] { makeRecording("Out.mov", 1); });
     const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
-    auto* d = new WatchedDetails(recording, QString());
+    auto* d = new VideoDetailsViewController(recording, QString());
     d->setDelegate(s.list->library());
     ASSERT_TRUE(s.nav->pushViewController(d, false));
     d->exportVideo();
     ASSERT_TRUE(s.exportEnded(d));
-    EXPECT_TRUE(d->needsRotation);
-    EXPECT_TRUE(d->recordingAtZoomEnd);
     EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
     EXPECT_FALSE(QFileInfo::exists(recording));
     EXPECT_EQ(movieFiles(TavrioCaptureManager::baseDirForVideos()), QStringList{"Video.mov"});
@@ -349,19 +334,51 @@ TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
     EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
 }
 
-TEST(DetailsScreen, GoingBackDuringAnExportCancelsIt) {
+TEST(DetailsScreen, GoingBackLeavesTheExportRunningInTheRowAndComingBackShowsIt) {
     LibraryShown s([] { makeRecording("Out.mov", 3); });
     const QString recording = TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov";
     VideoDetailsViewController* d = s.openRow(0);
     ASSERT_NE(d, nullptr);
+    // Looked at as it starts (its pass begins only after this report), so that it is running
+    // wherever the test looks, however fast the machine.
+    bool hold = true;
+    QObject::connect(&RunningExports::shared(), &RunningExports::started, s.list, [&] {
+        if (!hold) return;
+        hold = false;
+        QTest::keyClick(s.nav, Qt::Key_Escape);  // back to the list while it runs
+        ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }));
+        ASSERT_TRUE(RunningExports::shared().isExporting(recording));
+        EXPECT_EQ(s.list->library()->detailText(0), "Exporting... 0%");
+        // Opened again, the screen shows the export as it runs.
+        VideoDetailsViewController* again = s.openRow(0);
+        ASSERT_NE(again, nullptr);
+        EXPECT_TRUE(again->isExporting());
+        EXPECT_TRUE(visible(again->cancelExportButton()));
+        EXPECT_FALSE(visible(again->exportButton()));
+        QTest::keyClick(s.nav, Qt::Key_Escape);
+        ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }));
+    });
     d->exportVideo();
-    ASSERT_TRUE(d->isExporting());
-    QPointer<TavrioExportController> job = d->exportJob();
-    QTest::keyClick(s.nav, Qt::Key_Escape);
-    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating() && !job; }));
-    EXPECT_TRUE(sideFilesExist(recording));
-    EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
-    EXPECT_EQ(s.list->library()->fileList(), QStringList{recording});
+    ASSERT_TRUE(spinUntil([&] { return !hold && !RunningExports::shared().isExporting(recording); }));
+    // It completed without any screen: the recording is in the Trash, the list shows the export.
+    EXPECT_FALSE(QFileInfo::exists(recording));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString((s.home.trash() / "files" / "Out.mov").string())));
+    ASSERT_TRUE(spinUntil([&] {
+        return s.list->library()->fileList() == QStringList{TavrioCaptureManager::baseDirForVideos() + "/Video.mov"};
+    }));
+}
+
+TEST(DetailsScreen, ARecordingWithoutZoomSaysSoAndItsExportIsNoZoomedSuccess) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    QFile::remove(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(spinUntil([d] { return visible(d->noZoomLabel()); }));
+    EXPECT_EQ(d->noZoomLabel()->text(), "No zoom was recorded with this movie");
+    d->exportVideo();
+    EXPECT_FALSE(visible(d->noZoomLabel()));
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_EQ(d->processingLabel()->text(), "Exported without zoom");
 }
 
 TEST(DetailsScreen, SaveCopiesToTheVideosFolderUnderFreeNamesOneSaveAtATime) {

@@ -14,6 +14,7 @@
 #include "ui/Window.h"
 
 #include "support/GuiApp.h"
+#include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 
 #include <QDesktopServices>
@@ -75,9 +76,12 @@ TEST(SettingsList, ShowsALabelForEveryStoredValue) {
         const char *r, *e, *q;
     };
     const Case cases[] = {
-        {0, 0, 0, "High", "Best Quality", "Good"},     {1, 1, 1, "640x480", "Good Quality", "Best"},
-        {2, 2, 0, "Medium", "Medium Quality", "Good"}, {3, 3, 5, "Low", "Low Quality", "Best"},
-        {7, -1, -1, "Low", "Low Quality", "Best"},
+        {0, 0, 0, "High", "Best Quality", "Good"},
+        {1, 1, 1, "640x480", "Good Quality", "Best"},
+        {2, 2, 0, "Medium", "Medium Quality", "Good"},
+        {3, 3, 5, "Low", "Low Quality", "Best"},
+        // Edited by hand outside the tables: shown as what is used.
+        {7, -1, -1, "High", "Best Quality", "Good"},
     };
     for (const Case& c : cases) {
         Defaults::standard().setInteger(c.resolution, settings::kResolutionOpt);
@@ -169,6 +173,22 @@ TEST(SettingsDetail, EachSettingHasItsOptionsAndUnknownOnesShowNothing) {
     EXPECT_EQ(unknown.settingsDetail()->numberOfRows(0), 0);
     EXPECT_EQ(unknown.rowSelected(), 0);
     EXPECT_TRUE(unknown.descriptionLabel()->text().isEmpty());
+}
+
+TEST(SettingsDetail, TheExportPresetsSayWhatEachGivesTheNewestRecordingAndOutOfTableChecksWhatIsUsed) {
+    testsupport::guiApp();
+    testsupport::TempHome home;
+    Defaults::standard().setInteger(9, settings::kExportOpt);
+    testsupport::makeRecordingIn(home.path() / "Library", "Out.mov", 2);  // 320x240
+    SettingsDetailController presets(2, nullptr);
+    EXPECT_EQ(presets.rowSelected(), 0);  // 9 exports as "Best"
+    EXPECT_EQ(presets.settingsDetail()->cellForRow({0, 0})->accessory, ui::CellAccessory::Checkmark);
+    ASSERT_NE(presets.footerLabel(), nullptr);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return presets.footerLabel()->text().contains("Out.mov"); }, 30000));
+    EXPECT_EQ(
+        presets.footerLabel()->text(),
+        "For your newest recording, Out.mov (320x240): Best 320x240, Good 320x240, Average 320x240, Low 320x240.");
+    EXPECT_EQ(SettingsDetailController(1, nullptr).footerLabel(), nullptr);
 }
 
 TEST(SettingsDetail, AnUnwritableSettingsFileStillShowsTheChoice) {

@@ -95,16 +95,20 @@ TEST(Settings, OptionTablesAndListLabels) {
     EXPECT_EQ(labels(settings::exportOptions(), true), (QStringList{"Best", "Good", "Average", "Low"}));
     EXPECT_EQ(labels(settings::rescaleOptions(), false), (QStringList{"Good", "Best"}));
 
-    // Out-of-range values still show a label: the fourth, or "Best" for any non-zero rescale.
-    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, 7), "Low");
-    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, -1), "Low");
+    // Out-of-range values (edited by hand) show the label of what is used: row 0 for resolution
+    // and export, and for rescaling Good below 1, Best from 1 on.
+    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, 7), "High");
+    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, -1), "High");
     EXPECT_EQ(settings::listLabel(settings::kExportOpt, 2), "Medium Quality");
-    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 9), "Low Quality");
+    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 9), "Best Quality");
     EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 0), "Good");
-    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, -1), "Best");
+    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, -1), "Good");
     EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 5), "Best");
+    EXPECT_TRUE(settings::isInTable(settings::kExportOpt, 3));
+    EXPECT_FALSE(settings::isInTable(settings::kExportOpt, 4));
+    EXPECT_FALSE(settings::isInTable(settings::kRescaleOpt, -1));
     EXPECT_TRUE(settings::listLabel("nope", 0).isEmpty());
-    // The export takes anything below 1 as Good, although the list shows -1 as "Best".
+    // The export takes anything below 1 as Good.
     EXPECT_FALSE(settings::rescaleIsBest(-1));
     EXPECT_FALSE(settings::rescaleIsBest(0));
     EXPECT_TRUE(settings::rescaleIsBest(1));

@@ -272,17 +272,26 @@ TEST(ZoomSampler, EntryZeroIsTheZoomShownAndLaterEntriesAreStampedFromTheStart) 
     EXPECT_EQ(s.zooms()[0].value(kOrientKey).toLongLong(), 1);
     clock += 1250000000;
     s.sliderChanged(0.5f);
-    clock += 750000000;
+    clock += 50000000;  // the ball still moving: no rest between
+    s.sliderChanged(0.75f);
+    clock += 700000000;
     s.sliderChanged(1.0f);
-    ASSERT_EQ(s.zooms().size(), 3);
-    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[1]), 2.0f);
-    EXPECT_DOUBLE_EQ(atTimeOf(s.zooms()[1]), 1.25);
-    EXPECT_FLOAT_EQ(zoomOf(s.zooms()[2]), 3.0f);
-    EXPECT_DOUBLE_EQ(atTimeOf(s.zooms()[2]), 2.0);
+    // Each move after a rest is preceded by the resting zoom, held until just before it.
+    const std::vector<std::pair<float, double>> expected{{1.5f, 0.0}, {1.5f, 1.25}, {2.0f, 1.25},
+                                                         {2.5f, 1.3}, {2.5f, 2.0},  {3.0f, 2.0}};
+    ASSERT_EQ(s.zooms().size(), qsizetype(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_FLOAT_EQ(zoomOf(s.zooms()[qsizetype(i)]), expected[i].first) << i;
+        EXPECT_NEAR(atTimeOf(s.zooms()[qsizetype(i)]), expected[i].second, 0.004) << i;
+        if (i > 0) {
+            EXPECT_GT(atTimeOf(s.zooms()[qsizetype(i)]), atTimeOf(s.zooms()[qsizetype(i) - 1])) << i;
+        }
+    }
+    EXPECT_DOUBLE_EQ(s.elapsedTime(), 2.0);
     EXPECT_FALSE(s.zooms()[1].contains(kOrientKey));
     s.recordingEnded();
     s.sliderChanged(0.0f);
-    EXPECT_EQ(s.zooms().size(), 3);
+    EXPECT_EQ(s.zooms().size(), qsizetype(expected.size()));
     // The next recording starts a new track from the zoom now shown.
     s.recordingBegan(3);
     ASSERT_EQ(s.zooms().size(), 1);

@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QUrl>
 
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/resource.h>
 
 #include "TavrioCaptureManager.h"
@@ -256,7 +258,24 @@ TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
     EXPECT_EQ(rec.alerts.size(), size_t(2 * unusable));
 }
 
-TEST(LibraryList, DeletingAMovieRemovesItsFourFilesAndNothingElse) {
+namespace {
+
+// What the Trash holds: each trashed file's name there and the path it came from.
+std::map<QString, QString> trashed(const testsupport::TempHome& home) {
+    std::map<QString, QString> out;
+    const QDir info(QString::fromStdString((home.trash() / "info").string()));
+    for (const QString& name : info.entryList({"*.trashinfo"}, QDir::Files)) {
+        QFile f(info.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith("Path=")) out[name.chopped(10)] = QUrl::fromPercentEncoding(line.mid(5));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingElse) {
     testsupport::TempHome home;
     Recorder rec;
     const QString keep = put(originals(), "Out.mov");
@@ -267,21 +286,75 @@ TEST(LibraryList, DeletingAMovieRemovesItsFourFilesAndNothingElse) {
     VideoAssetsViewController list;
     list.viewDidLoad();
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
-    const QStringList sideFiles{VideoAssetsViewController::thumbnailPathForVideo(gone),
-                                TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov"),
-                                TavrioCaptureManager::timingFilePathForVideo("Out-1.mov")};
-    for (const QString& f : sideFiles) ASSERT_TRUE(QFileInfo::exists(f)) << f.toStdString();
+    const QStringList files{gone, VideoAssetsViewController::thumbnailPathForVideo(gone),
+                            TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov"),
+                            TavrioCaptureManager::timingFilePathForVideo("Out-1.mov")};
+    std::map<QString, QByteArray> before;
+    for (const QString& f : files) before[f] = QByteArray::fromStdString(testsupport::readFile(f.toStdString()));
 
     auto reloaded = counter(&list, &VideoAssetsViewController::dataReloaded);
-    list.deleteVideoAssetAtPath(gone);
+    bool deleted = false;
+    list.deleteVideoAssetAtPath(gone, [&](bool d) { deleted = d; });
+    EXPECT_TRUE(deleted);
+    EXPECT_TRUE(rec.alerts.empty());  // a Trash needs no question
     EXPECT_EQ(*reloaded, 1);
-    EXPECT_FALSE(QFileInfo::exists(gone));
-    for (const QString& f : sideFiles) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
+    for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
     EXPECT_EQ(list.fileList(), QStringList{keep});
     EXPECT_TRUE(QFileInfo::exists(VideoAssetsViewController::thumbnailPathForVideo(keep)));
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo("Out.mov")));
-    EXPECT_FALSE(list.row(0).thumbnail.isNull());
+
+    // All four are in the Trash, each saying where it came from; put back, the movie is a
+    // recording of the library again with its zoom track, byte for byte.
+    const auto inTrash = trashed(home);
+    ASSERT_EQ(inTrash.size(), 4u);
+    for (const auto& [name, origin] : inTrash) {
+        ASSERT_TRUE(before.count(origin)) << origin.toStdString();
+        const QString held = QString::fromStdString((home.trash() / "files").string()) + "/" + name;
+        ASSERT_TRUE(QFile::rename(held, origin)) << origin.toStdString();
+        EXPECT_EQ(QByteArray::fromStdString(testsupport::readFile(origin.toStdString())), before[origin]);
+    }
+    list.refreshData();
+    EXPECT_EQ(list.count(), 2);
+    EXPECT_TRUE(readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov")).has_value());
+}
+
+TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
+    testsupport::TempHome home;
+    Recorder rec;
+    const QString movie = put(originals(), "Out.mov");
+    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"),
+                                   ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
+    // A Trash that cannot be made: a plain file stands where its folder would be.
+    fs::create_directories(home.trash().parent_path());
+    testsupport::writeFile(home.trash(), "not a folder");
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    const QStringList files{movie, VideoAssetsViewController::thumbnailPathForVideo(movie),
+                            TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"),
+                            TavrioCaptureManager::timingFilePathForVideo("Out.mov")};
+
+    std::optional<bool> outcome;
+    list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
+    ASSERT_EQ(rec.alerts.size(), 1u);
+    const platform::Alert& ask = rec.alerts[0];
+    EXPECT_TRUE(ask.message.contains("Out.mov cannot be moved to the Trash")) << ask.message.toStdString();
+    EXPECT_TRUE(ask.message.contains("cannot be undone")) << ask.message.toStdString();
+    EXPECT_EQ(ask.otherButtons, QStringList{"Delete"});
+    EXPECT_FALSE(outcome.has_value());  // nothing happens before the answer
+    ask.dismissed(0);                   // Cancel
+    EXPECT_EQ(outcome, false);
+    for (const QString& f : files) EXPECT_TRUE(QFileInfo::exists(f)) << f.toStdString();
+    EXPECT_EQ(list.fileList(), QStringList{movie});
+
+    // Agreed to: gone for good.
+    list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
+    ASSERT_EQ(rec.alerts.size(), 2u);
+    rec.alerts[1].dismissed(1);
+    EXPECT_EQ(outcome, true);
+    for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
+    EXPECT_EQ(list.count(), 0);
 }
 
 TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {

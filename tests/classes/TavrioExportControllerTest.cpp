@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,10 +8,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
 #include "TavrioExportController.h"
 #include "ZoomTrack.h"
+#include "media/Asset.h"
+#include "media/ExportPresets.h"
 #include "media/MovieWriter.h"
+#include "media/TestPattern.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
 #include "platform/MainThread.h"
@@ -241,7 +246,7 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     EXPECT_NE(probe.find("rotation=-90"), std::string::npos) << probe;
 }
 
-TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
+TEST_F(ExportJob, CancelAtAnyMomentLeavesNothingAndResignActiveCancelsNothing) {
     makeDotMovie(recording.toStdString(), 6.0);
     writeTrack(rampTrack(1));
     {
@@ -258,14 +263,27 @@ TEST_F(ExportJob, CancelOrResignActiveDuringEitherPassLeavesNothing) {
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     }
     {
-        // The application resigning active cancels the zoom pass the same way.
+        // The desktop going inactive (minimized, locked, asleep) is no cancel; a cancel sent
+        // between the passes, as the zoom pass's end is heard, is honoured: no rotation runs
+        // and the intermediate goes.
         TavrioExportController job(recording);
         Recorder r;
         r.onEvent = [&](const std::string& e) {
             if (e == "progress") platform::Notifications::center().post(platform::kWillResignActive);
+            if (e == "finished") {
+                EXPECT_TRUE(job.isExporting());
+                job.cancelExporting();
+            }
         };
         runJob(job, r);
-        EXPECT_EQ(r.zoomStatus, Status::Cancelled);
+        EXPECT_EQ(r.zoomStatus, Status::Completed);
+        EXPECT_EQ(r.rotationStatus, Status::Cancelled);
+        EXPECT_EQ(r.events, (std::vector<std::string>{"start", "finished", "rotationFinished"}));
+        EXPECT_FALSE(job.isExporting());
+        EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
+        // The rotation that was due, once its turn of the event loop comes, finds nothing to do.
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(r.events.size(), 3u);
     }
     {
         // Cancelled as the rotation pass starts: neither the intermediate nor the output stays.
@@ -369,4 +387,58 @@ TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
     if (r.zoomStatus == Status::Failed) {
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     }
+}
+
+TEST_F(ExportJob, BetterPresetsNeverGiveSmallerPicturesAndNeverEnlarge) {
+    // Each export choice, best first, for sources a camera gives; what each gives is what the
+    // session makes of it (exportOutputSize) after the choice meets the movie.
+    const std::vector<media::Size> sources{{1920, 1080}, {1280, 720}, {960, 540}, {640, 480}, {480, 360}};
+    for (const media::Size source : sources) {
+        SCOPED_TRACE(std::to_string(source.width) + "x" + std::to_string(source.height));
+        media::testpattern::MovieOptions options;
+        options.writer.width = source.width;
+        options.writer.height = source.height;
+        options.writer.audioCodec = media::AudioCodec::None;
+        options.frameCount = 2;
+        media::Error error;
+        ASSERT_TRUE(media::testpattern::makeMovie(recording.toStdString(), options, &error)) << error.description;
+        auto asset = media::Asset::open(recording.toStdString());
+        ASSERT_TRUE(asset);
+        media::Size previous = source;
+        for (int option = 0; option < 4; ++option) {
+            SCOPED_TRACE(option);
+            const std::string preset = TavrioCameraController::exportPresetForOption(option, asset.get());
+            const media::Size size = media::exportOutputSize(preset, source);
+            EXPECT_LE(size.width, previous.width);
+            EXPECT_LE(size.height, previous.height);
+            EXPECT_LE(size.width, source.width);
+            EXPECT_LE(size.height, source.height);
+            EXPECT_NEAR(double(size.width) / size.height, double(source.width) / source.height, 0.02);
+            previous = size;
+        }
+        // The worst choice fits the medium box; the best keeps the picture.
+        EXPECT_LE(previous.width, 480);
+        EXPECT_LE(previous.height, 360);
+        EXPECT_EQ(media::exportOutputSize(TavrioCameraController::exportPresetForOption(0, asset.get()), source),
+                  source);
+    }
+    // What the settings choose is what the export makes: "Good" of a 640x480 recording keeps
+    // its size (it once came out smaller than "Average").
+    media::testpattern::MovieOptions options;
+    options.writer.width = 640;
+    options.writer.height = 480;
+    options.writer.audioCodec = media::AudioCodec::None;
+    options.frameCount = 2;
+    ASSERT_TRUE(media::testpattern::makeMovie(recording.toStdString(), options));
+    writeTrack(rampTrack(3));
+    platform::Defaults::standard().setInteger(1, "exportOpt");
+    TavrioExportController job(recording);
+    Recorder r;
+    runJob(job, r);
+    ASSERT_EQ(r.zoomStatus, Status::Completed);
+    testsupport::MovieFacts facts;
+    ASSERT_TRUE(testsupport::readMovie(r.zoomPath.toStdString(), facts));
+    ASSERT_FALSE(facts.frames.empty());
+    EXPECT_EQ(facts.frames[0].width, 640);
+    EXPECT_EQ(facts.frames[0].height, 480);
 }

@@ -4,12 +4,14 @@
 #include "ZoomTrack.h"
 
 #include "support/TestSupport.h"
+#include "support/ZoomMoves.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
 #include <bit>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -58,19 +60,41 @@ TEST_F(Cli, PathsLiveUnderTavrioHomeAndTheNoticeShowsOnce) {
 TEST_F(Cli, SettingsPrintStoreAndRefuseBadInput) {
     EXPECT_EQ(cli("settings").out, "resolutionOpt=0 (High)\nexportOpt=0 (Best Quality)\nrescaleOpt=0 (Good)\n");
 
-    Result r = cli("settings exportOpt=2 rescaleOpt=1 resolutionOpt=7");
+    Result r = cli("settings exportOpt=2 rescaleOpt=1 resolutionOpt=3");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(cli("settings").out, "resolutionOpt=7 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n");
+    const std::string stored = "resolutionOpt=3 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n";
+    EXPECT_EQ(cli("settings").out, stored);
 
-    // A bad argument anywhere stores nothing, including the good ones before it.
-    for (const char* bad : {"exportOpt=1 colour=3", "exportOpt=two", "exportOpt=", "exportOpt=1.5", "rescaleOpt"}) {
+    // A bad argument anywhere stores nothing, including the good ones before it; a number
+    // outside a setting's table is one too, and the refusal names the valid values.
+    for (const char* bad : {"exportOpt=1 colour=3", "exportOpt=two", "exportOpt=", "exportOpt=1.5", "rescaleOpt",
+                            "exportOpt=1 exportOpt=7", "resolutionOpt=-1", "rescaleOpt=2"}) {
         r = cli(std::string("settings ") + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_EQ(r.out, "") << bad;
         EXPECT_NE(r.err, "") << bad;
     }
     EXPECT_NE(cli("settings colour=3").err.find("colour"), std::string::npos);
-    EXPECT_EQ(cli("settings").out, "resolutionOpt=7 (Low)\nexportOpt=2 (Medium Quality)\nrescaleOpt=1 (Best)\n");
+    EXPECT_NE(
+        cli("settings exportOpt=7").err.find("0 (Best Quality), 1 (Good Quality), 2 (Medium Quality), 3 (Low Quality)"),
+        std::string::npos);
+    EXPECT_EQ(cli("settings").out, stored);
+}
+
+TEST_F(Cli, AHandEditedValueOutsideItsTableShowsWhatIsUsed) {
+    cli("paths");  // the first launch seeds the settings
+    const std::string ini = testsupport::readFile(home() / "settings.ini");
+    std::string edited;
+    for (const auto& [key, value] : {std::pair{"resolutionOpt", "-1"}, {"exportOpt", "7"}, {"rescaleOpt", "-1"}}) {
+        const size_t at = ini.find(std::string(key) + "=");
+        ASSERT_NE(at, std::string::npos) << ini;
+        edited = (edited.empty() ? ini : edited);
+        const size_t start = edited.find(std::string(key) + "="), end = edited.find('\n', start);
+        edited.replace(start, end - start, std::string(key) + "=" + value);
+    }
+    testsupport::writeFile(home() / "settings.ini", edited);
+    // A camera records "High" for -1, exports run at "Best" for 7, and rescaling below 1 is "Good".
+    EXPECT_EQ(cli("settings").out, "resolutionOpt=-1 (High)\nexportOpt=7 (Best Quality)\nrescaleOpt=-1 (Good)\n");
 }
 
 TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
@@ -136,8 +160,13 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
     EXPECT_EQ(r.out, movie + "\n");
     EXPECT_GT(fs::file_size(movie), 1000u);
-    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
-    ASSERT_TRUE(track);
+    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(stored);
+    // The rest before the move is held until just before it.
+    ASSERT_EQ(stored->size(), 3);
+    EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 1.5f);
+    EXPECT_NEAR(atTimeOf((*stored)[1]), atTimeOf((*stored)[2]), 0.004);
+    const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 2);
     EXPECT_FLOAT_EQ(zoomOf((*track)[0]), 1.5f);
     EXPECT_EQ((*track)[0].value(kOrientKey).toLongLong(), 1);
@@ -203,8 +232,9 @@ TEST_F(Cli, DemoRecordsWithAZoomGestureAndExportsIt) {
     EXPECT_EQ(r.out.rfind("recorded " + movie + " ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\nexported " + exported + " "), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(exported));
-    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
-    ASSERT_TRUE(track);
+    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    ASSERT_TRUE(stored);
+    const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 9);
     EXPECT_FLOAT_EQ(zoomOf((*track)[5]), 2.25f);
     EXPECT_FLOAT_EQ(zoomOf((*track)[8]), 1.0f);

@@ -21,8 +21,12 @@ namespace {
 
 class CliMedia : public ::testing::Test {
 protected:
-    std::string cli(const std::string& args) const {
-        return "TAVRIO_HOME=" + quote(home.str()) + " " + quote(TAVRIO_CLI) + " " + args;
+    std::string cli(const std::string& args) const { return env() + quote(TAVRIO_CLI) + " " + args; }
+    // The data folders, and the desktop's data folder that holds the Trash, in the test's home.
+    std::string env() const {
+        fs::create_directories(home.path() / "xdg-data");
+        return "TAVRIO_HOME=" + quote(home.str()) + " XDG_DATA_HOME=" + quote((home.path() / "xdg-data").string()) +
+               " ";
     }
     fs::path library() const { return home.path() / "Library"; }
     fs::path documents() const { return home.path() / "Documents"; }
@@ -69,15 +73,49 @@ TEST_F(CliMedia, ExportReplaceInfoAndThumbnail) {
     EXPECT_EQ(out, final.string() + "\n");
     EXPECT_TRUE(fs::exists(final));
     EXPECT_FALSE(fs::exists(documents() / "For_Portrait_Exporting.mov"));
-    // The zoomed movie replaces the recording: the recording and all its side files are gone.
+    // The zoomed movie replaces the recording: the recording and all its side files are in the
+    // Trash, whence they can be restored.
     EXPECT_FALSE(fs::exists(movie));
     EXPECT_FALSE(fs::exists(thumb));
     EXPECT_FALSE(fs::exists(library() / "Zooms" / "Out.mov.zooms.lkbx"));
     EXPECT_FALSE(fs::exists(library() / "Durations" / "Out.mov.duration.lkbx"));
+    const fs::path trash = home.path() / "xdg-data" / "Trash";
+    for (const char* name : {"Out.mov", "Out.mov.jpeg", "Out.mov.zooms.lkbx", "Out.mov.duration.lkbx"}) {
+        EXPECT_TRUE(fs::exists(trash / "files" / name)) << name;
+        EXPECT_TRUE(fs::exists(trash / "info" / (std::string(name) + ".trashinfo"))) << name;
+    }
+    EXPECT_NE(testsupport::readFile(trash / "files" / "Out.mov.zooms.lkbx").find("<real>2</real>"), std::string::npos);
 
     ASSERT_EQ(run(cli("info " + quote(final.string())), &out), 0) << out;
     EXPECT_NE(out.find("rotation: 90\n"), std::string::npos) << out;    // shown upright
     EXPECT_NE(out.find("orientation: 0\n"), std::string::npos) << out;  // exports carry no track
+}
+
+TEST_F(CliMedia, WithoutATrashReplaceKeepsTheRecordingAndAMovieWithoutZoomSaysSo) {
+    // No zoom track: the export runs, unzoomed, and says so instead of passing for zoomed.
+    fs::path movie = makeRecording(30);
+    fs::create_directories(home.path() / "xdg-data");
+    testsupport::writeFile(home.path() / "xdg-data" / "Trash", "not a folder");  // no Trash can be made
+    std::string out;
+    EXPECT_EQ(run(cli("export " + quote(movie.string()) + " --preset low --replace 2>&1"), &out), 1) << out;
+    EXPECT_NE(out.find("No zoom was recorded with this movie; exported unzoomed"), std::string::npos) << out;
+    EXPECT_NE(out.find("kept: it cannot be moved to the Trash"), std::string::npos) << out;
+    EXPECT_NE(out.find((documents() / "Video.mov").string() + "\n"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(movie));
+    EXPECT_TRUE(fs::exists(documents() / "Video.mov"));
+}
+
+TEST_F(CliMedia, ReplacingAMovieOutsideTheLibraryLeavesTheLibrarysSideFilesAlone) {
+    const fs::path recording = makeRecording(30, kPortraitTrack);
+    const fs::path elsewhere = home.path() / "elsewhere" / "Out.mov";
+    fs::create_directories(elsewhere.parent_path());
+    fs::copy_file(recording, elsewhere);
+    std::string out;
+    ASSERT_EQ(run(cli("export " + quote(elsewhere.string()) + " --preset low --replace 2>/dev/null"), &out), 0);
+    EXPECT_FALSE(fs::exists(elsewhere));
+    EXPECT_TRUE(fs::exists(home.path() / "xdg-data" / "Trash" / "files" / "Out.mov"));
+    EXPECT_TRUE(fs::exists(recording));
+    EXPECT_TRUE(fs::exists(library() / "Zooms" / "Out.mov.zooms.lkbx"));
 }
 
 TEST_F(CliMedia, RefusesBadArgumentsAndUnreadableMovies) {
@@ -152,8 +190,8 @@ TEST_F(CliMedia, CtrlCAndTerminationCancelCleanlyWithTheShellsStatus) {
     for (const auto& [signo, expected] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         SCOPED_TRACE(signo);
         fs::remove(log);
-        const std::string cmd = "TAVRIO_HOME=" + quote(home.str()) + " exec " + quote(TAVRIO_CLI) + " export " +
-                                quote(movie.string()) + " --preset best 2>" + quote(log.string());
+        const std::string cmd = env() + "exec " + quote(TAVRIO_CLI) + " export " + quote(movie.string()) +
+                                " --preset best 2>" + quote(log.string());
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {

@@ -114,7 +114,11 @@ zooms = [e["zoom"] for e in entries]
 times = [e["atTime"] for e in entries]
 print(f"{len(entries)} entries, zoom {min(zooms):.2f} to {max(zooms):.2f}, last {zooms[-1]:.2f} at {times[-1]:.2f} s")
 assert entries[0]["zoom"] == 1.0 and entries[0]["atTime"] == 0.0 and "orient" in entries[0]
-assert len(entries) == 15, "one entry per key press after entry 0"
+# Each move after a rest is preceded by the resting zoom, held until just before it.
+holds = [i for i in range(1, len(entries) - 1)
+         if zooms[i] == zooms[i - 1] and times[i + 1] - times[i] < 0.01]
+assert holds, "no rest held before a move"
+assert len(entries) - len(holds) == 15, "one entry per key press after entry 0"
 assert abs(max(zooms) - 2.0) < 1e-3 and abs(zooms[-1] - 1.6) < 1e-3
 assert all(b >= a for a, b in zip(times, times[1:])) and times[-1] > 0
 PY

@@ -18,6 +18,8 @@ xdrive_home() {
   unset QT_QPA_PLATFORM
   home=$(mktemp -d)
   log=$home/tavrio.log
+  export XDG_DATA_HOME=$home/xdg-data   # what goes to the Trash stays in here
+  mkdir -p "$XDG_DATA_HOME"
   pid=
   trap xdrive_cleanup EXIT
 }

@@ -37,13 +37,19 @@ private:
 // A TempDir that is also TAVRIO_HOME while it lives, so nothing touches the real home.
 class TempHome {
 public:
-    TempHome() : env_("TAVRIO_HOME", dir_.str()) {}
+    // The desktop's data folder too, so that what the programs move to the Trash lands in
+    // <home>/xdg-data/Trash and nowhere else.
+    TempHome() : env_("TAVRIO_HOME", dir_.str()), data_("XDG_DATA_HOME", dir_.str() + "/xdg-data") {
+        std::filesystem::create_directories(dir_.path() / "xdg-data");
+    }
     const std::filesystem::path& path() const { return dir_.path(); }
     std::string str() const { return dir_.str(); }
+    std::filesystem::path trash() const { return dir_.path() / "xdg-data" / "Trash"; }
 
 private:
     TempDir dir_;
     ScopedEnv env_;
+    ScopedEnv data_;
 };
 
 // A file of ../shared/media; empty when the folder is not beside the checkout.

@@ -1,0 +1,108 @@
+#include "RunningExports.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "VideoAssetsViewController.h"
+#include "platform/Logging.h"
+
+// Hears one job and hands its events on with the recording they belong to.
+struct RunningExports::Job : TavrioExportControllerDelegate {
+    RunningExports* owner = nullptr;
+    QString recording;
+    std::unique_ptr<TavrioExportController> controller;
+    float progress = 0;
+
+    void exportDidStart() override {
+        qCInfo(lcLibrary).noquote() << "export of" << QFileInfo(recording).fileName() << "started";
+        emit owner->started(recording);
+    }
+    void exportProgress(float p) override {
+        progress = p;
+        emit owner->progressChanged(recording, p);
+    }
+    void exportFinished(Status status, const QString& outputPath, bool needsFurtherProcessing) override {
+        if (needsFurtherProcessing && status == Status::Completed) return;  // the rotation pass follows
+        owner->ended(recording, status, outputPath);
+    }
+    void rotationFinished(Status status, const QString& outputPath) override {
+        owner->ended(recording, status, outputPath);
+    }
+};
+
+RunningExports& RunningExports::shared() {
+    static QPointer<RunningExports> instance;
+    if (!instance) instance = new RunningExports(QCoreApplication::instance());
+    return *instance;
+}
+
+RunningExports::RunningExports(QObject* parent) : QObject(parent) {}
+
+RunningExports::~RunningExports() {
+    // Each job winds its pass up as it goes; what it wrote is removed, the recording stays.
+    auto jobs = std::move(_jobs);
+    for (auto& job : jobs) job->controller->setDelegate(nullptr);
+}
+
+bool RunningExports::start(const QString& recordingPath) {
+    if (_jobs.contains(recordingPath)) return false;
+    auto job = std::make_shared<Job>();
+    job->owner = this;
+    job->recording = recordingPath;
+    job->controller = std::make_unique<TavrioExportController>(recordingPath);
+    job->controller->setDelegate(job.get());
+    _jobs.insert(recordingPath, job);
+    job->controller->startExporting();
+    return true;
+}
+
+void RunningExports::cancel(const QString& recordingPath) {
+    if (auto job = _jobs.value(recordingPath)) job->controller->cancelExporting();
+}
+
+bool RunningExports::isExporting(const QString& recordingPath) const {
+    return _jobs.contains(recordingPath);
+}
+
+float RunningExports::progress(const QString& recordingPath) const {
+    auto job = _jobs.value(recordingPath);
+    return job ? job->progress : 0.0f;
+}
+
+bool RunningExports::exportsZoom(const QString& recordingPath) const {
+    auto job = _jobs.value(recordingPath);
+    return job && job->controller->exportsZoom();
+}
+
+void RunningExports::setShownBy(const QString& recordingPath, QObject* screen) {
+    if (screen)
+        _shownBy.insert(recordingPath, screen);
+    else
+        _shownBy.remove(recordingPath);
+}
+
+void RunningExports::ended(const QString& recordingPath, Status status, const QString& finalPath) {
+    std::shared_ptr<Job> job = _jobs.take(recordingPath);
+    if (!job) return;
+    const bool zoomed = job->controller->exportsZoom();
+    // The job is still inside the call that reported its end.
+    job->controller->setDelegate(nullptr);
+    job->controller.release()->deleteLater();
+
+    QPointer<RunningExports> self(this);
+    auto tell = [self, recordingPath, status, finalPath, zoomed] {
+        if (!self) return;
+        const QPointer<QObject> screen = self->_shownBy.value(recordingPath);
+        const bool shown = screen && screen->property("visible").toBool();
+        qCInfo(lcLibrary).noquote() << "export of" << QFileInfo(recordingPath).fileName() << "ended:" << int(status)
+                                    << finalPath;
+        emit self->finished(recordingPath, status, finalPath, zoomed, shown);
+    };
+    if (status != Status::Completed) {
+        tell();
+        return;
+    }
+    // The export replaces the recording; the recording goes only where it can be restored,
+    // or with the user's consent.
+    VideoAssetsViewController::deleteVideoAsset(recordingPath, [tell](bool) { tell(); });
+}

@@ -1,0 +1,40 @@
+#include "ExportNotices.h"
+
+#include "TavrioExportController.h"
+
+#include "platform/AlertService.h"
+#include "ui/DesktopNotification.h"
+
+#include <QFileInfo>
+#include <QWidget>
+
+ExportNotices::ExportNotices(QWidget* window, QObject* parent) : QObject(parent), window_(window) {
+    connect(&RunningExports::shared(), &RunningExports::finished, this, &ExportNotices::exportFinished);
+}
+
+QString ExportNotices::title(RunningExports::Status status, bool zoomed) {
+    if (status == RunningExports::Status::Completed)
+        return zoomed ? QStringLiteral("Export Successful!") : QStringLiteral("Exported without zoom");
+    if (status == RunningExports::Status::Cancelled) return QStringLiteral("Export Cancelled!");
+    return QStringLiteral("Export Failed");
+}
+
+QString ExportNotices::message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath) {
+    const QString recording = QFileInfo(recordingPath).fileName();
+    if (status == RunningExports::Status::Completed)
+        return QStringLiteral("%1 is exported as %2.").arg(recording, QFileInfo(finalPath).fileName());
+    if (status == RunningExports::Status::Cancelled)
+        return QStringLiteral("The export of %1 was cancelled; the recording is kept.").arg(recording);
+    return QStringLiteral("%1 could not be exported; the recording is kept. Try exporting it again.").arg(recording);
+}
+
+void ExportNotices::exportFinished(const QString& recordingPath, RunningExports::Status status,
+                                   const QString& finalPath, bool zoomed, bool toldOnScreen) {
+    QString text = message(status, recordingPath, finalPath);
+    if (status == RunningExports::Status::Completed && !zoomed)
+        text += QLatin1Char(' ') + TavrioExportController::noZoomText() + QLatin1Char('.');
+    // A cancel is the user's own doing, on the screen that shows it.
+    if (status == RunningExports::Status::Cancelled) return;
+    if (!toldOnScreen) platform::AlertService::show(title(status, zoomed), text, QStringLiteral("Okay"));
+    if (!window_ || !window_->isActiveWindow()) ui::DesktopNotification::send(title(status, zoomed), text);
+}
