@@ -12,13 +12,15 @@ LaunchOptions& currentOptions() {
 
 QString LaunchOptions::usage() {
     return QStringLiteral(
-        "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
+        "usage: tavrio [--camera virtual|/dev/videoN|ID|file:PATH] [--mic virtual|none|ID]\n"
         "              [--orientation portrait|landscape] [--camera-rotation 0|90|180|270]\n"
         "       tavrio --help | --version\n"
         "\n"
-        "Opens the Tavrio camera window. Without a camera the virtual one is used.\n"
-        "  --camera       the camera to film with (tavrio-cli devices lists them)\n"
-        "  --mic          the microphone, or none for silent movies\n"
+        "Opens the Tavrio camera window with the camera and microphone chosen in its settings\n"
+        "(else the first ones found). For this run only:\n"
+        "  --camera       the camera to film with (tavrio-cli devices lists them; virtual:\n"
+        "                 the test picture)\n"
+        "  --mic          the microphone (virtual: the test tone), or none for silent movies\n"
         "  --orientation  how the camera is held, on a computer without an orientation sensor\n"
         "  --camera-rotation  how far the camera's picture turns to stand upright (a phone's\n"
         "                 sensor is mounted 90), when the camera does not say\n"

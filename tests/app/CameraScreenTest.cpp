@@ -65,7 +65,7 @@ TEST_F(CameraShown, SetsUpAfterTheFirstPaintThenShowsThePreviewFullScreen) {
     EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
     waitUntilRunning();
     EXPECT_EQ(camera->spinner(), nullptr);
-    EXPECT_EQ(camera->cleanAperture(), QSizeF(1280, 720));
+    EXPECT_EQ(camera->cleanAperture(), QSizeF(1920, 1080));  // the test picture's best mode
     // The upright 16:9 picture sits between bars of 150, slid off the screen in full screen.
     EXPECT_EQ(camera->blackBarHeight(), 150);
     ASSERT_TRUE(

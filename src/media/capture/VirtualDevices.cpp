@@ -5,15 +5,18 @@
 // shimmer); the sound is a steady tone with a click on every whole second (A/V offset is audible
 // and measurable against the clock).
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 }
 
+#include "media/FFmpeg.h"
 #include "media/capture/DeviceBackends.h"
 #include "media/capture/VirtualDevices.h"
 
@@ -211,16 +214,97 @@ AVFrame* TestPattern::render(int64_t frameIndex, double fps, bool torch) {
 
 namespace {
 
+// The modes of a typical USB webcam: raw pictures up to 640x480 (the bus carries no more at 30
+// fps), MJPEG up to 1920x1080.
+constexpr Size kLargestRaw{640, 480};
+
 const std::vector<VideoFormat>& virtualFormats() {
     static const std::vector<VideoFormat> f = [] {
         std::vector<VideoFormat> v;
-        for (Size s : {Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360}, Size{480, 360}, Size{352, 288},
-                       Size{320, 240}, Size{192, 144}})
+        for (Size s : {Size{640, 480}, Size{640, 360}, Size{480, 360}, Size{352, 288}, Size{320, 240}, Size{192, 144}})
             v.push_back({"yuv420p", s, {30.0}});
+        for (Size s : {Size{1920, 1080}, Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360}})
+            v.push_back({"mjpeg", s, {30.0}});
         return v;
     }();
     return f;
 }
+
+// The way a webcam's MJPEG mode delivers a picture: as JPEG (4:2:2, full range, as UVC cameras
+// send it), decoded here exactly as a real camera's pictures are. The encoding stands for the
+// camera's own hardware; its time is counted apart (virtualCameraEncodeCpuNs), so a measurement
+// can leave out what a real camera would not cost the computer.
+class MjpegRoundTrip {
+public:
+    bool open(Size size, double fps, Error* error) {
+        const AVCodec* enc = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+        const AVCodec* dec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+        if (!enc || !dec) {
+            if (error) *error = Error{AVERROR_ENCODER_NOT_FOUND, "This FFmpeg has no MJPEG codec.", "", ""};
+            return false;
+        }
+        encoder_.reset(avcodec_alloc_context3(enc));
+        encoder_->width = size.width;
+        encoder_->height = size.height;
+        encoder_->pix_fmt = AV_PIX_FMT_YUVJ422P;
+        encoder_->time_base = AVRational{1, int(std::lround(fps > 0 ? fps : 30))};
+        encoder_->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder_->global_quality = FF_QP2LAMBDA * 4;
+        encoder_->thread_count = 1;
+        decoder_.reset(avcodec_alloc_context3(dec));
+        decoder_->thread_count = 1;
+        int r;
+        if ((r = avcodec_open2(encoder_.get(), enc, nullptr)) < 0 ||
+            (r = avcodec_open2(decoder_.get(), dec, nullptr)) < 0) {
+            if (error) *error = errorFromAv(r, "The test picture's MJPEG mode cannot start.", "");
+            return false;
+        }
+        sws_.reset(sws_getContext(size.width, size.height, AV_PIX_FMT_YUV420P, size.width, size.height,
+                                  AV_PIX_FMT_YUVJ422P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        jpegInput_ = av::makeFrame();
+        jpegInput_->format = AV_PIX_FMT_YUVJ422P;
+        jpegInput_->width = size.width;
+        jpegInput_->height = size.height;
+        packet_ = av::makePacket();
+        if (!sws_ || av_frame_get_buffer(jpegInput_.get(), 0) < 0) {
+            if (error) *error = Error{ENOMEM, "Out of memory for the test picture.", "", ""};
+            return false;
+        }
+        return true;
+    }
+
+    // The picture after the trip through JPEG; null on failure.
+    AVFrame* pass(AVFrame* picture) {
+        timespec t0{}, t1{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+        sws_scale(sws_.get(), picture->data, picture->linesize, 0, picture->height, jpegInput_->data,
+                  jpegInput_->linesize);
+        jpegInput_->pts = pts_++;
+        bool encoded = avcodec_send_frame(encoder_.get(), jpegInput_.get()) >= 0 &&
+                       avcodec_receive_packet(encoder_.get(), packet_.get()) >= 0;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+        encodeCpuNs().fetch_add((t1.tv_sec - t0.tv_sec) * 1000000000LL + (t1.tv_nsec - t0.tv_nsec));
+        if (!encoded) return nullptr;
+        const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+        av_packet_unref(packet_.get());
+        if (sent < 0) return nullptr;
+        AVFrame* out = av_frame_alloc();
+        if (out && avcodec_receive_frame(decoder_.get(), out) < 0) av_frame_free(&out);
+        return out;
+    }
+
+    static std::atomic<int64_t>& encodeCpuNs() {
+        static std::atomic<int64_t> ns{0};
+        return ns;
+    }
+
+private:
+    av::CodecContext encoder_, decoder_;
+    av::Sws sws_;
+    av::Frame jpegInput_;
+    av::Packet packet_;
+    int64_t pts_ = 0;
+};
 
 class VirtualCameraSource : public VideoSource {
 public:
@@ -230,6 +314,11 @@ public:
         : device_(std::move(device)), pattern_(size), fps_(fps) {
         periodNs_ = int64_t(std::llround(1e9 / fps_));
         startNs_ = monotonicNowNs();
+    }
+
+    bool useMjpeg(Error* error) {
+        mjpeg_ = std::make_unique<MjpegRoundTrip>();
+        return mjpeg_->open(pattern_.size(), fps_, error);
     }
 
     bool read(VideoSample& out, Error* error) override {
@@ -246,6 +335,11 @@ public:
         }
         bool torch = device_->torchMode() == TorchMode::On;
         AVFrame* f = pattern_.render(index_, fps_, torch);
+        if (f && mjpeg_) {
+            AVFrame* raw = f;
+            f = mjpeg_->pass(raw);
+            av_frame_free(&raw);
+        }
         if (!f) {
             if (error) *error = Error{ENOMEM, "Out of memory making a picture.", "", ""};
             return false;
@@ -268,11 +362,12 @@ private:
     int64_t startNs_;
     int64_t index_ = 0;
     Pacer pacer_;
+    std::unique_ptr<MjpegRoundTrip> mjpeg_;
 };
 
 class VirtualCamera : public CaptureDevice {
 public:
-    VirtualCamera() : CaptureDevice(kVirtualCameraID, "Virtual Camera", MediaType::Video, true) {}
+    VirtualCamera() : CaptureDevice(kVirtualCameraID, "Test Picture", MediaType::Video, true) {}
     std::vector<VideoFormat> formats() const override { return virtualFormats(); }
     bool hasTorch() const override { return true; }
     // "Auto" would need a light meter; the picture is always lit well enough not to need it.
@@ -288,7 +383,10 @@ public:
             if (error) *error = Error{EINVAL, "The virtual camera cannot make that size.", "", ""};
             return nullptr;
         }
-        return std::make_unique<VirtualCameraSource>(shared_from_this(), want, frameRate > 0 ? frameRate : 30.0);
+        auto source = std::make_unique<VirtualCameraSource>(shared_from_this(), want, frameRate > 0 ? frameRate : 30.0);
+        if ((want.width > kLargestRaw.width || want.height > kLargestRaw.height) && !source->useMjpeg(error))
+            return nullptr;
+        return source;
     }
 };
 
@@ -326,7 +424,7 @@ private:
 
 class VirtualMicrophone : public CaptureDevice {
 public:
-    VirtualMicrophone() : CaptureDevice(kVirtualMicrophoneID, "Virtual Microphone", MediaType::Audio, true) {}
+    VirtualMicrophone() : CaptureDevice(kVirtualMicrophoneID, "Test Tone", MediaType::Audio, true) {}
     std::unique_ptr<AudioSource> openAudio(Error*) override { return std::make_unique<VirtualMicrophoneSource>(); }
 };
 
@@ -346,6 +444,10 @@ void VirtualMicrophoneTone::fill(int16_t* out, int frames, int64_t firstSample, 
         }
         out[i] = int16_t(std::lround(s * 32767));
     }
+}
+
+int64_t virtualCameraEncodeCpuNs() {
+    return MjpegRoundTrip::encodeCpuNs().load();
 }
 
 namespace backends {
