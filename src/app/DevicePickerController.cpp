@@ -47,9 +47,8 @@ DevicePickerController::DevicePickerController(bool camera, ZoomSettingsControll
     TavrioCaptureManager::listDevicesAsync(this, [self] {
         if (self) self->refresh();
     });
-    platform::Notifications::center().addObserver(
-        this, QLatin1String(TavrioCaptureManager::kCaptureDevicesDidChange),
-        [this](const QString&, const QVariantMap&) { refresh(); });
+    platform::Notifications::center().addObserver(this, QLatin1String(TavrioCaptureManager::kCaptureDevicesDidChange),
+                                                  [this](const QString&, const QVariantMap&) { refresh(); });
 }
 
 DevicePickerController::~DevicePickerController() {
@@ -99,11 +98,13 @@ void DevicePickerController::refresh() {
     } else if (!camera_ && chosen == kNone) {
         text = QStringLiteral("Movies are recorded without sound.");
     } else if (device && device->isVirtual) {
-        text = camera_ ? QStringLiteral("A moving test picture with a clock, for trying Tavrio without a camera. "
-                                        "\"High\" records it at %1.")
+        text = camera_ ? QStringLiteral(
+                             "A moving test picture with a clock, for trying Tavrio without a camera. "
+                             "\"High\" records it at %1.")
                              .arg(TavrioCaptureManager::highModeText(*device))
-                       : QStringLiteral("A steady tone with a click every second, for trying Tavrio without a "
-                                        "microphone.");
+                       : QStringLiteral(
+                             "A steady tone with a click every second, for trying Tavrio without a "
+                             "microphone.");
     } else if (device && camera_) {
         QStringList sizes;
         for (const auto& f : device->formats) {

@@ -25,6 +25,7 @@
 #include "ui/SystemSound.h"
 #include "ui/Window.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -266,11 +267,10 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         previewView_->setPreviewSlot(&manager.session()->previewSlot());
     }
     adjustPreviewLayerForAspectRatio();
-    if (!std::exchange(firstSetUpDone_, true)) {
-        drawFocusBoxAtPointOfInterest(kScreenRect.center());
-        // A picture that does not fill the screen starts enlarged.
+    if (!std::exchange(firstSetUpDone_, true)) drawFocusBoxAtPointOfInterest(kScreenRect.center());
+    // The first picture that does not fill the screen starts enlarged.
+    if (running && !std::exchange(enlargedOnce_, true))
         QTimer::singleShot(kFullScreenMs, this, &TavrioCameraViewController::handleDoubleTap);
-    }
     if (spinner_) {
         spinner_->stopAnimating();
         spinner_->deleteLater();
@@ -306,6 +306,12 @@ void TavrioCameraViewController::updateCameraState() {
         qCDebug(lcApp) << (showNoCamera ? "camera: no camera shown" : "camera: no camera hidden");
     noCameraView_->setVisible(showNoCamera);
     recCtrlButton_->setEnabled(recorder_->isRecordEnabled());
+    // The record button could not take the keyboard while it was off: Space records once a
+    // camera runs, unless the user is elsewhere.
+    QWidget* focused = QApplication::focusWidget();
+    if (recCtrlButton_->isEnabled() && !modalViewController() &&
+        (!focused || !isAncestorOf(focused) || !focused->isVisible() || focused == testPictureButton_))
+        focusFirstControl();
 }
 
 void TavrioCameraViewController::updateSwitchButton() {
@@ -424,6 +430,7 @@ void TavrioCameraViewController::drawFocusBoxAtPointOfInterest(QPointF point) {
 
 void TavrioCameraViewController::handleDoubleTap() {
     const QSizeF a = cleanAperture();
+    if (a.isEmpty()) return;  // no picture to enlarge
     // A 4:3 picture already fills the phone's screen.
     if (3 * a.width() == 4 * a.height()) return;
     if (fullScreenAnimation_) fullScreenAnimation_->stop();
@@ -629,6 +636,8 @@ void TavrioCameraViewController::launchSettings() {
     list->setInvoker(this);
     auto* nav = new ui::NavigationController(list);
     nav->setBarStyle(ui::NavigationBar::Style::Black);
+    // Escape on the list closes it as Done does: the keyboard's way out.
+    connect(nav, &ui::NavigationController::backFromRoot, list, &ZoomSettingsController::doneButtonPressed);
     presentModalViewController(nav, true);
 }
 
@@ -649,6 +658,11 @@ void TavrioCameraViewController::settingsChanged(QObject*) {
         recorder_->followDeviceChoice();
     if (flashButton_) flashButton_->raise();
     dismissModalViewController(true);
+    // The keyboard comes back to the camera screen, on the record button once it can record.
+    QPointer<TavrioCameraViewController> self(this);
+    QTimer::singleShot(kFullScreenMs + 100, this, [self] {
+        if (self && !self->modalViewController()) self->updateCameraState();
+    });
 }
 
 void TavrioCameraViewController::didRotate() {

@@ -145,6 +145,7 @@ private:
     QPushButton* testPictureButton_ = nullptr;
     ui::ImageButton* switchCameraButton_ = nullptr;
     bool firstSetUpDone_ = false;
+    bool enlargedOnce_ = false;
     QString cameraWhenSettingsOpened_, microphoneWhenSettingsOpened_;
     QPointer<QVariantAnimation> fullScreenAnimation_;
     QPointer<ui::ImageView> _imageViewForAnimation;
