@@ -158,5 +158,6 @@ private:
         int64_t timeNs = 0;
         uint64_t painted = 0;
         uint64_t captured = 0;
+        int64_t jpegCpuNs = 0;
     } previewMark_;  // the preview's counters when the current recording began
 };

@@ -7,6 +7,9 @@
 
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/CaptureSession.h"
+#include "media/capture/DeviceBackends.h"
+#include "Settings.h"
+#include "platform/Defaults.h"
 #include "platform/DeviceOrientation.h"
 #include "ui/FrameLayout.h"
 #include "ui/ImageButton.h"
@@ -18,6 +21,8 @@
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -170,4 +175,40 @@ TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     library->doneButton()->trigger();
     ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
     EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
+}
+
+TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPictureOnRequest) {
+    testsupport::GuiAppFirst app;
+    testsupport::TempHome home;
+    // A machine with neither camera nor microphone.
+    media::backends::Backend none;
+    none.findCameras = [] { return std::vector<media::backends::Found>{}; };
+    none.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
+    const auto previous = media::backends::setBackend(none);
+    LaunchOptions::setCurrent({});
+    {
+        ui::Window window;
+        auto* camera = new TavrioCameraViewController();
+        window.setRootViewController(camera);
+        window.resize(320, 480);
+        window.show();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return camera->noCameraView()->isVisible(); }, 30000));
+        EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
+        EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
+        EXPECT_FALSE(camera->switchCameraButton()->isVisible());
+        EXPECT_EQ(camera->noCameraView()->findChild<QLabel*>()->text(), "No camera found");
+        camera->record();
+        EXPECT_EQ(camera->recorder()->state(), RecordingController::State::Idle);
+
+        camera->testPictureButton()->click();
+        ASSERT_TRUE(
+            testsupport::spinUntil([&] { return camera->videoPreviewView()->previewSlot() != nullptr; }, 30000));
+        EXPECT_FALSE(camera->noCameraView()->isVisible());
+        EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
+        EXPECT_EQ(platform::Defaults::standard().stringForKey(QLatin1String(settings::kCameraDevice)),
+                  QLatin1String(media::CaptureDevice::kVirtualCameraID));
+        // Still no microphone: the test tone is not taken in its place.
+        EXPECT_FALSE(camera->recorder()->captureManager().audioInput());
+    }
+    media::backends::setBackend(previous);
 }
