@@ -55,11 +55,22 @@ private:
     int failWith_;
 };
 
+// A microphone that cannot be opened: another program holds it.
+class BusyMicrophone : public media::CaptureDevice {
+public:
+    BusyMicrophone(const std::string& id, const std::string& name)
+        : CaptureDevice(id, name, media::MediaType::Audio, false) {}
+    std::unique_ptr<media::AudioSource> openAudio(media::Error* error) override {
+        if (error) *error = media::Error{EBUSY, "Cannot open " + localizedName() + ".", "", ""};
+        return nullptr;
+    }
+};
+
 // The machine's devices as the test sets them; ids are fresh per test, since the engine keeps one
 // object per id for the process.
 struct Devices {
     std::mutex mutex;
-    std::vector<media::backends::Found> cameras;
+    std::vector<media::backends::Found> cameras, microphones;
     std::map<std::string, int> failures;  // id -> errno its opening fails with
 
     Devices() {
@@ -68,7 +79,13 @@ struct Devices {
             std::lock_guard lock(mutex);
             return cameras;
         };
-        b.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
+        b.findMicrophones = [this] {
+            std::lock_guard lock(mutex);
+            return microphones;
+        };
+        b.makeMicrophone = [](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
+            return std::make_shared<BusyMicrophone>(f.id, f.name);
+        };
         b.makeCamera = [this](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
             std::lock_guard lock(mutex);
             return std::make_shared<TestCamera>(f.id, f.name, failures[f.id]);
@@ -213,6 +230,31 @@ TEST(DeviceChoice, ACameraThatCannotBeOpenedIsNamedWithTheReasonAndRecordStaysOf
         EXPECT_EQ(rig.errors[0].second, QString::fromLatin1(c.says));
         EXPECT_FALSE(rig.controller.isRecordEnabled());
     }
+}
+
+TEST(DeviceChoice, AMicrophoneThatFailsIsToldOnceAndTheMoviesAreSilent) {
+    Rig rig;
+    rig.devices.add("Cam");
+    rig.devices.microphones.push_back({"test:busy-mic-" + std::to_string(::getpid()), "Headset", {}});
+    rig.setUp();
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kMicrophoneFailureTitle));
+    EXPECT_EQ(rig.errors[0].second,
+              QStringLiteral("Headset is in use by another program. Movies are recorded without sound."));
+    EXPECT_TRUE(rig.controller.isRecordEnabled());
+    // Set up again (a new preset): the same microphone's failure is not told twice.
+    rig.setUp();
+    EXPECT_EQ(rig.errors.size(), 1u);
+    ASSERT_TRUE(rig.controller.record());
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return rig.controller.state() == State::Recording &&
+               rig.controller.captureManager().movieFileOutput()->recordedDuration() >= 0.3;
+    }));
+    rig.controller.stop();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.controller.state() == State::Idle; }));
+    testsupport::MovieFacts facts;
+    ASSERT_TRUE(testsupport::readMovie(rig.finishedMovie.toStdString(), facts, 1000));
+    EXPECT_EQ(facts.audioStreams, 0) << "no test tone in place of the microphone";
 }
 
 TEST(DeviceChoice, ARememberedCameraAbsentGivesWayAndIsPickedUpWhenItReturns) {
