@@ -21,6 +21,7 @@
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
+#include <unistd.h>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -209,6 +210,56 @@ TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPi
                   QLatin1String(media::CaptureDevice::kVirtualCameraID));
         // Still no microphone: the test tone is not taken in its place.
         EXPECT_FALSE(camera->recorder()->captureManager().audioInput());
+    }
+    media::backends::setBackend(previous);
+}
+
+TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
+    testsupport::GuiAppFirst app;
+    testsupport::TempHome home;
+    // Two cameras (the test picture under two names) and no microphone.
+    const auto picture = media::CaptureDevice::deviceWithUniqueID(media::CaptureDevice::kVirtualCameraID);
+    class Named : public media::CaptureDevice {
+    public:
+        Named(const media::backends::Found& f, std::shared_ptr<media::CaptureDevice> p)
+            : CaptureDevice(f.id, f.name, media::MediaType::Video, false), picture_(std::move(p)) {}
+        std::vector<media::VideoFormat> formats() const override { return picture_->formats(); }
+        std::unique_ptr<media::VideoSource> openVideo(media::Size s, double fps, media::Error* e) override {
+            return picture_->openVideo(s, fps, e);
+        }
+
+    private:
+        std::shared_ptr<media::CaptureDevice> picture_;
+    };
+    const std::string tag = std::to_string(::getpid());
+    media::backends::Backend two;
+    two.findCameras = [tag] {
+        return std::vector<media::backends::Found>{{"screen:left-" + tag, "Left", {}},
+                                                   {"screen:right-" + tag, "Right", {}}};
+    };
+    two.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
+    two.makeCamera = [picture](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
+        return std::make_shared<Named>(f, picture);
+    };
+    const auto previous = media::backends::setBackend(two);
+    LaunchOptions::setCurrent({});
+    {
+        ui::Window window;
+        auto* camera = new TavrioCameraViewController();
+        window.setRootViewController(camera);
+        window.resize(320, 480);
+        window.show();
+        auto& manager = camera->recorder()->captureManager();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return camera->recorder()->isCameraRunning(); }, 30000));
+        EXPECT_EQ(manager.camera().name, "Left");  // the first one found
+        ASSERT_TRUE(camera->switchCameraButton()->isVisible());
+        camera->switchCameraButton()->click();
+        ASSERT_TRUE(testsupport::spinUntil(
+            [&] { return manager.camera().name == "Right" && camera->recorder()->isCameraRunning(); }, 30000));
+        EXPECT_EQ(platform::Defaults::standard().stringForKey(QLatin1String(settings::kCameraDevice)),
+                  QString::fromStdString("screen:right-" + tag));
+        EXPECT_NE(camera->videoPreviewView()->previewSlot(), nullptr);
+        EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     }
     media::backends::setBackend(previous);
 }

@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <thread>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -230,13 +232,38 @@ const std::vector<VideoFormat>& virtualFormats() {
     return f;
 }
 
-// The way a webcam's MJPEG mode delivers a picture: as JPEG (4:2:2, full range, as UVC cameras
-// send it), decoded here exactly as a real camera's pictures are. The encoding stands for the
-// camera's own hardware; its time is counted apart (virtualCameraEncodeCpuNs), so a measurement
-// can leave out what a real camera would not cost the computer.
-class MjpegRoundTrip {
+// The way a webcam's MJPEG mode delivers pictures: its own hardware makes a JPEG of each (4:2:2,
+// full range, as UVC cameras send it) and queues a few for the driver; the computer decodes them.
+// Here a thread of its own plays the camera's hardware, so the reader does only what it does
+// with a real camera: take the next JPEG and decode it. The hardware thread's processor time is
+// counted apart (virtualCameraEncodeCpuNs), so a measurement can leave out what a real camera
+// would not cost the computer.
+std::atomic<int64_t>& jpegCpuNs() {
+    static std::atomic<int64_t> ns{0};
+    return ns;
+}
+
+int64_t threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+class VirtualMjpegSource : public VideoSource {
 public:
-    bool open(Size size, double fps, Error* error) {
+    static constexpr int kQueuedBuffers = 4;
+
+    VirtualMjpegSource(std::shared_ptr<CaptureDevice> device, Size size, double fps)
+        : device_(std::move(device)), pattern_(size), fps_(fps) {
+        periodNs_ = int64_t(std::llround(1e9 / fps_));
+    }
+    ~VirtualMjpegSource() override {
+        interrupt();
+        if (hardware_.joinable()) hardware_.join();
+    }
+
+    bool open(Error* error) {
+        const Size size = pattern_.size();
         const AVCodec* enc = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
         const AVCodec* dec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
         if (!enc || !dec) {
@@ -247,7 +274,7 @@ public:
         encoder_->width = size.width;
         encoder_->height = size.height;
         encoder_->pix_fmt = AV_PIX_FMT_YUVJ422P;
-        encoder_->time_base = AVRational{1, int(std::lround(fps > 0 ? fps : 30))};
+        encoder_->time_base = AVRational{1, int(std::lround(fps_))};
         encoder_->flags |= AV_CODEC_FLAG_QSCALE;
         encoder_->global_quality = FF_QP2LAMBDA * 4;
         encoder_->thread_count = 1;
@@ -265,45 +292,98 @@ public:
         jpegInput_->format = AV_PIX_FMT_YUVJ422P;
         jpegInput_->width = size.width;
         jpegInput_->height = size.height;
-        packet_ = av::makePacket();
         if (!sws_ || av_frame_get_buffer(jpegInput_.get(), 0) < 0) {
             if (error) *error = Error{ENOMEM, "Out of memory for the test picture.", "", ""};
             return false;
         }
+        startNs_ = monotonicNowNs();
+        hardware_ = std::thread([this] { makePictures(); });
         return true;
     }
 
-    // The picture after the trip through JPEG; null on failure.
-    AVFrame* pass(AVFrame* picture) {
-        timespec t0{}, t1{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
-        sws_scale(sws_.get(), picture->data, picture->linesize, 0, picture->height, jpegInput_->data,
-                  jpegInput_->linesize);
-        jpegInput_->pts = pts_++;
-        bool encoded = avcodec_send_frame(encoder_.get(), jpegInput_.get()) >= 0 &&
-                       avcodec_receive_packet(encoder_.get(), packet_.get()) >= 0;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
-        encodeCpuNs().fetch_add((t1.tv_sec - t0.tv_sec) * 1000000000LL + (t1.tv_nsec - t0.tv_nsec));
-        if (!encoded) return nullptr;
-        const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
-        av_packet_unref(packet_.get());
-        if (sent < 0) return nullptr;
-        AVFrame* out = av_frame_alloc();
-        if (out && avcodec_receive_frame(decoder_.get(), out) < 0) av_frame_free(&out);
-        return out;
+    bool read(VideoSample& out, Error* error) override {
+        Queued next;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) return false;
+            next = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        AVFrame* f = av_frame_alloc();
+        if (!f || avcodec_send_packet(decoder_.get(), next.packet.get()) < 0 ||
+            avcodec_receive_frame(decoder_.get(), f) < 0) {
+            av_frame_free(&f);
+            if (error) *error = Error{AVERROR_INVALIDDATA, "The test picture's JPEG cannot be decoded.", "", ""};
+            return false;
+        }
+        out.frame = shareFrame(f);
+        out.timeNs = next.timeNs;
+        out.sequence = next.index;
+        return true;
     }
-
-    static std::atomic<int64_t>& encodeCpuNs() {
-        static std::atomic<int64_t> ns{0};
-        return ns;
+    void interrupt() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        ready_.notify_all();
+        pacer_.interrupt();
     }
+    Size size() const override { return pattern_.size(); }
+    double frameRate() const override { return fps_; }
 
 private:
-    av::CodecContext encoder_, decoder_;
+    struct Queued {
+        av::Packet packet;
+        int64_t timeNs = 0, index = 0;
+    };
+
+    // The camera's hardware: a picture at every period, encoded and queued; a full queue loses its
+    // oldest picture, as a driver's does when nobody reads.
+    void makePictures() {
+        int64_t index = 0;
+        while (pacer_.sleepUntil(startNs_ + index * periodNs_)) {
+            const int64_t cpu0 = threadCpuNs();
+            // Fallen far behind (a starved machine): the picture of now, as the raw mode does.
+            const int64_t now = monotonicNowNs();
+            if (now - (startNs_ + index * periodNs_) > kQueuedBuffers * periodNs_) index = (now - startNs_) / periodNs_;
+            const bool torch = device_->torchMode() == TorchMode::On;
+            AVFrame* raw = pattern_.render(index, fps_, torch);
+            if (!raw) break;
+            sws_scale(sws_.get(), raw->data, raw->linesize, 0, raw->height, jpegInput_->data, jpegInput_->linesize);
+            av_frame_free(&raw);
+            jpegInput_->pts = index;
+            av::Packet packet = av::makePacket();
+            const bool encoded = avcodec_send_frame(encoder_.get(), jpegInput_.get()) >= 0 &&
+                                 avcodec_receive_packet(encoder_.get(), packet.get()) >= 0;
+            jpegCpuNs().fetch_add(threadCpuNs() - cpu0);
+            if (encoded) {
+                std::lock_guard lock(mutex_);
+                queue_.push_back({std::move(packet), startNs_ + index * periodNs_, index});
+                if (int(queue_.size()) > kQueuedBuffers) queue_.pop_front();
+            }
+            ready_.notify_one();
+            ++index;
+        }
+    }
+
+    std::shared_ptr<CaptureDevice> device_;
+    TestPattern pattern_;  // the hardware thread's
+    double fps_;
+    int64_t periodNs_;
+    int64_t startNs_ = 0;
+    av::CodecContext encoder_;  // the hardware thread's
+    av::CodecContext decoder_;  // the reader's
     av::Sws sws_;
     av::Frame jpegInput_;
-    av::Packet packet_;
-    int64_t pts_ = 0;
+    Pacer pacer_;
+    // Between the hardware thread and the reader.
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Queued> queue_;
+    bool stop_ = false;
+    std::thread hardware_;
 };
 
 class VirtualCameraSource : public VideoSource {
@@ -314,11 +394,6 @@ public:
         : device_(std::move(device)), pattern_(size), fps_(fps) {
         periodNs_ = int64_t(std::llround(1e9 / fps_));
         startNs_ = monotonicNowNs();
-    }
-
-    bool useMjpeg(Error* error) {
-        mjpeg_ = std::make_unique<MjpegRoundTrip>();
-        return mjpeg_->open(pattern_.size(), fps_, error);
     }
 
     bool read(VideoSample& out, Error* error) override {
@@ -335,11 +410,6 @@ public:
         }
         bool torch = device_->torchMode() == TorchMode::On;
         AVFrame* f = pattern_.render(index_, fps_, torch);
-        if (f && mjpeg_) {
-            AVFrame* raw = f;
-            f = mjpeg_->pass(raw);
-            av_frame_free(&raw);
-        }
         if (!f) {
             if (error) *error = Error{ENOMEM, "Out of memory making a picture.", "", ""};
             return false;
@@ -362,7 +432,6 @@ private:
     int64_t startNs_;
     int64_t index_ = 0;
     Pacer pacer_;
-    std::unique_ptr<MjpegRoundTrip> mjpeg_;
 };
 
 class VirtualCamera : public CaptureDevice {
@@ -383,10 +452,13 @@ public:
             if (error) *error = Error{EINVAL, "The virtual camera cannot make that size.", "", ""};
             return nullptr;
         }
-        auto source = std::make_unique<VirtualCameraSource>(shared_from_this(), want, frameRate > 0 ? frameRate : 30.0);
-        if ((want.width > kLargestRaw.width || want.height > kLargestRaw.height) && !source->useMjpeg(error))
-            return nullptr;
-        return source;
+        const double fps = frameRate > 0 ? frameRate : 30.0;
+        if (want.width > kLargestRaw.width || want.height > kLargestRaw.height) {
+            auto source = std::make_unique<VirtualMjpegSource>(shared_from_this(), want, fps);
+            if (!source->open(error)) return nullptr;
+            return source;
+        }
+        return std::make_unique<VirtualCameraSource>(shared_from_this(), want, fps);
     }
 };
 
@@ -447,7 +519,7 @@ void VirtualMicrophoneTone::fill(int16_t* out, int frames, int64_t firstSample, 
 }
 
 int64_t virtualCameraEncodeCpuNs() {
-    return MjpegRoundTrip::encodeCpuNs().load();
+    return jpegCpuNs().load();
 }
 
 namespace backends {
