@@ -178,21 +178,39 @@ TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
 }
 
-TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPictureOnRequest) {
-    testsupport::GuiAppFirst app;
+namespace {
+
+// The camera screen, shown, on a machine whose devices the test gives.
+struct CameraOnMachine : testsupport::GuiAppFirst {
+    explicit CameraOnMachine(media::backends::Backend devices)
+        : previous(media::backends::setBackend(std::move(devices))) {
+        LaunchOptions::setCurrent({});
+        window = std::make_unique<ui::Window>();
+        camera = new TavrioCameraViewController();
+        window->setRootViewController(camera);
+        window->resize(320, 480);
+        window->show();
+    }
+    ~CameraOnMachine() {
+        window.reset();
+        media::backends::setBackend(previous);
+    }
     testsupport::TempHome home;
+    media::backends::Backend previous;
+    std::unique_ptr<ui::Window> window;
+    TavrioCameraViewController* camera = nullptr;
+};
+
+}  // namespace
+
+TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPictureOnRequest) {
     // A machine with neither camera nor microphone.
     media::backends::Backend none;
     none.findCameras = [] { return std::vector<media::backends::Found>{}; };
     none.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
-    const auto previous = media::backends::setBackend(none);
-    LaunchOptions::setCurrent({});
+    CameraOnMachine machine(none);
+    auto* camera = machine.camera;
     {
-        ui::Window window;
-        auto* camera = new TavrioCameraViewController();
-        window.setRootViewController(camera);
-        window.resize(320, 480);
-        window.show();
         ASSERT_TRUE(testsupport::spinUntil([&] { return camera->noCameraView()->isVisible(); }, 30000));
         EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
         EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
@@ -211,12 +229,9 @@ TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPi
         // Still no microphone: the test tone is not taken in its place.
         EXPECT_FALSE(camera->recorder()->captureManager().audioInput());
     }
-    media::backends::setBackend(previous);
 }
 
 TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
-    testsupport::GuiAppFirst app;
-    testsupport::TempHome home;
     // Two cameras (the test picture under two names) and no microphone.
     const auto picture = media::CaptureDevice::deviceWithUniqueID(media::CaptureDevice::kVirtualCameraID);
     class Named : public media::CaptureDevice {
@@ -241,14 +256,9 @@ TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
     two.makeCamera = [picture](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
         return std::make_shared<Named>(f, picture);
     };
-    const auto previous = media::backends::setBackend(two);
-    LaunchOptions::setCurrent({});
+    CameraOnMachine machine(two);
+    auto* camera = machine.camera;
     {
-        ui::Window window;
-        auto* camera = new TavrioCameraViewController();
-        window.setRootViewController(camera);
-        window.resize(320, 480);
-        window.show();
         auto& manager = camera->recorder()->captureManager();
         ASSERT_TRUE(testsupport::spinUntil([&] { return camera->recorder()->isCameraRunning(); }, 30000));
         EXPECT_EQ(manager.camera().name, "Left");  // the first one found
@@ -261,5 +271,4 @@ TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
         EXPECT_NE(camera->videoPreviewView()->previewSlot(), nullptr);
         EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     }
-    media::backends::setBackend(previous);
 }
