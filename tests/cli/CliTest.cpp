@@ -172,6 +172,33 @@ TEST_F(Cli, WithoutACameraRecordSaysSoAndWithoutAMicrophoneTheMovieIsSilent) {
     EXPECT_NE(info.out.find("audio: none"), std::string::npos) << info.out;
 }
 
+TEST_F(Cli, EachTakeAndItsExportTurnAsThePreviewTurnedThePicture) {
+    // The camera's mounting and how the screen is held give the movie's turn and the track's
+    // orientation; the export keeps the turn. An upright camera records upright held either way.
+    const struct {
+        const char* mounting;
+        const char* held;
+        const char* rotation;
+        const char* orientation;
+    } cases[] = {{"0", "portrait", "rotation: 0\n", "orientation: 3\n"},
+                 {"0", "landscape", "rotation: 0\n", "orientation: 3\n"},
+                 {"90", "portrait", "rotation: 90\n", "orientation: 1\n"},
+                 {"90", "landscape", "rotation: 0\n", "orientation: 3\n"}};
+    for (const auto& c : cases) {
+        const Result take = cli(std::string("record --seconds 0.5 --camera virtual --quality low --camera-rotation ") +
+                                c.mounting + " --orientation " + c.held);
+        ASSERT_EQ(take.status, 0) << take.err;
+        const std::string movie = take.out.substr(0, take.out.size() - 1);
+        const Result info = cli("info " + movie);
+        EXPECT_NE(info.out.find(c.rotation), std::string::npos) << c.mounting << " " << c.held << "\n" << info.out;
+        EXPECT_NE(info.out.find(c.orientation), std::string::npos) << c.mounting << " " << c.held << "\n" << info.out;
+        const Result exported = cli("export " + movie + " --replace");
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        const Result shown = cli("info " + exported.out.substr(0, exported.out.size() - 1));
+        EXPECT_NE(shown.out.find(c.rotation), std::string::npos) << c.mounting << " " << c.held << "\n" << shown.out;
+    }
+}
+
 TEST_F(Cli, DevicesListsTheVirtualCameraWithItsFormatsLast) {
     const Result r = cli("devices");
     ASSERT_EQ(r.status, 0) << r.err;
