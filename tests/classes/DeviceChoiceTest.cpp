@@ -20,6 +20,8 @@
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -66,6 +68,15 @@ public:
     }
 };
 
+// A headset: the test tone under another name.
+class Headset : public media::CaptureDevice {
+public:
+    Headset(const std::string& id, const std::string& name) : CaptureDevice(id, name, media::MediaType::Audio, false) {}
+    std::unique_ptr<media::AudioSource> openAudio(media::Error* error) override {
+        return media::CaptureDevice::deviceWithUniqueID(media::CaptureDevice::kVirtualMicrophoneID)->openAudio(error);
+    }
+};
+
 // The machine's devices as the test sets them; ids are fresh per test, since the engine keeps one
 // object per id for the process.
 struct Devices {
@@ -84,6 +95,7 @@ struct Devices {
             return microphones;
         };
         b.makeMicrophone = [](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
+            if (f.id.rfind("test:headset", 0) == 0) return std::make_shared<Headset>(f.id, f.name);
             return std::make_shared<BusyMicrophone>(f.id, f.name);
         };
         b.makeCamera = [this](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
@@ -138,8 +150,8 @@ struct Rig {
     void plugged() {
         auto* monitor = controller.captureManager().deviceMonitor();
         ASSERT_NE(monitor, nullptr);
-        monitor->rescan();
-        testsupport::spinUntil([] { return false; }, 100);  // the reports reach the main thread
+        monitor->rescan();  // looks on this thread; its reports are queued for the main thread's loop
+        QCoreApplication::processEvents();
         ASSERT_TRUE(testsupport::spinUntil([&] { return !controller.isSessionSetUpPending(); }));
     }
     QString cameraID() const { return controller.captureManager().camera().id; }
@@ -255,6 +267,45 @@ TEST(DeviceChoice, AMicrophoneThatFailsIsToldOnceAndTheMoviesAreSilent) {
     testsupport::MovieFacts facts;
     ASSERT_TRUE(testsupport::readMovie(rig.finishedMovie.toStdString(), facts, 1000));
     EXPECT_EQ(facts.audioStreams, 0) << "no test tone in place of the microphone";
+}
+
+TEST(DeviceChoice, AHeadsetUnpluggedAndPluggedInAgainBringsItsSoundBack) {
+    Rig rig;
+    rig.devices.add("Cam");
+    const std::string headset = "test:headset-" + std::to_string(::getpid());
+    auto plug = [&](bool in) {
+        {
+            std::lock_guard lock(rig.devices.mutex);
+            if (in)
+                rig.devices.microphones.push_back({headset, "Headset", {}});
+            else
+                rig.devices.microphones.clear();
+        }
+        rig.plugged();
+    };
+    {
+        std::lock_guard lock(rig.devices.mutex);
+        rig.devices.microphones.push_back({headset, "Headset", {}});
+    }
+    rig.setUp();
+    auto& manager = rig.controller.captureManager();
+    auto inStep = [&] {
+        std::vector<std::shared_ptr<media::CaptureDeviceInput>> held;
+        for (const auto& input : {manager.videoInput(), manager.audioInput()})
+            if (input) held.push_back(input);
+        return manager.session()->inputs() == held;
+    };
+    EXPECT_EQ(manager.microphone().id, QString::fromStdString(headset));
+    plug(false);
+    EXPECT_TRUE(manager.microphone().id.isEmpty());
+    EXPECT_FALSE(manager.audioInput());
+    EXPECT_TRUE(inStep());
+    plug(true);
+    EXPECT_EQ(manager.microphone().id, QString::fromStdString(headset));
+    ASSERT_TRUE(manager.audioInput());
+    EXPECT_TRUE(inStep());
+    EXPECT_FALSE(manager.microphone().error);
+    EXPECT_TRUE(rig.errors.empty());
 }
 
 TEST(DeviceChoice, ARememberedCameraAbsentGivesWayAndIsPickedUpWhenItReturns) {
