@@ -12,7 +12,7 @@ LaunchOptions& currentOptions() {
 
 QString LaunchOptions::usage() {
     return QStringLiteral(
-        "usage: tavrio [--camera virtual|/dev/videoN|ID|file:PATH] [--mic virtual|none|ID]\n"
+        "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
         "              [--orientation portrait|landscape] [--camera-rotation 0|90|180|270]\n"
         "       tavrio --help | --version\n"
         "\n"

@@ -159,7 +159,7 @@ QString presetForQuality(const QString& q) {
 }
 
 constexpr char kUsage[] =
-    "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|ID|file:PATH] [--mic virtual|none|NAME] "
+    "usage: tavrio-cli record --seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
     "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
     "[--zoom \"T:Z,...\"]";
 
