@@ -70,7 +70,8 @@ public:
     // Stable: the same device has the same id after a reboot and a replug.
     const std::string& uniqueID() const { return id_; }
     // The device file pictures are read from ("/dev/video2"); empty for other devices. It may
-    // change when the device is plugged in again.
+    // change when the device is plugged in again. Overrides must not take mutex_: the
+    // configuration lock asks for the path while it holds it.
     virtual std::string devicePath() const { return {}; }
     const std::string& localizedName() const { return name_; }
     MediaType mediaType() const { return type_; }

@@ -287,8 +287,9 @@ public:
 
     std::vector<VideoFormat> formats() const override { return formats_; }
     int mountingRotation() const override { return rotation_; }
+    // Its own lock: the configuration lock asks for the path while it holds the device's.
     std::string devicePath() const override {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(nodeMutex_);
         return node_;
     }
     bool hasTorch() const override { return flashLed_; }
@@ -320,7 +321,7 @@ public:
 
 protected:
     void setDevicePath(const std::string& node) override {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(nodeMutex_);
         node_ = node;
     }
     bool applyTorchMode(TorchMode m) override {
@@ -366,7 +367,8 @@ private:
                                  [&](const VideoFormat& a, const VideoFormat& b) { return rank(a) < rank(b); });
     }
 
-    std::string node_;  // under mutex_
+    mutable std::mutex nodeMutex_;
+    std::string node_;  // under nodeMutex_
     std::vector<VideoFormat> formats_;
     bool focusAuto_ = false, focusAbsolute_ = false, focusStart_ = false, exposureAuto_ = false, flashLed_ = false;
     int rotation_ = 0;
