@@ -350,7 +350,11 @@ private:
             if (now - (startNs_ + index * periodNs_) > kQueuedBuffers * periodNs_) index = (now - startNs_) / periodNs_;
             const bool torch = device_->torchMode() == TorchMode::On;
             AVFrame* raw = pattern_.render(index, fps_, torch);
-            if (!raw) break;
+            if (!raw) {
+                // Out of memory: the reader is told the camera stopped rather than left waiting.
+                interrupt();
+                break;
+            }
             sws_scale(sws_.get(), raw->data, raw->linesize, 0, raw->height, jpegInput_->data, jpegInput_->linesize);
             av_frame_free(&raw);
             jpegInput_->pts = index;
