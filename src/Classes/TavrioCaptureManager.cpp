@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -235,13 +236,15 @@ std::vector<TavrioCaptureManager::DeviceDescription>& cache() {
     return devices;
 }
 
-void storeInCache(std::vector<TavrioCaptureManager::DeviceDescription> devices) {
+// True when the list differs from the one kept.
+bool storeInCache(std::vector<TavrioCaptureManager::DeviceDescription> devices) {
     auto same = [](const TavrioCaptureManager::DeviceDescription& a, const TavrioCaptureManager::DeviceDescription& b) {
         return a.uniqueID == b.uniqueID && a.name == b.name && a.devicePath == b.devicePath;
     };
     const bool changed = !std::equal(devices.begin(), devices.end(), cache().begin(), cache().end(), same);
     cache() = std::move(devices);
     if (changed) platform::Notifications::center().post(QLatin1String(TavrioCaptureManager::kCaptureDevicesDidChange));
+    return changed;
 }
 
 QString settingText(const char* key) {
@@ -673,7 +676,11 @@ void TavrioCaptureManager::setDeviceListerForTesting(
 }
 
 void TavrioCaptureManager::devicesListed(const std::vector<std::shared_ptr<media::CaptureDevice>>& devices) {
-    storeInCache(describeAll(devices));
+    const bool changed = storeInCache(describeAll(devices));
+    // The monitor's first list is its baseline, which it reports no device of: one plugged in
+    // or out since the set-up listed them is followed here. Later changes come device by device.
+    if (std::exchange(monitorBaselineSeen_, true) || !changed) return;
+    if (auto* d = delegate()) d->deviceCountChanged();
 }
 
 // The session is never reconfigured here: a take runs on with the inputs it began with (adding

@@ -234,6 +234,7 @@ private:
     QString cameraID_, microphoneID_;
     DeviceInUse camera_, microphone_;
     std::function<std::vector<std::shared_ptr<media::CaptureDevice>>()> testLister_;
+    bool monitorBaselineSeen_ = false;
     std::shared_ptr<RecordingReports> reports_;
     int rotationOverride_ = -1;
     bool busy_ = false;

@@ -65,11 +65,12 @@ struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
             std::lock_guard lock(mutex);
             known = now;
         }
-        baselineTaken.set_value();
+        // Posted before a look waiting for the baseline goes on, so its reports follow this one.
         auto self = shared_from_this();
         post([self, now] {
             if (self->alive && self->listed) self->listed(now);
         });
+        baselineTaken.set_value();
     }
 
     void scan() {
