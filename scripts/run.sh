@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up (packages, build) and runs Tavrio: the window (with the virtual camera when there is no
-# camera). Without a display it says so and runs the command line's demo instead.
+# Sets up (packages, build) and runs Tavrio: the window (on a machine without a camera it offers
+# the test picture). Without a display it says so and runs the command line's demo instead.
 # Arguments, when given, are a tavrio-cli command instead.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)

@@ -20,7 +20,7 @@ trap '[[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$home"' EXIT
 source "$here/tests/e2e/xdrive.sh"
 
 export TAVRIO_HOME=$home QT_LOGGING_RULES="tavrio.app.debug=true"
-"$bin" >"$log" 2>&1 &
+"$bin" --camera virtual --mic virtual >"$log" 2>&1 &
 pid=$!
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no window"
 note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no notice"
@@ -57,7 +57,7 @@ cli=$(dirname "$bin")/../cli/tavrio-cli
 "$cli" record --seconds 3 --orientation landscape --zoom "0:1,1:2.5,2.5:1.5" \
   --camera virtual --mic virtual >/dev/null 2>&1 || fail "tavrio-cli record failed"
 : >"$log"
-"$bin" >"$log" 2>&1 &
+"$bin" --camera virtual --mic virtual >"$log" 2>&1 &
 pid=$!
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no window"
 wait_log "screen shown: Camera"

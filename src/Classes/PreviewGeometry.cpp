@@ -14,6 +14,21 @@ int normalizedMounting(int degrees) {
     }
 }
 
+int recordingTurn(int mounting, bool heldInLandscape) {
+    const int m = normalizedMounting(mounting);
+    const bool quarter = m == 90 || m == 270;
+    return heldInLandscape && quarter ? m - 90 : m;
+}
+
+int captureOrientationForTurn(int turn) {
+    switch (normalizedMounting(turn)) {
+    case 90: return 1;
+    case 180: return 4;
+    case 270: return 2;
+    default: return 3;
+    }
+}
+
 QSizeF turnedSize(QSizeF picture, int mounting) {
     const int m = normalizedMounting(mounting);
     return m == 90 || m == 270 ? picture.transposed() : picture;

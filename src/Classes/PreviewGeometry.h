@@ -35,6 +35,16 @@ inline float previewScale(float zoom, bool fullScreen) {
 int normalizedMounting(int degrees);
 QSizeF turnedSize(QSizeF picture, int mounting);
 
+// How a recording is shown: the clockwise turn its display matrix gives the stored pictures, so
+// that the movie plays as the preview looked. The preview turns the picture by the mounting on
+// the portrait screen; a screen held in landscape (a phone turned on its side) is itself turned a
+// quarter, which a quarter-mounted sensor's picture then needs no more. A picture whose mounting
+// leaves it landscape (a webcam's, 0) is shown as the preview shows it however the screen is held.
+int recordingTurn(int mounting, bool heldInLandscape);
+// The capture orientation (as stored in zoom tracks: 1 portrait, 2 portrait upside down, 3
+// landscape right, 4 landscape left) whose display matrix makes that turn (0, 90, 180, 270).
+int captureOrientationForTurn(int turn);
+
 // Width of each black strip beside a turned picture narrower than the view (negative when the
 // picture is wider), truncated towards zero: 0.5 W (1 - (H / W) / (th / tw)).
 int blackStripWidth(QSizeF view, QSizeF turned);

@@ -2,6 +2,7 @@
 
 #include "VideoAssetsViewController.h"
 
+#include "media/capture/CaptureDevice.h"
 #include "media/capture/MovieFileOutput.h"
 #include "platform/Logging.h"
 #include "platform/Notifications.h"
@@ -20,9 +21,28 @@ QString text(const std::string& s) {
 
 }  // namespace
 
-const QString& RecordingController::sessionFailureMessage() {
-    static const QString message =
-        QStringLiteral("Failed to start session, reboot your iPhone and reopen the app to fix this.");
+QString RecordingController::deviceProblemMessage(const QString& name, const media::Error& error, bool camera) {
+    QString message;
+    switch (media::deviceProblem(error)) {
+    case media::DeviceProblem::Busy: message = QStringLiteral("%1 is in use by another program.").arg(name); break;
+    case media::DeviceProblem::NoPermission:
+        message = QStringLiteral("Tavrio has no permission to use %1.").arg(name);
+        break;
+    case media::DeviceProblem::Gone: message = QStringLiteral("%1 is not connected.").arg(name); break;
+    case media::DeviceProblem::NoUsableMode:
+        message = camera ? QStringLiteral("%1 offers no picture format Tavrio can use.").arg(name)
+                         : QStringLiteral("%1 offers no sound format Tavrio can use.").arg(name);
+        break;
+    case media::DeviceProblem::None:
+    case media::DeviceProblem::Other: {
+        const QString why = text(error.failureReason.empty() ? error.description : error.failureReason);
+        message = QStringLiteral("%1 cannot be used: %2").arg(name, why);
+        if (!message.endsWith(QLatin1Char('.'))) message += QLatin1Char('.');
+        break;
+    }
+    }
+    if (!error.recoverySuggestion.empty()) message += QLatin1Char(' ') + text(error.recoverySuggestion);
+    if (!camera) message += QStringLiteral(" Movies are recorded without sound.");
     return message;
 }
 
@@ -66,29 +86,73 @@ void RecordingController::setUpSession(const QString& preset) {
         return;
     }
     sessionBusy_ = true;
-    manager_.setupSessionAsync(preset, [this](bool sessionRuns, const media::Error& error) {
+    preset_ = preset;
+    cameraRunning_ = false;
+    updateRecordEnabled();
+    manager_.setupSessionAsync(preset, [this](bool sessionRuns, const media::Error&) {
         sessionBusy_ = false;
-        // A session without a camera or microphone runs, but there is nothing to see or record.
-        const bool running = sessionRuns && (manager_.videoInput() || manager_.audioInput());
         sessionEverSetUp_ = true;
         updateDeviceCounts();
-        if (!running) {
-            emit errorReported(QLatin1String(kFailureTitle), sessionFailureMessage(),
-                               error ? text(error.description) : QString());
-        }
-        emit sessionSetUp(running, error ? text(error.description) : QString());
+        takeDeviceStates(true);
+        // Without a camera there is nothing to see or record; a microphone alone makes no movie.
+        const bool running = sessionRuns && cameraRunning_;
+        const auto camera = manager_.camera();
+        emit sessionSetUp(running, camera.error ? deviceProblemMessage(camera.name, camera.error, true) : QString());
         sessionWorkDone();
     });
 }
 
+// What the last set-up or restart gave: whether the camera runs (told with its reason when it
+// was chosen and does not), and a microphone that fails (told once).
+void RecordingController::takeDeviceStates(bool reportCamera) {
+    const auto camera = manager_.camera();
+    const bool wasRunning = cameraRunning_;
+    cameraRunning_ = !camera.id.isEmpty() && !camera.error && manager_.session() && manager_.session()->isRunning();
+    if (reportCamera && !camera.id.isEmpty() && camera.error) {
+        emit errorReported(QLatin1String(kCameraFailureTitle), deviceProblemMessage(camera.name, camera.error, true),
+                           text(camera.error.description + " " + camera.error.failureReason));
+    }
+    const auto mic = manager_.microphone();
+    if (!mic.id.isEmpty() && mic.error) {
+        if (micNoticeFor_ != mic.id) {
+            micNoticeFor_ = mic.id;
+            emit errorReported(QLatin1String(kMicrophoneFailureTitle), deviceProblemMessage(mic.name, mic.error, false),
+                               text(mic.error.description + " " + mic.error.failureReason));
+        }
+    } else {
+        micNoticeFor_.clear();
+    }
+    updateRecordEnabled();
+    if (wasRunning != cameraRunning_ || reportCamera) emit cameraChanged();
+}
+
+QString RecordingController::currentPreset() const {
+    if (manager_.session() && !sessionBusy_) return QString::fromStdString(manager_.session()->sessionPreset());
+    return preset_;
+}
+
 void RecordingController::restartSession() {
+    sessionHeld_ = false;
     if (!sessionEverSetUp_ || sessionBusy_ || isSessionRunning()) return;
+    if (manager_.inputsOutOfStep()) {
+        setUpSession(currentPreset());
+        return;
+    }
     sessionBusy_ = true;
     manager_.startRunningAsync([this](bool running, const media::Error&) {
         sessionBusy_ = false;
-        emit sessionRestarted(running);
+        // A restart that fails is told as a set-up that fails is.
+        takeDeviceStates(true);
+        emit sessionRestarted(running && cameraRunning_);
         sessionWorkDone();
     });
+}
+
+void RecordingController::followDeviceChoice() {
+    if (!sessionEverSetUp_ || state_ != State::Idle || aborting_) return;
+    // A session stopped on purpose (the library shows) follows when it is restarted.
+    if (sessionHeld_) return;
+    if (sessionBusy_ || manager_.inputsOutOfStep()) setUpSession(currentPreset());
 }
 
 // What was asked while the worker ran is done now: the application resigned active, the library
@@ -109,6 +173,7 @@ void RecordingController::sessionWorkDone() {
 }
 
 void RecordingController::stopSession() {
+    sessionHeld_ = true;
     if (sessionBusy_) {
         stopSessionWhenDone_ = true;
         return;
@@ -130,7 +195,7 @@ void RecordingController::scheduleRestart() {
 // Recording
 
 bool RecordingController::isRecordEnabled() const {
-    return state_ != State::Stopping && (cameras_ > 0 || microphones_ > 0);
+    return state_ != State::Stopping && (cameraRunning_ || state_ == State::Recording);
 }
 
 void RecordingController::updateRecordEnabled() {
@@ -156,7 +221,7 @@ void RecordingController::setState(State s) {
 bool RecordingController::record() {
     switch (state_) {
     case State::Idle:
-        if (manager_.isRecording() || sessionBusy_) return false;
+        if (manager_.isRecording() || sessionBusy_ || !cameraRunning_) return false;
         setState(State::Starting);
         beginStart();
         return true;
@@ -256,6 +321,7 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
     const QImage thumbnail = path.isEmpty() ? QImage() : makeThumbnail(path);
     // The movie first, then the state: whoever waits for Idle finds the movie reported.
     if (!path.isEmpty()) emit movieFinished(path, thumbnail);
+    lossTold_ = false;
     if (isRecording() || state_ == State::Starting) setState(State::Idle);
     scheduleRestart();
 }
@@ -286,7 +352,8 @@ void RecordingController::someOtherError(const media::Error& error) {
     const bool wasActive = state_ != State::Idle && state_ != State::Aborted;
     stopClock();
     sampler_.recordingEnded();
-    emit errorReported(QLatin1String(kErrorTitle), text(error.description), text(error.failureReason));
+    if (!std::exchange(lossTold_, false))
+        emit errorReported(QLatin1String(kErrorTitle), text(error.description), text(error.failureReason));
     if (!wasActive) return;
     // What was recorded up to the failure (camera gone, disk full) is kept with its gesture and
     // thumbnail; a movie that never got its first second leaves no track behind either.
@@ -311,6 +378,25 @@ void RecordingController::acquiringDeviceLockFailedWithError(const media::Error&
 void RecordingController::deviceCountChanged() {
     updateDeviceCounts();
     emit devicesChanged(cameras_, microphones_);
+    followDeviceChoice();
+}
+
+void RecordingController::deviceLost(const QString& name) {
+    if (state_ != State::Recording) return;
+    // What was recorded stays, with its track; the failure the input reports next is this one.
+    lossTold_ = true;
+    emit errorReported(QLatin1String(kDeviceLostTitle),
+                       QStringLiteral("%1 was disconnected. The recording up to that moment is kept.").arg(name),
+                       QString());
+    stopRecordingNow();
+}
+
+void RecordingController::inputStopped() {
+    if (sessionBusy_ || !cameraRunning_) return;
+    const auto camera = manager_.camera();
+    if (!camera.error) return;
+    // While recording, the recording's own report tells it.
+    takeDeviceStates(!isRecording() && state_ != State::Starting);
 }
 
 void RecordingController::apertureDidChange() {

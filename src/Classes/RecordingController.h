@@ -51,11 +51,14 @@ public:
     using StartGate = std::function<void(std::function<void()> proceed)>;
 
     // Report titles, as the alerts show them.
-    static constexpr char kFailureTitle[] = "Failure";
+    static constexpr char kCameraFailureTitle[] = "Camera Unavailable";
+    static constexpr char kMicrophoneFailureTitle[] = "Microphone Unavailable";
+    static constexpr char kDeviceLostTitle[] = "Recording Stopped";
     static constexpr char kErrorTitle[] = "Error";
     static constexpr char kLockFailureTitle[] = "Device Configuration Lock Failure";
-    // The "Failure" report's message when the session does not run after set-up.
-    static const QString& sessionFailureMessage();
+    // Why a device cannot be used, in the user's terms: "<name> is in use by another program."
+    // and what to do about it.
+    static QString deviceProblemMessage(const QString& name, const media::Error& error, bool camera);
 
     // Observes the application's will-resign-active and did-become-active notifications.
     explicit RecordingController(QObject* parent = nullptr, MonotonicClock clock = {});
@@ -69,14 +72,24 @@ public:
     // ---- Session
 
     // Builds and starts the capture session with `preset` on a worker thread; sessionSetUp()
-    // follows on the main thread. When the session does not run, a "Failure" report goes first,
-    // and the controller stays Idle and usable (a later set-up may succeed). A set-up requested
-    // while one is running replaces it once the first has finished; one requested while a movie is
-    // being recorded is ignored.
+    // follows on the main thread. A camera that cannot be opened is reported ("Camera
+    // Unavailable", with the reason) first; no camera at all is no report (cameraFound() says
+    // so); a microphone that fails is told once and the movies are silent. The controller stays
+    // Idle and usable (a later set-up may succeed). A set-up requested while one is running
+    // replaces it once the first has finished; one requested while a movie is being recorded is
+    // ignored. Also the way to a new preset: nothing is reopened on the main thread.
     void setUpSession(const QString& preset);
     // Starts the session again if it is not running (off the main thread, sessionRestarted()
-    // follows). Does nothing before the first set-up or while a set-up or restart is pending.
+    // follows), or sets it up anew when the devices to use have changed meanwhile. Does nothing
+    // before the first set-up or while a set-up or restart is pending.
     void restartSession();
+    // The remembered devices or the devices present changed: a session not recording is set up
+    // anew with the devices to use now (a returning camera is picked up again).
+    void followDeviceChoice();
+    // A camera was chosen at the last set-up (the machine has one, or one was asked for).
+    bool cameraFound() const { return !manager_.camera().id.isEmpty(); }
+    // The camera delivers pictures: recording is possible.
+    bool isCameraRunning() const { return cameraRunning_; }
     // Stops the session (the library is shown); no recording may run.
     void stopSession();
     bool isSessionRunning() const;
@@ -95,8 +108,7 @@ public:
     State state() const { return state_; }
     // Recording or Stopping: zoom entries are appended and navigation is refused.
     bool isRecording() const { return state_ == State::Recording || state_ == State::Stopping; }
-    // The record button is enabled when the machine has any capture device and no stop is
-    // pending.
+    // The record button is enabled when a camera delivers pictures and no stop is pending.
     bool isRecordEnabled() const;
 
     // ---- Zoom
@@ -152,6 +164,9 @@ signals:
     // empty) is the failure's reason, for a log or a command line.
     void errorReported(const QString& title, const QString& message, const QString& detail);
     void recordEnabledChanged(bool enabled);
+    // The camera started or stopped delivering, or another one was chosen (see cameraFound,
+    // isCameraRunning and the manager's camera()).
+    void cameraChanged();
     void devicesChanged(unsigned cameras, unsigned microphones);
     void torchModeChanged(int mode);
     void apertureChanged();
@@ -165,6 +180,8 @@ private:
     void acquiringDeviceLockFailedWithError(const media::Error& error) override;
     void deviceCountChanged() override;
     void apertureDidChange() override;
+    void deviceLost(const QString& name) override;
+    void inputStopped() override;
 
     void setState(State s);
     void beginStart();
@@ -175,6 +192,8 @@ private:
     void sessionWorkDone();
     void updateRecordEnabled();
     void updateDeviceCounts();
+    void takeDeviceStates(bool reportCamera);
+    QString currentPreset() const;
     void stopClock();
 
     MonotonicClock clock_;
@@ -190,10 +209,15 @@ private:
     bool sessionEverSetUp_ = false;
     bool stopSessionWhenDone_ = false;
     QString pendingPreset_;
+    QString preset_;
+    bool cameraRunning_ = false;
+    QString micNoticeFor_;  // the microphone whose failure was told, so it is told once
+    bool lossTold_ = false;
+    bool sessionHeld_ = false;  // stopped by stopSession until restartSession
     unsigned cameras_ = 1, microphones_ = 1;
     QString moviePath_;
     qint64 currentTime_ = 0;
     QTimer clock1s_;
     int restartDelayMs_ = 1000;
-    bool recordEnabled_ = true;
+    bool recordEnabled_ = false;
 };

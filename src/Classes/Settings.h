@@ -12,6 +12,10 @@ inline constexpr char kNotFirstTimeVersion2[] = "notFirstTimeVersion2";  // bool
 inline constexpr char kResolutionOpt[] = "resolutionOpt";                // 0-3, recording quality
 inline constexpr char kExportOpt[] = "exportOpt";                        // 0-3, export preset
 inline constexpr char kRescaleOpt[] = "rescaleOpt";                      // 0-1, rescale quality
+// The devices the user chose, by their stable ids; "none" for no microphone. Missing: the first
+// real device.
+inline constexpr char kCameraDevice[] = "cameraDevice";
+inline constexpr char kMicrophoneDevice[] = "microphoneDevice";
 
 // Values of the rescale setting.
 inline constexpr int kRescaleGood = 0;  // transform ramps, bilinear

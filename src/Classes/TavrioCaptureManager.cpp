@@ -1,5 +1,11 @@
 #include "TavrioCaptureManager.h"
 
+#include "PreviewGeometry.h"
+#include "Settings.h"
+#include "platform/Defaults.h"
+#include "platform/Notifications.h"
+#include "media/CapturePresets.h"
+
 #include "platform/DeviceOrientation.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
@@ -11,11 +17,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -76,8 +85,9 @@ void TavrioCaptureManager::followDevices() {
     // not done while the window is still coming up, so watching starts with the first session.
     if (deviceMonitor_) return;
     deviceMonitor_ = std::make_unique<media::DeviceMonitor>(
-        platform::MainThread::dispatcher(), [this](std::shared_ptr<media::CaptureDevice>) { deviceConnected(); },
-        [this](std::shared_ptr<media::CaptureDevice>) { deviceDisconnected(); });
+        platform::MainThread::dispatcher(), [this](std::shared_ptr<media::CaptureDevice> d) { deviceConnected(d); },
+        [this](std::shared_ptr<media::CaptureDevice> d) { deviceDisconnected(d); },
+        [this](std::vector<std::shared_ptr<media::CaptureDevice>> list) { devicesListed(list); }, testLister_);
 }
 
 TavrioCaptureManager::~TavrioCaptureManager() {
@@ -181,68 +191,170 @@ void TavrioCaptureManager::setDelegate(TavrioCaptureManagerDelegate* delegate) {
     delegateIsObject_ = delegateObject_ != nullptr;
 }
 
-namespace {
-
-std::shared_ptr<media::CaptureDevice> cameraFor(const QString& id) {
-    if (!id.isEmpty()) {
-        media::Error error;
-        auto d = media::CaptureDevice::deviceWithUniqueID(id.toStdString(), &error);
-        if (!d) qCWarning(lcCapture) << "camera" << id << "unavailable:" << error.description.c_str();
-        return d;
-    }
-    for (auto& d : media::CaptureDevice::devices(media::MediaType::Video))
-        if (d->position() == media::CapturePosition::Back) return d;
-    return nullptr;
-}
-
-std::shared_ptr<media::CaptureDevice> microphoneFor(const QString& id) {
-    if (id == QLatin1String("none")) return nullptr;
-    if (!id.isEmpty()) return media::CaptureDevice::deviceWithUniqueID(id.toStdString());
-    return media::CaptureDevice::defaultDevice(media::MediaType::Audio);
-}
+// Which devices a set-up is to use, read on the main thread before the worker starts.
+struct TavrioCaptureManager::Choice {
+    QString camera, microphone;                      // given for this run
+    QString rememberedCamera, rememberedMicrophone;  // the settings
+    QString cameraInUse, microphoneInUse;
+};
 
 // A session as the manager builds it: made and started wholly from engine objects, so it can be
 // done on any thread and handed to the manager afterwards.
-struct BuiltSession {
+struct TavrioCaptureManager::Built {
+    std::vector<DeviceDescription> devices;
+    DeviceInUse camera, microphone;
     std::shared_ptr<media::CaptureDeviceInput> video, audio;
     std::shared_ptr<media::MovieFileOutput> output;
     std::unique_ptr<media::CaptureSession> session;
-    media::Error error;
     bool running = false;
 };
 
-BuiltSession buildSession(const QString& cameraID, const QString& microphoneID, const std::string& preset,
-                          const std::function<void(media::CaptureSession&)>& wireHandlers) {
-    BuiltSession b;
-    b.video = media::CaptureDeviceInput::create(cameraFor(cameraID), &b.error);
-    auto mic = microphoneFor(microphoneID);
-    media::Error micError;
-    b.audio = mic ? media::CaptureDeviceInput::create(mic, &micError) : nullptr;
-    if (!b.error && micError) b.error = micError;
-    b.output = std::make_shared<media::MovieFileOutput>();
-    b.session = std::make_unique<media::CaptureSession>();
-    wireHandlers(*b.session);
-    if (b.video && b.session->canAddInput(b.video)) b.session->addInput(b.video);
-    if (b.audio && b.session->canAddInput(b.audio)) b.session->addInput(b.audio);
-    if (b.session->canAddOutput(b.output)) b.session->addOutput(b.output);
-    if (!b.session->setSessionPreset(preset)) qCWarning(lcCapture) << "unknown capture preset" << preset.c_str();
-    b.session->startRunning();
-    b.running = b.session->isRunning();
-    return b;
+namespace {
+
+TavrioCaptureManager::DeviceDescription describe(const media::CaptureDevice& d) {
+    TavrioCaptureManager::DeviceDescription desc;
+    desc.isCamera = d.mediaType() == media::MediaType::Video;
+    desc.isVirtual = d.isVirtual();
+    desc.uniqueID = QString::fromStdString(d.uniqueID());
+    desc.name = QString::fromStdString(d.localizedName());
+    desc.devicePath = QString::fromStdString(d.devicePath());
+    desc.hasTorch = desc.isCamera && d.hasTorch();
+    for (const auto& f : d.formats())
+        desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});
+    return desc;
+}
+
+std::vector<TavrioCaptureManager::DeviceDescription> describeAll(
+    const std::vector<std::shared_ptr<media::CaptureDevice>>& list) {
+    std::vector<TavrioCaptureManager::DeviceDescription> out;
+    for (const auto& d : list) out.push_back(describe(*d));
+    return out;
+}
+
+std::vector<TavrioCaptureManager::DeviceDescription>& cache() {
+    static std::vector<TavrioCaptureManager::DeviceDescription> devices;
+    return devices;
+}
+
+// True when the list differs from the one kept.
+bool storeInCache(std::vector<TavrioCaptureManager::DeviceDescription> devices) {
+    auto same = [](const TavrioCaptureManager::DeviceDescription& a, const TavrioCaptureManager::DeviceDescription& b) {
+        return a.uniqueID == b.uniqueID && a.name == b.name && a.devicePath == b.devicePath;
+    };
+    const bool changed = !std::equal(devices.begin(), devices.end(), cache().begin(), cache().end(), same);
+    cache() = std::move(devices);
+    if (changed) platform::Notifications::center().post(QLatin1String(TavrioCaptureManager::kCaptureDevicesDidChange));
+    return changed;
+}
+
+QString settingText(const char* key) {
+    return platform::Defaults::standard().stringForKey(QLatin1String(key));
+}
+
+// Makes the chosen device's input; the device comes from the list just made where it is there
+// (a file camera, a device file or a device gone since are looked up by id).
+std::shared_ptr<media::CaptureDeviceInput> inputFor(const QString& id,
+                                                    const std::vector<std::shared_ptr<media::CaptureDevice>>& list,
+                                                    TavrioCaptureManager::DeviceInUse& use) {
+    use.id = id;
+    use.name = id;
+    if (id.isEmpty()) return nullptr;
+    std::shared_ptr<media::CaptureDevice> device;
+    for (const auto& d : list)
+        if (QString::fromStdString(d->uniqueID()) == id) device = d;
+    if (!device) device = media::CaptureDevice::deviceWithUniqueID(id.toStdString(), &use.error);
+    if (!device) {
+        use.error.code = ENODEV;
+        return nullptr;
+    }
+    use.id = QString::fromStdString(device->uniqueID());
+    use.name = QString::fromStdString(device->localizedName());
+    return media::CaptureDeviceInput::create(device, &use.error);
 }
 
 }  // namespace
 
-std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::backFacingCamera() const {
-    return cameraFor(cameraID_);
+QString TavrioCaptureManager::chooseDevice(bool camera, const QString& given, const QString& remembered,
+                                           const QString& inUse, const std::vector<DeviceDescription>& present) {
+    const QLatin1String none("none");
+    auto find = [&](const QString& word) -> QString {
+        if (word.isEmpty()) return {};
+        for (const auto& d : present)
+            if (d.isCamera == camera && (d.uniqueID == word || (!d.devicePath.isEmpty() && d.devicePath == word)))
+                return d.uniqueID;
+        for (const auto& d : present)
+            if (d.isCamera == camera && d.name == word) return d.uniqueID;
+        return {};
+    };
+    if (!given.isEmpty()) {
+        if (!camera && given == none) return {};
+        const QString id = find(given);
+        return id.isEmpty() ? given : id;
+    }
+    if (!camera && remembered == none) return {};
+    if (QString id = find(remembered); !id.isEmpty()) return id;
+    if (QString id = find(inUse); !id.isEmpty()) return id;
+    for (const auto& d : present)
+        if (d.isCamera == camera && !d.isVirtual) return d.uniqueID;
+    return {};
 }
 
-std::shared_ptr<media::CaptureDevice> TavrioCaptureManager::audioDevice() const {
-    return microphoneFor(microphoneID_);
+TavrioCaptureManager::Choice TavrioCaptureManager::currentChoice() const {
+    Choice c;
+    c.camera = cameraID_;
+    c.microphone = microphoneID_;
+    c.rememberedCamera = settingText(settings::kCameraDevice);
+    c.rememberedMicrophone = settingText(settings::kMicrophoneDevice);
+    c.cameraInUse = camera_.error ? QString() : camera_.id;
+    c.microphoneInUse = microphone_.error ? QString() : microphone_.id;
+    return c;
 }
 
 void TavrioCaptureManager::joinWorker() {
     if (worker_.joinable()) worker_.join();
+}
+
+std::unique_ptr<TavrioCaptureManager::Built> TavrioCaptureManager::buildSession(
+    const Choice& choice, const std::string& preset, const std::function<void(media::CaptureSession&)>& wire) {
+    auto b = std::make_unique<Built>();
+    const auto list = media::CaptureDevice::devices();
+    b->devices = describeAll(list);
+    const QString cameraID = TavrioCaptureManager::chooseDevice(true, choice.camera, choice.rememberedCamera,
+                                                                choice.cameraInUse, b->devices);
+    const QString micID = TavrioCaptureManager::chooseDevice(false, choice.microphone, choice.rememberedMicrophone,
+                                                             choice.microphoneInUse, b->devices);
+    b->video = inputFor(cameraID, list, b->camera);
+    b->audio = inputFor(micID, list, b->microphone);
+    b->output = std::make_shared<media::MovieFileOutput>();
+    b->session = std::make_unique<media::CaptureSession>();
+    wire(*b->session);
+    if (b->video && b->session->canAddInput(b->video)) b->session->addInput(b->video);
+    if (b->audio && b->session->canAddInput(b->audio)) b->session->addInput(b->audio);
+    if (b->session->canAddOutput(b->output)) b->session->addOutput(b->output);
+    if (!b->session->setSessionPreset(preset)) qCWarning(lcCapture) << "unknown capture preset" << preset.c_str();
+    b->session->startRunning();
+    b->running = b->session->isRunning();
+    if (b->video && !b->camera.error) b->camera.error = b->session->inputFailure(b->video);
+    if (b->audio && !b->microphone.error) b->microphone.error = b->session->inputFailure(b->audio);
+    return b;
+}
+
+void TavrioCaptureManager::install(Built& b) {
+    emit sessionWillChange();
+    storeInCache(std::move(b.devices));
+    videoInput_ = b.video;
+    audioInput_ = b.audio;
+    movieFileOutput_ = b.output;
+    session_ = std::move(b.session);
+    camera_ = b.camera;
+    microphone_ = b.microphone;
+    // A device given by its file or name is followed by its id from now on: replugged, it may
+    // come back on another file.
+    if (!cameraID_.isEmpty() && !camera_.error && !camera_.id.isEmpty()) cameraID_ = camera_.id;
+    if (!microphoneID_.isEmpty() && microphoneID_ != QLatin1String("none") && !microphone_.error &&
+        !microphone_.id.isEmpty())
+        microphoneID_ = microphone_.id;
+    emit torchModeChanged(torchMode());
 }
 
 bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
@@ -251,38 +363,33 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
     // A camera node opens once: the old session lets go before the new one opens it.
     if (session_) session_->stopRunning();
     QPointer<TavrioCaptureManager> self(this);
-    BuiltSession b = buildSession(cameraID_, microphoneID_, preset.toStdString(),
-                                  [self](media::CaptureSession& s) { wireSession(self, s); });
-    if (error && b.error) *error = b.error;
-    videoInput_ = b.video;
-    audioInput_ = b.audio;
-    movieFileOutput_ = b.output;
-    session_ = std::move(b.session);
-    emit torchModeChanged(torchMode());
+    auto b =
+        buildSession(currentChoice(), preset.toStdString(), [self](media::CaptureSession& s) { wireSession(self, s); });
+    if (error) *error = b->camera.error ? b->camera.error : b->microphone.error;
+    install(*b);
     return true;
 }
 
 void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
     followDevices();
     joinWorker();
-    if (session_) session_->stopRunning();
     busy_ = true;
     QPointer<TavrioCaptureManager> self(this);
     auto wire = [self](media::CaptureSession& s) { wireSession(self, s); };
+    // The old session stops on the worker too (a camera may take a frame's time to let go); it
+    // stays installed, untouched by the main thread while busy, until the new one replaces it.
     worker_ = std::thread(
-        [self, wire, done = std::move(done), camera = cameraID_, mic = microphoneID_, p = preset.toStdString()] {
-            auto b = std::make_shared<BuiltSession>(buildSession(camera, mic, p, wire));
+        [self, wire, done = std::move(done), choice = currentChoice(), old = session_.get(), p = preset.toStdString()] {
+            // A camera node opens once: the old session lets go before the new one opens it.
+            if (old) old->stopRunning();
+            std::shared_ptr<Built> b = buildSession(choice, p, wire);
             platform::MainThread::dispatchAsync([self, b, done] {
                 // A manager gone meanwhile joined this worker; its session dies with `b`.
                 if (!self) return;
                 self->joinWorker();
                 self->busy_ = false;
-                self->videoInput_ = b->video;
-                self->audioInput_ = b->audio;
-                self->movieFileOutput_ = b->output;
-                self->session_ = std::move(b->session);
-                emit self->torchModeChanged(self->torchMode());
-                if (done) done(b->running, b->error);
+                self->install(*b);
+                if (done) done(b->running, b->camera.error ? b->camera.error : b->microphone.error);
             });
         });
 }
@@ -306,7 +413,7 @@ void TavrioCaptureManager::startRunningAsync(SessionDone done) {
             if (!self) return;
             self->joinWorker();
             self->busy_ = false;
-            if (done) done(running, media::Error{});
+            if (done) done(running, self->camera().error);
         });
     });
 }
@@ -315,8 +422,9 @@ void TavrioCaptureManager::wireSession(QPointer<TavrioCaptureManager> self, medi
     session.setFormatDescriptionChangeHandler(platform::MainThread::dispatcher(), [self](auto) {
         if (self && self->delegate()) self->delegate()->apertureDidChange();
     });
-    session.setRuntimeErrorHandler(platform::MainThread::dispatcher(), [](media::Error err) {
+    session.setRuntimeErrorHandler(platform::MainThread::dispatcher(), [self](media::Error err) {
         qCWarning(lcCapture) << "capture session:" << err.description.c_str() << err.failureReason.c_str();
+        if (self && !self->busy_ && self->delegate()) self->delegate()->inputStopped();
     });
 }
 
@@ -338,10 +446,12 @@ void TavrioCaptureManager::startRecording() {
     auto connection = connectionWithMediaType(media::MediaType::Video, movieFileOutput_->connections());
     int choice = 3;
     if (connection && connection->isVideoOrientationSupported()) {
+        // The movie is turned as the preview turned the picture (the camera's mounting), with how
+        // the screen is held: it plays as the user saw it.
         const int o = platform::DeviceOrientation::orientation();
-        choice = (o == platform::DeviceOrientation::Portrait || o == platform::DeviceOrientation::PortraitUpsideDown)
-                     ? 1
-                     : 3;
+        const bool portrait =
+            o == platform::DeviceOrientation::Portrait || o == platform::DeviceOrientation::PortraitUpsideDown;
+        choice = preview::captureOrientationForTurn(preview::recordingTurn(cameraRotation(), !portrait));
         connection->setVideoOrientation(static_cast<media::VideoOrientation>(choice));
     }
     recOrientation = choice;
@@ -442,9 +552,7 @@ QString TavrioCaptureManager::cameraIDForArgument(const QString& word) {
 
 QString TavrioCaptureManager::microphoneIDForArgument(const QString& word) {
     if (word == QLatin1String("virtual")) return QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID);
-    if (word == QLatin1String("none") || word.contains(QLatin1Char(':'))) return word;
-    for (const auto& d : media::CaptureDevice::devices(media::MediaType::Audio))
-        if (QString::fromStdString(d->localizedName()) == word) return QString::fromStdString(d->uniqueID());
+    // A name is matched against the devices when the session is set up, off the main thread.
     return word;
 }
 
@@ -455,18 +563,22 @@ std::optional<int> TavrioCaptureManager::cameraRotationForArgument(const QString
 }
 
 std::vector<TavrioCaptureManager::DeviceDescription> TavrioCaptureManager::devices() {
-    std::vector<DeviceDescription> out;
-    for (const auto& d : media::CaptureDevice::devices()) {
-        DeviceDescription desc;
-        desc.isCamera = d->mediaType() == media::MediaType::Video;
-        desc.uniqueID = QString::fromStdString(d->uniqueID());
-        desc.name = QString::fromStdString(d->localizedName());
-        desc.hasTorch = desc.isCamera && d->hasTorch();
-        for (const auto& f : d->formats())
-            desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});
-        out.push_back(std::move(desc));
-    }
-    return out;
+    return describeAll(media::CaptureDevice::devices());
+}
+
+const std::vector<TavrioCaptureManager::DeviceDescription>& TavrioCaptureManager::knownDevices() {
+    return cache();
+}
+
+void TavrioCaptureManager::listDevicesAsync(QObject* receiver, std::function<void()> done) {
+    QPointer<QObject> guard(receiver);
+    QThreadPool::globalInstance()->start([guard, done = std::move(done)] {
+        auto list = std::make_shared<std::vector<DeviceDescription>>(devices());
+        platform::MainThread::dispatchAsync([guard, done, list] {
+            storeInCache(std::move(*list));
+            if (guard && done) done();
+        });
+    });
 }
 
 int TavrioCaptureManager::cameraRotation() const {
@@ -484,12 +596,70 @@ int64_t TavrioCaptureManager::recordingStartTimeNs() const {
     return movieFileOutput_ ? movieFileOutput_->recordingStartTimeNs() : std::numeric_limits<int64_t>::min();
 }
 
+const TavrioCaptureManager::DeviceDescription* TavrioCaptureManager::chosenDevice(bool camera) {
+    const QString id =
+        chooseDevice(camera, QString(), settingText(camera ? settings::kCameraDevice : settings::kMicrophoneDevice),
+                     QString(), cache());
+    for (const auto& d : cache())
+        if (d.isCamera == camera && d.uniqueID == id) return &d;
+    return nullptr;
+}
+
+QString TavrioCaptureManager::highModeText(const DeviceDescription& camera) {
+    std::vector<media::VideoFormat> formats;
+    for (const auto& f : camera.formats)
+        formats.push_back({f.pixelFormat.toStdString(), {f.width, f.height}, f.frameRates});
+    const media::CaptureMode mode = media::modeForPreset(media::kCapturePresetHigh, formats);
+    // The pixel format the camera delivers that mode in: raw where it offers one.
+    QString format;
+    for (const auto& f : camera.formats)
+        if (f.width == mode.size.width && f.height == mode.size.height &&
+            (f.frameRates.empty() || f.frameRates.front() + 0.5 >= mode.frameRate) &&
+            (format.isEmpty() || format == QLatin1String("mjpeg")))
+            format = f.pixelFormat;
+    return QStringLiteral("%1x%2 at %3 fps%4")
+        .arg(mode.size.width)
+        .arg(mode.size.height)
+        .arg(QString::number(mode.frameRate, 'g', 3),
+             format.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(format));
+}
+
 unsigned TavrioCaptureManager::micCount() const {
-    return unsigned(media::CaptureDevice::devices(media::MediaType::Audio).size());
+    return unsigned(std::count_if(cache().begin(), cache().end(), [](auto& d) { return !d.isCamera && !d.isVirtual; }));
 }
 
 unsigned TavrioCaptureManager::cameraCount() const {
-    return unsigned(media::CaptureDevice::devices(media::MediaType::Video).size());
+    return unsigned(std::count_if(cache().begin(), cache().end(), [](auto& d) { return d.isCamera && !d.isVirtual; }));
+}
+
+TavrioCaptureManager::DeviceInUse TavrioCaptureManager::camera() const {
+    DeviceInUse c = camera_;
+    if (!c.error && videoInput_ && session_ && !busy_) c.error = session_->inputFailure(videoInput_);
+    return c;
+}
+
+TavrioCaptureManager::DeviceInUse TavrioCaptureManager::microphone() const {
+    DeviceInUse m = microphone_;
+    if (!m.error && audioInput_ && session_ && !busy_) m.error = session_->inputFailure(audioInput_);
+    return m;
+}
+
+bool TavrioCaptureManager::inputsOutOfStep() const {
+    if (!session_) return false;
+    const Choice c = currentChoice();
+    const auto& present = cache();
+    auto isPresent = [&](const QString& id) {
+        return std::any_of(present.begin(), present.end(), [&](auto& d) { return d.uniqueID == id; });
+    };
+    auto outOfStep = [&](const DeviceInUse& now, bool isCamera, const QString& given, const QString& remembered,
+                         const QString& inUse) {
+        const QString wanted = chooseDevice(isCamera, given, remembered, inUse, present);
+        if (wanted != now.id) return true;
+        // The same device, which failed or went: worth another try once it is listed again.
+        return !now.id.isEmpty() && now.error && isPresent(now.id);
+    };
+    return outOfStep(camera(), true, c.camera, c.rememberedCamera, c.cameraInUse) ||
+           outOfStep(microphone(), false, c.microphone, c.rememberedMicrophone, c.microphoneInUse);
 }
 
 std::shared_ptr<media::CaptureConnection> TavrioCaptureManager::connectionWithMediaType(
@@ -500,32 +670,31 @@ std::shared_ptr<media::CaptureConnection> TavrioCaptureManager::connectionWithMe
     return nullptr;
 }
 
-void TavrioCaptureManager::deviceConnected() {
-    if (!session_) return;
-    auto mic = audioDevice();
-    auto newAudio = mic ? media::CaptureDeviceInput::create(mic) : nullptr;
-    auto newVideo = media::CaptureDeviceInput::create(backFacingCamera());
-    session_->beginConfiguration();
-    if (audioInput_) session_->removeInput(audioInput_);
-    if (newAudio && session_->canAddInput(newAudio)) session_->addInput(newAudio);
-    session_->removeInput(videoInput_);
-    if (newVideo && session_->canAddInput(newVideo)) session_->addInput(newVideo);
-    session_->commitConfiguration();
-    audioInput_ = newAudio;
-    videoInput_ = newVideo;
-    emit torchModeChanged(torchMode());
-    if (auto* d = delegate()) d->deviceCountChanged();
-    if (!session_->isRunning()) session_->startRunning();
+void TavrioCaptureManager::setDeviceListerForTesting(
+    std::function<std::vector<std::shared_ptr<media::CaptureDevice>>()> lister) {
+    testLister_ = std::move(lister);
 }
 
-void TavrioCaptureManager::deviceDisconnected() {
-    if (!session_) return;
-    session_->beginConfiguration();
-    if (audioInput_ && !audioInput_->device()->isConnected()) session_->removeInput(audioInput_);
-    if (videoInput_ && !videoInput_->device()->isConnected()) session_->removeInput(videoInput_);
-    session_->commitConfiguration();
-    // Forgotten even when still connected; the next connect makes both inputs anew.
-    audioInput_.reset();
+void TavrioCaptureManager::devicesListed(const std::vector<std::shared_ptr<media::CaptureDevice>>& devices) {
+    const bool changed = storeInCache(describeAll(devices));
+    // The monitor's first list is its baseline, which it reports no device of: one plugged in
+    // or out since the set-up listed them is followed here. Later changes come device by device.
+    if (std::exchange(monitorBaselineSeen_, true) || !changed) return;
     if (auto* d = delegate()) d->deviceCountChanged();
-    if (!session_->isRunning()) session_->startRunning();
+}
+
+// The session is never reconfigured here: a take runs on with the inputs it began with (adding
+// or removing one restarts every input, a gap in the movie), and between takes the delegate sets
+// the session up anew on a worker, so that the inputs always match what the manager holds.
+void TavrioCaptureManager::deviceConnected(const std::shared_ptr<media::CaptureDevice>&) {
+    if (auto* d = delegate()) d->deviceCountChanged();
+}
+
+void TavrioCaptureManager::deviceDisconnected(const std::shared_ptr<media::CaptureDevice>& device) {
+    const bool ownDevice = device && ((videoInput_ && videoInput_->device() == device) ||
+                                      (audioInput_ && audioInput_->device() == device));
+    if (ownDevice && isRecording()) {
+        if (auto* d = delegate()) d->deviceLost(QString::fromStdString(device->localizedName()));
+    }
+    if (auto* d = delegate()) d->deviceCountChanged();
 }

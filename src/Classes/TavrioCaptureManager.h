@@ -42,6 +42,10 @@ public:
     virtual void acquiringDeviceLockFailedWithError(const media::Error& /*error*/) {}
     virtual bool isAborting() { return false; }
     virtual void apertureDidChange() {}
+    // The camera or microphone the running take uses went away; the take is ending.
+    virtual void deviceLost(const QString& /*name*/) {}
+    // An input of the running session stopped delivering (device gone, read error).
+    virtual void inputStopped() {}
     // Not part of the protocol proper: asks the camera screen to store the zoom track of the
     // movie just finished (a file name, not a path).
     virtual void backupData(const QString& /*movieFileName*/) {}
@@ -55,8 +59,8 @@ public:
 
     // ---- Capture
 
-    // Builds the session with the back camera, the microphone (when there is one) and the movie
-    // output, sets preset P and starts it. Always true: the caller checks session()->isRunning().
+    // Builds the session with the chosen camera, the chosen microphone (when there is one) and
+    // the movie output, sets preset P and starts it. Always true: the caller checks camera().
     bool setupSessionWithPreset(const QString& preset, media::Error* error = nullptr);
     // The same on a worker thread (opening a camera can take a second): `done` runs on the main
     // thread with whether the session runs and the camera's error, if any. The manager must not
@@ -69,6 +73,7 @@ public:
     void startRunningAsync(SessionDone done);
     bool isBusy() const { return busy_; }
     // Switches a running session to another preset; a stopped one, or the same preset, is left.
+    // It reopens the camera on the calling thread: the window sets the session up anew instead.
     void changeToSessionPreset(const QString& preset);
     void startRecording();
     void stopRecording();
@@ -88,6 +93,7 @@ public:
     // The capture time (monotonic, as pictures are stamped) of the current or last recording's
     // movie time 0; INT64_MIN until recording has begun.
     int64_t recordingStartTimeNs() const;
+    // Real devices as last listed (the test picture and tone are not counted).
     unsigned micCount() const;
     unsigned cameraCount() const;
     static std::shared_ptr<media::CaptureConnection> connectionWithMediaType(
@@ -102,15 +108,15 @@ public:
     // Not owned. A delegate that is also a QObject is dropped automatically when destroyed.
     void setDelegate(TavrioCaptureManagerDelegate* delegate);
 
-    // Which devices "the back camera" and "the microphone" are: a device id (see
-    // media::CaptureDevice::deviceWithUniqueID), "none" for no microphone, or empty for the
-    // first device present (a real one before the virtual one). Set before the session is built.
+    // Devices given for this run (command line), over the remembered choice: a device id (see
+    // media::CaptureDevice::deviceWithUniqueID), a device's name, "none" for no microphone, or
+    // empty for the remembered device, else the first real one. Taken at the next set-up.
     void setCameraID(const QString& id) { cameraID_ = id; }
     void setMicrophoneID(const QString& id) { microphoneID_ = id; }
+    const QString& cameraIDOverride() const { return cameraID_; }
 
     // Devices as a user names them on a command line: "virtual" is the built-in device, "none"
-    // (microphones) no device, a microphone may also go by its name as devices() lists it;
-    // anything else is taken as a device id.
+    // (microphones) no device; anything else is a device id or name, looked up at set-up.
     static QString cameraIDForArgument(const QString& word);
     static QString microphoneIDForArgument(const QString& word);
     // "0", "90", "180" or "270": the camera's mounting in degrees; nullopt for anything else.
@@ -119,7 +125,9 @@ public:
     // What the machine offers: cameras with their picture formats, microphones, virtual ones last.
     struct DeviceDescription {
         bool isCamera = false;
+        bool isVirtual = false;
         QString uniqueID, name;
+        QString devicePath;  // a camera's device file, where it has one
         bool hasTorch = false;
         struct Format {
             QString pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg")
@@ -128,12 +136,48 @@ public:
         };
         std::vector<Format> formats;
     };
+    // Lists them now, on the calling thread (it opens every camera and asks the sound server).
     static std::vector<DeviceDescription> devices();
+    // As last listed, by a set-up or the hot-plug monitor (main thread, no device touched);
+    // empty before the first listing. A change is posted as kCaptureDevicesDidChange.
+    static const std::vector<DeviceDescription>& knownDevices();
+    // Lists them on a worker thread; `done` runs on the main thread (unless `receiver` is gone)
+    // after knownDevices() has taken the list.
+    static void listDevicesAsync(QObject* receiver, std::function<void()> done);
+    static constexpr char kCaptureDevicesDidChange[] = "TavrioCaptureDevicesDidChange";
 
-    // Device list changes, as the hot-plug monitor reports them (public for tools that simulate
-    // a plug).
-    void deviceConnected();
-    void deviceDisconnected();
+    // The device to use: the one given for this run (matched by id, device file or name; "none"
+    // for no microphone), else the remembered one when present, else the one in use when still
+    // present, else the first real one; empty for none. A given device that is absent is
+    // returned as given, so that its absence can be told.
+    static QString chooseDevice(bool camera, const QString& given, const QString& remembered, const QString& inUse,
+                                const std::vector<DeviceDescription>& present);
+
+    // The device the settings choose among knownDevices(): the remembered one when present, else
+    // the first real one; null for none (or "none" remembered for the microphone).
+    static const DeviceDescription* chosenDevice(bool camera);
+    // What "High" records from a camera: "1920x1080 at 30 fps (mjpeg)".
+    static QString highModeText(const DeviceDescription& camera);
+
+    // The camera and the microphone of the last set-up: which (id empty: none found or none
+    // wanted) and why it delivers nothing (empty error: it runs).
+    struct DeviceInUse {
+        QString id, name;
+        media::Error error;
+    };
+    DeviceInUse camera() const;
+    DeviceInUse microphone() const;
+    // The devices chosen now (remembered choice, devices present) differ from the session's, or
+    // one of its devices is gone or failed and could be tried again: a new set-up is due.
+    bool inputsOutOfStep() const;
+
+    // Device list changes, as the hot-plug monitor reports them (public for tests that plug).
+    void devicesListed(const std::vector<std::shared_ptr<media::CaptureDevice>>& devices);
+    void deviceConnected(const std::shared_ptr<media::CaptureDevice>& device);
+    void deviceDisconnected(const std::shared_ptr<media::CaptureDevice>& device);
+    // Hot-plug from a list of a test's own instead of the system's (before the first set-up).
+    void setDeviceListerForTesting(std::function<std::vector<std::shared_ptr<media::CaptureDevice>>()> lister);
+    media::DeviceMonitor* deviceMonitor() const { return deviceMonitor_.get(); }
 
     static QString baseDirForVideos();          // the Documents root
     static QString baseDirForOriginalVideos();  // Library/Originals; not created
@@ -167,11 +211,11 @@ public:
 signals:
     // The camera's torch mode changed (set here, or a new camera came in).
     void torchModeChanged(int mode);
+    // The session is about to be replaced (a new set-up finished): let go of its preview slot.
+    void sessionWillChange();
 
 private:
     class RecordingReports;
-    std::shared_ptr<media::CaptureDevice> backFacingCamera() const;
-    std::shared_ptr<media::CaptureDevice> audioDevice() const;
     void didStartRecording();
     void didFinishRecording(const QString& path, const media::Error& error);
     bool lockDevice(const std::shared_ptr<media::CaptureDevice>& device);
@@ -188,6 +232,9 @@ private:
     uint32_t backgroundRecordingID = 0;
     int32_t recOrientation = static_cast<int32_t>(media::VideoOrientation::LandscapeRight);
     QString cameraID_, microphoneID_;
+    DeviceInUse camera_, microphone_;
+    std::function<std::vector<std::shared_ptr<media::CaptureDevice>>()> testLister_;
+    bool monitorBaselineSeen_ = false;
     std::shared_ptr<RecordingReports> reports_;
     int rotationOverride_ = -1;
     bool busy_ = false;
@@ -195,4 +242,10 @@ private:
     void joinWorker();
     void followDevices();
     static void wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session);
+    struct Choice;
+    struct Built;
+    Choice currentChoice() const;
+    static std::unique_ptr<Built> buildSession(const Choice& choice, const std::string& preset,
+                                               const std::function<void(media::CaptureSession&)>& wire);
+    void install(Built& built);
 };

@@ -9,8 +9,8 @@ struct LaunchOptions {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
     QString error;            // for Action::Error: what was wrong
-    QString camera;           // device id; empty: the first camera (the virtual one when there is none)
-    QString microphone;       // device id or "none"; empty: the first microphone
+    QString camera;           // device id; empty: the remembered camera, else the first real one
+    QString microphone;       // device id or "none"; empty: the remembered microphone, else the first
     int orientation = 0;      // platform::DeviceOrientation code; 0: the sensor's, if any
     int cameraRotation = -1;  // the camera's mounting in degrees clockwise; -1: as the camera reports
     bool quitAfterFirstPaint = false;

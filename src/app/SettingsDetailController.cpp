@@ -90,10 +90,14 @@ QString SettingsDetailController::keyForDescId(int descId) {
 
 QString SettingsDetailController::descriptionForDescId(int descId) {
     switch (descId) {
-    case 1:
-        return QStringLiteral(
-            "High quality means recording at highest supported resolution. For iPhone 4 it is 1280x720, "
-            "and for iPhone 3GS it is 640x480.");
+    case 1: {
+        // What "High" is for the camera in use: its best mode up to 1920x1080 at up to 30 fps.
+        QString text = QStringLiteral(
+            "High quality means recording at the camera's highest resolution up to 1920x1080, at up to 30 fps.");
+        if (const auto* camera = TavrioCaptureManager::chosenDevice(true))
+            text += QStringLiteral(" For %1 it is %2.").arg(camera->name, TavrioCaptureManager::highModeText(*camera));
+        return text;
+    }
     case 2:
         return QStringLiteral(
             "Better export preset implies more file size in bytes at the expense of little better quality. "

@@ -3,6 +3,7 @@
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
 #include "PreviewGeometry.h"
+#include "Settings.h"
 #include "RDButton.h"
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
@@ -10,10 +11,13 @@
 #include "VideoAssetsScreen.h"
 
 #include "media/capture/CaptureSession.h"
+#include "media/capture/VirtualDevices.h"
 #include "platform/AlertService.h"
+#include "platform/Defaults.h"
 #include "platform/DeviceOrientation.h"
 #include "platform/Logging.h"
 #include "platform/Notifications.h"
+#include "ui/Fonts.h"
 #include "ui/FrameLayout.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
@@ -22,7 +26,10 @@
 #include "ui/SystemSound.h"
 #include "ui/Window.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QWheelEvent>
 #include <QShortcut>
 #include <QTimer>
@@ -30,6 +37,7 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -78,7 +86,8 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
         qCDebug(lcApp) << "camera: recording began" << path;
         const auto& stats = previewView_->stats();
         auto* slot = previewView_->previewSlot();
-        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures, slot ? slot->generation() : 0};
+        previewMark_ = {media::monotonicNowNs(), stats.paintedPictures, slot ? slot->generation() : 0,
+                        media::virtualCameraEncodeCpuNs()};
     });
     connect(recorder_, &RecordingController::movieFinished, this, [this](const QString& path, const QImage& thumbnail) {
         qCDebug(lcApp) << "camera: recording finished" << path;
@@ -92,6 +101,11 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
             });
     connect(recorder_, &RecordingController::recordEnabledChanged, this,
             [this](bool enabled) { recCtrlButton_->setEnabled(enabled); });
+    connect(recorder_, &RecordingController::cameraChanged, this, &TavrioCameraViewController::updateCameraState);
+    connect(recorder_, &RecordingController::devicesChanged, this, &TavrioCameraViewController::updateSwitchButton);
+    // A new session (another camera or preset) replaces the one whose pictures the preview shows.
+    connect(&recorder_->captureManager(), &TavrioCaptureManager::sessionWillChange, this,
+            [this] { previewView_->setPreviewSlot(nullptr); });
     connect(recorder_, &RecordingController::torchModeChanged, this, &TavrioCameraViewController::torchModeChanged);
     connect(recorder_, &RecordingController::apertureChanged, this,
             &TavrioCameraViewController::adjustPreviewLayerForAspectRatio);
@@ -138,6 +152,7 @@ void TavrioCameraViewController::buildControls() {
 
     recCtrlButton_ = new RDButton(this);
     addSubview(recCtrlButton_, QRectF(111, 434, 98, 38));
+    recCtrlButton_->setEnabled(false);  // until a camera delivers pictures
     connect(recCtrlButton_, &RDButton::pressed, this, [this] { recCtrlButton_->setHighlighted(true); });
     connect(recCtrlButton_, &RDButton::clicked, this, &TavrioCameraViewController::record);
 
@@ -158,6 +173,31 @@ void TavrioCameraViewController::buildControls() {
     focusBox_ = new FocusBoxView(this);
     addSubview(focusBox_, QRectF(0, 0, kFocusBoxSide, kFocusBoxSide));
     focusBox_->hide();
+
+    noCameraView_ = new QWidget(this);
+    noCameraView_->setAccessibleName(QStringLiteral("No camera"));
+    noCameraLabel_ = new QLabel(QStringLiteral("No camera found"), noCameraView_);
+    noCameraLabel_->setAlignment(Qt::AlignCenter);
+    noCameraLabel_->setWordWrap(true);
+    noCameraLabel_->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    ui::Fonts::set(noCameraLabel_, 17);
+    testPictureButton_ = new QPushButton(QStringLiteral("Use Test Picture"), noCameraView_);
+    testPictureButton_->setAccessibleName(testPictureButton_->text());
+    testPictureButton_->setToolTip(QStringLiteral("Film the moving test picture instead of a camera"));
+    ui::Fonts::set(testPictureButton_, 15);
+    connect(testPictureButton_, &QPushButton::clicked, this, &TavrioCameraViewController::useTestPicture);
+    addSubview(noCameraView_, QRectF(20, 150, 280, 150));
+    auto* inner = new ui::FrameLayout(noCameraView_);
+    inner->addWidget(noCameraLabel_, QRectF(0, 0, 280, 90));
+    inner->addWidget(testPictureButton_, QRectF(60, 100, 160, 40));
+    noCameraView_->hide();
+
+    switchCameraButton_ = new ui::ImageButton(resourceImage("switch-camera"), this);
+    switchCameraButton_->setAccessibleName(QStringLiteral("Switch Camera"));
+    switchCameraButton_->setToolTip(QStringLiteral("Next camera"));
+    addSubview(switchCameraButton_, QRectF(262, 10, 48, 31));
+    connect(switchCameraButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::switchCamera);
+    switchCameraButton_->hide();
 }
 
 void TavrioCameraViewController::installShortcuts() {
@@ -229,9 +269,10 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         previewView_->setPreviewSlot(&manager.session()->previewSlot());
     }
     adjustPreviewLayerForAspectRatio();
-    drawFocusBoxAtPointOfInterest(kScreenRect.center());
-    // A picture that does not fill the screen starts enlarged.
-    QTimer::singleShot(kFullScreenMs, this, &TavrioCameraViewController::handleDoubleTap);
+    if (!std::exchange(firstSetUpDone_, true)) drawFocusBoxAtPointOfInterest(kScreenRect.center());
+    // The first picture that does not fill the screen starts enlarged.
+    if (running && !std::exchange(enlargedOnce_, true))
+        QTimer::singleShot(kFullScreenMs, this, &TavrioCameraViewController::handleDoubleTap);
     if (spinner_) {
         spinner_->stopAnimating();
         spinner_->deleteLater();
@@ -243,10 +284,65 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         flashButton_->setToolTip(QStringLiteral("Torch (T)"));
         addSubview(flashButton_, QRectF(10, 10, 68, 31));
         connect(flashButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::torchChange);
-        flashButton_->show();
         torchModeChanged(manager.torchMode());
         didRotate();
     }
+    if (flashButton_) flashButton_->setVisible(running && manager.hasTorch());
+    updateCameraState();
+    updateSwitchButton();
+}
+
+void TavrioCameraViewController::updateCameraState() {
+    const bool showNoCamera = firstSetUpDone_ && !recorder_->isCameraRunning() && !recorder_->isSessionSetUpPending();
+    if (showNoCamera) {
+        const auto camera = recorder_->captureManager().camera();
+        // No camera at all, or the one chosen cannot be used (the alert told why).
+        noCameraLabel_->setText(camera.id.isEmpty()
+                                    ? QStringLiteral("No camera found")
+                                    : RecordingController::deviceProblemMessage(camera.name, camera.error, true));
+        noCameraLabel_->setAccessibleDescription(noCameraLabel_->text());
+        testPictureButton_->setVisible(camera.id != QLatin1String(media::CaptureDevice::kVirtualCameraID));
+        noCameraView_->raise();
+    }
+    if (showNoCamera != noCameraView_->isVisible())
+        qCDebug(lcApp) << (showNoCamera ? "camera: no camera shown" : "camera: no camera hidden");
+    noCameraView_->setVisible(showNoCamera);
+    recCtrlButton_->setEnabled(recorder_->isRecordEnabled());
+    // The record button could not take the keyboard while it was off: Space records once a
+    // camera runs, unless the user is elsewhere.
+    QWidget* focused = QApplication::focusWidget();
+    if (recCtrlButton_->isEnabled() && !modalViewController() &&
+        (!focused || !isAncestorOf(focused) || !focused->isVisible() || focused == testPictureButton_))
+        focusFirstControl();
+}
+
+void TavrioCameraViewController::updateSwitchButton() {
+    // Only real cameras count: the test picture is chosen in the settings or the no-camera view.
+    switchCameraButton_->setVisible(recorder_->captureManager().cameraCount() > 1 && !recorder_->isRecording());
+    if (switchCameraButton_->isVisible()) switchCameraButton_->raise();
+}
+
+void TavrioCameraViewController::chooseCamera(const QString& id) {
+    platform::Defaults& defaults = platform::Defaults::standard();
+    defaults.setString(id, QLatin1String(settings::kCameraDevice));
+    if (!defaults.synchronize()) qCWarning(lcApp) << "the camera choice cannot be stored; it holds until Tavrio quits";
+    recorder_->captureManager().setCameraID(QString());
+    qCDebug(lcApp).noquote() << "camera: chose" << id;
+    recorder_->followDeviceChoice();
+}
+
+void TavrioCameraViewController::useTestPicture() {
+    chooseCamera(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
+}
+
+void TavrioCameraViewController::switchCamera() {
+    if (recorder_->isRecording()) return;
+    QStringList cameras;
+    for (const auto& d : TavrioCaptureManager::knownDevices())
+        if (d.isCamera && !d.isVirtual) cameras << d.uniqueID;
+    if (cameras.size() < 2) return;
+    const int at = int(cameras.indexOf(recorder_->captureManager().camera().id));
+    chooseCamera(cameras.at((at + 1) % cameras.size()));
 }
 
 void TavrioCameraViewController::restartSession() {
@@ -336,6 +432,7 @@ void TavrioCameraViewController::drawFocusBoxAtPointOfInterest(QPointF point) {
 
 void TavrioCameraViewController::handleDoubleTap() {
     const QSizeF a = cleanAperture();
+    if (a.isEmpty()) return;  // no picture to enlarge
     // A 4:3 picture already fills the phone's screen.
     if (3 * a.width() == 4 * a.height()) return;
     if (fullScreenAnimation_) fullScreenAnimation_->stop();
@@ -497,6 +594,10 @@ void TavrioCameraViewController::logPreviewStats() {
             "camera: preview painted %llu pictures in %.2f s (%.1f per second) of %llu captured, median "
             "capture-to-paint %.1f ms",
             (unsigned long long)painted, seconds, double(painted) / seconds, (unsigned long long)captured, median);
+    // What the test picture spent being a webcam (JPEG encoding), which a real camera does in
+    // its own hardware: measurements leave it out.
+    if (const int64_t jpegNs = media::virtualCameraEncodeCpuNs() - previewMark_.jpegCpuNs; jpegNs > 0)
+        qCDebug(lcApp, "camera: test picture JPEG encoding %.2f s of CPU", double(jpegNs) / 1e9);
 }
 
 // ---- Navigation
@@ -534,17 +635,40 @@ void TavrioCameraViewController::presentInstructionsAndSettings() {
 
 void TavrioCameraViewController::launchSettings() {
     if (recorder_->isRecording() || modalViewController() || isTransitioning()) return;
+    platform::Defaults& defaults = platform::Defaults::standard();
+    cameraWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kCameraDevice));
+    microphoneWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kMicrophoneDevice));
     auto* list = new ZoomSettingsController();
     list->setInvoker(this);
     auto* nav = new ui::NavigationController(list);
     nav->setBarStyle(ui::NavigationBar::Style::Black);
+    // Escape on the list closes it as Done does: the keyboard's way out.
+    connect(nav, &ui::NavigationController::backFromRoot, list, &ZoomSettingsController::doneButtonPressed);
     presentModalViewController(nav, true);
 }
 
 void TavrioCameraViewController::settingsChanged(QObject*) {
-    recorder_->captureManager().changeToSessionPreset(TavrioCameraController().getSessionPresetFromSettings());
+    // A device chosen in the settings wins over one given for this run.
+    TavrioCaptureManager& manager = recorder_->captureManager();
+    platform::Defaults& defaults = platform::Defaults::standard();
+    if (defaults.stringForKey(QLatin1String(settings::kCameraDevice)) != cameraWhenSettingsOpened_)
+        manager.setCameraID(QString());
+    if (defaults.stringForKey(QLatin1String(settings::kMicrophoneDevice)) != microphoneWhenSettingsOpened_)
+        manager.setMicrophoneID(QString());
+    // A new preset or device is taken by a new session, set up off the main thread (reopening a
+    // camera takes long enough to stall the window).
+    const QString preset = TavrioCameraController().getSessionPresetFromSettings();
+    if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
+        recorder_->setUpSession(preset);
+    else
+        recorder_->followDeviceChoice();
     if (flashButton_) flashButton_->raise();
     dismissModalViewController(true);
+    // The keyboard comes back to the camera screen, on the record button once it can record.
+    QPointer<TavrioCameraViewController> self(this);
+    QTimer::singleShot(kFullScreenMs + 100, this, [self] {
+        if (self && !self->modalViewController()) self->updateCameraState();
+    });
 }
 
 void TavrioCameraViewController::didRotate() {

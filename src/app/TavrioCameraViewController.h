@@ -21,6 +21,7 @@
 #include <QPointer>
 
 class QLabel;
+class QPushButton;
 class QVariantAnimation;
 class RDButton;
 namespace ui {
@@ -51,6 +52,12 @@ public:
     QWidget* leftView() const { return leftView_; }
     QWidget* rightView() const { return rightView_; }
     QWidget* timeLabel() const { return timeLabel_; }
+    // Shown over the preview while no camera delivers pictures: "No camera found" (or why the
+    // camera cannot be used) and a button that switches to the test picture.
+    QWidget* noCameraView() const { return noCameraView_; }
+    QPushButton* testPictureButton() const { return testPictureButton_; }
+    // Shown when the machine has more than one camera: the next one.
+    ui::ImageButton* switchCameraButton() const { return switchCameraButton_; }
     ui::ActivityIndicator* spinner() const { return spinner_; }
     bool isFullScreen() const { return _isFullScreen; }
     int blackStripWidth() const { return blackStripWidth_; }
@@ -87,6 +94,10 @@ public:
 
     // Turns the torch button with the device (ignored while recording).
     void didRotate();
+    // The test picture becomes the remembered camera and is filmed.
+    void useTestPicture();
+    // The next camera of the machine's becomes the remembered one and is filmed.
+    void switchCamera();
 
     void focusFirstControl() override;
 
@@ -102,6 +113,10 @@ private:
     void buildControls();
     void installShortcuts();
     void sessionSetUp(bool running);
+    void updateCameraState();
+    void updateSwitchButton();
+    // Remembers `id` as the camera and follows it (a camera given for this run yields).
+    void chooseCamera(const QString& id);
 
     void recordingStateChanged(RecordingController::State state);
     void generateVideoSavingAnimationForVideo(const QImage& thumbnail);
@@ -125,6 +140,13 @@ private:
     ui::ImageView* timeView_ = nullptr;
     QWidget* timeLabel_ = nullptr;
     ui::SystemSound* beep_ = nullptr;
+    QWidget* noCameraView_ = nullptr;
+    QLabel* noCameraLabel_ = nullptr;
+    QPushButton* testPictureButton_ = nullptr;
+    ui::ImageButton* switchCameraButton_ = nullptr;
+    bool firstSetUpDone_ = false;
+    bool enlargedOnce_ = false;
+    QString cameraWhenSettingsOpened_, microphoneWhenSettingsOpened_;
     QPointer<QVariantAnimation> fullScreenAnimation_;
     QPointer<ui::ImageView> _imageViewForAnimation;
     bool _isFullScreen = false;
@@ -136,5 +158,6 @@ private:
         int64_t timeNs = 0;
         uint64_t painted = 0;
         uint64_t captured = 0;
+        int64_t jpegCpuNs = 0;
     } previewMark_;  // the preview's counters when the current recording began
 };

@@ -1,12 +1,15 @@
 #include "ZoomSettingsController.h"
 
 #include "AppInfo.h"
+#include "DevicePickerController.h"
 #include "InstructionsMenuViewController.h"
 #include "SettingsDetailController.h"
 #include "SettingsStyle.h"
 
 #include "Settings.h"
+#include "TavrioCaptureManager.h"
 #include "platform/Defaults.h"
+#include "platform/Notifications.h"
 #include "platform/StringTable.h"
 #include "ui/BarButtonItem.h"
 #include "ui/Fonts.h"
@@ -19,7 +22,8 @@ void ZoomSettingsInvoker::settingsChanged(QObject*) {}
 
 namespace {
 const char* const kRowTitles[] = {"Recording Quality", "Export Preset", "Rescale Quality"};
-}
+constexpr int kDevicesSection = 2;
+}  // namespace
 
 ZoomSettingsController::ZoomSettingsController(QWidget* parent) : ui::ViewController(parent) {
     setTitle(QStringLiteral("Settings"));
@@ -33,7 +37,7 @@ ZoomSettingsController::ZoomSettingsController(QWidget* parent) : ui::ViewContro
     settingsTable_->setAccessibleName(QStringLiteral("Settings"));
     settingsstyle::styleTable(settingsTable_);
     settingsTable_->setAllowsSelection(true);
-    addSubview(settingsTable_, QRectF(0, 0, 320, 200));
+    addSubview(settingsTable_, QRectF(0, 0, 320, 318));
 
     feedback_ = new QPushButton(QStringLiteral("Send Feedback"), this);
     tellAFriend_ = new QPushButton(QStringLiteral("Tell a Friend"), this);
@@ -45,13 +49,19 @@ ZoomSettingsController::ZoomSettingsController(QWidget* parent) : ui::ViewContro
     tellAFriend_->setToolTip(QStringLiteral("Recommend Tavrio by mail"));
     connect(feedback_, &QPushButton::clicked, this, &ZoomSettingsController::feedBackButtonPressed);
     connect(tellAFriend_, &QPushButton::clicked, this, &ZoomSettingsController::tellAFriendButtonPressed);
-    addSubview(feedback_, QRectF(12, 222, 144, 44));
-    addSubview(tellAFriend_, QRectF(164, 222, 144, 44));
+    addSubview(feedback_, QRectF(12, 336, 144, 44));
+    addSubview(tellAFriend_, QRectF(164, 336, 144, 44));
 
     settingsTable_->setDataSource(this);
+    // The device rows name the chosen devices, as listed off the main thread.
+    platform::Notifications::center().addObserver(
+        this, QLatin1String(TavrioCaptureManager::kCaptureDevicesDidChange),
+        [this](const QString&, const QVariantMap&) { settingsTable_->reloadData(); });
+    if (TavrioCaptureManager::knownDevices().empty()) TavrioCaptureManager::listDevicesAsync(this, {});
 }
 
 ZoomSettingsController::~ZoomSettingsController() {
+    platform::Notifications::center().removeObserver(this);
     settingsTable_->setDataSource(nullptr);
 }
 
@@ -60,20 +70,26 @@ void ZoomSettingsController::viewWillAppear(bool) {
 }
 
 int ZoomSettingsController::numberOfSections(ui::TableView*) {
-    return 2;
+    return 3;
 }
 
 int ZoomSettingsController::numberOfRows(ui::TableView*, int section) {
-    return section == 0 ? 1 : 3;
+    return section == 0 ? 1 : section == kDevicesSection ? 2 : 3;
 }
 
 double ZoomSettingsController::heightForRow(ui::TableView*, const ui::IndexPath&) {
     return 40.0;
 }
 
-void ZoomSettingsController::headerForSection(ui::TableView*, int, ui::TableHeader& header) {
+void ZoomSettingsController::headerForSection(ui::TableView*, int section, ui::TableHeader& header) {
     header.height = 18.0;  // a gap between the groups
     header.backgroundColor = Qt::transparent;
+    if (section == kDevicesSection) {
+        header.title = QStringLiteral("Devices");
+        header.height = 30.0;
+        header.fontPoints = 13;
+        header.textColor = QColor(109, 109, 114);
+    }
 }
 
 void ZoomSettingsController::cellForRow(ui::TableView*, const ui::IndexPath& indexPath, ui::TableCell& cell) {
@@ -91,6 +107,19 @@ void ZoomSettingsController::cellTextForIndexPath(ui::TableCell& cell, const ui:
         cell.detailText = QString();
         return;
     }
+    if (indexPath.section == kDevicesSection) {
+        const bool camera = indexPath.row == 0;
+        cell.text = camera ? QStringLiteral("Camera") : QStringLiteral("Microphone");
+        const auto* chosen = TavrioCaptureManager::chosenDevice(camera);
+        if (chosen)
+            cell.detailText = chosen->name;
+        else if (TavrioCaptureManager::knownDevices().empty())
+            cell.detailText = QStringLiteral("…");
+        else
+            cell.detailText = camera ? QStringLiteral("None found") : QStringLiteral("None");
+        cell.accessibleName = cell.text + QStringLiteral(": ") + cell.detailText;
+        return;
+    }
     // Read each time: the detail screen may have changed a value since the last look.
     const QStringList keys = settings::optionKeys();
     const int row = indexPath.row >= 0 && indexPath.row < keys.size() ? indexPath.row : 0;
@@ -106,6 +135,10 @@ void ZoomSettingsController::didSelectRow(ui::TableView* table, const ui::IndexP
     if (!nav) return;
     if (indexPath.section == 0) {
         nav->pushViewController(new InstructionsMenuViewController(), true);
+        return;
+    }
+    if (indexPath.section == kDevicesSection) {
+        nav->pushViewController(new DevicePickerController(indexPath.row == 0, this), true);
         return;
     }
     auto* detail = new SettingsDetailController(indexPath.row + 1, this);

@@ -12,8 +12,13 @@ int runDevices(const QStringList& args) {
         return cli::kExitUsage;
     }
     for (const auto& d : TavrioCaptureManager::devices()) {
-        cli::out(QStringLiteral("%1 %2  %3%4")
+        // The id is what --camera, --mic and the settings remember: it stays the same across a
+        // replug, where the device file may not.
+        cli::out(QStringLiteral("%1 %2  %3%4%5")
                      .arg(d.isCamera ? QStringLiteral("camera") : QStringLiteral("microphone"), d.uniqueID, d.name,
+                          d.devicePath.isEmpty() || d.devicePath == d.uniqueID
+                              ? QString()
+                              : QStringLiteral("  (%1)").arg(d.devicePath),
                           d.hasTorch ? QStringLiteral("  (torch)") : QString()));
         // One line per picture format: "  yuyv422 1280x720 30 15".
         for (const auto& f : d.formats) {

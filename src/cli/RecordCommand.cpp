@@ -75,9 +75,17 @@ public:
 
 private:
     void sessionSetUp(bool running, const QString& reason) {
-        if (!running || !controller_.captureManager().videoInput()) {
-            cli::err(QStringLiteral("Failure: the camera did not start%1")
-                         .arg(reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
+        if (!controller_.cameraFound()) {
+            // The test picture is never filmed in place of a missing camera: the user asks for it.
+            cli::err(
+                QStringLiteral("record: no camera found. Connect a camera, or record the test picture with "
+                               "--camera virtual."));
+            QCoreApplication::quit();
+            return;
+        }
+        if (!running) {
+            cli::err(QStringLiteral("record: %1")
+                         .arg(reason.isEmpty() ? QStringLiteral("the camera did not start.") : reason));
             QCoreApplication::quit();
             return;
         }
@@ -122,7 +130,11 @@ private:
             cli::err(QStringLiteral("%1: %2").arg(title, message));
             return;
         }
-        if (title == QLatin1String(RecordingController::kFailureTitle)) return;  // told by sessionSetUp
+        if (title == QLatin1String(RecordingController::kCameraFailureTitle)) return;  // told by sessionSetUp
+        if (title == QLatin1String(RecordingController::kMicrophoneFailureTitle)) {
+            cli::err(QStringLiteral("record: ") + message);  // the movie goes on without sound
+            return;
+        }
         cli::err(QStringLiteral("record: %1 (%2)").arg(message, detail));
         failed_ = true;
     }

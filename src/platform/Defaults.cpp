@@ -61,6 +61,14 @@ void Defaults::setBool(bool value, const QString& key) {
     settings_->setValue(key, value);
 }
 
+QString Defaults::stringForKey(const QString& key) const {
+    return settings_->value(key).toString();
+}
+
+void Defaults::setString(const QString& value, const QString& key) {
+    settings_->setValue(key, value);
+}
+
 void Defaults::removeKey(const QString& key) {
     settings_->remove(key);
 }

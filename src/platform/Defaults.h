@@ -1,5 +1,5 @@
 #pragma once
-// The per-user defaults store: integer and boolean values by key, kept in an INI file.
+// The per-user defaults store: integer, boolean and text values by key, kept in an INI file.
 // A key that was never written reads 0 / false. Writes are kept in memory until
 // synchronize() (or the store's destruction) flushes them.
 
@@ -25,8 +25,10 @@ public:
     qint64 integerForKey(const QString& key) const;  // 0 when missing or not a number
     bool boolForKey(const QString& key) const;       // false when missing; non-zero numbers are true
     bool hasKey(const QString& key) const;
+    QString stringForKey(const QString& key) const;  // empty when missing
     void setInteger(qint64 value, const QString& key);
     void setBool(bool value, const QString& key);
+    void setString(const QString& value, const QString& key);
     void removeKey(const QString& key);
 
     // Flushes to disk and re-reads changes made by other processes. False when the file could

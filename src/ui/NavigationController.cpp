@@ -108,6 +108,10 @@ void NavigationController::updateBar() {
 
 void NavigationController::goBack() {
     if (modalViewController()) return;
+    if (stack_.size() == 1 && !isAnimating()) {
+        emit backFromRoot();
+        return;
+    }
     popViewControllerAnimated(true);
 }
 

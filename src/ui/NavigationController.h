@@ -47,6 +47,9 @@ public:
 
 signals:
     void transitionFinished();
+    // Escape or Alt+Left on the root screen, where there is nothing to go back to: the presenter
+    // may close the stack.
+    void backFromRoot();
 
 private:
     void slide(std::function<void(double)> step, std::function<void()> finish);

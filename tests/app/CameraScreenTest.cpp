@@ -7,6 +7,9 @@
 
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/CaptureSession.h"
+#include "media/capture/DeviceBackends.h"
+#include "Settings.h"
+#include "platform/Defaults.h"
 #include "platform/DeviceOrientation.h"
 #include "ui/FrameLayout.h"
 #include "ui/ImageButton.h"
@@ -18,6 +21,9 @@
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
+#include <unistd.h>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -65,7 +71,7 @@ TEST_F(CameraShown, SetsUpAfterTheFirstPaintThenShowsThePreviewFullScreen) {
     EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
     waitUntilRunning();
     EXPECT_EQ(camera->spinner(), nullptr);
-    EXPECT_EQ(camera->cleanAperture(), QSizeF(1280, 720));
+    EXPECT_EQ(camera->cleanAperture(), QSizeF(1920, 1080));  // the test picture's best mode
     // The upright 16:9 picture sits between bars of 150, slid off the screen in full screen.
     EXPECT_EQ(camera->blackBarHeight(), 150);
     ASSERT_TRUE(
@@ -170,4 +176,99 @@ TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     library->doneButton()->trigger();
     ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
     EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
+}
+
+namespace {
+
+// The camera screen, shown, on a machine whose devices the test gives.
+struct CameraOnMachine : testsupport::GuiAppFirst {
+    explicit CameraOnMachine(media::backends::Backend devices)
+        : previous(media::backends::setBackend(std::move(devices))) {
+        LaunchOptions::setCurrent({});
+        window = std::make_unique<ui::Window>();
+        camera = new TavrioCameraViewController();
+        window->setRootViewController(camera);
+        window->resize(320, 480);
+        window->show();
+    }
+    ~CameraOnMachine() {
+        window.reset();
+        media::backends::setBackend(previous);
+    }
+    testsupport::TempHome home;
+    media::backends::Backend previous;
+    std::unique_ptr<ui::Window> window;
+    TavrioCameraViewController* camera = nullptr;
+};
+
+}  // namespace
+
+TEST(CameraScreen, WithoutACameraItSaysSoOffersNoRecordingAndSwitchesToTheTestPictureOnRequest) {
+    // A machine with neither camera nor microphone.
+    media::backends::Backend none;
+    none.findCameras = [] { return std::vector<media::backends::Found>{}; };
+    none.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
+    CameraOnMachine machine(none);
+    auto* camera = machine.camera;
+    {
+        ASSERT_TRUE(testsupport::spinUntil([&] { return camera->noCameraView()->isVisible(); }, 30000));
+        EXPECT_EQ(camera->videoPreviewView()->previewSlot(), nullptr);
+        EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
+        EXPECT_FALSE(camera->switchCameraButton()->isVisible());
+        EXPECT_EQ(camera->noCameraView()->findChild<QLabel*>()->text(), "No camera found");
+        camera->record();
+        EXPECT_EQ(camera->recorder()->state(), RecordingController::State::Idle);
+
+        camera->testPictureButton()->click();
+        ASSERT_TRUE(
+            testsupport::spinUntil([&] { return camera->videoPreviewView()->previewSlot() != nullptr; }, 30000));
+        EXPECT_FALSE(camera->noCameraView()->isVisible());
+        EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
+        EXPECT_EQ(platform::Defaults::standard().stringForKey(QLatin1String(settings::kCameraDevice)),
+                  QLatin1String(media::CaptureDevice::kVirtualCameraID));
+        // Still no microphone: the test tone is not taken in its place.
+        EXPECT_FALSE(camera->recorder()->captureManager().audioInput());
+    }
+}
+
+TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
+    // Two cameras (the test picture under two names) and no microphone.
+    const auto picture = media::CaptureDevice::deviceWithUniqueID(media::CaptureDevice::kVirtualCameraID);
+    class Named : public media::CaptureDevice {
+    public:
+        Named(const media::backends::Found& f, std::shared_ptr<media::CaptureDevice> p)
+            : CaptureDevice(f.id, f.name, media::MediaType::Video, false), picture_(std::move(p)) {}
+        std::vector<media::VideoFormat> formats() const override { return picture_->formats(); }
+        std::unique_ptr<media::VideoSource> openVideo(media::Size s, double fps, media::Error* e) override {
+            return picture_->openVideo(s, fps, e);
+        }
+
+    private:
+        std::shared_ptr<media::CaptureDevice> picture_;
+    };
+    const std::string tag = std::to_string(::getpid());
+    media::backends::Backend two;
+    two.findCameras = [tag] {
+        return std::vector<media::backends::Found>{{"screen:left-" + tag, "Left", {}},
+                                                   {"screen:right-" + tag, "Right", {}}};
+    };
+    two.findMicrophones = [] { return std::vector<media::backends::Found>{}; };
+    two.makeCamera = [picture](const media::backends::Found& f) -> std::shared_ptr<media::CaptureDevice> {
+        return std::make_shared<Named>(f, picture);
+    };
+    CameraOnMachine machine(two);
+    auto* camera = machine.camera;
+    {
+        auto& manager = camera->recorder()->captureManager();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return camera->recorder()->isCameraRunning(); }, 30000));
+        EXPECT_EQ(manager.camera().name, "Left");  // the first one found
+        ASSERT_TRUE(camera->switchCameraButton()->isVisible());
+        camera->switchCameraButton()->click();
+        ASSERT_TRUE(testsupport::spinUntil(
+            [&] { return manager.camera().name == "Right" && camera->recorder()->isCameraRunning(); }, 30000));
+        EXPECT_EQ(platform::Defaults::standard().stringForKey(QLatin1String(settings::kCameraDevice)),
+                  QString::fromStdString("screen:right-" + tag));
+        EXPECT_NE(camera->videoPreviewView()->previewSlot(), nullptr);
+        EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
+    }
 }

@@ -93,9 +93,10 @@ TEST(SettingsList, ShowsALabelForEveryStoredValue) {
         EXPECT_EQ(s.value(2), c.q);
     }
     ui::TableView* table = s.list->settingsTable();
-    EXPECT_EQ(table->numberOfSections(), 2);
+    EXPECT_EQ(table->numberOfSections(), 3);
     EXPECT_EQ(table->numberOfRows(0), 1);
     EXPECT_EQ(table->numberOfRows(1), 3);
+    EXPECT_EQ(table->numberOfRows(2), 2);  // Devices: camera and microphone
     EXPECT_EQ(table->cellForRow({0, 0})->text, "Instructions");
     EXPECT_EQ(table->cellForRow({0, 0})->detailText, "");
     EXPECT_EQ(table->cellForRow({1, 1})->text, "Export Preset");

@@ -98,7 +98,8 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     ASSERT_TRUE(rig.manager.session()->isRunning());
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::PortraitUpsideDown);
     rig.manager.startRecording();
-    EXPECT_EQ(rig.manager.recordingOrientation(), 1);
+    // An upright camera's picture is shown upright on the portrait screen, and so is the movie.
+    EXPECT_EQ(rig.manager.recordingOrientation(), 3);
     ASSERT_TRUE(pumpUntil([&] { return !rig.screen.events.empty(); }));
     // A file newer than the recording lands in Originals while it runs: the finished report must
     // still name the recording.
@@ -149,30 +150,21 @@ TEST(CaptureManager, AFailedRecordingReportsOnlyTheError) {
     EXPECT_FALSE(rig.manager.isRecording());
 }
 
-TEST(CaptureManager, DeviceChangesRebuildTheInputsAndRestartTheSession) {
+TEST(CaptureManager, DeviceReportsLeaveTheSessionsInputsAsTheyAre) {
     ensureApp();
     Rig rig;
-    auto oldVideo = rig.manager.videoInput();
-    ASSERT_TRUE(rig.manager.audioInput());
-    rig.manager.session()->stopRunning();
-    // Nothing really went away: the inputs stay in the session, but the microphone input is
-    // forgotten all the same, and the stopped session runs again.
-    rig.manager.deviceDisconnected();
-    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"deviceCountChanged"}));
-    EXPECT_FALSE(rig.manager.audioInput());
-    EXPECT_EQ(rig.manager.videoInput(), oldVideo);
-    EXPECT_EQ(rig.manager.session()->inputs().size(), 2u);
+    const auto video = rig.manager.videoInput();
+    const auto audio = rig.manager.audioInput();
+    ASSERT_TRUE(video && audio);
+    // Neither report touches the session: a new set-up (the controller's) brings new inputs.
+    rig.manager.deviceDisconnected(nullptr);
+    rig.manager.deviceConnected(nullptr);
+    EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"deviceCountChanged", "deviceCountChanged"}));
+    EXPECT_EQ(rig.manager.videoInput(), video);
+    EXPECT_EQ(rig.manager.audioInput(), audio);
+    EXPECT_EQ(rig.manager.session()->inputs(), (std::vector{video, audio}));
     EXPECT_TRUE(rig.manager.session()->isRunning());
-    // A connect makes new inputs for both devices; the camera's replaces the old one.
-    rig.manager.deviceConnected();
-    EXPECT_EQ(rig.screen.events.size(), 2u);
-    ASSERT_TRUE(rig.manager.audioInput());
-    ASSERT_TRUE(rig.manager.videoInput());
-    EXPECT_NE(rig.manager.videoInput(), oldVideo);
-    auto inputs = rig.manager.session()->inputs();
-    EXPECT_NE(std::find(inputs.begin(), inputs.end(), rig.manager.videoInput()), inputs.end());
-    EXPECT_EQ(std::find(inputs.begin(), inputs.end(), oldVideo), inputs.end());
-    EXPECT_TRUE(rig.manager.session()->isRunning());
+    EXPECT_FALSE(rig.manager.inputsOutOfStep());
 }
 
 TEST(CaptureManager, PresetChangesOnlyReachARunningSessionWithANewPreset) {
@@ -194,8 +186,11 @@ TEST(CaptureManager, TorchAndFocusTakeTheLockOnlyWhenThereIsSomethingToChange) {
     Rig rig;
     ASSERT_TRUE(rig.manager.hasTorch());
     EXPECT_TRUE(rig.manager.hasFocus());
-    EXPECT_GE(rig.manager.cameraCount(), 1u);
-    EXPECT_GE(rig.manager.micCount(), 1u);
+    // Only real devices count: the test picture and tone stand in for nothing.
+    const auto& known = TavrioCaptureManager::knownDevices();
+    ASSERT_FALSE(known.empty());
+    EXPECT_EQ(rig.manager.cameraCount(),
+              unsigned(std::count_if(known.begin(), known.end(), [](auto& d) { return d.isCamera && !d.isVirtual; })));
     // The screen's torch button follows every real change of the mode, and only those.
     std::vector<int> torchReports;
     QObject::connect(&rig.manager, &TavrioCaptureManager::torchModeChanged,

@@ -39,7 +39,7 @@ int differingPixels(const AVFrame* a, const AVFrame* b, int x0, int y0, int w, i
 
 }  // namespace
 
-TEST(CaptureDevices, VirtualDevicesComeLastAndAreTheDefaultsWithoutHardware) {
+TEST(CaptureDevices, VirtualDevicesComeLastAndAreNeverTheDefaults) {
     auto all = CaptureDevice::devices();
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all[all.size() - 2]->uniqueID(), CaptureDevice::kVirtualCameraID);
@@ -48,17 +48,20 @@ TEST(CaptureDevices, VirtualDevicesComeLastAndAreTheDefaultsWithoutHardware) {
     auto again = CaptureDevice::devices();
     EXPECT_EQ(all.back().get(), again.back().get());
 
+    // The test picture and tone stand in for nothing: a machine without hardware has no default.
     auto cams = CaptureDevice::devices(MediaType::Video);
-    bool realCamera = cams.size() > 1;
-    auto cam = CaptureDevice::defaultDevice(MediaType::Video);
-    ASSERT_TRUE(cam);
-    if (!realCamera) {
-        EXPECT_EQ(cam->uniqueID(), CaptureDevice::kVirtualCameraID);
-    }
     for (auto& d : cams) EXPECT_EQ(d->mediaType(), MediaType::Video);
+    auto cam = CaptureDevice::defaultDevice(MediaType::Video);
+    EXPECT_EQ(bool(cam), cams.size() > 1);
+    if (cam) {
+        EXPECT_FALSE(cam->isVirtual());
+    }
     auto mic = CaptureDevice::defaultDevice(MediaType::Audio);
-    ASSERT_TRUE(mic);
-    EXPECT_EQ(mic->mediaType(), MediaType::Audio);
+    if (mic) {
+        EXPECT_FALSE(mic->isVirtual());
+    }
+    EXPECT_EQ(all[all.size() - 2]->localizedName(), "Test Picture");
+    EXPECT_EQ(all.back()->localizedName(), "Test Tone");
 
     Error err;
     EXPECT_FALSE(CaptureDevice::deviceWithUniqueID("/dev/video-none", &err));
@@ -90,18 +93,50 @@ TEST(CaptureDevices, PresetSizesFollowWhatTheCameraOffers) {
         for (Size s : sizes) v.push_back({"yuyv422", s, {30}});
         return v;
     };
-    // High: the largest 16:9 size up to 1280x720 ...
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {1280, 720}, {640, 480}})), (Size{1280, 720}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {960, 540}, {640, 360}})), (Size{960, 540}));
-    // ... else simply the largest (a 4:3 camera, or only 16:9 sizes above 720p).
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (Size{1600, 1200}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{1920, 1080}, {800, 600}})), (Size{1920, 1080}));
+    // High: the largest 16:9 size up to 1920x1080 ...
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{3840, 2160}, {1920, 1080}, {1280, 720}})), (Size{1920, 1080}));
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {960, 540}, {1280, 960}})), (Size{960, 540}));
+    // ... else simply the largest that fits (a 4:3 camera).
+    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (Size{800, 600}));
+    // A webcam: raw YUYV only slow at 1080p, MJPEG at 30 fps: 1080p at 30 fps, whichever format.
+    std::vector<VideoFormat> webcam{{"yuyv422", {1920, 1080}, {5}},
+                                    {"yuyv422", {640, 480}, {30}},
+                                    {"mjpeg", {1920, 1080}, {30, 15}},
+                                    {"mjpeg", {1280, 720}, {60, 30}}};
+    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).size, (Size{1920, 1080}));
+    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).frameRate, 30);
+    // Without MJPEG a 1080p that only crawls gives way to a size that flows.
+    webcam.erase(webcam.begin() + 2, webcam.end());
+    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).size, (Size{640, 480}));
     // The fixed presets are their own size whatever the camera has: pictures get scaled.
     EXPECT_EQ(sizeForPreset(kCapturePreset640x480, fmt({{1280, 720}})), (Size{640, 480}));
     EXPECT_EQ(sizeForPreset(kCapturePresetMedium, fmt({{1280, 720}})), (Size{480, 360}));
     EXPECT_EQ(sizeForPreset(kCapturePresetLow, fmt({{1280, 720}})), (Size{192, 144}));
     EXPECT_TRUE(sizeForPreset("Photo", fmt({{1280, 720}})).empty());
     EXPECT_FALSE(isKnownPreset("high"));  // preset names are exact
+}
+
+TEST(CaptureDevices, TheTestPictureOffersAWebcamsModesAndDeliversItsLargeOnesThroughJpeg) {
+    auto cam = CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID);
+    ASSERT_TRUE(cam);
+    const CaptureMode high = modeForPreset(kCapturePresetHigh, cam->formats());
+    EXPECT_EQ(high.size, (Size{1920, 1080}));
+    for (const auto& f : cam->formats())
+        if (f.pixelFormat != "mjpeg") {
+            EXPECT_LE(int64_t(f.size.width) * f.size.height, 640 * 480);
+        }
+    Error err;
+    auto src = cam->openVideo(high.size, high.frameRate, &err);
+    ASSERT_TRUE(src) << err.description;
+    VideoSample s;
+    ASSERT_TRUE(src->read(s, &err));
+    // A decoded JPEG, as a UVC camera's MJPEG mode gives it: 4:2:2 in full range.
+    EXPECT_EQ(s.frame->format, AV_PIX_FMT_YUVJ422P);
+    EXPECT_EQ(s.frame->width, 1920);
+    EXPECT_EQ(s.frame->height, 1080);
+    auto small = cam->openVideo({640, 480}, 30, &err);
+    ASSERT_TRUE(small && small->read(s, &err));
+    EXPECT_EQ(s.frame->format, AV_PIX_FMT_YUV420P);
 }
 
 TEST(CaptureDevices, VirtualCameraPicturesMoveKeepTimeAndBrightenWithTheTorch) {

@@ -67,7 +67,7 @@ TEST(CaptureSession, CanAddRulesAndConnections) {
 
     EXPECT_FALSE(session.setSessionPreset("Photo"));
     EXPECT_EQ(session.sessionPreset(), kCapturePresetHigh);
-    EXPECT_EQ(session.videoSize(), (Size{1280, 720}));
+    EXPECT_EQ(session.videoSize(), (Size{1920, 1080}));
     EXPECT_TRUE(session.setSessionPreset(kCapturePresetLow));
     EXPECT_EQ(session.videoSize(), (Size{192, 144}));
 }

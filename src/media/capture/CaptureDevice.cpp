@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "media/CapturePresets.h"
+#include "media/FFmpeg.h"
 #include "media/capture/DeviceBackends.h"
 
 namespace media {
@@ -18,13 +21,14 @@ namespace media {
 struct DeviceRegistry {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<CaptureDevice>> byId;
+    backends::Backend backend;
 
     static DeviceRegistry& get() {
         static DeviceRegistry r;
         return r;
     }
 
-    // Keeps one object per id, so a device's state survives repeated listing.
+    // Keeps one object per id, so a device's state survives repeated listing and a replug.
     std::shared_ptr<CaptureDevice> intern(const std::string& id,
                                           const std::function<std::shared_ptr<CaptureDevice>()>& make) {
         auto it = byId.find(id);
@@ -38,6 +42,15 @@ struct DeviceRegistry {
     }
 };
 
+namespace backends {
+Backend setBackend(Backend backend) {
+    auto& reg = DeviceRegistry::get();
+    std::lock_guard lock(reg.mutex);
+    std::swap(reg.backend, backend);
+    return backend;
+}
+}  // namespace backends
+
 CaptureDevice::CaptureDevice(std::string id, std::string name, MediaType type, bool isVirtual)
     : id_(std::move(id)), name_(std::move(name)), type_(type), virtual_(isVirtual) {}
 
@@ -46,17 +59,29 @@ CaptureDevice::~CaptureDevice() {
 }
 
 std::vector<std::shared_ptr<CaptureDevice>> CaptureDevice::devices() {
-    auto cams = backends::findV4L2Cameras();
-    auto mics = backends::findMicrophones();
     auto& reg = DeviceRegistry::get();
+    backends::Backend backend;
+    {
+        std::lock_guard lock(reg.mutex);
+        backend = reg.backend;
+    }
+    // Looking for devices opens every video node and asks the sound server: done without the
+    // registry's lock, so a lookup by id elsewhere never waits for it.
+    auto cams = backend.findCameras ? backend.findCameras() : backends::findV4L2Cameras();
+    auto mics = backend.findMicrophones ? backend.findMicrophones() : backends::findMicrophones();
     std::lock_guard lock(reg.mutex);
     std::vector<std::shared_ptr<CaptureDevice>> out;
-    std::vector<std::string> present;
     for (const auto& f : cams) {
-        if (auto d = reg.intern(f.id, [&] { return backends::makeV4L2Camera(f); })) out.push_back(d);
+        auto d =
+            reg.intern(f.id, [&] { return backend.makeCamera ? backend.makeCamera(f) : backends::makeV4L2Camera(f); });
+        if (!d) continue;
+        if (!f.node.empty()) d->setDevicePath(f.node);
+        out.push_back(d);
     }
     for (const auto& f : mics) {
-        if (auto d = reg.intern(f.id, [&] { return backends::makeMicrophone(f); })) out.push_back(d);
+        if (auto d = reg.intern(
+                f.id, [&] { return backend.makeMicrophone ? backend.makeMicrophone(f) : backends::makeMicrophone(f); }))
+            out.push_back(d);
     }
     out.push_back(reg.intern(kVirtualCameraID, backends::makeVirtualCamera));
     out.push_back(reg.intern(kVirtualMicrophoneID, backends::makeVirtualMicrophone));
@@ -76,8 +101,9 @@ std::vector<std::shared_ptr<CaptureDevice>> CaptureDevice::devices(MediaType typ
 }
 
 std::shared_ptr<CaptureDevice> CaptureDevice::defaultDevice(MediaType type) {
-    auto list = devices(type);
-    return list.empty() ? nullptr : list.front();
+    for (auto& d : devices(type))
+        if (!d->isVirtual()) return d;
+    return nullptr;
 }
 
 std::shared_ptr<CaptureDevice> CaptureDevice::deviceWithUniqueID(const std::string& id, Error* error) {
@@ -93,11 +119,20 @@ std::shared_ptr<CaptureDevice> CaptureDevice::deviceWithUniqueID(const std::stri
         std::lock_guard lock(reg.mutex);
         return reg.intern(id, [&] { return d; });
     }
-    for (auto& d : devices())
+    auto list = devices();
+    for (auto& d : list)
         if (d->uniqueID() == id) return d;
-    if (error)
-        *error = Error{ENODEV, "No such capture device: " + id, "The device is not connected.",
-                       "Run `tavrio-cli devices` to list the devices."};
+    // A device file, or a link to one: the camera that is on it now.
+    std::error_code ec;
+    const auto wanted = std::filesystem::weakly_canonical(id, ec);
+    if (!ec && id.rfind("/dev/", 0) == 0) {
+        for (auto& d : list) {
+            if (d->devicePath().empty()) continue;
+            const auto node = std::filesystem::weakly_canonical(d->devicePath(), ec);
+            if (!ec && node == wanted) return d;
+        }
+    }
+    if (error) *error = Error{ENODEV, "No such capture device: " + id, "The device is not connected.", ""};
     return nullptr;
 }
 
@@ -113,6 +148,7 @@ void CaptureDevice::setConnected(bool c) {
 
 std::string CaptureDevice::configurationLockPath() const {
     // Real device nodes are locked themselves; the others get a lock file per user.
+    if (std::string node = devicePath(); !node.empty()) return node;
     if (id_.rfind("/dev/", 0) == 0) return id_;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string dir = runtime && *runtime ? runtime : "/tmp";
@@ -246,27 +282,56 @@ std::unique_ptr<AudioSource> CaptureDevice::openAudio(Error* error) {
     return nullptr;
 }
 
+DeviceProblem deviceProblem(const Error& error) {
+    if (!error) return DeviceProblem::None;
+    if (error.code == AVERROR_DECODER_NOT_FOUND || error.code == AVERROR_INVALIDDATA)
+        return DeviceProblem::NoUsableMode;
+    // FFmpeg hands errno values on negated.
+    const int e = error.code < 0 && error.code > -4096 ? -error.code : error.code;
+    switch (e) {
+    case EBUSY: return DeviceProblem::Busy;
+    case EACCES:
+    case EPERM: return DeviceProblem::NoPermission;
+    case ENODEV:
+    case ENOENT:
+    case ENXIO:
+    case ESHUTDOWN: return DeviceProblem::Gone;
+    case EINVAL:
+    case ENOTTY: return DeviceProblem::NoUsableMode;
+    default: return DeviceProblem::Other;
+    }
+}
+
 bool isKnownPreset(const std::string& p) {
     return p == kCapturePresetHigh || p == kCapturePreset640x480 || p == kCapturePresetMedium || p == kCapturePresetLow;
 }
 
-Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
-    if (preset == kCapturePreset640x480) return {640, 480};
-    if (preset == kCapturePresetMedium) return {480, 360};
-    if (preset == kCapturePresetLow) return {192, 144};
-    if (preset != kCapturePresetHigh) return {};
-    Size best16x9, largest;
-    auto area = [](Size s) { return int64_t(s.width) * s.height; };
+CaptureMode modeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
+    if (preset == kCapturePreset640x480) return {{640, 480}, 30};
+    if (preset == kCapturePresetMedium) return {{480, 360}, 30};
+    if (preset == kCapturePresetLow) return {{192, 144}, 30};
+    if (preset != kCapturePresetHigh) return {{}, 30};
+    // Each size once, at the best rate any pixel format reaches there (capped at 30).
+    std::map<std::pair<int, int>, double> rates;
     for (const auto& f : formats) {
         Size s = f.size;
-        if (s.empty()) continue;
-        if (s.width * 9 == s.height * 16 && s.width <= 1280 && s.height <= 720 && area(s) > area(best16x9))
-            best16x9 = s;
-        if (area(s) > area(largest)) largest = s;
+        if (s.empty() || s.width > 1920 || s.height > 1080) continue;
+        double r = f.frameRates.empty() ? 30 : std::min(30.0, f.frameRates.front());
+        auto& best = rates[{s.width, s.height}];
+        best = std::max(best, r);
     }
-    if (!best16x9.empty()) return best16x9;
-    if (!largest.empty()) return largest;
-    return {1280, 720};  // a device that names no sizes is asked for the usual HD size
+    if (rates.empty()) return {{1280, 720}, 30};  // a device that names no sizes gets the usual HD size
+    const bool anyFluent = std::any_of(rates.begin(), rates.end(), [](auto& e) { return e.second >= 15; });
+    auto rank = [&](const std::pair<const std::pair<int, int>, double>& e) {
+        const auto [w, h] = e.first;
+        return std::make_tuple(!anyFluent || e.second >= 15, w * 9 == h * 16, int64_t(w) * h, e.second);
+    };
+    auto best = std::max_element(rates.begin(), rates.end(), [&](auto& a, auto& b) { return rank(a) < rank(b); });
+    return {{best->first.first, best->first.second}, best->second};
+}
+
+Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
+    return modeForPreset(preset, formats).size;
 }
 
 }  // namespace media

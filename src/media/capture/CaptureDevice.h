@@ -56,15 +56,23 @@ public:
     // virtual microphone. Devices that went away keep their objects but report !isConnected().
     static std::vector<std::shared_ptr<CaptureDevice>> devices();
     static std::vector<std::shared_ptr<CaptureDevice>> devices(MediaType type);
-    // The first device of the type: a real one when there is one, else the virtual one.
+    // The first real device of the type; null when there is none. The virtual devices stand in
+    // for nothing: they are used only when asked for by id.
     static std::shared_ptr<CaptureDevice> defaultDevice(MediaType type);
-    // "virtual-camera", "virtual-microphone", "/dev/videoN", "pulse:NAME", "alsa:NAME", or
-    // "file:PATH" (made on demand; fails when the file holds no decodable picture).
+    // By id: "virtual-camera", "virtual-microphone", a camera's stable id (its /dev/v4l/by-id
+    // link, else "v4l2:" and its bus), "pulse:NAME", "alsa:NAME", or "file:PATH" (made on demand;
+    // fails when the file holds no decodable picture). A camera's device file ("/dev/videoN")
+    // finds the camera on it.
     static std::shared_ptr<CaptureDevice> deviceWithUniqueID(const std::string& id, Error* error = nullptr);
     static constexpr const char* kVirtualCameraID = "virtual-camera";
     static constexpr const char* kVirtualMicrophoneID = "virtual-microphone";
 
+    // Stable: the same device has the same id after a reboot and a replug.
     const std::string& uniqueID() const { return id_; }
+    // The device file pictures are read from ("/dev/video2"); empty for other devices. It may
+    // change when the device is plugged in again. Overrides must not take mutex_: the
+    // configuration lock asks for the path while it holds it.
+    virtual std::string devicePath() const { return {}; }
     const std::string& localizedName() const { return name_; }
     MediaType mediaType() const { return type_; }
     virtual CapturePosition position() const { return CapturePosition::Back; }
@@ -119,6 +127,8 @@ protected:
     virtual bool applyTorchMode(TorchMode) { return true; }
     virtual bool applyFocusMode(FocusMode) { return true; }
     virtual bool applyExposureMode(ExposureMode) { return true; }
+    // The device was listed again, perhaps on another device file.
+    virtual void setDevicePath(const std::string&) {}
     void setConnected(bool c);
 
     mutable std::mutex mutex_;
@@ -139,10 +149,22 @@ private:
     int lockFd_ = -1;
 };
 
-// Chooses the capture size for a preset from what a camera offers: "High" is the largest 16:9 size
-// up to 1280x720, else the largest; the fixed presets are their own size whatever the camera has
-// (pictures are scaled). Unknown presets give an empty size.
+// What a camera is asked for under a preset. "High" is the camera's best mode up to 1920x1080: its
+// largest size there (16:9 before other shapes of the same class) at its highest rate up to 30
+// fps, whichever pixel format reaches it; sizes that reach less than 15 fps count only when no
+// size does. The fixed presets are their own size at 30 fps whatever the camera has (pictures
+// are scaled). Unknown presets give an empty size.
+struct CaptureMode {
+    Size size;
+    double frameRate = 30;
+};
+CaptureMode modeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
 Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
 bool isKnownPreset(const std::string& preset);
+
+// Why a device could not be opened, in the classes a user can act on. The error's code is an
+// errno value or an FFmpeg error code.
+enum class DeviceProblem { None, Busy, NoPermission, Gone, NoUsableMode, Other };
+DeviceProblem deviceProblem(const Error& error);
 
 }  // namespace media

@@ -319,15 +319,21 @@ bool CaptureSession::isRunning() const {
 
 void CaptureSession::startLocked() {
     int opened = 0;
+    {
+        std::lock_guard lock(failuresMutex_);
+        failures_.clear();
+    }
     for (auto& in : inputs_) {
         auto pump = std::make_unique<Pump>();
         pump->input = in;
         Error err;
         auto& dev = in->device();
         if (dev->mediaType() == MediaType::Video) {
-            pump->target = sizeForPreset(preset_, dev->formats());
-            pump->video = dev->openVideo(pump->target, 30.0, &err);
+            const CaptureMode mode = modeForPreset(preset_, dev->formats());
+            pump->target = mode.size;
+            pump->video = dev->openVideo(mode.size, mode.frameRate, &err);
             if (!pump->video) {
+                noteFailure(in, err);
                 reportError(err);
                 continue;
             }
@@ -342,6 +348,7 @@ void CaptureSession::startLocked() {
         } else {
             pump->audio = dev->openAudio(&err);
             if (!pump->audio) {
+                noteFailure(in, err);
                 reportError(err);
                 continue;
             }
@@ -454,7 +461,19 @@ void CaptureSession::reportFormat(const std::shared_ptr<CaptureInputPort>& port,
         call();
 }
 
+void CaptureSession::noteFailure(const std::shared_ptr<CaptureDeviceInput>& in, const Error& e) {
+    std::lock_guard lock(failuresMutex_);
+    failures_[in.get()] = e.isError() ? e : Error{EIO, in->device()->localizedName() + " failed.", "", ""};
+}
+
+Error CaptureSession::inputFailure(const std::shared_ptr<CaptureDeviceInput>& in) const {
+    std::lock_guard lock(failuresMutex_);
+    auto it = failures_.find(in.get());
+    return it == failures_.end() ? Error{} : it->second;
+}
+
 void CaptureSession::pumpFailed(Pump* p, const Error& e) {
+    noteFailure(p->input, e);
     // The port delivers nothing any more: a recording started later must not wait for it.
     FormatDescription none;
     none.mediaType = p->input->device()->mediaType();

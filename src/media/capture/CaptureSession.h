@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -165,6 +166,10 @@ public:
     void setFormatDescriptionChangeHandler(Dispatch dispatch, std::function<void(std::shared_ptr<CaptureInputPort>)> h);
     void setRuntimeErrorHandler(Dispatch dispatch, std::function<void(Error)> h);
 
+    // Why an input delivers nothing: it could not be opened at the last start, or it stopped
+    // (device gone, read error) since. Empty while it delivers, or when it is not this session's.
+    Error inputFailure(const std::shared_ptr<CaptureDeviceInput>& input) const;
+
     // Frames an input's device skipped (it was read too late); counted while running.
     uint64_t sourceDroppedFrames() const { return sourceDropped_.load(); }
 
@@ -178,6 +183,7 @@ private:
     void reportFormat(const std::shared_ptr<CaptureInputPort>& port, const FormatDescription& f);
     void reportError(const Error& e);
     void pumpFailed(Pump* p, const Error& e);
+    void noteFailure(const std::shared_ptr<CaptureDeviceInput>& input, const Error& e);
     using Routes = std::vector<std::pair<std::shared_ptr<CaptureOutput>, std::shared_ptr<CaptureConnection>>>;
     void rebuildRoutesLocked();
     std::shared_ptr<const Routes> routes() const;
@@ -204,6 +210,10 @@ private:
     // which a reconfiguration holds while it stops them.
     mutable std::mutex routesMutex_;
     std::shared_ptr<const Routes> routes_ = std::make_shared<Routes>();
+
+    // The inputs' failures since the last start; written by the owner's and the input threads.
+    mutable std::mutex failuresMutex_;
+    std::map<const CaptureDeviceInput*, Error> failures_;
 
     std::mutex handlerMutex_;
     Dispatch formatDispatch_, errorDispatch_;

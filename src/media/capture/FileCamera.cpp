@@ -2,6 +2,7 @@
 // movie starts over at its end, so a recording from it can last as long as wanted.
 
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 
@@ -26,6 +27,7 @@ struct Decoder {
     AVRational timeBase{1, 1};
     double frameRate = 30;
     Size size;
+    int rotation = 0;  // clockwise degrees its display matrix turns the pictures
 
     bool open(const std::string& path, Error* error) {
         AVFormatContext* ctx = nullptr;
@@ -58,6 +60,11 @@ struct Decoder {
         if (fr.num > 0 && fr.den > 0) frameRate = av_q2d(fr);
         if (frameRate <= 0 || frameRate > 240) frameRate = 30;
         size = {st->codecpar->width, st->codecpar->height};
+        if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+            const double counterClockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(m));
+            if (std::isfinite(counterClockwise))
+                rotation = ((int(std::lround(-counterClockwise / 90)) % 4 + 4) % 4) * 90;
+        }
         if (size.empty()) {
             if (error) *error = Error{AVERROR_INVALIDDATA, path + " has a picture without a size.", "", ""};
             return false;
@@ -140,15 +147,19 @@ private:
 
 class FileCamera : public CaptureDevice {
 public:
-    FileCamera(const std::string& path, Size size, double fps)
+    FileCamera(const std::string& path, Size size, double fps, int rotation)
         : CaptureDevice("file:" + path, "File Camera (" + std::filesystem::path(path).filename().string() + ")",
                         MediaType::Video, true),
           path_(path),
           size_(size),
-          fps_(fps) {}
+          fps_(fps),
+          rotation_(rotation) {}
 
     bool isConnected() const override { return std::filesystem::exists(path_) && CaptureDevice::isConnected(); }
     std::vector<VideoFormat> formats() const override { return {{"file", size_, {fps_}}}; }
+    // A movie shot on a phone is stored as its sensor delivered it and turned by its display
+    // matrix: the file camera is mounted as that movie says.
+    int mountingRotation() const override { return rotation_; }
 
     std::unique_ptr<VideoSource> openVideo(Size, double, Error* error) override {
         auto d = std::make_unique<Decoder>();
@@ -160,6 +171,7 @@ private:
     std::string path_;
     Size size_;
     double fps_;
+    int rotation_;
 };
 
 }  // namespace
@@ -168,7 +180,7 @@ namespace backends {
 std::shared_ptr<CaptureDevice> makeFileCamera(const std::string& path, Error* error) {
     Decoder probe;
     if (!probe.open(path, error)) return nullptr;
-    return std::make_shared<FileCamera>(path, probe.size, probe.frameRate);
+    return std::make_shared<FileCamera>(path, probe.size, probe.frameRate, probe.rotation);
 }
 }  // namespace backends
 

@@ -48,7 +48,7 @@ std::vector<backends::Found> listSources(const char* format, const std::string& 
         std::string desc = d->device_description ? d->device_description : name;
         auto nl = desc.find('\n');
         if (nl != std::string::npos) desc = desc.substr(0, nl) + " (" + desc.substr(nl + 1) + ")";
-        out.push_back({prefix + name, desc});
+        out.push_back({prefix + name, desc, {}});
     }
     avdevice->freeListDevices(&list);
     return out;

@@ -4,7 +4,9 @@
 // torch).
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/videodev2.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -138,12 +140,33 @@ bool setControl(int fd, uint32_t id, int32_t value) {
     return xioctl(fd, VIDIOC_S_CTRL, &c) == 0;
 }
 
+// Why a camera's device file cannot be opened, with what the user can do about it.
+Error nodeError(int e, const std::string& node, const std::string& name) {
+    Error err{e, "Cannot open " + name + ".", std::strerror(e), ""};
+    if (e == EACCES || e == EPERM) {
+        struct stat st {};
+        const group* g = ::stat(node.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        const std::string groupName = g && g->gr_name ? g->gr_name : "video";
+        err.recoverySuggestion =
+            "Join the group " + groupName + " (sudo usermod -aG " + groupName + " $USER), then log out and in again.";
+    }
+    return err;
+}
+
 // Pictures through libavdevice, decoded to frames.
 class V4L2Source : public VideoSource {
 public:
-    bool open(const std::string& node, const VideoFormat& fmt, double fps, Error* error) {
+    bool open(const std::string& node, const std::string& name, const VideoFormat& fmt, double fps, Error* error) {
         if (!backends::avDevice()) {
-            if (error) *error = Error{ENOSYS, "Cannot open the camera " + node + ".", backends::avDeviceProblem(), ""};
+            if (error) *error = Error{ENOSYS, "Cannot open " + name + ".", backends::avDeviceProblem(), ""};
+            return false;
+        }
+        // The node itself first: that tells a missing device and a missing permission apart from
+        // what libavdevice reports later (busy, no such format).
+        if (int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+            ::close(fd);
+        } else {
+            if (error) *error = nodeError(errno, node, name);
             return false;
         }
         const AVInputFormat* in = av_find_input_format("video4linux2");
@@ -156,8 +179,10 @@ public:
         int r = avformat_open_input(&ctx, node.c_str(), in, &opts);
         av_dict_free(&opts);
         if (r < 0) {
-            if (error)
-                *error = errorFromAv(r, "Cannot open the camera " + node + ".", "Check that no other program uses it.");
+            if (error) {
+                *error = errorFromAv(r, "Cannot open " + name + ".", "");
+                if (r == AVERROR(EBUSY)) error->recoverySuggestion = "Close the other program that uses the camera.";
+            }
             return false;
         }
         input_.reset(ctx);
@@ -235,8 +260,9 @@ private:
 
 class V4L2Camera : public CaptureDevice {
 public:
-    V4L2Camera(const backends::Found& f) : CaptureDevice(f.id, f.name, MediaType::Video, false) {
-        Fd fd(f.id);
+    V4L2Camera(const backends::Found& f)
+        : CaptureDevice(f.id, f.name, MediaType::Video, false), node_(f.node.empty() ? f.id : f.node) {
+        Fd fd(node_);
         if (!fd) return;
         formats_ = enumerateFormats(fd.fd);
         focusAuto_ = hasControl(fd.fd, V4L2_CID_FOCUS_AUTO);
@@ -261,6 +287,11 @@ public:
 
     std::vector<VideoFormat> formats() const override { return formats_; }
     int mountingRotation() const override { return rotation_; }
+    // Its own lock: the configuration lock asks for the path while it holds the device's.
+    std::string devicePath() const override {
+        std::lock_guard lock(nodeMutex_);
+        return node_;
+    }
     bool hasTorch() const override { return flashLed_; }
     bool isTorchModeSupported(TorchMode m) const override {
         return m == TorchMode::Off || (flashLed_ && m == TorchMode::On);
@@ -279,15 +310,20 @@ public:
 
     std::unique_ptr<VideoSource> openVideo(Size want, double fps, Error* error) override {
         if (formats_.empty()) {
-            if (error) *error = Error{ENODEV, localizedName() + " offers no picture format.", "", ""};
+            if (error) *error = Error{EINVAL, localizedName() + " offers no picture format.", "", ""};
             return nullptr;
         }
         auto src = std::make_unique<V4L2Source>();
-        if (!src->open(uniqueID(), pick(want, fps), fps, error)) return nullptr;
+        const VideoFormat format = pick(want, fps);
+        if (!src->open(devicePath(), localizedName(), format, fps, error)) return nullptr;
         return src;
     }
 
 protected:
+    void setDevicePath(const std::string& node) override {
+        std::lock_guard lock(nodeMutex_);
+        node_ = node;
+    }
     bool applyTorchMode(TorchMode m) override {
         return control(V4L2_CID_FLASH_LED_MODE,
                        m == TorchMode::On ? V4L2_FLASH_LED_MODE_TORCH : V4L2_FLASH_LED_MODE_NONE);
@@ -309,7 +345,7 @@ protected:
 
 private:
     bool control(uint32_t id, int32_t v) {
-        Fd fd(uniqueID());
+        Fd fd(devicePath());
         return fd && setControl(fd.fd, id, v);
     }
 
@@ -331,10 +367,29 @@ private:
                                  [&](const VideoFormat& a, const VideoFormat& b) { return rank(a) < rank(b); });
     }
 
+    mutable std::mutex nodeMutex_;
+    std::string node_;  // under nodeMutex_
     std::vector<VideoFormat> formats_;
     bool focusAuto_ = false, focusAbsolute_ = false, focusStart_ = false, exposureAuto_ = false, flashLed_ = false;
     int rotation_ = 0;
 };
+
+// A name for the camera that survives a reboot and a replug, where the node number may not: its
+// /dev/v4l/by-id link (USB cameras: maker, model and serial number), else its bus position.
+std::string stableID(const std::string& node, const std::string& busInfo) {
+    std::error_code ec;
+    const auto target = std::filesystem::canonical(node, ec);
+    if (!ec) {
+        std::vector<std::string> links;
+        for (const auto& e : std::filesystem::directory_iterator("/dev/v4l/by-id", ec)) {
+            std::error_code ec2;
+            if (std::filesystem::canonical(e.path(), ec2) == target && !ec2) links.push_back(e.path().string());
+        }
+        std::sort(links.begin(), links.end());
+        if (!links.empty()) return links.front();
+    }
+    return busInfo.empty() ? node : "v4l2:" + busInfo;
+}
 
 }  // namespace
 
@@ -357,7 +412,8 @@ std::vector<Found> findV4L2Cameras() {
         uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
         // UVC cameras expose a second node for metadata; only picture nodes are cameras.
         if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) continue;
-        out.push_back({node, reinterpret_cast<const char*>(cap.card)});
+        out.push_back({stableID(node, reinterpret_cast<const char*>(cap.bus_info)),
+                       reinterpret_cast<const char*>(cap.card), node});
     }
     return out;
 }

@@ -5,15 +5,20 @@
 // shimmer); the sound is a steady tone with a click on every whole second (A/V offset is audible
 // and measurable against the clock).
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
+#include <deque>
+#include <thread>
 
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 }
 
+#include "media/FFmpeg.h"
 #include "media/capture/DeviceBackends.h"
 #include "media/capture/VirtualDevices.h"
 
@@ -211,16 +216,179 @@ AVFrame* TestPattern::render(int64_t frameIndex, double fps, bool torch) {
 
 namespace {
 
+// The modes of a typical USB webcam: raw pictures up to 640x480 (the bus carries no more at 30
+// fps), MJPEG up to 1920x1080.
+constexpr Size kLargestRaw{640, 480};
+
 const std::vector<VideoFormat>& virtualFormats() {
     static const std::vector<VideoFormat> f = [] {
         std::vector<VideoFormat> v;
-        for (Size s : {Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360}, Size{480, 360}, Size{352, 288},
-                       Size{320, 240}, Size{192, 144}})
+        for (Size s : {Size{640, 480}, Size{640, 360}, Size{480, 360}, Size{352, 288}, Size{320, 240}, Size{192, 144}})
             v.push_back({"yuv420p", s, {30.0}});
+        for (Size s : {Size{1920, 1080}, Size{1280, 720}, Size{960, 540}, Size{640, 480}, Size{640, 360}})
+            v.push_back({"mjpeg", s, {30.0}});
         return v;
     }();
     return f;
 }
+
+// The way a webcam's MJPEG mode delivers pictures: its own hardware makes a JPEG of each (4:2:2,
+// full range, as UVC cameras send it) and queues a few for the driver; the computer decodes them.
+// Here a thread of its own plays the camera's hardware, so the reader does only what it does
+// with a real camera: take the next JPEG and decode it. The hardware thread's processor time is
+// counted apart (virtualCameraEncodeCpuNs), so a measurement can leave out what a real camera
+// would not cost the computer.
+std::atomic<int64_t>& jpegCpuNs() {
+    static std::atomic<int64_t> ns{0};
+    return ns;
+}
+
+int64_t threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+class VirtualMjpegSource : public VideoSource {
+public:
+    static constexpr int kQueuedBuffers = 4;
+
+    VirtualMjpegSource(std::shared_ptr<CaptureDevice> device, Size size, double fps)
+        : device_(std::move(device)), pattern_(size), fps_(fps) {
+        periodNs_ = int64_t(std::llround(1e9 / fps_));
+    }
+    ~VirtualMjpegSource() override {
+        interrupt();
+        if (hardware_.joinable()) hardware_.join();
+    }
+
+    bool open(Error* error) {
+        const Size size = pattern_.size();
+        const AVCodec* enc = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+        const AVCodec* dec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+        if (!enc || !dec) {
+            if (error) *error = Error{AVERROR_ENCODER_NOT_FOUND, "This FFmpeg has no MJPEG codec.", "", ""};
+            return false;
+        }
+        encoder_.reset(avcodec_alloc_context3(enc));
+        encoder_->width = size.width;
+        encoder_->height = size.height;
+        encoder_->pix_fmt = AV_PIX_FMT_YUVJ422P;
+        encoder_->time_base = AVRational{1, int(std::lround(fps_))};
+        encoder_->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder_->global_quality = FF_QP2LAMBDA * 4;
+        encoder_->thread_count = 1;
+        decoder_.reset(avcodec_alloc_context3(dec));
+        decoder_->thread_count = 1;
+        int r;
+        if ((r = avcodec_open2(encoder_.get(), enc, nullptr)) < 0 ||
+            (r = avcodec_open2(decoder_.get(), dec, nullptr)) < 0) {
+            if (error) *error = errorFromAv(r, "The test picture's MJPEG mode cannot start.", "");
+            return false;
+        }
+        sws_.reset(sws_getContext(size.width, size.height, AV_PIX_FMT_YUV420P, size.width, size.height,
+                                  AV_PIX_FMT_YUVJ422P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        jpegInput_ = av::makeFrame();
+        jpegInput_->format = AV_PIX_FMT_YUVJ422P;
+        jpegInput_->width = size.width;
+        jpegInput_->height = size.height;
+        if (!sws_ || av_frame_get_buffer(jpegInput_.get(), 0) < 0) {
+            if (error) *error = Error{ENOMEM, "Out of memory for the test picture.", "", ""};
+            return false;
+        }
+        startNs_ = monotonicNowNs();
+        hardware_ = std::thread([this] { makePictures(); });
+        return true;
+    }
+
+    bool read(VideoSample& out, Error* error) override {
+        Queued next;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) return false;
+            next = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        AVFrame* f = av_frame_alloc();
+        if (!f || avcodec_send_packet(decoder_.get(), next.packet.get()) < 0 ||
+            avcodec_receive_frame(decoder_.get(), f) < 0) {
+            av_frame_free(&f);
+            if (error) *error = Error{AVERROR_INVALIDDATA, "The test picture's JPEG cannot be decoded.", "", ""};
+            return false;
+        }
+        out.frame = shareFrame(f);
+        out.timeNs = next.timeNs;
+        out.sequence = next.index;
+        return true;
+    }
+    void interrupt() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        ready_.notify_all();
+        pacer_.interrupt();
+    }
+    Size size() const override { return pattern_.size(); }
+    double frameRate() const override { return fps_; }
+
+private:
+    struct Queued {
+        av::Packet packet;
+        int64_t timeNs = 0, index = 0;
+    };
+
+    // The camera's hardware: a picture at every period, encoded and queued; a full queue loses its
+    // oldest picture, as a driver's does when nobody reads.
+    void makePictures() {
+        int64_t index = 0;
+        while (pacer_.sleepUntil(startNs_ + index * periodNs_)) {
+            const int64_t cpu0 = threadCpuNs();
+            // Fallen far behind (a starved machine): the picture of now, as the raw mode does.
+            const int64_t now = monotonicNowNs();
+            if (now - (startNs_ + index * periodNs_) > kQueuedBuffers * periodNs_) index = (now - startNs_) / periodNs_;
+            const bool torch = device_->torchMode() == TorchMode::On;
+            AVFrame* raw = pattern_.render(index, fps_, torch);
+            if (!raw) {
+                // Out of memory: the reader is told the camera stopped rather than left waiting.
+                interrupt();
+                break;
+            }
+            sws_scale(sws_.get(), raw->data, raw->linesize, 0, raw->height, jpegInput_->data, jpegInput_->linesize);
+            av_frame_free(&raw);
+            jpegInput_->pts = index;
+            av::Packet packet = av::makePacket();
+            const bool encoded = avcodec_send_frame(encoder_.get(), jpegInput_.get()) >= 0 &&
+                                 avcodec_receive_packet(encoder_.get(), packet.get()) >= 0;
+            jpegCpuNs().fetch_add(threadCpuNs() - cpu0);
+            if (encoded) {
+                std::lock_guard lock(mutex_);
+                queue_.push_back({std::move(packet), startNs_ + index * periodNs_, index});
+                if (int(queue_.size()) > kQueuedBuffers) queue_.pop_front();
+            }
+            ready_.notify_one();
+            ++index;
+        }
+    }
+
+    std::shared_ptr<CaptureDevice> device_;
+    TestPattern pattern_;  // the hardware thread's
+    double fps_;
+    int64_t periodNs_;
+    int64_t startNs_ = 0;
+    av::CodecContext encoder_;  // the hardware thread's
+    av::CodecContext decoder_;  // the reader's
+    av::Sws sws_;
+    av::Frame jpegInput_;
+    Pacer pacer_;
+    // Between the hardware thread and the reader.
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Queued> queue_;
+    bool stop_ = false;
+    std::thread hardware_;
+};
 
 class VirtualCameraSource : public VideoSource {
 public:
@@ -272,7 +440,7 @@ private:
 
 class VirtualCamera : public CaptureDevice {
 public:
-    VirtualCamera() : CaptureDevice(kVirtualCameraID, "Virtual Camera", MediaType::Video, true) {}
+    VirtualCamera() : CaptureDevice(kVirtualCameraID, "Test Picture", MediaType::Video, true) {}
     std::vector<VideoFormat> formats() const override { return virtualFormats(); }
     bool hasTorch() const override { return true; }
     // "Auto" would need a light meter; the picture is always lit well enough not to need it.
@@ -288,7 +456,13 @@ public:
             if (error) *error = Error{EINVAL, "The virtual camera cannot make that size.", "", ""};
             return nullptr;
         }
-        return std::make_unique<VirtualCameraSource>(shared_from_this(), want, frameRate > 0 ? frameRate : 30.0);
+        const double fps = frameRate > 0 ? frameRate : 30.0;
+        if (want.width > kLargestRaw.width || want.height > kLargestRaw.height) {
+            auto source = std::make_unique<VirtualMjpegSource>(shared_from_this(), want, fps);
+            if (!source->open(error)) return nullptr;
+            return source;
+        }
+        return std::make_unique<VirtualCameraSource>(shared_from_this(), want, fps);
     }
 };
 
@@ -326,7 +500,7 @@ private:
 
 class VirtualMicrophone : public CaptureDevice {
 public:
-    VirtualMicrophone() : CaptureDevice(kVirtualMicrophoneID, "Virtual Microphone", MediaType::Audio, true) {}
+    VirtualMicrophone() : CaptureDevice(kVirtualMicrophoneID, "Test Tone", MediaType::Audio, true) {}
     std::unique_ptr<AudioSource> openAudio(Error*) override { return std::make_unique<VirtualMicrophoneSource>(); }
 };
 
@@ -346,6 +520,10 @@ void VirtualMicrophoneTone::fill(int16_t* out, int frames, int64_t firstSample, 
         }
         out[i] = int16_t(std::lround(s * 32767));
     }
+}
+
+int64_t virtualCameraEncodeCpuNs() {
+    return jpegCpuNs().load();
 }
 
 namespace backends {

@@ -36,6 +36,10 @@ private:
     AVBufferPool* pool_ = nullptr;
 };
 
+// Processor time the virtual camera's threads spent making JPEG pictures (what a webcam does in
+// its own hardware), in nanoseconds since the program started.
+int64_t virtualCameraEncodeCpuNs();
+
 struct VirtualMicrophoneTone {
     static constexpr double kToneHz = 440.0;
     // Samples [firstSample, firstSample + frames) of the mono signal at `rate`.
