@@ -1,6 +1,7 @@
 #include "ExportNotices.h"
 
 #include "TavrioExportController.h"
+#include "VideosFolder.h"
 
 #include "platform/AlertService.h"
 #include "ui/DesktopNotification.h"
@@ -37,4 +38,11 @@ void ExportNotices::exportFinished(const QString& recordingPath, RunningExports:
     if (status == RunningExports::Status::Cancelled) return;
     if (!toldOnScreen) platform::AlertService::show(title(status, zoomed), text, QStringLiteral("Okay"));
     if (!window_ || !window_->isActiveWindow()) ui::DesktopNotification::send(title(status, zoomed), text);
+}
+
+void ExportNotices::saveFinished(QWidget* window, const QString& savedPath) {
+    if (window && window->isActiveWindow()) return;
+    ui::DesktopNotification::send(QStringLiteral("Saved to Videos"),
+                                  QStringLiteral("%1 is saved as %2.")
+                                      .arg(QFileInfo(savedPath).fileName(), VideosFolder::shortLocation(savedPath)));
 }

@@ -92,8 +92,8 @@ QString SettingsDetailController::descriptionForDescId(int descId) {
     switch (descId) {
     case 1:
         return QStringLiteral(
-            "High quality means recording at highest supported resolution. For iPhone 4 it is 1280x720, "
-            "and for iPhone 3GS it is 640x480.");
+            "High quality means recording at highest supported resolution. For the camera you chose it is "
+            "the largest size the camera offers, such as 1280x720 or 640x480.");
     case 2:
         return QStringLiteral(
             "Better export preset implies more file size in bytes at the expense of little better quality. "

@@ -5,6 +5,7 @@
 #include "RunningExports.h"
 #include "TavrioCameraController.h"
 #include "VideosFolder.h"
+#include "ExportNotices.h"
 #include "ZoomTrack.h"
 
 #include "media/Asset.h"
@@ -14,6 +15,7 @@
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
 #include "ui/Fonts.h"
+#include "ui/FileManager.h"
 #include "ui/FrameLayout.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
@@ -22,6 +24,7 @@
 
 #include <QFileInfo>
 #include <QLabel>
+#include <QPushButton>
 #include <QThreadPool>
 
 namespace {
@@ -125,7 +128,7 @@ void VideoDetailsViewController::orderTabs() {
     if (saveOnTop) order << _saveVideoButton;
     order << _playButton << _exportButton;
     if (!saveOnTop) order << _saveVideoButton;
-    order << _deleteVideoButton;
+    order << _deleteVideoButton << _showInFilesButton;
     order.removeAll(nullptr);
     for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
@@ -320,25 +323,73 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
 // ---- Saving and deleting
 
 void VideoDetailsViewController::saveVideoButtonPressed() {
+    saveVideo(false);
+}
+
+void VideoDetailsViewController::saveVideo(bool evenIfSaved) {
     if (_spinner) return;  // one save at a time
     showHideSavingSpinner(true);
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    VideosFolder::writeVideoAtPath(path, [self, path](VideosFolder::Outcome outcome, const QString& result) {
-        if (!self) return;
-        self->showHideSavingSpinner(false);
-        switch (outcome) {
-        case VideosFolder::Outcome::Saved:
-            qCInfo(lcLibrary).noquote() << "saved" << path << "as" << result;
-            emit self->saveFinished(result);
-            break;
-        case VideosFolder::Outcome::Incompatible: emit self->saveFinished(QString()); break;
-        case VideosFolder::Outcome::Failed:
-            platform::AlertService::show(QStringLiteral("Error Saving to Library"), result, QStringLiteral("Okay"));
-            emit self->saveFinished(QString());
-            break;
-        }
-    });
+    VideosFolder::writeVideoAtPath(
+        path,
+        [self, path](VideosFolder::Outcome outcome, const QString& result) {
+            if (!self) return;
+            self->showHideSavingSpinner(false);
+            switch (outcome) {
+            case VideosFolder::Outcome::Saved:
+                qCInfo(lcLibrary).noquote() << "saved" << path << "as" << result;
+                self->showSavedNote(QStringLiteral("Saved to %1").arg(VideosFolder::shortLocation(result)), result);
+                ExportNotices::saveFinished(self->window(), result);
+                emit self->saveFinished(result);
+                break;
+            case VideosFolder::Outcome::AlreadySaved: {
+                const QString where = VideosFolder::shortLocation(result);
+                self->showSavedNote(QStringLiteral("Already saved as %1").arg(where), result);
+                platform::Alert alert;
+                alert.title = QStringLiteral("Already Saved");
+                alert.message = QStringLiteral("This movie is already saved as %1.").arg(where);
+                alert.cancelButton = localized("OK");
+                alert.otherButtons = {QStringLiteral("Save Another Copy")};
+                alert.dismissed = [self](int button) {
+                    if (self && button == 1) self->saveVideo(true);
+                };
+                platform::AlertService::show(alert);
+                emit self->saveFinished(QString());
+                break;
+            }
+            case VideosFolder::Outcome::Incompatible:
+            case VideosFolder::Outcome::Failed:
+                platform::AlertService::show(QStringLiteral("Error Saving to Library"),
+                                             QStringLiteral("%1 could not be saved to %2: %3")
+                                                 .arg(QFileInfo(path).fileName(), VideosFolder::folder(), result),
+                                             QStringLiteral("Okay"));
+                emit self->saveFinished(QString());
+                break;
+            }
+        },
+        evenIfSaved);
+}
+
+void VideoDetailsViewController::showSavedNote(const QString& text, const QString& savedPath) {
+    _savedPath = savedPath;
+    if (!_savedLabel) {
+        _savedLabel = new QLabel(this);
+        _savedLabel->setAlignment(Qt::AlignCenter);
+        _savedLabel->setWordWrap(true);
+        styleProgressText(_savedLabel, 13);
+        addSubview(_savedLabel, QRectF(kButtonX, 48, kButtonWidth, 34));
+        _showInFilesButton = new QPushButton(QStringLiteral("Show in Files"), this);
+        _showInFilesButton->setAccessibleName(QStringLiteral("Show in Files"));
+        ui::Fonts::set(_showInFilesButton, 13);
+        connect(_showInFilesButton, &QPushButton::clicked, this, [this] { ui::FileManager::showItem(_savedPath); });
+        addSubview(_showInFilesButton, QRectF(100, 84, 120, 26));
+    }
+    _savedLabel->setText(text);
+    _savedLabel->setAccessibleName(text);
+    _savedLabel->show();
+    _showInFilesButton->show();
+    orderTabs();
 }
 
 void VideoDetailsViewController::showHideSavingSpinner(bool show) {
