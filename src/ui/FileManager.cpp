@@ -49,9 +49,10 @@ void FileManager::showItem(const QString& path) {
 
 void FileManager::openWithDefaultApplication(const QString& path) {
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
-    platform::AlertService::show(QStringLiteral("Cannot Open"),
-                                 QStringLiteral("No program could be started to open %1.").arg(QFileInfo(path).fileName()),
-                                 QStringLiteral("OK"));
+    platform::AlertService::show(
+        QStringLiteral("Cannot Open"),
+        QStringLiteral("No program could be started to open %1.").arg(QFileInfo(path).fileName()),
+        QStringLiteral("OK"));
 }
 
 }  // namespace ui
