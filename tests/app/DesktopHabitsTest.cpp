@@ -83,10 +83,10 @@ QAction* action(QMenu* menu, const QString& text) {
 TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
     if (qEnvironmentVariableIsEmpty("TAVRIO_TEST_PRIVATE_BUS")) {
         std::string out;
-        const int status = testsupport::run(
-            "TAVRIO_TEST_PRIVATE_BUS=1 dbus-run-session -- /proc/" + std::to_string(getpid()) +
-                "/exe --gtest_filter=DesktopHabits.ShowInFilesDragOutAndTheSaveToldOnTheDesktop 2>&1",
-            &out);
+        const int status =
+            testsupport::run("TAVRIO_TEST_PRIVATE_BUS=1 dbus-run-session -- /proc/" + std::to_string(getpid()) +
+                                 "/exe --gtest_filter=DesktopHabits.ShowInFilesDragOutAndTheSaveToldOnTheDesktop 2>&1",
+                             &out);
         EXPECT_EQ(status, 0) << out;
         return;
     }
@@ -101,7 +101,8 @@ TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
     QDBusConnection desktop = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "desktop-services");
     ASSERT_TRUE(desktop.isConnected());
     ASSERT_TRUE(desktop.registerService("org.freedesktop.FileManager1"));
-    ASSERT_TRUE(desktop.registerObject("/org/freedesktop/FileManager1", &files, QDBusConnection::ExportScriptableSlots));
+    ASSERT_TRUE(
+        desktop.registerObject("/org/freedesktop/FileManager1", &files, QDBusConnection::ExportScriptableSlots));
     ASSERT_TRUE(desktop.registerService("org.freedesktop.Notifications"));
     ASSERT_TRUE(desktop.registerObject("/org/freedesktop/Notifications", &notifications,
                                        QDBusConnection::ExportScriptableSlots));
@@ -154,8 +155,8 @@ TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
     ASSERT_TRUE(spinUntil([&] { return !files.shown.isEmpty(); }, 10000));
     EXPECT_EQ(files.shown.takeFirst(), QStringList{uri(saved)});
     // The notice's own button shows the same file.
-    QDBusMessage invoked = QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                                      "ActionInvoked");
+    QDBusMessage invoked =
+        QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
     invoked << uint(1) << QString("show-in-files");
     ASSERT_TRUE(desktop.send(invoked));
     ASSERT_TRUE(spinUntil([&] { return !files.shown.isEmpty(); }, 10000));
