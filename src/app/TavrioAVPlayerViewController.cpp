@@ -221,7 +221,10 @@ void TavrioAVPlayerViewController::syncScrubber() {
     if (!std::isfinite(seconds) || seconds <= 0) return;
     const double t = mPlayer->currentTime().seconds();
     const int min = mScrubber->minimum(), max = mScrubber->maximum();
-    mTotalLabel->setText(timeText(seconds));
+    if (const QString total = timeText(seconds); total != mTotalLabel->text()) {
+        mTotalLabel->setText(total);
+        qCDebug(lcApp).noquote() << "player: total time" << total;
+    }
     mElapsedLabel->setText(timeText(t));
     if (mScrubber->isSliderDown()) return;  // the user's finger, not the clock, places it now
     const QSignalBlocker quiet(mScrubber);
@@ -241,7 +244,7 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
         // to a window of its own that covers the display.
         mFullScreenHost = new QWidget(nullptr, Qt::Window);
         mFullScreenHost->setAttribute(Qt::WA_DeleteOnClose);
-        mFullScreenHost->setWindowTitle(window() ? window()->windowTitle() : QString());
+        mFullScreenHost->setWindowTitle(tr("Tavrio: Movie"));
         mFullScreenHost->setAccessibleName(tr("Movie, full screen"));
         QPalette pal = mFullScreenHost->palette();
         pal.setColor(QPalette::Window, Qt::black);
@@ -255,6 +258,7 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
         mFullScreenHost->installEventFilter(this);
         mPlaybackView->installEventFilter(this);
         mFullScreenHost->showFullScreen();
+        qCDebug(lcApp) << "player: full screen on";
         mFullScreenHost->activateWindow();
         mFullScreenHost->setFocus(Qt::OtherFocusReason);
         return;
@@ -267,6 +271,7 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
     mPlaybackView->lower();
     host->removeEventFilter(this);
     host->close();
+    qCDebug(lcApp) << "player: full screen off";
     if (QWidget* w = window()) w->activateWindow();
     setFocus(Qt::OtherFocusReason);
 }

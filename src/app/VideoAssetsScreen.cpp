@@ -4,6 +4,7 @@
 #include "VideoDetailsViewController.h"
 
 #include "platform/AlertService.h"
+#include "platform/Logging.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
 #include "ui/NavigationController.h"
@@ -209,6 +210,7 @@ void VideoAssetsScreen::showContextMenu(const QPoint& viewportPixel) {
     QPoint at = viewportPixel;
     if (!_tableView->rowAtPoint(viewportPixel)) at = _tableView->rectForRow(*row).center();
     menu->popup(_tableView->viewport()->mapToGlobal(at));
+    qCDebug(lcApp).noquote() << "library: menu shown for" << QFileInfo(_library->row(row->row).path).fileName();
 }
 
 void VideoAssetsScreen::didSelectRow(ui::TableView* table, const ui::IndexPath& indexPath) {

@@ -387,6 +387,7 @@ void VideoDetailsViewController::showSavedNote(const QString& text, const QStrin
     }
     _savedLabel->setText(text);
     _savedLabel->setAccessibleName(text);
+    qCInfo(lcLibrary).noquote() << "save note:" << text;
     _savedLabel->show();
     _showInFilesButton->show();
     orderTabs();
