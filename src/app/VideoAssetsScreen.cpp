@@ -7,6 +7,7 @@
 #include "platform/Logging.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
+#include "ui/Theme.h"
 #include "ui/NavigationController.h"
 
 #include <QApplication>
@@ -24,7 +25,7 @@
 
 namespace {
 
-const QColor kBackground(7, 9, 14);
+const QColor kBackground = ui::theme::kBackground;
 // Every row's picture box, in points: 4:3, tall enough to fill most of the row.
 constexpr double kPictureWidth = 80, kPictureHeight = 60;
 
@@ -55,7 +56,7 @@ VideoAssetsScreen::VideoAssetsScreen(VideoAssetsViewControllerDelegate* delegate
     _tableView = new ui::TableView(this);
     _tableView->setAccessibleName(QStringLiteral("Movies"));
     _tableView->setCellBackgroundColor(kBackground);
-    _tableView->setSeparatorColor(QColor(40, 44, 54));
+    _tableView->setSeparatorColor(ui::theme::kSeparator);
     _tableView->setAllowsSelection(true);
     _tableView->installEventFilter(this);
     // The bar is translucent and the screen runs under it; the rows start below it.
@@ -71,7 +72,8 @@ VideoAssetsScreen::VideoAssetsScreen(VideoAssetsViewControllerDelegate* delegate
                              this);
     _emptyLabel->setWordWrap(true);
     _emptyLabel->setAlignment(Qt::AlignCenter);
-    _emptyLabel->setStyleSheet(QStringLiteral("color: #c8ccd4; background: transparent;"));
+    _emptyLabel->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kSecondaryText.name()));
     ui::Fonts::set(_emptyLabel, 15);
     addSubview(_emptyLabel, QRectF(30, 150, 260, 120));
     _emptyLabel->hide();

@@ -14,6 +14,7 @@
 #include "platform/MainThread.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
+#include "ui/Theme.h"
 #include "ui/Fonts.h"
 #include "ui/FileManager.h"
 #include "ui/FrameLayout.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-const QColor kBackground(7, 9, 14);
+const QColor kBackground = ui::theme::kBackground;
 
 QString localized(const char* key) {
     return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
@@ -381,6 +382,7 @@ void VideoDetailsViewController::showSavedNote(const QString& text, const QStrin
         addSubview(_savedLabel, QRectF(kButtonX, 48, kButtonWidth, 34));
         _showInFilesButton = new QPushButton(QStringLiteral("Show in Files"), this);
         _showInFilesButton->setAccessibleName(QStringLiteral("Show in Files"));
+        _showInFilesButton->setStyleSheet(ui::theme::buttonStyleSheet());
         ui::Fonts::set(_showInFilesButton, 13);
         connect(_showInFilesButton, &QPushButton::clicked, this, [this] { ui::FileManager::showItem(_savedPath); });
         addSubview(_showInFilesButton, QRectF(100, 84, 120, 26));

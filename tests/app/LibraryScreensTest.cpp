@@ -148,6 +148,7 @@ TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
     EXPECT_TRUE(table->isEditing());
     EXPECT_FALSE(done->isEnabled());
     EXPECT_EQ(done->title(), "");
+    EXPECT_FALSE(s.nav->navigationBar()->rightButton()->isVisible()) << "no empty button drawn";
     EXPECT_EQ(edit->title(), "Done");
     EXPECT_EQ(edit->style(), ui::BarButtonItem::Style::Done);
     // Confirming a row's delete control deletes that movie.
