@@ -95,6 +95,9 @@ void VideoAssetsViewController::viewDidLoad() {
     _thumbsDirPath = TavrioCaptureManager::baseDirForThumbnails();
     _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
     if (!QFileInfo::exists(_thumbsDirPath)) QDir().mkdir(_thumbsDirPath);
+    // Both folders are watched from now on, also when the first movie has yet to be made.
+    for (const QString& folder : {_videosDirPath, _originalClipsPath})
+        if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
     refreshData();
 }
 

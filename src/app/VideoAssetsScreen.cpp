@@ -27,7 +27,7 @@ namespace {
 
 const QColor kBackground = ui::theme::kBackground;
 // Every row's picture box, in points: 4:3, tall enough to fill most of the row.
-constexpr double kPictureWidth = 80, kPictureHeight = 60;
+constexpr double kPictureWidth = 72, kPictureHeight = 54;
 
 QString localized(const char* key) {
     return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
@@ -131,8 +131,8 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.selectionStyle = ui::CellSelectionStyle::None;
     cell.accessory = ui::CellAccessory::DetailDisclosureButton;
     // The whole "duration (date and time)" fits beside the thumbnail in the locale's short form.
-    cell.fontPoints = 14;
-    cell.detailFontPoints = 13;
+    cell.fontPoints = 13;
+    cell.detailFontPoints = 12;
     cell.text = row.title;
     cell.detailText = _library->detailText(indexPath.row);
     const QColor color = row.isRecording ? QColor(Qt::darkGray) : QColor(Qt::white);

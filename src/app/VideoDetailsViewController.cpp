@@ -280,6 +280,7 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
     if (!_processingLabel) {
         _processingLabel = new ui::ShrinkLabel(QString(), this);
         styleProgressText(_processingLabel, 17);
+        _processingLabel->setAlignment(Qt::AlignCenter);
         addSubview(_processingLabel, QRectF(35, 112, 250, 28));
     }
     _processingLabel->show();
@@ -401,7 +402,7 @@ void VideoDetailsViewController::showHideSavingSpinner(bool show) {
         _spinner = new ui::ActivityIndicator(this);
         _spinner->setHidesWhenStopped(true);
         _spinner->setAccessibleName(QStringLiteral("Saving"));
-        addSubview(_spinner, QRectF(140, 213, 50, 50));
+        addSubview(_spinner, QRectF(135, 213, 50, 50));
         _spinner->raise();
         _spinner->startAnimating();
         return;

@@ -36,7 +36,8 @@ class VideoDetailsViewController : public ui::ViewController, public TavrioExpor
     Q_OBJECT
 public:
     // The three wide buttons' slots and the spinner, in points.
-    static constexpr double kButtonX = 20, kButtonWidth = 293, kButtonHeight = 58;
+    // Centred on the 320-point screen.
+    static constexpr double kButtonWidth = 293, kButtonX = (320 - kButtonWidth) / 2, kButtonHeight = 58;
     static constexpr double kTopSlotY = 139, kMiddleSlotY = 230, kBottomSlotY = 320;
 
     VideoDetailsViewController(const QString& videoPath, const QString& thumbPath, QWidget* parent = nullptr);

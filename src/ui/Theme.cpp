@@ -7,15 +7,18 @@ namespace ui::theme {
 
 namespace {
 QString css(const QColor& c) {
-    return c.alpha() == 255 ? c.name() : QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+    return c.alpha() == 255
+               ? c.name()
+               : QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
 }
 }  // namespace
 
 QString buttonStyleSheet(double) {
-    return QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: 10px; "
-                          "padding: 2px 8px; }"
-                          "QPushButton:pressed { background: %4; }"
-                          "QPushButton:focus { border: 2px solid %5; }")
+    return QStringLiteral(
+               "QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: 10px; "
+               "padding: 2px 8px; }"
+               "QPushButton:pressed { background: %4; }"
+               "QPushButton:focus { border: 2px solid %5; }")
         .arg(css(kText), css(kSurface), css(kSeparator), css(kSurfacePressed), css(kAccent));
 }
 

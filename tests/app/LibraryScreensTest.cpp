@@ -227,9 +227,12 @@ TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
     EXPECT_EQ(exported->playButton()->accessibleName(), "Play");
     EXPECT_EQ(exported->saveVideoButton()->accessibleName(), "Save");
     EXPECT_EQ(exported->deleteVideoButton()->accessibleName(), "Delete");
-    EXPECT_EQ(exported->frames()->frame(exported->saveVideoButton()), QRectF(20, 230, 293, 58));
-    EXPECT_EQ(exported->frames()->frame(exported->playButton()), QRectF(20, 139, 293, 58));
-    EXPECT_EQ(exported->frames()->frame(exported->deleteVideoButton()), QRectF(20, 320, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->saveVideoButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->playButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 139, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->deleteVideoButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 320, 293, 58));
     s.nav->popViewControllerAnimated(false);
 
     VideoDetailsViewController* recording = s.openRow(1);
@@ -237,7 +240,8 @@ TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
     EXPECT_TRUE(visible(recording->exportButton()));
     EXPECT_EQ(recording->exportButton()->accessibleName(), "Export");
     EXPECT_EQ(recording->saveVideoButton(), nullptr);
-    EXPECT_EQ(recording->frames()->frame(recording->exportButton()), QRectF(20, 230, 293, 58));
+    EXPECT_EQ(recording->frames()->frame(recording->exportButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
 }
 
 TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
@@ -270,7 +274,7 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_EQ(d->exportButton(), nullptr);
     EXPECT_EQ(d->cancelExportButton(), nullptr);
     EXPECT_EQ(d->conversionProgress(), nullptr);
-    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 230, 293, 58));
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
     // The list behind follows: the export instead of the recording.
     EXPECT_EQ(s.list->library()->fileList(), QStringList{d->videoPath()});
     EXPECT_TRUE(s.alerts.empty());
@@ -335,7 +339,7 @@ TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
     EXPECT_TRUE(visible(d->exportButton()));
     EXPECT_TRUE(visible(d->deleteVideoButton()));
     ASSERT_TRUE(visible(d->saveVideoButton()));
-    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 139, 293, 58));
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 139, 293, 58));
     EXPECT_EQ(d->videoPath(), recording);
     EXPECT_TRUE(sideFilesExist(recording));
     EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
