@@ -218,6 +218,7 @@ void VideoDetailsViewController::followExport() {
     addSubview(_cancelExportButton, QRectF(263, 82, 24, 24));
     removeFromView(_processingLabel);
     _processingLabel = new ui::ShrinkLabel(QStringLiteral("Exporting..."), this);
+    _processingLabel->setAlignment(Qt::AlignCenter);
     _processingLabel->setMinimumFontPoints(10);
     styleProgressText(_processingLabel, 17);
     _processingLabel->setFontPoints(17);
