@@ -2,7 +2,10 @@
 
 #include <QGestureEvent>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QLabel>
 #include <QProxyStyle>
 #include <QMouseEvent>
@@ -73,6 +76,21 @@ QLabel* makeTimeLabel(QWidget* parent, const QString& name, Qt::Alignment alignm
     label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     ui::Fonts::set(label, 12);
     return label;
+}
+
+// Four corners pointing outwards, drawn: no font can be relied on for such a glyph.
+QIcon fullScreenIcon() {
+    QPixmap pixmap(48, 48);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    const int a = 6, b = 42, l = 14;
+    p.drawPolyline(QPolygon({{a, a + l}, {a, a}, {a + l, a}}));
+    p.drawPolyline(QPolygon({{b - l, a}, {b, a}, {b, a + l}}));
+    p.drawPolyline(QPolygon({{b, b - l}, {b, b}, {b - l, b}}));
+    p.drawPolyline(QPolygon({{a + l, b}, {a, b}, {a, b - l}}));
+    return QIcon(pixmap);
 }
 
 std::shared_ptr<media::AudioOutput> desktopSound() {
@@ -152,7 +170,8 @@ void TavrioAVPlayerViewController::buildView() {
     panelFrames->addWidget(mPlayBar, barFrame);
     panelFrames->addWidget(mPauseBar, barFrame);
     mFullScreenButton = new QToolButton(mLowerUI);
-    mFullScreenButton->setText(QStringLiteral("\u26F6"));
+    mFullScreenButton->setIcon(fullScreenIcon());
+    mFullScreenButton->setIconSize(QSize(22, 22));
     mFullScreenButton->setAccessibleName(tr("Full screen"));
     mFullScreenButton->setToolTip(tr("Full screen (F)"));
     mFullScreenButton->setAutoRaise(true);
