@@ -282,6 +282,13 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
         mFullScreenHost->setFocus(Qt::OtherFocusReason);
         return;
     }
+    takePictureBack()->close();
+    qCDebug(lcApp) << "player: full screen off";
+    if (QWidget* w = window()) w->activateWindow();
+    setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* TavrioAVPlayerViewController::takePictureBack() {
     QWidget* host = mFullScreenHost;
     mFullScreenHost = nullptr;
     mPlaybackView->removeEventFilter(this);
@@ -289,10 +296,7 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
     addSubview(mPlaybackView, QRectF(0, 0, ui::PointScale::kScreenWidth, heightPoints()));
     mPlaybackView->lower();
     host->removeEventFilter(this);
-    host->close();
-    qCDebug(lcApp) << "player: full screen off";
-    if (QWidget* w = window()) w->activateWindow();
-    setFocus(Qt::OtherFocusReason);
+    return host;
 }
 
 bool TavrioAVPlayerViewController::eventFilter(QObject* watched, QEvent* event) {
@@ -316,13 +320,7 @@ bool TavrioAVPlayerViewController::eventFilter(QObject* watched, QEvent* event) 
         }
         if (event->type() == QEvent::Close && watched == mFullScreenHost) {
             // The window manager closed it: the picture comes back before the host goes.
-            QWidget* host = mFullScreenHost;
-            mFullScreenHost = nullptr;
-            mPlaybackView->removeEventFilter(this);
-            mPlaybackView->setParent(this);
-            addSubview(mPlaybackView, QRectF(0, 0, ui::PointScale::kScreenWidth, heightPoints()));
-            mPlaybackView->lower();
-            host->removeEventFilter(this);
+            takePictureBack();
             return false;
         }
     }

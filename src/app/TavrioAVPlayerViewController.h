@@ -77,6 +77,8 @@ private:
     void addTimeObserver();
     void removeTimeObserver();
     void seekBy(double seconds);
+    // The picture back in the screen from the full-screen window, which is returned.
+    QWidget* takePictureBack();
     double scrubberWidthPoints() const;
     double heightPoints() const;
     QRectF panelFrame() const;

@@ -29,11 +29,10 @@ name=$(basename "$recording")
 shown=$home/shown.txt
 "$files" >"$shown" 2>&1 &
 fm=$!
-openbox >/dev/null 2>&1 &
-wm=$!
-trap 'kill $wm $fm 2>/dev/null || true; xdrive_cleanup' EXIT
+trap 'kill $fm 2>/dev/null || true; xdrive_cleanup' EXIT
+start_window_manager
 for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && grep -q ready "$shown" && break
+  grep -q ready "$shown" && break
   sleep 0.1
 done
 grep -q ready "$shown" || fail "the test file manager did not start: $(cat "$shown")"
