@@ -326,26 +326,27 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
     scheduleRestart();
 }
 
-// As the library does for a movie it finds without one: a thumbnail within 40 x 40 (which also
-// writes the duration file), kept if one is there already. The thumbnails folder is made here
-// when the library has not made it yet: a recording without its thumbnail would show blank.
+// As the library does for a movie it finds without one: the library's thumbnail (which also
+// writes the duration file), and for the camera screen's own use a copy within 40 x 40. A
+// thumbnail already there belongs to an earlier movie of this name and is replaced. The
+// thumbnails folder is made here when the library has not made it yet: a recording without its
+// thumbnail would show blank.
 QImage RecordingController::makeThumbnail(const QString& moviePath) {
     const QString folder = TavrioCaptureManager::baseDirForThumbnails();
     QDir().mkpath(folder);
     const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
-    const bool existed = QFileInfo::exists(thumb) || QFileInfo(thumb).isSymLink();
-    if (existed) qCWarning(lcStore).noquote() << " Error ! thumbnail=" + thumb + " already exists";
     QString reason;
-    const QImage image = VideoAssetsViewController::generateThumbImageForVideo(
-        moviePath, QSize(kThumbnailSize, kThumbnailSize), &reason);
+    const int librarySize = VideoAssetsViewController::kThumbnailSize;
+    const QImage image =
+        VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(librarySize, librarySize), &reason);
     if (image.isNull()) {
         qCWarning(lcStore).noquote() << "Error generating thumbnail:" << reason;
         emit sideFileFailed(moviePath, QStringLiteral("cannot make the thumbnail of %1").arg(moviePath));
         return image;
     }
-    if (!existed && !VideoAssetsViewController::writeThumbnailFile(image, thumb))
+    if (!VideoAssetsViewController::writeThumbnailFile(image, thumb))
         emit sideFileFailed(moviePath, QStringLiteral("cannot store the thumbnail %1").arg(thumb));
-    return image;
+    return image.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 void RecordingController::someOtherError(const media::Error& error) {

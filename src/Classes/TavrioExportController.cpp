@@ -148,8 +148,8 @@ std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(c
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
-    auto track =
-        videoTrackFacts(QStringLiteral("The Video File looks Corrupted, try saving the original file in Camera Roll."));
+    auto track = videoTrackFacts(
+        QStringLiteral("The Video File looks Corrupted, try saving the original file in the Videos folder."));
     if (!track) return std::nullopt;
     return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }

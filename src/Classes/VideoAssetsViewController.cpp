@@ -11,7 +11,10 @@
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QFileSystemWatcher>
+#include <QRegularExpression>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -40,6 +43,19 @@ QString errorText(const media::Error& error) {
 
 QString localized(const char* key) {
     return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
+}
+
+// Movies known to give no picture, by size and time (a replaced file is tried again), for the
+// whole run: each is announced once, not at every opening of the list. Main thread.
+QHash<QString, QPair<qint64, QDateTime>>& unusableMovies() {
+    static QHash<QString, QPair<qint64, QDateTime>> movies;
+    return movies;
+}
+
+// A thumbnail older than its movie was made from an earlier movie of the same name.
+bool isStale(const QFileInfo& thumb, const QFileInfo& movie) {
+    const QDateTime made = movie.lastModified();
+    return thumb.lastModified() < made && made <= QDateTime::currentDateTime();
 }
 
 QString thumbnailPathOf(const QString& moviePath) {
@@ -79,7 +95,49 @@ void VideoAssetsViewController::viewDidLoad() {
     _thumbsDirPath = TavrioCaptureManager::baseDirForThumbnails();
     _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
     if (!QFileInfo::exists(_thumbsDirPath)) QDir().mkdir(_thumbsDirPath);
+    // Both folders are watched from now on, also when the first movie has yet to be made.
+    for (const QString& folder : {_videosDirPath, _originalClipsPath})
+        if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
     refreshData();
+}
+
+void VideoAssetsViewController::folderChanged() {
+    // A recording or a copy arrives as a burst of changes (temporary, rename, side files): one
+    // refresh after the burst.
+    if (!_refreshSoon) {
+        _refreshSoon = new QTimer(this);
+        _refreshSoon->setSingleShot(true);
+        _refreshSoon->setInterval(100);
+        connect(_refreshSoon, &QTimer::timeout, this, &VideoAssetsViewController::refreshData);
+    }
+    _refreshSoon->start();
+}
+
+void VideoAssetsViewController::watchFolders() {
+    if (!_watcher) {
+        _watcher = new QFileSystemWatcher(this);
+        connect(_watcher, &QFileSystemWatcher::directoryChanged, this, &VideoAssetsViewController::folderChanged);
+        connect(_watcher, &QFileSystemWatcher::fileChanged, this, &VideoAssetsViewController::folderChanged);
+    }
+    // The folders, and each movie listed, so that one still being copied in grows in its row.
+    QStringList wanted;
+    for (const QString& folder : {_videosDirPath, _originalClipsPath})
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) wanted << folder;
+    for (const Row& r : _rows) wanted << r.path;
+    // And the unusable ones: a file written again in place may be a movie now.
+    for (auto it = unusableMovies().cbegin(); it != unusableMovies().cend(); ++it) {
+        const QString folder = QFileInfo(it.key()).absolutePath();
+        if (folder == _videosDirPath || folder == _originalClipsPath) wanted << it.key();
+    }
+    const QStringList watched = _watcher->directories() + _watcher->files();
+    QStringList gone;
+    for (const QString& path : watched)
+        if (!wanted.contains(path)) gone << path;
+    if (!gone.isEmpty()) _watcher->removePaths(gone);
+    QStringList added;
+    for (const QString& path : wanted)
+        if (!watched.contains(path)) added << path;
+    if (!added.isEmpty()) _watcher->addPaths(added);
 }
 
 bool VideoAssetsViewController::isAudiovisualFile(const QString& fileName) {
@@ -102,11 +160,20 @@ namespace {
 QString titleFor(const QString& path, int64_t created) {
     QString date;
     if (created != std::numeric_limits<int64_t>::min())
-        date = QLocale().toString(QDateTime::fromMSecsSinceEpoch(created / 1000000), QLocale::ShortFormat);
+        date = VideoAssetsViewController::dateText(QDateTime::fromMSecsSinceEpoch(created / 1000000));
     return QStringLiteral("%1 (%2)").arg(readDurationFile(QFileInfo(path).fileName()), date);
 }
 
 }  // namespace
+
+QString VideoAssetsViewController::dateText(const QDateTime& time) {
+    const QLocale locale;
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    timeFormat.remove(seconds);
+    return locale.toString(time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(time.time(), timeFormat);
+}
 
 QString VideoAssetsViewController::titleForVideo(const QString& path) {
     return titleFor(path, TavrioCaptureManager::fileCreationTime(path));
@@ -153,13 +220,16 @@ int VideoAssetsViewController::indexOf(const QString& path) const {
 }
 
 void VideoAssetsViewController::refreshData() {
+    emit aboutToReload();
     _rows.clear();
+    _settling.clear();
     appendFolder(_videosDirPath, false);
     appendFolder(_originalClipsPath, true);
     // Newest first; equal times keep the folders' order (exports before recordings, by name).
     std::stable_sort(_rows.begin(), _rows.end(), [](const Row& a, const Row& b) { return a.created > b.created; });
     for (const Row& r : _rows)
         if (r.thumbnailPending && !_inFlight.contains(r.path)) startThumbnail(r.path);
+    watchFolders();
     emit dataReloaded();
 }
 
@@ -174,11 +244,13 @@ void VideoAssetsViewController::appendFolder(const QString& folder, bool logsNon
             if (logsNonMovies) qCInfo(lcLibrary).noquote() << "Corrupt File" << path;
             continue;
         }
+        if (name == QLatin1String(kIntermediateName)) continue;
         const QFileInfo info(path);
-        const auto known = _unusable.constFind(path);
-        if (known != _unusable.constEnd()) {
+        auto& unusable = unusableMovies();
+        const auto known = unusable.constFind(path);
+        if (known != unusable.constEnd()) {
             if (known->first == info.size() && known->second == info.lastModified()) continue;
-            _unusable.erase(known);
+            unusable.erase(known);
         }
         Row row;
         row.path = path;
@@ -186,9 +258,12 @@ void VideoAssetsViewController::appendFolder(const QString& folder, bool logsNon
         row.title = titleFor(path, row.created);
         row.subtitle = sizeText(info.size());
         row.isRecording = logsNonMovies;
-        const QString thumb = _thumbsDirPath + QLatin1Char('/') + name + QStringLiteral(".jpeg");
-        if (QFileInfo::exists(thumb)) {
-            row.thumbnail = QImage(thumb);
+        const QFileInfo thumb(_thumbsDirPath + QLatin1Char('/') + name + QStringLiteral(".jpeg"));
+        if (thumb.exists() && !isStale(thumb, info)) {
+            auto& cached = _thumbnails[path];
+            if (cached.first != thumb.lastModified() || cached.second.isNull())
+                cached = {thumb.lastModified(), QImage(thumb.filePath())};
+            row.thumbnail = cached.second;
         } else {
             row.thumbnailPending = true;
         }
@@ -208,8 +283,10 @@ void VideoAssetsViewController::startThumbnail(const QString& path) {
         (void)yields;
         QString reason;
         const QImage image = generateThumbImageForVideo(path, QSize(kThumbnailSize, kThumbnailSize), &reason);
-        // The camera screen may have stored one meanwhile; its picture is as good as ours.
-        if (!image.isNull() && !QFileInfo::exists(thumb)) writeThumbnailFile(image, thumb);
+        // The camera screen may have stored one meanwhile; its picture is as good as ours. One
+        // older than the movie shows an earlier movie of that name and is replaced.
+        if (!image.isNull() && (!QFileInfo::exists(thumb) || isStale(QFileInfo(thumb), QFileInfo(path))))
+            writeThumbnailFile(image, thumb);
         platform::MainThread::dispatchAsync([this, alive, path, image] {
             if (alive.lock()) thumbnailFinished(path, image, image.isNull());
         });
@@ -238,9 +315,28 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
         return;
     }
     const QFileInfo info(path);
-    if (info.exists()) _unusable.insert(path, {info.size(), info.lastModified()});
+    // A recording being made is written at its name as it grows, with no picture in it at
+    // first: tried again once it has rested rather than called unusable.
+    if (info.exists() && info.lastModified().msecsTo(QDateTime::currentDateTime()) < kSettleMs) {
+        _settling.insert(path);
+        if (!_settleTimer) {
+            _settleTimer = new QTimer(this);
+            _settleTimer->setSingleShot(true);
+            connect(_settleTimer, &QTimer::timeout, this, &VideoAssetsViewController::refreshData);
+        }
+        _settleTimer->start(kSettleMs);
+        return;
+    }
+    auto& unusable = unusableMovies();
+    const QPair<qint64, QDateTime> state{info.size(), info.lastModified()};
+    // Another list open at the same time may have announced this very file already.
+    const bool told = unusable.value(path) == state;
+    if (info.exists()) unusable.insert(path, state);
     _rows.erase(_rows.begin() + index);
     emit rowRemoved(index);
+    watchFolders();
+    // A file that went while its picture was being made is no unusable file, just gone.
+    if (told || !info.exists()) return;
     platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(info.fileName()),
                                  localized("Format Not Supported"), localized("Ok"));
 }

@@ -6,12 +6,17 @@
 // Missing thumbnails are made on worker threads, newest movie first, so opening a library of
 // many new movies never stalls the window; a row shows the placeholder picture until its
 // thumbnail arrives. A movie no picture can be made from is announced once ("Format Not
-// Supported") and its row removed; the file itself stays where it is.
+// Supported") for as long as it stays unchanged, however often the list is opened, and its row
+// removed; the file itself stays where it is.
+//
+// The list follows both folders on disk: movies that appear (a recording of tavrio-cli, a copy
+// from the file manager), vanish or grow update the rows without the list being opened again.
 
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -19,7 +24,9 @@
 #include <memory>
 #include <vector>
 
+class QFileSystemWatcher;
 class QThreadPool;
+class QTimer;
 
 #include "VideoLibraryUpdateDelegate.h"
 
@@ -27,7 +34,11 @@ class VideoAssetsViewController : public QObject, public VideoLibraryUpdateDeleg
     Q_OBJECT
 public:
     // The size the list asks thumbnails for, in pixels.
-    static constexpr int kThumbnailSize = 70;
+    // Large enough to fill a row's picture box on a screen of twice the point scale.
+    static constexpr int kThumbnailSize = 192;
+    // The export's intermediate movie: never a movie of the list, also when a killed export
+    // left it behind.
+    static constexpr const char* kIntermediateName = "For_Portrait_Exporting.mov";
 
     struct Row {
         QString path;
@@ -60,8 +71,8 @@ public:
     int indexOf(const QString& path) const;
     // The row's second line: its size, or while its export runs, how far that has come.
     QString detailText(int index) const;
-    // Thumbnails still being made.
-    int pendingThumbnails() const { return static_cast<int>(_inFlight.size()); }
+    // Thumbnails still being made, or to be tried again once their movie has stopped growing.
+    int pendingThumbnails() const { return static_cast<int>(_inFlight.size() + _settling.size()); }
 
     // VideoLibraryUpdateDelegate
     bool isExportNeededForAsset(const QString& path) override;
@@ -77,6 +88,8 @@ public:
     static QString titleForVideo(const QString& path);
     static QString subtitleForVideo(const QString& path);
     static QString sizeText(qint64 bytes);
+    // The locale's short date and time, without seconds (the C locale's short time has them).
+    static QString dateText(const QDateTime& time);
 
     // Thumbs/<movie file name>.jpeg if that file exists, else a null string.
     static QString thumbnailPathForVideo(const QString& moviePath);
@@ -101,6 +114,8 @@ public:
     static void deleteVideoAsset(const QString& moviePath, std::function<void(bool deleted)> done);
 
 signals:
+    // The rows are about to be rebuilt: the screen notes what is current.
+    void aboutToReload();
     // Every row may have changed (refresh, deletion).
     void dataReloaded();
     // One row's picture or title changed.
@@ -113,6 +128,8 @@ private:
     void appendFolder(const QString& folder, bool logsNonMovies);
     void startThumbnail(const QString& path);
     void thumbnailFinished(const QString& path, const QImage& image, bool failed);
+    void watchFolders();
+    void folderChanged();
 
     // Threads: all fields belong to the main thread. Workers get copies of paths and hand their
     // results back through the main thread's dispatch, guarded by _alive.
@@ -124,7 +141,15 @@ private:
     // Movies whose thumbnail is being made, and movies known to give none (by size and time,
     // so a replaced file is tried again).
     QHash<QString, bool> _inFlight;
-    QHash<QString, QPair<qint64, QDateTime>> _unusable;
+    // Thumbnails read before, by the thumbnail file's time: a refresh after every change on
+    // disk must not read every picture again.
+    QHash<QString, QPair<QDateTime, QImage>> _thumbnails;
+    // Movies changed too recently to call them unusable, and when to try them again.
+    static constexpr int kSettleMs = 2000;
+    QSet<QString> _settling;
+    QTimer* _settleTimer = nullptr;
+    QFileSystemWatcher* _watcher = nullptr;
+    QTimer* _refreshSoon = nullptr;
     std::unique_ptr<QThreadPool> _thumbnailPool;
     std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QThreadPool>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -75,14 +76,53 @@ QString VideosFolder::copyVideo(const QString& moviePath, const QString& toFolde
     return QString::fromStdString(out->finalPath());
 }
 
-void VideosFolder::writeVideoAtPath(const QString& moviePath, Completion completion) {
+QString VideosFolder::savedCopyOf(const QString& moviePath, const QString& inFolder) {
+    QFile movie(moviePath);
+    if (!movie.open(QIODevice::ReadOnly)) return QString();
+    const qint64 size = movie.size();
+    const QFileInfoList candidates = QDir(inFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
+    std::vector<char> a(1 << 20), b(1 << 20);
+    for (const QFileInfo& candidate : candidates) {
+        if (candidate.size() != size) continue;
+        QFile copy(candidate.filePath());
+        if (!copy.open(QIODevice::ReadOnly) || !movie.seek(0)) continue;
+        bool same = true;
+        for (;;) {
+            const qint64 got = movie.read(a.data(), qint64(a.size()));
+            if (got <= 0) {
+                same = got == 0;
+                break;
+            }
+            if (copy.read(b.data(), got) != got || std::memcmp(a.data(), b.data(), size_t(got)) != 0) {
+                same = false;
+                break;
+            }
+        }
+        if (same) return candidate.filePath();
+    }
+    return QString();
+}
+
+QString VideosFolder::shortLocation(const QString& savedPath) {
+    const QFileInfo info(savedPath);
+    const QDir folder = info.dir();
+    QDir parent = folder;
+    if (!parent.cdUp()) return info.filePath();
+    return parent.dirName() + QLatin1Char('/') + folder.dirName() + QLatin1Char('/') + info.fileName();
+}
+
+void VideosFolder::writeVideoAtPath(const QString& moviePath, Completion completion, bool evenIfSaved) {
     const QString target = folder();
-    QThreadPool::globalInstance()->start([moviePath, target, completion = std::move(completion)] {
+    QThreadPool::globalInstance()->start([moviePath, target, evenIfSaved, completion = std::move(completion)] {
         Outcome outcome = Outcome::Saved;
         QString result, reason;
         if (!videoAtPathIsCompatible(moviePath, &reason)) {
             qCWarning(lcLibrary).noquote() << "Incompatible File" << moviePath << reason;
             outcome = Outcome::Incompatible;
+            result = reason;
+        } else if (const QString copy = evenIfSaved ? QString() : savedCopyOf(moviePath, target); !copy.isEmpty()) {
+            outcome = Outcome::AlreadySaved;
+            result = copy;
         } else {
             result = copyVideo(moviePath, target, &reason);
             if (result.isEmpty()) {

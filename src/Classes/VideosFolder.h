@@ -15,11 +15,20 @@ public:
     // Whether the movie can be saved: it opens and has a video track whose first picture decodes.
     static bool videoAtPathIsCompatible(const QString& moviePath, QString* reason = nullptr);
 
-    enum class Outcome { Saved, Incompatible, Failed };
-    // Outcome, the saved movie's path (Saved) or why it failed (Failed, a sentence for an alert).
+    enum class Outcome { Saved, AlreadySaved, Incompatible, Failed };
+    // Outcome, the saved movie's path (Saved), the copy found there (AlreadySaved) or why it
+    // failed (Incompatible and Failed, a sentence for an alert).
     using Completion = std::function<void(Outcome outcome, const QString& savedPathOrError)>;
-    // Checks and copies on a worker thread; `completion` runs later on the main thread.
-    static void writeVideoAtPath(const QString& moviePath, Completion completion);
+    // Checks and copies on a worker thread; `completion` runs later on the main thread. A movie
+    // whose copy is in the folder already, byte for byte, is not copied again unless
+    // `evenIfSaved`: a second click should not quietly fill the folder with duplicates.
+    static void writeVideoAtPath(const QString& moviePath, Completion completion, bool evenIfSaved = false);
+
+    // A file in `folder` with the movie's very bytes, or a null string. Reads both files.
+    static QString savedCopyOf(const QString& moviePath, const QString& folder);
+
+    // "Videos/Tavrio/Video-3.mov": where a saved movie is, in the words a user finds it by.
+    static QString shortLocation(const QString& savedPath);
 
     // The copy itself, on the calling thread: the first free name in `toFolder` counting from
     // the movie's own name ("Video.mov", "Video-1.mov", ...), the folder made if missing. Null

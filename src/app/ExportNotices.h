@@ -20,6 +20,10 @@ public:
     static QString title(RunningExports::Status status, bool zoomed);
     static QString message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath);
 
+    // A save to the Videos folder ended while `window` may not be the active one: told on the
+    // desktop then (the window itself shows it on the details screen).
+    static void saveFinished(QWidget* window, const QString& savedPath);
+
 private:
     void exportFinished(const QString& recordingPath, RunningExports::Status status, const QString& finalPath,
                         bool zoomed, bool toldOnScreen);

@@ -1,5 +1,7 @@
 #include "InstructionsMenuViewController.h"
 
+#include "ui/Theme.h"
+
 #include "SettingsStyle.h"
 
 #include "platform/Bundle.h"
@@ -17,11 +19,11 @@ constexpr int kSupportSection = 4;
 
 InstructionsMenuViewController::InstructionsMenuViewController(QWidget* parent) : ui::ViewController(parent) {
     setTitle(platform::StringTable::localized(QStringLiteral("localizable"), QStringLiteral("InstructionsTitle")));
-    setBackgroundColor(Qt::white);
+    setBackgroundColor(ui::theme::kBackground);
     instructionsView_ = new ui::TableView(this);
     instructionsView_->setAccessibleName(QStringLiteral("Instructions"));
     instructionsView_->setAllowsSelection(false);
-    instructionsView_->setCellBackgroundColor(Qt::white);
+    instructionsView_->setCellBackgroundColor(ui::theme::kBackground);
     instructionsView_->setSeparatorColor(Qt::transparent);
     addSubview(instructionsView_, QRectF(0, 0, 320, 436));
     load();
@@ -112,7 +114,7 @@ void InstructionsMenuViewController::headerForSection(ui::TableView*, int sectio
     header.height = 44.0;
     header.fontPoints = 20;
     header.bold = true;
-    header.textColor = Qt::black;
+    header.textColor = ui::theme::kText;
     header.backgroundColor = Qt::transparent;
     header.x = 10;
     header.width = 300;
@@ -122,8 +124,8 @@ void InstructionsMenuViewController::cellTextForIndexPath(ui::TableCell& cell, c
     const QStringList list = paragraphs(indexPath.section);
     cell.text = indexPath.row >= 0 && indexPath.row < list.size() ? list.at(indexPath.row) : QString();
     cell.fontPoints = indexPath.section == kSupportSection ? 13 : 14;
-    cell.textColor = Qt::black;
-    cell.highlightedTextColor = Qt::white;
+    cell.textColor = ui::theme::kText;
+    cell.highlightedTextColor = ui::theme::kText;
     cell.numberOfLines = 0;
 }
 

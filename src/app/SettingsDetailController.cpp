@@ -35,7 +35,8 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
     descriptionLabel_ = new QLabel(descriptionForDescId(descId_), this);
     descriptionLabel_->setWordWrap(true);
     descriptionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    descriptionLabel_->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    descriptionLabel_->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kText.name()));
     descriptionLabel_->setAccessibleName(QStringLiteral("Description"));
     descriptionLabel_->setAccessibleDescription(descriptionLabel_->text());
     ui::Fonts::set(descriptionLabel_, 14);
@@ -54,7 +55,7 @@ void SettingsDetailController::showExportSizes(double y) {
         QStringLiteral("For a 1280x720 recording: %1.").arg(TavrioCameraController::exportSizesText(1280, 720)), this);
     footerLabel_->setWordWrap(true);
     footerLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    footerLabel_->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    footerLabel_->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kText.name()));
     footerLabel_->setAccessibleName(QStringLiteral("Export sizes"));
     ui::Fonts::set(footerLabel_, 13);
     addSubview(footerLabel_, QRectF(20, y, 280, 70));

@@ -2,7 +2,12 @@
 
 #include <QGestureEvent>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QLabel>
+#include <QProxyStyle>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QSwipeGesture>
@@ -14,13 +19,17 @@
 #include "platform/AudioSinkOutput.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
+#include "ui/Fonts.h"
 #include "ui/FrameLayout.h"
 #include "ui/NavigationController.h"
 #include "ui/PointScale.h"
 
 namespace {
 constexpr double kPanelHeight = 88;
-constexpr QRectF kScrubberFrame(20, 8, 280, 30);
+// The times either side of the scrubber, wide enough for "1:02:03".
+constexpr QRectF kElapsedFrame(4, 8, 52, 30);
+constexpr QRectF kScrubberFrame(58, 8, 204, 30);
+constexpr QRectF kTotalFrame(264, 8, 52, 30);
 constexpr int kScrubberSteps = 100000;  // the slider's maximum; its minimum is 0
 constexpr int kSwipeAnimationMs = 200;
 constexpr double kKeySeekSeconds = 5;
@@ -46,6 +55,42 @@ QWidget* makeBar(QWidget* parent, const QString& name, const QString& glyph, std
     layout->addWidget(button);
     layout->addStretch();
     return bar;
+}
+
+// A click on the track jumps there (and drags on from there), as desktop players do, rather than
+// stepping a page towards it.
+class JumpingSliderStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons) return Qt::LeftButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QLabel* makeTimeLabel(QWidget* parent, const QString& name, Qt::Alignment alignment) {
+    auto* label = new QLabel(QStringLiteral("0:00"), parent);
+    label->setAccessibleName(name);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    ui::Fonts::set(label, 12);
+    return label;
+}
+
+// Four corners pointing outwards, drawn: no font can be relied on for such a glyph.
+QIcon fullScreenIcon() {
+    QPixmap pixmap(48, 48);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    const int a = 6, b = 42, l = 14;
+    p.drawPolyline(QPolygon({{a, a + l}, {a, a}, {a + l, a}}));
+    p.drawPolyline(QPolygon({{b - l, a}, {b, a}, {b, a + l}}));
+    p.drawPolyline(QPolygon({{b, b - l}, {b, b}, {b - l, b}}));
+    p.drawPolyline(QPolygon({{a + l, b}, {a, b}, {a, b - l}}));
+    return QIcon(pixmap);
 }
 
 std::shared_ptr<media::AudioOutput> desktopSound() {
@@ -85,6 +130,7 @@ TavrioAVPlayerViewController::TavrioAVPlayerViewController(media::PlayerItem ite
 }
 
 TavrioAVPlayerViewController::~TavrioAVPlayerViewController() {
+    setFullScreen(false);
     if (mPlaybackView) mPlaybackView->setPlayer(nullptr);
     mPlayer.reset();
 }
@@ -99,20 +145,40 @@ void TavrioAVPlayerViewController::buildView() {
     addSubview(mLowerUI, panelFrame());
     auto* panelFrames = new ui::FrameLayout(mLowerUI);
     mScrubber = new QSlider(Qt::Horizontal, mLowerUI);
+    auto* style = new JumpingSliderStyle(mScrubber->style()->name());
+    style->setParent(mScrubber);
+    mScrubber->setStyle(style);
     mScrubber->setRange(0, kScrubberSteps);
     mScrubber->setAccessibleName(tr("Position"));
     mScrubber->setFocusPolicy(Qt::NoFocus);  // the arrow keys seek through the screen
     panelFrames->addWidget(mScrubber, kScrubberFrame);
-    connect(mScrubber, &QSlider::sliderPressed, this, &TavrioAVPlayerViewController::beginScrubbing);
+    connect(mScrubber, &QSlider::sliderPressed, this, [this] {
+        beginScrubbing();
+        scrub();  // a click on the track has moved the knob there already
+    });
     connect(mScrubber, &QSlider::valueChanged, this, [this] {
         if (mScrubber->isSliderDown()) scrub();
     });
     connect(mScrubber, &QSlider::sliderReleased, this, &TavrioAVPlayerViewController::endScrubbing);
+    mElapsedLabel = makeTimeLabel(mLowerUI, tr("Elapsed time"), Qt::AlignRight);
+    mTotalLabel = makeTimeLabel(mLowerUI, tr("Total time"), Qt::AlignLeft);
+    panelFrames->addWidget(mElapsedLabel, kElapsedFrame);
+    panelFrames->addWidget(mTotalLabel, kTotalFrame);
     const QRectF barFrame(0, kPanelHeight - 44, ui::PointScale::kScreenWidth, 44);
     mPlayBar = makeBar(mLowerUI, tr("Play"), QStringLiteral("\u25B6"), [this] { play(); });
     mPauseBar = makeBar(mLowerUI, tr("Pause"), QStringLiteral("\u275A\u275A"), [this] { pause(); });
     panelFrames->addWidget(mPlayBar, barFrame);
     panelFrames->addWidget(mPauseBar, barFrame);
+    mFullScreenButton = new QToolButton(mLowerUI);
+    mFullScreenButton->setIcon(fullScreenIcon());
+    mFullScreenButton->setIconSize(QSize(22, 22));
+    mFullScreenButton->setAccessibleName(tr("Full screen"));
+    mFullScreenButton->setToolTip(tr("Full screen (F)"));
+    mFullScreenButton->setAutoRaise(true);
+    mFullScreenButton->setStyleSheet(QStringLiteral("QToolButton { color: white; font-size: 20px; }"));
+    connect(mFullScreenButton, &QToolButton::clicked, this, [this] { setFullScreen(true); });
+    panelFrames->addWidget(mFullScreenButton, QRectF(ui::PointScale::kScreenWidth - 50, kPanelHeight - 44, 44, 44));
+    mFullScreenButton->raise();
 
     auto* done = new ui::BarButtonItem(ui::BarButtonItem::SystemItem::Done, ui::BarButtonItem::Style::Done, this);
     connect(done, &ui::BarButtonItem::triggered, this, [this] {
@@ -174,8 +240,91 @@ void TavrioAVPlayerViewController::syncScrubber() {
     if (!std::isfinite(seconds) || seconds <= 0) return;
     const double t = mPlayer->currentTime().seconds();
     const int min = mScrubber->minimum(), max = mScrubber->maximum();
+    if (const QString total = timeText(seconds); total != mTotalLabel->text()) {
+        mTotalLabel->setText(total);
+        qCDebug(lcApp).noquote() << "player: total time" << total;
+    }
+    mElapsedLabel->setText(timeText(t));
+    if (mScrubber->isSliderDown()) return;  // the user's finger, not the clock, places it now
     const QSignalBlocker quiet(mScrubber);
     mScrubber->setValue(static_cast<int>(std::lround(min + (max - min) * t / seconds)));
+}
+
+QString TavrioAVPlayerViewController::timeText(double seconds) {
+    const qint64 s = std::isfinite(seconds) ? std::max<qint64>(0, qint64(std::floor(seconds))) : 0;
+    if (s >= 3600) return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+    return QString::asprintf("%lld:%02lld", s / 60, s % 60);
+}
+
+void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
+    if (fullScreen == isFullScreen()) return;
+    if (fullScreen) {
+        // The screen is laid out in points on a portrait phone screen; the picture alone goes
+        // to a window of its own that covers the display.
+        mFullScreenHost = new QWidget(nullptr, Qt::Window);
+        mFullScreenHost->setAttribute(Qt::WA_DeleteOnClose);
+        mFullScreenHost->setWindowTitle(tr("Tavrio: Movie"));
+        mFullScreenHost->setAccessibleName(tr("Movie, full screen"));
+        QPalette pal = mFullScreenHost->palette();
+        pal.setColor(QPalette::Window, Qt::black);
+        mFullScreenHost->setPalette(pal);
+        mFullScreenHost->setAutoFillBackground(true);
+        mFullScreenHost->setFocusPolicy(Qt::StrongFocus);
+        auto* layout = new QHBoxLayout(mFullScreenHost);
+        layout->setContentsMargins(0, 0, 0, 0);
+        frames()->removeWidget(mPlaybackView);
+        layout->addWidget(mPlaybackView);
+        mFullScreenHost->installEventFilter(this);
+        mPlaybackView->installEventFilter(this);
+        mFullScreenHost->showFullScreen();
+        qCDebug(lcApp) << "player: full screen on";
+        mFullScreenHost->activateWindow();
+        mFullScreenHost->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    takePictureBack()->close();
+    qCDebug(lcApp) << "player: full screen off";
+    if (QWidget* w = window()) w->activateWindow();
+    setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* TavrioAVPlayerViewController::takePictureBack() {
+    QWidget* host = mFullScreenHost;
+    mFullScreenHost = nullptr;
+    mPlaybackView->removeEventFilter(this);
+    mPlaybackView->setParent(this);
+    addSubview(mPlaybackView, QRectF(0, 0, ui::PointScale::kScreenWidth, heightPoints()));
+    mPlaybackView->lower();
+    host->removeEventFilter(this);
+    return host;
+}
+
+bool TavrioAVPlayerViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (mFullScreenHost && (watched == mFullScreenHost || watched == mPlaybackView)) {
+        if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_F) {
+                setFullScreen(false);
+                return true;
+            }
+            keyPressEvent(key);
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            setFullScreen(false);
+            return true;
+        }
+        if (event->type() == QEvent::Close && watched == mFullScreenHost) {
+            // The window manager closed it: the picture comes back before the host goes.
+            takePictureBack();
+            return false;
+        }
+    }
+    return ui::ViewController::eventFilter(watched, event);
 }
 
 void TavrioAVPlayerViewController::beginScrubbing() {
@@ -191,6 +340,7 @@ void TavrioAVPlayerViewController::scrub() {
     const double min = mScrubber->minimum(), max = mScrubber->maximum();
     const double target = seconds * (mScrubber->value() - min) / (max - min);
     const double tolerance = 0.5 * seconds / scrubberWidthPoints();
+    mElapsedLabel->setText(timeText(target));
     const media::Time tol = media::Time::fromSeconds(tolerance, 1000000000);
     mPlayer->seekToTime(media::Time::fromSeconds(target, 1000000000), tol, tol);
 }
@@ -268,6 +418,14 @@ void TavrioAVPlayerViewController::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Space: isPlaying() ? pause() : play(); return;
     case Qt::Key_Left: seekBy(-kKeySeekSeconds); return;
     case Qt::Key_Right: seekBy(kKeySeekSeconds); return;
+    case Qt::Key_F: setFullScreen(!isFullScreen()); return;
+    case Qt::Key_Escape:
+        if (isFullScreen()) {
+            setFullScreen(false);
+            return;
+        }
+        ui::ViewController::keyPressEvent(event);
+        return;
     default: ui::ViewController::keyPressEvent(event);
     }
 }
@@ -286,7 +444,20 @@ void TavrioAVPlayerViewController::mouseReleaseEvent(QMouseEvent* event) {
     if (std::abs(d.y()) >= minPixels && std::abs(d.y()) > 2 * std::abs(d.x())) handleSwipe(d.y() < 0, swipeStart_);
 }
 
+void TavrioAVPlayerViewController::mouseDoubleClickEvent(QMouseEvent* event) {
+    swipeTracking_ = false;
+    if (mPlaybackView->geometry().contains(event->position().toPoint()) &&
+        !mLowerUI->geometry().contains(event->position().toPoint()))
+        setFullScreen(true);
+}
+
 bool TavrioAVPlayerViewController::event(QEvent* event) {
+    // In full screen Escape leaves full screen, not the screen (going back is the shortcut's).
+    if (event->type() == QEvent::ShortcutOverride && isFullScreen() &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
     if (event->type() == QEvent::Gesture) {
         auto* ge = static_cast<QGestureEvent*>(event);
         if (auto* swipe = static_cast<QSwipeGesture*>(ge->gesture(Qt::SwipeGesture))) {
@@ -307,6 +478,7 @@ void TavrioAVPlayerViewController::focusFirstControl() {
 }
 
 void TavrioAVPlayerViewController::viewWillDisappear(bool animated) {
+    setFullScreen(false);
     removeTimeObserver();
     mPlayer->pause();
     observing_ = false;

@@ -2,6 +2,9 @@
 // The full-screen player the details screen pushes: the picture filling the screen, a lower
 // panel with the scrubber and the play or pause bar, the navigation bar's back button. Vertical
 // swipes (a mouse drag or a touch) hide and show the bar (upper half) and the panel (lower half).
+// Elapsed and total time beside the scrubber; a click on its track seeks there. Full screen (F,
+// a double click on the picture, or the panel's button) shows the picture alone on the whole
+// display; F, Escape or a double click come back.
 // Keyboard: Space plays and pauses, Left and Right seek 5 s, Escape goes back.
 
 #include <QPointer>
@@ -10,6 +13,7 @@
 #include "media/Player.h"
 #include "ui/ViewController.h"
 
+class QLabel;
 class QSlider;
 class QVariantAnimation;
 class QToolButton;
@@ -31,6 +35,15 @@ public:
     QWidget* lowerUI() const { return mLowerUI; }
     QWidget* playBar() const { return mPlayBar; }
     QWidget* pauseBar() const { return mPauseBar; }
+    QLabel* elapsedLabel() const { return mElapsedLabel; }
+    QLabel* totalLabel() const { return mTotalLabel; }
+    QToolButton* fullScreenButton() const { return mFullScreenButton; }
+
+    // "1:05", or "1:02:03" from an hour on.
+    static QString timeText(double seconds);
+    // The picture alone on the whole display, or back in the screen.
+    void setFullScreen(bool fullScreen);
+    bool isFullScreen() const { return mFullScreenHost != nullptr; }
 
     void play();
     void pause();
@@ -54,7 +67,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -62,6 +77,8 @@ private:
     void addTimeObserver();
     void removeTimeObserver();
     void seekBy(double seconds);
+    // The picture back in the screen from the full-screen window, which is returned.
+    QWidget* takePictureBack();
     double scrubberWidthPoints() const;
     double heightPoints() const;
     QRectF panelFrame() const;
@@ -71,6 +88,10 @@ private:
     QSlider* mScrubber = nullptr;
     QWidget* mPlayBar = nullptr;
     QWidget* mPauseBar = nullptr;
+    QLabel* mElapsedLabel = nullptr;
+    QLabel* mTotalLabel = nullptr;
+    QToolButton* mFullScreenButton = nullptr;
+    QWidget* mFullScreenHost = nullptr;  // the top-level window of full screen, while shown
     media::PlayerItem mPlayerItem;
     std::unique_ptr<media::Player> mPlayer;
     float mRestoreAfterScrubbingRate = 0;

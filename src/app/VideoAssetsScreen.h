@@ -5,7 +5,11 @@
 // are VideoAssetsViewController's; this screen draws them and takes the user's input.
 //
 // Keyboard: the first row is current when the list opens, the arrows move, Return opens the
-// details, Delete asks whether to delete the movie.
+// details, Delete asks whether to delete the movie, the menu key opens the row's menu.
+//
+// Desktop habits: a right click on a row offers Open With Default Player, Show in Files, Save to
+// Videos and Delete; a row dragged out of the window is its movie file (text/uri-list) for a
+// file manager, a chat or an editor. An empty library says how to make a movie.
 
 #include "VideoAssetsViewController.h"
 
@@ -13,6 +17,11 @@
 #include "ui/ViewController.h"
 
 #include <QImage>
+#include <optional>
+
+class QLabel;
+class QMenu;
+class QMimeData;
 
 class VideoAssetsScreen : public ui::ViewController, public ui::TableViewDataSource {
     Q_OBJECT
@@ -38,6 +47,14 @@ public:
     void openDetailsForRow(int row);
     // Asks with an action sheet, then deletes the row's movie.
     void askToDeleteRow(int row);
+    // The row's menu, built anew (the caller owns it; null for no such row).
+    QMenu* contextMenuForRow(int row);
+    // What a drag of the row carries: the movie as a file:// URI.
+    QMimeData* mimeDataForRow(int row) const;
+    // Shown instead of the rows when there are none.
+    QLabel* emptyLabel() const { return _emptyLabel; }
+    // The picture a row shows: the thumbnail fitted into one box for every row.
+    static QImage rowPicture(const QImage& thumbnail, qreal devicePixelRatio);
 
     // ui::TableViewDataSource
     int numberOfSections(ui::TableView*) override { return 1; }
@@ -57,10 +74,16 @@ protected:
 
 private:
     void selectFirstRowIfNone();
+    void showContextMenu(const QPoint& viewportPixel);
+    void updateEmptyState();
 
     VideoAssetsViewController* _library;
     ui::TableView* _tableView;
     ui::BarButtonItem* _doneButton;
     ui::BarButtonItem* _editButton;
     QImage _placeholder;
+    QLabel* _emptyLabel = nullptr;
+    QString _currentBeforeReload;  // the movie that was current, kept current across a refresh
+    QPoint _pressAt;               // where a press on a row began, for dragging it out
+    std::optional<int> _pressedRow;
 };

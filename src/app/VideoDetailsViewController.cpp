@@ -5,6 +5,7 @@
 #include "RunningExports.h"
 #include "TavrioCameraController.h"
 #include "VideosFolder.h"
+#include "ExportNotices.h"
 #include "ZoomTrack.h"
 
 #include "media/Asset.h"
@@ -13,7 +14,9 @@
 #include "platform/MainThread.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
+#include "ui/Theme.h"
 #include "ui/Fonts.h"
+#include "ui/FileManager.h"
 #include "ui/FrameLayout.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
@@ -22,11 +25,12 @@
 
 #include <QFileInfo>
 #include <QLabel>
+#include <QPushButton>
 #include <QThreadPool>
 
 namespace {
 
-const QColor kBackground(7, 9, 14);
+const QColor kBackground = ui::theme::kBackground;
 
 QString localized(const char* key) {
     return platform::StringTable::localized(QStringLiteral("localizable"), QString::fromLatin1(key));
@@ -125,7 +129,7 @@ void VideoDetailsViewController::orderTabs() {
     if (saveOnTop) order << _saveVideoButton;
     order << _playButton << _exportButton;
     if (!saveOnTop) order << _saveVideoButton;
-    order << _deleteVideoButton;
+    order << _deleteVideoButton << _showInFilesButton;
     order.removeAll(nullptr);
     for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
@@ -214,6 +218,7 @@ void VideoDetailsViewController::followExport() {
     addSubview(_cancelExportButton, QRectF(263, 82, 24, 24));
     removeFromView(_processingLabel);
     _processingLabel = new ui::ShrinkLabel(QStringLiteral("Exporting..."), this);
+    _processingLabel->setAlignment(Qt::AlignCenter);
     _processingLabel->setMinimumFontPoints(10);
     styleProgressText(_processingLabel, 17);
     _processingLabel->setFontPoints(17);
@@ -276,6 +281,7 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
     if (!_processingLabel) {
         _processingLabel = new ui::ShrinkLabel(QString(), this);
         styleProgressText(_processingLabel, 17);
+        _processingLabel->setAlignment(Qt::AlignCenter);
         addSubview(_processingLabel, QRectF(35, 112, 250, 28));
     }
     _processingLabel->show();
@@ -320,25 +326,75 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
 // ---- Saving and deleting
 
 void VideoDetailsViewController::saveVideoButtonPressed() {
+    saveVideo(false);
+}
+
+void VideoDetailsViewController::saveVideo(bool evenIfSaved) {
     if (_spinner) return;  // one save at a time
     showHideSavingSpinner(true);
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    VideosFolder::writeVideoAtPath(path, [self, path](VideosFolder::Outcome outcome, const QString& result) {
-        if (!self) return;
-        self->showHideSavingSpinner(false);
-        switch (outcome) {
-        case VideosFolder::Outcome::Saved:
-            qCInfo(lcLibrary).noquote() << "saved" << path << "as" << result;
-            emit self->saveFinished(result);
-            break;
-        case VideosFolder::Outcome::Incompatible: emit self->saveFinished(QString()); break;
-        case VideosFolder::Outcome::Failed:
-            platform::AlertService::show(QStringLiteral("Error Saving to Library"), result, QStringLiteral("Okay"));
-            emit self->saveFinished(QString());
-            break;
-        }
-    });
+    VideosFolder::writeVideoAtPath(
+        path,
+        [self, path](VideosFolder::Outcome outcome, const QString& result) {
+            if (!self) return;
+            self->showHideSavingSpinner(false);
+            switch (outcome) {
+            case VideosFolder::Outcome::Saved:
+                qCInfo(lcLibrary).noquote() << "saved" << path << "as" << result;
+                self->showSavedNote(QStringLiteral("Saved to %1").arg(VideosFolder::shortLocation(result)), result);
+                ExportNotices::saveFinished(self->window(), result);
+                emit self->saveFinished(result);
+                break;
+            case VideosFolder::Outcome::AlreadySaved: {
+                const QString where = VideosFolder::shortLocation(result);
+                self->showSavedNote(QStringLiteral("Already saved as %1").arg(where), result);
+                platform::Alert alert;
+                alert.title = QStringLiteral("Already Saved");
+                alert.message = QStringLiteral("This movie is already saved as %1.").arg(where);
+                alert.cancelButton = localized("OK");
+                alert.otherButtons = {QStringLiteral("Save Another Copy")};
+                alert.dismissed = [self](int button) {
+                    if (self && button == 1) self->saveVideo(true);
+                };
+                platform::AlertService::show(alert);
+                emit self->saveFinished(QString());
+                break;
+            }
+            case VideosFolder::Outcome::Incompatible:
+            case VideosFolder::Outcome::Failed:
+                platform::AlertService::show(QStringLiteral("Error Saving to Library"),
+                                             QStringLiteral("%1 could not be saved to %2: %3")
+                                                 .arg(QFileInfo(path).fileName(), VideosFolder::folder(), result),
+                                             QStringLiteral("Okay"));
+                emit self->saveFinished(QString());
+                break;
+            }
+        },
+        evenIfSaved);
+}
+
+void VideoDetailsViewController::showSavedNote(const QString& text, const QString& savedPath) {
+    _savedPath = savedPath;
+    if (!_savedLabel) {
+        _savedLabel = new QLabel(this);
+        _savedLabel->setAlignment(Qt::AlignCenter);
+        _savedLabel->setWordWrap(true);
+        styleProgressText(_savedLabel, 13);
+        addSubview(_savedLabel, QRectF(kButtonX, 48, kButtonWidth, 34));
+        _showInFilesButton = new QPushButton(QStringLiteral("Show in Files"), this);
+        _showInFilesButton->setAccessibleName(QStringLiteral("Show in Files"));
+        _showInFilesButton->setStyleSheet(ui::theme::buttonStyleSheet());
+        ui::Fonts::set(_showInFilesButton, 13);
+        connect(_showInFilesButton, &QPushButton::clicked, this, [this] { ui::FileManager::showItem(_savedPath); });
+        addSubview(_showInFilesButton, QRectF(100, 84, 120, 26));
+    }
+    _savedLabel->setText(text);
+    _savedLabel->setAccessibleName(text);
+    qCInfo(lcLibrary).noquote() << "save note:" << text;
+    _savedLabel->show();
+    _showInFilesButton->show();
+    orderTabs();
 }
 
 void VideoDetailsViewController::showHideSavingSpinner(bool show) {
@@ -347,7 +403,7 @@ void VideoDetailsViewController::showHideSavingSpinner(bool show) {
         _spinner = new ui::ActivityIndicator(this);
         _spinner->setHidesWhenStopped(true);
         _spinner->setAccessibleName(QStringLiteral("Saving"));
-        addSubview(_spinner, QRectF(140, 213, 50, 50));
+        addSubview(_spinner, QRectF(135, 213, 50, 50));
         _spinner->raise();
         _spinner->startAnimating();
         return;

@@ -17,6 +17,7 @@
 #include "ui/ViewController.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QPointer>
 #include <QString>
 #include <memory>
@@ -35,7 +36,8 @@ class VideoDetailsViewController : public ui::ViewController, public TavrioExpor
     Q_OBJECT
 public:
     // The three wide buttons' slots and the spinner, in points.
-    static constexpr double kButtonX = 20, kButtonWidth = 293, kButtonHeight = 58;
+    // Centred on the 320-point screen.
+    static constexpr double kButtonWidth = 293, kButtonX = (320 - kButtonWidth) / 2, kButtonHeight = 58;
     static constexpr double kTopSlotY = 139, kMiddleSlotY = 230, kBottomSlotY = 320;
 
     VideoDetailsViewController(const QString& videoPath, const QString& thumbPath, QWidget* parent = nullptr);
@@ -79,12 +81,16 @@ public:
     bool isExporting() const;
     // "No zoom was recorded with this movie", shown for a recording without a usable track.
     QLabel* noZoomLabel() const { return _noZoomLabel; }
+    // After a save: where the copy is ("Saved to Videos/Tavrio/Video-3.mov"), and its button.
+    QLabel* savedLabel() const { return _savedLabel; }
+    QPushButton* showInFilesButton() const { return _showInFilesButton; }
 
     // The text the percentage label shows for a progress of 0 to 1 ("%2d").
     static QString percentageText(float progress);
 
 signals:
-    // A save to the Videos folder ended: the saved movie's path, or empty when it failed.
+    // A save to the Videos folder ended: the saved movie's path, or empty when nothing was
+    // copied (failed, or already saved there).
     void saveFinished(const QString& savedPath);
     // Playback was asked for and could not start (the movie does not open).
     void playbackFailed();
@@ -96,6 +102,8 @@ private:
     void followExport();
     void lookForZoomTrack();
     void showNoZoomNote();
+    void saveVideo(bool evenIfSaved);
+    void showSavedNote(const QString& text, const QString& savedPath);
     // Shows the player for the opened movie, through the composition when there is one.
     void pushPlayer(std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition);
 
@@ -118,6 +126,9 @@ private:
     QPointer<QLabel> _disclaimerTextLabel;
     QPointer<ui::ActivityIndicator> _spinner;
     QPointer<QLabel> _noZoomLabel;
+    QPointer<QLabel> _savedLabel;
+    QPointer<QPushButton> _showInFilesButton;
+    QString _savedPath;
     QString _exportingPath;  // the recording whose export this screen follows
     bool _exportedWithoutZoom = false;
     bool _opening = false;  // a movie is being opened for the player

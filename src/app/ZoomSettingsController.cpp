@@ -160,7 +160,7 @@ QString ZoomSettingsController::tellAFriendBody() {
 }
 
 void ZoomSettingsController::tellAFriendButtonPressed() {
-    sendMail(QStringLiteral("iPhone app: Tavrio"), tellAFriendBody(), QString());
+    sendMail(QStringLiteral("Tavrio for Linux: a zoom-while-recording camera"), tellAFriendBody(), QString());
 }
 
 void ZoomSettingsController::sendMail(const QString& subject, const QString& body, const QString& recipient) {

@@ -10,6 +10,8 @@
 #include "ui/Window.h"
 
 #include <QApplication>
+
+#include "ui/Theme.h"
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(TAVRIO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.tavrio.Tavrio"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Resources/tavrio.png")));
+    ui::theme::apply();
 
     ui::Window window;
     ui::AlertPresenter::install(&window);

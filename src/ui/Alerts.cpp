@@ -3,6 +3,7 @@
 #include "ui/FrameLayout.h"
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>
@@ -59,7 +60,11 @@ QMessageBox* AlertPresenter::present(const platform::Alert& alert, QWidget* pare
     buttons.append(cancel);
     for (const QString& other : alert.otherButtons) buttons.append(box->addButton(other, QMessageBox::AcceptRole));
     box->setEscapeButton(cancel);
-    box->setDefaultButton(alert.otherButtons.isEmpty() ? cancel : static_cast<QPushButton*>(buttons.last()));
+    // Return never does the irreversible by accident: the cancel button is the safe choice.
+    box->setDefaultButton(cancel);
+    cancel->setFocus(Qt::OtherFocusReason);
+    // Wide enough for a title on one line; the text wraps within.
+    box->setStyleSheet(QStringLiteral("QLabel { min-width: 300px; }"));
 
     auto answered = std::make_shared<bool>(false);
     auto dismissed = alert.dismissed;
@@ -142,14 +147,14 @@ void ActionSheet::showFrom(QWidget* over) {
     const double panelH = kPad + titleH + titles.size() * (kButtonH + kGap) + kPad;
     panel_ = new QWidget(this);
     panel_->setAttribute(Qt::WA_StyledBackground);
-    panel_->setStyleSheet(QStringLiteral(
-        "background: rgba(28,28,30,0.96); border-top-left-radius: 12px; border-top-right-radius: 12px;"));
+    panel_->setStyleSheet(QStringLiteral("background: %1; border-top-left-radius: 12px; border-top-right-radius: 12px;")
+                              .arg(theme::kSurface.name()));
     FrameLayout* inner = FrameLayout::of(panel_);
     double y = kPad;
     if (!title_.isEmpty()) {
         auto* label = new QLabel(title_, panel_);
         label->setAlignment(Qt::AlignCenter);
-        label->setStyleSheet(QStringLiteral("color: #b8b8c0; background: transparent;"));
+        label->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(theme::kSecondaryText.name()));
         Fonts::set(label, 14, false);
         inner->addWidget(label, QRectF(kPad, y, PointScale::kScreenWidth - 2 * kPad, titleH - 4));
         y += titleH;
@@ -161,14 +166,11 @@ void ActionSheet::showFrom(QWidget* over) {
         Fonts::set(b, 17, true);
         const bool destructive = i == destructiveButtonIndex();
         const bool cancel = i == cancelButtonIndex();
-        const QString bg = destructive ? QStringLiteral("#e5342b")
-                           : cancel    ? QStringLiteral("#48484e")
-                                       : QStringLiteral("#3a3a3f");
-        b->setStyleSheet(
-            QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px; }"
-                           "QPushButton:pressed { background: #6b6b72; }"
-                           "QPushButton:focus { border: 2px solid #5ab0ff; }")
-                .arg(bg));
+        const QColor bg = destructive ? theme::kDestructive : cancel ? theme::kSurfacePressed : theme::kSeparator;
+        b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: none; border-radius: 10px; }"
+                                        "QPushButton:pressed { background: %3; }"
+                                        "QPushButton:focus { border: 2px solid %4; }")
+                             .arg(theme::kText.name(), bg.name(), theme::kSecondaryText.name(), theme::kAccent.name()));
         connect(b, &QPushButton::clicked, this, [this, i] { choose(i); });
         inner->addWidget(b, QRectF(kPad + 10, y, PointScale::kScreenWidth - 2 * kPad - 20, kButtonH));
         y += kButtonH + kGap;
@@ -187,10 +189,12 @@ void ActionSheet::showFrom(QWidget* over) {
         outer->setFrame(panel_, finalFrame.translated(0, v.toDouble()));
     });
     anim->start(QAbstractAnimation::DeleteWhenStopped);
-    // The first button takes the keyboard, so Return acts at once and the arrows move on.
+    // The safe choice takes the keyboard: the cancel button where a destructive one is offered,
+    // else the first; the arrows move on.
     const auto buttons = panel_->findChildren<QPushButton*>();
-    if (!buttons.isEmpty())
-        buttons.first()->setFocus(Qt::OtherFocusReason);
+    const int focused = destructiveButtonIndex() >= 0 && cancelButtonIndex() >= 0 ? cancelButtonIndex() : 0;
+    if (focused < buttons.size())
+        buttons.at(focused)->setFocus(Qt::OtherFocusReason);
     else
         setFocus(Qt::OtherFocusReason);
 }
@@ -207,7 +211,7 @@ void ActionSheet::choose(int buttonIndex) {
 
 void ActionSheet::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), QColor(0, 0, 0, 110));
+    p.fillRect(rect(), theme::kDim);
 }
 
 void ActionSheet::keyPressEvent(QKeyEvent* event) {

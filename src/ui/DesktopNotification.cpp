@@ -1,18 +1,51 @@
 #include "ui/DesktopNotification.h"
 
 #include "platform/Logging.h"
+#include "ui/FileManager.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QHash>
 #include <QStringList>
 #include <QVariantMap>
 
 namespace ui {
 
-bool DesktopNotification::send(const QString& summary, const QString& body) {
+namespace {
+
+constexpr const char* kShowAction = "show-in-files";
+
+// Hears which notice's button was pressed; one for the process, made with the first notice
+// that has a button.
+class NoticeActions : public QObject {
+    Q_OBJECT
+public:
+    static NoticeActions& shared(QDBusConnection bus) {
+        static NoticeActions* actions = [&bus] {
+            auto* a = new NoticeActions(QCoreApplication::instance());
+            bus.connect(QStringLiteral("org.freedesktop.Notifications"),
+                        QStringLiteral("/org/freedesktop/Notifications"),
+                        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"), a,
+                        SLOT(actionInvoked(uint, QString)));
+            return a;
+        }();
+        return *actions;
+    }
+    using QObject::QObject;
+    QHash<uint, QString> paths;  // notice id -> the file its "Show in Files" shows
+
+public slots:
+    void actionInvoked(uint id, const QString& action) {
+        if (action == QLatin1String(kShowAction) && paths.contains(id)) FileManager::showItem(paths.value(id));
+    }
+};
+
+}  // namespace
+
+bool DesktopNotification::send(const QString& summary, const QString& body, const QString& showPath) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCInfo(lcApp).noquote() << "no session bus for the desktop notice:" << summary;
@@ -22,17 +55,26 @@ bool DesktopNotification::send(const QString& summary, const QString& body) {
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}};
-    call << QStringLiteral("Tavrio") << quint32(0) << QString::fromLatin1(kDesktopEntry) << summary << body
-         << QStringList() << hints << qint32(-1);
+    QStringList actions;
+    if (!showPath.isEmpty()) {
+        NoticeActions::shared(bus);
+        actions << QString::fromLatin1(kShowAction) << QStringLiteral("Show in Files");
+    }
+    call << QStringLiteral("Tavrio") << quint32(0) << QString::fromLatin1(kDesktopEntry) << summary << body << actions
+         << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [summary](QDBusPendingCallWatcher* w) {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [summary, showPath, bus](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<quint32> reply = *w;
         if (reply.isError())
             qCInfo(lcApp).noquote() << "the desktop did not take the notice" << summary << ":"
                                     << reply.error().message();
+        else if (!showPath.isEmpty())
+            NoticeActions::shared(bus).paths.insert(reply.value(), showPath);
         w->deleteLater();
     });
     return true;
 }
 
 }  // namespace ui
+
+#include "DesktopNotification.moc"

@@ -83,10 +83,12 @@ QPushButton* NavigationBar::makeButton(BarButtonItem* item) {
         b->setText(item->title());
         b->setAccessibleName(item->accessibleName());
         b->setEnabled(item->isEnabled());
+        // A button without a title (the list's Done while editing) is no button to draw.
+        b->setVisible(!item->title().isEmpty());
         restyle();
         place();
     });
-    b->show();
+    b->setVisible(!item->title().isEmpty());
     return b;
 }
 

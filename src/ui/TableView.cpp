@@ -451,6 +451,10 @@ std::optional<IndexPath> TableView::indexPathAt(const QModelIndex& index) const 
     return it.path;
 }
 
+std::optional<IndexPath> TableView::rowAtPoint(const QPoint& viewportPixel) const {
+    return indexPathAt(indexAt(viewportPixel));
+}
+
 void TableView::setAllowsSelection(bool allows) {
     allowsSelection_ = allows;
     if (!allows) clearSelection();

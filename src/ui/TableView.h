@@ -99,6 +99,8 @@ public:
     double heightOfRow(const IndexPath& indexPath) const;  // points; 0 for no such row
     const TableHeader* header(int section) const;
     QRect rectForRow(const IndexPath& indexPath) const;  // viewport pixels
+    // The row under a point of the viewport (pixels), if any.
+    std::optional<IndexPath> rowAtPoint(const QPoint& viewportPixel) const;
 
     bool allowsSelection() const { return allowsSelection_; }
     void setAllowsSelection(bool allows);

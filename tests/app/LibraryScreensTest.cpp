@@ -24,6 +24,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -130,7 +132,11 @@ TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
         UIImageAdditions::pathForResource("57x57", "png"));
     ASSERT_FALSE(placeholder.isNull());
     EXPECT_NE(recording->image, placeholder);
-    EXPECT_LE(recording->image.width(), 70);
+    // Every row's picture has one size, whatever the movie's shape.
+    EXPECT_EQ(recording->image.deviceIndependentSize(),
+              VideoAssetsScreen::rowPicture(placeholder, 1).deviceIndependentSize());
+    // The date has no seconds (the C locale's short time would give them).
+    EXPECT_FALSE(recording->text.contains(QRegularExpression(":\\d\\d:\\d\\d"))) << recording->text.toStdString();
 
     ui::BarButtonItem* done = s.list->doneButton();
     ui::BarButtonItem* edit = s.list->editButton();
@@ -142,6 +148,7 @@ TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
     EXPECT_TRUE(table->isEditing());
     EXPECT_FALSE(done->isEnabled());
     EXPECT_EQ(done->title(), "");
+    EXPECT_FALSE(s.nav->navigationBar()->rightButton()->isVisible()) << "no empty button drawn";
     EXPECT_EQ(edit->title(), "Done");
     EXPECT_EQ(edit->style(), ui::BarButtonItem::Style::Done);
     // Confirming a row's delete control deletes that movie.
@@ -220,9 +227,12 @@ TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
     EXPECT_EQ(exported->playButton()->accessibleName(), "Play");
     EXPECT_EQ(exported->saveVideoButton()->accessibleName(), "Save");
     EXPECT_EQ(exported->deleteVideoButton()->accessibleName(), "Delete");
-    EXPECT_EQ(exported->frames()->frame(exported->saveVideoButton()), QRectF(20, 230, 293, 58));
-    EXPECT_EQ(exported->frames()->frame(exported->playButton()), QRectF(20, 139, 293, 58));
-    EXPECT_EQ(exported->frames()->frame(exported->deleteVideoButton()), QRectF(20, 320, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->saveVideoButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->playButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 139, 293, 58));
+    EXPECT_EQ(exported->frames()->frame(exported->deleteVideoButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 320, 293, 58));
     s.nav->popViewControllerAnimated(false);
 
     VideoDetailsViewController* recording = s.openRow(1);
@@ -230,7 +240,8 @@ TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
     EXPECT_TRUE(visible(recording->exportButton()));
     EXPECT_EQ(recording->exportButton()->accessibleName(), "Export");
     EXPECT_EQ(recording->saveVideoButton(), nullptr);
-    EXPECT_EQ(recording->frames()->frame(recording->exportButton()), QRectF(20, 230, 293, 58));
+    EXPECT_EQ(recording->frames()->frame(recording->exportButton()),
+              QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
 }
 
 TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
@@ -263,7 +274,7 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_EQ(d->exportButton(), nullptr);
     EXPECT_EQ(d->cancelExportButton(), nullptr);
     EXPECT_EQ(d->conversionProgress(), nullptr);
-    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 230, 293, 58));
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
     // The list behind follows: the export instead of the recording.
     EXPECT_EQ(s.list->library()->fileList(), QStringList{d->videoPath()});
     EXPECT_TRUE(s.alerts.empty());
@@ -328,7 +339,7 @@ TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
     EXPECT_TRUE(visible(d->exportButton()));
     EXPECT_TRUE(visible(d->deleteVideoButton()));
     ASSERT_TRUE(visible(d->saveVideoButton()));
-    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(20, 139, 293, 58));
+    EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 139, 293, 58));
     EXPECT_EQ(d->videoPath(), recording);
     EXPECT_TRUE(sideFilesExist(recording));
     EXPECT_TRUE(movieFiles(TavrioCaptureManager::baseDirForVideos()).isEmpty());
@@ -401,12 +412,26 @@ TEST(DetailsScreen, SaveCopiesToTheVideosFolderUnderFreeNamesOneSaveAtATime) {
     const QString folder = s.home.str().c_str() + QStringLiteral("/Videos/Tavrio");
     EXPECT_EQ(saved, QStringList{folder + "/Video.mov"});
     EXPECT_EQ(d->spinner(), nullptr);
+    // The screen says where the copy went.
+    ASSERT_TRUE(visible(d->savedLabel()));
+    EXPECT_EQ(d->savedLabel()->text(), "Saved to Videos/Tavrio/Video.mov");
+    EXPECT_TRUE(visible(d->showInFilesButton()));
+    EXPECT_TRUE(s.alerts.empty());
+
+    // Saved again unchanged: no quiet duplicate; the user is asked and may still want a copy.
     d->saveVideoButtonPressed();
     ASSERT_TRUE(spinUntil([&] { return saved.size() == 2; }));
-    EXPECT_EQ(saved[1], folder + "/Video-1.mov");
+    EXPECT_EQ(saved[1], QString());
+    EXPECT_EQ(movieFiles(folder), QStringList{"Video.mov"});
+    ASSERT_EQ(s.alerts.size(), 1u);
+    EXPECT_EQ(s.alerts[0].message, "This movie is already saved as Videos/Tavrio/Video.mov.");
+    ASSERT_EQ(s.alerts[0].otherButtons, QStringList{"Save Another Copy"});
+    s.alerts[0].dismissed(1);
+    ASSERT_TRUE(spinUntil([&] { return saved.size() == 3; }));
+    EXPECT_EQ(saved[2], folder + "/Video-1.mov");
     EXPECT_EQ(movieFiles(folder), (QStringList{"Video-1.mov", "Video.mov"}));
+    EXPECT_EQ(d->savedLabel()->text(), "Saved to Videos/Tavrio/Video-1.mov");
     EXPECT_TRUE(QFileInfo::exists(d->videoPath()));  // saving copies
-    EXPECT_TRUE(s.alerts.empty());
 }
 
 TEST(DetailsScreen, AFailedSaveIsToldAndLeavesTheSavingState) {
@@ -429,7 +454,11 @@ TEST(DetailsScreen, AFailedSaveIsToldAndLeavesTheSavingState) {
     ASSERT_TRUE(spinUntil([&] { return done; }));
     ASSERT_EQ(s.alerts.size(), 1u);
     EXPECT_EQ(s.alerts[0].title, "Error Saving to Library");
-    EXPECT_FALSE(s.alerts[0].message.isEmpty());
+    // Which movie, where to, and why.
+    EXPECT_TRUE(s.alerts[0].message.startsWith("Video.mov could not be saved to " +
+                                               QString::fromStdString(s.home.str()) + "/blocked/Videos/Tavrio: "))
+        << s.alerts[0].message.toStdString();
+    EXPECT_FALSE(s.alerts[0].message.endsWith(": "));
     EXPECT_EQ(s.alerts[0].cancelButton, "Okay");
     EXPECT_EQ(d->spinner(), nullptr);
     d->deleteVideoButtonPressed();
@@ -499,4 +528,90 @@ TEST(DetailsScreen, PercentageIsTwoCharactersWideAndTruncated) {
     EXPECT_EQ(VideoDetailsViewController::percentageText(0.05f), " 5");
     EXPECT_EQ(VideoDetailsViewController::percentageText(1.0f), "100");
     EXPECT_EQ(VideoDetailsViewController::percentageText(0.0f), " 0");
+}
+
+TEST(LibraryScreen, TheListFollowsTheDiskKeepingTheCurrentMovie) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    ui::TableView* table = s.list->tableView();
+    ASSERT_EQ(table->numberOfRows(0), 1);
+    EXPECT_FALSE(s.list->emptyLabel()->isVisible());
+    table->setCurrentRow({0, 0});
+
+    // A recording made by the command line while the list is open.
+    QProcess cli;
+    cli.start(TAVRIO_CLI, {"record", "--seconds", "1", "--camera", "virtual", "--mic", "none"});
+    ASSERT_TRUE(spinUntil([&] { return cli.state() == QProcess::NotRunning; }, 120000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QString recorded = QString::fromUtf8(cli.readAllStandardOutput()).trimmed().split('\n').last();
+    ASSERT_TRUE(QFileInfo::exists(recorded));
+    ASSERT_TRUE(spinUntil([&] { return s.list->library()->indexOf(recorded) >= 0; }, 10000));
+    EXPECT_EQ(table->numberOfRows(0), 2);
+    // The newer movie came first; the user's movie is still the current one.
+    EXPECT_EQ(s.list->library()->indexOf(recorded), 0);
+    EXPECT_EQ(table->currentRow(), (ui::IndexPath{0, 1}));
+
+    // Gone on disk, gone from the list; an empty list says how to fill it.
+    QFile::remove(recorded);
+    QFile::remove(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov");
+    ASSERT_TRUE(spinUntil([&] { return table->numberOfRows(0) == 0; }, 10000));
+    EXPECT_TRUE(s.list->emptyLabel()->isVisible());
+    EXPECT_TRUE(s.list->emptyLabel()->text().contains("No movies yet"));
+    EXPECT_TRUE(s.alerts.empty()) << s.alerts[0].title.toStdString() << s.alerts[0].message.toStdString();
+}
+
+TEST(LibraryScreen, AnUnusableFileIsAnnouncedOnceAcrossOpenings) {
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        testsupport::writeFile(
+            std::filesystem::path(TavrioCaptureManager::baseDirForVideos().toStdString()) / "Broken.mov",
+            "not a movie");
+        // What a killed portrait export leaves: an intermediate, never a movie of the list.
+        QFile::copy(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                    TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov");
+    });
+    ASSERT_EQ(s.alerts.size(), 1u);
+    EXPECT_EQ(s.alerts[0].title, "Error File:Broken.mov");
+    EXPECT_EQ(s.list->library()->fileList(),
+              QStringList{TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov"});
+
+    // Another movie arriving refreshes the list; the list opened again: no second announcement.
+    makeRecording("Out-1.mov", 3);
+    ASSERT_TRUE(spinUntil([&] { return s.list->library()->count() == 2; }, 10000))
+        << s.list->library()->fileList().join(",").toStdString();
+    auto* again = new VideoAssetsScreen();
+    s.nav->pushViewController(again, false);
+    ASSERT_TRUE(spinUntil([&] { return again->library()->pendingThumbnails() == 0; }));
+    EXPECT_EQ(again->library()->count(), 2);
+    EXPECT_EQ(s.alerts.size(), 1u);
+
+    // Replaced by another file of that name, it is tried (and announced) again.
+    testsupport::writeFile(std::filesystem::path(TavrioCaptureManager::baseDirForVideos().toStdString()) / "Broken.mov",
+                           "still not a movie, and longer");
+    ASSERT_TRUE(spinUntil([&] { return s.alerts.size() >= 2; }, 10000));
+    ASSERT_TRUE(spinUntil(
+        [&] { return again->library()->pendingThumbnails() == 0 && s.list->library()->pendingThumbnails() == 0; }));
+    EXPECT_EQ(s.alerts.size(), 2u);
+}
+
+TEST(LibraryScreen, AReusedNameNeverKeepsTheEarlierMoviesPicture) {
+    QString thumb;
+    LibraryShown s([&] {
+        // The picture of an earlier Out.mov, deleted without its thumbnail.
+        const QString thumbs = TavrioCaptureManager::baseDirForThumbnails();
+        QDir().mkpath(thumbs);
+        thumb = thumbs + "/Out.mov.jpeg";
+        QImage earlier(8, 8, QImage::Format_RGB32);
+        earlier.fill(Qt::red);
+        ASSERT_TRUE(earlier.save(thumb, "JPEG"));
+        QFile f(thumb);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+        f.close();
+        makeRecording("Out.mov", 3);
+    });
+    ASSERT_EQ(s.list->library()->count(), 1);
+    const QImage shown = s.list->library()->row(0).thumbnail;
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_GT(shown.width(), 8);
+    EXPECT_GT(QImage(thumb).width(), 8);  // the stale file replaced too
 }

@@ -1,6 +1,9 @@
 #include "AVPlayerDemoPlaybackView.h"
 #include "TavrioAVPlayerViewController.h"
 
+#include <QLabel>
+#include "ui/PointScale.h"
+
 #include "media/Asset.h"
 #include "media/TestPattern.h"
 #include "ui/NavigationController.h"
@@ -93,8 +96,9 @@ TEST(PlayerScreen, PlaysByItselfAndTheBarsFollowTheRate) {
 TEST(PlayerScreen, TimeObserverIntervalIsHalfAScrubberPoint) {
     PlayerShown s;
     s.waitPlaying();
-    // 2 s over a 280-point scrubber.
-    EXPECT_EQ(s.screen->timeObserverInterval(), media::Time::fromSeconds(0.5 * 2 / 280, 1000000000));
+    // 2 s over the scrubber's width in points.
+    const double width = s.screen->scrubber()->width() / ui::PointScale::current().pixelsPerPoint();
+    EXPECT_NEAR(s.screen->timeObserverInterval().seconds(), 0.5 * 2 / width, 1e-4);
     EXPECT_TRUE(s.screen->hasTimeObserver());
     // The scrubber follows playback.
     ASSERT_TRUE(s.spin([&] { return s.screen->scrubber()->value() > 0; }));
@@ -111,7 +115,7 @@ TEST(PlayerScreen, ScrubbingSavesAndRestoresTheRate) {
     EXPECT_FALSE(s.screen->hasTimeObserver());
     EXPECT_TRUE(s.screen->isPlaying()) << "the saved rate counts as playing";
     scrubber->setValue(scrubber->maximum() / 2);
-    const double tolerance = 0.5 * 2 / 280;
+    const double tolerance = 0.5 * 2 / (scrubber->width() / ui::PointScale::current().pixelsPerPoint()) + 1e-3;
     ASSERT_TRUE(s.spin([&] { return std::abs(s.player().currentTime().seconds() - 1.0) <= tolerance + 1e-6; }));
     scrubber->setSliderDown(false);
     EXPECT_EQ(s.player().rate(), 1);
@@ -174,6 +178,64 @@ TEST(PlayerScreen, ArrowsSeekFiveSecondsAndEscapeGoesBack) {
     QTest::keyClick(s.screen, Qt::Key_Escape);
     ASSERT_TRUE(s.spin([&] { return s.screen.isNull(); })) << "back deletes the screen";
     EXPECT_EQ(s.nav->topViewController(), s.root);
+}
+
+TEST(PlayerScreen, TimesBesideTheScrubberAClickOnItsTrackSeeks) {
+    PlayerShown s(1950);  // 65 s
+    s.waitPlaying();
+    s.screen->pause();
+    ASSERT_TRUE(s.spin([&] { return s.screen->totalLabel()->text() == "1:05"; }));
+    EXPECT_TRUE(s.screen->elapsedLabel()->isVisible());
+    EXPECT_EQ(TavrioAVPlayerViewController::timeText(3723.9), "1:02:03");
+
+    // A click three quarters along the track goes there, not a page step towards it.
+    QSlider* scrubber = s.screen->scrubber();
+    QTest::mouseClick(scrubber, Qt::LeftButton, {}, QPoint(scrubber->width() * 3 / 4, scrubber->height() / 2));
+    ASSERT_TRUE(s.spin([&] { return std::abs(s.player().currentTime().seconds() - 48.75) < 2; }))
+        << s.player().currentTime().seconds();
+    EXPECT_EQ(s.player().rate(), 0) << "a paused movie stays paused";
+    // The elapsed time says where.
+    const QStringList shown = s.screen->elapsedLabel()->text().split(':');
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_NEAR(shown[0].toInt() * 60 + shown[1].toInt(), s.player().currentTime().seconds(), 1.5);
+}
+
+TEST(PlayerScreen, FullScreenByKeyButtonAndDoubleClickAndBack) {
+    PlayerShown s;
+    s.waitPlaying();
+    AVPlayerDemoPlaybackView* picture = s.screen->playbackView();
+    s.screen->setFocus();
+    QTest::keyClick(s.screen, Qt::Key_F);
+    ASSERT_TRUE(s.screen->isFullScreen());
+    QWidget* host = picture->window();
+    EXPECT_NE(host, &s.window);
+    EXPECT_TRUE(host->isFullScreen());
+    // Space still plays and pauses there; F comes back.
+    QTest::keyClick(host, Qt::Key_Space);
+    EXPECT_EQ(s.player().rate(), 0);
+    QTest::keyClick(host, Qt::Key_F);
+    EXPECT_FALSE(s.screen->isFullScreen());
+    EXPECT_EQ(picture->window(), &s.window);
+    EXPECT_TRUE(picture->isVisible());
+
+    QTest::mouseClick(s.screen->fullScreenButton(), Qt::LeftButton);
+    ASSERT_TRUE(s.screen->isFullScreen());
+    QTest::mouseDClick(picture, Qt::LeftButton);
+    EXPECT_FALSE(s.screen->isFullScreen());
+    QTest::mouseDClick(picture, Qt::LeftButton, {}, picture->rect().center() - QPoint(0, picture->height() / 4));
+    ASSERT_TRUE(s.screen->isFullScreen());
+    QTest::keyClick(picture->window(), Qt::Key_Escape);
+    EXPECT_FALSE(s.screen->isFullScreen());
+    EXPECT_EQ(s.nav->topViewController(), s.screen) << "Escape leaves full screen first";
+
+    // Closed by the window manager, the full-screen window gives the picture back.
+    QTest::keyClick(s.screen, Qt::Key_F);
+    ASSERT_TRUE(s.screen->isFullScreen());
+    picture->window()->close();
+    EXPECT_FALSE(s.screen->isFullScreen());
+    EXPECT_EQ(picture->window(), &s.window);
+    QTest::keyClick(s.screen, Qt::Key_Escape);
+    ASSERT_TRUE(s.spin([&] { return s.screen.isNull(); }));
 }
 
 TEST(PlayerScreen, AnItemThatCannotPlayLeavesTheScreenOpen) {

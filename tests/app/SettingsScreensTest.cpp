@@ -214,7 +214,8 @@ TEST(SettingsList, MailsGoToTheDesktopWithEncodedParts) {
     EXPECT_EQ(QUrlQuery(mail.urls[0]).queryItemValue("subject", QUrl::FullyDecoded), "Tavrio 2 Feedback");
     EXPECT_FALSE(QUrlQuery(mail.urls[0]).hasQueryItem("body"));
     EXPECT_TRUE(mail.urls[1].path().isEmpty());
-    EXPECT_EQ(QUrlQuery(mail.urls[1]).queryItemValue("subject", QUrl::FullyDecoded), "iPhone app: Tavrio");
+    EXPECT_EQ(QUrlQuery(mail.urls[1]).queryItemValue("subject", QUrl::FullyDecoded),
+              "Tavrio for Linux: a zoom-while-recording camera");
     EXPECT_EQ(QUrlQuery(mail.urls[1]).queryItemValue("body", QUrl::FullyDecoded),
               QStringLiteral("Check out this application:\n\n") + QString::fromLatin1(appinfo::kStoreLink));
     EXPECT_EQ(s.list->feedbackButton()->accessibleName(), "Send Feedback");

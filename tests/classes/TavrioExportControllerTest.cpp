@@ -377,7 +377,7 @@ TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
     TavrioExportController job(recording);
     EXPECT_FALSE(job.zoomCompositionForPreview().has_value());
     ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0], "The Video File looks Corrupted, try saving the original file in Camera Roll.");
+    EXPECT_EQ(alerts[0], "The Video File looks Corrupted, try saving the original file in the Videos folder.");
     EXPECT_FALSE(job.zoomCompositionWithHighQualityRescaling().has_value());
     ASSERT_EQ(alerts.size(), 2u);
     EXPECT_EQ(alerts[1], "The Video File is Corrupted");

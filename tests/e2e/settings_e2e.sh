@@ -37,7 +37,7 @@ for _ in $(seq 300); do
 done
 grep -q '^exportOpt=2$' "$ini" || fail "exportOpt=2 not stored: $(cat "$ini" 2>/dev/null)"
 
-# The detail screen as the user sees it: white option rows and the blue checkmark.
+# The detail screen as the user sees it: the dark ground and rows and the blue checkmark.
 shot=$home/detail.rgb
 grab "$win" "$shot" || fail "no screenshot"
 eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -47,10 +47,10 @@ data = open(sys.argv[1], 'rb').read()
 w, h = int(sys.argv[2]), int(sys.argv[3])
 assert len(data) == w * h * 3, "size"
 px = [data[i:i + 3] for i in range(0, len(data), 3)]
-white = sum(1 for p in px if min(p) >= 245)
+dark = sum(1 for p in px if max(p) <= 45)
 blue = sum(1 for p in px if p[2] >= 200 and p[0] <= 60 and 80 <= p[1] <= 150)
-print(f"screenshot {w}x{h}: {white / len(px):.0%} white, {blue} checkmark-blue pixels")
-assert white / len(px) > 0.15, "too little white"
+print(f"screenshot {w}x{h}: {dark / len(px):.0%} dark, {blue} checkmark-blue pixels")
+assert dark / len(px) > 0.5, "not the dark look"
 assert blue > 20, "no checkmark"
 PY
 

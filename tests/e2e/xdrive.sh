@@ -29,6 +29,7 @@ xdrive_cleanup() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   fi
+  [[ -n "${wm:-}" ]] && kill "$wm" 2>/dev/null || true
   rm -rf "$home"
 }
 
@@ -61,6 +62,18 @@ wait_gone() {
 }
 
 key() { xdotool key --delay 80 "$@"; }
+
+# Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
+# a window manager (minimizing, full screen, menus placed by it).
+start_window_manager() {
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    sleep 0.1
+  done
+  fail "openbox did not start"
+}
 
 # Grabs window `win` into `out` (PNG, or raw RGB when the name ends in .rgb).
 grab() {

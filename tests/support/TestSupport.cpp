@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,16 @@ std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+
+bool onPrivateSessionBus(const std::string& testName) {
+    if (std::getenv("TAVRIO_TEST_PRIVATE_BUS")) return true;
+    std::string out;
+    const int status = run("TAVRIO_TEST_PRIVATE_BUS=1 dbus-run-session -- /proc/" + std::to_string(getpid()) +
+                               "/exe --gtest_filter=" + testName + " 2>&1",
+                           &out);
+    EXPECT_EQ(status, 0) << out;
+    return false;
 }
 
 int run(const std::string& command, std::string* output) {

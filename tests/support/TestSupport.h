@@ -61,6 +61,11 @@ void writeFile(const std::filesystem::path& p, const std::string& contents);
 // Runs a shell command, returns its exit status and (optionally) its standard output.
 int run(const std::string& command, std::string* output = nullptr);
 
+// For a test that needs a session bus no desktop sees: true inside the run of the test on a
+// private bus (dbus-run-session); outside it, runs the test there, reports its failure, and
+// returns false.
+bool onPrivateSessionBus(const std::string& testName);
+
 // Quotes a word for that shell, so paths with spaces or quotes reach the command whole.
 std::string quote(const std::string& s);
 

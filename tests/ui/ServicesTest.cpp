@@ -154,6 +154,7 @@ TEST(Alerts, DialogsDoNotBlockAndReportTheChosenButton) {
     EXPECT_EQ(box->windowModality(), Qt::NonModal);
     EXPECT_EQ(box->informativeText(), alert.message);
     ASSERT_EQ(box->buttons().size(), 3);
+    EXPECT_EQ(box->defaultButton()->text(), "Cancel") << "Return keeps the movie";
     for (QAbstractButton* b : box->buttons())
         if (b->text() == QLatin1String("Delete")) b->click();
     EXPECT_EQ(chosen, 2);
@@ -184,7 +185,7 @@ TEST(Alerts, ActionSheetOrdersItsButtonsAndEscapeCancels) {
     EXPECT_EQ(sheet->cancelButtonIndex(), 1);
     EXPECT_EQ(sheet->parentWidget(), window.screen());
     ASSERT_NE(QApplication::focusWidget(), nullptr);
-    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Delete");
+    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Cancel") << "the safe choice";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(chosen, 1);
 
@@ -193,7 +194,13 @@ TEST(Alerts, ActionSheetOrdersItsButtonsAndEscapeCancels) {
                                       [&chosen](int i) { chosen = i; });
     again->showFrom(screen);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(chosen, 0);  // the destructive button had the focus
+    EXPECT_EQ(chosen, 2);  // Cancel had the focus
+    chosen = -1;
+    auto* choice = new ui::ActionSheet({}, QStringLiteral("Cancel"), {}, {QStringLiteral("Share")},
+                                       [&chosen](int i) { chosen = i; });
+    choice->showFrom(screen);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(chosen, 0);  // nothing to regret: the first choice has the focus
 }
 
 TEST(Indicators, ProgressClampsSpinnerHidesAndLabelsShrinkToFit) {

@@ -1,0 +1,26 @@
+#pragma once
+// The application's one look: a dark theme, every colour of every screen from this palette.
+// Screens take their colours from here (never their own numbers), and apply() gives Qt's own
+// widgets (menus, message boxes, push buttons, scroll bars) the same palette.
+
+#include <QColor>
+#include <QString>
+
+namespace ui::theme {
+
+inline const QColor kBackground(7, 9, 14);          // every screen's ground
+inline const QColor kSurface(24, 27, 36);           // rows, cards, buttons on the ground
+inline const QColor kSurfacePressed(40, 45, 58);    // a surface being pressed
+inline const QColor kSeparator(40, 44, 54);         // lines between rows
+inline const QColor kText(236, 238, 242);           // text
+inline const QColor kSecondaryText(150, 156, 168);  // headers, notes, values
+inline const QColor kAccent(90, 176, 255);          // focus, links, the chosen item
+inline const QColor kDestructive(255, 69, 58);      // delete
+inline const QColor kDim(0, 0, 0, 150);             // over a screen behind an alert
+
+// A rounded surface button with the accent's focus ring.
+QString buttonStyleSheet(double points = 14);
+// Qt's own widgets in the same look; call once after the application object exists.
+void apply();
+
+}  // namespace ui::theme
