@@ -91,6 +91,7 @@ void RecordingController::setUpSession(const QString& preset) {
     updateRecordEnabled();
     manager_.setupSessionAsync(preset, [this](bool sessionRuns, const media::Error&) {
         sessionBusy_ = false;
+        restartPending_ = false;
         sessionEverSetUp_ = true;
         updateDeviceCounts();
         takeDeviceStates(true);
@@ -133,6 +134,10 @@ QString RecordingController::currentPreset() const {
 
 void RecordingController::restartSession() {
     sessionHeld_ = false;
+    if (restartPending_ && isSessionRunning()) {
+        restartPending_ = false;
+        updateRecordEnabled();
+    }
     if (!sessionEverSetUp_ || sessionBusy_ || isSessionRunning()) return;
     if (manager_.inputsOutOfStep()) {
         setUpSession(currentPreset());
@@ -141,6 +146,7 @@ void RecordingController::restartSession() {
     sessionBusy_ = true;
     manager_.startRunningAsync([this](bool running, const media::Error&) {
         sessionBusy_ = false;
+        restartPending_ = false;
         // A restart that fails is told as a set-up that fails is.
         takeDeviceStates(true);
         emit sessionRestarted(running && cameraRunning_);
@@ -187,7 +193,10 @@ bool RecordingController::isSessionRunning() const {
 
 void RecordingController::scheduleRestart() {
     // The manager stops the session when a movie is finished; the preview comes back a moment
-    // later, once the saving animation has had the screen.
+    // later, once the saving animation has had the screen. Until the camera runs again there is
+    // nothing to record: a press meanwhile would only fail.
+    restartPending_ = true;
+    updateRecordEnabled();
     QTimer::singleShot(restartDelayMs_, this, [this] { restartSession(); });
 }
 
@@ -195,7 +204,8 @@ void RecordingController::scheduleRestart() {
 // Recording
 
 bool RecordingController::isRecordEnabled() const {
-    return state_ != State::Stopping && (cameraRunning_ || state_ == State::Recording);
+    if (state_ == State::Recording) return true;
+    return state_ != State::Stopping && cameraRunning_ && !restartPending_;
 }
 
 void RecordingController::updateRecordEnabled() {
@@ -221,7 +231,7 @@ void RecordingController::setState(State s) {
 bool RecordingController::record() {
     switch (state_) {
     case State::Idle:
-        if (manager_.isRecording() || sessionBusy_ || !cameraRunning_) return false;
+        if (manager_.isRecording() || sessionBusy_ || !isRecordEnabled()) return false;
         setState(State::Starting);
         beginStart();
         return true;
