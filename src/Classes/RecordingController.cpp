@@ -332,8 +332,9 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
     // The movie first, then the state: whoever waits for Idle finds the movie reported.
     if (!path.isEmpty()) emit movieFinished(path, thumbnail);
     lossTold_ = false;
-    if (isRecording() || state_ == State::Starting) setState(State::Idle);
+    // The restart is pending before the state leaves the take: the button stays off between.
     scheduleRestart();
+    if (isRecording() || state_ == State::Starting) setState(State::Idle);
 }
 
 // As the library does for a movie it finds without one: a thumbnail within 40 x 40 (which also
@@ -377,8 +378,8 @@ void RecordingController::someOtherError(const media::Error& error) {
         QFile::remove(sampler_.trackFile());
     }
     if (kept) emit movieFinished(path, thumbnail);
-    setState(State::Idle);
     scheduleRestart();
+    setState(State::Idle);
 }
 
 void RecordingController::acquiringDeviceLockFailedWithError(const media::Error& error) {

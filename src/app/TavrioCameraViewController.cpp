@@ -104,8 +104,10 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
                 if (!detail.isEmpty()) qCWarning(lcApp) << title << message << detail;
                 platform::AlertService::show(title, message, QStringLiteral("Okay"));
             });
-    connect(recorder_, &RecordingController::recordEnabledChanged, this,
-            [this](bool enabled) { recCtrlButton_->setEnabled(enabled); });
+    connect(recorder_, &RecordingController::recordEnabledChanged, this, [this](bool enabled) {
+        recCtrlButton_->setEnabled(enabled);
+        qCDebug(lcApp) << (enabled ? "camera: record enabled" : "camera: record disabled");
+    });
     connect(recorder_, &RecordingController::cameraChanged, this, &TavrioCameraViewController::updateCameraState);
     connect(recorder_, &RecordingController::devicesChanged, this, &TavrioCameraViewController::updateSwitchButton);
     // A new session (another camera or preset) replaces the one whose pictures the preview shows.
@@ -290,6 +292,37 @@ void TavrioCameraViewController::layoutControls() {
     // The strips and the full-screen factor depend on the shape.
     adjustPreviewLayerForAspectRatio();
     if (!fullScreenAnimation_) applyPreviewScale();
+    logLayout();
+}
+
+void TavrioCameraViewController::logLayout() {
+    // Where the controls are in the window's pixels, for diagnostics and for the end-to-end
+    // tests that click them.
+    if (!isVisible() || !lcApp().isDebugEnabled()) return;
+    QWidget* top = window();
+    auto at = [top](const QWidget* w, QPointF inWidget) {
+        const QPoint p = w->mapTo(top, inWidget.toPoint());
+        return QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
+    };
+    auto centre = [&](const QWidget* w) {
+        return w && w->isVisible() ? at(w, QRectF(w->rect()).center()) : QStringLiteral("-");
+    };
+    const double ppp = ui::PointScale::current().pixelsPerPoint();
+    const double ballHalf = slider_->ballFrame().width() / 2, y = slider_->height() / 2.0;
+    const QRect preview(previewView_->mapTo(top, QPoint(0, 0)), previewView_->size());
+    const QString line =
+        QStringLiteral("camera: layout %1 preview %2,%3 %4x%5 record %6 library %7 settings %8 torch %9 slider %10-%11")
+            .arg(landscape_ ? QStringLiteral("landscape") : QStringLiteral("portrait"))
+            .arg(preview.x())
+            .arg(preview.y())
+            .arg(preview.width())
+            .arg(preview.height())
+            .arg(centre(recCtrlButton_), centre(listButton_), centre(infoButton_), centre(flashButton_),
+                 at(slider_, QPointF((TavrioSlider::kLeftMin + ballHalf) * ppp, y)),
+                 at(slider_, QPointF((TavrioSlider::kRightMax + ballHalf) * ppp, y)));
+    if (line == loggedLayout_) return;
+    loggedLayout_ = line;
+    qCDebug(lcApp).noquote() << line;
 }
 
 void TavrioCameraViewController::installShortcuts() {
@@ -300,13 +333,14 @@ void TavrioCameraViewController::installShortcuts() {
     };
     add(QKeySequence(Qt::Key_F), [this] { handleDoubleTap(); });
     add(QKeySequence(Qt::Key_0), [this] { resetZoom(); });
-    // Space records wherever the keyboard is on this screen: a focused button or the slider does
-    // not take it for itself (a shortcut comes before their key handling).
+    // Space records wherever the keyboard is, also where no control has it: a focused button or
+    // the slider does not take it for itself (a shortcut comes before their key handling). The
+    // screen is hidden while another covers it, which then has Space to itself.
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    space->setContext(Qt::WidgetWithChildrenShortcut);
+    space->setContext(Qt::WindowShortcut);
     space->setAutoRepeat(false);
     connect(space, &QShortcut::activated, this, [this] {
-        if (recCtrlButton_->isEnabled()) record();
+        if (recCtrlButton_->isEnabled() && !modalViewController()) record();
     });
     add(QKeySequence(Qt::Key_L), [this] { listButtonPressed(); });
     add(QKeySequence(Qt::Key_Comma), [this] { presentInstructionsAndSettings(); });
@@ -400,6 +434,7 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
     }
     if (flashButton_) flashButton_->setVisible(running && manager.hasTorch());
     updateCameraState();
+    logLayout();
     updateSwitchButton();
 }
 
@@ -602,7 +637,9 @@ void TavrioCameraViewController::resetZoom() {
 // ---- Recording
 
 void TavrioCameraViewController::record() {
-    if (!recorder_->record()) recCtrlButton_->setHighlighted(false);
+    const bool taken = recorder_->record();
+    qCDebug(lcApp) << (taken ? "camera: record pressed" : "camera: record pressed, ignored") << recorder_->state();
+    if (!taken) recCtrlButton_->setHighlighted(false);
 }
 
 void TavrioCameraViewController::recordingStateChanged(RecordingController::State state) {
@@ -654,6 +691,7 @@ void TavrioCameraViewController::torchModeChanged(int mode) {
         image = turned(image, 270);
     flashButton_->setImage(image);
     flashButton_->setAccessibleDescription(mode == 1 ? QStringLiteral("On") : QStringLiteral("Off"));
+    qCDebug(lcApp) << (mode == 1 ? "camera: torch on" : "camera: torch off");
 }
 
 void TavrioCameraViewController::showhideTimeView(bool show) {

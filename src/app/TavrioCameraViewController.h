@@ -137,6 +137,7 @@ private:
     // whatever makes the picture cover the window.
     float fullScreenFactor() const;
     void placeClock();
+    void logLayout();
     void installShortcuts();
     void sessionSetUp(bool running);
     void updateCameraState();
@@ -174,6 +175,7 @@ private:
     QWidget* controlColumn_ = nullptr;
     bool landscape_ = false;
     bool torchTurned_ = false;
+    QString loggedLayout_;
     bool firstSetUpDone_ = false;
     bool enlargedOnce_ = false;
     QString cameraWhenSettingsOpened_, microphoneWhenSettingsOpened_;
