@@ -81,6 +81,7 @@ void RecordingController::setUpSession(const QString& preset) {
     // A new session would cut the running movie off: the preset waits for the next recording's
     // end (changeToSessionPreset is the way to switch a running session).
     if (state_ == State::Starting || isRecording()) return;
+    sessionHeld_ = false;  // a new session runs
     if (sessionBusy_) {
         pendingPreset_ = preset;
         return;
@@ -134,6 +135,8 @@ QString RecordingController::currentPreset() const {
 
 void RecordingController::restartSession() {
     sessionHeld_ = false;
+    // A stop asked for while a set-up ran is void now: the screen that wanted it has gone.
+    stopSessionWhenDone_ = false;
     if (restartPending_ && isSessionRunning()) {
         restartPending_ = false;
         updateRecordEnabled();

@@ -804,6 +804,9 @@ void TavrioCameraViewController::presentLibrary() {
         restartSession();
         return;
     }
+    // Escape on the list closes it as Done does: the keyboard's way out.
+    if (auto* nav = library->navigationController())
+        connect(nav, &ui::NavigationController::backFromRoot, library, [library] { library->doneButton()->trigger(); });
     // Restarted however the list goes away, not only through its Done button.
     QPointer<TavrioCameraViewController> self(this);
     connect(this, &ui::ViewController::modalDismissed, library, [self] {
@@ -828,6 +831,8 @@ void TavrioCameraViewController::launchSettings() {
     platform::Defaults& defaults = platform::Defaults::standard();
     cameraWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kCameraDevice));
     microphoneWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kMicrophoneDevice));
+    // The camera rests while the settings cover it, as under the library.
+    recorder_->stopSession();
     auto* list = new ZoomSettingsController();
     list->setInvoker(this);
     auto* nav = new ui::NavigationController(list);
@@ -851,7 +856,7 @@ void TavrioCameraViewController::settingsChanged(QObject*) {
     if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
         recorder_->setUpSession(preset);
     else
-        recorder_->followDeviceChoice();
+        recorder_->restartSession();  // with the devices chosen now
     if (flashButton_) flashButton_->raise();
     dismissModalViewController(true);
     // The keyboard comes back to the camera screen, on the record button once it can record.

@@ -1,6 +1,7 @@
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
 #include "VideoAssetsScreen.h"
+#include "ZoomSettingsController.h"
 #include "RDButton.h"
 #include "TavrioCameraViewController.h"
 #include "TavrioCaptureManager.h"
@@ -20,6 +21,7 @@
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <unistd.h>
 #include <QLabel>
@@ -173,8 +175,21 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
 }
 
-TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
+TEST_F(CameraShown, LibraryAndSettingsStopTheSessionWhileTheyShow) {
     waitUntilRunning();
+    // The settings rest the camera as the library does; Done brings it back.
+    camera->presentInstructionsAndSettings();
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
+    EXPECT_FALSE(camera->recorder()->isSessionRunning());
+    auto* settingsNav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
+    ASSERT_NE(settingsNav, nullptr);
+    auto* list = qobject_cast<ZoomSettingsController*>(settingsNav->topViewController());
+    ASSERT_NE(list, nullptr);
+    list->doneButtonPressed();
+    ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
+    EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
+
     camera->listButton()->click();
     ASSERT_TRUE(
         testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
@@ -183,7 +198,9 @@ TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     ASSERT_NE(nav, nullptr);
     auto* library = qobject_cast<VideoAssetsScreen*>(nav->topViewController());
     ASSERT_NE(library, nullptr);
-    library->doneButton()->trigger();
+    // Escape closes the list, as Done does.
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
     EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
 }
