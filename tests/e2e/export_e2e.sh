@@ -22,13 +22,7 @@ done
 originals=$TAVRIO_HOME/Library/Originals
 [[ -f $originals/Out.mov && -f $originals/Out-1.mov ]] || fail "the recordings are missing"
 
-openbox >/dev/null 2>&1 &
-wm=$!
-trap 'kill $wm 2>/dev/null || true; xdrive_cleanup' EXIT
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-  sleep 0.1
-done
+start_wm
 
 export QT_LOGGING_RULES="tavrio.app.debug=true"
 "$bin" >"$log" 2>&1 &
