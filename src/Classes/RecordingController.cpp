@@ -81,6 +81,7 @@ void RecordingController::setUpSession(const QString& preset) {
     // A new session would cut the running movie off: the preset waits for the next recording's
     // end (changeToSessionPreset is the way to switch a running session).
     if (state_ == State::Starting || isRecording()) return;
+    sessionHeld_ = false;  // a new session runs
     if (sessionBusy_) {
         pendingPreset_ = preset;
         return;
@@ -91,6 +92,7 @@ void RecordingController::setUpSession(const QString& preset) {
     updateRecordEnabled();
     manager_.setupSessionAsync(preset, [this](bool sessionRuns, const media::Error&) {
         sessionBusy_ = false;
+        restartPending_ = false;
         sessionEverSetUp_ = true;
         updateDeviceCounts();
         takeDeviceStates(true);
@@ -133,6 +135,12 @@ QString RecordingController::currentPreset() const {
 
 void RecordingController::restartSession() {
     sessionHeld_ = false;
+    // A stop asked for while a set-up ran is void now: the screen that wanted it has gone.
+    stopSessionWhenDone_ = false;
+    if (restartPending_ && isSessionRunning()) {
+        restartPending_ = false;
+        updateRecordEnabled();
+    }
     if (!sessionEverSetUp_ || sessionBusy_ || isSessionRunning()) return;
     if (manager_.inputsOutOfStep()) {
         setUpSession(currentPreset());
@@ -141,6 +149,7 @@ void RecordingController::restartSession() {
     sessionBusy_ = true;
     manager_.startRunningAsync([this](bool running, const media::Error&) {
         sessionBusy_ = false;
+        restartPending_ = false;
         // A restart that fails is told as a set-up that fails is.
         takeDeviceStates(true);
         emit sessionRestarted(running && cameraRunning_);
@@ -187,7 +196,10 @@ bool RecordingController::isSessionRunning() const {
 
 void RecordingController::scheduleRestart() {
     // The manager stops the session when a movie is finished; the preview comes back a moment
-    // later, once the saving animation has had the screen.
+    // later, once the saving animation has had the screen. Until the camera runs again there is
+    // nothing to record: a press meanwhile would only fail.
+    restartPending_ = true;
+    updateRecordEnabled();
     QTimer::singleShot(restartDelayMs_, this, [this] { restartSession(); });
 }
 
@@ -195,7 +207,8 @@ void RecordingController::scheduleRestart() {
 // Recording
 
 bool RecordingController::isRecordEnabled() const {
-    return state_ != State::Stopping && (cameraRunning_ || state_ == State::Recording);
+    if (state_ == State::Recording) return true;
+    return state_ != State::Stopping && cameraRunning_ && !restartPending_;
 }
 
 void RecordingController::updateRecordEnabled() {
@@ -221,7 +234,7 @@ void RecordingController::setState(State s) {
 bool RecordingController::record() {
     switch (state_) {
     case State::Idle:
-        if (manager_.isRecording() || sessionBusy_ || !cameraRunning_) return false;
+        if (manager_.isRecording() || sessionBusy_ || !isRecordEnabled()) return false;
         setState(State::Starting);
         beginStart();
         return true;
@@ -322,8 +335,9 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
     // The movie first, then the state: whoever waits for Idle finds the movie reported.
     if (!path.isEmpty()) emit movieFinished(path, thumbnail);
     lossTold_ = false;
-    if (isRecording() || state_ == State::Starting) setState(State::Idle);
+    // The restart is pending before the state leaves the take: the button stays off between.
     scheduleRestart();
+    if (isRecording() || state_ == State::Starting) setState(State::Idle);
 }
 
 // As the library does for a movie it finds without one: the library's thumbnail (which also
@@ -368,8 +382,8 @@ void RecordingController::someOtherError(const media::Error& error) {
         QFile::remove(sampler_.trackFile());
     }
     if (kept) emit movieFinished(path, thumbnail);
-    setState(State::Idle);
     scheduleRestart();
+    setState(State::Idle);
 }
 
 void RecordingController::acquiringDeviceLockFailedWithError(const media::Error& error) {

@@ -108,7 +108,10 @@ public:
     State state() const { return state_; }
     // Recording or Stopping: zoom entries are appended and navigation is refused.
     bool isRecording() const { return state_ == State::Recording || state_ == State::Stopping; }
-    // The record button is enabled when a camera delivers pictures and no stop is pending.
+    // From the press (the start sound plays) until the take has ended: navigation is refused.
+    bool isTakeInProgress() const { return state_ == State::Starting || isRecording(); }
+    // The record button is enabled when a camera delivers pictures and no stop is pending, nor
+    // the restart that follows a take.
     bool isRecordEnabled() const;
 
     // ---- Zoom
@@ -201,6 +204,7 @@ private:
     ZoomSampler sampler_;
     StartGate startGate_;
     State state_ = State::Idle;
+    bool restartPending_ = false;  // a take ended; the session comes back shortly
     uint64_t startGeneration_ = 0;
     bool stopWhenBegun_ = false;
     bool aborting_ = false;

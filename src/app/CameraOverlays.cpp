@@ -3,8 +3,11 @@
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QVariantAnimation>
+
+#include <cmath>
 
 FocusBoxView::FocusBoxView(QWidget* parent) : QWidget(parent), animation_(new QVariantAnimation(this)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -60,9 +63,9 @@ void ClockLabel::setText(const QString& text) {
     update();
 }
 
-void ClockLabel::setTurned(bool turned) {
-    turned_ = turned;
-    update();
+QSizeF ClockLabel::textSize(const QString& text) {
+    const QFontMetricsF metrics(ui::Fonts::systemInPoints(18, true));
+    return QSizeF(std::ceil(metrics.horizontalAdvance(text)) + 4, std::ceil(metrics.height()));
 }
 
 void ClockLabel::paintEvent(QPaintEvent*) {
@@ -70,13 +73,7 @@ void ClockLabel::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::TextAntialiasing);
     const double k = ui::PointScale::current().pixelsPerPoint();
     p.scale(k, k);
-    QSizeF box = QSizeF(size()) / k;
-    if (turned_) {
-        // A quarter turn clockwise about the top left, then back into the frame.
-        p.translate(box.width(), 0);
-        p.rotate(90);
-        box.transpose();
-    }
+    const QSizeF box = QSizeF(size()) / k;
     p.setFont(ui::Fonts::systemInPoints(18, true));
     p.setPen(Qt::white);
     p.drawText(QRectF(QPointF(0, 0), box), Qt::AlignCenter, text_);

@@ -1,6 +1,6 @@
 #pragma once
 // Small views the camera screen lays over its preview: the focus box that flashes where the user
-// tapped, and the recording clock's text, which turns a quarter for a landscape recording.
+// tapped, and the recording clock's text.
 
 #include <QWidget>
 
@@ -25,20 +25,19 @@ private:
     double opacity_ = 0.0;
 };
 
-// White bold text centred in its frame, read along the frame's height when turned.
+// White bold text centred in its frame, upright.
 class ClockLabel : public QWidget {
     Q_OBJECT
 public:
     explicit ClockLabel(QWidget* parent = nullptr);
     QString text() const { return text_; }
     void setText(const QString& text);
-    bool isTurned() const { return turned_; }
-    void setTurned(bool turned);
+    // The points `text` takes in the clock's font.
+    static QSizeF textSize(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QString text_;
-    bool turned_ = false;
 };

@@ -19,6 +19,7 @@
 #include "platform/Notifications.h"
 #include "ui/Fonts.h"
 #include "ui/FrameLayout.h"
+#include "ui/PointScale.h"
 #include "ui/ImageButton.h"
 #include "ui/ImageView.h"
 #include "ui/Indicators.h"
@@ -37,6 +38,7 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -56,6 +58,9 @@ QImage turned(const QImage& image, double degrees) {
 
 const QRectF kScreenRect(0, 0, 320, 480);
 const QRectF kSliderFrame(13, 380, 300, 23);
+// The landscape layout's control column and the slider's distance from the bottom edge.
+constexpr double kColumnWidth = 120;
+constexpr double kSliderBottomMargin = 16;
 constexpr int kFullScreenMs = 300;
 constexpr int kSavingAnimationMs = 1000;
 constexpr int kFocusBoxSide = 50;
@@ -99,8 +104,10 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
                 if (!detail.isEmpty()) qCWarning(lcApp) << title << message << detail;
                 platform::AlertService::show(title, message, QStringLiteral("Okay"));
             });
-    connect(recorder_, &RecordingController::recordEnabledChanged, this,
-            [this](bool enabled) { recCtrlButton_->setEnabled(enabled); });
+    connect(recorder_, &RecordingController::recordEnabledChanged, this, [this](bool enabled) {
+        recCtrlButton_->setEnabled(enabled);
+        qCDebug(lcApp) << (enabled ? "camera: record enabled" : "camera: record disabled");
+    });
     connect(recorder_, &RecordingController::cameraChanged, this, &TavrioCameraViewController::updateCameraState);
     connect(recorder_, &RecordingController::devicesChanged, this, &TavrioCameraViewController::updateSwitchButton);
     // A new session (another camera or preset) replaces the one whose pictures the preview shows.
@@ -143,9 +150,26 @@ void TavrioCameraViewController::buildControls() {
     connect(previewView_, &TavrioPreviewView::scaleShown, this,
             [](float scale) { qCDebug(lcApp, "camera: preview shows scale %.3f", double(scale)); });
 
+    controlColumn_ = new QWidget(this);
+    controlColumn_->setObjectName(QStringLiteral("controlColumn"));
+    controlColumn_->setAttribute(Qt::WA_StyledBackground);
+    controlColumn_->setStyleSheet(QStringLiteral("#controlColumn { background: rgba(0, 0, 0, 110); }"));
+    addSubview(controlColumn_, {});
+    controlColumn_->hide();
+
     slider_ = new TavrioSlider(this);
     slider_->setDelegate(this);
     addSubview(slider_, kSliderFrame);
+
+    zoomLabel_ = new QLabel(QStringLiteral("1.0×"), this);
+    zoomLabel_->setAlignment(Qt::AlignCenter);
+    zoomLabel_->setAccessibleName(QStringLiteral("Zoom factor"));
+    zoomLabel_->setToolTip(QStringLiteral("Double-click or press 0 for 1.0×"));
+    zoomLabel_->setStyleSheet(
+        QStringLiteral("color: white; background: rgba(0, 0, 0, 110); border-radius: 4px; padding: 0 2px;"));
+    ui::Fonts::set(zoomLabel_, 13, true);
+    zoomLabel_->installEventFilter(this);
+    addSubview(zoomLabel_, {});
 
     recordingButtonBkView_ = new ui::ImageView(resourceImage("bottombg"), this);
     addSubview(recordingButtonBkView_, QRectF(0, 426, 320, 54));
@@ -198,6 +222,107 @@ void TavrioCameraViewController::buildControls() {
     addSubview(switchCameraButton_, QRectF(262, 10, 48, 31));
     connect(switchCameraButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::switchCamera);
     switchCameraButton_->hide();
+    layoutControls();
+}
+
+QRectF TavrioCameraViewController::bounds() const {
+    const double ppp = ui::PointScale::current().pixelsPerPoint();
+    if (width() <= 0 || height() <= 0 || ppp <= 0) return kScreenRect;
+    return QRectF(0, 0, width() / ppp, height() / ppp);
+}
+
+QRectF TavrioCameraViewController::sliderFrame() const {
+    if (!landscape_) return kSliderFrame;
+    const QRectF b = bounds();
+    const double left = b.width() - kColumnWidth;
+    return QRectF(std::floor((left - kSliderFrame.width()) / 2),
+                  b.height() - kSliderFrame.height() - kSliderBottomMargin, kSliderFrame.width(),
+                  kSliderFrame.height());
+}
+
+QRectF TavrioCameraViewController::torchFrame() const {
+    const QSizeF size = torchTurned_ ? QSizeF(37, 72) : QSizeF(72, 37);
+    if (!landscape_) return QRectF(QPointF(10, 10), size);
+    const QRectF b = bounds();
+    const QPointF centre(b.width() - kColumnWidth / 2, b.height() / 2 - 130);
+    return QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size);
+}
+
+void TavrioCameraViewController::resizeEvent(QResizeEvent* event) {
+    ui::ViewController::resizeEvent(event);
+    layoutControls();
+}
+
+void TavrioCameraViewController::layoutControls() {
+    const QRectF b = bounds();
+    landscape_ = b.width() > b.height();
+    ui::FrameLayout* f = frames();
+    f->setFrame(previewView_, b);
+    if (!landscape_) {
+        controlColumn_->hide();
+        recordingButtonBkView_->show();
+        f->setFrame(recCtrlButton_, QRectF(111, 434, 98, 38));
+        f->setFrame(infoButton_, QRectF(280, 446, 20, 20));
+        f->setFrame(listButton_, QRectF(20, 436, 48, 38));
+        f->setFrame(switchCameraButton_, QRectF(262, 10, 48, 31));
+        f->setFrame(noCameraView_, QRectF(20, 150, 280, 150));
+        if (spinner_) f->setFrame(spinner_, QRectF(140, 213, 30, 30));
+    } else {
+        // Record in the middle of the column, the library below it, settings and torch above;
+        // the slider runs along the bottom of the picture beside the column.
+        const double column = b.width() - kColumnWidth;
+        const QPointF c(column + kColumnWidth / 2, b.height() / 2);
+        const QPointF picture(column / 2, b.height() / 2);
+        f->setFrame(controlColumn_, QRectF(column, 0, kColumnWidth, b.height()));
+        controlColumn_->show();
+        recordingButtonBkView_->hide();
+        f->setFrame(recCtrlButton_, QRectF(c.x() - 49, c.y() - 19, 98, 38));
+        f->setFrame(listButton_, QRectF(c.x() - 24, c.y() + 70, 48, 38));
+        f->setFrame(infoButton_, QRectF(c.x() - 10, c.y() - 70, 20, 20));
+        f->setFrame(switchCameraButton_, QRectF(c.x() - 24, 16, 48, 31));
+        f->setFrame(noCameraView_, QRectF(picture.x() - 140, picture.y() - 75, 280, 150));
+        if (spinner_) f->setFrame(spinner_, QRectF(picture.x() - 15, picture.y() - 15, 30, 30));
+    }
+    const QRectF slider = sliderFrame();
+    f->setFrame(slider_, slider);
+    f->setFrame(zoomLabel_, landscape_ ? QRectF(slider.right() + 6, slider.y(), 44, slider.height())
+                                       : QRectF(slider.right() - 48, slider.y() - 24, 44, 20));
+    if (flashButton_) f->setFrame(flashButton_, torchFrame());
+    placeClock();
+    // The strips and the full-screen factor depend on the shape.
+    adjustPreviewLayerForAspectRatio();
+    if (!fullScreenAnimation_) applyPreviewScale();
+    logLayout();
+}
+
+void TavrioCameraViewController::logLayout() {
+    // Where the controls are in the window's pixels, for diagnostics and for the end-to-end
+    // tests that click them.
+    if (!isVisible() || !lcApp().isDebugEnabled()) return;
+    QWidget* top = window();
+    auto at = [top](const QWidget* w, QPointF inWidget) {
+        const QPoint p = w->mapTo(top, inWidget.toPoint());
+        return QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
+    };
+    auto centre = [&](const QWidget* w) {
+        return w && w->isVisible() ? at(w, QRectF(w->rect()).center()) : QStringLiteral("-");
+    };
+    const double ppp = ui::PointScale::current().pixelsPerPoint();
+    const double ballHalf = slider_->ballFrame().width() / 2, y = slider_->height() / 2.0;
+    const QRect preview(previewView_->mapTo(top, QPoint(0, 0)), previewView_->size());
+    const QString line =
+        QStringLiteral("camera: layout %1 preview %2,%3 %4x%5 record %6 library %7 settings %8 torch %9 slider %10-%11")
+            .arg(landscape_ ? QStringLiteral("landscape") : QStringLiteral("portrait"))
+            .arg(preview.x())
+            .arg(preview.y())
+            .arg(preview.width())
+            .arg(preview.height())
+            .arg(centre(recCtrlButton_), centre(listButton_), centre(infoButton_), centre(flashButton_),
+                 at(slider_, QPointF((TavrioSlider::kLeftMin + ballHalf) * ppp, y)),
+                 at(slider_, QPointF((TavrioSlider::kRightMax + ballHalf) * ppp, y)));
+    if (line == loggedLayout_) return;
+    loggedLayout_ = line;
+    qCDebug(lcApp).noquote() << line;
 }
 
 void TavrioCameraViewController::installShortcuts() {
@@ -207,6 +332,16 @@ void TavrioCameraViewController::installShortcuts() {
         connect(s, &QShortcut::activated, this, slot);
     };
     add(QKeySequence(Qt::Key_F), [this] { handleDoubleTap(); });
+    add(QKeySequence(Qt::Key_0), [this] { resetZoom(); });
+    // Space records wherever the keyboard is, also where no control has it: a focused button or
+    // the slider does not take it for itself (a shortcut comes before their key handling). The
+    // screen is hidden while another covers it, which then has Space to itself.
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    space->setContext(Qt::WindowShortcut);
+    space->setAutoRepeat(false);
+    connect(space, &QShortcut::activated, this, [this] {
+        if (recCtrlButton_->isEnabled() && !modalViewController()) record();
+    });
     add(QKeySequence(Qt::Key_L), [this] { listButtonPressed(); });
     add(QKeySequence(Qt::Key_Comma), [this] { presentInstructionsAndSettings(); });
     add(QKeySequence(Qt::Key_T), [this] { torchChange(); });
@@ -227,10 +362,6 @@ void TavrioCameraViewController::focusFirstControl() {
 
 void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Space:
-        // From the preview or the slider; a focused button takes Space itself.
-        if (!event->isAutoRepeat() && recCtrlButton_->isEnabled()) record();
-        break;
     // + comes with Shift on most layouts, so it is matched here, whatever the modifiers; = is
     // the same key unshifted. Held keys repeat.
     case Qt::Key_Plus:
@@ -240,6 +371,14 @@ void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
     default: ui::ViewController::keyPressEvent(event); return;
     }
     event->accept();
+}
+
+bool TavrioCameraViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == zoomLabel_ && event->type() == QEvent::MouseButtonDblClick) {
+        resetZoom();
+        return true;
+    }
+    return ui::ViewController::eventFilter(watched, event);
 }
 
 void TavrioCameraViewController::wheelEvent(QWheelEvent* event) {
@@ -269,10 +408,16 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         previewView_->setPreviewSlot(&manager.session()->previewSlot());
     }
     adjustPreviewLayerForAspectRatio();
-    if (!std::exchange(firstSetUpDone_, true)) drawFocusBoxAtPointOfInterest(kScreenRect.center());
-    // The first picture that does not fill the screen starts enlarged.
-    if (running && !std::exchange(enlargedOnce_, true))
-        QTimer::singleShot(kFullScreenMs, this, &TavrioCameraViewController::handleDoubleTap);
+    if (!std::exchange(firstSetUpDone_, true)) drawFocusBoxAtPointOfInterest(bounds().center());
+    // On the phone's screen the first picture that does not fill it starts enlarged (as the
+    // user can undo); a landscape window shows all that is recorded.
+    if (running && !landscape_ && !std::exchange(enlargedOnce_, true)) {
+        const QSizeF a = cleanAperture();
+        if (!a.isEmpty() && 3 * a.width() != 4 * a.height())
+            QTimer::singleShot(kFullScreenMs, this, [this] {
+                if (!_isFullScreen && !landscape_) handleDoubleTap();
+            });
+    }
     if (spinner_) {
         spinner_->stopAnimating();
         spinner_->deleteLater();
@@ -282,13 +427,14 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         flashButton_ = new ui::ImageButton(resourceImage("flash-off-iphone4"), this);
         flashButton_->setAccessibleName(QStringLiteral("Torch"));
         flashButton_->setToolTip(QStringLiteral("Torch (T)"));
-        addSubview(flashButton_, QRectF(10, 10, 68, 31));
+        addSubview(flashButton_, torchFrame());
         connect(flashButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::torchChange);
         torchModeChanged(manager.torchMode());
         didRotate();
     }
     if (flashButton_) flashButton_->setVisible(running && manager.hasTorch());
     updateCameraState();
+    logLayout();
     updateSwitchButton();
 }
 
@@ -365,7 +511,9 @@ void TavrioCameraViewController::adjustPreviewLayerForAspectRatio() {
     if (aperture.width() <= 0 || aperture.height() <= 0) return;
     const int mounting = recorder_->captureManager().cameraRotation();
     previewView_->setMounting(mounting);
-    const preview::Strips strips = preview::stripsFor(kScreenRect.size(), aperture, mounting);
+    // Black over whatever of the view the picture does not cover, so that a zoomed picture
+    // shows no more than the export will.
+    const preview::Strips strips = preview::stripsFor(bounds().size(), aperture, mounting);
     if (strips.sideWidth == blackStripWidth_ && strips.barHeight == blackBarHeight_ && leftView_) return;
     blackStripWidth_ = strips.sideWidth;
     blackBarHeight_ = strips.barHeight;
@@ -381,7 +529,7 @@ void TavrioCameraViewController::adjustPreviewLayerForAspectRatio() {
         v->setPalette(pal);
         v->setAttribute(Qt::WA_TransparentForMouseEvents);
         addSubview(v, {});
-        v->stackUnder(slider_);
+        v->stackUnder(controlColumn_);
         v->show();
         *strip = v;
     }
@@ -392,14 +540,15 @@ void TavrioCameraViewController::setStripFrames(double slide) {
     stripSlide_ = slide;
     if (!leftView_ || !rightView_) return;
     ui::FrameLayout* layout = frames();
+    const QSizeF size = bounds().size();
     if (blackBarHeight_ > 0) {
         const double b = blackBarHeight_, off = b * slide;
-        layout->setFrame(leftView_, QRectF(0, -off, 320, b));
-        layout->setFrame(rightView_, QRectF(0, 480 - b + off, 320, b));
+        layout->setFrame(leftView_, QRectF(0, -off, size.width(), b));
+        layout->setFrame(rightView_, QRectF(0, size.height() - b + off, size.width(), b));
     } else {
         const double s = blackStripWidth_, off = s * slide;
-        layout->setFrame(leftView_, QRectF(-off, 0, s, 480));
-        layout->setFrame(rightView_, QRectF(320 - s + off, 0, s, 480));
+        layout->setFrame(leftView_, QRectF(-off, 0, s, size.height()));
+        layout->setFrame(rightView_, QRectF(size.width() - s + off, 0, s, size.height()));
     }
 }
 
@@ -407,13 +556,27 @@ void TavrioCameraViewController::setStripFrames(double slide) {
 
 QPointF TavrioCameraViewController::convertToPointOfInterestFromViewCoordinates(QPointF point) const {
     const double s = previewView_->previewScale();
+    if (landscape_) {
+        // Back through the preview's own transform: the point of the picture drawn there.
+        const QSizeF picture = cleanAperture();
+        if (picture.isEmpty()) return {0.5, 0.5};
+        const media::AffineTransform toView =
+            preview::pictureToView(picture, recorder_->captureManager().cameraRotation(), bounds().size(), float(s));
+        const media::Point p = toView.inverted().apply({point.x(), point.y()});
+        const QPointF poi(p.x / picture.width(), p.y / picture.height());
+        if (poi.x() < 0 || poi.x() > 1 || poi.y() < 0 || poi.y() > 1) return {0.5, 0.5};
+        return poi;
+    }
     return preview::pointOfInterest(point, kScreenRect.size() * s, s, cleanAperture(),
                                     recorder_->captureManager().cameraRotation(), _isFullScreen);
 }
 
 void TavrioCameraViewController::tapToFocus(QPointF point) {
-    // Taps on the slider and just above it belong to the slider.
-    if (point.y() >= kSliderFrame.y() - 5) return;
+    // Taps on the slider and just above it belong to the slider, as the column to its controls.
+    const QRectF slider = sliderFrame();
+    if (landscape_ ? slider.adjusted(-5, -5, 5, 5).contains(point) || point.x() >= bounds().width() - kColumnWidth
+                   : point.y() >= slider.y() - 5)
+        return;
     TavrioCaptureManager& manager = recorder_->captureManager();
     const auto& input = manager.videoInput();
     if (!input || !input->device()->isFocusPointOfInterestSupported()) return;
@@ -433,12 +596,10 @@ void TavrioCameraViewController::drawFocusBoxAtPointOfInterest(QPointF point) {
 void TavrioCameraViewController::handleDoubleTap() {
     const QSizeF a = cleanAperture();
     if (a.isEmpty()) return;  // no picture to enlarge
-    // A 4:3 picture already fills the phone's screen.
-    if (3 * a.width() == 4 * a.height()) return;
     if (fullScreenAnimation_) fullScreenAnimation_->stop();
     _isFullScreen = !_isFullScreen;
     const float from = previewView_->previewScale();
-    const float to = preview::previewScale(zoom_, _isFullScreen);
+    const float to = _isFullScreen ? zoom_ * fullScreenFactor() : zoom_;
     const double slideFrom = stripSlide_, slideTo = _isFullScreen ? 1.0 : 0.0;
     auto* animation = new QVariantAnimation(this);
     animation->setStartValue(0.0);
@@ -455,15 +616,30 @@ void TavrioCameraViewController::handleDoubleTap() {
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
+float TavrioCameraViewController::fullScreenFactor() const {
+    if (!landscape_) return preview::kFullScreenScale;
+    const QSizeF turned = preview::turnedSize(cleanAperture(), recorder_->captureManager().cameraRotation());
+    const QSizeF view = bounds().size();
+    if (turned.isEmpty() || view.isEmpty()) return 1.0f;
+    const double sx = view.width() / turned.width(), sy = view.height() / turned.height();
+    return float(std::max(sx, sy) / std::min(sx, sy));
+}
+
 void TavrioCameraViewController::applyPreviewScale() {
-    previewView_->setPreviewScale(preview::previewScale(zoom_, _isFullScreen));
+    previewView_->setPreviewScale(_isFullScreen ? zoom_ * fullScreenFactor() : zoom_);
     setStripFrames(_isFullScreen ? 1.0 : 0.0);
+}
+
+void TavrioCameraViewController::resetZoom() {
+    slider_->moveSliderBallToPoint(TavrioSlider::kLeftMin);
 }
 
 // ---- Recording
 
 void TavrioCameraViewController::record() {
-    if (!recorder_->record()) recCtrlButton_->setHighlighted(false);
+    const bool taken = recorder_->record();
+    qCDebug(lcApp) << (taken ? "camera: record pressed" : "camera: record pressed, ignored") << recorder_->state();
+    if (!taken) recCtrlButton_->setHighlighted(false);
 }
 
 void TavrioCameraViewController::recordingStateChanged(RecordingController::State state) {
@@ -494,6 +670,7 @@ void TavrioCameraViewController::recordingStateChanged(RecordingController::Stat
 void TavrioCameraViewController::zoomSliderChanged(float value) {
     zoom_ = recorder_->zoomSliderChanged(value);
     qCDebug(lcApp) << "camera: zoom" << zoom_;
+    zoomLabel_->setText(QString::asprintf("%.1f×", double(zoom_)));
     if (fullScreenAnimation_) fullScreenAnimation_->stop();
     applyPreviewScale();
 }
@@ -514,6 +691,7 @@ void TavrioCameraViewController::torchModeChanged(int mode) {
         image = turned(image, 270);
     flashButton_->setImage(image);
     flashButton_->setAccessibleDescription(mode == 1 ? QStringLiteral("On") : QStringLiteral("Off"));
+    qCDebug(lcApp) << (mode == 1 ? "camera: torch on" : "camera: torch off");
 }
 
 void TavrioCameraViewController::showhideTimeView(bool show) {
@@ -522,37 +700,49 @@ void TavrioCameraViewController::showhideTimeView(bool show) {
     timeView_ = nullptr;
     timeLabel_ = nullptr;
     if (!show) return;
-    const int orientation = recorder_->captureManager().recordingOrientation();
-    const bool landscape = orientation == 3 || orientation == 4;
-    QImage background = resourceImage("timebg");
-    const QSizeF size = background.deviceIndependentSize();
-    if (landscape) background = turned(background, 90);
-    timeView_ = new ui::ImageView(background, this);
+    timeView_ = new ui::ImageView(resourceImage("timebg"), this);
     timeView_->setOpacity(0.5);
     timeView_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    addSubview(timeView_, landscape ? QRectF(280, 20, size.height(), size.width()) : QRectF(QPointF(200, 20), size));
+    addSubview(timeView_, {});
     auto* label = new ClockLabel(this);
     label->setText(QStringLiteral("00:00:00"));
-    label->setTurned(landscape);
-    addSubview(label, landscape ? QRectF(282, 27, 24, 75) : QRectF(210, 23, 75, 24));
-    timeView_->show();
-    label->show();
+    addSubview(label, {});
     timeLabel_ = label;
+    placeClock();
+}
+
+QWidget* TavrioCameraViewController::timeView() const {
+    return timeView_;
+}
+
+void TavrioCameraViewController::placeClock() {
+    if (!timeView_ || !timeLabel_) return;
+    // Upright, as wide as its widest text; at the top right of the phone's screen, at the top
+    // left of a landscape window's picture, clear of the column.
+    const QSizeF text = ClockLabel::textSize(QStringLiteral("00:00:00"));
+    const QSizeF box(text.width() + 24, std::max(30.0, text.height() + 8));
+    const QPointF at = landscape_ ? QPointF(16, 16) : QPointF(310 - box.width(), 20);
+    frames()->setFrame(timeView_, QRectF(at, box));
+    frames()->setFrame(timeLabel_, QRectF(at + QPointF(12, (box.height() - text.height()) / 2), text));
 }
 
 void TavrioCameraViewController::generateVideoSavingAnimationForVideo(const QImage& thumbnail) {
     if (_imageViewForAnimation) delete _imageViewForAnimation;
     auto* view = new ui::ImageView(thumbnail, this);
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
-    addSubview(view, kScreenRect);
+    // From the picture as it filled the screen to the library button, in the thumbnail's shape.
+    const QRectF b = bounds();
+    const QSizeF shape = thumbnail.isNull() ? QSizeF(16, 9) : QSizeF(thumbnail.size());
+    const QSizeF big = shape.scaled(b.size(), Qt::KeepAspectRatio);
+    const QSizeF small = shape.scaled(QSizeF(24, 24), Qt::KeepAspectRatio);
+    addSubview(view, QRectF(b.center() - QPointF(big.width() / 2, big.height() / 2), big));
     view->show();
     _imageViewForAnimation = view;
     auto* animation = new QVariantAnimation(this);
     animation->setStartValue(0.0);
     animation->setEndValue(1.0);
     animation->setDuration(kSavingAnimationMs);
-    const QPointF from = kScreenRect.center(), to(40, 446);
-    const QSizeF big = kScreenRect.size(), small(10, 15);
+    const QPointF from = b.center(), to = frames()->frame(listButton_).center();
     QPointer<ui::ImageView> target(view);
     connect(animation, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& v) {
         if (!target) return;
@@ -603,7 +793,7 @@ void TavrioCameraViewController::logPreviewStats() {
 // ---- Navigation
 
 void TavrioCameraViewController::listButtonPressed() {
-    if (recorder_->isRecording() || modalViewController() || isTransitioning()) return;
+    if (recorder_->isTakeInProgress() || modalViewController() || isTransitioning()) return;
     presentLibrary();
 }
 
@@ -614,6 +804,9 @@ void TavrioCameraViewController::presentLibrary() {
         restartSession();
         return;
     }
+    // Escape on the list closes it as Done does: the keyboard's way out.
+    if (auto* nav = library->navigationController())
+        connect(nav, &ui::NavigationController::backFromRoot, library, [library] { library->doneButton()->trigger(); });
     // Restarted however the list goes away, not only through its Done button.
     QPointer<TavrioCameraViewController> self(this);
     connect(this, &ui::ViewController::modalDismissed, library, [self] {
@@ -626,7 +819,7 @@ void TavrioCameraViewController::videoAssetsViewControllerDidDismiss() {
 }
 
 void TavrioCameraViewController::presentInstructionsAndSettings() {
-    if (recorder_->isRecording() || modalViewController()) return;
+    if (recorder_->isTakeInProgress() || modalViewController()) return;
     QPointer<TavrioCameraViewController> self(this);
     QTimer::singleShot(0, this, [self] {
         if (self) self->launchSettings();
@@ -634,10 +827,12 @@ void TavrioCameraViewController::presentInstructionsAndSettings() {
 }
 
 void TavrioCameraViewController::launchSettings() {
-    if (recorder_->isRecording() || modalViewController() || isTransitioning()) return;
+    if (recorder_->isTakeInProgress() || modalViewController() || isTransitioning()) return;
     platform::Defaults& defaults = platform::Defaults::standard();
     cameraWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kCameraDevice));
     microphoneWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kMicrophoneDevice));
+    // The camera rests while the settings cover it, as under the library.
+    recorder_->stopSession();
     auto* list = new ZoomSettingsController();
     list->setInvoker(this);
     auto* nav = new ui::NavigationController(list);
@@ -661,7 +856,7 @@ void TavrioCameraViewController::settingsChanged(QObject*) {
     if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
         recorder_->setUpSession(preset);
     else
-        recorder_->followDeviceChoice();
+        recorder_->restartSession();  // with the devices chosen now
     if (flashButton_) flashButton_->raise();
     dismissModalViewController(true);
     // The keyboard comes back to the camera screen, on the record button once it can record.
@@ -676,12 +871,11 @@ void TavrioCameraViewController::didRotate() {
     const int o = platform::DeviceOrientation::orientation();
     switch (o) {
     case platform::DeviceOrientation::LandscapeLeft:
-    case platform::DeviceOrientation::LandscapeRight: frames()->setFrame(flashButton_, QRectF(10, 10, 37, 72)); break;
+    case platform::DeviceOrientation::LandscapeRight: torchTurned_ = true; break;
     case platform::DeviceOrientation::Portrait:
-    case platform::DeviceOrientation::PortraitUpsideDown:
-        frames()->setFrame(flashButton_, QRectF(10, 10, 72, 37));
-        break;
+    case platform::DeviceOrientation::PortraitUpsideDown: torchTurned_ = false; break;
     default: return;
     }
+    frames()->setFrame(flashButton_, torchFrame());
     torchModeChanged(recorder_->captureManager().torchMode());
 }

@@ -1,15 +1,21 @@
 #pragma once
-// The camera screen: the live preview filling the screen, the zoom slider above a bottom bar with
-// the library, record and settings buttons, the torch button at the top left, the recording
-// clock, the focus box, the full-screen toggle and the saving animation.
+// The camera screen: the live preview, the zoom slider with its readout, the library, record and
+// settings buttons, the torch button, the recording clock, the focus box, the full-screen toggle
+// and the saving animation. It is laid out by its own shape, again whenever that changes (also
+// while recording): taller than wide, the phone's screen in points (a bottom bar, the slider
+// above it, the torch at the top left); wider than tall, the preview fills the window and the
+// controls stand in a translucent column along the right edge, the slider along the bottom.
+//
+// The preview shows what the export will: at zoom z the central 1/z of the picture. Only the
+// full-screen toggle, the user's own choice, crops further (to fill the screen).
 //
 // The recording cycle itself (session, recording states, zoom track, thumbnail, failures) is the
 // RecordingController's, which the command line drives too; this screen plays the sounds, shows
 // the states and turns user input into its calls.
 //
-// Keyboard: Space records and stops, + and - zoom, F toggles full screen, L opens the library,
-// comma the settings, T the torch, O turns the recording orientation (machines without an
-// orientation sensor).
+// Keyboard: Space records and stops wherever the keyboard is on this screen, + and - zoom, 0
+// returns to 1.0x, F toggles full screen, L opens the library, comma the settings, T the torch,
+// O turns the recording orientation (machines without an orientation sensor).
 
 #include "RecordingController.h"
 #include "TavrioPreviewView.h"
@@ -52,6 +58,15 @@ public:
     QWidget* leftView() const { return leftView_; }
     QWidget* rightView() const { return rightView_; }
     QWidget* timeLabel() const { return timeLabel_; }
+    QWidget* timeView() const;
+    // The zoom factor by the slider ("2.0×"); a double click on it returns to 1.0x.
+    QLabel* zoomLabel() const { return zoomLabel_; }
+    // The translucent column behind the controls (shown in the landscape layout only).
+    QWidget* controlColumn() const { return controlColumn_; }
+    bool isLandscape() const { return landscape_; }
+    // The screen's bounds in points.
+    QRectF bounds() const;
+    bool fillsCanvas() const override { return true; }
     // Shown over the preview while no camera delivers pictures: "No camera found" (or why the
     // camera cannot be used) and a button that switches to the test picture.
     QWidget* noCameraView() const { return noCameraView_; }
@@ -80,6 +95,8 @@ public:
     void record();
     void zoomSliderChanged(float value) override;
     void torchChange();
+    // Back to 1.0x, as the slider's ball at its left end.
+    void resetZoom();
     void showhideTimeView(bool show);
 
     // ---- Navigation; each is refused while recording.
@@ -108,9 +125,19 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    void layoutControls();
+    QRectF torchFrame() const;
+    QRectF sliderFrame() const;
+    // What full screen multiplies the zoom by: 4/3 on the phone's screen; in a landscape window
+    // whatever makes the picture cover the window.
+    float fullScreenFactor() const;
+    void placeClock();
+    void logLayout();
     void installShortcuts();
     void sessionSetUp(bool running);
     void updateCameraState();
@@ -144,6 +171,11 @@ private:
     QLabel* noCameraLabel_ = nullptr;
     QPushButton* testPictureButton_ = nullptr;
     ui::ImageButton* switchCameraButton_ = nullptr;
+    QLabel* zoomLabel_ = nullptr;
+    QWidget* controlColumn_ = nullptr;
+    bool landscape_ = false;
+    bool torchTurned_ = false;
+    QString loggedLayout_;
     bool firstSetUpDone_ = false;
     bool enlargedOnce_ = false;
     QString cameraWhenSettingsOpened_, microphoneWhenSettingsOpened_;

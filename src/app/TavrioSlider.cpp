@@ -35,13 +35,13 @@ bool TavrioSlider::isRepeating() const {
 void TavrioSlider::touchesBegan(float x, int touches) {
     if (touches != 1) return;
     cancelAction_ = false;
-    shouldIgnoreTouches_ = false;
     if (x >= kRightMax) {
         incrementButtonPressed();
     } else if (x <= kLeftMin) {
         decrementButtonPressed();
     } else if (std::fabs(x - float(ball_.center().x())) > kGrabDistance) {
-        shouldIgnoreTouches_ = true;
+        // A press on the track away from the ball brings the ball there, held from then on.
+        moveSliderBallToPoint(x - float(ball_.width()) / 2);
     }
 }
 
@@ -50,10 +50,6 @@ void TavrioSlider::touchesMoved(float x, int touches) {
     cancelAction_ = true;
     repeat_->stop();
     if (x >= kRightMax || x <= kLeftMin) return;
-    if (shouldIgnoreTouches_) {
-        qCDebug(lcApp) << "Returning";
-        return;
-    }
     ball_.moveLeft(x);
     update();
     if (delegate_) delegate_->zoomSliderChanged(valueAt(x));
@@ -64,7 +60,6 @@ void TavrioSlider::touchesEnded(int touches) {
     cancelAction_ = true;
     repeat_->stop();
     acceleratingFactor_ = 1.0f;
-    shouldIgnoreTouches_ = false;
 }
 
 void TavrioSlider::incrementButtonPressed() {

@@ -1,6 +1,7 @@
 #pragma once
 // The zoom slider: a track picture with a ball the user drags; the two ends of the track are
-// zoom-out and zoom-in buttons that repeat every 0.1 s with growing steps while held. Every change
+// zoom-out and zoom-in buttons that repeat every 0.1 s with growing steps while held; a press
+// elsewhere on the track brings the ball under the pointer, to be dragged on. Every change
 // goes to the delegate as a value from 0 to 1, derived from the ball's left edge. A mouse press
 // is a touch; the wheel and nudge() (the screen's + and - keys) move the ball the same way.
 //
@@ -41,7 +42,6 @@ public:
     float value() const { return valueAt(float(ball_.x())); }
     static float valueAt(float ballX) { return (ballX - kLeftMin) / (kRightMax - kLeftMin); }
     float acceleratingFactor() const { return acceleratingFactor_; }
-    bool isIgnoringTouches() const { return shouldIgnoreTouches_; }
     // Whether an end button's next repeat step is scheduled.
     bool isRepeating() const;
 
@@ -78,7 +78,6 @@ private:
     QRectF ball_;
     bool cancelAction_ = false;
     float acceleratingFactor_ = 0.0f;
-    bool shouldIgnoreTouches_ = false;
     bool repeatUp_ = true;
     QTimer* repeat_;
     int wheelAngle_ = 0;

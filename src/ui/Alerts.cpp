@@ -139,7 +139,9 @@ void ActionSheet::showFrom(QWidget* over) {
         }
     currentSheet() = this;
     setParent(host);
-    FrameLayout::of(host)->addWidget(this, QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight));
+    FrameLayout::of(host)->addWidget(this, host->property("tavrioScreenRoot").toBool()
+                                               ? PointScale::current().screenFrame()
+                                               : QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight));
 
     const QStringList titles = buttonTitles();
     constexpr double kButtonH = 44, kGap = 8, kPad = 10;

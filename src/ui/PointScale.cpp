@@ -28,6 +28,23 @@ PointScale PointScale::fit(QSize windowSize, double devicePixelRatio) {
     return PointScale(s, origin, devicePixelRatio);
 }
 
+PointScale PointScale::fill(QSize windowSize, double devicePixelRatio) {
+    if (windowSize.width() <= 0 || windowSize.height() <= 0) return PointScale(1.0, {}, devicePixelRatio);
+    PointScale scale(windowSize.height() / kScreenHeight, {}, devicePixelRatio);
+    scale.canvas_ = QSizeF(std::max(kScreenWidth, windowSize.width() / scale.scale_), kScreenHeight);
+    return scale;
+}
+
+PointScale PointScale::forWindow(QSize windowSize, double devicePixelRatio) {
+    return windowSize.width() > windowSize.height() ? fill(windowSize, devicePixelRatio)
+                                                    : fit(windowSize, devicePixelRatio);
+}
+
+QRectF PointScale::screenFrame() const {
+    // Whole points, so the screen's edges land on the same pixels as the canvas's.
+    return QRectF(std::floor((canvas_.width() - kScreenWidth) / 2.0), 0, kScreenWidth, kScreenHeight);
+}
+
 QRect PointScale::toPixels(const QRectF& p) const {
     const int left = static_cast<int>(std::lround(p.left() * scale_));
     const int top = static_cast<int>(std::lround(p.top() * scale_));
@@ -45,7 +62,7 @@ QPointF PointScale::toPoints(QPointF px) const {
 }
 
 QRectF PointScale::screenRectInWindow() const {
-    return QRectF(origin_, QSizeF(kScreenWidth * scale_, kScreenHeight * scale_));
+    return QRectF(origin_ + screenFrame().topLeft() * scale_, QSizeF(kScreenWidth * scale_, kScreenHeight * scale_));
 }
 
 const PointScale& PointScale::current() {

@@ -1,7 +1,9 @@
 #pragma once
-// The screens are laid out in points on a 320 x 480 portrait screen. A window of any shape shows
-// that screen uniformly scaled to fit, centred, with black margins. PointScale is the one mapping
-// between the screen's points and the window's pixels, in both directions, so every frame and
+// The screens are laid out in points on a 320 x 480 portrait screen. A window taller than wide
+// shows that screen uniformly scaled to fit, centred, with black margins. A window wider than tall
+// is a canvas 480 points high and as wide as the window: the camera screen lays itself out over
+// all of it, the other screens keep their 320 points, centred (screenFrame()). PointScale is the
+// one mapping between points and the window's pixels, in both directions, so every frame and
 // every tap goes through the same numbers.
 
 #include <QPointF>
@@ -22,6 +24,10 @@ public:
 
     // The largest uniform scale at which the screen fits `windowSize` (logical pixels), centred.
     static PointScale fit(QSize windowSize, double devicePixelRatio = 1.0);
+    // A landscape window: 480 points high, the canvas as wide as the window.
+    static PointScale fill(QSize windowSize, double devicePixelRatio = 1.0);
+    // fill() for a window wider than tall, else fit().
+    static PointScale forWindow(QSize windowSize, double devicePixelRatio = 1.0);
 
     double pixelsPerPoint() const { return scale_; }
     QPointF origin() const { return origin_; }  // the screen's top left corner in the window
@@ -39,6 +45,11 @@ public:
     // A position in the window's pixels back to the screen's points.
     QPointF toPoints(QPointF windowPixels) const;
     QRectF screenRectInWindow() const;
+    // The points the window's screen root spans: 320 x 480, or wider in a landscape window.
+    QSizeF canvasSize() const { return canvas_; }
+    bool isLandscape() const { return canvas_.width() > kScreenWidth; }
+    // Where a 320 x 480 screen sits on the canvas: centred across it.
+    QRectF screenFrame() const;
 
     // The scale of the window that shows the screen; every widget in it lays out by this one.
     static const PointScale& current();
@@ -49,6 +60,7 @@ private:
     double scale_ = 1.0;
     QPointF origin_;
     double dpr_ = 1.0;
+    QSizeF canvas_{kScreenWidth, kScreenHeight};
 };
 
 }  // namespace ui

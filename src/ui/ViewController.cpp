@@ -14,8 +14,12 @@
 namespace ui {
 
 namespace {
-const QRectF kFullScreen(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight);
+// Where a presented screen sits on its host: centred on a landscape window's canvas.
+QRectF presentedFrame(const QWidget* host) {
+    if (host && host->property("tavrioScreenRoot").toBool()) return PointScale::current().screenFrame();
+    return QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight);
 }
+}  // namespace
 
 ViewController::ViewController(QWidget* parent) : QWidget(parent) {
     FrameLayout::of(this);
@@ -89,8 +93,8 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
     modal_ = controller;
     controller->presenting_ = this;
     FrameLayout* layout = FrameLayout::of(host);
-    const QRectF below = kFullScreen.translated(0, PointScale::kScreenHeight);
-    layout->addWidget(controller, animated ? below : kFullScreen);
+    const QRectF full = presentedFrame(host);
+    layout->addWidget(controller, animated ? full.translated(0, PointScale::kScreenHeight) : full);
     controller->show();
     controller->raise();
     viewWillDisappear(animated);
@@ -117,7 +121,9 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
     anim->setStartValue(PointScale::kScreenHeight);
     anim->setEndValue(0.0);
     connect(anim, &QVariantAnimation::valueChanged, controller, [layout, controller](const QVariant& y) {
-        layout->setFrame(controller, kFullScreen.translated(0, y.toDouble()));
+        QRectF frame = layout->frame(controller);
+        frame.moveTop(y.toDouble());
+        layout->setFrame(controller, frame);
     });
     connect(anim, &QVariantAnimation::finished, this, finish);
     transition_ = anim;
@@ -163,8 +169,11 @@ bool ViewController::dismissModalViewController(bool animated) {
     anim->setEasingCurve(QEasingCurve::InCubic);
     anim->setStartValue(0.0);
     anim->setEndValue(PointScale::kScreenHeight);
-    connect(anim, &QVariantAnimation::valueChanged, shown,
-            [layout, shown](const QVariant& y) { layout->setFrame(shown, kFullScreen.translated(0, y.toDouble())); });
+    connect(anim, &QVariantAnimation::valueChanged, shown, [layout, shown](const QVariant& y) {
+        QRectF frame = layout->frame(shown);
+        frame.moveTop(y.toDouble());
+        layout->setFrame(shown, frame);
+    });
     connect(anim, &QVariantAnimation::finished, this, finish);
     transition_ = anim;
     anim->start(QAbstractAnimation::DeleteWhenStopped);

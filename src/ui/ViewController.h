@@ -59,6 +59,10 @@ public:
     // end-to-end tests that wait on it.
     static void logShown(ViewController* controller);
 
+    // Whether this screen, as the window's root, lays itself out over a landscape window's whole
+    // canvas rather than on the centred 320 x 480 screen.
+    virtual bool fillsCanvas() const { return false; }
+
     // Moves keyboard focus to the first control of the screen that takes it.
     virtual void focusFirstControl();
 

@@ -39,7 +39,7 @@ Window::~Window() = default;
 void Window::setRootViewController(ViewController* controller) {
     if (root_) root_->deleteLater();
     root_ = controller;
-    FrameLayout::of(screen_)->addWidget(controller, QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight));
+    FrameLayout::of(screen_)->addWidget(controller, rootFrame());
     controller->show();
     Fonts::rescale(controller);
 }
@@ -48,6 +48,10 @@ QSize Window::preferredSize(const QSize& available) {
     if (available.isEmpty()) return QSize(320, 480);
     // A display that is itself phone-sized gets the whole screen.
     if (available.width() <= 600 && available.height() >= available.width()) return QSize();
+    // A desktop's display: the window in its shape, where the camera fills it.
+    if (available.width() > available.height())
+        return QSize(static_cast<int>(std::lround(available.width() * 0.8)),
+                     static_cast<int>(std::lround(available.height() * 0.8)));
     const int height = static_cast<int>(std::lround(available.height() * 0.8));
     const int width = static_cast<int>(std::lround(height * PointScale::kScreenWidth / PointScale::kScreenHeight));
     if (width > available.width()) {
@@ -84,12 +88,30 @@ void Window::toggleFullScreen() {
         showFullScreen();
 }
 
+QRectF Window::rootFrame() const {
+    if (root_ && root_->fillsCanvas()) return QRectF(QPointF(), PointScale::current().canvasSize());
+    return PointScale::current().screenFrame();
+}
+
 void Window::relayout() {
-    scale_ = PointScale::fit(size(), devicePixelRatioF());
+    const PointScale before = scale_;
+    scale_ = PointScale::forWindow(size(), devicePixelRatioF());
     PointScale::setCurrent(scale_);
-    screen_->setGeometry(scale_.toWindowPixels(QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight)));
+    screen_->setGeometry(scale_.toWindowPixels(QRectF(QPointF(), scale_.canvasSize())));
     Fonts::rescale(screen_);
-    if (auto* layout = screen_->layout()) layout->setGeometry(screen_->rect());
+    // The root follows the canvas; whatever is presented over it keeps its place across it
+    // (a sheet sliding in keeps sliding), centred anew.
+    FrameLayout* layout = FrameLayout::of(screen_);
+    const double dx = scale_.screenFrame().x() - before.screenFrame().x();
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget* w = layout->itemAt(i)->widget();
+        if (!w) continue;
+        if (w == root_)
+            layout->setFrame(w, rootFrame());
+        else if (dx != 0)
+            layout->setFrame(w, layout->frame(w).translated(dx, 0));
+    }
+    layout->setGeometry(screen_->rect());
     emit scaleChanged();
 }
 

@@ -1,7 +1,10 @@
 #pragma once
-// The application's window: it shows the 320 x 480 point screen uniformly scaled to fit,
-// centred on black, and keeps the point scale current as it is resized, full-screened (F11)
-// or moved to a display of another pixel ratio. On a phone-sized display it fills the screen.
+// The application's window: taller than wide, it shows the 320 x 480 point screen uniformly
+// scaled to fit, centred on black; wider than tall, its screen root is a canvas as wide as the
+// window, over which a root screen that asks for it (the camera) lays itself out, while the
+// screens presented over it keep 320 points, centred: a readable width. The point scale follows
+// the window as it is resized, full-screened (F11) or moved to a display of another pixel ratio.
+// On a phone-sized display it fills the screen.
 
 #include <QPointer>
 #include <QWidget>
@@ -20,13 +23,14 @@ public:
     explicit Window(QWidget* parent = nullptr);
     ~Window() override;
 
-    // The 320 x 480 screen; screens and modal presentations are its children.
+    // The screen root (the canvas); screens and modal presentations are its children.
     QWidget* screen() const { return screen_; }
     void setRootViewController(ViewController* controller);  // takes ownership
     ViewController* rootViewController() const { return root_; }
 
-    // Shows the window at a size that suits the display: about 80% of its available height in
-    // the screen's shape, or full screen on a display no bigger than a phone.
+    // Shows the window at a size that suits the display: 80% of a landscape display in its
+    // shape, about 80% of a portrait display's height in the screen's shape, or full screen on a
+    // display no bigger than a phone.
     void makeKeyAndVisible();
     // The size makeKeyAndVisible() opens at for a display's available area; empty for full screen.
     static QSize preferredSize(const QSize& available);
@@ -50,6 +54,7 @@ protected:
 
 private:
     void relayout();
+    QRectF rootFrame() const;
 
     QWidget* screen_;
     QPointer<ViewController> root_;

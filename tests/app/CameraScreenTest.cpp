@@ -1,6 +1,7 @@
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
 #include "VideoAssetsScreen.h"
+#include "ZoomSettingsController.h"
 #include "RDButton.h"
 #include "TavrioCameraViewController.h"
 #include "TavrioCaptureManager.h"
@@ -20,6 +21,7 @@
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <unistd.h>
 #include <QLabel>
@@ -121,7 +123,6 @@ TEST_F(CameraShown, TapsFocusAboveTheSliderOnlyAndFlashTheBox) {
 
 TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     waitUntilRunning();
-    // A landscape recording shows its clock turned along the right edge.
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeRight);
     const QRectF flashBefore = frameOf(camera->flashButton());
     QSignalSpy finished(camera, &TavrioCameraViewController::savingAnimationFinished);
@@ -132,8 +133,10 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_FALSE(camera->recCtrlButton()->isHighlighted());
     auto* clock = qobject_cast<ClockLabel*>(camera->timeLabel());
     ASSERT_NE(clock, nullptr);
-    EXPECT_TRUE(clock->isTurned());
-    EXPECT_EQ(frameOf(clock), QRectF(282, 27, 24, 75));
+    // Upright whatever the recording's orientation, inside its background and the screen.
+    EXPECT_GT(frameOf(clock).width(), frameOf(clock).height());
+    EXPECT_TRUE(frameOf(camera->timeView()).contains(frameOf(clock)));
+    EXPECT_TRUE(camera->bounds().contains(frameOf(camera->timeView())));
     EXPECT_EQ(clock->text(), "00:00:00");
 
     // While recording: no library, no settings, and turning the device leaves the torch button.
@@ -151,7 +154,16 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_EQ(camera->timeLabel(), nullptr);
     EXPECT_FALSE(camera->recCtrlButton()->isBlinking());
     EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
+    // No new take until the camera runs again after this one: a press meanwhile does nothing.
+    QTest::keyClick(camera, Qt::Key_Space);
+    EXPECT_EQ(camera->recorder()->state(), RecordingController::State::Stopping);
     ASSERT_TRUE(testsupport::spinUntil([&finished] { return finished.count() == 1; }, 30000));
+    if (!camera->recorder()->isSessionRunning()) {
+        EXPECT_FALSE(camera->recCtrlButton()->isEnabled());
+        QTest::keyClick(camera, Qt::Key_Space);
+        EXPECT_EQ(camera->recorder()->state(), RecordingController::State::Idle);
+    }
+    ASSERT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
     EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     const QString movie = camera->recorder()->moviePath();
     EXPECT_TRUE(QFileInfo(movie).size() > 0);
@@ -163,8 +175,21 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
 }
 
-TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
+TEST_F(CameraShown, LibraryAndSettingsStopTheSessionWhileTheyShow) {
     waitUntilRunning();
+    // The settings rest the camera as the library does; Done brings it back.
+    camera->presentInstructionsAndSettings();
+    ASSERT_TRUE(
+        testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
+    EXPECT_FALSE(camera->recorder()->isSessionRunning());
+    auto* settingsNav = qobject_cast<ui::NavigationController*>(camera->modalViewController());
+    ASSERT_NE(settingsNav, nullptr);
+    auto* list = qobject_cast<ZoomSettingsController*>(settingsNav->topViewController());
+    ASSERT_NE(list, nullptr);
+    list->doneButtonPressed();
+    ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
+    EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
+
     camera->listButton()->click();
     ASSERT_TRUE(
         testsupport::spinUntil([this] { return camera->modalViewController() && !camera->isTransitioning(); }, 10000));
@@ -173,7 +198,9 @@ TEST_F(CameraShown, LibraryStopsTheSessionWhileItShows) {
     ASSERT_NE(nav, nullptr);
     auto* library = qobject_cast<VideoAssetsScreen*>(nav->topViewController());
     ASSERT_NE(library, nullptr);
-    library->doneButton()->trigger();
+    // Escape closes the list, as Done does.
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     ASSERT_TRUE(testsupport::spinUntil([this] { return !camera->modalViewController(); }, 10000));
     EXPECT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isSessionRunning(); }, 30000));
 }

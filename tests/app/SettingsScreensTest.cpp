@@ -314,8 +314,9 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
     EXPECT_EQ(camera->infoButton()->accessibleName(), "Settings");
     EXPECT_EQ(camera->infoButton()->geometry(), QRect(560, 892, 40, 40));
 
+    // Return presses the focused button; Space stays the record key.
     camera->infoButton()->setFocus();
-    QTest::keyClick(camera->infoButton(), Qt::Key_Space);
+    QTest::keyClick(camera->infoButton(), Qt::Key_Return);
     ASSERT_TRUE(testsupport::spinUntil([camera] { return camera->modalViewController() && !camera->isTransitioning(); },
                                        10000));
     auto* nav = qobject_cast<ui::NavigationController*>(camera->modalViewController());

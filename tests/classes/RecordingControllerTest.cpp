@@ -120,7 +120,10 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     rig.waitIdle();
     EXPECT_EQ(rig.states, (std::vector<State>{State::Starting, State::Recording, State::Stopping, State::Idle}));
     EXPECT_TRUE(rig.errors.empty());
-    EXPECT_TRUE(rig.controller.isRecordEnabled());
+    // Off until the camera runs again: a press now would only fail.
+    EXPECT_FALSE(rig.controller.isRecordEnabled());
+    EXPECT_FALSE(rig.controller.record());
+    EXPECT_TRUE(testsupport::spinUntil([&] { return rig.controller.isRecordEnabled(); }, 30000));
 
     ASSERT_EQ(rig.finishedMovie, movie);
     const ZoomTrack track = movesOf(rig.controller.zooms());

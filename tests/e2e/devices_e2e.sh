@@ -47,7 +47,7 @@ wait_log "camera: no camera hidden"
 ini=$home/settings.ini
 grep -q '^cameraDevice=virtual-camera$' "$ini" || fail "the choice is not remembered: $(cat "$ini")"
 
-wait_log "camera: full screen on"  # the settings have slid away; the picture is enlarged
+wait_log "camera: record enabled"  # the settings have slid away; the chosen camera runs
 sleep 0.5
 xdotool windowfocus --sync "$win"
 key space

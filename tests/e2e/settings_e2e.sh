@@ -46,10 +46,12 @@ import sys
 data = open(sys.argv[1], 'rb').read()
 w, h = int(sys.argv[2]), int(sys.argv[3])
 assert len(data) == w * h * 3, "size"
-px = [data[i:i + 3] for i in range(0, len(data), 3)]
+# The screen itself: a landscape window shows it centred between black margins.
+lit = [x for x in range(w) if any(max(data[(y * w + x) * 3:(y * w + x) * 3 + 3]) > 3 for y in range(0, h, 8))]
+px = [data[(y * w + x) * 3:(y * w + x) * 3 + 3] for y in range(h) for x in range(lit[0], lit[-1] + 1)]
 dark = sum(1 for p in px if max(p) <= 45)
 blue = sum(1 for p in px if p[2] >= 200 and p[0] <= 60 and 80 <= p[1] <= 150)
-print(f"screenshot {w}x{h}: {dark / len(px):.0%} dark, {blue} checkmark-blue pixels")
+print(f"screenshot {w}x{h}, screen {len(lit)} wide: {dark / len(px):.0%} dark, {blue} checkmark-blue pixels")
 assert dark / len(px) > 0.5, "not the dark look"
 assert blue > 20, "no checkmark"
 PY

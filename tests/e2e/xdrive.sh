@@ -83,3 +83,67 @@ grab() {
   [[ "$out" == *.rgb ]] && fmt=(-f rawvideo -pix_fmt rgb24)
   ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "${fmt[@]}" "$out"
 }
+
+# The length in pixels of the virtual camera's centre mark's horizontal arm (cross and ring) in a
+# raw RGB picture W x H: the longest bright run through the middle. Usage: mark_arm FILE W H [CX]
+# (CX: the picture's centre column, default the middle).
+mark_arm() {
+  python3 - "$@" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+w, h = int(sys.argv[2]), int(sys.argv[3])
+cx = int(sys.argv[4]) if len(sys.argv) > 4 else w // 2
+assert len(data) == w * h * 3
+def bright(x, y):
+    i = (y * w + x) * 3
+    return min(data[i:i + 3]) >= 170
+best = 0
+for y in range(h // 2 - 2, h // 2 + 3):
+    # The longest bright run that passes within a few pixels of the centre.
+    x0 = cx - 3
+    while x0 < cx + 3 and not bright(x0, y):
+        x0 += 1
+    if not bright(x0, y):
+        continue
+    a = b = x0
+    # The vertical arm's dark halo cuts the horizontal one at the centre: gaps of a few
+    # pixels do not end the run.
+    def near(x, step):
+        return any(0 <= x + step * k < w and bright(x + step * k, y) for k in range(1, 5))
+    while near(a, -1):
+        a -= 1
+    while near(b, 1):
+        b += 1
+    best = max(best, b - a + 1)
+print(best)
+PY
+}
+
+# The width in pixels of the virtual camera's centre ring, measured along the row DY pixels below
+# the centre (CX, CY) of a raw RGB picture W x H, between the middles of its two bright crossings
+# (the arms lie on grid lines, the ring does not). Usage: mark_ring FILE W H CX CY DY
+mark_ring() {
+  python3 - "$@" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+w, h, cx, cy, dy = (int(v) for v in sys.argv[2:])
+assert len(data) == w * h * 3
+y = cy + dy
+def bright(x):
+    i = (y * w + x) * 3
+    return min(data[i:i + 3]) >= 170
+def crossing(step):
+    # Outward from beside the vertical arm to the first bright run: its middle.
+    x = cx + 6 * step
+    while 0 <= x < w and not bright(x):
+        x += step
+    if not 0 <= x < w:
+        return None
+    first = x
+    while 0 <= x < w and bright(x):
+        x += step
+    return (first + x - step) / 2
+left, right = crossing(-1), crossing(1)
+print(f"{right - left:.1f}" if left is not None and right is not None else "0")
+PY
+}

@@ -8,6 +8,7 @@
 #include "support/GuiApp.h"
 
 #include <QPushButton>
+#include <cstdlib>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -71,7 +72,7 @@ TEST(PointScale, WindowKeepsEveryFrameAndTapInPointsAtAnySize) {
         window.resize(size);
         QCoreApplication::processEvents();
         const PointScale& s = window.pointScale();
-        EXPECT_EQ(window.screen()->geometry(), s.toWindowPixels(QRectF(0, 0, 320, 480)));
+        EXPECT_EQ(window.screen()->geometry(), s.toWindowPixels(QRectF(QPointF(), s.canvasSize())));
         EXPECT_EQ(button->geometry(), s.toPixels(QRectF(280, 446, 20, 20))) << size.width() << "x" << size.height();
         EXPECT_DOUBLE_EQ(PointScale::current().pixelsPerPoint(), s.pixelsPerPoint());
         // A click at the button's centre in window pixels lands on the button.
@@ -84,12 +85,48 @@ TEST(PointScale, WindowKeepsEveryFrameAndTapInPointsAtAnySize) {
 }
 
 TEST(PointScale, WindowOpensAtEightyPercentOfTheDisplayOrFillsAPhone) {
-    EXPECT_EQ(ui::Window::preferredSize(QSize(1920, 1050)), QSize(560, 840));
+    // A desktop's display: its own shape, where the camera fills the window.
+    EXPECT_EQ(ui::Window::preferredSize(QSize(1920, 1050)), QSize(1536, 840));
     // A display too narrow for 80% of its height in the screen's shape gets 90% of its width.
     EXPECT_EQ(ui::Window::preferredSize(QSize(700, 1400)).width(), 630);
     // Phone-sized displays get the whole screen.
     EXPECT_TRUE(ui::Window::preferredSize(QSize(360, 720)).isEmpty());
     EXPECT_TRUE(ui::Window::preferredSize(QSize(480, 800)).isEmpty());
+}
+
+namespace {
+struct FillingRoot : ui::ViewController {
+    bool fillsCanvas() const override { return true; }
+};
+}  // namespace
+
+TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndCentresWhatIsPresented) {
+    testsupport::guiApp();
+    ui::Window window;
+    auto* root = new FillingRoot();
+    window.setRootViewController(root);
+    window.resize(1280, 720);
+    window.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(root->geometry(), QRect(0, 0, 1280, 720));
+    auto* sheet = new ui::ViewController();
+    ASSERT_TRUE(root->presentModalViewController(sheet, false));
+    // 320 points at 1.5 pixels each, centred.
+    const auto centred = [&] {
+        const QRect g = sheet->geometry();
+        return std::abs((window.width() - g.right() - 1) - g.left()) <= 2 && g.height() == window.height();
+    };
+    EXPECT_TRUE(centred()) << sheet->geometry().x() << " " << sheet->geometry().width();
+    EXPECT_EQ(sheet->width(), 480);
+    // Follows the window while shown; a portrait window is the phone's screen again.
+    window.resize(1600, 720);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(root->geometry(), QRect(0, 0, 1600, 720));
+    EXPECT_TRUE(centred()) << sheet->geometry().x();
+    window.resize(360, 720);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(root->width(), 360);
+    EXPECT_EQ(sheet->geometry(), root->geometry());
 }
 
 TEST(PointScale, FullScreenTogglesWithF11) {
