@@ -218,6 +218,7 @@ TavrioCaptureManager::DeviceDescription describe(const media::CaptureDevice& d) 
     desc.uniqueID = QString::fromStdString(d.uniqueID());
     desc.name = QString::fromStdString(d.localizedName());
     desc.devicePath = QString::fromStdString(d.devicePath());
+    desc.backend = QString::fromStdString(d.backendName());
     desc.hasTorch = desc.isCamera && d.hasTorch();
     for (const auto& f : d.formats())
         desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});

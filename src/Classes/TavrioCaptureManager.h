@@ -128,6 +128,7 @@ public:
         bool isVirtual = false;
         QString uniqueID, name;
         QString devicePath;  // a camera's device file, where it has one
+        QString backend;     // how it is reached: "v4l2", "pipewire", "pulse", "alsa", "file", "virtual"
         bool hasTorch = false;
         struct Format {
             QString pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg")
