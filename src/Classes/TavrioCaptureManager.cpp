@@ -372,6 +372,20 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
 }
 
 void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+    if (!portalAsked_) {
+        // The desktop portal is asked before the first set-up: a sandboxed program reaches
+        // PipeWire's cameras only through the connection it gives.
+        portalAsked_ = true;
+        busy_ = true;
+        QPointer<TavrioCaptureManager> self(this);
+        CameraPortal::request(this, [self, preset, done](const CameraPortal::Result& r) {
+            if (!self) return;
+            self->busy_ = false;
+            self->portal_ = r;
+            self->setupSessionAsync(preset, done);
+        });
+        return;
+    }
     followDevices();
     joinWorker();
     busy_ = true;

@@ -1,128 +1,19 @@
-// Cameras through a real PipeWire: each test starts its own daemon and session manager on a
-// private bus in a temporary runtime folder, with a GStreamer test camera published as a
-// Video/Source node, and stops them when it ends.
-
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// Cameras through a real PipeWire that each test starts for itself (PrivatePipeWire.h).
 
 #include <algorithm>
-#include <chrono>
 #include <mutex>
-#include <cstdlib>
-#include <filesystem>
-#include <thread>
 
-#include "media/capture/CaptureDevice.h"
+#include "PrivatePipeWire.h"
 #include "media/capture/DeviceBackends.h"
 #include "media/capture/DeviceMonitor.h"
 #include "support/MovieFrames.h"
-#include "support/TestSupport.h"
 
 using namespace media;
-namespace fs = std::filesystem;
+using pwtest::eventually;
+using pwtest::listed;
 
 namespace {
-
-bool onPath(const std::string& program) {
-    return testsupport::run("command -v " + program + " >/dev/null 2>&1") == 0;
-}
-
-// A program in the background, stopped by its own process id.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const fs::path& log) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            FILE* f = std::freopen(log.c_str(), "w", stdout);
-            (void)f;
-            ::dup2(STDOUT_FILENO, STDERR_FILENO);
-            std::vector<char*> args;
-            for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execvp(args[0], args.data());
-            ::_exit(127);
-        }
-    }
-    ~Child() { stop(); }
-    void stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Waits for a condition that the daemons make true; gives up (and the test fails) after a minute.
-template <typename F>
-bool eventually(F condition) {
-    for (int i = 0; i < 600; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
-bool listed(const std::string& id) {
-    for (auto& d : CaptureDevice::devices(MediaType::Video))
-        if (d->uniqueID() == id) return true;
-    return false;
-}
-
-class PipeWire : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (const char* program : {"pipewire", "wireplumber", "gst-launch-1.0", "dbus-daemon"})
-            if (!onPath(program)) GTEST_SKIP() << program << " is not installed (see scripts/packages.txt)";
-        if (testsupport::run("gst-inspect-1.0 pipewiresink >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "GStreamer's pipewiresink is not installed (gstreamer1.0-pipewire)";
-        fs::permissions(runtime_.path(), fs::perms::owner_all, fs::perm_options::replace);
-        ::setenv("XDG_RUNTIME_DIR", runtime_.str().c_str(), 1);
-        ::unsetenv("PIPEWIRE_REMOTE");
-        const std::string bus = "unix:path=" + runtime_.str() + "/bus";
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-        bus_ = std::make_unique<Child>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + bus},
-            runtime_.path() / "dbus.log");
-        ASSERT_TRUE(eventually([&] { return fs::exists(runtime_.path() / "bus"); }));
-        startDaemon();
-        wireplumber_ =
-            std::make_unique<Child>(std::vector<std::string>{"wireplumber"}, runtime_.path() / "wireplumber.log");
-    }
-
-    void startDaemon() {
-        daemon_ = std::make_unique<Child>(std::vector<std::string>{"pipewire"}, runtime_.path() / "pipewire.log");
-        ASSERT_TRUE(eventually([&] { return fs::exists(runtime_.path() / "pipewire-0"); }));
-    }
-
-    void startCamera() {
-        camera_ = std::make_unique<Child>(
-            std::vector<std::string>{"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
-                                     "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1", "!",
-                                     "pipewiresink", "mode=provide",
-                                     "stream-properties=props,media.class=Video/Source,media.role=Camera",
-                                     "client-name=TestCam"},
-            runtime_.path() / "camera.log");
-        ASSERT_TRUE(eventually([] { return listed("pipewire:TestCam"); }))
-            << testsupport::readFile(runtime_.path() / "camera.log");
-    }
-
-    void TearDown() override {
-        camera_.reset();
-        wireplumber_.reset();
-        daemon_.reset();
-        bus_.reset();
-    }
-
-    testsupport::TempDir runtime_;
-    std::unique_ptr<Child> bus_, daemon_, wireplumber_, camera_;
-};
-
+using PipeWire = pwtest::PrivatePipeWire;
 }  // namespace
 
 TEST_F(PipeWire, TheTestNodeIsListedWithItsFormatAndRecordsThroughTheCli) {
@@ -147,10 +38,10 @@ TEST_F(PipeWire, TheTestNodeIsListedWithItsFormatAndRecordsThroughTheCli) {
     EXPECT_NE(out.find("  yuyv422 1280x720 30"), std::string::npos) << out;
 
     out.clear();
-    ASSERT_EQ(testsupport::run(std::string(TAVRIO_CLI) +
-                                   " record --seconds 3 --camera pipewire:TestCam --mic none --quality high",
-                               &out),
-              0)
+    ASSERT_EQ(
+        testsupport::run(
+            std::string(TAVRIO_CLI) + " record --seconds 3 --camera pipewire:TestCam --mic none --quality high", &out),
+        0)
         << out;
     const std::string movie = out.substr(0, out.find('\n'));
     testsupport::MovieFacts facts;
@@ -170,12 +61,10 @@ TEST_F(PipeWire, ANodeRemovedMidPreviewIsReportedAsTheCameraGone) {
     startCamera();
     std::mutex m;
     std::vector<std::string> gone;
-    DeviceMonitor monitor(
-        {}, {},
-        [&](std::shared_ptr<CaptureDevice> d) {
-            std::lock_guard lock(m);
-            gone.push_back(d->uniqueID());
-        });
+    DeviceMonitor monitor({}, {}, [&](std::shared_ptr<CaptureDevice> d) {
+        std::lock_guard lock(m);
+        gone.push_back(d->uniqueID());
+    });
     ASSERT_TRUE(eventually([&] { return monitor.devices().size() > 0; }));
 
     auto cam = CaptureDevice::deviceWithUniqueID("pipewire:TestCam");
@@ -196,8 +85,7 @@ TEST_F(PipeWire, ANodeRemovedMidPreviewIsReportedAsTheCameraGone) {
     camera_->stop();
     VideoSample s;
     error = {};
-    while (source->read(s, &error)) {
-    }
+    while (source->read(s, &error)) {}
     EXPECT_EQ(deviceProblem(error), DeviceProblem::Gone) << error.description;
     EXPECT_NE(error.failureReason.find("TestCam"), std::string::npos) << error.failureReason;
     // The monitor hears of it without udev: PipeWire told the backend.
@@ -230,7 +118,6 @@ TEST_F(PipeWire, WithoutTheDaemonTheOtherCamerasStillWork) {
 
     // The daemon back: the camera comes back with it, through a new connection.
     startDaemon();
-    wireplumber_ =
-        std::make_unique<Child>(std::vector<std::string>{"wireplumber"}, runtime_.path() / "wireplumber.log");
+    startSessionManager();
     startCamera();
 }

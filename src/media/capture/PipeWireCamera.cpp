@@ -160,8 +160,8 @@ const Api* pw() {
 
 // A format as the node offers it, with its rates as the exact fractions to ask for.
 struct NodeFormat {
-    uint32_t subtype = 0;      // SPA_MEDIA_SUBTYPE_raw or _mjpeg
-    uint32_t rawFormat = 0;    // SPA_VIDEO_FORMAT_*, for raw
+    uint32_t subtype = 0;    // SPA_MEDIA_SUBTYPE_raw or _mjpeg
+    uint32_t rawFormat = 0;  // SPA_VIDEO_FORMAT_*, for raw
     Size size;
     std::vector<spa_fraction> rates;  // highest first
 };
@@ -287,8 +287,8 @@ public:
                 std::lock_guard lock(remoteMutex);
                 std::swap(fd, remoteFd);
             }
-            core_ = fd >= 0 ? pw()->contextConnectFd(context_, fd, nullptr, 0)
-                            : pw()->contextConnect(context_, nullptr, 0);
+            core_ =
+                fd >= 0 ? pw()->contextConnectFd(context_, fd, nullptr, 0) : pw()->contextConnect(context_, nullptr, 0);
             if (!core_) {
                 *problem = std::string("PipeWire does not answer: ") + std::strerror(errno);
                 return false;
@@ -490,14 +490,14 @@ public:
             spa_pod_builder_add(&b, SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&def, &lo, &hi), 0);
         }
         const spa_pod* params[] = {static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &f))};
-        int r = pw()->streamConnect(stream_, SPA_DIRECTION_INPUT, PW_ID_ANY,
-                                    pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+        int r =
+            pw()->streamConnect(stream_, SPA_DIRECTION_INPUT, PW_ID_ANY,
+                                pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
         if (r < 0) return fail(-r, "PipeWire could not connect to " + name + ".", error);
         // Linked and a format agreed, or a reason why not.
         const int64_t deadline = monotonicNowNs() + 5'000'000'000;
         while (!streaming_ && failure_.code == 0) {
-            if (monotonicNowNs() > deadline)
-                return fail(ETIMEDOUT, name + " did not start within 5 seconds.", error);
+            if (monotonicNowNs() > deadline) return fail(ETIMEDOUT, name + " did not start within 5 seconds.", error);
             pw()->threadLoopTimedWait(c.loop(), 1);
         }
         if (failure_.code) {
@@ -629,7 +629,8 @@ private:
         item.sequence = sequence_++;
         spa_buffer* sb = b->buffer;
         const bool ok = sb->n_datas > 0 && sb->datas[0].data && sb->datas[0].chunk &&
-                        !(sb->datas[0].chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && (mjpeg_ ? copyPacket(sb, item) : copyFrame(sb, item));
+                        !(sb->datas[0].chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) &&
+                        (mjpeg_ ? copyPacket(sb, item) : copyFrame(sb, item));
         pw()->streamQueueBuffer(stream_, b);
         if (!ok) return;
         std::lock_guard lock(mutex_);
@@ -759,13 +760,14 @@ public:
         const Node* node = c.ready(&problem) ? c.node(nodeName_) : nullptr;
         if (!node) {
             if (error)
-                *error = Error{ENODEV, "Cannot open " + localizedName() + ".",
-                               problem.empty() ? "PipeWire no longer has the camera." : problem,
-                               "Reconnect the camera."};
+                *error =
+                    Error{ENODEV, "Cannot open " + localizedName() + ".",
+                          problem.empty() ? "PipeWire no longer has the camera." : problem, "Reconnect the camera."};
             return nullptr;
         }
         if (node->formats.empty()) {
-            if (error) *error = Error{EINVAL, localizedName() + " offers no picture format this program can read.", "", ""};
+            if (error)
+                *error = Error{EINVAL, localizedName() + " offers no picture format this program can read.", "", ""};
             return nullptr;
         }
         // Chosen as for a V4L2 camera, then asked for with the node's own fractions.
