@@ -21,8 +21,8 @@ const char kPath[] = "/org/freedesktop/portal/desktop";
 const char kCamera[] = "org.freedesktop.portal.Camera";
 
 QDBusMessage cameraCall(const QString& method, const QVariantList& args) {
-    QDBusMessage m = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                    QLatin1String(kCamera), method);
+    QDBusMessage m =
+        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kCamera), method);
     m.setArguments(args);
     return m;
 }
@@ -55,22 +55,22 @@ private:
 };
 
 void openRemote(QObject* context, const CameraPortal::Done& done) {
-    whenAnswered(context, cameraCall(QStringLiteral("OpenPipeWireRemote"), {QVariantMap()}),
-                 [done](const QDBusMessage& reply) {
-                     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                         done({CameraPortal::Outcome::Failed, reply.errorMessage()});
-                         return;
-                     }
-                     const auto fd = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
-                     // The descriptor closes with its Qt wrapper: the engine gets its own.
-                     const int own = fd.isValid() ? ::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
-                     if (own < 0) {
-                         done({CameraPortal::Outcome::Failed, QStringLiteral("The portal gave no PipeWire connection.")});
-                         return;
-                     }
-                     media::setPipeWireRemote(own);
-                     done({CameraPortal::Outcome::Granted, {}});
-                 });
+    whenAnswered(
+        context, cameraCall(QStringLiteral("OpenPipeWireRemote"), {QVariantMap()}), [done](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                done({CameraPortal::Outcome::Failed, reply.errorMessage()});
+                return;
+            }
+            const auto fd = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
+            // The descriptor closes with its Qt wrapper: the engine gets its own.
+            const int own = fd.isValid() ? ::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+            if (own < 0) {
+                done({CameraPortal::Outcome::Failed, QStringLiteral("The portal gave no PipeWire connection.")});
+                return;
+            }
+            media::setPipeWireRemote(own);
+            done({CameraPortal::Outcome::Granted, {}});
+        });
 }
 
 }  // namespace
@@ -89,9 +89,9 @@ void CameraPortal::request(QObject* context, Done done) {
         return;
     }
     // Whether the portal has the Camera interface: asking for its version answers both.
-    QDBusMessage version = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("Get"));
+    QDBusMessage version =
+        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     version.setArguments({QLatin1String(kCamera), QStringLiteral("version")});
     QPointer<QObject> guard(context);
     whenAnswered(context, version, [guard, done](const QDBusMessage& reply) {

@@ -45,8 +45,8 @@ public slots:
                                  .arg(sender, options.value(QStringLiteral("handle_token")).toString());
         // As the portal does: the answer comes later, as the Request's signal.
         QTimer::singleShot(50, this, [this, path] {
-            QDBusMessage response =
-                QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            QDBusMessage response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"),
+                                                               QStringLiteral("Response"));
             response << answer_ << QVariantMap();
             bus_.send(response);
         });
@@ -79,7 +79,8 @@ protected:
     }
 
     CameraPortal::Result ask(uint answer, CameraService** service) {
-        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(busAddress()), QStringLiteral("portal"));
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QString::fromStdString(busAddress()), QStringLiteral("portal"));
         EXPECT_TRUE(bus.isConnected());
         auto* s = new CameraService(bus, answer, runtime_.str() + "/pipewire-0");
         bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), s,

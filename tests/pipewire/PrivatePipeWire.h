@@ -23,7 +23,6 @@ namespace pwtest {
 using namespace media;
 namespace fs = std::filesystem;
 
-
 inline bool onPath(const std::string& program) {
     return testsupport::run("command -v " + program + " >/dev/null 2>&1") == 0;
 }
@@ -111,11 +110,10 @@ protected:
     // The camera published, without looking for it.
     void launchCamera() {
         camera_ = std::make_unique<Child>(
-            std::vector<std::string>{"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
-                                     "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1", "!",
-                                     "pipewiresink", "mode=provide",
-                                     "stream-properties=props,media.class=Video/Source,media.role=Camera",
-                                     "client-name=TestCam"},
+            std::vector<std::string>{
+                "gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
+                "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1", "!", "pipewiresink", "mode=provide",
+                "stream-properties=props,media.class=Video/Source,media.role=Camera", "client-name=TestCam"},
             runtime_.path() / "camera.log");
     }
 
@@ -130,6 +128,5 @@ protected:
     testsupport::TempDir runtime_;
     std::unique_ptr<Child> bus_, daemon_, wireplumber_, camera_;
 };
-
 
 }  // namespace pwtest
