@@ -177,6 +177,16 @@ std::string pixelFormatName(const NodeFormat& f) {
     }
 }
 
+std::vector<VideoFormat> videoFormats(const std::vector<NodeFormat>& formats) {
+    std::vector<VideoFormat> out;
+    for (const auto& f : formats) {
+        std::vector<double> rates;
+        for (auto r : f.rates) rates.push_back(double(r.num) / r.denom);
+        out.push_back({pixelFormatName(f), f.size, rates});
+    }
+    return out;
+}
+
 AVPixelFormat avPixelFormat(uint32_t rawFormat) {
     switch (rawFormat) {
     case SPA_VIDEO_FORMAT_YUY2: return AV_PIX_FMT_YUYV422;
@@ -738,15 +748,7 @@ public:
     PipeWireCamera(const backends::Found& f, std::string nodeName)
         : CaptureDevice(f.id, f.name, MediaType::Video, false), nodeName_(std::move(nodeName)), v4l2Path_(f.node) {}
 
-    std::vector<VideoFormat> formats() const override {
-        std::vector<VideoFormat> out;
-        for (const auto& f : nodeFormats()) {
-            std::vector<double> rates;
-            for (auto r : f.rates) rates.push_back(double(r.num) / r.denom);
-            out.push_back({pixelFormatName(f), f.size, rates});
-        }
-        return out;
-    }
+    std::vector<VideoFormat> formats() const override { return videoFormats(nodeFormats()); }
     std::string devicePath() const override { return v4l2Path_; }
 
     std::unique_ptr<VideoSource> openVideo(Size want, double fps, Error* error) override {
@@ -771,13 +773,7 @@ public:
             return nullptr;
         }
         // Chosen as for a V4L2 camera, then asked for with the node's own fractions.
-        std::vector<VideoFormat> offered;
-        for (const auto& f : node->formats) {
-            std::vector<double> rates;
-            for (auto r : f.rates) rates.push_back(double(r.num) / r.denom);
-            offered.push_back({pixelFormatName(f), f.size, rates});
-        }
-        const VideoFormat picked = backends::pickFormat(offered, want, fps);
+        const VideoFormat picked = backends::pickFormat(videoFormats(node->formats), want, fps);
         NodeFormat ask;
         for (const auto& f : node->formats)
             if (pixelFormatName(f) == picked.pixelFormat && f.size == picked.size) ask = f;
