@@ -49,12 +49,11 @@ TEST_F(PipeWire, TheTestNodeIsListedWithItsFormatAndRecordsThroughTheCli) {
     ASSERT_FALSE(facts.frames.empty());
     EXPECT_EQ(facts.frames.front().width, 1280);
     EXPECT_EQ(facts.frames.front().height, 720);
-    // 3 s at 30 fps, every picture kept: the count is the duration's, give or take the one the
-    // stop lands in.
+    // At least the 3 s asked for (a loaded machine stops a little later), at 30 fps with every
+    // picture kept: as many pictures as the duration holds.
     const double frames = double(facts.frames.size());
-    EXPECT_NEAR(frames / facts.videoDuration, 30, 0.5) << frames << " in " << facts.videoDuration;
-    EXPECT_NEAR(facts.videoDuration, 3, 0.2);
-    EXPECT_NEAR(frames, 90, 3);
+    EXPECT_GE(facts.videoDuration, 2.95);
+    EXPECT_NEAR(frames, facts.videoDuration * 30, 1.5) << frames << " in " << facts.videoDuration;
 }
 
 TEST_F(PipeWire, ANodeRemovedMidPreviewIsReportedAsTheCameraGone) {
