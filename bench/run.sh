@@ -35,6 +35,8 @@ echo "== library_bench (500 movies with thumbnails shown; 100 without: thumbnail
 cmake --build "$build" --target tavrio tavrio-cli -j2
 echo "== camera_bench (60 s in the window, then 60 s with tavrio-cli record)"
 "$here/bench/camera_bench.sh"
+echo "== pipewire_camera_bench (60 s from a PipeWire test node in the window, then 60 s of the test picture)"
+"$here/bench/pipewire_camera_bench.sh"
 
 cmake --build "$build" --target camera_stall_bench -j2
 echo "== camera_stall_bench (the UI thread while cameras come and go and the preset changes)"

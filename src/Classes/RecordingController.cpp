@@ -99,6 +99,11 @@ void RecordingController::setUpSession(const QString& preset) {
         // Without a camera there is nothing to see or record; a microphone alone makes no movie.
         const bool running = sessionRuns && cameraRunning_;
         const auto camera = manager_.camera();
+        const auto& portal = manager_.cameraPortal();
+        if (portal.outcome == CameraPortal::Outcome::Refused && !portalRefusalTold_) {
+            portalRefusalTold_ = true;
+            emit errorReported(CameraPortal::refusalTitle(), CameraPortal::refusalMessage(), portal.reason);
+        }
         emit sessionSetUp(running, camera.error ? deviceProblemMessage(camera.name, camera.error, true) : QString());
         sessionWorkDone();
     });

@@ -215,7 +215,8 @@ private:
     QString pendingPreset_;
     QString preset_;
     bool cameraRunning_ = false;
-    QString micNoticeFor_;  // the microphone whose failure was told, so it is told once
+    QString micNoticeFor_;            // the microphone whose failure was told, so it is told once
+    bool portalRefusalTold_ = false;  // the camera permission refusal is told once
     bool lossTold_ = false;
     bool sessionHeld_ = false;  // stopped by stopSession until restartSession
     unsigned cameras_ = 1, microphones_ = 1;

@@ -218,6 +218,7 @@ TavrioCaptureManager::DeviceDescription describe(const media::CaptureDevice& d) 
     desc.uniqueID = QString::fromStdString(d.uniqueID());
     desc.name = QString::fromStdString(d.localizedName());
     desc.devicePath = QString::fromStdString(d.devicePath());
+    desc.backend = QString::fromStdString(d.backendName());
     desc.hasTorch = desc.isCamera && d.hasTorch();
     for (const auto& f : d.formats())
         desc.formats.push_back({QString::fromStdString(f.pixelFormat), f.size.width, f.size.height, f.frameRates});
@@ -371,6 +372,20 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
 }
 
 void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+    if (!portalAsked_) {
+        // The desktop portal is asked before the first set-up: a sandboxed program reaches
+        // PipeWire's cameras only through the connection it gives.
+        portalAsked_ = true;
+        busy_ = true;
+        QPointer<TavrioCaptureManager> self(this);
+        CameraPortal::request(this, [self, preset, done](const CameraPortal::Result& r) {
+            if (!self) return;
+            self->busy_ = false;
+            self->portal_ = r;
+            self->setupSessionAsync(preset, done);
+        });
+        return;
+    }
     followDevices();
     joinWorker();
     busy_ = true;

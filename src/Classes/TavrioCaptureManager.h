@@ -10,6 +10,7 @@
 // Library/Durations are created one level deep by the operations that hand out paths in them,
 // even when the caller only reads; Library/Thumbs is created only by the library list.
 
+#include "CameraPortal.h"
 #include "media/Error.h"
 #include "media/capture/CaptureSession.h"
 
@@ -128,6 +129,7 @@ public:
         bool isVirtual = false;
         QString uniqueID, name;
         QString devicePath;  // a camera's device file, where it has one
+        QString backend;     // how it is reached: "v4l2", "pipewire", "pulse", "alsa", "file", "virtual"
         bool hasTorch = false;
         struct Format {
             QString pixelFormat;  // FFmpeg's name ("yuyv422", "mjpeg")
@@ -167,6 +169,8 @@ public:
     };
     DeviceInUse camera() const;
     DeviceInUse microphone() const;
+    // What the desktop portal said when the first set-up asked it for the camera.
+    const CameraPortal::Result& cameraPortal() const { return portal_; }
     // The devices chosen now (remembered choice, devices present) differ from the session's, or
     // one of its devices is gone or failed and could be tried again: a new set-up is due.
     bool inputsOutOfStep() const;
@@ -238,6 +242,8 @@ private:
     std::shared_ptr<RecordingReports> reports_;
     int rotationOverride_ = -1;
     bool busy_ = false;
+    bool portalAsked_ = false;
+    CameraPortal::Result portal_;
     std::thread worker_;
     void joinWorker();
     void followDevices();

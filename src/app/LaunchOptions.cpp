@@ -12,8 +12,9 @@ LaunchOptions& currentOptions() {
 
 QString LaunchOptions::usage() {
     return QStringLiteral(
-        "usage: tavrio [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|ID]\n"
-        "              [--orientation portrait|landscape] [--camera-rotation 0|90|180|270]\n"
+        "usage: tavrio [--camera virtual|/dev/videoN|v4l2:/dev/videoN|pipewire:NAME|file:PATH]\n"
+        "              [--mic virtual|none|ID] [--orientation portrait|landscape]\n"
+        "              [--camera-rotation 0|90|180|270]\n"
         "       tavrio -h | --help | --version\n"
         "\n"
         "Opens the Tavrio camera window with the camera and microphone chosen in its settings\n"

@@ -14,8 +14,11 @@ int runDevices(const QStringList& args) {
     for (const auto& d : TavrioCaptureManager::devices()) {
         // The id is what --camera, --mic and the settings remember: it stays the same across a
         // replug, where the device file may not.
-        cli::out(QStringLiteral("%1 %2  %3%4%5")
+        // The backend too: one camera may be reachable both through PipeWire and V4L2, and
+        // --camera v4l2:/dev/videoN or pipewire:NAME chooses.
+        cli::out(QStringLiteral("%1 %2  %3  [%4]%5%6")
                      .arg(d.isCamera ? QStringLiteral("camera") : QStringLiteral("microphone"), d.uniqueID, d.name,
+                          d.backend,
                           d.devicePath.isEmpty() || d.devicePath == d.uniqueID
                               ? QString()
                               : QStringLiteral("  (%1)").arg(d.devicePath),

@@ -160,7 +160,7 @@ QString presetForQuality(const QString& q) {
 
 // Every option, for --help, the usage line and the shell's completion.
 constexpr char kSynopsis[] =
-    "--seconds N [--camera virtual|/dev/videoN|file:PATH] [--mic virtual|none|NAME] "
+    "--seconds N [--camera virtual|/dev/videoN|v4l2:/dev/videoN|pipewire:NAME|file:PATH] [--mic virtual|none|NAME] "
     "[--quality high|640x480|medium|low] [--orientation portrait|landscape] [--camera-rotation 0|90|180|270] "
     "[--zoom T:Z,...]";
 QString usageLine() {

@@ -14,6 +14,7 @@ extern "C" {
 #include "media/CapturePresets.h"
 #include "media/capture/AvDevice.h"
 #include "media/capture/CaptureDevice.h"
+#include "media/capture/DeviceBackends.h"
 #include "media/capture/DeviceMonitor.h"
 #include "media/capture/VirtualDevices.h"
 #include "support/TestSupport.h"
@@ -303,4 +304,24 @@ TEST(CaptureDevices, DeviceInputsComeFromTheLibraryOpenedOnDemand) {
     EXPECT_EQ(backends::avDevice(), backends::avDevice());
     EXPECT_NE(av_find_input_format("video4linux2"), nullptr);
     EXPECT_NE(av_find_input_format("alsa"), nullptr);
+}
+
+TEST(CaptureDevices, ACameraPipeWireCarriesIsListedOnceThroughPipeWire) {
+    // A by-id style link to the node, as udev makes: the same camera under another file name.
+    testsupport::TempDir dir;
+    const auto node = dir.path() / "video0";
+    testsupport::writeFile(node, "");
+    std::filesystem::create_symlink(node, dir.path() / "usb-Maker_Cam-video-index0");
+    const std::vector<backends::Found> v4l2{
+        {"/dev/v4l/by-id/usb-Maker_Cam", "Cam", (dir.path() / "usb-Maker_Cam-video-index0").string()},
+        {"v4l2:platform:other", "Other", (dir.path() / "video2").string()}};
+    const std::vector<backends::Found> pipeWire{{"pipewire:v4l2_input.usb", "Cam (V4L2)", node.string()},
+                                                {"pipewire:libcamera_input.front", "Front", ""}};
+    const auto merged = backends::mergeCameras(v4l2, pipeWire);
+    std::vector<std::string> ids;
+    for (auto& f : merged) ids.push_back(f.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"pipewire:v4l2_input.usb", "pipewire:libcamera_input.front",
+                                             "v4l2:platform:other"}));
+    // Without PipeWire, V4L2's list as it is.
+    EXPECT_EQ(backends::mergeCameras(v4l2, {}).size(), 2u);
 }

@@ -18,6 +18,23 @@
 
 namespace media {
 
+namespace {
+
+constexpr const char* kPipeWirePrefix = "pipewire:";
+constexpr const char* kForcedV4L2Prefix = "v4l2:/dev/";
+
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code ec1, ec2;
+    return std::filesystem::weakly_canonical(a, ec1) == std::filesystem::weakly_canonical(b, ec2) && !ec1 && !ec2;
+}
+
+std::mutex listenersMutex;
+std::map<int, std::function<void()>> listeners;
+int nextListener = 1;
+
+}  // namespace
+
 struct DeviceRegistry {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<CaptureDevice>> byId;
@@ -49,7 +66,56 @@ Backend setBackend(Backend backend) {
     std::swap(reg.backend, backend);
     return backend;
 }
+
+std::vector<Found> mergeCameras(const std::vector<Found>& v4l2, const std::vector<Found>& pipeWire) {
+    std::vector<Found> out = pipeWire;
+    for (const auto& f : v4l2) {
+        const bool carried =
+            std::any_of(pipeWire.begin(), pipeWire.end(), [&](const Found& p) { return sameFile(p.node, f.node); });
+        if (!carried) out.push_back(f);
+    }
+    return out;
+}
+
+int addChangeListener(std::function<void()> listener) {
+    std::lock_guard lock(listenersMutex);
+    listeners[nextListener] = std::move(listener);
+    return nextListener++;
+}
+
+void removeChangeListener(int token) {
+    std::lock_guard lock(listenersMutex);
+    listeners.erase(token);
+}
+
+void notifyChangeListeners() {
+    std::lock_guard lock(listenersMutex);
+    for (auto& [token, listener] : listeners) listener();
+}
+
+VideoFormat pickFormat(const std::vector<VideoFormat>& formats, Size want, double fps) {
+    auto area = [](Size s) { return int64_t(s.width) * s.height; };
+    auto fast = [&](const VideoFormat& f) {
+        return f.frameRates.empty() || f.frameRates.front() + 0.5 >= std::min(fps, 30.0);
+    };
+    auto rank = [&](const VideoFormat& f) {
+        bool exact = f.size == want;
+        bool larger = f.size.width >= want.width && f.size.height >= want.height;
+        bool raw = f.pixelFormat != "mjpeg";
+        return std::make_tuple(exact, fast(f), larger ? -area(f.size) : area(f.size) - (int64_t(1) << 40), raw);
+    };
+    return *std::max_element(formats.begin(), formats.end(),
+                             [&](const VideoFormat& a, const VideoFormat& b) { return rank(a) < rank(b); });
+}
+
 }  // namespace backends
+
+std::string CaptureDevice::backendName() const {
+    if (virtual_) return "virtual";
+    if (id_.rfind("/dev/", 0) == 0) return "v4l2";
+    const auto colon = id_.find(':');
+    return colon == std::string::npos ? std::string() : id_.substr(0, colon);
+}
 
 CaptureDevice::CaptureDevice(std::string id, std::string name, MediaType type, bool isVirtual)
     : id_(std::move(id)), name_(std::move(name)), type_(type), virtual_(isVirtual) {}
@@ -67,13 +133,22 @@ std::vector<std::shared_ptr<CaptureDevice>> CaptureDevice::devices() {
     }
     // Looking for devices opens every video node and asks the sound server: done without the
     // registry's lock, so a lookup by id elsewhere never waits for it.
-    auto cams = backend.findCameras ? backend.findCameras() : backends::findV4L2Cameras();
+    std::vector<backends::Found> v4l2;
+    std::vector<backends::Found> cams;
+    if (backend.findCameras) {
+        cams = backend.findCameras();
+    } else {
+        v4l2 = backends::findV4L2Cameras();
+        cams = backends::mergeCameras(v4l2, backends::findPipeWireCameras());
+    }
     auto mics = backend.findMicrophones ? backend.findMicrophones() : backends::findMicrophones();
     std::lock_guard lock(reg.mutex);
     std::vector<std::shared_ptr<CaptureDevice>> out;
     for (const auto& f : cams) {
-        auto d =
-            reg.intern(f.id, [&] { return backend.makeCamera ? backend.makeCamera(f) : backends::makeV4L2Camera(f); });
+        auto d = reg.intern(f.id, [&] {
+            if (backend.makeCamera) return backend.makeCamera(f);
+            return f.id.rfind(kPipeWirePrefix, 0) == 0 ? backends::makePipeWireCamera(f) : backends::makeV4L2Camera(f);
+        });
         if (!d) continue;
         if (!f.node.empty()) d->setDevicePath(f.node);
         out.push_back(d);
@@ -88,6 +163,11 @@ std::vector<std::shared_ptr<CaptureDevice>> CaptureDevice::devices() {
     for (auto& [id, dev] : reg.byId) {
         bool listed = std::any_of(out.begin(), out.end(), [&](auto& d) { return d.get() == dev.get(); });
         bool isFile = id.rfind("file:", 0) == 0;
+        // A camera opened through V4L2 by choice, though PipeWire carries it, is there while its
+        // device file is.
+        if (!listed && id.rfind(kForcedV4L2Prefix, 0) == 0)
+            listed =
+                std::any_of(v4l2.begin(), v4l2.end(), [&](auto& f) { return sameFile(f.node, dev->devicePath()); });
         if (!listed && !isFile) dev->setConnected(false);
     }
     return out;
@@ -122,6 +202,19 @@ std::shared_ptr<CaptureDevice> CaptureDevice::deviceWithUniqueID(const std::stri
     auto list = devices();
     for (auto& d : list)
         if (d->uniqueID() == id) return d;
+    if (id.rfind(kForcedV4L2Prefix, 0) == 0) {
+        // V4L2 asked for by name: the camera listed on that file when V4L2 has it already, else
+        // the one PipeWire carries, opened directly.
+        const std::string node = id.substr(5);
+        for (auto& d : list)
+            if (d->backendName() == "v4l2" && sameFile(d->devicePath(), node)) return d;
+        auto& reg = DeviceRegistry::get();
+        for (const auto& f : backends::findV4L2Cameras()) {
+            if (!sameFile(f.node, node)) continue;
+            std::lock_guard lock(reg.mutex);
+            return reg.intern(id, [&] { return backends::makeV4L2Camera({id, f.name, f.node}); });
+        }
+    }
     // A device file, or a link to one: the camera that is on it now.
     std::error_code ec;
     const auto wanted = std::filesystem::weakly_canonical(id, ec);

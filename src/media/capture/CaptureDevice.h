@@ -60,9 +60,10 @@ public:
     // for nothing: they are used only when asked for by id.
     static std::shared_ptr<CaptureDevice> defaultDevice(MediaType type);
     // By id: "virtual-camera", "virtual-microphone", a camera's stable id (its /dev/v4l/by-id
-    // link, else "v4l2:" and its bus), "pulse:NAME", "alsa:NAME", or "file:PATH" (made on demand;
-    // fails when the file holds no decodable picture). A camera's device file ("/dev/videoN")
-    // finds the camera on it.
+    // link, else "v4l2:" and its bus), a PipeWire camera's "pipewire:NODE-NAME", "pulse:NAME",
+    // "alsa:NAME", or "file:PATH" (made on demand; fails when the file holds no decodable
+    // picture). A camera's device file ("/dev/videoN") finds the camera on it, whichever backend
+    // carries it; "v4l2:/dev/videoN" opens that file through V4L2 even where PipeWire carries it.
     static std::shared_ptr<CaptureDevice> deviceWithUniqueID(const std::string& id, Error* error = nullptr);
     static constexpr const char* kVirtualCameraID = "virtual-camera";
     static constexpr const char* kVirtualMicrophoneID = "virtual-microphone";
@@ -74,6 +75,8 @@ public:
     // configuration lock asks for the path while it holds it.
     virtual std::string devicePath() const { return {}; }
     const std::string& localizedName() const { return name_; }
+    // How the device is reached: "v4l2", "pipewire", "pulse", "alsa", "file" or "virtual".
+    std::string backendName() const;
     MediaType mediaType() const { return type_; }
     virtual CapturePosition position() const { return CapturePosition::Back; }
     virtual bool isConnected() const;

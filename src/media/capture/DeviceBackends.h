@@ -19,6 +19,29 @@ struct Found {
 std::vector<Found> findV4L2Cameras();
 std::shared_ptr<CaptureDevice> makeV4L2Camera(const Found& f);
 
+// The Video/Source nodes of the user's PipeWire (ids "pipewire:" and the node's name); empty when
+// libpipewire or the daemon is missing. `node` is the V4L2 device file the node reads, where it
+// reads one, so one camera is listed once.
+std::vector<Found> findPipeWireCameras();
+std::shared_ptr<CaptureDevice> makePipeWireCamera(const Found& f);
+// Why no PipeWire camera is listed, or empty.
+std::string pipeWireProblem();
+
+// The cameras of both backends, each physical camera once: PipeWire where it carries a V4L2
+// camera (it shares the camera with other programs), V4L2 for the rest.
+std::vector<Found> mergeCameras(const std::vector<Found>& v4l2, const std::vector<Found>& pipeWire);
+
+// Called (from any thread, quickly: no device may be touched in it) when devices changed in a way
+// udev does not see, such as a PipeWire node appearing or vanishing. Returns a token for removal.
+int addChangeListener(std::function<void()> listener);
+void removeChangeListener(int token);
+void notifyChangeListeners();
+
+// The format to ask a camera for: the wanted size if it has it (uncompressed first, as it costs no
+// decoding), else the smallest larger size (scaling down keeps detail), else the largest.
+// `formats` must not be empty.
+VideoFormat pickFormat(const std::vector<VideoFormat>& formats, Size want, double fps);
+
 // PulseAudio sources when a sound server answers, else ALSA capture PCMs.
 std::vector<Found> findMicrophones();
 std::shared_ptr<CaptureDevice> makeMicrophone(const Found& f);

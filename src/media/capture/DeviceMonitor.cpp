@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "media/capture/DeviceBackends.h"
+
 #ifdef TAVRIO_HAVE_UDEV
 #include <libudev.h>
 #endif
@@ -30,6 +32,7 @@ struct DeviceMonitor::Impl : std::enable_shared_from_this<DeviceMonitor::Impl> {
     std::shared_future<void> baseline = baselineTaken.get_future().share();
     std::atomic<bool> alive{true};
     int wake[2] = {-1, -1};
+    int changeListener = 0;
     std::thread thread;
 #ifdef TAVRIO_HAVE_UDEV
     udev* u = nullptr;
@@ -156,6 +159,11 @@ DeviceMonitor::DeviceMonitor(Dispatch dispatch, Handler connected, Handler disco
     impl_->lister = std::move(lister);
     if (::pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0) impl_->wake[0] = impl_->wake[1] = -1;
     impl_->startUdev();
+    // PipeWire nodes come and go without a udev event (a program sharing its camera, a libcamera
+    // camera): the backend wakes the monitor for a look.
+    impl_->changeListener = backends::addChangeListener([fd = impl_->wake[1]] {
+        if (fd >= 0) (void)!::write(fd, "c", 1);
+    });
     impl_->thread = std::thread([impl = impl_.get()] {
         impl->takeBaseline();
         impl->loop();
@@ -163,6 +171,7 @@ DeviceMonitor::DeviceMonitor(Dispatch dispatch, Handler connected, Handler disco
 }
 
 DeviceMonitor::~DeviceMonitor() {
+    backends::removeChangeListener(impl_->changeListener);
     impl_->alive = false;
     if (impl_->wake[1] >= 0) (void)!::write(impl_->wake[1], "x", 1);
     if (impl_->thread.joinable()) impl_->thread.join();

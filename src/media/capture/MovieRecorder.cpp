@@ -214,6 +214,9 @@ struct MovieRecorder::Impl {
         bool isVideo;
         VideoSample v;
         AudioSample a;
+        // Pictures the full queue turned away just before this one: already counted, so the gap
+        // they leave in the sequence is not the source's.
+        uint64_t turnedAwayBefore = 0;
     };
     // Threads: s and the callbacks are fixed at construction. The queue and the flags below it
     // are shared between the appending threads and the recorder's thread, under mutex; the
@@ -245,6 +248,7 @@ struct MovieRecorder::Impl {
     int64_t t0 = 0;
     int64_t lastVideoPts = -1;
     int64_t lastSequence = -1;
+    uint64_t turnedAway = 0;   // under mutex: pictures turned away since the last one queued
     int64_t audioQueued = 0;   // samples laid on the timeline (sound and filled gaps)
     int64_t audioEncoded = 0;  // samples given to the encoder
     int64_t primingToSkip = 0;
@@ -378,11 +382,12 @@ struct MovieRecorder::Impl {
         if (started) started();
     }
 
-    bool video(const VideoSample& v) {
+    bool video(const VideoSample& v, uint64_t turnedAwayBefore) {
         if (!vst) return true;
         if (!haveT0) begin(v.timeNs);
         if (v.timeNs < t0) return true;
-        if (lastSequence >= 0 && v.sequence > lastSequence + 1) noteDropped(uint64_t(v.sequence - lastSequence - 1));
+        if (lastSequence >= 0 && v.sequence > lastSequence + 1 + int64_t(turnedAwayBefore))
+            noteDropped(uint64_t(v.sequence - lastSequence - 1) - turnedAwayBefore);
         lastSequence = v.sequence;
         int64_t pts = av_rescale(v.timeNs - t0, kVideoTimeBase.den, 1000000000LL);
         if (pts <= lastVideoPts) pts = lastVideoPts + 1;
@@ -489,7 +494,7 @@ struct MovieRecorder::Impl {
 
     bool process(Item& it) {
         if (it.isVideo) {
-            if (!video(it.v)) return false;
+            if (!video(it.v, it.turnedAwayBefore)) return false;
             // Sound that arrived before the first picture is laid out now that time zero is known.
             while (haveT0 && !earlyAudio.empty()) {
                 AudioSample a = std::move(earlyAudio.front());
@@ -653,9 +658,11 @@ void MovieRecorder::appendVideo(const VideoSample& v) {
     if (impl_->stopRequested || impl_->failReason || impl_->done) return;
     if (impl_->queuedFrames >= impl_->s.maxQueuedFrames) {
         impl_->dropped++;
+        impl_->turnedAway++;
         return;
     }
-    impl_->queue.push_back({true, v, {}});
+    impl_->queue.push_back({true, v, {}, impl_->turnedAway});
+    impl_->turnedAway = 0;
     impl_->queuedFrames++;
     impl_->cond.notify_one();
 }

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <tuple>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -314,7 +313,7 @@ public:
             return nullptr;
         }
         auto src = std::make_unique<V4L2Source>();
-        const VideoFormat format = pick(want, fps);
+        const VideoFormat format = backends::pickFormat(formats_, want, fps);
         if (!src->open(devicePath(), localizedName(), format, fps, error)) return nullptr;
         return src;
     }
@@ -347,24 +346,6 @@ private:
     bool control(uint32_t id, int32_t v) {
         Fd fd(devicePath());
         return fd && setControl(fd.fd, id, v);
-    }
-
-    // The format to ask for: the wanted size if the camera has it (uncompressed first, as it
-    // costs no decoding), else the smallest larger size (scaling down keeps detail), else the
-    // largest.
-    VideoFormat pick(Size want, double fps) const {
-        auto area = [](Size s) { return int64_t(s.width) * s.height; };
-        auto fast = [&](const VideoFormat& f) {
-            return f.frameRates.empty() || f.frameRates.front() + 0.5 >= std::min(fps, 30.0);
-        };
-        auto rank = [&](const VideoFormat& f) {
-            bool exact = f.size == want;
-            bool larger = f.size.width >= want.width && f.size.height >= want.height;
-            bool raw = f.pixelFormat != "mjpeg";
-            return std::make_tuple(exact, fast(f), larger ? -area(f.size) : area(f.size) - (int64_t(1) << 40), raw);
-        };
-        return *std::max_element(formats_.begin(), formats_.end(),
-                                 [&](const VideoFormat& a, const VideoFormat& b) { return rank(a) < rank(b); });
     }
 
     mutable std::mutex nodeMutex_;
