@@ -27,15 +27,15 @@ note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1)
 wait_log "screen shown: Camera"
 xdotool mousemove 0 0  # no pointer in the pictures
 sleep 0.3  # let the notice finish drawing
-# The first launch: the whole virtual screen around the window and the notice, cropped.
+# The first launch: the window with the notice over it.
 eval "$(xdotool getwindowgeometry --shell "$win")"
 ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
-  -vf "crop=$((WIDTH + 240)):$((HEIGHT)):$((X - 120)):$((Y))" "$out/first-launch.png"
+  -vf "crop=$WIDTH:$HEIGHT:$X:$Y" "$out/first-launch.png"
 xdotool windowfocus --sync "$note"
 key Return
 wait_gone '^Note$'
 xdotool windowfocus --sync "$win"
-wait_log "camera: full screen on"  # the virtual camera's picture, enlarged to full screen
+wait_log "camera: record enabled"  # the virtual camera's picture is running
 sleep 1
 grab "$win" "$out/camera.png"
 
