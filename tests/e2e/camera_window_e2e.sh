@@ -20,14 +20,8 @@ fi
 
 xdrive_home
 start_window_manager
-export TAVRIO_HOME=$home
-export QT_LOGGING_RULES="tavrio.app.debug=true"
 # The test picture is filmed only when asked for.
-"$bin" --camera virtual --mic none >"$log" 2>&1 &
-pid=$!
-
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
-note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+launch_first_time --camera virtual --mic none
 xdotool windowactivate --sync "$note"
 xdotool key Return
 wait_gone '^Note$'

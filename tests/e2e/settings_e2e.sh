@@ -11,13 +11,7 @@ under_xvfb 240 "$0" "$@"
 
 xdrive_home
 
-export TAVRIO_HOME=$home
-export QT_LOGGING_RULES="tavrio.app.debug=true"
-"$bin" >"$log" 2>&1 &
-pid=$!
-
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
-note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+launch_first_time
 wait_log "screen shown: Camera"
 xdotool windowfocus --sync "$note"
 xdotool key Return

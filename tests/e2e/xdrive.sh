@@ -63,6 +63,17 @@ wait_gone() {
 
 key() { xdotool key --delay 80 "$@"; }
 
+# Starts tavrio (ARGS passed on) on a fresh first launch in $home, its debug lines in $log, and
+# waits for its window ($win) and the first-launch notice ($note).
+launch_first_time() {
+  export TAVRIO_HOME=$home
+  export QT_LOGGING_RULES="tavrio.app.debug=true"
+  "$bin" "$@" >"$log" 2>&1 &
+  pid=$!
+  win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
+  note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+}
+
 # Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
 # a window manager (minimizing, full screen, menus placed by it).
 start_window_manager() {
