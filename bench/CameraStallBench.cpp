@@ -12,8 +12,8 @@
 
 #include "RecordingController.h"
 #include "Settings.h"
+#include "ZoomTrack.h"
 #include "TavrioCameraController.h"
-#include "TavrioCameraViewController.h"
 #include "TavrioCaptureManager.h"
 
 #include "media/CapturePresets.h"
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     platform::Defaults::standard().setString(QStringLiteral("bench:second"), QLatin1String(settings::kCameraDevice));
 
     ui::Window window;
-    auto* camera = new TavrioCameraViewController();
+    auto* camera = new TavrioCameraController();
     RecordingController* recorder = camera->recorder();
     recorder->captureManager().setDeviceListerForTesting([] { return media::CaptureDevice::devices(); });
     window.setRootViewController(camera);

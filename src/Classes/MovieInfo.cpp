@@ -1,6 +1,6 @@
 #include "MovieInfo.h"
 
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 
 #include "media/Asset.h"
 
@@ -41,7 +41,6 @@ std::optional<MovieInfo> MovieInfo::read(const QString& path, QString* problem) 
     }
     for (const auto& a : asset->tracksWithMediaType(media::MediaType::Audio))
         info.audio.push_back({QString::fromStdString(a.codecName), a.sampleRate, a.channelCount});
-    info.recordedOrientation =
-        TavrioCameraController::videoOrientationForZooms(TavrioCameraController::zoomsForVideoFile(path));
+    info.recordedOrientation = videoOrientationForZooms(zoomsForVideoFile(path));
     return info;
 }

@@ -2,6 +2,8 @@
 
 #include "media/CapturePresets.h"
 #include "media/ExportPresets.h"
+#include "platform/Defaults.h"
+#include "media/Asset.h"
 
 namespace settings {
 
@@ -98,6 +100,35 @@ QString validValues(const QString& key) {
 
 bool rescaleIsBest(qint64 value) {
     return value >= kRescaleBest;
+}
+
+QString sessionPresetFromSettings() {
+    const qint64 value = platform::Defaults::standard().integerForKey(QLatin1String(kResolutionOpt));
+    return QLatin1String(optionForValue(resolutionOptions(), value).preset);
+}
+
+std::string exportPresetFromSettings(const media::Asset* asset) {
+    return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(kExportOpt)), asset);
+}
+
+std::string exportPresetForOption(qint64 option, const media::Asset* asset) {
+    const std::string preset = optionForValue(exportOptions(), option).preset;
+    if (preset == media::kExportPresetHighestQuality || preset == media::kExportPresetMediumQuality) return preset;
+    if (!asset) return media::kExportPresetMediumQuality;
+    // A boxed preset the picture does not fill gives the next smaller box it fills, never less
+    // than the worse choices give.
+    const auto video = asset->tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) return media::kExportPresetMediumQuality;
+    return media::exportPresetForSource(preset, video.front().naturalSize);
+}
+
+QString exportSizesText(int width, int height) {
+    QStringList parts;
+    for (const Option& o : exportOptions()) {
+        const media::Size size = media::exportOutputSize(o.preset, {width, height});
+        parts << QStringLiteral("%1 %2x%3").arg(o.detailLabel).arg(size.width).arg(size.height);
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 }  // namespace settings

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "Settings.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 #include "media/capture/CaptureSession.h"
 #include "platform/AlertService.h"
@@ -78,9 +78,9 @@ void logTrackOddities(const QString& movie, const ZoomTrack& track) {
 }  // namespace
 
 TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
-    mZooms = TavrioCameraController::zoomsForVideoFile(path);
+    mZooms = zoomsForVideoFile(path);
     _inVideo = path;
-    _videoOrientation = TavrioCameraController::videoOrientationForZooms(mZooms);
+    _videoOrientation = videoOrientationForZooms(mZooms);
     if (mZooms) {
         _zoomTrackProblem = zoomTrackProblem(*mZooms);
         // A damaged track must not turn into a division by zero or a wild transform: the movie
@@ -184,9 +184,8 @@ void TavrioExportController::startExporting() {
         if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
     }
     _started = true;
-    const std::string preset = _exportOptOverride
-                                   ? TavrioCameraController::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                                   : TavrioCameraController::getExportPresetFromSettings(mAsset.get());
+    const std::string preset = _exportOptOverride ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                                                  : settings::exportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);
@@ -309,7 +308,7 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
 
     media::AffineTransform rotation =
         media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
-    if (_videoOrientation == TavrioCameraController::kNoRecordedOrientation && mAsset) {
+    if (_videoOrientation == kNoRecordedOrientation && mAsset) {
         // Without a recorded orientation the zoom pass still dropped the source's own display
         // matrix; giving it back keeps a movie that played upright from coming out sideways.
         auto video = mAsset->tracksWithMediaType(media::MediaType::Video);

@@ -167,3 +167,25 @@ QString readDurationFile(const QString& movieFileName) {
     if (!file.open(QIODevice::ReadOnly)) return QString();
     return QString::fromUtf8(file.readAll());
 }
+
+std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath) {
+    const QString name = QFileInfo(moviePath).fileName();
+    return readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(name));
+}
+
+qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms) {
+    if (!zooms || zooms->isEmpty()) return kNoRecordedOrientation;
+    const QVariant orient = zooms->first().value(QLatin1String(kOrientKey));
+    switch (orient.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::ULongLong:
+    case QMetaType::UInt: return orient.toLongLong();
+    case QMetaType::Double: {
+        // A real too large for an integer would overflow the conversion.
+        const double d = orient.toDouble();
+        return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : kNoRecordedOrientation;
+    }
+    default: return kNoRecordedOrientation;
+    }
+}

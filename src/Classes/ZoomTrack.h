@@ -42,6 +42,15 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track);
 // Elements are read as they are; use zoomTrackProblem() before rendering with the result.
 std::optional<ZoomTrack> readZoomTrackFile(const QString& path);
 
+// The zoom track stored for the movie at `moviePath` (only its file name counts); nullopt when
+// there is none or it is not a property-list array.
+std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath);
+// What videoOrientationForZooms gives when no orientation was recorded (exports, old tracks);
+// recorded ones are media::VideoOrientation's values.
+inline constexpr qint64 kNoRecordedOrientation = 0;
+// Entry 0's "orient"; kNoRecordedOrientation for a missing or empty track or an entry 0 without it.
+qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
+
 // Empty when every entry has a finite zoom > 0 and a finite time; otherwise says what is wrong
 // (the first fault found). Times that go backwards are allowed.
 QString zoomTrackProblem(const ZoomTrack& track);

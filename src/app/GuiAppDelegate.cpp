@@ -1,7 +1,7 @@
 #include "GuiAppDelegate.h"
 
 #include "ExportNotices.h"
-#include "TavrioCameraViewController.h"
+#include "TavrioCameraController.h"
 
 #include "ui/ApplicationState.h"
 #include "ui/Window.h"
@@ -19,7 +19,7 @@ void GuiAppDelegate::prepareScreen() {
 
 void GuiAppDelegate::startCamera2() {
     if (!window_ || cameraZoomCtrl_) return;
-    auto* camera = new TavrioCameraViewController();
+    auto* camera = new TavrioCameraController();
     cameraZoomCtrl_ = camera;
     window_->setRootViewController(camera);
 }

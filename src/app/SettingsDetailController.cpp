@@ -5,7 +5,7 @@
 
 #include "MovieInfo.h"
 #include "Settings.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 #include "platform/MainThread.h"
 #include "platform/Defaults.h"
@@ -51,8 +51,8 @@ SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsContr
 
 void SettingsDetailController::showExportSizes(double y) {
     // Until the newest recording's size is known (read off the UI thread), a common one.
-    footerLabel_ = new QLabel(
-        QStringLiteral("For a 1280x720 recording: %1.").arg(TavrioCameraController::exportSizesText(1280, 720)), this);
+    footerLabel_ =
+        new QLabel(QStringLiteral("For a 1280x720 recording: %1.").arg(settings::exportSizesText(1280, 720)), this);
     footerLabel_->setWordWrap(true);
     footerLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     footerLabel_->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kText.name()));
@@ -69,7 +69,7 @@ void SettingsDetailController::showExportSizes(double y) {
                                  .arg(QFileInfo(newest).fileName())
                                  .arg(info->video->width)
                                  .arg(info->video->height)
-                                 .arg(TavrioCameraController::exportSizesText(info->video->width, info->video->height));
+                                 .arg(settings::exportSizesText(info->video->width, info->video->height));
         platform::MainThread::dispatchAsync([label, text] {
             if (label) label->setText(text);
         });

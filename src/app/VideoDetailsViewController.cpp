@@ -3,10 +3,9 @@
 #include "TavrioAVPlayerViewController.h"
 #include "UIImageAdditions.h"
 #include "RunningExports.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "VideosFolder.h"
 #include "ExportNotices.h"
-#include "ZoomTrack.h"
 
 #include "media/Asset.h"
 #include "platform/AlertService.h"
@@ -444,7 +443,7 @@ void VideoDetailsViewController::lookForZoomTrack() {
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
     QThreadPool::globalInstance()->start([self, path] {
-        const std::optional<ZoomTrack> track = TavrioCameraController::zoomsForVideoFile(path);
+        const std::optional<ZoomTrack> track = zoomsForVideoFile(path);
         const bool usable = track && zoomTrackProblem(*track).isEmpty();
         platform::MainThread::dispatchAsync([self, path, usable] {
             if (!self || usable || self->_videoPath != path || self->_noZoomLabel) return;

@@ -9,7 +9,7 @@
 #include "StopSignals.h"
 
 #include "RecordingController.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 
 #include "platform/DeviceOrientation.h"
@@ -229,7 +229,7 @@ int runRecord(const QStringList& args) {
         cli::err(QStringLiteral("record: ") + problem);
         return cli::kExitUsage;
     }
-    if (preset.isEmpty()) preset = TavrioCameraController().getSessionPresetFromSettings();
+    if (preset.isEmpty()) preset = settings::sessionPresetFromSettings();
     cli::RecordRequest request;
     request.seconds = seconds;
     request.camera = camera;

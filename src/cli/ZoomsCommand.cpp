@@ -1,6 +1,6 @@
 #include "Command.h"
 
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 
 namespace {
 
@@ -13,12 +13,12 @@ int runZooms(const QStringList& arguments) {
         return cli::kExitUsage;
     }
     const QString& movie = args.first();
-    const std::optional<ZoomTrack> track = TavrioCameraController::zoomsForVideoFile(movie);
+    const std::optional<ZoomTrack> track = zoomsForVideoFile(movie);
     if (!track) {
         cli::err(QStringLiteral("zooms: no zoom track for %1").arg(movie));
         return cli::kExitFailure;
     }
-    cli::out(QStringLiteral("orient %1").arg(TavrioCameraController::videoOrientationForZooms(track)));
+    cli::out(QStringLiteral("orient %1").arg(videoOrientationForZooms(track)));
     // Enough digits that the printed numbers read back to the same double and float.
     for (const ZoomEntry& entry : *track)
         cli::out(QString::asprintf("%.17g %.9g", atTimeOf(entry), double(zoomOf(entry))));

@@ -3,7 +3,7 @@
 #include "VideoAssetsScreen.h"
 #include "ZoomSettingsController.h"
 #include "RDButton.h"
-#include "TavrioCameraViewController.h"
+#include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
 
 #include "media/capture/CaptureDevice.h"
@@ -41,7 +41,7 @@ struct CameraShown : testsupport::GuiAppFirst, ::testing::Test {
         options.microphone = QStringLiteral("none");
         LaunchOptions::setCurrent(options);
         platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::Portrait);
-        camera = new TavrioCameraViewController();
+        camera = new TavrioCameraController();
         window.setRootViewController(camera);
         window.resize(320, 480);
         window.show();
@@ -61,7 +61,7 @@ struct CameraShown : testsupport::GuiAppFirst, ::testing::Test {
 
     testsupport::TempHome home;
     ui::Window window;
-    TavrioCameraViewController* camera;
+    TavrioCameraController* camera;
 };
 
 }  // namespace
@@ -125,7 +125,7 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     waitUntilRunning();
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeRight);
     const QRectF flashBefore = frameOf(camera->flashButton());
-    QSignalSpy finished(camera, &TavrioCameraViewController::savingAnimationFinished);
+    QSignalSpy finished(camera, &TavrioCameraController::savingAnimationFinished);
     camera->recCtrlButton()->click();
     ASSERT_TRUE(testsupport::spinUntil(
         [this] { return camera->recorder()->state() == RecordingController::State::Recording; }, 30000));
@@ -213,7 +213,7 @@ struct CameraOnMachine : testsupport::GuiAppFirst {
         : previous(media::backends::setBackend(std::move(devices))) {
         LaunchOptions::setCurrent({});
         window = std::make_unique<ui::Window>();
-        camera = new TavrioCameraViewController();
+        camera = new TavrioCameraController();
         window->setRootViewController(camera);
         window->resize(320, 480);
         window->show();
@@ -225,7 +225,7 @@ struct CameraOnMachine : testsupport::GuiAppFirst {
     testsupport::TempHome home;
     media::backends::Backend previous;
     std::unique_ptr<ui::Window> window;
-    TavrioCameraViewController* camera = nullptr;
+    TavrioCameraController* camera = nullptr;
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "TavrioCameraViewController.h"
+#include "TavrioCameraController.h"
 #include "GuiAppDelegate.h"
 #include "LaunchOptions.h"
 
@@ -53,7 +53,7 @@ TEST(Launch, FirstLaunchShowsTheNoticeOverTheCameraScreenAndLaterLaunchesDoNot) 
         EXPECT_EQ(recorder.alerts[0].title, "Note");
         EXPECT_EQ(recorder.alerts[0].cancelButton, "Ok");
         // The notice does not hold up the start: the camera screen is there and shown.
-        EXPECT_NE(qobject_cast<TavrioCameraViewController*>(delegate.cameraZoomCtrl()), nullptr);
+        EXPECT_NE(qobject_cast<TavrioCameraController*>(delegate.cameraZoomCtrl()), nullptr);
         EXPECT_EQ(window.rootViewController(), delegate.cameraZoomCtrl());
         EXPECT_TRUE(window.isVisible());
         EXPECT_EQ(window.windowTitle(), "Tavrio");

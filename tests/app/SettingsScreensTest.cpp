@@ -1,5 +1,5 @@
 #include "AppInfo.h"
-#include "TavrioCameraViewController.h"
+#include "TavrioCameraController.h"
 #include "InstructionsMenuViewController.h"
 #include "SettingsDetailController.h"
 #include "ZoomSettingsController.h"
@@ -306,7 +306,7 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
     testsupport::guiApp();
     testsupport::TempHome home;
     ui::Window window;
-    auto* camera = new TavrioCameraViewController();
+    auto* camera = new TavrioCameraController();
     window.setRootViewController(camera);
     window.resize(640, 960);
     window.show();

@@ -1,6 +1,6 @@
 #include "Settings.h"
 #include "Tavrio4AppDelegate.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 
 #include "media/CapturePresets.h"
 #include "platform/AlertService.h"
@@ -66,8 +66,7 @@ TEST(AppDelegate, FirstLaunchSeedsOnceAndLaterLaunchesChangeNothing) {
 
 TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     testsupport::TempHome home;
-    TavrioCameraController camera;
-    EXPECT_EQ(camera.getSessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
+    EXPECT_EQ(settings::sessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
     const std::pair<qint64, const char*> cases[] = {
         {0, media::kCapturePresetHigh},  {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
         {3, media::kCapturePresetLow},   {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
@@ -75,7 +74,7 @@ TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     };
     for (const auto& [value, preset] : cases) {
         Defaults::standard().setInteger(value, settings::kResolutionOpt);
-        EXPECT_EQ(camera.getSessionPresetFromSettings(), preset) << value;
+        EXPECT_EQ(settings::sessionPresetFromSettings(), preset) << value;
     }
 }
 

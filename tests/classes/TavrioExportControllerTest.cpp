@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "TavrioCameraController.h"
+#include "Settings.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 #include "TavrioExportController.h"
-#include "ZoomTrack.h"
 #include "media/Asset.h"
 #include "media/ExportPresets.h"
 #include "media/MovieWriter.h"
@@ -407,7 +407,7 @@ TEST_F(ExportJob, BetterPresetsNeverGiveSmallerPicturesAndNeverEnlarge) {
         media::Size previous = source;
         for (int option = 0; option < 4; ++option) {
             SCOPED_TRACE(option);
-            const std::string preset = TavrioCameraController::exportPresetForOption(option, asset.get());
+            const std::string preset = settings::exportPresetForOption(option, asset.get());
             const media::Size size = media::exportOutputSize(preset, source);
             EXPECT_LE(size.width, previous.width);
             EXPECT_LE(size.height, previous.height);
@@ -419,8 +419,7 @@ TEST_F(ExportJob, BetterPresetsNeverGiveSmallerPicturesAndNeverEnlarge) {
         // The worst choice fits the medium box; the best keeps the picture.
         EXPECT_LE(previous.width, 480);
         EXPECT_LE(previous.height, 360);
-        EXPECT_EQ(media::exportOutputSize(TavrioCameraController::exportPresetForOption(0, asset.get()), source),
-                  source);
+        EXPECT_EQ(media::exportOutputSize(settings::exportPresetForOption(0, asset.get()), source), source);
     }
     // What the settings choose is what the export makes: "Good" of a 640x480 recording keeps
     // its size (it once came out smaller than "Average").

@@ -1,6 +1,5 @@
-#include "TavrioCameraController.h"
-#include "TavrioCaptureManager.h"
 #include "ZoomTrack.h"
+#include "TavrioCaptureManager.h"
 
 #include "support/TestSupport.h"
 
@@ -49,7 +48,7 @@ void expectSampleTrack(const std::optional<ZoomTrack>& track) {
         EXPECT_EQ(bits(atTimeOf(track->at(i))), bits(kTimes[i])) << "entry " << i;
         EXPECT_EQ(track->at(i).contains(kOrientKey), i == 0) << "entry " << i;
     }
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(track), 3);
+    EXPECT_EQ(videoOrientationForZooms(track), 3);
     EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
 }
 
@@ -67,14 +66,9 @@ std::string python(const std::string& script, int* status = nullptr) {
 
 }  // namespace
 
-TEST(ZoomTrack, RoundTripsThroughTheControllerBitExact) {
+TEST(ZoomTrack, RoundTripsThroughTheStoreBitExact) {
     testsupport::TempHome home;
-    TavrioCameraController camera;
-    EXPECT_FALSE(camera.backupData("Out-3.mov"));  // no track yet: nothing written
-    EXPECT_FALSE(fs::exists(home.path() / "Library" / "Zooms" / "Out-3.mov.zooms.lkbx"));
-
-    camera.setZooms(sampleTrack());
-    ASSERT_TRUE(camera.backupData("Out-3.mov"));
+    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-3.mov"), sampleTrack()));
     const fs::path file = home.path() / "Library" / "Zooms" / "Out-3.mov.zooms.lkbx";
     ASSERT_TRUE(fs::exists(file));
     const std::string xml = testsupport::readFile(file);
@@ -82,34 +76,31 @@ TEST(ZoomTrack, RoundTripsThroughTheControllerBitExact) {
     EXPECT_NE(xml.find("<integer>3</integer>"), std::string::npos);
 
     // Readers get the movie's path and use only its file name.
-    expectSampleTrack(
-        TavrioCameraController::zoomsForVideoFile(q(home.path() / "Library" / "Originals" / "Out-3.mov")));
-    EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile("/elsewhere/Out-4.mov"));
+    expectSampleTrack(zoomsForVideoFile(q(home.path() / "Library" / "Originals" / "Out-3.mov")));
+    EXPECT_FALSE(zoomsForVideoFile("/elsewhere/Out-4.mov"));
 
     // Writing the same name again replaces the track and leaves no temporary files.
     ZoomTrack shorter{makeZoomEntry(2.5f, 0.0, 1)};
-    camera.setZooms(shorter);
-    ASSERT_TRUE(camera.backupData("Out-3.mov"));
-    const auto reread = TavrioCameraController::zoomsForVideoFile("Out-3.mov");
+    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-3.mov"), shorter));
+    const auto reread = zoomsForVideoFile("Out-3.mov");
     ASSERT_TRUE(reread);
     EXPECT_EQ(reread->size(), 1);
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(reread), 1);
+    EXPECT_EQ(videoOrientationForZooms(reread), 1);
     EXPECT_EQ(QDir(q(file.parent_path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"Out-3.mov.zooms.lkbx"});
 }
 
 TEST(ZoomTrack, OrientationDefaultsToZero) {
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(std::nullopt), 0);
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{}), 0);
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1.0f, 0.0)}), 0);
+    EXPECT_EQ(videoOrientationForZooms(std::nullopt), 0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{}), 0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{makeZoomEntry(1.0f, 0.0)}), 0);
     // Only entry 0 counts.
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}),
-              0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}), 0);
     ZoomEntry realOrient = makeZoomEntry(1.0f, 0.0);
     realOrient.insert(kOrientKey, 4.0);
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{realOrient}), 4);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{realOrient}), 4);
     realOrient.insert(kOrientKey, QString("3"));
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(ZoomTrack{realOrient}), 0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{realOrient}), 0);
 }
 
 TEST(ZoomTrack, UnusableTracksAreNamedAndTimesMayGoBackwards) {
@@ -148,9 +139,8 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
     testsupport::writeFile(trackFile("dict.mov"), head + "<dict><key>zoom</key><real>1</real></dict></plist>");
     testsupport::writeFile(trackFile("cut.mov"), head + "<array><dict><key>zoom</key><real>1.5</re");
     for (const char* movie : {"empty.mov", "text.mov", "dict.mov", "cut.mov", "missing.mov"}) {
-        EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile(movie)) << movie;
-        EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(TavrioCameraController::zoomsForVideoFile(movie)),
-                  0);
+        EXPECT_FALSE(zoomsForVideoFile(movie)) << movie;
+        EXPECT_EQ(videoOrientationForZooms(zoomsForVideoFile(movie)), 0);
     }
 
     // Readable arrays whose entries are wrong: read, and reported as unusable.
@@ -169,17 +159,17 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
     for (const char* body : bodies) {
         const std::string movie = "bad" + std::to_string(i++) + ".mov";
         testsupport::writeFile(trackFile(movie.c_str()), head + body + "</plist>");
-        const auto track = TavrioCameraController::zoomsForVideoFile(QString::fromStdString(movie));
+        const auto track = zoomsForVideoFile(QString::fromStdString(movie));
         if (track) {
             EXPECT_FALSE(zoomTrackProblem(*track).isEmpty()) << body;
         }
     }
     // The first two have no factor to misread: they must come back, unusable, not vanish.
-    EXPECT_TRUE(TavrioCameraController::zoomsForVideoFile("bad0.mov"));
-    const auto notADict = TavrioCameraController::zoomsForVideoFile("bad1.mov");
+    EXPECT_TRUE(zoomsForVideoFile("bad0.mov"));
+    const auto notADict = zoomsForVideoFile("bad1.mov");
     ASSERT_TRUE(notADict);
     EXPECT_TRUE(zoomTrackProblem(*notADict).contains("not a dictionary"));
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(notADict), 0);
+    EXPECT_EQ(videoOrientationForZooms(notADict), 0);
 }
 
 TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
@@ -197,10 +187,8 @@ TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
     const fs::path zooms = home.path() / "Library" / "Zooms";
     fs::remove_all(zooms);
     testsupport::writeFile(zooms, "not a folder");
-    TavrioCameraController camera;
-    camera.setZooms(sampleTrack());
-    EXPECT_FALSE(camera.backupData("Out.mov"));
-    EXPECT_FALSE(TavrioCameraController::zoomsForVideoFile("Out.mov"));
+    EXPECT_FALSE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"), sampleTrack()));
+    EXPECT_FALSE(zoomsForVideoFile("Out.mov"));
 }
 
 TEST(ZoomTrack, AMillionEntriesRead) {
@@ -217,12 +205,12 @@ TEST(ZoomTrack, AMillionEntriesRead) {
             "<dict><key>zoom</key><real>2.5</real><key>atTime</key><real>" + std::to_string(i) + ".5</real></dict>\n";
     xml += "</array>\n</plist>\n";
     testsupport::writeFile(TavrioCaptureManager::zoomsArchiveFilePath("Big.mov").toStdString(), xml);
-    const auto track = TavrioCameraController::zoomsForVideoFile("Big.mov");
+    const auto track = zoomsForVideoFile("Big.mov");
     ASSERT_TRUE(track);
     ASSERT_EQ(track->size(), n);
     EXPECT_EQ(atTimeOf(track->last()), n - 1 + 0.5);
     EXPECT_EQ(zoomOf(track->at(n / 2)), 2.5f);
-    EXPECT_EQ(TavrioCameraController::videoOrientationForZooms(track), 1);
+    EXPECT_EQ(videoOrientationForZooms(track), 1);
     EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
 }
 
@@ -246,13 +234,11 @@ TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
               "open('" +
               dir + "/PyBin.mov.zooms.lkbx', 'wb').write(plistlib.dumps(track, fmt=plistlib.FMT_BINARY))\n";
     python(script);
-    expectSampleTrack(TavrioCameraController::zoomsForVideoFile("Py.mov"));
-    expectSampleTrack(TavrioCameraController::zoomsForVideoFile("PyBin.mov"));
+    expectSampleTrack(zoomsForVideoFile("Py.mov"));
+    expectSampleTrack(zoomsForVideoFile("PyBin.mov"));
 
     // We write, Python reads: every value's bits, the types, and the keys per entry.
-    TavrioCameraController camera;
-    camera.setZooms(sampleTrack());
-    ASSERT_TRUE(camera.backupData("Ours.mov"));
+    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Ours.mov"), sampleTrack()));
     const std::string out = python(
         "import plistlib, struct\n"
         "track = plistlib.load(open('" +

@@ -10,7 +10,7 @@
 // runs just that input again (--tracks N / --movies N set the two counts apart).
 // TAVRIO_FUZZ_SCALE=N (or --scale N) runs N times as many inputs.
 
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 #include "TavrioExportController.h"
 #include "ZoomComposition.h"
@@ -239,8 +239,8 @@ void putFile(const fs::path& p, const std::string& bytes) {
 // Checks
 
 void checkTrack(const QString& moviePath, double movieSeconds) {
-    const std::optional<ZoomTrack> track = TavrioCameraController::zoomsForVideoFile(moviePath);
-    (void)TavrioCameraController::videoOrientationForZooms(track);
+    const std::optional<ZoomTrack> track = zoomsForVideoFile(moviePath);
+    (void)videoOrientationForZooms(track);
     if (track && zoomTrackProblem(*track).isEmpty()) {
         ++gTally.usableTracks;
         for (const ZoomEntry& e : *track)

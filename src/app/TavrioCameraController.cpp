@@ -1,11 +1,11 @@
-#include "TavrioCameraViewController.h"
+#include "TavrioCameraController.h"
 
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
 #include "PreviewGeometry.h"
 #include "Settings.h"
 #include "RDButton.h"
-#include "TavrioCameraController.h"
+#include "ZoomTrack.h"
 #include "TavrioCaptureManager.h"
 #include "UIImageAdditions.h"
 #include "VideoAssetsScreen.h"
@@ -67,7 +67,7 @@ constexpr int kFocusBoxSide = 50;
 
 }  // namespace
 
-TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
+TavrioCameraController::TavrioCameraController(QWidget* parent)
     : ui::ViewController(parent), recorder_(new RecordingController(this)) {
     setTitle(QStringLiteral("Camera"));
     setBackgroundColor(Qt::black);
@@ -82,8 +82,8 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
             proceed();
     });
 
-    connect(recorder_, &RecordingController::sessionSetUp, this, &TavrioCameraViewController::sessionSetUp);
-    connect(recorder_, &RecordingController::stateChanged, this, &TavrioCameraViewController::recordingStateChanged);
+    connect(recorder_, &RecordingController::sessionSetUp, this, &TavrioCameraController::sessionSetUp);
+    connect(recorder_, &RecordingController::stateChanged, this, &TavrioCameraController::recordingStateChanged);
     connect(recorder_, &RecordingController::clockTicked, this, [this](const QString& text) {
         if (auto* label = qobject_cast<ClockLabel*>(timeLabel_)) label->setText(text);
     });
@@ -108,14 +108,14 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
         recCtrlButton_->setEnabled(enabled);
         qCDebug(lcApp) << (enabled ? "camera: record enabled" : "camera: record disabled");
     });
-    connect(recorder_, &RecordingController::cameraChanged, this, &TavrioCameraViewController::updateCameraState);
-    connect(recorder_, &RecordingController::devicesChanged, this, &TavrioCameraViewController::updateSwitchButton);
+    connect(recorder_, &RecordingController::cameraChanged, this, &TavrioCameraController::updateCameraState);
+    connect(recorder_, &RecordingController::devicesChanged, this, &TavrioCameraController::updateSwitchButton);
     // A new session (another camera or preset) replaces the one whose pictures the preview shows.
     connect(&recorder_->captureManager(), &TavrioCaptureManager::sessionWillChange, this,
             [this] { previewView_->setPreviewSlot(nullptr); });
-    connect(recorder_, &RecordingController::torchModeChanged, this, &TavrioCameraViewController::torchModeChanged);
+    connect(recorder_, &RecordingController::torchModeChanged, this, &TavrioCameraController::torchModeChanged);
     connect(recorder_, &RecordingController::apertureChanged, this,
-            &TavrioCameraViewController::adjustPreviewLayerForAspectRatio);
+            &TavrioCameraController::adjustPreviewLayerForAspectRatio);
 
     platform::Notifications::center().addObserver(this, QLatin1String(platform::kOrientationDidChange),
                                                   [this](const QString&, const QVariantMap&) { didRotate(); });
@@ -137,13 +137,13 @@ TavrioCameraViewController::TavrioCameraViewController(QWidget* parent)
     });
 }
 
-TavrioCameraViewController::~TavrioCameraViewController() {
+TavrioCameraController::~TavrioCameraController() {
     platform::Notifications::center().removeObserver(this);
     // The preview lets go of the session's slot before the session goes with the controller.
     previewView_->setPreviewSlot(nullptr);
 }
 
-void TavrioCameraViewController::buildControls() {
+void TavrioCameraController::buildControls() {
     previewView_ = new TavrioPreviewView(this);
     previewView_->setDelegate(this);
     addSubview(previewView_, kScreenRect);
@@ -178,17 +178,17 @@ void TavrioCameraViewController::buildControls() {
     addSubview(recCtrlButton_, QRectF(111, 434, 98, 38));
     recCtrlButton_->setEnabled(false);  // until a camera delivers pictures
     connect(recCtrlButton_, &RDButton::pressed, this, [this] { recCtrlButton_->setHighlighted(true); });
-    connect(recCtrlButton_, &RDButton::clicked, this, &TavrioCameraViewController::record);
+    connect(recCtrlButton_, &RDButton::clicked, this, &TavrioCameraController::record);
 
     infoButton_ = new ui::InfoButton(this);
     addSubview(infoButton_, QRectF(280, 446, 20, 20));
-    connect(infoButton_, &ui::InfoButton::clicked, this, &TavrioCameraViewController::presentInstructionsAndSettings);
+    connect(infoButton_, &ui::InfoButton::clicked, this, &TavrioCameraController::presentInstructionsAndSettings);
 
     listButton_ = new ui::ImageButton(resourceImage("list-icon"), this);
     listButton_->setAccessibleName(QStringLiteral("Library"));
     listButton_->setToolTip(QStringLiteral("Library (L)"));
     addSubview(listButton_, QRectF(20, 436, 48, 38));
-    connect(listButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::listButtonPressed);
+    connect(listButton_, &ui::ImageButton::clicked, this, &TavrioCameraController::listButtonPressed);
 
     spinner_ = new ui::ActivityIndicator(this);
     addSubview(spinner_, QRectF(140, 213, 30, 30));
@@ -209,7 +209,7 @@ void TavrioCameraViewController::buildControls() {
     testPictureButton_->setAccessibleName(testPictureButton_->text());
     testPictureButton_->setToolTip(QStringLiteral("Film the moving test picture instead of a camera"));
     ui::Fonts::set(testPictureButton_, 15);
-    connect(testPictureButton_, &QPushButton::clicked, this, &TavrioCameraViewController::useTestPicture);
+    connect(testPictureButton_, &QPushButton::clicked, this, &TavrioCameraController::useTestPicture);
     addSubview(noCameraView_, QRectF(20, 150, 280, 150));
     auto* inner = new ui::FrameLayout(noCameraView_);
     inner->addWidget(noCameraLabel_, QRectF(0, 0, 280, 90));
@@ -220,18 +220,18 @@ void TavrioCameraViewController::buildControls() {
     switchCameraButton_->setAccessibleName(QStringLiteral("Switch Camera"));
     switchCameraButton_->setToolTip(QStringLiteral("Next camera"));
     addSubview(switchCameraButton_, QRectF(262, 10, 48, 31));
-    connect(switchCameraButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::switchCamera);
+    connect(switchCameraButton_, &ui::ImageButton::clicked, this, &TavrioCameraController::switchCamera);
     switchCameraButton_->hide();
     layoutControls();
 }
 
-QRectF TavrioCameraViewController::bounds() const {
+QRectF TavrioCameraController::bounds() const {
     const double ppp = ui::PointScale::current().pixelsPerPoint();
     if (width() <= 0 || height() <= 0 || ppp <= 0) return kScreenRect;
     return QRectF(0, 0, width() / ppp, height() / ppp);
 }
 
-QRectF TavrioCameraViewController::sliderFrame() const {
+QRectF TavrioCameraController::sliderFrame() const {
     if (!landscape_) return kSliderFrame;
     const QRectF b = bounds();
     const double left = b.width() - kColumnWidth;
@@ -240,7 +240,7 @@ QRectF TavrioCameraViewController::sliderFrame() const {
                   kSliderFrame.height());
 }
 
-QRectF TavrioCameraViewController::torchFrame() const {
+QRectF TavrioCameraController::torchFrame() const {
     const QSizeF size = torchTurned_ ? QSizeF(37, 72) : QSizeF(72, 37);
     if (!landscape_) return QRectF(QPointF(10, 10), size);
     const QRectF b = bounds();
@@ -248,12 +248,12 @@ QRectF TavrioCameraViewController::torchFrame() const {
     return QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size);
 }
 
-void TavrioCameraViewController::resizeEvent(QResizeEvent* event) {
+void TavrioCameraController::resizeEvent(QResizeEvent* event) {
     ui::ViewController::resizeEvent(event);
     layoutControls();
 }
 
-void TavrioCameraViewController::layoutControls() {
+void TavrioCameraController::layoutControls() {
     const QRectF b = bounds();
     landscape_ = b.width() > b.height();
     ui::FrameLayout* f = frames();
@@ -295,7 +295,7 @@ void TavrioCameraViewController::layoutControls() {
     logLayout();
 }
 
-void TavrioCameraViewController::logLayout() {
+void TavrioCameraController::logLayout() {
     // Where the controls are in the window's pixels, for diagnostics and for the end-to-end
     // tests that click them.
     if (!isVisible() || !lcApp().isDebugEnabled()) return;
@@ -325,7 +325,7 @@ void TavrioCameraViewController::logLayout() {
     qCDebug(lcApp).noquote() << line;
 }
 
-void TavrioCameraViewController::installShortcuts() {
+void TavrioCameraController::installShortcuts() {
     auto add = [this](const QKeySequence& keys, auto slot) {
         auto* s = new QShortcut(keys, this);
         s->setContext(Qt::WidgetWithChildrenShortcut);
@@ -355,12 +355,12 @@ void TavrioCameraViewController::installShortcuts() {
     });
 }
 
-void TavrioCameraViewController::focusFirstControl() {
+void TavrioCameraController::focusFirstControl() {
     // Space then presses the record button; a user who tabs to another button presses that one.
     recCtrlButton_->setFocus(Qt::OtherFocusReason);
 }
 
-void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
+void TavrioCameraController::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     // + comes with Shift on most layouts, so it is matched here, whatever the modifiers; = is
     // the same key unshifted. Held keys repeat.
@@ -373,7 +373,7 @@ void TavrioCameraViewController::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-bool TavrioCameraViewController::eventFilter(QObject* watched, QEvent* event) {
+bool TavrioCameraController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == zoomLabel_ && event->type() == QEvent::MouseButtonDblClick) {
         resetZoom();
         return true;
@@ -381,7 +381,7 @@ bool TavrioCameraViewController::eventFilter(QObject* watched, QEvent* event) {
     return ui::ViewController::eventFilter(watched, event);
 }
 
-void TavrioCameraViewController::wheelEvent(QWheelEvent* event) {
+void TavrioCameraController::wheelEvent(QWheelEvent* event) {
     // The wheel zooms over the picture as over the slider.
     slider_->scrollBy(event->angleDelta().y());
     event->accept();
@@ -389,7 +389,7 @@ void TavrioCameraViewController::wheelEvent(QWheelEvent* event) {
 
 // ---- Set-up
 
-void TavrioCameraViewController::setUpCaptureManager() {
+void TavrioCameraController::setUpCaptureManager() {
     const LaunchOptions& options = LaunchOptions::current();
     TavrioCaptureManager& manager = recorder_->captureManager();
     manager.setCameraID(options.camera);
@@ -397,10 +397,10 @@ void TavrioCameraViewController::setUpCaptureManager() {
     if (options.cameraRotation >= 0) manager.setCameraRotationOverride(options.cameraRotation);
     // A set-up replaces the session, and its preview slot with it.
     previewView_->setPreviewSlot(nullptr);
-    recorder_->setUpSession(TavrioCameraController().getSessionPresetFromSettings());
+    recorder_->setUpSession(settings::sessionPresetFromSettings());
 }
 
-void TavrioCameraViewController::sessionSetUp(bool running) {
+void TavrioCameraController::sessionSetUp(bool running) {
     qCDebug(lcApp) << (running ? "camera: session running" : "camera: session not running");
     TavrioCaptureManager& manager = recorder_->captureManager();
     if (running && manager.session()) {
@@ -428,7 +428,7 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
         flashButton_->setAccessibleName(QStringLiteral("Torch"));
         flashButton_->setToolTip(QStringLiteral("Torch (T)"));
         addSubview(flashButton_, torchFrame());
-        connect(flashButton_, &ui::ImageButton::clicked, this, &TavrioCameraViewController::torchChange);
+        connect(flashButton_, &ui::ImageButton::clicked, this, &TavrioCameraController::torchChange);
         torchModeChanged(manager.torchMode());
         didRotate();
     }
@@ -438,7 +438,7 @@ void TavrioCameraViewController::sessionSetUp(bool running) {
     updateSwitchButton();
 }
 
-void TavrioCameraViewController::updateCameraState() {
+void TavrioCameraController::updateCameraState() {
     const bool showNoCamera = firstSetUpDone_ && !recorder_->isCameraRunning() && !recorder_->isSessionSetUpPending();
     if (showNoCamera) {
         const auto camera = recorder_->captureManager().camera();
@@ -462,13 +462,13 @@ void TavrioCameraViewController::updateCameraState() {
         focusFirstControl();
 }
 
-void TavrioCameraViewController::updateSwitchButton() {
+void TavrioCameraController::updateSwitchButton() {
     // Only real cameras count: the test picture is chosen in the settings or the no-camera view.
     switchCameraButton_->setVisible(recorder_->captureManager().cameraCount() > 1 && !recorder_->isRecording());
     if (switchCameraButton_->isVisible()) switchCameraButton_->raise();
 }
 
-void TavrioCameraViewController::chooseCamera(const QString& id) {
+void TavrioCameraController::chooseCamera(const QString& id) {
     platform::Defaults& defaults = platform::Defaults::standard();
     defaults.setString(id, QLatin1String(settings::kCameraDevice));
     if (!defaults.synchronize()) qCWarning(lcApp) << "the camera choice cannot be stored; it holds until Tavrio quits";
@@ -477,11 +477,11 @@ void TavrioCameraViewController::chooseCamera(const QString& id) {
     recorder_->followDeviceChoice();
 }
 
-void TavrioCameraViewController::useTestPicture() {
+void TavrioCameraController::useTestPicture() {
     chooseCamera(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
 }
 
-void TavrioCameraViewController::switchCamera() {
+void TavrioCameraController::switchCamera() {
     if (recorder_->isRecording()) return;
     QStringList cameras;
     for (const auto& d : TavrioCaptureManager::knownDevices())
@@ -491,11 +491,11 @@ void TavrioCameraViewController::switchCamera() {
     chooseCamera(cameras.at((at + 1) % cameras.size()));
 }
 
-void TavrioCameraViewController::restartSession() {
+void TavrioCameraController::restartSession() {
     recorder_->restartSession();
 }
 
-QSizeF TavrioCameraViewController::cleanAperture() const {
+QSizeF TavrioCameraController::cleanAperture() const {
     const auto& input = recorder_->captureManager().videoInput();
     if (!input) return {};
     for (const auto& port : input->ports()) {
@@ -506,7 +506,7 @@ QSizeF TavrioCameraViewController::cleanAperture() const {
     return {};
 }
 
-void TavrioCameraViewController::adjustPreviewLayerForAspectRatio() {
+void TavrioCameraController::adjustPreviewLayerForAspectRatio() {
     const QSizeF aperture = cleanAperture();
     if (aperture.width() <= 0 || aperture.height() <= 0) return;
     const int mounting = recorder_->captureManager().cameraRotation();
@@ -536,7 +536,7 @@ void TavrioCameraViewController::adjustPreviewLayerForAspectRatio() {
     setStripFrames(stripSlide_);
 }
 
-void TavrioCameraViewController::setStripFrames(double slide) {
+void TavrioCameraController::setStripFrames(double slide) {
     stripSlide_ = slide;
     if (!leftView_ || !rightView_) return;
     ui::FrameLayout* layout = frames();
@@ -554,7 +554,7 @@ void TavrioCameraViewController::setStripFrames(double slide) {
 
 // ---- Taps, focus and full screen
 
-QPointF TavrioCameraViewController::convertToPointOfInterestFromViewCoordinates(QPointF point) const {
+QPointF TavrioCameraController::convertToPointOfInterestFromViewCoordinates(QPointF point) const {
     const double s = previewView_->previewScale();
     if (landscape_) {
         // Back through the preview's own transform: the point of the picture drawn there.
@@ -571,7 +571,7 @@ QPointF TavrioCameraViewController::convertToPointOfInterestFromViewCoordinates(
                                     recorder_->captureManager().cameraRotation(), _isFullScreen);
 }
 
-void TavrioCameraViewController::tapToFocus(QPointF point) {
+void TavrioCameraController::tapToFocus(QPointF point) {
     // Taps on the slider and just above it belong to the slider, as the column to its controls.
     const QRectF slider = sliderFrame();
     if (landscape_ ? slider.adjusted(-5, -5, 5, 5).contains(point) || point.x() >= bounds().width() - kColumnWidth
@@ -586,14 +586,14 @@ void TavrioCameraViewController::tapToFocus(QPointF point) {
     drawFocusBoxAtPointOfInterest(point);
 }
 
-void TavrioCameraViewController::drawFocusBoxAtPointOfInterest(QPointF point) {
+void TavrioCameraController::drawFocusBoxAtPointOfInterest(QPointF point) {
     if (!recorder_->captureManager().hasFocus()) return;
     const double half = kFocusBoxSide / 2.0;
     frames()->setFrame(focusBox_, QRectF(point.x() - half, point.y() - half, kFocusBoxSide, kFocusBoxSide));
     static_cast<FocusBoxView*>(focusBox_)->flash();
 }
 
-void TavrioCameraViewController::handleDoubleTap() {
+void TavrioCameraController::handleDoubleTap() {
     const QSizeF a = cleanAperture();
     if (a.isEmpty()) return;  // no picture to enlarge
     if (fullScreenAnimation_) fullScreenAnimation_->stop();
@@ -616,7 +616,7 @@ void TavrioCameraViewController::handleDoubleTap() {
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-float TavrioCameraViewController::fullScreenFactor() const {
+float TavrioCameraController::fullScreenFactor() const {
     if (!landscape_) return preview::kFullScreenScale;
     const QSizeF turned = preview::turnedSize(cleanAperture(), recorder_->captureManager().cameraRotation());
     const QSizeF view = bounds().size();
@@ -625,24 +625,24 @@ float TavrioCameraViewController::fullScreenFactor() const {
     return float(std::max(sx, sy) / std::min(sx, sy));
 }
 
-void TavrioCameraViewController::applyPreviewScale() {
+void TavrioCameraController::applyPreviewScale() {
     previewView_->setPreviewScale(_isFullScreen ? zoom_ * fullScreenFactor() : zoom_);
     setStripFrames(_isFullScreen ? 1.0 : 0.0);
 }
 
-void TavrioCameraViewController::resetZoom() {
+void TavrioCameraController::resetZoom() {
     slider_->moveSliderBallToPoint(TavrioSlider::kLeftMin);
 }
 
 // ---- Recording
 
-void TavrioCameraViewController::record() {
+void TavrioCameraController::record() {
     const bool taken = recorder_->record();
     qCDebug(lcApp) << (taken ? "camera: record pressed" : "camera: record pressed, ignored") << recorder_->state();
     if (!taken) recCtrlButton_->setHighlighted(false);
 }
 
-void TavrioCameraViewController::recordingStateChanged(RecordingController::State state) {
+void TavrioCameraController::recordingStateChanged(RecordingController::State state) {
     switch (state) {
     case RecordingController::State::Recording:
         recCtrlButton_->setHighlighted(false);
@@ -667,7 +667,7 @@ void TavrioCameraViewController::recordingStateChanged(RecordingController::Stat
     }
 }
 
-void TavrioCameraViewController::zoomSliderChanged(float value) {
+void TavrioCameraController::zoomSliderChanged(float value) {
     zoom_ = recorder_->zoomSliderChanged(value);
     qCDebug(lcApp) << "camera: zoom" << zoom_;
     zoomLabel_->setText(QString::asprintf("%.1f×", double(zoom_)));
@@ -675,13 +675,13 @@ void TavrioCameraViewController::zoomSliderChanged(float value) {
     applyPreviewScale();
 }
 
-void TavrioCameraViewController::torchChange() {
+void TavrioCameraController::torchChange() {
     TavrioCaptureManager& manager = recorder_->captureManager();
     if (!manager.hasTorch()) return;
     manager.setTorchMode(manager.torchMode() != 1 ? 1 : 0);
 }
 
-void TavrioCameraViewController::torchModeChanged(int mode) {
+void TavrioCameraController::torchModeChanged(int mode) {
     if (!flashButton_) return;
     QImage image = resourceImage(mode == 1 ? "flash-on-iphone4" : "flash-off-iphone4");
     const int o = platform::DeviceOrientation::orientation();
@@ -694,7 +694,7 @@ void TavrioCameraViewController::torchModeChanged(int mode) {
     qCDebug(lcApp) << (mode == 1 ? "camera: torch on" : "camera: torch off");
 }
 
-void TavrioCameraViewController::showhideTimeView(bool show) {
+void TavrioCameraController::showhideTimeView(bool show) {
     delete timeView_;
     delete timeLabel_;
     timeView_ = nullptr;
@@ -711,11 +711,11 @@ void TavrioCameraViewController::showhideTimeView(bool show) {
     placeClock();
 }
 
-QWidget* TavrioCameraViewController::timeView() const {
+QWidget* TavrioCameraController::timeView() const {
     return timeView_;
 }
 
-void TavrioCameraViewController::placeClock() {
+void TavrioCameraController::placeClock() {
     if (!timeView_ || !timeLabel_) return;
     // Upright, as wide as its widest text; at the top right of the phone's screen, at the top
     // left of a landscape window's picture, clear of the column.
@@ -726,7 +726,7 @@ void TavrioCameraViewController::placeClock() {
     frames()->setFrame(timeLabel_, QRectF(at + QPointF(12, (box.height() - text.height()) / 2), text));
 }
 
-void TavrioCameraViewController::generateVideoSavingAnimationForVideo(const QImage& thumbnail) {
+void TavrioCameraController::generateVideoSavingAnimationForVideo(const QImage& thumbnail) {
     if (_imageViewForAnimation) delete _imageViewForAnimation;
     auto* view = new ui::ImageView(thumbnail, this);
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -763,7 +763,7 @@ void TavrioCameraViewController::generateVideoSavingAnimationForVideo(const QIma
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-void TavrioCameraViewController::logPreviewStats() {
+void TavrioCameraController::logPreviewStats() {
     // How the preview kept up while recording: pictures painted per second and the time from
     // capture to paint (for diagnostics and the benchmark).
     const auto& stats = previewView_->stats();
@@ -792,12 +792,12 @@ void TavrioCameraViewController::logPreviewStats() {
 
 // ---- Navigation
 
-void TavrioCameraViewController::listButtonPressed() {
+void TavrioCameraController::listButtonPressed() {
     if (recorder_->isTakeInProgress() || modalViewController() || isTransitioning()) return;
     presentLibrary();
 }
 
-void TavrioCameraViewController::presentLibrary() {
+void TavrioCameraController::presentLibrary() {
     recorder_->stopSession();
     auto* library = VideoAssetsScreen::presentFrom(this);
     if (!library) {
@@ -808,25 +808,25 @@ void TavrioCameraViewController::presentLibrary() {
     if (auto* nav = library->navigationController())
         connect(nav, &ui::NavigationController::backFromRoot, library, [library] { library->doneButton()->trigger(); });
     // Restarted however the list goes away, not only through its Done button.
-    QPointer<TavrioCameraViewController> self(this);
+    QPointer<TavrioCameraController> self(this);
     connect(this, &ui::ViewController::modalDismissed, library, [self] {
         if (self) self->videoAssetsViewControllerDidDismiss();
     });
 }
 
-void TavrioCameraViewController::videoAssetsViewControllerDidDismiss() {
+void TavrioCameraController::videoAssetsViewControllerDidDismiss() {
     restartSession();
 }
 
-void TavrioCameraViewController::presentInstructionsAndSettings() {
+void TavrioCameraController::presentInstructionsAndSettings() {
     if (recorder_->isTakeInProgress() || modalViewController()) return;
-    QPointer<TavrioCameraViewController> self(this);
+    QPointer<TavrioCameraController> self(this);
     QTimer::singleShot(0, this, [self] {
         if (self) self->launchSettings();
     });
 }
 
-void TavrioCameraViewController::launchSettings() {
+void TavrioCameraController::launchSettings() {
     if (recorder_->isTakeInProgress() || modalViewController() || isTransitioning()) return;
     platform::Defaults& defaults = platform::Defaults::standard();
     cameraWhenSettingsOpened_ = defaults.stringForKey(QLatin1String(settings::kCameraDevice));
@@ -842,7 +842,7 @@ void TavrioCameraViewController::launchSettings() {
     presentModalViewController(nav, true);
 }
 
-void TavrioCameraViewController::settingsChanged(QObject*) {
+void TavrioCameraController::settingsChanged(QObject*) {
     // A device chosen in the settings wins over one given for this run.
     TavrioCaptureManager& manager = recorder_->captureManager();
     platform::Defaults& defaults = platform::Defaults::standard();
@@ -852,7 +852,7 @@ void TavrioCameraViewController::settingsChanged(QObject*) {
         manager.setMicrophoneID(QString());
     // A new preset or device is taken by a new session, set up off the main thread (reopening a
     // camera takes long enough to stall the window).
-    const QString preset = TavrioCameraController().getSessionPresetFromSettings();
+    const QString preset = settings::sessionPresetFromSettings();
     if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
         recorder_->setUpSession(preset);
     else
@@ -860,13 +860,13 @@ void TavrioCameraViewController::settingsChanged(QObject*) {
     if (flashButton_) flashButton_->raise();
     dismissModalViewController(true);
     // The keyboard comes back to the camera screen, on the record button once it can record.
-    QPointer<TavrioCameraViewController> self(this);
+    QPointer<TavrioCameraController> self(this);
     QTimer::singleShot(kFullScreenMs + 100, this, [self] {
         if (self && !self->modalViewController()) self->updateCameraState();
     });
 }
 
-void TavrioCameraViewController::didRotate() {
+void TavrioCameraController::didRotate() {
     if (recorder_->isRecording() || !flashButton_) return;
     const int o = platform::DeviceOrientation::orientation();
     switch (o) {

@@ -38,14 +38,14 @@ class InfoButton;
 class SystemSound;
 }  // namespace ui
 
-class TavrioCameraViewController : public ui::ViewController,
-                                   public TavrioPreviewViewDelegate,
-                                   public TavrioSliderViewDelegate,
-                                   public ZoomSettingsInvoker {
+class TavrioCameraController : public ui::ViewController,
+                               public TavrioPreviewViewDelegate,
+                               public TavrioSliderViewDelegate,
+                               public ZoomSettingsInvoker {
     Q_OBJECT
 public:
-    explicit TavrioCameraViewController(QWidget* parent = nullptr);
-    ~TavrioCameraViewController() override;
+    explicit TavrioCameraController(QWidget* parent = nullptr);
+    ~TavrioCameraController() override;
 
     RecordingController* recorder() const { return recorder_; }
     TavrioPreviewView* videoPreviewView() const { return previewView_; }
