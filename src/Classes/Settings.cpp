@@ -102,12 +102,12 @@ bool rescaleIsBest(qint64 value) {
     return value >= kRescaleBest;
 }
 
-QString sessionPresetFromSettings() {
+QString getSessionPresetFromSettings() {
     const qint64 value = platform::Defaults::standard().integerForKey(QLatin1String(kResolutionOpt));
     return QLatin1String(optionForValue(resolutionOptions(), value).preset);
 }
 
-std::string exportPresetFromSettings(const media::Asset* asset) {
+std::string getExportPresetFromSettings(const media::Asset* asset) {
     return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(kExportOpt)), asset);
 }
 

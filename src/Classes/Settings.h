@@ -67,11 +67,11 @@ QString validValues(const QString& key);
 bool rescaleIsBest(qint64 value);
 
 // The capture preset of the stored "resolutionOpt" (High for any value outside 0-3).
-QString sessionPresetFromSettings();
+QString getSessionPresetFromSettings();
 // The export preset of the stored "exportOpt" for `asset`: Best for 0 and anything outside 0-3;
 // for 960x540 / 640x480 the largest of that box and the worse ones that the picture fills
 // (media::exportPresetForSource), else Medium; Medium for 3 whatever the asset.
-std::string exportPresetFromSettings(const media::Asset* asset);
+std::string getExportPresetFromSettings(const media::Asset* asset);
 std::string exportPresetForOption(qint64 option, const media::Asset* asset);
 // The picture each export choice gives a source picture of `width` x `height`, best choice
 // first: "Best 1280x720, Good 960x540, Average 640x360, Low 480x270".

@@ -185,7 +185,7 @@ void TavrioExportController::startExporting() {
     }
     _started = true;
     const std::string preset = _exportOptOverride ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                                                  : settings::exportPresetFromSettings(mAsset.get());
+                                                  : settings::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);

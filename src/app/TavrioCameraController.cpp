@@ -397,7 +397,7 @@ void TavrioCameraController::setUpCaptureManager() {
     if (options.cameraRotation >= 0) manager.setCameraRotationOverride(options.cameraRotation);
     // A set-up replaces the session, and its preview slot with it.
     previewView_->setPreviewSlot(nullptr);
-    recorder_->setUpSession(settings::sessionPresetFromSettings());
+    recorder_->setUpSession(settings::getSessionPresetFromSettings());
 }
 
 void TavrioCameraController::sessionSetUp(bool running) {
@@ -852,7 +852,7 @@ void TavrioCameraController::settingsChanged(QObject*) {
         manager.setMicrophoneID(QString());
     // A new preset or device is taken by a new session, set up off the main thread (reopening a
     // camera takes long enough to stall the window).
-    const QString preset = settings::sessionPresetFromSettings();
+    const QString preset = settings::getSessionPresetFromSettings();
     if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
         recorder_->setUpSession(preset);
     else

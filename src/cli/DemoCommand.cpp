@@ -43,7 +43,7 @@ int runDemo(const QStringList& args) {
     request.seconds = 6;
     request.camera = TavrioCaptureManager::cameraIDForArgument(QStringLiteral("virtual"));
     request.microphone = TavrioCaptureManager::microphoneIDForArgument(QStringLiteral("virtual"));
-    request.preset = settings::sessionPresetFromSettings();
+    request.preset = settings::getSessionPresetFromSettings();
     request.orientation = platform::DeviceOrientation::LandscapeRight;
     for (int i = 0; i < args.size(); ++i) {
         // A smaller picture, for a quick run: the same choices as `record --quality`.

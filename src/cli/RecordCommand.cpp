@@ -229,7 +229,7 @@ int runRecord(const QStringList& args) {
         cli::err(QStringLiteral("record: ") + problem);
         return cli::kExitUsage;
     }
-    if (preset.isEmpty()) preset = settings::sessionPresetFromSettings();
+    if (preset.isEmpty()) preset = settings::getSessionPresetFromSettings();
     cli::RecordRequest request;
     request.seconds = seconds;
     request.camera = camera;

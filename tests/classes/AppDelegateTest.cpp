@@ -66,7 +66,7 @@ TEST(AppDelegate, FirstLaunchSeedsOnceAndLaterLaunchesChangeNothing) {
 
 TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     testsupport::TempHome home;
-    EXPECT_EQ(settings::sessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
+    EXPECT_EQ(settings::getSessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
     const std::pair<qint64, const char*> cases[] = {
         {0, media::kCapturePresetHigh},  {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
         {3, media::kCapturePresetLow},   {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
@@ -74,7 +74,7 @@ TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     };
     for (const auto& [value, preset] : cases) {
         Defaults::standard().setInteger(value, settings::kResolutionOpt);
-        EXPECT_EQ(settings::sessionPresetFromSettings(), preset) << value;
+        EXPECT_EQ(settings::getSessionPresetFromSettings(), preset) << value;
     }
 }
 
