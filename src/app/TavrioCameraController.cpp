@@ -650,8 +650,7 @@ void TavrioCameraController::recordingStateChanged(RecordingController::State st
         showhideTimeView(true);
         break;
     case RecordingController::State::Idle:
-    case RecordingController::State::Aborted:
-        // A recording that ended without the stop button (failure, resign active).
+        // Also a recording that ended without the stop button (a failure).
         showhideTimeView(false);
         recCtrlButton_->stopRecordingAnimation();
         recCtrlButton_->setHighlighted(false);
