@@ -149,6 +149,10 @@ void TavrioCameraController::buildControls() {
     addSubview(previewView_, kScreenRect);
     connect(previewView_, &TavrioPreviewView::scaleShown, this,
             [](float scale) { qCDebug(lcApp, "camera: preview shows scale %.3f", double(scale)); });
+    // A pinch on the picture moves the slider as a drag would, so it zooms and records the same.
+    connect(previewView_, &TavrioPreviewView::pinchStarted, this, [this] { pinchStartZoom_ = zoom_; });
+    connect(previewView_, &TavrioPreviewView::pinched, this,
+            [this](float spread) { slider_->setValue(ZoomSampler::sliderValueForZoom(pinchStartZoom_ * spread)); });
 
     controlColumn_ = new QWidget(this);
     controlColumn_->setObjectName(QStringLiteral("controlColumn"));

@@ -1,5 +1,7 @@
 #include "TavrioSlider.h"
 
+#include <algorithm>
+
 #include "UIImageAdditions.h"
 #include "platform/Logging.h"
 #include "ui/PointScale.h"
@@ -89,6 +91,12 @@ void TavrioSlider::moveSliderBallToPoint(float x) {
     ball_.moveLeft(x);
     update();
     if (delegate_) delegate_->zoomSliderChanged(valueAt(x));
+}
+
+void TavrioSlider::setValue(float value) {
+    const float x = kLeftMin + std::clamp(value, 0.0f, 1.0f) * (kRightMax - kLeftMin);
+    if (x == float(ball_.x())) return;
+    moveSliderBallToPoint(x);
 }
 
 void TavrioSlider::nudge(int steps) {

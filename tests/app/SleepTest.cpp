@@ -56,9 +56,9 @@ public:
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
     }
     void prepareForSleep(QDBusConnection bus, bool start) {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-            QStringLiteral("PrepareForSleep"));
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                                         QStringLiteral("PrepareForSleep"));
         signal << start;
         ASSERT_TRUE(bus.send(signal));
     }
@@ -127,8 +127,8 @@ TEST(Sleep, ATakeHoldsADelayLockThatSleepEndsWithTheMovieWholeAndTheWakeTellsWhy
     ASSERT_TRUE(spinUntil([&] { return logind.locks.size() == 2; }, 10000));
     ASSERT_TRUE(spinUntil([] { return platform::SleepInhibitor::lockedCount() == 1; }, 10000));
     camera->zoomSliderChanged(0.5f);
-    ASSERT_TRUE(spinUntil(
-        [&] { return recorder->captureManager().movieFileOutput()->recordedDuration() >= 1.0; }, 30000));
+    ASSERT_TRUE(
+        spinUntil([&] { return recorder->captureManager().movieFileOutput()->recordedDuration() >= 1.0; }, 30000));
     const QString movie = recorder->moviePath();
     QSignalSpy finished(recorder, &RecordingController::movieFinished);
     logind.prepareForSleep(system, true);
@@ -152,8 +152,7 @@ TEST(Sleep, ATakeHoldsADelayLockThatSleepEndsWithTheMovieWholeAndTheWakeTellsWhy
     // The wake: the window says why the take ended, and the camera runs again.
     logind.prepareForSleep(system, false);
     ASSERT_TRUE(spinUntil([&] { return !alerts.empty(); }, 10000));
-    EXPECT_EQ(alerts[0].message.toStdString(),
-              "The recording was ended and kept because the computer went to sleep.");
+    EXPECT_EQ(alerts[0].message.toStdString(), "The recording was ended and kept because the computer went to sleep.");
     ASSERT_TRUE(spinUntil([&] { return recorder->isSessionRunning() && recorder->isRecordEnabled(); }, 30000));
     EXPECT_EQ(alerts.size(), 1u);
     EXPECT_EQ(logind.locks.size(), 2u);
