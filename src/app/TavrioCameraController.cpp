@@ -1,4 +1,5 @@
 #include "TavrioCameraController.h"
+#include "platform/ScreenScale.h"
 
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
@@ -53,6 +54,7 @@ QImage turned(const QImage& image, double degrees) {
     if (image.isNull()) return image;
     QImage out = image.transformed(QTransform().rotate(degrees));
     out.setDevicePixelRatio(image.devicePixelRatio());
+    platform::ScreenScale::forget(out);  // picked again unturned, it would stand the wrong way
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include "TavrioSlider.h"
+#include "platform/ScreenScale.h"
 
 #include <algorithm>
 
@@ -113,6 +114,8 @@ void TavrioSlider::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const double k = ui::PointScale::current().pixelsPerPoint();
     p.scale(k, k);
+    track_ = platform::ScreenScale::repick(track_);
+    ballImage_ = platform::ScreenScale::repick(ballImage_);
     if (!track_.isNull()) p.drawImage(QRectF(QPointF(0, 0), track_.deviceIndependentSize()), track_);
     if (!ballImage_.isNull()) p.drawImage(ball_, ballImage_);
     if (hasFocus()) {

@@ -226,6 +226,20 @@ TEST_F(CameraShown, APinchOnThePictureZoomsAsTheSliderDoesInBothLayoutsAndIsReco
     EXPECT_EQ(picture->pendingTap(), TavrioPreviewView::PendingTap::Single);
 }
 
+TEST_F(CameraShown, ArtworkIsPickedAgainWhenTheWindowsScaleCrossesTwo) {
+    // Made before the window had its size, drawn at the scale the window has when shown.
+    auto* list = camera->listButton();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 1.0; }, 10000));
+    const QSizeF points = list->image().deviceIndependentSize();
+    // Twice the pixels per point (a larger window here, a denser display elsewhere): the double
+    // resolution pictures, the same size in points; and back.
+    window.resize(640, 960);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 2.0; }, 10000));
+    EXPECT_EQ(list->image().deviceIndependentSize(), points);
+    window.resize(320, 480);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 1.0; }, 10000));
+}
+
 TEST_F(CameraShown, LibraryAndSettingsStopTheSessionWhileTheyShow) {
     waitUntilRunning();
     // The settings rest the camera as the library does; Done brings it back.
