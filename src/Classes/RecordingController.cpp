@@ -216,6 +216,7 @@ void RecordingController::scheduleRestart() {
 // Recording
 
 bool RecordingController::isRecordEnabled() const {
+    if (failedTakeEnding_) return false;
     if (state_ == State::Recording) return true;
     return state_ != State::Stopping && cameraRunning_ && !restartPending_;
 }
@@ -241,6 +242,7 @@ void RecordingController::setState(State s) {
 }
 
 bool RecordingController::record() {
+    if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Idle:
         if (manager_.isRecording() || sessionBusy_ || !isRecordEnabled()) return false;
@@ -253,6 +255,7 @@ bool RecordingController::record() {
 }
 
 bool RecordingController::stop() {
+    if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Starting:
         if (manager_.isRecording()) {
@@ -383,14 +386,25 @@ void RecordingController::someOtherError(const media::Error& error) {
     // thumbnail; a movie that never got its first second leaves no track behind either.
     const QString path = text(manager_.movieFileOutput()->outputPath());
     const bool kept = state_ != State::Starting && !path.isEmpty() && QFileInfo::exists(path);
-    if (kept) {
-        storeTrack(QFileInfo(path).fileName());
-        makeThumbnail(path, [this, path](const QImage& thumbnail) { emit movieFinished(path, thumbnail); });
-    } else if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) {
-        QFile::remove(sampler_.trackFile());
+    auto endTake = [this] {
+        failedTakeEnding_ = false;
+        scheduleRestart();
+        setState(State::Idle);
+    };
+    if (!kept) {
+        if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) QFile::remove(sampler_.trackFile());
+        endTake();
+        return;
     }
-    scheduleRestart();
-    setState(State::Idle);
+    storeTrack(QFileInfo(path).fileName());
+    // The take stays in its state, deaf to record and stop, until its movie is reported: the
+    // movie first, then Idle, as after a stop.
+    failedTakeEnding_ = true;
+    updateRecordEnabled();
+    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+        emit movieFinished(path, thumbnail);
+        endTake();
+    });
 }
 
 void RecordingController::acquiringDeviceLockFailedWithError(const media::Error& error) {

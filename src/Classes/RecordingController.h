@@ -206,8 +206,9 @@ private:
     bool restartPending_ = false;  // a take ended; the session comes back shortly
     uint64_t startGeneration_ = 0;
     bool stopWhenBegun_ = false;
-    bool asleep_ = false;        // resigned active: the system sleeps
-    bool endedBySleep_ = false;  // a take was ended for it; told at the wake
+    bool asleep_ = false;            // resigned active: the system sleeps
+    bool endedBySleep_ = false;      // a take was ended for it; told at the wake
+    bool failedTakeEnding_ = false;  // a failed take's movie is reported once its thumbnail is made
     bool sessionRestartNeeded_ = false;
     bool sessionBusy_ = false;
     bool sessionEverSetUp_ = false;

@@ -51,8 +51,10 @@ void ApplicationState::connectBuses() {
         return;
     }
     // A screen saver that is missing answers the first Inhibit with an error, which is logged.
+    // Its signal is taken from whoever sends it on the user's own bus: naming the service would
+    // ask the bus who owns it and wait for the answer.
     sessionBus_ = true;
-    session.connect(QLatin1String(kScreenSaver), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
+    session.connect(QString(), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
                     QStringLiteral("ActiveChanged"), this, SLOT(screenSaverActiveChanged(bool)));
 }
 
