@@ -147,6 +147,10 @@ void RecordingController::restartSession() {
         updateRecordEnabled();
     }
     if (!sessionEverSetUp_ || sessionBusy_ || isSessionRunning()) return;
+    if (asleep_) {
+        sessionRestartNeeded_ = true;  // at the wake
+        return;
+    }
     if (manager_.inputsOutOfStep()) {
         setUpSession(currentPreset());
         return;
@@ -163,7 +167,7 @@ void RecordingController::restartSession() {
 }
 
 void RecordingController::followDeviceChoice() {
-    if (!sessionEverSetUp_ || state_ != State::Idle || aborting_) return;
+    if (!sessionEverSetUp_ || state_ != State::Idle || asleep_) return;
     // A session stopped on purpose (the library shows) follows when it is restarted.
     if (sessionHeld_) return;
     if (sessionBusy_ || manager_.inputsOutOfStep()) setUpSession(currentPreset());
@@ -177,11 +181,11 @@ void RecordingController::sessionWorkDone() {
         setUpSession(preset);
         return;
     }
-    if (stopSessionWhenDone_ || aborting_) {
+    if (stopSessionWhenDone_ || asleep_) {
         stopSessionWhenDone_ = false;
         if (isSessionRunning()) {
             manager_.session()->stopRunning();
-            if (aborting_) sessionRestartNeeded_ = true;
+            if (asleep_) sessionRestartNeeded_ = true;
         }
     }
 }
@@ -212,6 +216,7 @@ void RecordingController::scheduleRestart() {
 // Recording
 
 bool RecordingController::isRecordEnabled() const {
+    if (failedTakeEnding_) return false;
     if (state_ == State::Recording) return true;
     return state_ != State::Stopping && cameraRunning_ && !restartPending_;
 }
@@ -237,6 +242,7 @@ void RecordingController::setState(State s) {
 }
 
 bool RecordingController::record() {
+    if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Idle:
         if (manager_.isRecording() || sessionBusy_ || !isRecordEnabled()) return false;
@@ -249,6 +255,7 @@ bool RecordingController::record() {
 }
 
 bool RecordingController::stop() {
+    if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Starting:
         if (manager_.isRecording()) {
@@ -311,8 +318,8 @@ void RecordingController::recordingBegan() {
     clock1s_.start();
     emit recordingStarted(moviePath_);
     emit clockTicked(clockText(0));
-    if (aborting_) {
-        // Began while the application was going away: wound down like any other recording.
+    if (asleep_) {
+        // Began while the system was going to sleep: ended as any other take then is.
         applicationWillResignActive();
         return;
     }
@@ -336,40 +343,40 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
     const QString path = fileUrl.toLocalFile();
     sampler_.recordingEnded();
     stopClock();
-    const QImage thumbnail = path.isEmpty() ? QImage() : makeThumbnail(path);
-    // The movie first, then the state: whoever waits for Idle finds the movie reported.
-    if (!path.isEmpty()) emit movieFinished(path, thumbnail);
     lossTold_ = false;
     // The restart is pending before the state leaves the take: the button stays off between.
-    scheduleRestart();
-    if (isRecording() || state_ == State::Starting) setState(State::Idle);
+    auto endTake = [this] {
+        scheduleRestart();
+        if (isRecording() || state_ == State::Starting) setState(State::Idle);
+    };
+    if (path.isEmpty()) {
+        endTake();
+        return;
+    }
+    // The movie first, then the state: whoever waits for Idle finds the movie reported.
+    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+        emit movieFinished(path, thumbnail);
+        endTake();
+    });
 }
 
-// As the library does for a movie it finds without one: the library's thumbnail (which also
-// writes the duration file), and for the camera screen's own use a copy within 40 x 40. A
-// thumbnail already there belongs to an earlier movie of this name and is replaced. The
-// thumbnails folder is made here when the library has not made it yet: a recording without its
-// thumbnail would show blank.
-QImage RecordingController::makeThumbnail(const QString& moviePath) {
-    const QString folder = TavrioCaptureManager::baseDirForThumbnails();
-    QDir().mkpath(folder);
-    const QString thumb = QDir(folder).filePath(QFileInfo(moviePath).fileName() + QStringLiteral(".jpeg"));
-    QString reason;
-    const int librarySize = VideoAssetsViewController::kThumbnailSize;
-    const QImage image =
-        VideoAssetsViewController::generateThumbImageForVideo(moviePath, QSize(librarySize, librarySize), &reason);
-    if (image.isNull()) {
-        qCWarning(lcStore).noquote() << "Error generating thumbnail:" << reason;
-        emit sideFileFailed(moviePath, QStringLiteral("cannot make the thumbnail of %1").arg(moviePath));
-        return image;
-    }
-    if (!VideoAssetsViewController::writeThumbnailFile(image, thumb))
-        emit sideFileFailed(moviePath, QStringLiteral("cannot store the thumbnail %1").arg(thumb));
-    return image.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+// The library's thumbnail of the new movie (which also writes its duration file), made on a
+// worker; `done` gets the picture on the main thread, null when none could be made.
+void RecordingController::makeThumbnail(const QString& moviePath, std::function<void(const QImage&)> done) {
+    using Library = VideoAssetsViewController;
+    Library::makeThumbnailAsync(moviePath, this, [this, moviePath, done](const Library::MadeThumbnail& made) {
+        if (made.image.isNull()) {
+            qCWarning(lcStore).noquote() << "Error generating thumbnail:" << made.reason;
+            emit sideFileFailed(moviePath, QStringLiteral("cannot make the thumbnail of %1").arg(moviePath));
+        } else if (!made.stored) {
+            emit sideFileFailed(moviePath, QStringLiteral("cannot store the thumbnail of %1").arg(moviePath));
+        }
+        done(made.image);
+    });
 }
 
 void RecordingController::someOtherError(const media::Error& error) {
-    const bool wasActive = state_ != State::Idle && state_ != State::Aborted;
+    const bool wasActive = state_ != State::Idle;
     stopClock();
     sampler_.recordingEnded();
     if (!std::exchange(lossTold_, false))
@@ -379,16 +386,25 @@ void RecordingController::someOtherError(const media::Error& error) {
     // thumbnail; a movie that never got its first second leaves no track behind either.
     const QString path = text(manager_.movieFileOutput()->outputPath());
     const bool kept = state_ != State::Starting && !path.isEmpty() && QFileInfo::exists(path);
-    QImage thumbnail;
-    if (kept) {
-        storeTrack(QFileInfo(path).fileName());
-        thumbnail = makeThumbnail(path);
-    } else if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) {
-        QFile::remove(sampler_.trackFile());
+    auto endTake = [this] {
+        failedTakeEnding_ = false;
+        scheduleRestart();
+        setState(State::Idle);
+    };
+    if (!kept) {
+        if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) QFile::remove(sampler_.trackFile());
+        endTake();
+        return;
     }
-    if (kept) emit movieFinished(path, thumbnail);
-    scheduleRestart();
-    setState(State::Idle);
+    storeTrack(QFileInfo(path).fileName());
+    // The take stays in its state, deaf to record and stop, until its movie is reported: the
+    // movie first, then Idle, as after a stop.
+    failedTakeEnding_ = true;
+    updateRecordEnabled();
+    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+        emit movieFinished(path, thumbnail);
+        endTake();
+    });
 }
 
 void RecordingController::acquiringDeviceLockFailedWithError(const media::Error& error) {
@@ -426,31 +442,37 @@ void RecordingController::apertureDidChange() {
 // ---------------------------------------------------------------------------------------------
 // Application state
 
+// The system is about to sleep. A take is finished as a stop finishes it (movie, track,
+// thumbnail), so what was filmed is whole on disk before the machine sleeps; the capture manager
+// lets go of its sleep delay lock once the movie is written. The camera rests until the wake.
 void RecordingController::applicationWillResignActive() {
-    aborting_ = true;
-    if (sessionBusy_) {
-        stopSessionWhenDone_ = true;  // sessionWorkDone stops it and notes the restart
-    } else if (isSessionRunning()) {
-        manager_.session()->stopRunning();
+    asleep_ = true;
+    if (state_ == State::Recording) {
+        endedBySleep_ = true;
+        stopRecordingNow();  // the manager stops the session once the movie is finished
         sessionRestartNeeded_ = true;
-    }
-    if (isRecording()) {
-        // The manager drops the finish report while aborting: the track of what was recorded is
-        // stored here; the library makes the thumbnail when it next lists the movie.
-        manager_.stopRecording();
-        stopClock();
-        sampler_.recordingEnded();
-        storeTrack(QFileInfo(moviePath_).fileName());
-        setState(State::Aborted);
     } else if (state_ == State::Starting) {
         if (manager_.isRecording()) manager_.stopRecording();
         ++startGeneration_;
         setState(State::Idle);
     }
+    if (sessionBusy_) {
+        stopSessionWhenDone_ = true;  // sessionWorkDone stops it and notes the restart
+    } else if (state_ != State::Stopping && isSessionRunning()) {
+        manager_.session()->stopRunning();
+        sessionRestartNeeded_ = true;
+    } else if (state_ == State::Stopping || restartPending_) {
+        sessionRestartNeeded_ = true;
+    }
 }
 
 void RecordingController::applicationDidBecomeActive() {
-    aborting_ = false;
-    if (state_ == State::Aborted) setState(State::Idle);
-    if (sessionRestartNeeded_) restartSession();
+    if (!asleep_) return;
+    asleep_ = false;
+    if (std::exchange(endedBySleep_, false))
+        emit errorReported(QLatin1String(kSleepEndedTitle),
+                           QStringLiteral("The recording was ended and kept because the computer went to sleep."),
+                           QString());
+    // A screen that covers the camera (the library) restarts it when it goes.
+    if (std::exchange(sessionRestartNeeded_, false) && !sessionHeld_) restartSession();
 }

@@ -2,8 +2,8 @@
 // The camera's recording cycle, for every front end: the camera screen and tavrio-cli record both
 // drive one of these. It owns the capture manager and is its delegate; it keeps the zoom track of
 // the current or last recording, stores it when the manager asks, makes the finished movie's
-// thumbnail and duration file, restarts the session after a recording, winds a recording down
-// when the application resigns active, and turns capture failures into reports (title and
+// thumbnail and duration file, restarts the session after a recording, ends a take when the
+// system prepares to sleep (the application resigns active) and says so at the wake, and turns capture failures into reports (title and
 // message) that the screen shows as alerts and the command line prints.
 //
 // Everything here lives on the main thread; the capture engine's reports reach it there. Opening
@@ -15,8 +15,9 @@
 //   Starting  --gate proceeds, manager began-->   Recording
 //   Recording --record()-->                       Stopping (the movie is being finished)
 //   Stopping  --finished report-->                Idle (thumbnail made, session restarted 1 s later)
-//   Recording/Stopping --resign active-->         Aborted (the track of what was recorded is stored)
-//   Aborted   --become active-->                  Idle
+//   Recording --resign active-->                  Stopping, as a stop; the session rests until
+//                                                 the application is active again, which also
+//                                                 tells the user why the take ended
 // A recording that fails (camera gone, disk full) reports the error and goes back to Idle; the
 // movie recorded so far is kept with its zoom track and thumbnail.
 //
@@ -40,7 +41,7 @@
 class RecordingController : public QObject, public TavrioCaptureManagerDelegate {
     Q_OBJECT
 public:
-    enum class State { Idle, Starting, Recording, Stopping, Aborted };
+    enum class State { Idle, Starting, Recording, Stopping };
     Q_ENUM(State)
 
     // Nanoseconds of the monotonic clock capture timestamps use. Tests inject their own.
@@ -56,6 +57,7 @@ public:
     static constexpr char kDeviceLostTitle[] = "Recording Stopped";
     static constexpr char kErrorTitle[] = "Error";
     static constexpr char kLockFailureTitle[] = "Device Configuration Lock Failure";
+    static constexpr char kSleepEndedTitle[] = "Recording Ended";
     // Why a device cannot be used, in the user's terms: "<name> is in use by another program."
     // and what to do about it.
     static QString deviceProblemMessage(const QString& name, const media::Error& error, bool camera);
@@ -139,12 +141,9 @@ public:
 
     void applicationWillResignActive();
     void applicationDidBecomeActive();
-    bool isAborting() override { return aborting_; }
 
     // How long after a finished recording the session restarts (1 s; tests shorten it).
     void setRestartDelay(int ms) { restartDelayMs_ = ms; }
-    // The thumbnail's bounding box in pixels (40 x 40).
-    static constexpr int kThumbnailSize = 40;
 
 signals:
     void stateChanged(RecordingController::State state);
@@ -159,7 +158,7 @@ signals:
     void previewZoomChanged(float zoom);
     // A recording ended with its movie on disk (normally or after a failure that kept what was
     // recorded): its track stored, its thumbnail and duration file made. `thumbnail` is the
-    // picture for the saving animation, null when none could be made.
+    // library's picture of it (the saving animation shows it), null when none could be made.
     void movieFinished(const QString& moviePath, const QImage& thumbnail);
     // A side file (zoom track, thumbnail) of `moviePath` could not be stored.
     void sideFileFailed(const QString& moviePath, const QString& message);
@@ -190,7 +189,7 @@ private:
     void beginStart();
     void stopRecordingNow();
     bool storeTrack(const QString& movieFileName);
-    QImage makeThumbnail(const QString& moviePath);
+    void makeThumbnail(const QString& moviePath, std::function<void(const QImage&)> done);
     void scheduleRestart();
     void sessionWorkDone();
     void updateRecordEnabled();
@@ -207,7 +206,9 @@ private:
     bool restartPending_ = false;  // a take ended; the session comes back shortly
     uint64_t startGeneration_ = 0;
     bool stopWhenBegun_ = false;
-    bool aborting_ = false;
+    bool asleep_ = false;            // resigned active: the system sleeps
+    bool endedBySleep_ = false;      // a take was ended for it; told at the wake
+    bool failedTakeEnding_ = false;  // a failed take's movie is reported once its thumbnail is made
     bool sessionRestartNeeded_ = false;
     bool sessionBusy_ = false;
     bool sessionEverSetUp_ = false;

@@ -457,7 +457,8 @@ void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
 
 void TavrioCaptureManager::startRecording() {
     if (!session_ || !movieFileOutput_) return;
-    backgroundRecordingID = platform::SleepInhibitor::begin(QStringLiteral("Recording a movie"));
+    backgroundRecordingID = platform::SleepInhibitor::begin(
+        QStringLiteral("A movie is being recorded: it is finished before the computer sleeps"));
     auto connection = connectionWithMediaType(media::MediaType::Video, movieFileOutput_->connections());
     int choice = 3;
     if (connection && connection->isVideoOrientationSupported()) {
@@ -491,7 +492,6 @@ void TavrioCaptureManager::didFinishRecording(const QString& path, const media::
         platform::SleepInhibitor::end(backgroundRecordingID);
         backgroundRecordingID = 0;
     }
-    if (auto* d = delegate(); d && d->isAborting()) return;
     if (error) {
         if (auto* d = delegate()) d->someOtherError(error);
         return;

@@ -31,7 +31,7 @@ class DeviceMonitor;
 class MovieFileOutput;
 }  // namespace media
 
-// Every operation is optional: the defaults do nothing (isAborting answers false).
+// Every operation is optional: the defaults do nothing.
 class TavrioCaptureManagerDelegate {
 public:
     virtual ~TavrioCaptureManagerDelegate() = default;
@@ -41,7 +41,6 @@ public:
     virtual void recordingBegan() {}
     virtual void someOtherError(const media::Error& /*error*/) {}
     virtual void acquiringDeviceLockFailedWithError(const media::Error& /*error*/) {}
-    virtual bool isAborting() { return false; }
     virtual void apertureDidChange() {}
     // The camera or microphone the running take uses went away; the take is ending.
     virtual void deviceLost(const QString& /*name*/) {}

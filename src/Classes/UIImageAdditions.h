@@ -10,7 +10,8 @@ namespace UIImageAdditions {
 
 // The picture at `path`, or its "@2x" variant when `screenScale` is at least 2.0 and the variant
 // exists. A variant carries a device pixel ratio of 2, so its size in points equals the plain
-// picture's. Null when neither can be read.
+// picture's. Null when neither can be read. The picture remembers where it came from: drawn
+// through platform::ScreenScale::repick it follows the window's scale as it changes.
 QImage imageWithContentsOfResolutionIndependentFile(const QString& path, double screenScale);
 // The same at the main screen's current scale (platform::ScreenScale).
 QImage imageWithContentsOfResolutionIndependentFile(const QString& path);

@@ -273,20 +273,14 @@ void VideoAssetsViewController::appendFolder(const QString& folder, bool logsNon
 
 void VideoAssetsViewController::startThumbnail(const QString& path) {
     _inFlight.insert(path, true);
-    const QString thumb = _thumbsDirPath + QLatin1Char('/') + QFileInfo(path).fileName() + QStringLiteral(".jpeg");
     std::weak_ptr<int> alive = _alive;
-    _thumbnailPool->start([this, alive, path, thumb] {
+    _thumbnailPool->start([this, alive, path] {
         if (alive.expired()) return;  // the list closed before this movie's turn
         // Decoding yields to the window: on a machine with few cores the UI thread must still
         // get its turn at once while every core makes thumbnails.
         static thread_local const bool yields = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
         (void)yields;
-        QString reason;
-        const QImage image = generateThumbImageForVideo(path, QSize(kThumbnailSize, kThumbnailSize), &reason);
-        // The camera screen may have stored one meanwhile; its picture is as good as ours. One
-        // older than the movie shows an earlier movie of that name and is replaced.
-        if (!image.isNull() && (!QFileInfo::exists(thumb) || isStale(QFileInfo(thumb), QFileInfo(path))))
-            writeThumbnailFile(image, thumb);
+        const QImage image = makeThumbnail(path).image;
         platform::MainThread::dispatchAsync([this, alive, path, image] {
             if (alive.lock()) thumbnailFinished(path, image, image.isNull());
         });
@@ -372,6 +366,31 @@ QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path
     }
     QImage wrapped(rgb.bytes.data(), rgb.width, rgb.height, rgb.stride, QImage::Format_RGB888);
     return wrapped.copy();  // detach from the engine's buffer
+}
+
+VideoAssetsViewController::MadeThumbnail VideoAssetsViewController::makeThumbnail(const QString& moviePath) {
+    MadeThumbnail made;
+    made.image = generateThumbImageForVideo(moviePath, QSize(kThumbnailSize, kThumbnailSize), &made.reason);
+    if (made.image.isNull()) return made;
+    // Another maker (the list, the end of the take) may have stored one meanwhile; its picture
+    // is as good as ours.
+    const QString thumb = thumbnailPathOf(moviePath);
+    if (QFileInfo::exists(thumb) && !isStale(QFileInfo(thumb), QFileInfo(moviePath))) return made;
+    // Made here when the list has not made it yet: a movie without its thumbnail shows blank.
+    QDir().mkpath(QFileInfo(thumb).path());
+    made.stored = writeThumbnailFile(made.image, thumb);
+    return made;
+}
+
+void VideoAssetsViewController::makeThumbnailAsync(const QString& moviePath, QObject* receiver,
+                                                   std::function<void(const MadeThumbnail&)> done) {
+    QPointer<QObject> target(receiver);
+    QThreadPool::globalInstance()->start([moviePath, target, done = std::move(done)] {
+        MadeThumbnail made = makeThumbnail(moviePath);
+        platform::MainThread::dispatchAsync([target, done, made = std::move(made)] {
+            if (target) done(made);
+        });
+    });
 }
 
 bool VideoAssetsViewController::writeThumbnailFile(const QImage& image, const QString& thumbnailPath) {

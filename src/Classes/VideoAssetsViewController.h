@@ -101,6 +101,21 @@ public:
     static QImage generateThumbImageForVideo(const QString& moviePath, const QSize& size, QString* reason = nullptr);
     // Stores a thumbnail as JPEG of quality 0.9, atomically; false when it cannot be written.
     static bool writeThumbnailFile(const QImage& image, const QString& thumbnailPath);
+
+    // A movie's thumbnail as the list shows it, for whoever makes one (the list, the end of a
+    // take): the picture within kThumbnailSize, its duration file, and the JPEG in Thumbs unless
+    // a current one is there already (one older than the movie belongs to an earlier movie of
+    // that name and is replaced). Decodes, so call it on a worker thread.
+    struct MadeThumbnail {
+        QImage image;        // null when the movie gives none
+        QString reason;      // why not, in a user's words
+        bool stored = true;  // the Thumbs file is there (false: it could not be written)
+    };
+    static MadeThumbnail makeThumbnail(const QString& moviePath);
+    // makeThumbnail on a worker of Qt's pool; `done` runs on the main thread, and not at all
+    // when `receiver` has gone by then.
+    static void makeThumbnailAsync(const QString& moviePath, QObject* receiver,
+                                   std::function<void(const MadeThumbnail&)> done);
     // Moves the movie, then its thumbnail, zoom track and duration file (those that exist), to
     // the desktop's Trash, each restorable to where it was. False with nothing moved when the
     // movie cannot go to a Trash (its filesystem has none, or none can be written); *reason

@@ -1,4 +1,5 @@
 #include "RDButton.h"
+#include "platform/ScreenScale.h"
 
 #include "UIImageAdditions.h"
 #include "ui/PointScale.h"
@@ -62,6 +63,8 @@ void RDButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const double k = ui::PointScale::current().pixelsPerPoint();
     p.scale(k, k);
+    for (QImage* image : {&bkImage_, &bkImageSelected_, &redImage_, &redGlowImage_})
+        *image = platform::ScreenScale::repick(*image);
     const QImage& bk = backgroundImage();
     const QRectF bkRect(QPointF(0, 0), bk.deviceIndependentSize());
     if (!bk.isNull()) p.drawImage(bkRect, bk);

@@ -1,4 +1,5 @@
 #include "TavrioCameraController.h"
+#include "platform/ScreenScale.h"
 
 #include "CameraOverlays.h"
 #include "LaunchOptions.h"
@@ -53,6 +54,7 @@ QImage turned(const QImage& image, double degrees) {
     if (image.isNull()) return image;
     QImage out = image.transformed(QTransform().rotate(degrees));
     out.setDevicePixelRatio(image.devicePixelRatio());
+    platform::ScreenScale::forget(out);  // picked again unturned, it would stand the wrong way
     return out;
 }
 
@@ -149,6 +151,10 @@ void TavrioCameraController::buildControls() {
     addSubview(previewView_, kScreenRect);
     connect(previewView_, &TavrioPreviewView::scaleShown, this,
             [](float scale) { qCDebug(lcApp, "camera: preview shows scale %.3f", double(scale)); });
+    // A pinch on the picture moves the slider as a drag would, so it zooms and records the same.
+    connect(previewView_, &TavrioPreviewView::pinchStarted, this, [this] { pinchStartZoom_ = zoom_; });
+    connect(previewView_, &TavrioPreviewView::pinched, this,
+            [this](float spread) { slider_->setValue(ZoomSampler::sliderValueForZoom(pinchStartZoom_ * spread)); });
 
     controlColumn_ = new QWidget(this);
     controlColumn_->setObjectName(QStringLiteral("controlColumn"));
@@ -650,8 +656,7 @@ void TavrioCameraController::recordingStateChanged(RecordingController::State st
         showhideTimeView(true);
         break;
     case RecordingController::State::Idle:
-    case RecordingController::State::Aborted:
-        // A recording that ended without the stop button (failure, resign active).
+        // Also a recording that ended without the stop button (a failure).
         showhideTimeView(false);
         recCtrlButton_->stopRecordingAnimation();
         recCtrlButton_->setHighlighted(false);

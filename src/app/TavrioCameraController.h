@@ -185,7 +185,8 @@ private:
     int blackStripWidth_ = 0;
     int blackBarHeight_ = 0;
     float zoom_ = 1.0f;
-    double stripSlide_ = 0;  // 0: strips in place, 1: slid off for full screen
+    float pinchStartZoom_ = 1.0f;  // the zoom when the pinch under way began
+    double stripSlide_ = 0;        // 0: strips in place, 1: slid off for full screen
     struct PreviewMark {
         int64_t timeNs = 0;
         uint64_t painted = 0;

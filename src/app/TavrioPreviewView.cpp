@@ -8,7 +8,11 @@
 #include "platform/MainThread.h"
 #include "ui/PointScale.h"
 
+#include <QGuiApplication>
+#include <QLineF>
 #include <QMouseEvent>
+#include <QStyleHints>
+#include <QTouchEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -104,6 +108,7 @@ private:
 
 TavrioPreviewView::TavrioPreviewView(QWidget* parent) : QWidget(parent), tapTimer_(new QTimer(this)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_AcceptTouchEvents);
     setAccessibleName(QStringLiteral("Camera preview"));
     setToolTip(QStringLiteral("Click to focus, double-click for full screen"));
     tapTimer_->setSingleShot(true);
@@ -263,4 +268,57 @@ void TavrioPreviewView::mousePressEvent(QMouseEvent* event) {
 
 void TavrioPreviewView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) touchesBegan(toSuperviewPoints(event->position()), 2);
+}
+
+bool TavrioPreviewView::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        // Taken whole (a second finger may follow the first), so taps are told here too.
+        touch(static_cast<QTouchEvent*>(event));
+        return true;
+    default: return QWidget::event(event);
+    }
+}
+
+void TavrioPreviewView::touch(QTouchEvent* event) {
+    if (event->type() == QEvent::TouchCancel) {
+        touchIsTap_ = false;
+        pinchStartDistance_ = 0;
+        return;
+    }
+    QList<QPointF> down;
+    for (const QEventPoint& p : event->points())
+        if (p.state() != QEventPoint::Released) down << p.position();
+    if (event->type() == QEvent::TouchBegin && !event->points().isEmpty()) {
+        touchIsTap_ = true;
+        touchStart_ = event->points().first().position();
+    }
+    if (down.size() >= 2) {
+        touchIsTap_ = false;
+        const double distance = QLineF(down[0], down[1]).length();
+        if (pinchStartDistance_ <= 0) {
+            // Fingers that land on the same spot have no spread to measure from yet.
+            if (distance < 1) return;
+            pinchStartDistance_ = distance;
+            emit pinchStarted();
+        } else {
+            emit pinched(float(distance / pinchStartDistance_));
+        }
+        return;
+    }
+    pinchStartDistance_ = 0;  // a pinch ends when a finger lifts
+    if (down.size() == 1 && QLineF(down[0], touchStart_).length() > QGuiApplication::styleHints()->startDragDistance())
+        touchIsTap_ = false;
+    if (event->type() != QEvent::TouchEnd || !std::exchange(touchIsTap_, false)) return;
+    // A second tap soon after and near the first is a double tap, as a double click is.
+    const quint64 now = event->timestamp();
+    const bool second = lastTapMs_ != 0 &&
+                        now - lastTapMs_ <= quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval()) &&
+                        QLineF(lastTap_, touchStart_).length() <= QGuiApplication::styleHints()->startDragDistance();
+    lastTapMs_ = second ? 0 : now;
+    lastTap_ = touchStart_;
+    touchesBegan(toSuperviewPoints(touchStart_), second ? 2 : 1);
 }

@@ -7,6 +7,9 @@
 //
 // A mouse click is a tap: one click becomes tapToFocus 0.3 s later unless a second click comes,
 // which becomes handleDoubleTap 0.3 s after it instead. Points are in the superview's points.
+//
+// On a touch screen a finger that lifts where it landed is a tap as a click is; two fingers
+// pinch: pinched() reports how far apart they are now against where the pinch began.
 
 #include <QImage>
 #include <QPointF>
@@ -20,6 +23,7 @@
 #include "media/AffineTransform.h"
 
 class QTimer;
+class QTouchEvent;
 #include "media/capture/PreviewSlot.h"
 
 class TavrioPreviewViewDelegate {
@@ -80,14 +84,19 @@ signals:
     void picturePainted();
     // The first picture drawn at a new preview scale has reached the screen.
     void scaleShown(float scale);
+    // Two fingers came down; then each move of them: their distance over the starting one.
+    void pinchStarted();
+    void pinched(float spread);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void touch(QTouchEvent* event);
     class Renderer;
     void newPicture();
     void requestRender();
@@ -109,4 +118,10 @@ private:
     QTimer* tapTimer_;
     PendingTap pendingKind_ = PendingTap::None;
     QPointF pendingPoint_;
+    // The touch sequence under way: a tap while one finger stays put, a pinch once two are down.
+    bool touchIsTap_ = false;
+    QPointF touchStart_;
+    double pinchStartDistance_ = 0;  // 0: no pinch
+    quint64 lastTapMs_ = 0;
+    QPointF lastTap_;
 };

@@ -1,4 +1,7 @@
 #include "TavrioSlider.h"
+#include "platform/ScreenScale.h"
+
+#include <algorithm>
 
 #include "UIImageAdditions.h"
 #include "platform/Logging.h"
@@ -91,6 +94,12 @@ void TavrioSlider::moveSliderBallToPoint(float x) {
     if (delegate_) delegate_->zoomSliderChanged(valueAt(x));
 }
 
+void TavrioSlider::setValue(float value) {
+    const float x = kLeftMin + std::clamp(value, 0.0f, 1.0f) * (kRightMax - kLeftMin);
+    if (x == float(ball_.x())) return;
+    moveSliderBallToPoint(x);
+}
+
 void TavrioSlider::nudge(int steps) {
     if (steps == 0) return;
     moveSliderBallToPoint(float(ball_.x()) + float(steps) * kNudge);
@@ -105,6 +114,8 @@ void TavrioSlider::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const double k = ui::PointScale::current().pixelsPerPoint();
     p.scale(k, k);
+    track_ = platform::ScreenScale::repick(track_);
+    ballImage_ = platform::ScreenScale::repick(ballImage_);
     if (!track_.isNull()) p.drawImage(QRectF(QPointF(0, 0), track_.deviceIndependentSize()), track_);
     if (!ballImage_.isNull()) p.drawImage(ball_, ballImage_);
     if (hasFocus()) {

@@ -56,6 +56,9 @@ public:
     void moveSliderBallToPoint(float x);
     // Moves the ball by `steps` nudges (negative: zoom out), clamped to the track.
     void nudge(int steps);
+    // Moves the ball to stand for `value` (clamped to 0..1), reported as a drag reports it; a
+    // ball already there reports nothing.
+    void setValue(float value);
     // A wheel turned by `angleDelta` eighths of a degree (Qt's units): a nudge per whole notch;
     // a touchpad's small deltas add up to the same steps.
     void scrollBy(int angleDelta);

@@ -1,4 +1,5 @@
 #include "VideoAssetsScreen.h"
+#include "platform/ScreenScale.h"
 
 #include "UIImageAdditions.h"
 #include "VideoDetailsViewController.h"
@@ -139,6 +140,7 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.textColor = color;
     cell.detailTextColor = color;
     cell.highlightedTextColor = color;
+    _placeholder = platform::ScreenScale::repick(_placeholder);
     cell.image = rowPicture(row.thumbnail.isNull() ? _placeholder : row.thumbnail, _tableView->devicePixelRatioF());
     cell.accessibleName = (row.isRecording ? QStringLiteral("Recording ") : QStringLiteral("Export ")) +
                           QFileInfo(row.path).fileName() + QStringLiteral(", ") + row.title.trimmed() +

@@ -7,6 +7,7 @@
 #include "Settings.h"
 #include "Recording.h"
 #include "StopSignals.h"
+#include "platform/SleepInhibitor.h"
 
 #include "RecordingController.h"
 #include "ZoomTrack.h"
@@ -269,7 +270,14 @@ int recordMovie(const RecordRequest& request, QString* moviePath, int* zoomEntri
     if (!steps->empty() && steps->front().at <= 0) initial = steps->front().zoom;
     controller.zoomSliderChanged(ZoomSampler::sliderValueForZoom(initial));
 
-    // Ctrl-C or SIGTERM stops the recording normally, keeping the movie and its track.
+    // Ctrl-C or SIGTERM stops the recording normally, keeping the movie and its track; so does
+    // the system going to sleep, which waits for the movie to be finished.
+    QObject::connect(&platform::SleepInhibitor::instance(), &platform::SleepInhibitor::preparingForSleep, &driver,
+                     [&driver](bool start) {
+                         if (!start) return;
+                         cli::err(QStringLiteral("record: the computer is going to sleep; the recording ends here"));
+                         driver.stop();
+                     });
     {
         StopSignals stop([&driver] { driver.stop(); });
         controller.setUpSession(request.preset);

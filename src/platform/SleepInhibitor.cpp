@@ -1,77 +1,125 @@
 #include "platform/SleepInhibitor.h"
 
 #include "platform/Logging.h"
+#include "platform/MainThread.h"
 
-#include <QMutex>
-#include <QProcess>
-#include <QStandardPaths>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <QPointer>
+#include <QThreadPool>
 
-#include <map>
-#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
-
-struct Held {
-    std::unique_ptr<QProcess> process;  // null where no inhibitor is available
-};
-
-QMutex mutex;
-std::map<uint32_t, Held> held;
-uint32_t nextId = 1;
-
+constexpr char kLogin1[] = "org.freedesktop.login1";
+constexpr char kLogin1Path[] = "/org/freedesktop/login1";
+constexpr char kLogin1Manager[] = "org.freedesktop.login1.Manager";
 }  // namespace
 
-uint32_t SleepInhibitor::begin(const QString& why) {
-    Held h;
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("systemd-inhibit"));
-    if (!tool.isEmpty()) {
-        // The lock lives as long as this child: ending it (or our own death) releases it.
-        h.process = std::make_unique<QProcess>();
-        h.process->setProgram(tool);
-        h.process->setArguments({QStringLiteral("--what=sleep:idle"), QStringLiteral("--who=Tavrio"),
-                                 QStringLiteral("--why=") + why, QStringLiteral("--mode=block"),
-                                 QStringLiteral("sleep"), QStringLiteral("infinity")});
-        h.process->setStandardOutputFile(QProcess::nullDevice());
-        h.process->setStandardErrorFile(QProcess::nullDevice());
-        h.process->start();
-        if (!h.process->waitForStarted(2000)) {
-            qCInfo(lcPlatform) << "no sleep inhibitor available:" << h.process->errorString();
-            h.process.reset();
+SleepInhibitor& SleepInhibitor::instance() {
+    static SleepInhibitor* inhibitor = new SleepInhibitor();
+    return *inhibitor;
+}
+
+SleepInhibitor::SleepInhibitor() {
+    // Connecting to the bus and subscribing to a named sender's signal both wait for the bus
+    // daemon; that is done here, off the main thread.
+    QPointer<SleepInhibitor> self(this);
+    QThreadPool::globalInstance()->start([self] {
+        QDBusConnection bus = QDBusConnection::systemBus();
+        bool logind = false;
+        if (bus.isConnected()) {
+            const QDBusMessage reply =
+                bus.call(QDBusMessage::createMethodCall(
+                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"))
+                         << QLatin1String(kLogin1));
+            logind = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+            if (logind && self)
+                bus.connect(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
+                            QStringLiteral("PrepareForSleep"), self.data(), SLOT(prepareForSleep(bool)));
         }
-    }
-    QMutexLocker lock(&mutex);
-    uint32_t id = nextId++;
-    if (nextId == kInvalid) nextId = 1;
-    held[id] = std::move(h);
+        const bool connected = bus.isConnected();
+        MainThread::dispatchAsync([self, connected, logind] {
+            if (self) self->connected(connected, logind);
+        });
+    });
+}
+
+void SleepInhibitor::connected(bool bus, bool logind) {
+    checked_ = true;
+    logind_ = logind;
+    if (!bus)
+        qCInfo(lcPlatform) << "no system bus: sleep is neither delayed for a recording nor followed";
+    else if (!logind)
+        qCInfo(lcPlatform) << "no logind on the system bus: sleep is neither delayed for a recording nor followed";
+    if (logind)
+        for (auto& [id, h] : held_) requestLock(id);
+    emit systemBusChecked(logind);
+}
+
+void SleepInhibitor::prepareForSleep(bool start) {
+    qCInfo(lcPlatform) << (start ? "the system prepares to sleep" : "the system has resumed");
+    emit preparingForSleep(start);
+}
+
+void SleepInhibitor::requestLock(uint32_t id) {
+    auto it = held_.find(id);
+    if (it == held_.end() || it->second.requested) return;
+    it->second.requested = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kLogin1), QLatin1String(kLogin1Path),
+                                                       QLatin1String(kLogin1Manager), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep") << QStringLiteral("Tavrio") << it->second.why << QStringLiteral("delay");
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, id](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *w;
+        if (reply.isError()) {
+            qCWarning(lcPlatform).noquote() << "logind gave no sleep delay lock:" << reply.error().message();
+            return;
+        }
+        auto it = held_.find(id);
+        if (it == held_.end()) return;  // ended meanwhile: the reply's descriptor goes with it
+        // Our own copy, so the lock's lifetime is ours and not that of the reply message.
+        it->second.fd = ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+    });
+}
+
+uint32_t SleepInhibitor::begin(const QString& why) {
+    SleepInhibitor& self = instance();
+    const uint32_t id = self.nextId_++;
+    if (self.nextId_ == kInvalid) self.nextId_ = 1;
+    self.held_[id] = Held{why};
+    if (self.logind_) self.requestLock(id);
     return id;
 }
 
 void SleepInhibitor::end(uint32_t id) {
-    Held h;
-    {
-        QMutexLocker lock(&mutex);
-        auto it = held.find(id);
-        if (it == held.end()) return;
-        h = std::move(it->second);
-        held.erase(it);
-    }
-    if (h.process && h.process->state() != QProcess::NotRunning) {
-        h.process->terminate();
-        if (!h.process->waitForFinished(1000)) h.process->kill();
-        h.process->waitForFinished(1000);
-    }
+    SleepInhibitor& self = instance();
+    auto it = self.held_.find(id);
+    if (it == self.held_.end()) return;
+    if (it->second.fd >= 0) ::close(it->second.fd);
+    self.held_.erase(it);
 }
 
 bool SleepInhibitor::isHeld(uint32_t id) {
-    QMutexLocker lock(&mutex);
-    return held.count(id) > 0;
+    return instance().held_.count(id) > 0;
 }
 
 int SleepInhibitor::activeCount() {
-    QMutexLocker lock(&mutex);
-    return int(held.size());
+    return int(instance().held_.size());
+}
+
+int SleepInhibitor::lockedCount() {
+    int n = 0;
+    for (const auto& [id, h] : instance().held_) n += h.fd >= 0;
+    return n;
 }
 
 }  // namespace platform

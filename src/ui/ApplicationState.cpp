@@ -2,13 +2,14 @@
 
 #include "platform/Logging.h"
 #include "platform/Notifications.h"
+#include "platform/SleepInhibitor.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QEvent>
 #include <QWidget>
 
@@ -36,42 +37,51 @@ ApplicationState::~ApplicationState() {
 }
 
 void ApplicationState::connectBuses() {
-    QDBusConnection system = QDBusConnection::systemBus();
-    if (!system.isConnected()) {
-        qCInfo(lcApp) << "no system bus: sleep and session lock are not followed";
-    } else if (!system.interface() || !system.interface()->isServiceRegistered(QLatin1String(kLogin1))) {
-        qCInfo(lcApp) << "no logind on the system bus: sleep and session lock are not followed";
-    } else {
-        system.connect(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
-                       QStringLiteral("PrepareForSleep"), this, SLOT(setPreparingForSleep(bool)));
-        QDBusInterface manager(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
-                               system);
-        const QDBusReply<QDBusObjectPath> session =
-            manager.call(QStringLiteral("GetSessionByPID"), static_cast<quint32>(getpid()));
-        if (session.isValid()) {
-            const QString path = session.value().path();
-            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Lock"), this,
-                           SLOT(sessionLocked()));
-            system.connect(QLatin1String(kLogin1), path, QLatin1String(kLogin1Session), QStringLiteral("Unlock"), this,
-                           SLOT(sessionUnlocked()));
-        } else {
-            qCInfo(lcApp) << "not in a logind session: session lock is followed through the screen saver only";
-        }
-    }
+    // Sleep is logind's word, which the sleep inhibitor follows for whoever records.
+    auto& sleep = platform::SleepInhibitor::instance();
+    connect(&sleep, &platform::SleepInhibitor::preparingForSleep, this, &ApplicationState::setPreparingForSleep);
+    if (sleep.isChecked())
+        followSessionLock(sleep.hasLogind());
+    else
+        connect(&sleep, &platform::SleepInhibitor::systemBusChecked, this, &ApplicationState::followSessionLock);
 
     QDBusConnection session = QDBusConnection::sessionBus();
-    sessionBus_ = session.isConnected();
-    if (!sessionBus_) {
+    if (!session.isConnected()) {
         qCInfo(lcApp) << "no session bus: the screen saver is neither inhibited nor followed";
         return;
     }
-    if (!session.interface() || !session.interface()->isServiceRegistered(QLatin1String(kScreenSaver))) {
-        qCInfo(lcApp) << "no screen saver service on the session bus: the screen is not kept awake";
-        sessionBus_ = false;
-        return;
-    }
-    session.connect(QLatin1String(kScreenSaver), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
+    // A screen saver that is missing answers the first Inhibit with an error, which is logged.
+    // Its signal is taken from whoever sends it on the user's own bus: naming the service would
+    // ask the bus who owns it and wait for the answer.
+    sessionBus_ = true;
+    session.connect(QString(), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
                     QStringLiteral("ActiveChanged"), this, SLOT(screenSaverActiveChanged(bool)));
+}
+
+void ApplicationState::followSessionLock(bool logind) {
+    if (!logind) return;
+    QDBusConnection system = QDBusConnection::systemBus();
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(kLogin1), QLatin1String(kLogin1Path),
+                                       QLatin1String(kLogin1Manager), QStringLiteral("GetSessionByPID"));
+    call << static_cast<quint32>(getpid());
+    auto* watcher = new QDBusPendingCallWatcher(system.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> session = *w;
+        if (session.isError()) {
+            qCInfo(lcApp) << "not in a logind session: session lock is followed through the screen saver only";
+            return;
+        }
+        const QString path = session.value().path();
+        QDBusConnection bus = QDBusConnection::systemBus();
+        // The unique name of logind's sender, not its well-known one: subscribing by that would
+        // ask the bus who owns it and wait for the answer.
+        const QString sender = w->reply().service();
+        bus.connect(sender, path, QLatin1String(kLogin1Session), QStringLiteral("Lock"), this, SLOT(sessionLocked()));
+        bus.connect(sender, path, QLatin1String(kLogin1Session), QStringLiteral("Unlock"), this,
+                    SLOT(sessionUnlocked()));
+    });
 }
 
 bool ApplicationState::eventFilter(QObject* watched, QEvent* event) {
@@ -115,18 +125,33 @@ void ApplicationState::update() {
 }
 
 void ApplicationState::inhibitScreenSaver(bool inhibit) {
-    if (!sessionBus_) return;
-    QDBusInterface saver{QLatin1String(kScreenSaver), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
-                         QDBusConnection::sessionBus()};
+    wantInhibit_ = inhibit;
+    if (!sessionBus_ || inhibitPending_) return;  // a pending answer settles it when it comes
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto call = [](const QString& method) {
+        return QDBusMessage::createMethodCall(QLatin1String(kScreenSaver), QLatin1String(kScreenSaverPath),
+                                              QLatin1String(kScreenSaver), method);
+    };
     if (inhibit && inhibitCookie_ == 0) {
-        const QDBusReply<quint32> cookie =
-            saver.call(QStringLiteral("Inhibit"), QStringLiteral("Tavrio"), QStringLiteral("Filming with the camera"));
-        if (cookie.isValid())
+        inhibitPending_ = true;
+        auto* watcher = new QDBusPendingCallWatcher(
+            bus.asyncCall(call(QStringLiteral("Inhibit"))
+                          << QStringLiteral("Tavrio") << QStringLiteral("Filming with the camera")),
+            this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+            w->deleteLater();
+            inhibitPending_ = false;
+            const QDBusPendingReply<quint32> cookie = *w;
+            if (cookie.isError()) {
+                qCInfo(lcApp).noquote() << "the screen saver refused to stay off:" << cookie.error().message();
+                sessionBus_ = false;  // asked once; a desktop without one does not grow one
+                return;
+            }
             inhibitCookie_ = cookie.value();
-        else
-            qCInfo(lcApp).noquote() << "the screen saver refused to stay off:" << cookie.error().message();
+            inhibitScreenSaver(wantInhibit_);
+        });
     } else if (!inhibit && inhibitCookie_ != 0) {
-        saver.call(QStringLiteral("UnInhibit"), inhibitCookie_);
+        bus.asyncCall(call(QStringLiteral("UnInhibit")) << inhibitCookie_);
         inhibitCookie_ = 0;
     }
 }

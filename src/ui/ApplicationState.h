@@ -5,11 +5,11 @@
 // session lock are none of these: a desktop keeps running what the user does not look at, so a
 // recording goes on and an export keeps running.
 //
-// Sleep comes from logind (PrepareForSleep on the manager) over D-Bus where the system bus
-// exists. While the window is shown and the session is neither locked nor under the screen
+// Sleep comes from logind (PrepareForSleep on the manager, through platform::SleepInhibitor)
+// where the system bus exists. While the window is shown and the session is neither locked nor under the screen
 // saver (logind Lock/Unlock on this session, the desktop's ActiveChanged), the screen saver is
 // inhibited, so the display does not dim while the user films. Without a bus or a service: one
-// log line, and the rest works.
+// log line, and the rest works. Every bus call is asynchronous.
 
 #include <QObject>
 #include <QPointer>
@@ -36,6 +36,9 @@ public slots:
     void sessionLocked() { setSessionLocked(true); }
     void sessionUnlocked() { setSessionLocked(false); }
 
+private slots:
+    void followSessionLock(bool logind);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -50,6 +53,8 @@ private:
     bool sleeping_ = false;
     bool screenSaverOn_ = false;
     bool sessionBus_ = false;
+    bool wantInhibit_ = false;
+    bool inhibitPending_ = false;  // an Inhibit call awaits its cookie
     quint32 inhibitCookie_ = 0;
 };
 

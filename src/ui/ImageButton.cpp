@@ -1,4 +1,5 @@
 #include "ui/ImageButton.h"
+#include "platform/ScreenScale.h"
 
 #include "ui/Fonts.h"
 
@@ -50,6 +51,8 @@ void ImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setRenderHint(QPainter::Antialiasing);
+    image_ = platform::ScreenScale::repick(image_);
+    pressed_ = platform::ScreenScale::repick(pressed_);
     const bool down = isDown();
     const QImage& shown = down && !pressed_.isNull() ? pressed_ : image_;
     if (!isEnabled()) p.setOpacity(0.45);

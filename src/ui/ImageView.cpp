@@ -1,4 +1,5 @@
 #include "ui/ImageView.h"
+#include "platform/ScreenScale.h"
 
 #include "ui/PointScale.h"
 
@@ -27,6 +28,7 @@ void ImageView::setOpacity(double opacity) {
 
 void ImageView::paintEvent(QPaintEvent*) {
     if (image_.isNull()) return;
+    image_ = platform::ScreenScale::repick(image_);
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setOpacity(opacity_);

@@ -132,8 +132,10 @@ void Window::afterFirstPaint(QObject* context, std::function<void()> work) {
 }
 
 bool Window::event(QEvent* e) {
-    // A move to a display of another pixel ratio changes which artwork is sharp.
-    if (e->type() == QEvent::ScreenChangeInternal || e->type() == QEvent::WindowActivate) {
+    // A move to a display of another pixel ratio changes which artwork is sharp; so does a
+    // display whose own ratio changed, which is seen at the latest when the window is painted.
+    if (e->type() == QEvent::ScreenChangeInternal || e->type() == QEvent::WindowActivate ||
+        e->type() == QEvent::UpdateRequest) {
         if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF())) relayout();
     }
     // An update request paints the whole window, children included, and hands it to the

@@ -5,6 +5,9 @@
 #include "RDButton.h"
 #include "TavrioCameraController.h"
 #include "TavrioCaptureManager.h"
+#include "TavrioPreviewView.h"
+#include "TavrioSlider.h"
+#include "ZoomTrack.h"
 
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/CaptureSession.h"
@@ -173,6 +176,68 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::FaceUp);
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
+}
+
+TEST_F(CameraShown, APinchOnThePictureZoomsAsTheSliderDoesInBothLayoutsAndIsRecorded) {
+    waitUntilRunning();
+    QPointingDevice* screen = QTest::createTouchDevice(QInputDevice::DeviceType::TouchScreen);
+    TavrioPreviewView* picture = camera->videoPreviewView();
+    const QPoint c = picture->rect().center();
+    // Two fingers `from` apart spread to `to` apart, each step a move of both.
+    auto pinch = [&](int from, int to) {
+        QTest::touchEvent(picture, screen).press(0, c - QPoint(from / 2, 0)).press(1, c + QPoint(from / 2, 0));
+        for (int step = 1; step <= 4; ++step) {
+            const int d = from + (to - from) * step / 4;
+            QTest::touchEvent(picture, screen).move(0, c - QPoint(d / 2, 0)).move(1, c + QPoint(d / 2, 0));
+        }
+        QTest::touchEvent(picture, screen).release(0, c - QPoint(to / 2, 0)).release(1, c + QPoint(to / 2, 0));
+    };
+
+    camera->recCtrlButton()->click();
+    ASSERT_TRUE(testsupport::spinUntil(
+        [this] { return camera->recorder()->state() == RecordingController::State::Recording; }, 30000));
+    const qsizetype before = camera->recorder()->zooms().size();
+    // Spreading to twice the distance doubles the zoom: the slider's ball moves there and every
+    // step is an entry of the take's track, as a drag of the ball is.
+    pinch(60, 120);
+    EXPECT_NEAR(camera->slider()->value(), ZoomSampler::sliderValueForZoom(2.0f), 0.01);
+    EXPECT_NEAR(zoomOf(camera->recorder()->zooms().last()), 2.0f, 0.02);
+    EXPECT_GE(camera->recorder()->zooms().size(), before + 4);
+    // Pinching in goes back; no pinch goes past either end.
+    pinch(120, 60);
+    EXPECT_NEAR(zoomOf(camera->recorder()->zooms().last()), 1.0f, 0.02);
+    const int wide = picture->width() - 20;
+    pinch(40, wide);
+    EXPECT_FLOAT_EQ(zoomOf(camera->recorder()->zooms().last()), 3.0f);
+    EXPECT_FLOAT_EQ(camera->slider()->value(), 1.0f);
+    pinch(wide, 40);
+    EXPECT_FLOAT_EQ(zoomOf(camera->recorder()->zooms().last()), 1.0f);
+    QTest::keyClick(camera, Qt::Key_Space);
+
+    // The landscape layout's picture pinches too, and one finger lifted where it landed is a tap.
+    window.resize(720, 405);
+    ASSERT_TRUE(testsupport::spinUntil([this] { return camera->recorder()->isRecordEnabled(); }, 30000));
+    const float zoomBefore = camera->videoPreviewView()->previewScale();
+    pinch(50, 75);
+    EXPECT_NEAR(camera->slider()->value(), ZoomSampler::sliderValueForZoom(1.5f), 0.01);
+    EXPECT_GT(camera->videoPreviewView()->previewScale(), zoomBefore);
+    QTest::touchEvent(picture, screen).press(0, c);
+    QTest::touchEvent(picture, screen).release(0, c);
+    EXPECT_EQ(picture->pendingTap(), TavrioPreviewView::PendingTap::Single);
+}
+
+TEST_F(CameraShown, ArtworkIsPickedAgainWhenTheWindowsScaleCrossesTwo) {
+    // Made before the window had its size, drawn at the scale the window has when shown.
+    auto* list = camera->listButton();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 1.0; }, 10000));
+    const QSizeF points = list->image().deviceIndependentSize();
+    // Twice the pixels per point (a larger window here, a denser display elsewhere): the double
+    // resolution pictures, the same size in points; and back.
+    window.resize(640, 960);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 2.0; }, 10000));
+    EXPECT_EQ(list->image().deviceIndependentSize(), points);
+    window.resize(320, 480);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return list->image().devicePixelRatio() == 1.0; }, 10000));
 }
 
 TEST_F(CameraShown, LibraryAndSettingsStopTheSessionWhileTheyShow) {

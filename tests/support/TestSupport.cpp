@@ -91,14 +91,27 @@ std::string quote(const std::string& s) {
     return q + "'";
 }
 
-bool onPrivateSessionBus(const std::string& testName) {
+namespace {
+
+bool onPrivateBus(const std::string& testName, bool asSystemBus) {
     if (std::getenv("TAVRIO_TEST_PRIVATE_BUS")) return true;
+    const std::string test = "/proc/" + std::to_string(getpid()) + "/exe --gtest_filter=" + testName;
+    const std::string inside =
+        asSystemBus ? "sh -c " + quote("DBUS_SYSTEM_BUS_ADDRESS=\"$DBUS_SESSION_BUS_ADDRESS\" exec " + test) : test;
     std::string out;
-    const int status = run("TAVRIO_TEST_PRIVATE_BUS=1 dbus-run-session -- /proc/" + std::to_string(getpid()) +
-                               "/exe --gtest_filter=" + testName + " 2>&1",
-                           &out);
+    const int status = run("TAVRIO_TEST_PRIVATE_BUS=1 dbus-run-session -- " + inside + " 2>&1", &out);
     EXPECT_EQ(status, 0) << out;
     return false;
+}
+
+}  // namespace
+
+bool onPrivateSessionBus(const std::string& testName) {
+    return onPrivateBus(testName, false);
+}
+
+bool onPrivateSystemBus(const std::string& testName) {
+    return onPrivateBus(testName, true);
 }
 
 int run(const std::string& command, std::string* output) {

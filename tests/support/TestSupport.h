@@ -65,6 +65,9 @@ int run(const std::string& command, std::string* output = nullptr);
 // private bus (dbus-run-session); outside it, runs the test there, reports its failure, and
 // returns false.
 bool onPrivateSessionBus(const std::string& testName);
+// The same, with that private bus standing for the system bus as well (DBUS_SYSTEM_BUS_ADDRESS),
+// for a test that plays a system service such as logind there.
+bool onPrivateSystemBus(const std::string& testName);
 
 // Quotes a word for that shell, so paths with spaces or quotes reach the command whole.
 std::string quote(const std::string& s);
