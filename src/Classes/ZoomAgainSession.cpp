@@ -5,8 +5,7 @@
 
 #include <cmath>
 
-ZoomAgainSession::ZoomAgainSession(const QString& moviePath, const std::optional<ZoomTrack>& current,
-                                   Position position)
+ZoomAgainSession::ZoomAgainSession(const QString& moviePath, const std::optional<ZoomTrack>& current, Position position)
     : moviePath_(moviePath),
       sampler_([position = std::move(position)] { return int64_t(std::llround(position() * 1e9)); },
                ZoomSampler::EarlierMoves::Replace) {
@@ -25,10 +24,15 @@ float ZoomAgainSession::zoomAt(double seconds, const media::Time& duration) cons
 }
 
 std::optional<media::VideoComposition> ZoomAgainSession::composition(const media::Asset& asset) const {
+    return compositionFor(asset, track());
+}
+
+std::optional<media::VideoComposition> ZoomAgainSession::compositionFor(const media::Asset& asset,
+                                                                        const ZoomTrack& track) {
     const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) return std::nullopt;
     return tavrio::makeRampComposition({video.front().trackID, video.front().naturalSize}, asset.duration(),
-                                       TavrioExportController::zoomSegmentsForTrack(track(), asset.duration()));
+                                       TavrioExportController::zoomSegmentsForTrack(track, asset.duration()));
 }
 
 bool ZoomAgainSession::keep(QString* error) const {

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 TavrioSlider::TavrioSlider(QWidget* parent) : QWidget(parent), repeat_(new QTimer(this)) {
@@ -89,6 +90,11 @@ void TavrioSlider::moveSliderBallToPoint(float x) {
     ball_.moveLeft(x);
     update();
     if (delegate_) delegate_->zoomSliderChanged(valueAt(x));
+}
+
+void TavrioSlider::showValue(float value) {
+    ball_.moveLeft(kLeftMin + std::clamp(value, 0.0f, 1.0f) * (kRightMax - kLeftMin));
+    update();
 }
 
 void TavrioSlider::nudge(int steps) {

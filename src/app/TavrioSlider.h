@@ -54,6 +54,9 @@ public:
     void incrementButtonPressed();
     void decrementButtonPressed();
     void moveSliderBallToPoint(float x);
+    // Puts the ball at `value` (0 to 1, clamped) without telling the delegate: the control
+    // showing a value that comes from elsewhere.
+    void showValue(float value);
     // Moves the ball by `steps` nudges (negative: zoom out), clamped to the track.
     void nudge(int steps);
     // A wheel turned by `angleDelta` eighths of a degree (Qt's units): a nudge per whole notch;

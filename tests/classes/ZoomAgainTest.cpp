@@ -76,13 +76,13 @@ TEST(ZoomAgain, MovesLandAtTheMovieTimeWithHoldsAndARedoKeepsWhatCameBefore) {
     // Back to 1.5 s: a move there replaces what followed and keeps what came before.
     position = 1.5;
     session.sliderChanged(0.0f);
-    expectEntries(session.track(), {{1.0f, 0.0}, {1.0f, 1.0 - kLead}, {2.0f, 1.0}, {2.5f, 1.05}, {2.5f, 1.5 - kLead},
-                                    {1.0f, 1.5}});
+    expectEntries(session.track(),
+                  {{1.0f, 0.0}, {1.0f, 1.0 - kLead}, {2.0f, 1.0}, {2.5f, 1.05}, {2.5f, 1.5 - kLead}, {1.0f, 1.5}});
     // Paused there, the slider moved on: the move at the same time takes the last one's place.
     session.sliderChanged(0.25f);
     session.sliderChanged(0.5f);
-    expectEntries(session.track(), {{1.0f, 0.0}, {1.0f, 1.0 - kLead}, {2.0f, 1.0}, {2.5f, 1.05}, {2.5f, 1.5 - kLead},
-                                    {2.0f, 1.5}});
+    expectEntries(session.track(),
+                  {{1.0f, 0.0}, {1.0f, 1.0 - kLead}, {2.0f, 1.0}, {2.5f, 1.05}, {2.5f, 1.5 - kLead}, {2.0f, 1.5}});
     EXPECT_FLOAT_EQ(session.zoomAt(3.0, duration), 2.0f);
 
     // Back at the start: the new factor is entry 0's, orientation kept, nothing after it.

@@ -79,7 +79,7 @@ launch_first_time() {
 start_window_manager() {
   openbox >/dev/null 2>&1 &
   wm=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
     sleep 0.1
   done

@@ -290,6 +290,55 @@ TEST_F(PlayerTest, ComposedPicturesEqualTheGoodRenderersPictures) {
     EXPECT_EQ(p->pictures().latest().height, 75);
 }
 
+TEST_F(PlayerTest, ANewCompositionRendersThePictureOnScreenAgainAndOnlyOfTheSameGeometry) {
+    const std::string path = pattern(30);
+    auto asset = Asset::open(path);
+    ASSERT_TRUE(asset);
+    const AssetTrack track = asset->tracksWithMediaType(MediaType::Video).at(0);
+    const Size size{320, 240};
+    auto steady = [&](float z) {
+        return mediatest::rampComposition(size, asset->duration(), track.trackID, mediatest::zoomAboutCentre(z, size),
+                                          mediatest::zoomAboutCentre(z, size));
+    };
+    auto p = open(path, steady(1));
+    p->seekToTime(Time(12, 30));
+    ASSERT_TRUE(eventually([&] { return p->pictures().latest().time == Time(12, 30); }));
+    const PlayerPicture before = p->pictures().latest();
+
+    // Paused: the picture on screen is made again through the new zoom, as the export renders it.
+    ASSERT_TRUE(p->setVideoComposition(steady(2)));
+    ASSERT_TRUE(eventually([&] { return p->pictures().latest().frame != before.frame; }));
+    const PlayerPicture after = p->pictures().latest();
+    EXPECT_EQ(after.time, Time(12, 30));
+    std::vector<av::Frame> sources;
+    testsupport::forEachPicture(path, [&](const AVFrame& f, testsupport::PictureTime) {
+        sources.emplace_back(av_frame_clone(&f));
+        return true;
+    });
+    ASSERT_EQ(sources.size(), 30u);
+    FrameRenderer good(ResampleFilter::Bilinear, 320, 240);
+    av::Frame want = av::makeFrame();
+    want->format = AV_PIX_FMT_YUV420P;
+    want->width = 320;
+    want->height = 240;
+    ASSERT_GE(av_frame_get_buffer(want.get(), 0), 0);
+    ASSERT_TRUE(good.render(*sources[12], mediatest::zoomAboutCentre(2, size), *want));
+    for (int y = 0; y < 240; ++y)
+        ASSERT_EQ(std::memcmp(after.frame->data[0] + y * after.frame->linesize[0],
+                              want->data[0] + y * want->linesize[0], 320),
+                  0)
+            << "row " << y;
+
+    // Another render size or frame rate would change the pictures' geometry: refused.
+    VideoComposition other = steady(3);
+    other.renderSize = {160, 120};
+    EXPECT_FALSE(p->setVideoComposition(other));
+    other = steady(3);
+    other.frameDuration = Time(1, 25);
+    EXPECT_FALSE(p->setVideoComposition(other));
+    EXPECT_FALSE(open(path)->setVideoComposition(steady(2)));
+}
+
 TEST_F(PlayerTest, PicturesFollowTheSoundWithinFortyMilliseconds) {
     // Flashes and clicks at the same moments, as a clapperboard.
     const std::string path = (dir.path() / "clap.mov").string();
