@@ -34,7 +34,8 @@ void ZoomBand::paintEvent(QPaintEvent*) {
     if (duration_ <= 0 || segments_.empty() || x1 <= x0) return;
     const double h = height();
     auto yFor = [h](float z) {
-        const double level = std::clamp((double(z) - tavrio::kMinZoom) / (tavrio::kMaxZoom - tavrio::kMinZoom), 0.0, 1.0);
+        const double level =
+            std::clamp((double(z) - tavrio::kMinZoom) / (tavrio::kMaxZoom - tavrio::kMinZoom), 0.0, 1.0);
         return h - level * h;
     };
     QPainterPath area(QPointF(x0, h));

@@ -527,7 +527,8 @@ TEST(DetailsScreen, ZoomAgainZoomsAsThePlayerPlaysAndKeepDiscardAndUndoFollowThe
         // enough to reach the end first is asked to keep or discard: it goes on zooming.)
         spinUntil([&] { return player->player()->rate() != 0 || ui::ActionSheet::current(); });
         player->pause();
-        if (ui::ActionSheet::current()) ui::ActionSheet::current()->choose(ui::ActionSheet::current()->cancelButtonIndex());
+        if (ui::ActionSheet::current())
+            ui::ActionSheet::current()->choose(ui::ActionSheet::current()->cancelButtonIndex());
         player->player()->seekToTime(media::Time(1, 2));
         spinUntil([&] { return player->player()->currentTime() == media::Time(1, 2); });
         return player;
