@@ -204,6 +204,8 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
 }
 
 TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
+    // An earlier zoom that a gone movie of the name left: no version of the new recording's zoom.
+    testsupport::writeFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov").toStdString(), "left");
     const Result r =
         cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
             "--camera-rotation 90 --zoom 0:1.5,0.5:2.5");
@@ -213,6 +215,7 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     EXPECT_GT(fs::file_size(movie), 1000u);
     const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
     ASSERT_TRUE(stored);
+    EXPECT_FALSE(hasEarlierZoomTrack("Out.mov"));
     // The rest before the move is held until just before it.
     ASSERT_EQ(stored->size(), 3);
     EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 1.5f);
