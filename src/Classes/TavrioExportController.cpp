@@ -143,6 +143,14 @@ std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegmentsForTrack(co
     return tavrio::buildZoomSegments(samples, duration);
 }
 
+std::optional<media::VideoComposition> TavrioExportController::rampCompositionFor(const media::Asset& asset,
+                                                                                  const ZoomTrack& track) {
+    const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) return std::nullopt;
+    return tavrio::makeRampComposition({video.front().trackID, video.front().naturalSize}, asset.duration(),
+                                       zoomSegmentsForTrack(track, asset.duration()));
+}
+
 std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
     std::vector<media::AssetTrack> video;
     if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);

@@ -24,15 +24,7 @@ float ZoomAgainSession::zoomAt(double seconds, const media::Time& duration) cons
 }
 
 std::optional<media::VideoComposition> ZoomAgainSession::composition(const media::Asset& asset) const {
-    return compositionFor(asset, track());
-}
-
-std::optional<media::VideoComposition> ZoomAgainSession::compositionFor(const media::Asset& asset,
-                                                                        const ZoomTrack& track) {
-    const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) return std::nullopt;
-    return tavrio::makeRampComposition({video.front().trackID, video.front().naturalSize}, asset.duration(),
-                                       TavrioExportController::zoomSegmentsForTrack(track, asset.duration()));
+    return TavrioExportController::rampCompositionFor(asset, track());
 }
 
 bool ZoomAgainSession::keep(QString* error) const {

@@ -39,8 +39,6 @@ public:
     // The player's composition for the new track (the export's ramp form); nullopt for a movie
     // without pictures.
     std::optional<media::VideoComposition> composition(const media::Asset& asset) const;
-    // The same for any track.
-    static std::optional<media::VideoComposition> compositionFor(const media::Asset& asset, const ZoomTrack& track);
 
     // Writes the new track as the movie's (see replaceZoomTrack). False with *error saying why.
     bool keep(QString* error = nullptr) const;

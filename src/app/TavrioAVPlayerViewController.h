@@ -54,7 +54,7 @@ public:
     void setZoomTrack(const ZoomTrack& track);
     // Zoom-again mode for the item's recording (`current` is its track now, if any): a new zoom
     // from 1.0x on the player's own clock. The item must have been made with a zoom composition
-    // of the recording (ZoomAgainSession::compositionFor), which the new zoom's then replaces.
+    // of the recording (TavrioExportController::rampCompositionFor), which the new zoom's then replaces.
     void beginZoomAgain(const QString& moviePath, const std::optional<ZoomTrack>& current);
     ZoomAgainSession* zoomAgainSession() const { return mZoomAgain.get(); }
     TavrioSlider* zoomSlider() const { return mZoomSlider; }

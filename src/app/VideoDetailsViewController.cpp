@@ -5,7 +5,6 @@
 #include "RunningExports.h"
 #include "ZoomTrack.h"
 #include "VideosFolder.h"
-#include "ZoomAgainSession.h"
 #include "ExportNotices.h"
 
 #include "media/Asset.h"
@@ -141,43 +140,51 @@ QString VideoDetailsViewController::percentageText(float progress) {
 
 // ---- Playing
 
-void VideoDetailsViewController::playVideo() {
-    if (_opening) return;
-    std::shared_ptr<const media::Asset> asset;
-    std::optional<media::VideoComposition> composition;
-    std::optional<ZoomTrack> track;
-    VideoLibraryUpdateDelegate* d = delegate();
-    if (d && d->isExportNeededForAsset(_videoPath)) {
-        // A recording plays as its export will look: through the zoom composition.
-        TavrioExportController job(_videoPath);
-        composition = job.zoomCompositionForPreview();
-        asset = job.assetForPreview();
-        track = job.zooms();
-    }
+void VideoDetailsViewController::openMovie(bool withTrack, Opened opened) {
     _opening = true;
     QPointer<VideoDetailsViewController> self(this);
-    auto opened = [self, composition, track](std::shared_ptr<const media::Asset> a, const QString& error) {
-        if (!self) return;
-        self->_opening = false;
-        if (!a) {
+    const QString path = _videoPath;
+    // Opening reads the whole index of the movie, and the track is a file too: the window keeps
+    // drawing meanwhile.
+    QThreadPool::globalInstance()->start([self, path, withTrack, opened] {
+        media::Error error;
+        std::shared_ptr<const media::Asset> asset = media::Asset::open(path.toStdString(), &error);
+        std::optional<ZoomTrack> track;
+        if (asset && withTrack) track = zoomsForVideoFile(path);
+        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
+        platform::MainThread::dispatchAsync([self, asset, track, text, opened] {
+            if (!self) return;
+            self->_opening = false;
+            opened(asset, track, text);
+        });
+    });
+}
+
+void VideoDetailsViewController::playVideo() {
+    if (_opening) return;
+    VideoLibraryUpdateDelegate* d = delegate();
+    const bool recording = d && d->isExportNeededForAsset(_videoPath);
+    QPointer<VideoDetailsViewController> self(this);
+    openMovie(recording, [self, recording](std::shared_ptr<const media::Asset> asset,
+                                           const std::optional<ZoomTrack>& track, const QString& error) {
+        if (!asset) {
             qCWarning(lcPlayer).noquote() << QStringLiteral("The asset's tracks were not loaded:\n%1").arg(error);
             emit self->playbackFailed();
             return;
         }
-        TavrioAVPlayerViewController* player = self->pushPlayer(std::move(a), composition);
+        // A recording plays as its export will look: through the zoom composition.
+        std::optional<media::VideoComposition> composition;
+        if (recording) {
+            composition = TavrioExportController::rampCompositionFor(*asset, track.value_or(ZoomTrack{}));
+            if (!composition)
+                platform::AlertService::show(
+                    QStringLiteral("Error"),
+                    QStringLiteral(
+                        "The Video File looks Corrupted, try saving the original file in the Videos folder."),
+                    QStringLiteral("Okay"));
+        }
+        TavrioAVPlayerViewController* player = self->pushPlayer(std::move(asset), composition);
         if (player && track) player->setZoomTrack(*track);
-    };
-    if (asset) {
-        platform::MainThread::dispatchAsync([opened, asset] { opened(asset, QString()); });
-        return;
-    }
-    // Opening reads the whole index of the movie; the window keeps drawing meanwhile.
-    const std::string path = _videoPath.toStdString();
-    QThreadPool::globalInstance()->start([opened, path] {
-        media::Error error;
-        std::shared_ptr<const media::Asset> a = media::Asset::open(path, &error);
-        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
-        platform::MainThread::dispatchAsync([opened, a, text] { opened(a, text); });
     });
 }
 
@@ -241,32 +248,23 @@ void VideoDetailsViewController::zoomAgain() {
     // Not twice: a second press while the player slides in would stack a second player.
     ui::NavigationController* nav = navigationController();
     if (_opening || isExporting() || (nav && nav->topViewController() != this)) return;
-    _opening = true;
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    // The movie's index and its track are files: read off the UI thread.
-    QThreadPool::globalInstance()->start([self, path] {
-        media::Error error;
-        std::shared_ptr<const media::Asset> asset = media::Asset::open(path.toStdString(), &error);
-        const std::optional<ZoomTrack> track = zoomsForVideoFile(path);
-        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
-        platform::MainThread::dispatchAsync([self, path, asset, track, text] {
-            if (!self) return;
-            self->_opening = false;
-            std::optional<media::VideoComposition> composition;
-            if (asset) composition = ZoomAgainSession::compositionFor(*asset, ZoomTrack{});
-            if (!composition) {
-                platform::AlertService::show(
-                    QStringLiteral("Cannot Zoom Again"),
-                    asset ? QStringLiteral("%1 has no picture to zoom.").arg(QFileInfo(path).fileName())
-                          : QStringLiteral("%1 cannot be opened: %2").arg(QFileInfo(path).fileName(), text),
-                    QStringLiteral("Okay"));
-                emit self->playbackFailed();
-                return;
-            }
-            if (TavrioAVPlayerViewController* player = self->pushPlayer(asset, composition))
-                player->beginZoomAgain(path, track);
-        });
+    openMovie(true, [self, path](std::shared_ptr<const media::Asset> asset, const std::optional<ZoomTrack>& track,
+                                 const QString& error) {
+        std::optional<media::VideoComposition> composition;
+        if (asset) composition = TavrioExportController::rampCompositionFor(*asset, ZoomTrack{});
+        if (!composition) {
+            const QString name = QFileInfo(path).fileName();
+            platform::AlertService::show(QStringLiteral("Cannot Zoom Again"),
+                                         asset ? QStringLiteral("%1 has no picture to zoom.").arg(name)
+                                               : QStringLiteral("%1 cannot be opened: %2").arg(name, error),
+                                         QStringLiteral("Okay"));
+            emit self->playbackFailed();
+            return;
+        }
+        if (TavrioAVPlayerViewController* player = self->pushPlayer(asset, composition))
+            player->beginZoomAgain(path, track);
     });
 }
 

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -115,6 +116,11 @@ private:
     void orderTabs();
     void followExport();
     void lookForZoomTrack();
+    // Opens the movie, and with `withTrack` reads its zoom track, off the UI thread; `opened`
+    // runs on the UI thread while the screen lives (a null asset: it did not open, with why).
+    using Opened =
+        std::function<void(std::shared_ptr<const media::Asset>, const std::optional<ZoomTrack>&, const QString& error)>;
+    void openMovie(bool withTrack, Opened opened);
     void makeZoomAgainButtons();
     void lookForEarlierZoom();
     void showNoZoomNote();
