@@ -74,6 +74,17 @@ launch_first_time() {
   note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
 }
 
+# Starts tavrio (ARGS passed on) on the data in $TAVRIO_HOME, its debug lines in $log, waits for
+# its window ($win) and the camera screen, and gives the window the keyboard.
+launch_window() {
+  export QT_LOGGING_RULES="tavrio.app.debug=true"
+  "$bin" "$@" >"$log" 2>&1 &
+  pid=$!
+  win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
+  wait_log "screen shown: Camera"
+  xdotool windowactivate --sync "$win"
+}
+
 # Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
 # a window manager (minimizing, full screen, menus placed by it).
 start_window_manager() {

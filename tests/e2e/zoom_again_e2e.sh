@@ -24,12 +24,7 @@ cp "$track" "$home/recorded.lkbx"
 orient=$("$cli" zooms "$recording" | head -1)
 
 start_window_manager
-export QT_LOGGING_RULES="tavrio.app.debug=true"
-"$bin" >"$log" 2>&1 &
-pid=$!
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
-wait_log "screen shown: Camera"
-xdotool windowactivate --sync "$win"
+launch_window
 
 key l                                   # the library
 wait_log "screen shown: Videos"
