@@ -133,6 +133,12 @@ QString TavrioCaptureManager::zoomsArchiveFilePath(const QString& movieFileName)
     return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".zooms.lkbx");
 }
 
+QString TavrioCaptureManager::earlierZoomsArchiveFilePath(const QString& movieFileName) {
+    const QString folder = libraryFolder("Zooms");
+    createFolderIfMissing(folder);
+    return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".zooms-previous.lkbx");
+}
+
 QString TavrioCaptureManager::timingFilePathForVideo(const QString& movieFileName) {
     const QString folder = libraryFolder("Durations");
     createFolderIfMissing(folder);

@@ -195,6 +195,8 @@ public:
     // Zooms/<movieFileName>.zooms.lkbx and Durations/<movieFileName>.duration.lkbx, creating the
     // folder if missing. Pass the movie's file name (with its extension), never a full path.
     static QString zoomsArchiveFilePath(const QString& movieFileName);
+    // Zooms/<movieFileName>.zooms-previous.lkbx: the track a new zoom replaced, kept for an undo.
+    static QString earlierZoomsArchiveFilePath(const QString& movieFileName);
     static QString timingFilePathForVideo(const QString& movieFileName);
 
     // The most recently created entry of Originals, or a null string when the folder is missing,

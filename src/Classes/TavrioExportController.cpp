@@ -130,11 +130,25 @@ float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
 
 std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
     if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
+    return zoomSegmentsForTrack(*mZooms, mAsset->duration());
+}
+
+std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegmentsForTrack(const ZoomTrack& track,
+                                                                              const media::Time& duration) {
+    if (!zoomTrackProblem(track).isEmpty()) return {};
     std::vector<ZoomValue> samples;
-    samples.reserve(mZooms->size());
-    for (const ZoomEntry& e : *mZooms)
+    samples.reserve(track.size());
+    for (const ZoomEntry& e : track)
         samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
-    return tavrio::buildZoomSegments(samples, mAsset->duration());
+    return tavrio::buildZoomSegments(samples, duration);
+}
+
+std::optional<media::VideoComposition> TavrioExportController::rampCompositionFor(const media::Asset& asset,
+                                                                                  const ZoomTrack& track) {
+    const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) return std::nullopt;
+    return tavrio::makeRampComposition({video.front().trackID, video.front().naturalSize}, asset.duration(),
+                                       zoomSegmentsForTrack(track, asset.duration()));
 }
 
 std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {

@@ -72,6 +72,12 @@ public:
 
     // The segments the compositions are built from (empty without a usable track).
     std::vector<tavrio::ZoomSegment> zoomSegments() const;
+    // Those of any track for a movie `duration` long: factors clamped to the slider's range;
+    // empty for an unusable track.
+    static std::vector<tavrio::ZoomSegment> zoomSegmentsForTrack(const ZoomTrack& track, const media::Time& duration);
+    // The ramp form for any track of an opened movie, as zoomCompositionForPreview makes it but
+    // without an alert: nullopt for a movie without pictures. An unusable track renders unzoomed.
+    static std::optional<media::VideoComposition> rampCompositionFor(const media::Asset& asset, const ZoomTrack& track);
 
     // The display rotation the rotation pass gives a movie recorded in `orientation`.
     static float rotationAngleForOrientation(qint64 orientation);

@@ -419,6 +419,7 @@ QStringList assetFiles(const QString& moviePath) {
         return {moviePath};
     const QString name = QFileInfo(moviePath).fileName();
     QStringList files{moviePath, thumbnailPathOf(moviePath), TavrioCaptureManager::zoomsArchiveFilePath(name),
+                      TavrioCaptureManager::earlierZoomsArchiveFilePath(name),
                       TavrioCaptureManager::timingFilePathForVideo(name)};
     files.removeAll(QString());
     return files;

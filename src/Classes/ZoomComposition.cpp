@@ -42,6 +42,18 @@ std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomValue>& samples
     return segments;
 }
 
+float zoomAtTime(const std::vector<ZoomSegment>& segments, const Time& time) {
+    float z = 1.0f;
+    const double t = time.seconds();
+    for (const ZoomSegment& s : segments) {
+        const double start = s.range.start.seconds(), length = s.range.duration.seconds();
+        if (t < start) break;
+        if (t < start + length && length > 0) return s.fromZoom + float((t - start) / length) * (s.toZoom - s.fromZoom);
+        z = s.toZoom;
+    }
+    return z;
+}
+
 media::AffineTransform zoomTransform(float z, float width, float height) {
     const float theta = -0.00001f;
     const float k = (-1.0f / z) + 1.0f;

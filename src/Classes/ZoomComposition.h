@@ -30,6 +30,10 @@ inline constexpr float kMaxZoom = 3.0f;
 // have a segment of its own), and everything is clipped to [0, duration).
 std::vector<ZoomSegment> buildZoomSegments(const std::vector<ZoomValue>& samples, const media::Time& duration);
 
+// The factor the segments give at `time`: the glide's value inside a segment, the last factor
+// after them, 1 before them (or without any).
+float zoomAtTime(const std::vector<ZoomSegment>& segments, const media::Time& time);
+
 // Magnification by z about the centre of a width x height picture, preceded by a rotation of
 // -0.00001 rad about the source origin; computed in 32-bit floats in a fixed order so that every
 // export of the same track produces the same bits.

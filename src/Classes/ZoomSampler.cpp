@@ -13,7 +13,8 @@ constexpr qint64 kWriteIntervalMs = 1000;
 constexpr double kHoldLeadSeconds = 2.0 / 600.0;
 }  // namespace
 
-ZoomSampler::ZoomSampler(Clock now) : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)) {}
+ZoomSampler::ZoomSampler(Clock now, EarlierMoves earlierMoves)
+    : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)), earlierMoves_(earlierMoves) {}
 
 ZoomSampler::~ZoomSampler() = default;
 
@@ -23,6 +24,10 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
         const int64_t at = atNs == kNow ? now_() : atNs;
         // A negative time would make the export drop the whole track.
         const double time = at > recordingStartNs_ ? double(at - recordingStartNs_) / 1e9 : 0.0;
+        if (earlierMoves_ == EarlierMoves::Replace && time <= elapsedTime_ && replaceFrom(time, z)) {
+            prevSliderValue_ = value;
+            return z;
+        }
         const double rested = time - elapsedTime_;
         if (rested > ZoomSampler::kSliderRepeatMs / 1000.0 && !zooms_.isEmpty())
             zooms_.append(makeZoomEntry(zoomOf(zooms_.last()), time - kHoldLeadSeconds));
@@ -32,6 +37,20 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
     }
     prevSliderValue_ = value;
     return z;
+}
+
+bool ZoomSampler::replaceFrom(double time, float z) {
+    while (zooms_.size() > 1 && !(atTimeOf(zooms_.last()) < time)) zooms_.removeLast();
+    if (time <= 0.0) {
+        // Entry 0 keeps its place and orientation: only the factor the movie starts with changes.
+        zooms_.first().insert(QLatin1String(kZoomKey), double(z));
+        elapsedTime_ = atTimeOf(zooms_.first());
+        entryAdded();
+        return true;
+    }
+    // The rest, if any, is measured from the entry now last, as for any move.
+    elapsedTime_ = atTimeOf(zooms_.last());
+    return false;
 }
 
 void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile, int64_t startNs) {

@@ -24,12 +24,17 @@ class QTimer;
 
 class ZoomSampler {
 public:
-    // Nanoseconds on the capture clock (CLOCK_MONOTONIC).
+    // Nanoseconds on the capture clock (CLOCK_MONOTONIC), or any clock of the movie's time.
     using Clock = std::function<int64_t()>;
+    // How a move stamped at or before the track's last entry is taken. While the camera records
+    // it is a report handled late and is appended as it is. While a recorded movie plays for a
+    // new zoom, the user went back in the movie (or moves the slider while it is paused): the
+    // move replaces the entries from its time on, and at time 0 it is entry 0's factor.
+    enum class EarlierMoves { Append, Replace };
     static constexpr int64_t kNow = INT64_MIN;
     // The slider's end buttons repeat this often while held; a longer pause is a rest.
     static constexpr int kSliderRepeatMs = 100;
-    explicit ZoomSampler(Clock now = {});
+    explicit ZoomSampler(Clock now = {}, EarlierMoves earlierMoves = EarlierMoves::Append);
     ~ZoomSampler();
 
     // The zoom factor of slider value v (0 to 1 gives 1 to 3), in 32-bit float arithmetic.
@@ -63,7 +68,12 @@ public:
     int64_t recordingStartTimeNs() const { return recordingStartNs_; }
 
 private:
+    // Drops the entries at or after `time` for a move at `time` of factor z; true when the move
+    // was taken in whole (entry 0's factor at time 0).
+    bool replaceFrom(double time, float z);
+
     Clock now_;
+    EarlierMoves earlierMoves_;
     bool isRecording_ = false;
     int64_t recordingStartNs_ = 0;
     double elapsedTime_ = 0;

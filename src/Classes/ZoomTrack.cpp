@@ -80,6 +80,83 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
     return true;
 }
 
+namespace {
+
+// A regular file's bytes (a link is not followed, a FIFO never blocks); nullopt when there is
+// none, empty *error then. A file that is there and cannot be read sets *error.
+std::optional<QByteArray> readSideFile(const QString& path, QString* error) {
+    error->clear();
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile()) return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+bool fail(QString* error, const QString& text) {
+    qCWarning(lcStore).noquote() << text;
+    if (error) *error = text;
+    return false;
+}
+
+}  // namespace
+
+bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString* error) {
+    const QString name = QFileInfo(moviePath).fileName();
+    const QString current = TavrioCaptureManager::zoomsArchiveFilePath(name);
+    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath(name);
+    QString problem;
+    QVariantList root;
+    for (const ZoomEntry& entry : track) root.append(entry);
+    const std::optional<QByteArray> xml = platform::PropertyList::toXml(root, &problem);
+    if (!xml) return fail(error, QStringLiteral("the new zoom cannot be stored: %1").arg(problem));
+    const std::optional<QByteArray> old = readSideFile(current, &problem);
+    if (!problem.isEmpty()) return fail(error, problem);
+    const std::optional<QByteArray> olderStill = readSideFile(earlier, &problem);
+    if (old) {
+        if (!writeSideFile(earlier, *old, &problem))
+            return fail(error, QStringLiteral("cannot keep the earlier zoom of %1: %2").arg(name, problem));
+    } else if (olderStill) {
+        // Left by an earlier movie of this name: it is no version of this movie's zoom.
+        QFile::remove(earlier);
+    }
+    if (!writeSideFile(current, *xml, &problem)) {
+        // The track is unchanged, so the earlier version goes back to what it was.
+        if (olderStill)
+            writeSideFile(earlier, *olderStill);
+        else
+            QFile::remove(earlier);
+        return fail(error, QStringLiteral("cannot store the new zoom of %1: %2").arg(name, problem));
+    }
+    return true;
+}
+
+bool hasEarlierZoomTrack(const QString& moviePath) {
+    const QFileInfo info(TavrioCaptureManager::earlierZoomsArchiveFilePath(QFileInfo(moviePath).fileName()));
+    return info.isFile() && !info.isSymLink();
+}
+
+bool restoreEarlierZoomTrack(const QString& moviePath, QString* error) {
+    const QString name = QFileInfo(moviePath).fileName();
+    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath(name);
+    QString problem;
+    const std::optional<QByteArray> bytes = readSideFile(earlier, &problem);
+    if (!bytes) {
+        if (problem.isEmpty()) problem = QStringLiteral("%1 has no earlier zoom").arg(name);
+        return fail(error, problem);
+    }
+    if (!writeSideFile(TavrioCaptureManager::zoomsArchiveFilePath(name), *bytes, &problem))
+        return fail(error, QStringLiteral("cannot put back the earlier zoom of %1: %2").arg(name, problem));
+    if (!QFile::remove(earlier))
+        return fail(
+            error,
+            QStringLiteral("the earlier zoom of %1 is back, but its copy %2 cannot be removed").arg(name, earlier));
+    return true;
+}
+
 std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
     if (!QFile::exists(path)) return std::nullopt;
     QString error;

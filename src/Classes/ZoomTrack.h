@@ -55,6 +55,17 @@ qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
 // (the first fault found). Times that go backwards are allowed.
 QString zoomTrackProblem(const ZoomTrack& track);
 
+// A movie's zoom track replaced by a new one, and back. The track it replaces is kept, byte for
+// byte, as the movie's one earlier version (TavrioCaptureManager::earlierZoomsArchiveFilePath);
+// only the movie's file name counts. Both files are written atomically, the earlier version
+// first: a crash between leaves the old track in place. A movie without a track gets the new one
+// and no earlier version. False with *error saying why, the files then as they were.
+bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString* error = nullptr);
+bool hasEarlierZoomTrack(const QString& moviePath);
+// Puts the earlier version back as the movie's track, byte for byte; the track it replaces is
+// dropped and there is no earlier version afterwards (one step of undo, not a swap).
+bool restoreEarlierZoomTrack(const QString& moviePath, QString* error = nullptr);
+
 // A movie length as library text: "MM:SS", or "HH:MM:SS" from one hour on. Fields are
 // truncated, never rounded (59.99 s is "00:59"). Empty for NaN or infinity.
 QString durationText(double seconds);

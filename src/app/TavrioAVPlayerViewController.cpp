@@ -1,5 +1,6 @@
 #include "TavrioAVPlayerViewController.h"
 
+#include <QApplication>
 #include <QGestureEvent>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -12,10 +13,16 @@
 #include <QSlider>
 #include <QSwipeGesture>
 #include <QToolButton>
+#include <QThreadPool>
 #include <QVariantAnimation>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "AVPlayerDemoPlaybackView.h"
+#include "TavrioExportController.h"
+#include "ZoomBand.h"
+#include "platform/AlertService.h"
+#include "ui/Alerts.h"
 #include "platform/AudioSinkOutput.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
@@ -35,6 +42,9 @@ constexpr int kSwipeAnimationMs = 200;
 constexpr double kKeySeekSeconds = 5;
 // A drag shorter than this (points) is a click, not a swipe.
 constexpr double kSwipeMinPoints = 30;
+// The zoom band between the scrubber and the bars, and the zoom-again row above the panel.
+constexpr double kZoomBandY = 35, kZoomBandHeight = 9;
+constexpr double kZoomPanelHeight = 52;
 
 QWidget* makeBar(QWidget* parent, const QString& name, const QString& glyph, std::function<void()> action) {
     auto* bar = new QWidget(parent);
@@ -112,8 +122,14 @@ TavrioAVPlayerViewController::TavrioAVPlayerViewController(media::PlayerItem ite
     options.audio = std::move(audio);
     mPlayer = std::make_unique<media::Player>(mPlayerItem, std::move(options));
     // Reports arrive on the main thread; they stop when the view disappears.
-    mPlayer->setRateHandler([this](float) {
-        if (observing_) syncButtons();
+    mPlayer->setRateHandler([this](float rate) {
+        if (!observing_) return;
+        syncButtons();
+        // The movie played to its end while zooming again: time to choose.
+        const media::Time d = mPlayer->duration();
+        if (mZoomAgain && rate == 0 && mRestoreAfterScrubbingRate == 0 && d.isValid() &&
+            mPlayer->currentTime().seconds() >= d.seconds() - 1e-3)
+            finishZoomAgain();
     });
     mPlayer->setStatusHandler([this](media::Player::Status s) {
         if (!observing_) return;
@@ -179,9 +195,16 @@ void TavrioAVPlayerViewController::buildView() {
     connect(mFullScreenButton, &QToolButton::clicked, this, [this] { setFullScreen(true); });
     panelFrames->addWidget(mFullScreenButton, QRectF(ui::PointScale::kScreenWidth - 50, kPanelHeight - 44, 44, 44));
     mFullScreenButton->raise();
+    mZoomBand = new ZoomBand(mLowerUI);
+    panelFrames->addWidget(mZoomBand, QRectF(kScrubberFrame.x(), kZoomBandY, kScrubberFrame.width(), kZoomBandHeight));
+    mZoomBand->hide();
 
     auto* done = new ui::BarButtonItem(ui::BarButtonItem::SystemItem::Done, ui::BarButtonItem::Style::Done, this);
     connect(done, &ui::BarButtonItem::triggered, this, [this] {
+        if (mZoomAgain) {
+            finishZoomAgain();
+            return;
+        }
         if (auto* nav = navigationController()) nav->popViewControllerAnimated(true);
     });
     setRightBarButtonItem(done);
@@ -245,6 +268,7 @@ void TavrioAVPlayerViewController::syncScrubber() {
         qCDebug(lcApp).noquote() << "player: total time" << total;
     }
     mElapsedLabel->setText(timeText(t));
+    if (mZoomAgain) followSessionZoom();
     if (mScrubber->isSliderDown()) return;  // the user's finger, not the clock, places it now
     const QSignalBlocker quiet(mScrubber);
     mScrubber->setValue(static_cast<int>(std::lround(min + (max - min) * t / seconds)));
@@ -402,8 +426,150 @@ void TavrioAVPlayerViewController::resizeEvent(QResizeEvent* event) {
     // The picture fills the screen whatever room the navigation bar leaves; the panel sits at
     // its bottom (or just below it while hidden).
     frames()->setFrame(mPlaybackView, QRectF(0, 0, ui::PointScale::kScreenWidth, heightPoints()));
+    if (mZoomUI) frames()->setFrame(mZoomUI, zoomPanelFrame());
+    if (mZoomBand->isVisible())
+        mZoomBand->setInset(mScrubber->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, mScrubber) / 2);
     if (!panelAnimation_)
         frames()->setFrame(mLowerUI, panelFrame().translated(0, mLowerUI->isHidden() ? kPanelHeight : 0));
+}
+
+// ---- The zoom along the scrubber, and zooming again
+
+void TavrioAVPlayerViewController::setZoomTrack(const ZoomTrack& track) {
+    const media::Time d = mPlayer->duration();
+    const std::vector<tavrio::ZoomSegment> segments =
+        d.isValid() ? TavrioExportController::zoomSegmentsForTrack(track, d) : std::vector<tavrio::ZoomSegment>{};
+    mZoomBand->setSegments(segments, d.isValid() ? d.seconds() : 0);
+    // Time t lies under the knob's centre when the knob is at t.
+    mZoomBand->setInset(mScrubber->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, mScrubber) / 2);
+    mZoomBand->setVisible(!segments.empty());
+}
+
+QRectF TavrioAVPlayerViewController::zoomPanelFrame() const {
+    const QRectF panel = panelFrame();
+    return QRectF(0, panel.y() - kZoomPanelHeight, panel.width(), kZoomPanelHeight);
+}
+
+void TavrioAVPlayerViewController::beginZoomAgain(const QString& moviePath, const std::optional<ZoomTrack>& current) {
+    // The movie's time is the session's clock: moves land where the picture was.
+    mZoomAgain =
+        std::make_unique<ZoomAgainSession>(moviePath, current, [this] { return mPlayer->currentTime().seconds(); });
+    if (mPlayerItem.asset) {
+        if (std::optional<media::VideoComposition> c = mZoomAgain->composition(*mPlayerItem.asset))
+            mPlayer->setVideoComposition(std::move(*c));
+    }
+    setTitle(tr("Zoom Again"));
+    // Going back must pass through the choice: Done and Escape ask.
+    setHidesBackButton(true);
+    mZoomUI = new QWidget(this);
+    mZoomUI->setObjectName(QStringLiteral("zoomAgainPanel"));
+    mZoomUI->setAttribute(Qt::WA_StyledBackground);
+    mZoomUI->setStyleSheet(QStringLiteral("#zoomAgainPanel { background: rgba(20, 20, 20, 220); }"));
+    addSubview(mZoomUI, zoomPanelFrame());
+    auto* frames = new ui::FrameLayout(mZoomUI);
+    mZoomLabel = new QLabel(QStringLiteral("1.0×"), mZoomUI);
+    mZoomLabel->setAlignment(Qt::AlignCenter);
+    mZoomLabel->setAccessibleName(tr("Zoom factor"));
+    mZoomLabel->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    ui::Fonts::set(mZoomLabel, 13, true);
+    frames->addWidget(mZoomLabel, QRectF(130, 2, 60, 20));
+    mZoomSlider = new TavrioSlider(mZoomUI);
+    mZoomSlider->setDelegate(this);
+    // The keyboard stays with the screen, which gives + - 0 to the slider.
+    mZoomSlider->setFocusPolicy(Qt::NoFocus);
+    frames->addWidget(mZoomSlider, QRectF(10, 24, 300, 23));
+    mZoomUI->show();
+    showSessionZoom();
+    qCInfo(lcPlayer).noquote() << "zoom again:" << mZoomAgain->moviePath();
+}
+
+void TavrioAVPlayerViewController::zoomSliderChanged(float value) {
+    if (!mZoomAgain || mKeeping) return;
+    const float z = mZoomAgain->sliderChanged(value);
+    mZoomLabel->setText(QString::asprintf("%.1f×", double(z)));
+    qCDebug(lcApp) << "player: zoom again" << z << "at" << mPlayer->currentTime().seconds();
+    if (mPlayerItem.asset) {
+        if (std::optional<media::VideoComposition> c = mZoomAgain->composition(*mPlayerItem.asset))
+            mPlayer->setVideoComposition(std::move(*c));
+    }
+    showSessionZoom();
+}
+
+void TavrioAVPlayerViewController::showSessionZoom() {
+    if (mZoomAgain) setZoomTrack(mZoomAgain->track());
+}
+
+void TavrioAVPlayerViewController::followSessionZoom() {
+    const bool moving =
+        mZoomSlider->isRepeating() || (mZoomSlider->underMouse() && (QApplication::mouseButtons() & Qt::LeftButton));
+    if (moving) return;
+    const float z = mZoomAgain->zoomAt(mPlayer->currentTime().seconds(), mPlayer->duration());
+    mZoomSlider->showValue(ZoomSampler::sliderValueForZoom(z));
+    mZoomLabel->setText(QString::asprintf("%.1f×", double(z)));
+}
+
+void TavrioAVPlayerViewController::finishZoomAgain() {
+    if (!mZoomAgain || mAskingToKeep || mKeeping) return;
+    mAskingToKeep = true;
+    mPlayer->pause();
+    qCInfo(lcPlayer).noquote() << "zoom again: keep or discard?";
+    QPointer<TavrioAVPlayerViewController> self(this);
+    auto* sheet = new ui::ActionSheet(tr("Keep the new zoom?"), tr("Go On Zooming"), tr("Discard"), {tr("Keep")},
+                                      [self](int index) {
+                                          if (!self) return;
+                                          self->mAskingToKeep = false;
+                                          if (index == 0)
+                                              self->discardZoomAgain();
+                                          else if (index == 1)
+                                              self->keepZoomAgain();
+                                      });
+    sheet->showFrom(this);
+}
+
+void TavrioAVPlayerViewController::keepZoomAgain() {
+    if (!mZoomAgain || mKeeping) return;
+    mKeeping = true;
+    const QString movie = mZoomAgain->moviePath();
+    const ZoomTrack track = mZoomAgain->track();
+    QPointer<TavrioAVPlayerViewController> self(this);
+    // Two small files, but files: written off the UI thread.
+    QThreadPool::globalInstance()->start([self, movie, track] {
+        QString error;
+        const bool kept = replaceZoomTrack(movie, track, &error);
+        platform::MainThread::dispatchAsync([self, kept, error, movie] {
+            if (!self) return;
+            self->mKeeping = false;
+            if (!kept) {
+                platform::AlertService::show(tr("The New Zoom Was Not Kept"),
+                                             tr("%1\nThe recording keeps its zoom as it was.").arg(error),
+                                             QStringLiteral("Okay"));
+                return;
+            }
+            qCInfo(lcPlayer).noquote() << "zoom again kept:" << movie;
+            self->leaveZoomAgain(true);
+        });
+    });
+}
+
+void TavrioAVPlayerViewController::discardZoomAgain() {
+    if (!mZoomAgain || mKeeping) return;
+    qCInfo(lcPlayer).noquote() << "zoom again discarded:" << mZoomAgain->moviePath();
+    leaveZoomAgain(false);
+}
+
+void TavrioAVPlayerViewController::leaveZoomAgain(bool kept) {
+    emit zoomAgainEnded(kept);
+    if (auto* nav = navigationController()) nav->popViewControllerAnimated(true);
+}
+
+void TavrioAVPlayerViewController::wheelEvent(QWheelEvent* event) {
+    if (!mZoomAgain) {
+        ui::ViewController::wheelEvent(event);
+        return;
+    }
+    // The wheel zooms over the picture as over the slider, as on the camera screen.
+    mZoomSlider->scrollBy(event->angleDelta().y());
+    event->accept();
 }
 
 void TavrioAVPlayerViewController::seekBy(double seconds) {
@@ -414,6 +580,29 @@ void TavrioAVPlayerViewController::seekBy(double seconds) {
 }
 
 void TavrioAVPlayerViewController::keyPressEvent(QKeyEvent* event) {
+    if (mZoomAgain) {
+        switch (event->key()) {
+        // + comes with Shift on most layouts; = is the same key unshifted.
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: mZoomSlider->nudge(1); return;
+        case Qt::Key_Minus:
+        case Qt::Key_Underscore: mZoomSlider->nudge(-1); return;
+        case Qt::Key_0: mZoomSlider->moveSliderBallToPoint(TavrioSlider::kLeftMin); return;
+        case Qt::Key_Left:
+            if (event->modifiers() & Qt::AltModifier) {
+                finishZoomAgain();
+                return;
+            }
+            break;
+        case Qt::Key_Escape:
+            if (!isFullScreen()) {
+                finishZoomAgain();
+                return;
+            }
+            break;
+        default: break;
+        }
+    }
     switch (event->key()) {
     case Qt::Key_Space: isPlaying() ? pause() : play(); return;
     case Qt::Key_Left: seekBy(-kKeySeekSeconds); return;
@@ -457,6 +646,14 @@ bool TavrioAVPlayerViewController::event(QEvent* event) {
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         event->accept();
         return true;
+    }
+    // Zooming again, going back asks first: Escape and Alt+Left come here, not to the navigation.
+    if (event->type() == QEvent::ShortcutOverride && mZoomAgain) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || (key->key() == Qt::Key_Left && (key->modifiers() & Qt::AltModifier))) {
+            event->accept();
+            return true;
+        }
     }
     if (event->type() == QEvent::Gesture) {
         auto* ge = static_cast<QGestureEvent*>(event);

@@ -6,10 +6,19 @@
 // a double click on the picture, or the panel's button) shows the picture alone on the whole
 // display; F, Escape or a double click come back.
 // Keyboard: Space plays and pauses, Left and Right seek 5 s, Escape goes back.
+//
+// A recording's zoom is drawn as a band along the scrubber. In zoom-again mode the screen makes a
+// new zoom for the recording while it plays: the camera screen's zoom slider and readout above
+// the panel (+, - and 0, the wheel), the picture rendered live through the new track; seeking
+// back and zooming again redoes the track from there. At the end, on Done or on Escape the user
+// keeps the new zoom (stored off the UI thread) or discards it.
 
 #include <QPointer>
 #include <memory>
 
+#include "TavrioSlider.h"
+#include "ZoomAgainSession.h"
+#include "ZoomTrack.h"
 #include "media/Player.h"
 #include "ui/ViewController.h"
 
@@ -18,8 +27,9 @@ class QSlider;
 class QVariantAnimation;
 class QToolButton;
 class AVPlayerDemoPlaybackView;
+class ZoomBand;
 
-class TavrioAVPlayerViewController : public ui::ViewController {
+class TavrioAVPlayerViewController : public ui::ViewController, public TavrioSliderViewDelegate {
     Q_OBJECT
 public:
     // Plays the item (a movie, possibly with a video composition) as soon as it is ready.
@@ -38,6 +48,24 @@ public:
     QLabel* elapsedLabel() const { return mElapsedLabel; }
     QLabel* totalLabel() const { return mTotalLabel; }
     QToolButton* fullScreenButton() const { return mFullScreenButton; }
+    ZoomBand* zoomBand() const { return mZoomBand; }
+
+    // The recording's zoom, drawn along the scrubber.
+    void setZoomTrack(const ZoomTrack& track);
+    // Zoom-again mode for the item's recording (`current` is its track now, if any): a new zoom
+    // from 1.0x on the player's own clock. The item must have been made with a zoom composition
+    // of the recording (TavrioExportController::rampCompositionFor), which the new zoom's then replaces.
+    void beginZoomAgain(const QString& moviePath, const std::optional<ZoomTrack>& current);
+    ZoomAgainSession* zoomAgainSession() const { return mZoomAgain.get(); }
+    TavrioSlider* zoomSlider() const { return mZoomSlider; }
+    QLabel* zoomLabel() const { return mZoomLabel; }
+    // Pauses and asks whether to keep the new zoom (Done, Escape, the end of the movie).
+    void finishZoomAgain();
+    // Stores the new zoom (off the UI thread) and goes back; a failure is told and the session
+    // stays. Discard goes back and leaves the files alone.
+    void keepZoomAgain();
+    void discardZoomAgain();
+    void zoomSliderChanged(float value) override;
 
     // "1:05", or "1:02:03" from an hour on.
     static QString timeText(double seconds);
@@ -63,8 +91,13 @@ public:
     void viewWillDisappear(bool animated) override;
     void focusFirstControl() override;
 
+signals:
+    // The new zoom was stored as the recording's track (true) or let go (false).
+    void zoomAgainEnded(bool kept);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -82,6 +115,12 @@ private:
     double scrubberWidthPoints() const;
     double heightPoints() const;
     QRectF panelFrame() const;
+    QRectF zoomPanelFrame() const;
+    // The band's curve from the zoom-again session's track.
+    void showSessionZoom();
+    // The slider and readout at the factor the new track gives now (it is not being moved).
+    void followSessionZoom();
+    void leaveZoomAgain(bool kept);
 
     AVPlayerDemoPlaybackView* mPlaybackView = nullptr;
     QWidget* mLowerUI = nullptr;
@@ -100,4 +139,11 @@ private:
     QPointF swipeStart_;
     bool swipeTracking_ = false;
     QPointer<QVariantAnimation> panelAnimation_;
+    ZoomBand* mZoomBand = nullptr;
+    std::unique_ptr<ZoomAgainSession> mZoomAgain;
+    QWidget* mZoomUI = nullptr;
+    TavrioSlider* mZoomSlider = nullptr;
+    QLabel* mZoomLabel = nullptr;
+    bool mAskingToKeep = false;
+    bool mKeeping = false;
 };

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 TavrioSlider::TavrioSlider(QWidget* parent) : QWidget(parent), repeat_(new QTimer(this)) {
@@ -98,6 +99,11 @@ void TavrioSlider::setValue(float value) {
     const float x = kLeftMin + std::clamp(value, 0.0f, 1.0f) * (kRightMax - kLeftMin);
     if (x == float(ball_.x())) return;
     moveSliderBallToPoint(x);
+}
+
+void TavrioSlider::showValue(float value) {
+    ball_.moveLeft(kLeftMin + std::clamp(value, 0.0f, 1.0f) * (kRightMax - kLeftMin));
+    update();
 }
 
 void TavrioSlider::nudge(int steps) {

@@ -54,6 +54,9 @@ public:
     void incrementButtonPressed();
     void decrementButtonPressed();
     void moveSliderBallToPoint(float x);
+    // Puts the ball at `value` (0 to 1, clamped) without telling the delegate: the control
+    // showing a value that comes from elsewhere.
+    void showValue(float value);
     // Moves the ball by `steps` nudges (negative: zoom out), clamped to the track.
     void nudge(int steps);
     // Moves the ball to stand for `value` (clamped to 0..1), reported as a drag reports it; a

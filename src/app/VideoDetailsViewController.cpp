@@ -108,6 +108,7 @@ void VideoDetailsViewController::setDelegate(VideoLibraryUpdateDelegate* delegat
         _exportButton = makeButton(QStringLiteral("export-icon"), QStringLiteral("Export"), kMiddleSlotY);
         connect(_exportButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::exportVideo);
         lookForZoomTrack();
+        makeZoomAgainButtons();
         if (RunningExports::shared().isExporting(_videoPath)) {
             // Back on the screen of a running export: its progress as it is now.
             followExport();
@@ -128,7 +129,7 @@ void VideoDetailsViewController::orderTabs() {
     if (saveOnTop) order << _saveVideoButton;
     order << _playButton << _exportButton;
     if (!saveOnTop) order << _saveVideoButton;
-    order << _deleteVideoButton << _showInFilesButton;
+    order << _deleteVideoButton << _zoomAgainButton << _undoZoomAgainButton << _showInFilesButton;
     order.removeAll(nullptr);
     for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
@@ -139,50 +140,157 @@ QString VideoDetailsViewController::percentageText(float progress) {
 
 // ---- Playing
 
-void VideoDetailsViewController::playVideo() {
-    if (_opening) return;
-    std::shared_ptr<const media::Asset> asset;
-    std::optional<media::VideoComposition> composition;
-    VideoLibraryUpdateDelegate* d = delegate();
-    if (d && d->isExportNeededForAsset(_videoPath)) {
-        // A recording plays as its export will look: through the zoom composition.
-        TavrioExportController job(_videoPath);
-        composition = job.zoomCompositionForPreview();
-        asset = job.assetForPreview();
-    }
+void VideoDetailsViewController::openMovie(bool withTrack, Opened opened) {
     _opening = true;
     QPointer<VideoDetailsViewController> self(this);
-    auto opened = [self, composition](std::shared_ptr<const media::Asset> a, const QString& error) {
-        if (!self) return;
-        self->_opening = false;
-        if (!a) {
+    const QString path = _videoPath;
+    // Opening reads the whole index of the movie, and the track is a file too: the window keeps
+    // drawing meanwhile.
+    QThreadPool::globalInstance()->start([self, path, withTrack, opened] {
+        media::Error error;
+        std::shared_ptr<const media::Asset> asset = media::Asset::open(path.toStdString(), &error);
+        std::optional<ZoomTrack> track;
+        if (asset && withTrack) track = zoomsForVideoFile(path);
+        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
+        platform::MainThread::dispatchAsync([self, asset, track, text, opened] {
+            if (!self) return;
+            self->_opening = false;
+            opened(asset, track, text);
+        });
+    });
+}
+
+void VideoDetailsViewController::playVideo() {
+    if (_opening) return;
+    VideoLibraryUpdateDelegate* d = delegate();
+    const bool recording = d && d->isExportNeededForAsset(_videoPath);
+    QPointer<VideoDetailsViewController> self(this);
+    openMovie(recording, [self, recording](std::shared_ptr<const media::Asset> asset,
+                                           const std::optional<ZoomTrack>& track, const QString& error) {
+        if (!asset) {
             qCWarning(lcPlayer).noquote() << QStringLiteral("The asset's tracks were not loaded:\n%1").arg(error);
             emit self->playbackFailed();
             return;
         }
-        self->pushPlayer(std::move(a), composition);
-    };
-    if (asset) {
-        platform::MainThread::dispatchAsync([opened, asset] { opened(asset, QString()); });
-        return;
-    }
-    // Opening reads the whole index of the movie; the window keeps drawing meanwhile.
-    const std::string path = _videoPath.toStdString();
-    QThreadPool::globalInstance()->start([opened, path] {
-        media::Error error;
-        std::shared_ptr<const media::Asset> a = media::Asset::open(path, &error);
-        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
-        platform::MainThread::dispatchAsync([opened, a, text] { opened(a, text); });
+        // A recording plays as its export will look: through the zoom composition.
+        std::optional<media::VideoComposition> composition;
+        if (recording) {
+            composition = TavrioExportController::rampCompositionFor(*asset, track.value_or(ZoomTrack{}));
+            if (!composition)
+                platform::AlertService::show(
+                    QStringLiteral("Error"),
+                    QStringLiteral(
+                        "The Video File looks Corrupted, try saving the original file in the Videos folder."),
+                    QStringLiteral("Okay"));
+        }
+        TavrioAVPlayerViewController* player = self->pushPlayer(std::move(asset), composition);
+        if (player && track) player->setZoomTrack(*track);
     });
 }
 
-void VideoDetailsViewController::pushPlayer(std::shared_ptr<const media::Asset> asset,
-                                            std::optional<media::VideoComposition> composition) {
+TavrioAVPlayerViewController* VideoDetailsViewController::pushPlayer(
+    std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition) {
     ui::NavigationController* nav = navigationController();
-    if (!nav) return;
+    if (!nav) return nullptr;
     media::PlayerItem item = media::PlayerItem::playerItemWithAsset(std::move(asset));
     if (composition) item.setVideoComposition(*composition);
-    nav->pushViewController(new TavrioAVPlayerViewController(std::move(item)), true);
+    auto* player = new TavrioAVPlayerViewController(std::move(item));
+    nav->pushViewController(player, true);
+    return player;
+}
+
+// ---- Zooming again
+
+void VideoDetailsViewController::makeZoomAgainButtons() {
+    auto make = [this](const QString& text, double x) {
+        auto* button = new QPushButton(text, this);
+        button->setAccessibleName(text);
+        button->setStyleSheet(ui::theme::buttonStyleSheet());
+        ui::Fonts::set(button, 13);
+        addSubview(button, QRectF(x, kZoomAgainRowY, kButtonWidth / 2 - 4, 32));
+        return button;
+    };
+    _zoomAgainButton = make(QStringLiteral("Zoom Again"), kButtonX);
+    _zoomAgainButton->setToolTip(QStringLiteral("Play the recording and zoom it anew"));
+    connect(_zoomAgainButton, &QPushButton::clicked, this, &VideoDetailsViewController::zoomAgain);
+    _undoZoomAgainButton = make(QStringLiteral("Undo Zoom Again"), kButtonX + kButtonWidth / 2 + 4);
+    _undoZoomAgainButton->setToolTip(QStringLiteral("Put the zoom back as it was before the last Zoom Again"));
+    connect(_undoZoomAgainButton, &QPushButton::clicked, this, &VideoDetailsViewController::undoZoomAgain);
+    _zoomAgainButton->show();
+    _undoZoomAgainButton->hide();
+    lookForEarlierZoom();
+}
+
+void VideoDetailsViewController::lookForEarlierZoom() {
+    if (!_undoZoomAgainButton) return;
+    QPointer<VideoDetailsViewController> self(this);
+    const QString path = _videoPath;
+    QThreadPool::globalInstance()->start([self, path] {
+        const bool exists = hasEarlierZoomTrack(path);
+        platform::MainThread::dispatchAsync([self, path, exists] {
+            if (!self || self->_videoPath != path || !self->_undoZoomAgainButton) return;
+            self->_undoZoomAgainButton->setVisible(exists && !self->isExporting());
+            self->orderTabs();
+            emit self->earlierZoomLookedUp(exists);
+        });
+    });
+}
+
+void VideoDetailsViewController::viewWillAppear(bool animated) {
+    ui::ViewController::viewWillAppear(animated);
+    // Back from zooming again: the track and its earlier version may have changed.
+    if (!_zoomAgainButton) return;
+    lookForEarlierZoom();
+    lookForZoomTrack();
+}
+
+void VideoDetailsViewController::zoomAgain() {
+    // Not twice: a second press while the player slides in would stack a second player.
+    ui::NavigationController* nav = navigationController();
+    if (_opening || isExporting() || (nav && nav->topViewController() != this)) return;
+    QPointer<VideoDetailsViewController> self(this);
+    const QString path = _videoPath;
+    openMovie(true, [self, path](std::shared_ptr<const media::Asset> asset, const std::optional<ZoomTrack>& track,
+                                 const QString& error) {
+        std::optional<media::VideoComposition> composition;
+        if (asset) composition = TavrioExportController::rampCompositionFor(*asset, ZoomTrack{});
+        if (!composition) {
+            const QString name = QFileInfo(path).fileName();
+            platform::AlertService::show(QStringLiteral("Cannot Zoom Again"),
+                                         asset ? QStringLiteral("%1 has no picture to zoom.").arg(name)
+                                               : QStringLiteral("%1 cannot be opened: %2").arg(name, error),
+                                         QStringLiteral("Okay"));
+            emit self->playbackFailed();
+            return;
+        }
+        if (TavrioAVPlayerViewController* player = self->pushPlayer(asset, composition))
+            player->beginZoomAgain(path, track);
+    });
+}
+
+void VideoDetailsViewController::undoZoomAgain() {
+    if (_spinner || ui::ActionSheet::current() || isExporting()) return;
+    QPointer<VideoDetailsViewController> self(this);
+    auto* sheet = new ui::ActionSheet(
+        QStringLiteral("Put back the zoom from before the last Zoom Again? The newer zoom is dropped."),
+        localized("Cancel"), QStringLiteral("Undo Zoom Again"), {}, [self](int index) {
+            if (!self || index != 0) return;
+            const QString path = self->_videoPath;
+            QThreadPool::globalInstance()->start([self, path] {
+                QString error;
+                const bool restored = restoreEarlierZoomTrack(path, &error);
+                platform::MainThread::dispatchAsync([self, restored, error] {
+                    if (!self) return;
+                    if (!restored)
+                        platform::AlertService::show(QStringLiteral("Undo Zoom Again Failed"), error,
+                                                     QStringLiteral("Okay"));
+                    qCInfo(lcLibrary).noquote() << "undo zoom again:" << (restored ? "done" : error);
+                    self->lookForEarlierZoom();
+                    self->lookForZoomTrack();
+                });
+            });
+        });
+    sheet->showFrom(this);
 }
 
 // ---- Exporting
@@ -246,7 +354,8 @@ void VideoDetailsViewController::exportDidStart() {
     for (QWidget* w : std::initializer_list<QWidget*>{_percentageLabel, _percentageSymbolLabel, _conversionProgress,
                                                       _cancelExportButton, _processingLabel, _disclaimerTextLabel})
         if (w) w->show();
-    for (QWidget* w : std::initializer_list<QWidget*>{_playButton, _deleteVideoButton, _exportButton, _saveVideoButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{_playButton, _deleteVideoButton, _exportButton, _saveVideoButton,
+                                                      _zoomAgainButton, _undoZoomAgainButton})
         if (w) w->hide();
     if (_processingLabel) _processingLabel->setText(QStringLiteral("Exporting..."));
     if (_cancelExportButton) _cancelExportButton->setFocus(Qt::OtherFocusReason);
@@ -292,6 +401,9 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
                                                        : QStringLiteral("Export Successful!"));
         removeFromView(_exportButton);
         removeFromView(_noZoomLabel);
+        // An export has no zoom track to zoom again.
+        removeFromView(_zoomAgainButton);
+        removeFromView(_undoZoomAgainButton);
         if (_playButton) _playButton->show();
         _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
         connect(_saveVideoButton, &ui::ImageButton::clicked, this, &VideoDetailsViewController::saveVideoButtonPressed);
@@ -299,6 +411,8 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
     } else {
         if (_exportButton) _exportButton->show();
         if (_noZoomLabel) _noZoomLabel->show();
+        if (_zoomAgainButton) _zoomAgainButton->show();
+        lookForEarlierZoom();
         if (status == Status::Cancelled) {
             _processingLabel->setText(QStringLiteral("Export Cancelled!"));
             if (_playButton) _playButton->show();
@@ -446,7 +560,10 @@ void VideoDetailsViewController::lookForZoomTrack() {
         const std::optional<ZoomTrack> track = zoomsForVideoFile(path);
         const bool usable = track && zoomTrackProblem(*track).isEmpty();
         platform::MainThread::dispatchAsync([self, path, usable] {
-            if (!self || usable || self->_videoPath != path || self->_noZoomLabel) return;
+            if (!self || self->_videoPath != path) return;
+            // A zoom kept or undone meanwhile may have given the recording a usable track.
+            if (usable) removeFromView(self->_noZoomLabel);
+            if (usable || self->_noZoomLabel) return;
             self->showNoZoomNote();
         });
     });

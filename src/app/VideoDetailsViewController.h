@@ -7,6 +7,9 @@
 // The export runs in RunningExports: leaving the screen (back, the player pushed) leaves it
 // running, and a screen opened again for the recording shows it. A recording without a usable
 // zoom track says so ("No zoom was recorded with this movie").
+//
+// A recording can be zoomed again: "Zoom Again" opens the player in its zoom mode; "Undo Zoom
+// Again" (shown while the recording has an earlier zoom) puts the earlier zoom back.
 
 #include "TavrioExportController.h"
 #include "TavrioExportControllerDelegate.h"
@@ -20,6 +23,7 @@
 #include <QPushButton>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -32,6 +36,8 @@ namespace ui {
 class ImageView;
 }
 
+class TavrioAVPlayerViewController;
+
 class VideoDetailsViewController : public ui::ViewController, public TavrioExportControllerDelegate {
     Q_OBJECT
 public:
@@ -39,6 +45,8 @@ public:
     // Centred on the 320-point screen.
     static constexpr double kButtonWidth = 293, kButtonX = (320 - kButtonWidth) / 2, kButtonHeight = 58;
     static constexpr double kTopSlotY = 139, kMiddleSlotY = 230, kBottomSlotY = 320;
+    // A recording's Zoom Again and Undo Zoom Again, side by side under the three.
+    static constexpr double kZoomAgainRowY = 392;
 
     VideoDetailsViewController(const QString& videoPath, const QString& thumbPath, QWidget* parent = nullptr);
     ~VideoDetailsViewController() override;
@@ -51,6 +59,8 @@ public:
     void setDelegate(VideoLibraryUpdateDelegate* delegate);
 
     void playVideo();
+    void zoomAgain();
+    void undoZoomAgain();
     void exportVideo();
     void cancelExportButtonPressed();
     void saveVideoButtonPressed();
@@ -66,6 +76,7 @@ public:
     void exportEnded(Status status, const QString& finalPath, bool zoomed);
 
     void viewWillDisappear(bool animated) override;
+    void viewWillAppear(bool animated) override;
 
     // For tests and automation: the controls as they are now (null when not on the screen).
     ui::ImageButton* playButton() const { return _playButton; }
@@ -84,6 +95,8 @@ public:
     // After a save: where the copy is ("Saved to Videos/Tavrio/Video-3.mov"), and its button.
     QLabel* savedLabel() const { return _savedLabel; }
     QPushButton* showInFilesButton() const { return _showInFilesButton; }
+    QPushButton* zoomAgainButton() const { return _zoomAgainButton; }
+    QPushButton* undoZoomAgainButton() const { return _undoZoomAgainButton; }
 
     // The text the percentage label shows for a progress of 0 to 1 ("%2d").
     static QString percentageText(float progress);
@@ -94,6 +107,8 @@ signals:
     void saveFinished(const QString& savedPath);
     // Playback was asked for and could not start (the movie does not open).
     void playbackFailed();
+    // Whether the recording has an earlier zoom was looked up (the undo button follows it).
+    void earlierZoomLookedUp(bool exists);
 
 private:
     ui::ImageButton* makeButton(const QString& picture, const QString& accessibleName, double y);
@@ -101,11 +116,19 @@ private:
     void orderTabs();
     void followExport();
     void lookForZoomTrack();
+    // Opens the movie, and with `withTrack` reads its zoom track, off the UI thread; `opened`
+    // runs on the UI thread while the screen lives (a null asset: it did not open, with why).
+    using Opened =
+        std::function<void(std::shared_ptr<const media::Asset>, const std::optional<ZoomTrack>&, const QString& error)>;
+    void openMovie(bool withTrack, Opened opened);
+    void makeZoomAgainButtons();
+    void lookForEarlierZoom();
     void showNoZoomNote();
     void saveVideo(bool evenIfSaved);
     void showSavedNote(const QString& text, const QString& savedPath);
     // Shows the player for the opened movie, through the composition when there is one.
-    void pushPlayer(std::shared_ptr<const media::Asset> asset, std::optional<media::VideoComposition> composition);
+    TavrioAVPlayerViewController* pushPlayer(std::shared_ptr<const media::Asset> asset,
+                                             std::optional<media::VideoComposition> composition);
 
     QString _videoPath;
     QString _thumbPath;
@@ -128,6 +151,8 @@ private:
     QPointer<QLabel> _noZoomLabel;
     QPointer<QLabel> _savedLabel;
     QPointer<QPushButton> _showInFilesButton;
+    QPointer<QPushButton> _zoomAgainButton;
+    QPointer<QPushButton> _undoZoomAgainButton;
     QString _savedPath;
     QString _exportingPath;  // the recording whose export this screen follows
     bool _exportedWithoutZoom = false;

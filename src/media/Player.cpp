@@ -85,7 +85,11 @@ struct Player::Impl : std::enable_shared_from_this<Impl> {
     Time seekBefore = Time::zero(), seekAfter = Time::zero();
     bool atEnd = false;
     int boxW = 0, boxH = 0;
+    // Bumped when the view asks for another size or the composition changes: the picture on
+    // screen is made again.
     uint64_t boxGeneration = 0;
+    // What pictures are rendered through; replaced whole, so a worker keeps the one it took.
+    std::shared_ptr<const VideoComposition> composition;
     struct Observer {
         double interval;
         std::shared_ptr<const std::function<void(Time)>> block;
@@ -234,13 +238,13 @@ struct PictureMaker {
     explicit PictureMaker(Player::Impl& player) : p(player) {}
 
     // The picture for time `t`: `src` through the composition at t when there is one.
-    PlayerPicture make(const AVFrame* src, Time t, int boxW, int boxH) {
+    PlayerPicture make(const AVFrame* src, Time t, int boxW, int boxH, const VideoComposition* composition) {
         PlayerPicture pic;
         pic.time = t;
         pic.rotation = p.rotation;
         std::shared_ptr<const AVFrame> shown;
-        if (p.item.videoComposition) {
-            const VideoComposition& c = *p.item.videoComposition;
+        if (composition) {
+            const VideoComposition& c = *composition;
             const int w = static_cast<int>(c.renderSize.width), h = static_cast<int>(c.renderSize.height);
             // The export's own preparation, so the rendered pictures match it to the byte.
             av::Frame in;
@@ -377,9 +381,10 @@ void Player::Impl::runVideo() {
         k = std::clamp<int64_t>(k, 0, std::max<int64_t>(last, 0));
         return Time(k * frameDuration.value, frameDuration.timescale);
     };
-    auto present = [&](const Time& t, int bw, int bh) {
+    // Called with the lock released; `comp` was taken under it.
+    auto present = [&](const Time& t, int bw, int bh, const std::shared_ptr<const VideoComposition>& comp) {
         if (!src.haveCur) return false;
-        PlayerPicture pic = maker.make(src.cur.get(), t, bw, bh);
+        PlayerPicture pic = maker.make(src.cur.get(), t, bw, bh, comp.get());
         if (!pic) return false;
         slot.put(pic);
         return true;
@@ -405,6 +410,7 @@ void Player::Impl::runVideo() {
             const double before = seekBefore.isValid() ? seekBefore.seconds() : 0;
             const double after = seekAfter.isValid() ? seekAfter.seconds() : 0;
             const int bw = boxW, bh = boxH;
+            const std::shared_ptr<const VideoComposition> comp = composition;
             seenBox = boxGeneration;
             lock.unlock();
             double landed = target;
@@ -451,7 +457,7 @@ void Player::Impl::runVideo() {
                         if (!tolerant) src.moveTo(exact);
                         t = src.curTime;
                     }
-                    ok = present(t, bw, bh);
+                    ok = present(t, bw, bh, comp);
                     if (ok) shown = t;
                 }
             }
@@ -491,9 +497,10 @@ void Player::Impl::runVideo() {
         if (boxGeneration != seenBox && videoTrack && src.haveCur) {
             seenBox = boxGeneration;
             const int bw = boxW, bh = boxH;
+            const std::shared_ptr<const VideoComposition> comp = composition;
             const Time t = shown.isValid() ? shown : src.curTime;
             lock.unlock();
-            present(t, bw, bh);
+            present(t, bw, bh, comp);
             lock.lock();
             continue;
         }
@@ -544,17 +551,18 @@ void Player::Impl::runVideo() {
         }
         // Due (or late): a picture more than a frame late is skipped for the next one.
         const int bw = boxW, bh = boxH;
+        const std::shared_ptr<const VideoComposition> comp = composition;
         const uint64_t gen = generation;
         lock.unlock();
         if (composed) {
             // The picture on screen now, rendered for the frame time now due.
             const Time at = slotTime(std::max(pos, due.seconds()));
             src.moveTo(at);
-            if (present(at, bw, bh)) shown = at;
+            if (present(at, bw, bh, comp)) shown = at;
         } else {
             if (shown == src.curTime) src.advance();
             while (src.haveNext && src.nextTime.seconds() <= pos) src.advance();  // late ones go
-            if (present(src.curTime, bw, bh)) shown = src.curTime;
+            if (present(src.curTime, bw, bh, comp)) shown = src.curTime;
         }
         lock.lock();
         (void)gen;
@@ -783,6 +791,7 @@ Player::Player(PlayerItem item, Options options) : impl_(std::make_shared<Impl>(
             }
             base = rs;
             p.frameDuration = c.frameDuration;
+            p.composition = std::make_shared<const VideoComposition>(c);
         } else if (p.videoTrack->nominalFrameRate > 0) {
             p.frameDuration = Time::fromSeconds(1.0 / p.videoTrack->nominalFrameRate, 90000);
         }
@@ -817,6 +826,18 @@ Player::~Player() {
 const PlayerItem& Player::currentItem() const {
     return impl_->item;
 }
+bool Player::setVideoComposition(VideoComposition composition) {
+    Impl& p = *impl_;
+    std::lock_guard lock(p.m);
+    if (!p.composition || !(composition.renderSize == p.composition->renderSize &&
+                            composition.frameDuration == p.composition->frameDuration))
+        return false;
+    p.composition = std::make_shared<const VideoComposition>(std::move(composition));
+    ++p.boxGeneration;
+    p.cv.notify_all();
+    return true;
+}
+
 Player::Status Player::status() const {
     std::lock_guard lock(impl_->m);
     return impl_->status;

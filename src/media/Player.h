@@ -82,7 +82,13 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
+    // The item as it was given (a composition set later is not in it).
     const PlayerItem& currentItem() const;
+    // Renders from now on through `composition`, which must have the render size and frame
+    // duration of the one the item was opened with (the pictures keep their size and timing);
+    // the picture on screen is rendered again through it. False, changing nothing, for an item
+    // opened without a composition or one of another geometry.
+    bool setVideoComposition(VideoComposition composition);
     Status status() const;
     Error error() const;  // set when status() is Failed
 

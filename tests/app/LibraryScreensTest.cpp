@@ -3,6 +3,7 @@
 // saving to the Videos folder; deleting.
 
 #include "TavrioAVPlayerViewController.h"
+#include "ZoomBand.h"
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -505,6 +507,83 @@ TEST(DetailsScreen, PlayShowsARecordingThroughItsZoomAndAnExportAsItIs) {
         ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
         ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
     }
+}
+
+TEST(DetailsScreen, ZoomAgainZoomsAsThePlayerPlaysAndKeepDiscardAndUndoFollowTheFiles) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString track = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
+    const std::string recorded = testsupport::readFile(track.toStdString());
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(visible(d->zoomAgainButton()));
+    EXPECT_FALSE(visible(d->undoZoomAgainButton()));
+
+    auto zoomAgain = [&]() -> TavrioAVPlayerViewController* {
+        QTest::mouseClick(d->zoomAgainButton(), Qt::LeftButton);
+        if (!spinUntil([&] { return s.nav->topViewController() != d && !s.nav->isAnimating(); })) return nullptr;
+        auto* player = qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController());
+        if (!player || !player->zoomAgainSession()) return nullptr;
+        // Paused half way once it plays, so that the moves land at a known time. (A machine slow
+        // enough to reach the end first is asked to keep or discard: it goes on zooming.)
+        spinUntil([&] { return player->player()->rate() != 0 || ui::ActionSheet::current(); });
+        player->pause();
+        if (ui::ActionSheet::current())
+            ui::ActionSheet::current()->choose(ui::ActionSheet::current()->cancelButtonIndex());
+        player->player()->seekToTime(media::Time(1, 2));
+        spinUntil([&] { return player->player()->currentTime() == media::Time(1, 2); });
+        return player;
+    };
+    auto back = [&] { return spinUntil([&] { return s.nav->topViewController() == d && !s.nav->isAnimating(); }); };
+
+    TavrioAVPlayerViewController* player = zoomAgain();
+    ASSERT_NE(player, nullptr);
+    QTest::keyClick(player, Qt::Key_Plus);
+    const ZoomTrack& made = player->zoomAgainSession()->track();
+    ASSERT_FALSE(made.isEmpty());
+    EXPECT_FLOAT_EQ(zoomOf(made.last()), 1.1f);
+    EXPECT_DOUBLE_EQ(atTimeOf(made.last()), 0.5);
+    EXPECT_EQ(made.first().value(kOrientKey).toLongLong(), 3);
+    EXPECT_EQ(player->zoomLabel()->text(), QStringLiteral("1.1×"));
+    EXPECT_TRUE(visible(player->zoomBand()));
+    EXPECT_FLOAT_EQ(player->zoomBand()->zoomAt(0.9), 1.1f);
+    // Escape asks instead of going back; Discard leaves the files as they were.
+    QTest::keyClick(player, Qt::Key_Escape);
+    ASSERT_NE(ui::ActionSheet::current(), nullptr);
+    EXPECT_EQ(s.nav->topViewController(), player);
+    ui::ActionSheet::current()->choose(0);
+    ASSERT_TRUE(back());
+    EXPECT_EQ(testsupport::readFile(track.toStdString()), recorded);
+    EXPECT_FALSE(hasEarlierZoomTrack("Out.mov"));
+
+    player = zoomAgain();
+    ASSERT_NE(player, nullptr);
+    QTest::keyClick(player, Qt::Key_Plus);
+    QTest::keyClick(player, Qt::Key_Plus);
+    player->finishZoomAgain();
+    ASSERT_NE(ui::ActionSheet::current(), nullptr);
+    ui::ActionSheet::current()->choose(1);  // Keep
+    ASSERT_TRUE(back());
+    const std::optional<ZoomTrack> kept = zoomsForVideoFile("Out.mov");
+    ASSERT_TRUE(kept);
+    EXPECT_FLOAT_EQ(zoomOf(kept->last()), 1.2f);
+    EXPECT_EQ(kept->first().value(kOrientKey).toLongLong(), 3);
+    ASSERT_TRUE(spinUntil([&] { return visible(d->undoZoomAgainButton()); }));
+
+    // Play shows the kept zoom along the scrubber.
+    QTest::mouseClick(d->playButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] {
+        return qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController()) && !s.nav->isAnimating();
+    }));
+    player = qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController());
+    EXPECT_EQ(player->zoomAgainSession(), nullptr);
+    EXPECT_FLOAT_EQ(player->zoomBand()->zoomAt(0.9), 1.2f);
+    ASSERT_TRUE(s.nav->popViewControllerAnimated(false));
+
+    QTest::mouseClick(d->undoZoomAgainButton(), Qt::LeftButton);
+    ASSERT_NE(ui::ActionSheet::current(), nullptr);
+    ui::ActionSheet::current()->choose(0);
+    ASSERT_TRUE(spinUntil([&] { return !visible(d->undoZoomAgainButton()); }));
+    EXPECT_EQ(testsupport::readFile(track.toStdString()), recorded);
 }
 
 TEST(DetailsScreen, AMovieThatDoesNotOpenIsLoggedAndTheScreenStays) {

@@ -128,6 +128,55 @@ TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
     EXPECT_EQ(cli("zooms a.mov b.mov").status, 2);
 }
 
+TEST_F(Cli, ZoomsSetWritesATrackKeepingTheOrientationAndTheEarlierTrackForUndo) {
+    const QString current = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
+    ASSERT_TRUE(writeZoomTrackFile(current, {makeZoomEntry(1.5f, 0.0, 1), makeZoomEntry(2.0f, 1.0)}));
+    const std::string recorded = testsupport::readFile(current.toStdString());
+
+    Result r = cli("zooms Out.mov --set '0:1, 1.5:2.25,3:3'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "orient 1\n0 1\n1.5 2.25\n3 3\n");
+    EXPECT_EQ(testsupport::readFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov").toStdString()),
+              recorded);
+
+    // Refused with the reason, the track untouched.
+    const std::string kept = testsupport::readFile(current.toStdString());
+    for (const auto& [arg, why] :
+         std::vector<std::pair<std::string, std::string>>{{"0:1,2:2,2:3", "later than the one before"},
+                                                          {"0:1,3:2,2:3", "later than the one before"},
+                                                          {"0:1,inf:2", "finite"},
+                                                          {"0:1,nan:2", "finite"},
+                                                          {"0:1,-1:2", "finite"},
+                                                          {"0:0.5", "from 1.0 to 3.0"},
+                                                          {"0:3.01", "from 1.0 to 3.0"},
+                                                          {"0:nan", "from 1.0 to 3.0"},
+                                                          {"1:2", "at time 0"},
+                                                          {"0:1,,2:2", "is not T:Z"},
+                                                          {"0:1,2", "is not T:Z"},
+                                                          {"", "is not T:Z"}}) {
+        r = cli("zooms Out.mov --set '" + arg + "'");
+        EXPECT_EQ(r.status, 2) << arg;
+        EXPECT_NE(r.err.find(why), std::string::npos) << arg << ": " << r.err;
+    }
+    EXPECT_EQ(testsupport::readFile(current.toStdString()), kept);
+    EXPECT_EQ(cli("zooms Out.mov --set 0:1 --undo").status, 2);
+    EXPECT_EQ(cli("zooms Out.mov --set").status, 2);
+
+    r = cli("zooms Out.mov --undo");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "orient 1\n0 1.5\n1 2\n");
+    EXPECT_EQ(testsupport::readFile(current.toStdString()), recorded);
+    r = cli("zooms Out.mov --undo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no earlier zoom"), std::string::npos) << r.err;
+
+    // A movie without a track gets one, with no orientation and no earlier version.
+    r = cli("zooms --set 0:2 -- -New.mov");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "orient 0\n0 2\n");
+    EXPECT_FALSE(hasEarlierZoomTrack("-New.mov"));
+}
+
 TEST_F(Cli, HelpVersionAndUnknownCommands) {
     Result r = cli("--help");
     EXPECT_EQ(r.status, 0);
@@ -155,6 +204,8 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
 }
 
 TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
+    // An earlier zoom that a gone movie of the name left: no version of the new recording's zoom.
+    testsupport::writeFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov").toStdString(), "left");
     const Result r =
         cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
             "--camera-rotation 90 --zoom 0:1.5,0.5:2.5");
@@ -164,6 +215,7 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     EXPECT_GT(fs::file_size(movie), 1000u);
     const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
     ASSERT_TRUE(stored);
+    EXPECT_FALSE(hasEarlierZoomTrack("Out.mov"));
     // The rest before the move is held until just before it.
     ASSERT_EQ(stored->size(), 3);
     EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 1.5f);

@@ -67,6 +67,8 @@ TEST_F(CliMedia, ExportReplaceInfoAndThumbnail) {
     EXPECT_EQ(testsupport::readFile(thumb).substr(0, 2), "\xFF\xD8");
     EXPECT_EQ(testsupport::readFile(library() / "Durations" / "Out.mov.duration.lkbx"), "00:01");
 
+    // Zoomed again: the recorded track is kept as the earlier version, and goes with the movie.
+    ASSERT_EQ(run(cli("zooms Out.mov --set 0:1,0.75:2"), &out), 0) << out;
     ASSERT_EQ(run(cli("export " + quote(movie.string()) + " --preset low --rescale best --replace 2>/dev/null"), &out),
               0);
     fs::path final = documents() / "Video.mov";
@@ -80,11 +82,15 @@ TEST_F(CliMedia, ExportReplaceInfoAndThumbnail) {
     EXPECT_FALSE(fs::exists(library() / "Zooms" / "Out.mov.zooms.lkbx"));
     EXPECT_FALSE(fs::exists(library() / "Durations" / "Out.mov.duration.lkbx"));
     const fs::path trash = home.path() / "xdg-data" / "Trash";
-    for (const char* name : {"Out.mov", "Out.mov.jpeg", "Out.mov.zooms.lkbx", "Out.mov.duration.lkbx"}) {
+    EXPECT_FALSE(fs::exists(library() / "Zooms" / "Out.mov.zooms-previous.lkbx"));
+    for (const char* name :
+         {"Out.mov", "Out.mov.jpeg", "Out.mov.zooms.lkbx", "Out.mov.zooms-previous.lkbx", "Out.mov.duration.lkbx"}) {
         EXPECT_TRUE(fs::exists(trash / "files" / name)) << name;
         EXPECT_TRUE(fs::exists(trash / "info" / (std::string(name) + ".trashinfo"))) << name;
     }
-    EXPECT_NE(testsupport::readFile(trash / "files" / "Out.mov.zooms.lkbx").find("<real>2</real>"), std::string::npos);
+    EXPECT_NE(testsupport::readFile(trash / "files" / "Out.mov.zooms.lkbx").find("<real>0.75</real>"),
+              std::string::npos);
+    EXPECT_EQ(testsupport::readFile(trash / "files" / "Out.mov.zooms-previous.lkbx"), kPortraitTrack);
 
     ASSERT_EQ(run(cli("info " + quote(final.string())), &out), 0) << out;
     EXPECT_NE(out.find("rotation: 90\n"), std::string::npos) << out;    // shown upright

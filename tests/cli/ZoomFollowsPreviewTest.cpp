@@ -120,3 +120,35 @@ TEST(ExportFollowsPreview, TheExportedZoomIsTheZoomThePreviewShowedAtEachFrame) 
     }
     EXPECT_GT(compared, 40);
 }
+
+TEST(ExportFollowsPreview, ARecordingZoomedAgainExportsItsNewZoom) {
+    testsupport::TempHome home;
+    const std::string cli = quote(TAVRIO_CLI);
+    std::string out;
+    ASSERT_EQ(run(cli + " record --seconds 3 --orientation landscape --camera virtual --mic none " +
+                      "--quality 640x480 --zoom 0:2.2 2>/dev/null",
+                  &out),
+              0)
+        << out;
+    const std::string recording = lastLine(out);
+    // The recorded 2.2x replaced by a rest at 1.0, a quick glide and a rest at 1.8.
+    ASSERT_EQ(run(cli + " zooms " + quote(recording) + " --set 0:1,1.4:1,1.5:1.8 2>&1", &out), 0) << out;
+    ASSERT_EQ(run(cli + " export " + quote(recording) + " --preset best --rescale good 2>/dev/null", &out), 0) << out;
+    const std::string exported = lastLine(out);
+
+    testsupport::MovieFacts src, exp;
+    ASSERT_TRUE(testsupport::readMovie(recording, src));
+    ASSERT_TRUE(testsupport::readMovie(exported, exp));
+    ASSERT_FALSE(src.frames.empty());
+    int compared = 0;
+    for (size_t k = 0; k < exp.frames.size(); k += 3) {
+        const testsupport::LumaFrame& e = exp.frames[k];
+        if (e.time > 1.3 && e.time < 1.6) continue;  // the glide
+        const testsupport::LumaFrame* s = &src.frames.front();
+        for (const auto& f : src.frames)
+            if (f.time <= e.time + 1e-6) s = &f;
+        EXPECT_NEAR(measuredZoom(*s, e), e.time < 1.4 ? 1.0 : 1.8, 0.05) << "frame at " << e.time << " s";
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
+}

@@ -74,12 +74,34 @@ launch_first_time() {
   note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
 }
 
+# Gives window `id` the keyboard once the window manager has made it the active one. A window
+# just brought back from minimized may not be managed yet, and a request made then is lost.
+activate_window() {
+  for _ in $(seq 100); do
+    xdotool windowactivate "$1" 2>/dev/null || true
+    [[ "$(xdotool getactivewindow 2>/dev/null)" == "$1" ]] && return 0
+    sleep 0.2
+  done
+  fail "window $1 never became the active one"
+}
+
+# Starts tavrio (ARGS passed on) on the data in $TAVRIO_HOME, its debug lines in $log, waits for
+# its window ($win) and the camera screen, and gives the window the keyboard.
+launch_window() {
+  export QT_LOGGING_RULES="tavrio.app.debug=true"
+  "$bin" "$@" >"$log" 2>&1 &
+  pid=$!
+  win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
+  wait_log "screen shown: Camera"
+  activate_window "$win"
+}
+
 # Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
 # a window manager (minimizing, full screen, menus placed by it).
 start_window_manager() {
   openbox >/dev/null 2>&1 &
   wm=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
     sleep 0.1
   done

@@ -106,6 +106,34 @@ protected:
         EXPECT_TRUE(eventually([&] { return p->status() != Player::Status::Unknown; }));
         return p;
     }
+    // The movie's pictures as decoded, in order.
+    static std::vector<av::Frame> sourcePictures(const std::string& path) {
+        std::vector<av::Frame> sources;
+        testsupport::forEachPicture(path, [&](const AVFrame& f, testsupport::PictureTime) {
+            sources.emplace_back(av_frame_clone(&f));
+            return true;
+        });
+        return sources;
+    }
+    // Empty when the 320 x 240 yuv420p picture is what a "Good" export renders from `src` through
+    // `m`, to the byte; else where it differs first.
+    static std::string differsFromGood(const AVFrame& shown, const AVFrame& src, const AffineTransform& m) {
+        FrameRenderer good(ResampleFilter::Bilinear, 320, 240);
+        av::Frame want = av::makeFrame();
+        want->format = AV_PIX_FMT_YUV420P;
+        want->width = 320;
+        want->height = 240;
+        if (av_frame_get_buffer(want.get(), 0) < 0 || !good.render(src, m, *want)) return "no rendering";
+        if (shown.width != 320 || shown.height != 240) return "size " + std::to_string(shown.width);
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = plane ? 160 : 320, h = plane ? 120 : 240;
+            for (int y = 0; y < h; ++y)
+                if (std::memcmp(shown.data[plane] + y * shown.linesize[plane],
+                                want->data[plane] + y * want->linesize[plane], w) != 0)
+                    return "plane " + std::to_string(plane) + " row " + std::to_string(y);
+        }
+        return {};
+    }
     // Lets playback reach `seconds` on the manual clock and waits until the picture due then is out.
     void playTo(Player& p, double seconds, double step = 1.0 / 60) {
         double now = p.currentTime().seconds();
@@ -256,38 +284,54 @@ TEST_F(PlayerTest, ComposedPicturesEqualTheGoodRenderersPictures) {
                                    mediatest::zoomAboutCentre(2.5f, size));
     auto p = open(path, c);
 
-    std::vector<av::Frame> sources;
-    testsupport::forEachPicture(path, [&](const AVFrame& f, testsupport::PictureTime) {
-        sources.emplace_back(av_frame_clone(&f));
-        return true;
-    });
+    const std::vector<av::Frame> sources = sourcePictures(path);
     ASSERT_EQ(sources.size(), 30u);
-    FrameRenderer good(ResampleFilter::Bilinear, 320, 240);
     for (int k : {0, 7, 16, 29}) {
         p->seekToTime(Time(k, 30));
         ASSERT_TRUE(eventually([&] { return p->pictures().latest().time == Time(k, 30); }));
         const PlayerPicture pic = p->pictures().latest();
-        av::Frame want = av::makeFrame();
-        want->format = AV_PIX_FMT_YUV420P;
-        want->width = 320;
-        want->height = 240;
-        ASSERT_GE(av_frame_get_buffer(want.get(), 0), 0);
-        ASSERT_TRUE(good.render(*sources[k], c.transformAt(Time(k, 30), track.trackID), *want));
         ASSERT_TRUE(pic.frame);
-        ASSERT_EQ(pic.frame->width, 320);
-        for (int plane = 0; plane < 3; ++plane) {
-            const int w = plane ? 160 : 320, h = plane ? 120 : 240;
-            for (int y = 0; y < h; ++y)
-                ASSERT_EQ(std::memcmp(pic.frame->data[plane] + y * pic.frame->linesize[plane],
-                                      want->data[plane] + y * want->linesize[plane], w),
-                          0)
-                    << "frame " << k << " plane " << plane << " row " << y;
-        }
+        EXPECT_EQ(differsFromGood(*pic.frame, *sources[k], c.transformAt(Time(k, 30), track.trackID)), "")
+            << "frame " << k;
     }
     // The view's picture has the shown proportions, fitted into the box it asked for.
     p->setPictureBox(100, 100);
     ASSERT_TRUE(eventually([&] { return p->pictures().latest().width == 100; }));
     EXPECT_EQ(p->pictures().latest().height, 75);
+}
+
+TEST_F(PlayerTest, ANewCompositionRendersThePictureOnScreenAgainAndOnlyOfTheSameGeometry) {
+    const std::string path = pattern(30);
+    auto asset = Asset::open(path);
+    ASSERT_TRUE(asset);
+    const AssetTrack track = asset->tracksWithMediaType(MediaType::Video).at(0);
+    const Size size{320, 240};
+    auto steady = [&](float z) {
+        return mediatest::rampComposition(size, asset->duration(), track.trackID, mediatest::zoomAboutCentre(z, size),
+                                          mediatest::zoomAboutCentre(z, size));
+    };
+    auto p = open(path, steady(1));
+    p->seekToTime(Time(12, 30));
+    ASSERT_TRUE(eventually([&] { return p->pictures().latest().time == Time(12, 30); }));
+    const PlayerPicture before = p->pictures().latest();
+
+    // Paused: the picture on screen is made again through the new zoom, as the export renders it.
+    ASSERT_TRUE(p->setVideoComposition(steady(2)));
+    ASSERT_TRUE(eventually([&] { return p->pictures().latest().frame != before.frame; }));
+    const PlayerPicture after = p->pictures().latest();
+    EXPECT_EQ(after.time, Time(12, 30));
+    const std::vector<av::Frame> sources = sourcePictures(path);
+    ASSERT_EQ(sources.size(), 30u);
+    EXPECT_EQ(differsFromGood(*after.frame, *sources[12], mediatest::zoomAboutCentre(2, size)), "");
+
+    // Another render size or frame rate would change the pictures' geometry: refused.
+    VideoComposition other = steady(3);
+    other.renderSize = {160, 120};
+    EXPECT_FALSE(p->setVideoComposition(other));
+    other = steady(3);
+    other.frameDuration = Time(1, 25);
+    EXPECT_FALSE(p->setVideoComposition(other));
+    EXPECT_FALSE(open(path)->setVideoComposition(steady(2)));
 }
 
 TEST_F(PlayerTest, PicturesFollowTheSoundWithinFortyMilliseconds) {
