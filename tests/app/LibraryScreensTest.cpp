@@ -67,6 +67,11 @@ bool sideFilesExist(const QString& movie) {
            QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(name));
 }
 
+// The folders listed and every thumbnail made.
+bool settled(VideoAssetsScreen* list) {
+    return !list->library()->isListing() && list->library()->pendingThumbnails() == 0;
+}
+
 bool visible(QWidget* w) {
     return w && w->isVisible();
 }
@@ -82,7 +87,7 @@ struct LibraryShown : testsupport::GuiAppFirst {
         window.setRootViewController(nav);
         window.show();
         QApplication::setActiveWindow(&window);
-        EXPECT_TRUE(spinUntil([this] { return list->library()->pendingThumbnails() == 0; }));
+        EXPECT_TRUE(spinUntil([this] { return settled(list); }));
     }
     ~LibraryShown() { platform::AlertService::setPresenter({}); }
 
@@ -196,7 +201,7 @@ TEST(LibraryScreen, KeyboardSelectsOpensAndDeletes) {
     QTest::keyClick(table, Qt::Key_Delete);
     ASSERT_NE(ui::ActionSheet::current(), nullptr);
     ui::ActionSheet::current()->choose(0);
-    EXPECT_EQ(table->numberOfRows(0), 1);
+    ASSERT_TRUE(spinUntil([&] { return table->numberOfRows(0) == 1; }, 10000));
     EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov"));
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov"));
 }
@@ -209,7 +214,7 @@ TEST(LibraryScreen, AMovieGoneBehindTheListsBackIsToldAndTheListRefreshed) {
     EXPECT_EQ(s.alerts[0].title, "");
     EXPECT_EQ(s.alerts[0].message, "File does'nt exists : Out.mov");
     EXPECT_EQ(s.alerts[0].cancelButton, "OK");
-    EXPECT_EQ(s.list->tableView()->numberOfRows(0), 0);
+    EXPECT_TRUE(spinUntil([&] { return s.list->tableView()->numberOfRows(0) == 0; }, 10000));
 }
 
 TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
@@ -580,7 +585,7 @@ TEST(LibraryScreen, AnUnusableFileIsAnnouncedOnceAcrossOpenings) {
         << s.list->library()->fileList().join(",").toStdString();
     auto* again = new VideoAssetsScreen();
     s.nav->pushViewController(again, false);
-    ASSERT_TRUE(spinUntil([&] { return again->library()->pendingThumbnails() == 0; }));
+    ASSERT_TRUE(spinUntil([&] { return settled(again); }));
     EXPECT_EQ(again->library()->count(), 2);
     EXPECT_EQ(s.alerts.size(), 1u);
 
@@ -588,8 +593,7 @@ TEST(LibraryScreen, AnUnusableFileIsAnnouncedOnceAcrossOpenings) {
     testsupport::writeFile(std::filesystem::path(TavrioCaptureManager::baseDirForVideos().toStdString()) / "Broken.mov",
                            "still not a movie, and longer");
     ASSERT_TRUE(spinUntil([&] { return s.alerts.size() >= 2; }, 10000));
-    ASSERT_TRUE(spinUntil(
-        [&] { return again->library()->pendingThumbnails() == 0 && s.list->library()->pendingThumbnails() == 0; }));
+    ASSERT_TRUE(spinUntil([&] { return settled(again) && settled(s.list); }));
     EXPECT_EQ(s.alerts.size(), 2u);
 }
 
