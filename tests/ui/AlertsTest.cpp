@@ -108,7 +108,8 @@ TEST(Alerts, TheKeyboardStartsOnTheSafeChoiceAndStaysInside) {
     AlertWindow w;
     int chosen = -1;
     auto remember = [&chosen](int i) { chosen = i; };
-    platform::AlertService::show(alert("Delete Video", "It cannot be brought back.", "Cancel", {"Keep", "Delete"}, remember));
+    platform::AlertService::show(
+        alert("Delete Video", "It cannot be brought back.", "Cancel", {"Keep", "Delete"}, remember));
     ui::AlertView* view = ui::AlertPresenter::openAlerts().first();
     ASSERT_EQ(view->buttons().size(), 3);
     EXPECT_EQ(focused()->accessibleName(), "Cancel");
@@ -139,10 +140,13 @@ TEST(Alerts, TheKeyboardStartsOnTheSafeChoiceAndStaysInside) {
 TEST(Alerts, ComeOneAfterAnotherAlsoWithActionSheets) {
     AlertWindow w;
     QStringList answers;
-    platform::AlertService::show(alert("First", {}, "Okay", {}, [&](int i) { answers << QStringLiteral("first %1").arg(i); }));
-    platform::AlertService::show(alert("Second", {}, "Okay", {}, [&](int i) { answers << QStringLiteral("second %1").arg(i); }));
-    auto* sheet = new ui::ActionSheet(QStringLiteral("Delete Video:"), QStringLiteral("Cancel"), QStringLiteral("Delete"),
-                                      {}, [&](int i) { answers << QStringLiteral("sheet %1").arg(i); });
+    platform::AlertService::show(
+        alert("First", {}, "Okay", {}, [&](int i) { answers << QStringLiteral("first %1").arg(i); }));
+    platform::AlertService::show(
+        alert("Second", {}, "Okay", {}, [&](int i) { answers << QStringLiteral("second %1").arg(i); }));
+    auto* sheet =
+        new ui::ActionSheet(QStringLiteral("Delete Video:"), QStringLiteral("Cancel"), QStringLiteral("Delete"), {},
+                            [&](int i) { answers << QStringLiteral("sheet %1").arg(i); });
     sheet->showFrom(w.screen);
     EXPECT_EQ(ui::ActionSheet::current(), sheet) << "a sheet waiting for its turn is still the current one";
 
@@ -196,9 +200,9 @@ TEST(Alerts, PanelsAreSizedToTheirTextAndFollowTheWindow) {
 
     auto textFits = [](QLabel* label) {
         // The wrapped text as the label lays it out: every line inside the label, none cut off.
-        const QRect needed = QFontMetrics(label->font())
-                                 .boundingRect(QRect(0, 0, label->width(), 1 << 20),
-                                               Qt::TextWordWrap | Qt::AlignHCenter, label->text());
+        const QRect needed =
+            QFontMetrics(label->font())
+                .boundingRect(QRect(0, 0, label->width(), 1 << 20), Qt::TextWordWrap | Qt::AlignHCenter, label->text());
         return needed.width() <= label->width() && needed.height() <= label->height();
     };
     auto check = [&] {
