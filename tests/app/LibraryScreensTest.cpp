@@ -29,6 +29,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -468,6 +469,75 @@ TEST(DetailsScreen, AFailedSaveIsToldAndLeavesTheSavingState) {
     EXPECT_EQ(d->spinner(), nullptr);
     d->deleteVideoButtonPressed();
     EXPECT_NE(ui::ActionSheet::current(), nullptr);
+}
+
+TEST(DetailsScreen, ASaveIntoAVideosFolderThatCannotBeWrittenIsToldAndLosesNothing) {
+    testsupport::guiApp();
+    if (::geteuid() == 0) {
+        // Root writes into any folder whatever its mode: the case runs again in this program as
+        // an ordinary user, in a home made for it.
+        testsupport::TempDir home;
+        ASSERT_EQ(::chown(home.str().c_str(), 65534, 65534), 0);
+        QProcess inner;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", QString::fromStdString(home.str()));
+        env.insert("TMPDIR", QString::fromStdString(home.str()));
+        inner.setProcessEnvironment(env);
+        inner.setProcessChannelMode(QProcess::MergedChannels);
+        inner.setWorkingDirectory(QString::fromStdString(home.str()));
+        // A copy of this program, reachable whatever the checkout's permissions (/root is not).
+        const QString self = QString::fromStdString(home.str()) + "/app_tests";
+        ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), self));
+        ASSERT_TRUE(
+            QFile::setPermissions(self, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        inner.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", self,
+                                QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
+        ASSERT_TRUE(inner.waitForFinished(300000));
+        const QString output = QString::fromUtf8(inner.readAll());
+        EXPECT_EQ(inner.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::rename(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                      TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    const QString movie = TavrioCaptureManager::baseDirForVideos() + "/Video.mov";
+    const QByteArray bytes = QByteArray::fromStdString(testsupport::readFile(movie.toStdString()));
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    int done = 0;
+    QObject::connect(d, &VideoDetailsViewController::saveFinished, [&](const QString& p) {
+        EXPECT_TRUE(p.isEmpty());
+        ++done;
+    });
+    // The Videos folder is there but read-only, then Videos/Tavrio is.
+    const QString videos = QString::fromStdString(s.home.str()) + "/Videos";
+    for (const QString& locked : {videos, videos + "/Tavrio"}) {
+        QDir().mkpath(locked);
+        ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                      QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+        const int before = done;
+        s.alerts.clear();
+        d->saveVideoButtonPressed();
+        ASSERT_TRUE(spinUntil([&] { return done > before; }));
+        ASSERT_EQ(s.alerts.size(), 1u) << locked.toStdString();
+        EXPECT_EQ(s.alerts[0].title, "Error Saving to Library");
+        const QString message = s.alerts[0].message;
+        EXPECT_TRUE(message.startsWith("Video.mov could not be saved to " + videos + "/Tavrio: "))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains("ermission denied")) << message.toStdString();
+        EXPECT_EQ(d->spinner(), nullptr);
+        EXPECT_FALSE(visible(d->savedLabel()));
+        // Nothing lost, nothing left behind.
+        EXPECT_EQ(QByteArray::fromStdString(testsupport::readFile(movie.toStdString())), bytes);
+        EXPECT_TRUE(
+            QDir(videos + "/Tavrio").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        ASSERT_TRUE(QFile::setPermissions(videos, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    ASSERT_TRUE(QFile::setPermissions(videos + "/Tavrio", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 TEST(DetailsScreen, DeleteAsksThenRemovesTheMovieAndGoesBack) {
