@@ -51,7 +51,9 @@ wait_log "export ended: Export Successful!"
 [[ -f $XDG_DATA_HOME/Trash/files/Out-1.mov ]] || fail "the replaced recording is not in the Trash"
 [[ -s $TAVRIO_HOME/Documents/Video.mov ]] || fail "no exported movie"
 
+active=$(grep -c "window active" "$log" || true)
 xdotool windowactivate --sync "$win"
+wait_log "window active" $((active + 1))  # the window has the keyboard again
 key Escape                              # back to the list: the export first, then Out.mov
 wait_log "screen shown: Videos" 2
 key Down Return
