@@ -282,7 +282,8 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_EQ(d->conversionProgress(), nullptr);
     EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
     // The list behind follows: the export instead of the recording.
-    EXPECT_EQ(s.list->library()->fileList(), QStringList{d->videoPath()});
+    EXPECT_TRUE(spinUntil([&] { return s.list->library()->fileList() == QStringList{d->videoPath()}; }, 10000))
+        << s.list->library()->fileList().join(",").toStdString();
     EXPECT_TRUE(s.alerts.empty());
 }
 
