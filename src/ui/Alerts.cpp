@@ -32,8 +32,9 @@ QPointer<QWidget>& alertWindow() {
 
 // Points of the panels' geometry.
 constexpr double kWindowMargin = 16;
-constexpr double kReadableWidth = 270;  // an alert's width where its words allow
-constexpr double kSheetWidth = 304;     // the screen's width less a margin each side
+constexpr double kReadableWidth = 270;  // the widest an alert gets: longer lines wrap
+constexpr double kMinimumWidth = 200;
+constexpr double kSheetWidth = 304;  // the screen's width less a margin each side
 
 // The panel: a rounded card on the dimmed screen.
 class Panel : public QWidget {
@@ -88,13 +89,6 @@ QString wrappable(const QString& text, const QFontMetricsF& metrics, double line
     }
     addWord(text.mid(from));
     return out;
-}
-
-double widestWord(const QString& text, const QFontMetricsF& metrics) {
-    double widest = 0;
-    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
-        widest = std::max(widest, metrics.horizontalAdvance(word));
-    return widest;
 }
 
 // The window's scale, worked out from its size as the window itself does, so the layer lays out
@@ -330,10 +324,12 @@ void AlertView::layoutPanel(const PointScale& scale) {
     const QFont buttonFont = Fonts::systemInPoints(16 * ppp, true);
     const QFontMetricsF titleMetrics(titleFont), messageMetrics(messageFont), buttonMetrics(buttonFont);
 
-    // As wide as reading is easy, wider for a word that would not fit, never past the window.
+    // As wide as its text on one line, up to a width that reads easily (longer text wraps there,
+    // a longer word anywhere), never past the window; wide enough for its buttons side by side.
     const double available = std::max(80.0, windowWidth - 2 * kWindowMargin);
-    const double words = std::max(widestWord(title_, titleMetrics), widestWord(alert_.message, messageMetrics)) / ppp;
-    const double panelWidth = std::min(available, std::max(kReadableWidth, words + 2 * kPad));
+    double natural = std::max(titleMetrics.horizontalAdvance(title_), messageMetrics.horizontalAdvance(alert_.message));
+    for (QPushButton* b : buttons_) natural = std::max(natural, buttonMetrics.horizontalAdvance(b->text()) * 2);
+    const double panelWidth = std::min(available, std::clamp(natural / ppp + 2 * kPad, kMinimumWidth, kReadableWidth));
     const int inner = px(panelWidth - 2 * kPad, scale);
 
     int y = px(kPad, scale);

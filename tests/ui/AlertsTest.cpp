@@ -230,9 +230,17 @@ TEST(Alerts, PanelsAreSizedToTheirTextAndFollowTheWindow) {
                                        "Okay"));
     view->choose(0);
     view = ui::AlertPresenter::openAlerts().first();
-    EXPECT_LT(view->panel()->width(), w.window.width() / 2);
+    const int wrapped = view->panel()->width();
+    EXPECT_LT(wrapped, w.window.width() / 2);
     EXPECT_TRUE(textFits(view->messageLabel()));
     EXPECT_GT(view->messageLabel()->height(), 2 * QFontMetrics(view->messageLabel()->font()).height());
+
+    // A short one is narrower: sized to its text.
+    platform::AlertService::show(alert("Note", "Saved.", "Ok"));
+    view->choose(0);
+    view = ui::AlertPresenter::openAlerts().first();
+    EXPECT_LT(view->panel()->width(), wrapped);
+    EXPECT_TRUE(textFits(view->titleLabel()));
 }
 
 TEST(Alerts, ActionSheetsSitAtTheBottomOfAPortraitScreenAndCentredInALandscapeWindow) {
