@@ -23,20 +23,15 @@ export TAVRIO_HOME=$home QT_LOGGING_RULES="tavrio.app.debug=true"
 "$bin" --camera virtual --mic virtual >"$log" 2>&1 &
 pid=$!
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no window"
-note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no notice"
+wait_log "alert shown: Note"
 wait_log "screen shown: Camera"
 xdotool mousemove 0 0  # no pointer in the pictures
-sleep 0.3  # let the notice finish drawing
-# The first launch: the window with the notice over it.
-eval "$(xdotool getwindowgeometry --shell "$win")"
-ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
-  -vf "crop=$WIDTH:$HEIGHT:$X:$Y" "$out/first-launch.png"
-xdotool windowfocus --sync "$note"
-key Return
-wait_gone '^Note$'
-xdotool windowfocus --sync "$win"
-wait_log "camera: record enabled"  # the virtual camera's picture is running
+wait_log "camera: record enabled"  # the virtual camera's picture is running, dimmed
 sleep 1
+# The first launch: the window with the notice drawn in it.
+grab "$win" "$out/first-launch.png"
+dismiss_notice
+sleep 0.5
 grab "$win" "$out/camera.png"
 
 key comma

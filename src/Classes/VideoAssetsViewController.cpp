@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QMutex>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QFileSystemWatcher>
@@ -63,7 +64,26 @@ QString thumbnailPathOf(const QString& moviePath) {
            QStringLiteral(".jpeg");
 }
 
+QMutex listingObserverLock;
+std::function<void()>& listingObserver() {
+    static std::function<void()> observer;
+    return observer;
+}
+
 }  // namespace
+
+// What a worker read of the folders, handed to the main thread.
+struct VideoAssetsViewController::Listing {
+    std::vector<Row> rows;
+    QStringList folders;  // those that exist
+    // Thumbnails read from their files this time, by their file's time.
+    QHash<QString, QPair<QDateTime, QImage>> thumbnails;
+};
+
+void VideoAssetsViewController::setListingObserver(std::function<void()> observer) {
+    QMutexLocker locker(&listingObserverLock);
+    listingObserver() = std::move(observer);
+}
 
 VideoAssetsViewController::VideoAssetsViewController(QObject* parent)
     : QObject(parent), _thumbnailPool(std::make_unique<QThreadPool>()) {
@@ -94,10 +114,6 @@ void VideoAssetsViewController::viewDidLoad() {
     _videosDirPath = TavrioCaptureManager::baseDirForVideos();
     _thumbsDirPath = TavrioCaptureManager::baseDirForThumbnails();
     _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
-    if (!QFileInfo::exists(_thumbsDirPath)) QDir().mkdir(_thumbsDirPath);
-    // Both folders are watched from now on, also when the first movie has yet to be made.
-    for (const QString& folder : {_videosDirPath, _originalClipsPath})
-        if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
     refreshData();
 }
 
@@ -120,9 +136,7 @@ void VideoAssetsViewController::watchFolders() {
         connect(_watcher, &QFileSystemWatcher::fileChanged, this, &VideoAssetsViewController::folderChanged);
     }
     // The folders, and each movie listed, so that one still being copied in grows in its row.
-    QStringList wanted;
-    for (const QString& folder : {_videosDirPath, _originalClipsPath})
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) wanted << folder;
+    QStringList wanted = _listedFolders;
     for (const Row& r : _rows) wanted << r.path;
     // And the unusable ones: a file written again in place may be a movie now.
     for (auto it = unusableMovies().cbegin(); it != unusableMovies().cend(); ++it) {
@@ -190,8 +204,15 @@ bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
 
 void VideoAssetsViewController::deleteVideoAssetAtPath(const QString& path, std::function<void(bool)> done) {
     QPointer<VideoAssetsViewController> self(this);
-    deleteVideoAsset(path, [self, done](bool deleted) {
-        if (self && deleted) self->refreshData();
+    deleteVideoAsset(path, [self, path, done](bool deleted) {
+        if (self && deleted) {
+            // Its row goes at once; the listing that follows catches whatever else changed.
+            if (const int index = self->indexOf(path); index >= 0) {
+                self->_rows.erase(self->_rows.begin() + index);
+                emit self->rowRemoved(index);
+            }
+            self->refreshData();
+        }
         if (done) done(deleted);
     });
 }
@@ -220,74 +241,127 @@ int VideoAssetsViewController::indexOf(const QString& path) const {
 }
 
 void VideoAssetsViewController::refreshData() {
-    emit aboutToReload();
-    _rows.clear();
-    _settling.clear();
-    appendFolder(_videosDirPath, false);
-    appendFolder(_originalClipsPath, true);
-    // Newest first; equal times keep the folders' order (exports before recordings, by name).
-    std::stable_sort(_rows.begin(), _rows.end(), [](const Row& a, const Row& b) { return a.created > b.created; });
-    for (const Row& r : _rows)
-        if (r.thumbnailPending && !_inFlight.contains(r.path)) startThumbnail(r.path);
-    watchFolders();
-    emit dataReloaded();
+    if (_listing) {
+        // A burst of changes while the folders are being read: one more listing after this one.
+        _listAgain = true;
+        return;
+    }
+    _listing = true;
+    std::weak_ptr<int> alive = _alive;
+    QThreadPool::globalInstance()->start([this, alive, documents = _videosDirPath, originals = _originalClipsPath,
+                                          thumbs = _thumbsDirPath, known = _thumbnails] {
+        {
+            QMutexLocker locker(&listingObserverLock);
+            if (listingObserver()) listingObserver()();
+        }
+        auto listing = std::make_shared<Listing>(listFolders(documents, originals, thumbs, known));
+        // Dropped when the list has gone meanwhile.
+        platform::MainThread::dispatchAsync([this, alive, listing] {
+            if (alive.lock()) listingArrived(std::move(*listing));
+        });
+    });
 }
 
-void VideoAssetsViewController::appendFolder(const QString& folder, bool logsNonMovies) {
-    if (folder.isEmpty()) return;
-    const QDir dir(folder);
-    // Hidden entries are our own temporaries and lock files in the making, never movies.
-    const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& name : names) {
-        const QString path = dir.filePath(name);
-        if (!isAudiovisualFile(name)) {
-            if (logsNonMovies) qCInfo(lcLibrary).noquote() << "Corrupt File" << path;
-            continue;
+VideoAssetsViewController::Listing VideoAssetsViewController::listFolders(
+    const QString& documents, const QString& originals, const QString& thumbs,
+    QHash<QString, QPair<QDateTime, QImage>> known) {
+    Listing listing;
+    if (!thumbs.isEmpty() && !QFileInfo::exists(thumbs)) QDir().mkdir(thumbs);
+    for (const QString& folder : {documents, originals}) {
+        if (folder.isEmpty()) continue;
+        // Watched from the first listing on, also when the first movie has yet to be made.
+        if (!QFileInfo::exists(folder)) QDir().mkpath(folder);
+        if (QFileInfo(folder).isDir()) listing.folders << folder;
+        const bool recordings = folder == originals;
+        const QDir dir(folder);
+        // Hidden entries are our own temporaries and lock files in the making, never movies.
+        const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString& name : names) {
+            const QString path = dir.filePath(name);
+            if (!isAudiovisualFile(name)) {
+                if (recordings) qCInfo(lcLibrary).noquote() << "Corrupt File" << path;
+                continue;
+            }
+            if (name == QLatin1String(kIntermediateName)) continue;
+            const QFileInfo info(path);
+            Row row;
+            row.path = path;
+            row.created = TavrioCaptureManager::fileCreationTime(path);
+            row.title = titleFor(path, row.created);
+            row.size = info.size();
+            row.modified = info.lastModified();
+            row.subtitle = sizeText(row.size);
+            row.isRecording = recordings;
+            const QFileInfo thumb(thumbs + QLatin1Char('/') + name + QStringLiteral(".jpeg"));
+            if (thumb.isFile() && !isStale(thumb, info)) {
+                auto cached = known.constFind(path);
+                if (cached != known.constEnd() && cached->first == thumb.lastModified() && !cached->second.isNull()) {
+                    row.thumbnail = cached->second;
+                } else {
+                    row.thumbnail = QImage(thumb.filePath());
+                    listing.thumbnails.insert(path, {thumb.lastModified(), row.thumbnail});
+                }
+            } else {
+                row.thumbnailPending = true;
+            }
+            listing.rows.push_back(std::move(row));
         }
-        if (name == QLatin1String(kIntermediateName)) continue;
-        const QFileInfo info(path);
-        auto& unusable = unusableMovies();
-        const auto known = unusable.constFind(path);
-        if (known != unusable.constEnd()) {
-            if (known->first == info.size() && known->second == info.lastModified()) continue;
-            unusable.erase(known);
-        }
-        Row row;
-        row.path = path;
-        row.created = TavrioCaptureManager::fileCreationTime(path);
-        row.title = titleFor(path, row.created);
-        row.subtitle = sizeText(info.size());
-        row.isRecording = logsNonMovies;
-        const QFileInfo thumb(_thumbsDirPath + QLatin1Char('/') + name + QStringLiteral(".jpeg"));
-        if (thumb.exists() && !isStale(thumb, info)) {
-            auto& cached = _thumbnails[path];
-            if (cached.first != thumb.lastModified() || cached.second.isNull())
-                cached = {thumb.lastModified(), QImage(thumb.filePath())};
-            row.thumbnail = cached.second;
-        } else {
-            row.thumbnailPending = true;
+    }
+    return listing;
+}
+
+void VideoAssetsViewController::listingArrived(Listing listing) {
+    _listing = false;
+    emit aboutToReload();
+    for (auto it = listing.thumbnails.cbegin(); it != listing.thumbnails.cend(); ++it)
+        _thumbnails.insert(it.key(), *it);
+    _listedFolders = listing.folders;
+    _rows.clear();
+    _settling.clear();
+    auto& unusable = unusableMovies();
+    for (Row& row : listing.rows) {
+        const auto told = unusable.constFind(row.path);
+        if (told != unusable.constEnd()) {
+            // Announced already and unchanged since: left out without a word.
+            if (told->first == row.size && told->second == row.modified) continue;
+            unusable.erase(told);
         }
         _rows.push_back(std::move(row));
     }
+    // Newest first; equal times keep the folders' order (exports before recordings, by name).
+    std::stable_sort(_rows.begin(), _rows.end(), [](const Row& a, const Row& b) { return a.created > b.created; });
+    for (const Row& r : _rows)
+        if (r.thumbnailPending && !_inFlight.contains(r.path)) startThumbnail(r);
+    watchFolders();
+    emit dataReloaded();
+    if (_listAgain) {
+        _listAgain = false;
+        refreshData();
+    }
 }
 
-void VideoAssetsViewController::startThumbnail(const QString& path) {
+void VideoAssetsViewController::startThumbnail(const Row& row) {
+    const QString path = row.path;
+    const int64_t created = row.created;
     _inFlight.insert(path, true);
     std::weak_ptr<int> alive = _alive;
-    _thumbnailPool->start([this, alive, path] {
+    _thumbnailPool->start([this, alive, path, created] {
         if (alive.expired()) return;  // the list closed before this movie's turn
         // Decoding yields to the window: on a machine with few cores the UI thread must still
         // get its turn at once while every core makes thumbnails.
         static thread_local const bool yields = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
         (void)yields;
         const QImage image = makeThumbnail(path).image;
-        platform::MainThread::dispatchAsync([this, alive, path, image] {
-            if (alive.lock()) thumbnailFinished(path, image, image.isNull());
+        // The title with the duration the picture's decoding wrote.
+        const QString title = image.isNull() ? QString() : titleFor(path, created);
+        platform::MainThread::dispatchAsync([this, alive, path, image, title] {
+            if (alive.lock()) thumbnailFinished(path, image, title, image.isNull());
         });
     });
 }
 
-void VideoAssetsViewController::thumbnailFinished(const QString& path, const QImage& image, bool failed) {
+void VideoAssetsViewController::thumbnailFinished(const QString& path, const QImage& image, const QString& title,
+                                                  bool failed) {
     _inFlight.remove(path);
     const int index = indexOf(path);
     if (index < 0) {
@@ -304,7 +378,7 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
     r.thumbnailPending = false;
     if (!failed) {
         r.thumbnail = image;
-        r.title = titleFor(path, r.created);  // the duration file was written with it
+        r.title = title;
         emit rowChanged(index);
         return;
     }

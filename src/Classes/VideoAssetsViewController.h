@@ -11,6 +11,8 @@
 //
 // The list follows both folders on disk: movies that appear (a recording of tavrio-cli, a copy
 // from the file manager), vanish or grow update the rows without the list being opened again.
+// The folders are read on a worker thread (a folder on a slow or hung disk never stalls the
+// window); the rows arrive on the main thread, the first ones shortly after the list opens.
 
 #include <QDateTime>
 #include <QHash>
@@ -48,6 +50,8 @@ public:
         QImage thumbnail;  // null: the placeholder shows
         bool thumbnailPending = false;
         int64_t created = 0;  // ns since the epoch, for the order
+        qint64 size = 0;
+        QDateTime modified;
     };
 
     explicit VideoAssetsViewController(QObject* parent = nullptr);
@@ -60,10 +64,16 @@ public:
     QString thumbsDirPath() const { return _thumbsDirPath; }
     QString originalClipsPath() const { return _originalClipsPath; }
 
-    // Takes the folders, creates Thumbs if it is missing (nobody else does), then refreshes.
+    // Takes the folders, then refreshes (which creates Thumbs if it is missing: nobody else does).
     void viewDidLoad();
     // Rebuilds the rows from both folders, newest first, and starts making missing thumbnails.
+    // The folders are read off the main thread: the rows change (aboutToReload, dataReloaded)
+    // when the listing comes back. Asked again while a listing runs, one more follows it.
     void refreshData();
+    // A listing of the folders is under way (before the first, the list has no rows yet).
+    bool isListing() const { return _listing; }
+    // Tests: called on the thread that lists the folders, each time before it reads them.
+    static void setListingObserver(std::function<void()> observer);
 
     QStringList fileList() const;
     int count() const { return static_cast<int>(_rows.size()); }
@@ -139,10 +149,12 @@ signals:
     void rowRemoved(int index);
 
 private:
-    struct Result;
-    void appendFolder(const QString& folder, bool logsNonMovies);
-    void startThumbnail(const QString& path);
-    void thumbnailFinished(const QString& path, const QImage& image, bool failed);
+    struct Listing;
+    static Listing listFolders(const QString& documents, const QString& originals, const QString& thumbs,
+                               QHash<QString, QPair<QDateTime, QImage>> known);
+    void listingArrived(Listing listing);
+    void startThumbnail(const Row& row);
+    void thumbnailFinished(const QString& path, const QImage& image, const QString& title, bool failed);
     void watchFolders();
     void folderChanged();
 
@@ -165,6 +177,10 @@ private:
     QTimer* _settleTimer = nullptr;
     QFileSystemWatcher* _watcher = nullptr;
     QTimer* _refreshSoon = nullptr;
+    bool _listing = false;
+    bool _listAgain = false;
+    // The folders that existed at the last listing: those the watcher follows.
+    QStringList _listedFolders;
     std::unique_ptr<QThreadPool> _thumbnailPool;
     std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -7,7 +7,9 @@
 #include <QThreadPool>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "media/Asset.h"
@@ -46,7 +48,12 @@ QString VideosFolder::copyVideo(const QString& moviePath, const QString& toFolde
     };
     QFile source(moviePath);
     if (!source.open(QIODevice::ReadOnly)) return fail(source.errorString());
-    if (!QDir().mkpath(toFolder)) return fail(QStringLiteral("The folder %1 cannot be made.").arg(toFolder));
+    // Made with the system's reason when it cannot be: the user is told why, not only that.
+    std::error_code made;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(toFolder).toStdString()), made);
+    if (made || !QFileInfo(toFolder).isDir())
+        return fail(QStringLiteral("The folder %1 cannot be made: %2.")
+                        .arg(toFolder, made ? QString::fromLocal8Bit(made.message()) : QStringLiteral("it is a file")));
 
     const QFileInfo info(moviePath);
     const QString stem = info.completeBaseName(), suffix = info.suffix();

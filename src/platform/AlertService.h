@@ -1,7 +1,7 @@
 #pragma once
 // Alerts (a title, a message, a cancel button and optional others) raised by app code that
 // has no screen of its own to show them on. The front end decides how they appear by
-// installing a presenter: the GUI shows a dialog, the CLI prints to stderr, tests record.
+// installing a presenter: the GUI draws it in the window, the CLI prints to stderr, tests record.
 
 #include <QString>
 #include <QStringList>

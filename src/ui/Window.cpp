@@ -1,5 +1,6 @@
 #include "ui/Window.h"
 
+#include "platform/Logging.h"
 #include "ui/FrameLayout.h"
 #include "ui/Fonts.h"
 #include "ui/ViewController.h"
@@ -138,6 +139,9 @@ bool Window::event(QEvent* e) {
         e->type() == QEvent::UpdateRequest) {
         if (!qFuzzyCompare(scale_.devicePixelRatio(), devicePixelRatioF())) relayout();
     }
+    // The keyboard is the window's from here: scripts that bring the window back wait for this
+    // before they type.
+    if (e->type() == QEvent::WindowActivate) qCDebug(lcApp) << "window active";
     // An update request paints the whole window, children included, and hands it to the
     // display; once the first has been handled, the user sees the window.
     const bool firstFrame = e->type() == QEvent::UpdateRequest && !painted_ && isVisible();

@@ -111,7 +111,7 @@ TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
     auto* nav = new ui::NavigationController(list);
     window.setRootViewController(nav);
     window.show();
-    ASSERT_TRUE(spinUntil([&] { return list->library()->pendingThumbnails() == 0; }));
+    ASSERT_TRUE(spinUntil([&] { return !list->library()->isListing() && list->library()->pendingThumbnails() == 0; }));
     ASSERT_EQ(list->library()->count(), 1);
 
     // The row's menu: Show in Files asks the file manager for that very file.

@@ -31,6 +31,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,11 @@ bool sideFilesExist(const QString& movie) {
            QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(name));
 }
 
+// The folders listed and every thumbnail made.
+bool settled(VideoAssetsScreen* list) {
+    return !list->library()->isListing() && list->library()->pendingThumbnails() == 0;
+}
+
 bool visible(QWidget* w) {
     return w && w->isVisible();
 }
@@ -84,7 +90,7 @@ struct LibraryShown : testsupport::GuiAppFirst {
         window.setRootViewController(nav);
         window.show();
         QApplication::setActiveWindow(&window);
-        EXPECT_TRUE(spinUntil([this] { return list->library()->pendingThumbnails() == 0; }));
+        EXPECT_TRUE(spinUntil([this] { return settled(list); }));
     }
     ~LibraryShown() { platform::AlertService::setPresenter({}); }
 
@@ -198,7 +204,7 @@ TEST(LibraryScreen, KeyboardSelectsOpensAndDeletes) {
     QTest::keyClick(table, Qt::Key_Delete);
     ASSERT_NE(ui::ActionSheet::current(), nullptr);
     ui::ActionSheet::current()->choose(0);
-    EXPECT_EQ(table->numberOfRows(0), 1);
+    ASSERT_TRUE(spinUntil([&] { return table->numberOfRows(0) == 1; }, 10000));
     EXPECT_FALSE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov"));
     EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov"));
 }
@@ -211,7 +217,7 @@ TEST(LibraryScreen, AMovieGoneBehindTheListsBackIsToldAndTheListRefreshed) {
     EXPECT_EQ(s.alerts[0].title, "");
     EXPECT_EQ(s.alerts[0].message, "File does'nt exists : Out.mov");
     EXPECT_EQ(s.alerts[0].cancelButton, "OK");
-    EXPECT_EQ(s.list->tableView()->numberOfRows(0), 0);
+    EXPECT_TRUE(spinUntil([&] { return s.list->tableView()->numberOfRows(0) == 0; }, 10000));
 }
 
 TEST(DetailsScreen, ARecordingOffersExportAndAnExportOffersSave) {
@@ -278,7 +284,8 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_EQ(d->conversionProgress(), nullptr);
     EXPECT_EQ(d->frames()->frame(d->saveVideoButton()), QRectF(VideoDetailsViewController::kButtonX, 230, 293, 58));
     // The list behind follows: the export instead of the recording.
-    EXPECT_EQ(s.list->library()->fileList(), QStringList{d->videoPath()});
+    EXPECT_TRUE(spinUntil([&] { return s.list->library()->fileList() == QStringList{d->videoPath()}; }, 10000))
+        << s.list->library()->fileList().join(",").toStdString();
     EXPECT_TRUE(s.alerts.empty());
 }
 
@@ -465,6 +472,75 @@ TEST(DetailsScreen, AFailedSaveIsToldAndLeavesTheSavingState) {
     EXPECT_EQ(d->spinner(), nullptr);
     d->deleteVideoButtonPressed();
     EXPECT_NE(ui::ActionSheet::current(), nullptr);
+}
+
+TEST(DetailsScreen, ASaveIntoAVideosFolderThatCannotBeWrittenIsToldAndLosesNothing) {
+    testsupport::guiApp();
+    if (::geteuid() == 0) {
+        // Root writes into any folder whatever its mode: the case runs again in this program as
+        // an ordinary user, in a home made for it.
+        testsupport::TempDir home;
+        ASSERT_EQ(::chown(home.str().c_str(), 65534, 65534), 0);
+        QProcess inner;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", QString::fromStdString(home.str()));
+        env.insert("TMPDIR", QString::fromStdString(home.str()));
+        inner.setProcessEnvironment(env);
+        inner.setProcessChannelMode(QProcess::MergedChannels);
+        inner.setWorkingDirectory(QString::fromStdString(home.str()));
+        // A copy of this program, reachable whatever the checkout's permissions (/root is not).
+        const QString self = QString::fromStdString(home.str()) + "/app_tests";
+        ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), self));
+        ASSERT_TRUE(
+            QFile::setPermissions(self, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        inner.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", self,
+                                QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
+        ASSERT_TRUE(inner.waitForFinished(300000));
+        const QString output = QString::fromUtf8(inner.readAll());
+        EXPECT_EQ(inner.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    LibraryShown s([] {
+        makeRecording("Out.mov", 3);
+        QFile::rename(TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov",
+                      TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+    });
+    const QString movie = TavrioCaptureManager::baseDirForVideos() + "/Video.mov";
+    const QByteArray bytes = QByteArray::fromStdString(testsupport::readFile(movie.toStdString()));
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    int done = 0;
+    QObject::connect(d, &VideoDetailsViewController::saveFinished, [&](const QString& p) {
+        EXPECT_TRUE(p.isEmpty());
+        ++done;
+    });
+    // The Videos folder is there but read-only, then Videos/Tavrio is.
+    const QString videos = QString::fromStdString(s.home.str()) + "/Videos";
+    for (const QString& locked : {videos, videos + "/Tavrio"}) {
+        QDir().mkpath(locked);
+        ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                      QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+        const int before = done;
+        s.alerts.clear();
+        d->saveVideoButtonPressed();
+        ASSERT_TRUE(spinUntil([&] { return done > before; }));
+        ASSERT_EQ(s.alerts.size(), 1u) << locked.toStdString();
+        EXPECT_EQ(s.alerts[0].title, "Error Saving to Library");
+        const QString message = s.alerts[0].message;
+        EXPECT_TRUE(message.startsWith("Video.mov could not be saved to " + videos + "/Tavrio: "))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains("ermission denied")) << message.toStdString();
+        EXPECT_EQ(d->spinner(), nullptr);
+        EXPECT_FALSE(visible(d->savedLabel()));
+        // Nothing lost, nothing left behind.
+        EXPECT_EQ(QByteArray::fromStdString(testsupport::readFile(movie.toStdString())), bytes);
+        EXPECT_TRUE(
+            QDir(videos + "/Tavrio").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        ASSERT_TRUE(QFile::setPermissions(videos, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    ASSERT_TRUE(QFile::setPermissions(videos + "/Tavrio", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 TEST(DetailsScreen, DeleteAsksThenRemovesTheMovieAndGoesBack) {
@@ -659,7 +735,7 @@ TEST(LibraryScreen, AnUnusableFileIsAnnouncedOnceAcrossOpenings) {
         << s.list->library()->fileList().join(",").toStdString();
     auto* again = new VideoAssetsScreen();
     s.nav->pushViewController(again, false);
-    ASSERT_TRUE(spinUntil([&] { return again->library()->pendingThumbnails() == 0; }));
+    ASSERT_TRUE(spinUntil([&] { return settled(again); }));
     EXPECT_EQ(again->library()->count(), 2);
     EXPECT_EQ(s.alerts.size(), 1u);
 
@@ -667,8 +743,7 @@ TEST(LibraryScreen, AnUnusableFileIsAnnouncedOnceAcrossOpenings) {
     testsupport::writeFile(std::filesystem::path(TavrioCaptureManager::baseDirForVideos().toStdString()) / "Broken.mov",
                            "still not a movie, and longer");
     ASSERT_TRUE(spinUntil([&] { return s.alerts.size() >= 2; }, 10000));
-    ASSERT_TRUE(spinUntil(
-        [&] { return again->library()->pendingThumbnails() == 0 && s.list->library()->pendingThumbnails() == 0; }));
+    ASSERT_TRUE(spinUntil([&] { return settled(again) && settled(s.list); }));
     EXPECT_EQ(s.alerts.size(), 2u);
 }
 

@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
+#include <QThreadPool>
 #include <QUrl>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -103,7 +106,35 @@ QStringList movieFolderEntries(const QString& folder) {
 }
 
 bool settled(const VideoAssetsViewController& list) {
-    return list.pendingThumbnails() == 0;
+    return !list.isListing() && list.pendingThumbnails() == 0;
+}
+
+// The rows as the listing on its worker thread gives them.
+void listed(VideoAssetsViewController& list) {
+    ASSERT_TRUE(spinUntil([&] { return !list.isListing(); }));
+}
+void load(VideoAssetsViewController& list) {
+    list.viewDidLoad();
+    listed(list);
+}
+void reload(VideoAssetsViewController& list) {
+    list.refreshData();
+    listed(list);
+}
+
+// The rows as they were when the listing arrived, before any thumbnail came back.
+struct FirstListing {
+    std::vector<VideoAssetsViewController::Row> rows;
+    int pending = -1;
+};
+std::shared_ptr<FirstListing> firstListing(VideoAssetsViewController* list) {
+    auto first = std::make_shared<FirstListing>();
+    QObject::connect(list, &VideoAssetsViewController::dataReloaded, list, [first, list] {
+        if (first->pending >= 0) return;
+        for (int i = 0; i < list->count(); ++i) first->rows.push_back(list->row(i));
+        first->pending = list->pendingThumbnails();
+    });
+    return first;
 }
 
 QStringList names(const VideoAssetsViewController& list) {
@@ -125,14 +156,16 @@ TEST(LibraryList, RowsAreNewestFirstAcrossBothFoldersWithTheirColoursAndTexts) {
     putText(documents(), "notes.txt", "not a movie either");
 
     VideoAssetsViewController list;
-    list.viewDidLoad();
+    const auto first = firstListing(&list);
+    load(list);
     EXPECT_TRUE(QFileInfo(TavrioCaptureManager::baseDirForThumbnails()).isDir());
     EXPECT_EQ(names(list), (QStringList{"Out-1.mov", "Video.mov", "Out.mov"}));
     // No duration file and no thumbnail yet: a blank duration and the placeholder.
-    EXPECT_TRUE(list.row(0).title.startsWith(QStringLiteral(" (")));
-    EXPECT_TRUE(list.row(0).title.endsWith(QLatin1Char(')')));
-    EXPECT_TRUE(list.row(0).thumbnail.isNull());
-    EXPECT_TRUE(list.row(0).thumbnailPending);
+    ASSERT_EQ(first->rows.size(), 3u);
+    EXPECT_TRUE(first->rows[0].title.startsWith(QStringLiteral(" (")));
+    EXPECT_TRUE(first->rows[0].title.endsWith(QLatin1Char(')')));
+    EXPECT_TRUE(first->rows[0].thumbnail.isNull());
+    EXPECT_TRUE(first->rows[0].thumbnailPending);
 
     EXPECT_TRUE(list.row(0).isRecording);
     EXPECT_FALSE(list.row(1).isRecording);
@@ -187,23 +220,64 @@ TEST(LibraryList, ThumbnailsArriveLaterAndFromOtherThreads) {
 
     VideoAssetsViewController list;
     auto changed = counter(&list, &VideoAssetsViewController::rowChanged);
-    list.viewDidLoad();
+    const auto first = firstListing(&list);
+    load(list);
     // The refresh itself made none of them: every missing one is still on its way.
-    EXPECT_EQ(list.pendingThumbnails(), 6);
+    EXPECT_EQ(first->pending, 6);
     EXPECT_EQ(list.count(), 7);
     const int video = list.indexOf(documents() + "/Video.mov");
     ASSERT_GE(video, 0);
     EXPECT_EQ(list.row(video).thumbnail.size(), QSize(40, 30));
     EXPECT_FALSE(list.row(video).thumbnailPending);
 
-    // A refresh while they are being made starts none of them twice.
+    // A refresh while they are being made starts none of them twice (each made is one change).
     list.refreshData();
-    EXPECT_EQ(list.pendingThumbnails(), 6);
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
     EXPECT_EQ(*changed, 6);
     for (int i = 0; i < list.count(); ++i) EXPECT_FALSE(list.row(i).thumbnail.isNull()) << i;
     EXPECT_EQ(QImage(TavrioCaptureManager::baseDirForThumbnails() + "/Video.mov.jpeg").size(), QSize(40, 30));
     EXPECT_TRUE(rec.alerts.empty());
+}
+
+TEST(LibraryList, TheFoldersAreReadOffTheMainThreadOnceForABurstAndNotForAListGone) {
+    testsupport::TempHome home;
+    Recorder rec;
+    put(originals(), "Out.mov");
+    put(documents(), "Video.mov");
+    std::atomic<int> listings{0}, onMainThread{0};
+    QThread* const mainThread = QThread::currentThread();
+    VideoAssetsViewController::setListingObserver([&] {
+        ++listings;
+        if (QThread::currentThread() == mainThread) ++onMainThread;
+    });
+
+    VideoAssetsViewController list;
+    auto reloaded = counter(&list, &VideoAssetsViewController::dataReloaded);
+    list.viewDidLoad();
+    EXPECT_EQ(list.count(), 0) << "nothing read on the spot";
+    EXPECT_TRUE(list.isListing());
+    listed(list);
+    EXPECT_EQ(names(list), (QStringList{"Video.mov", "Out.mov"}));
+
+    // A burst of changes while the folders are being read: one listing more, not one each.
+    const int before = listings;
+    for (int i = 0; i < 20; ++i) list.refreshData();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_LE(listings - before, 2);
+    EXPECT_LE(*reloaded, 3);
+    EXPECT_EQ(names(list), (QStringList{"Video.mov", "Out.mov"}));
+
+    // A list closed while its folders are read hears nothing of them.
+    const int beforeGone = listings;
+    {
+        VideoAssetsViewController gone;
+        gone.viewDidLoad();
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();  // its rows arrive, to nobody
+    EXPECT_EQ(listings, beforeGone + 1);
+    VideoAssetsViewController::setListingObserver({});
+    EXPECT_EQ(onMainThread, 0);
 }
 
 TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
@@ -220,10 +294,11 @@ TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
 
     VideoAssetsViewController list;
     auto removed = counter(&list, &VideoAssetsViewController::rowRemoved);
+    const auto first = firstListing(&list);
     list.viewDidLoad();
     const int unusable = sound.isEmpty() ? 2 : 3;
-    EXPECT_EQ(list.count(), 1 + unusable);  // shown until their turn comes
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+    EXPECT_EQ(first->rows.size(), size_t(1 + unusable));  // shown until their turn comes
     EXPECT_EQ(names(list), QStringList{"Out.mov"});
     EXPECT_EQ(*removed, unusable);
 
@@ -296,6 +371,7 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     auto reloaded = counter(&list, &VideoAssetsViewController::dataReloaded);
     bool deleted = false;
     list.deleteVideoAssetAtPath(gone, [&](bool d) { deleted = d; });
+    listed(list);
     EXPECT_TRUE(deleted);
     EXPECT_TRUE(rec.alerts.empty());  // a Trash needs no question
     EXPECT_EQ(*reloaded, 1);
@@ -315,7 +391,7 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
         ASSERT_TRUE(QFile::rename(held, origin)) << origin.toStdString();
         EXPECT_EQ(QByteArray::fromStdString(testsupport::readFile(origin.toStdString())), before[origin]);
     }
-    list.refreshData();
+    reload(list);
     EXPECT_EQ(list.count(), 2);
     EXPECT_TRUE(readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov")).has_value());
 }
@@ -353,6 +429,7 @@ TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
     list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
     ASSERT_EQ(rec.alerts.size(), 2u);
     rec.alerts[1].dismissed(1);
+    listed(list);
     EXPECT_EQ(outcome, true);
     for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
     EXPECT_EQ(list.count(), 0);
@@ -363,9 +440,15 @@ TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
     Recorder rec;
     for (int i = 0; i < 4; ++i) put(originals(), QStringLiteral("Out-%1.mov").arg(i));
     VideoAssetsViewController list;
+    int pending = -1;
+    QObject::connect(&list, &VideoAssetsViewController::dataReloaded, &list, [&] {
+        if (pending >= 0) return;
+        pending = list.pendingThumbnails();
+        for (int i = 0; i < 4; ++i) list.deleteVideoAssetAtPath(originals() + QStringLiteral("/Out-%1.mov").arg(i));
+    });
     list.viewDidLoad();
-    ASSERT_EQ(list.pendingThumbnails(), 4);
-    for (int i = 0; i < 4; ++i) list.deleteVideoAssetAtPath(originals() + QStringLiteral("/Out-%1.mov").arg(i));
+    ASSERT_TRUE(spinUntil([&] { return pending >= 0; }));
+    EXPECT_EQ(pending, 4);
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
     EXPECT_EQ(list.count(), 0);
     EXPECT_TRUE(rec.alerts.empty());

@@ -14,9 +14,7 @@ xdrive_home
 
 launch_first_time --camera virtual --mic virtual
 wait_log "screen shown: Camera"
-xdotool windowfocus --sync "$note"
-xdotool key Return
-wait_gone '^Note$'
+dismiss_notice
 wait_log "camera: session running"
 xdotool windowfocus --sync "$win"
 xdotool mousemove 0 0  # the pointer stays out of the screenshots

@@ -22,9 +22,7 @@ xdrive_home
 start_window_manager
 # The test picture is filmed only when asked for.
 launch_first_time --camera virtual --mic none
-xdotool windowactivate --sync "$note"
-xdotool key Return
-wait_gone '^Note$'
+dismiss_notice
 wait_log "camera: session running"
 wait_log "camera: record enabled"
 xdotool windowactivate --sync "$win"

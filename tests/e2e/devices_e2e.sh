@@ -15,9 +15,7 @@ xdrive_home
 
 launch_first_time
 wait_log "screen shown: Camera"
-xdotool windowfocus --sync "$note"
-xdotool key Return
-wait_gone '^Note$'
+dismiss_notice
 wait_log "camera: no camera shown"
 
 xdotool windowfocus --sync "$win"

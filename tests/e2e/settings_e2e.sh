@@ -13,9 +13,7 @@ xdrive_home
 
 launch_first_time
 wait_log "screen shown: Camera"
-xdotool windowfocus --sync "$note"
-xdotool key Return
-wait_gone '^Note$'
+dismiss_notice
 
 xdotool windowfocus --sync "$win"
 key comma

@@ -64,14 +64,22 @@ wait_gone() {
 key() { xdotool key --delay 80 "$@"; }
 
 # Starts tavrio (ARGS passed on) on a fresh first launch in $home, its debug lines in $log, and
-# waits for its window ($win) and the first-launch notice ($note).
+# waits for its window ($win) and the first-launch notice inside it.
 launch_first_time() {
   export TAVRIO_HOME=$home
   export QT_LOGGING_RULES="tavrio.app.debug=true"
   "$bin" "$@" >"$log" 2>&1 &
   pid=$!
   win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
-  note=$(timeout 60 xdotool search --sync --onlyvisible --name '^Note$' | head -1) || fail "no first-launch notice"
+  wait_log "alert shown: Note"
+}
+
+# Answers the first-launch notice as a user does: Return on its one button, which has the
+# keyboard; waits until the window says it closed.
+dismiss_notice() {
+  if [[ -n "${wm:-}" ]]; then xdotool windowactivate --sync "$win"; else xdotool windowfocus --sync "$win"; fi
+  xdotool key Return
+  wait_log "alert closed: Note"
 }
 
 # Gives window `id` the keyboard once the window manager has made it the active one. A window

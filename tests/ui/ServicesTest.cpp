@@ -1,4 +1,3 @@
-#include "ui/Alerts.h"
 #include "ui/ApplicationState.h"
 #include "ui/Indicators.h"
 #include "ui/MailComposer.h"
@@ -13,12 +12,9 @@
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
-#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -134,73 +130,6 @@ TEST(ApplicationState, OnlySleepResignsAndResumingBecomesActive) {
     EXPECT_TRUE(state.isActive());
     const QStringList expected{platform::kDidBecomeActive, platform::kWillResignActive, platform::kDidBecomeActive};
     EXPECT_EQ(log.names.join(QLatin1Char(' ')).toStdString(), expected.join(QLatin1Char(' ')).toStdString());
-}
-
-TEST(Alerts, DialogsDoNotBlockAndReportTheChosenButton) {
-    testsupport::guiApp();
-    ui::Window window;
-    window.show();
-    ui::AlertPresenter::install(&window);
-    int chosen = -1;
-    platform::Alert alert;
-    alert.title = QStringLiteral("Delete Video");
-    alert.message = QStringLiteral("It cannot be brought back.");
-    alert.cancelButton = QStringLiteral("Cancel");
-    alert.otherButtons = QStringList{QStringLiteral("Keep"), QStringLiteral("Delete")};
-    alert.dismissed = [&chosen](int i) { chosen = i; };
-    platform::AlertService::show(alert);  // returns at once: nothing waits for the user
-    ASSERT_EQ(ui::AlertPresenter::openAlerts().size(), 1);
-    QMessageBox* box = ui::AlertPresenter::openAlerts().first();
-    EXPECT_EQ(box->windowModality(), Qt::NonModal);
-    EXPECT_EQ(box->informativeText(), alert.message);
-    ASSERT_EQ(box->buttons().size(), 3);
-    EXPECT_EQ(box->defaultButton()->text(), "Cancel") << "Return keeps the movie";
-    for (QAbstractButton* b : box->buttons())
-        if (b->text() == QLatin1String("Delete")) b->click();
-    EXPECT_EQ(chosen, 2);
-    EXPECT_TRUE(ui::AlertPresenter::openAlerts().isEmpty());
-
-    // Closed without a button (the window manager's close): the cancel button.
-    chosen = -1;
-    platform::AlertService::show(alert);
-    QMessageBox* second = ui::AlertPresenter::openAlerts().first();
-    delete second;
-    EXPECT_EQ(chosen, 0);
-    ui::AlertPresenter::uninstall();
-}
-
-TEST(Alerts, ActionSheetOrdersItsButtonsAndEscapeCancels) {
-    testsupport::guiApp();
-    ui::Window window;
-    auto* screen = new ui::ViewController();
-    window.setRootViewController(screen);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    int chosen = -1;
-    auto* sheet = new ui::ActionSheet(QStringLiteral("Delete Video:"), QStringLiteral("Cancel"),
-                                      QStringLiteral("Delete"), {}, [&chosen](int i) { chosen = i; });
-    sheet->showFrom(screen);
-    EXPECT_EQ(sheet->buttonTitles(), (QStringList{"Delete", "Cancel"}));
-    EXPECT_EQ(sheet->destructiveButtonIndex(), 0);
-    EXPECT_EQ(sheet->cancelButtonIndex(), 1);
-    EXPECT_EQ(sheet->parentWidget(), window.screen());
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
-    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Cancel") << "the safe choice";
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    EXPECT_EQ(chosen, 1);
-
-    chosen = -1;
-    auto* again = new ui::ActionSheet({}, QStringLiteral("Cancel"), QStringLiteral("Delete"), {QStringLiteral("Share")},
-                                      [&chosen](int i) { chosen = i; });
-    again->showFrom(screen);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(chosen, 2);  // Cancel had the focus
-    chosen = -1;
-    auto* choice = new ui::ActionSheet({}, QStringLiteral("Cancel"), {}, {QStringLiteral("Share")},
-                                       [&chosen](int i) { chosen = i; });
-    choice->showFrom(screen);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(chosen, 0);  // nothing to regret: the first choice has the focus
 }
 
 TEST(Indicators, ProgressClampsSpinnerHidesAndLabelsShrinkToFit) {
