@@ -14,6 +14,7 @@
 #include "ui/Theme.h"
 #include <QIcon>
 #include <QLoggingCategory>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <csignal>
@@ -74,5 +75,9 @@ int main(int argc, char** argv) {
     });
     const int status = QApplication::exec();
     ui::AlertPresenter::uninstall();
+    // Background work still running (a device listing, a thumbnail, a copy into Videos) is
+    // finished rather than cut off: a library it loads while the process unloads its own
+    // aborts the program, and a copy must not be left half made.
+    QThreadPool::globalInstance()->waitForDone();
     return status;
 }

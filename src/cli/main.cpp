@@ -8,6 +8,7 @@
 #include "platform/Bundle.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -98,5 +99,9 @@ int main(int argc, char** argv) {
     Tavrio4AppDelegate delegate;
     delegate.didFinishLaunching();
 
-    return command->run(args);
+    const int status = command->run(args);
+    // Work a command left running in the background (a take's thumbnail, a device listing) ends
+    // before the process unloads its libraries, which a library loaded meanwhile would abort.
+    QThreadPool::globalInstance()->waitForDone();
+    return status;
 }

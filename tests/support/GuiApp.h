@@ -13,6 +13,7 @@ inline QApplication& guiApp() {
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication* app = new QApplication(argc, argv);
+    drainBackgroundWorkAtExit();
     return *app;
 }
 

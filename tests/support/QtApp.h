@@ -3,9 +3,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThreadPool>
+#include <cstdlib>
 #include <functional>
 
 namespace testsupport {
+
+// A test can end while background work it started (a device listing loading libavdevice, a
+// thumbnail) still runs; a library loaded while the process unloads its libraries aborts it.
+// The programs wait for that work when they quit, and so does a test binary.
+inline void drainBackgroundWorkAtExit() {
+    static const bool registered = std::atexit([] { QThreadPool::globalInstance()->waitForDone(); }) == 0;
+    (void)registered;
+}
 
 inline QCoreApplication& qtApp() {
     static int argc = 1;
@@ -13,6 +23,7 @@ inline QCoreApplication& qtApp() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication* app =
         QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    drainBackgroundWorkAtExit();
     return *app;
 }
 
