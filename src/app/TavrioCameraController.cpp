@@ -340,7 +340,11 @@ void TavrioCameraController::installShortcuts() {
     space->setContext(Qt::WindowShortcut);
     space->setAutoRepeat(false);
     connect(space, &QShortcut::activated, this, [this] {
-        if (recCtrlButton_->isEnabled() && !modalViewController()) record();
+        if (modalViewController()) return;
+        if (recCtrlButton_->isEnabled())
+            record();
+        else
+            qCDebug(lcApp) << "camera: record key ignored" << recorder_->state();
     });
     add(QKeySequence(Qt::Key_L), [this] { listButtonPressed(); });
     add(QKeySequence(Qt::Key_Comma), [this] { presentInstructionsAndSettings(); });

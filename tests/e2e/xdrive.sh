@@ -77,13 +77,14 @@ launch_first_time() {
 # Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
 # a window manager (minimizing, full screen, menus placed by it).
 start_window_manager() {
-  openbox >/dev/null 2>&1 &
+  openbox >"$home/openbox.log" 2>&1 &
   wm=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 600); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    kill -0 "$wm" 2>/dev/null || fail "openbox ended on $DISPLAY: $(cat "$home/openbox.log")"
     sleep 0.1
   done
-  fail "openbox did not start"
+  fail "openbox did not start on $DISPLAY: $(cat "$home/openbox.log")"
 }
 
 # Grabs window `win` into `out` (PNG, or raw RGB when the name ends in .rgb).
