@@ -25,6 +25,7 @@
 #include "ui/Indicators.h"
 #include "ui/NavigationController.h"
 #include "ui/SystemSound.h"
+#include "ui/Theme.h"
 #include "ui/Window.h"
 
 #include <QApplication>
@@ -208,6 +209,7 @@ void TavrioCameraController::buildControls() {
     testPictureButton_ = new QPushButton(QStringLiteral("Use Test Picture"), noCameraView_);
     testPictureButton_->setAccessibleName(testPictureButton_->text());
     testPictureButton_->setToolTip(QStringLiteral("Film the moving test picture instead of a camera"));
+    testPictureButton_->setStyleSheet(ui::theme::buttonStyleSheet());
     ui::Fonts::set(testPictureButton_, 15);
     connect(testPictureButton_, &QPushButton::clicked, this, &TavrioCameraController::useTestPicture);
     addSubview(noCameraView_, QRectF(20, 150, 280, 150));

@@ -3,6 +3,7 @@
 #include "ui/BarButtonItem.h"
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -36,11 +37,12 @@ QString buttonSheet(NavigationBar::Style bar, BarButtonItem::Style style, bool b
     return QStringLiteral(
                "QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: %4px; padding: 0 %5px; }"
                "QPushButton:pressed { background: rgba(127,127,127,0.35); }"
-               "QPushButton:focus { border: 2px solid #5ab0ff; }"
+               "QPushButton:focus { border: 2px solid %6; }"
                "QPushButton:disabled { color: rgba(127,127,127,0.8); }")
         .arg(fg, bg, border)
         .arg(radius)
-        .arg(static_cast<int>(PointScale::current().toPixels(kButtonPadding / 2)));
+        .arg(static_cast<int>(PointScale::current().toPixels(kButtonPadding / 2)))
+        .arg(theme::kAccent.name());
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QAbstractListModel>
 #include <QFontMetricsF>
@@ -269,9 +270,7 @@ private:
         p->drawLine(QPointF(kMargin, h - 0.25), QPointF(w, h - 0.25));
 
         if ((option.state & QStyle::State_HasFocus) && table_->hasFocus()) {
-            p->setPen(QPen(QColor(90, 176, 255), 2.0));
-            p->setBrush(Qt::NoBrush);
-            p->drawRoundedRect(row.adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+            theme::paintFocusRing(*p, row.adjusted(0.5, 0.5, -0.5, -0.5), 2.0, 4);
         }
     }
 

@@ -1,6 +1,7 @@
 #include "ui/Theme.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
 
 namespace ui::theme {
@@ -20,6 +21,45 @@ QString buttonStyleSheet(double) {
                "QPushButton:pressed { background: %4; }"
                "QPushButton:focus { border: 2px solid %5; }")
         .arg(css(kText), css(kSurface), css(kSeparator), css(kSurfacePressed), css(kAccent));
+}
+
+QString flatButtonStyleSheet(const QColor& text) {
+    return QStringLiteral(
+               "QToolButton { color: %1; background: transparent; border: 2px solid transparent; border-radius: 8px; "
+               "font-size: 20px; }"
+               "QToolButton:pressed { background: %2; }"
+               "QToolButton:focus { border: 2px solid %3; }")
+        .arg(css(text), css(kSurfacePressed), css(kAccent));
+}
+
+namespace {
+QPen ringPen(double width) {
+    QPen pen(kAccent, width);
+    pen.setJoinStyle(Qt::RoundJoin);
+    return pen;
+}
+}  // namespace
+
+void paintFocusRing(QPainter& p, const QRectF& r, double width, double radius) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setOpacity(1.0);
+    p.setPen(ringPen(width));
+    p.setBrush(Qt::NoBrush);
+    const double inset = width / 2;
+    p.drawRoundedRect(r.adjusted(inset, inset, -inset, -inset), radius, radius);
+    p.restore();
+}
+
+void paintFocusEllipse(QPainter& p, const QRectF& r, double width) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setOpacity(1.0);
+    p.setPen(ringPen(width));
+    p.setBrush(Qt::NoBrush);
+    const double inset = width / 2;
+    p.drawEllipse(r.adjusted(inset, inset, -inset, -inset));
+    p.restore();
 }
 
 void apply() {
