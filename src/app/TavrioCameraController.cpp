@@ -72,6 +72,8 @@ TavrioCameraController::TavrioCameraController(QWidget* parent)
     : ui::ViewController(parent), recorder_(new RecordingController(this)) {
     setTitle(QStringLiteral("Camera"));
     setBackgroundColor(Qt::black);
+    // Laid out for its real shape (layoutControls), not stretched from the phone's screen.
+    frames()->setStretchesAcross(false);
     buildControls();
     installShortcuts();
 

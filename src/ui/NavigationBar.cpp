@@ -136,15 +136,17 @@ void NavigationBar::place() {
         leftMost->setGeometry(s.toPixels(QRectF(kSideMargin, y, w, kButtonHeight)));
         leftEdge = kSideMargin + w;
     }
-    double rightEdge = PointScale::kScreenWidth - kSideMargin;
+    // The bar spans its screen: 320 points, or a landscape window's readable width.
+    const double barWidth = width() > 0 ? width() / s.pixelsPerPoint() : PointScale::kScreenWidth;
+    double rightEdge = barWidth - kSideMargin;
     if (rightButton_) {
         const double w = widthOf(rightButton_);
         rightButton_->setGeometry(s.toPixels(QRectF(rightEdge - w, y, w, kButtonHeight)));
         rightEdge -= w;
     }
     // The title stays centred on the bar while it clears both buttons.
-    const double side = std::max(leftEdge, PointScale::kScreenWidth - rightEdge) + 4;
-    title_->setGeometry(s.toPixels(QRectF(side, 0, PointScale::kScreenWidth - 2 * side, kHeight)));
+    const double side = std::max(leftEdge, barWidth - rightEdge) + 4;
+    title_->setGeometry(s.toPixels(QRectF(side, 0, barWidth - 2 * side, kHeight)));
     restyle();
 }
 

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -650,6 +651,11 @@ void TableView::keyPressEvent(QKeyEvent* event) {
 
 void TableView::resizeEvent(QResizeEvent* event) {
     QListView::resizeEvent(event);
+    // Rows of wrapped text are as tall as the new width makes them (a screen that widens or
+    // narrows with a landscape window).
+    if (dataSource_ && event->oldSize().width() != event->size().width())
+        for (TableItem& item : model_->items)
+            if (!item.isHeader) item.height = std::max(0.0, dataSource_->heightForRow(this, item.path));
     doItemsLayout();
 }
 

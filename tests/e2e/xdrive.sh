@@ -10,7 +10,10 @@ under_xvfb() {
   [[ "$1" =~ ^[0-9]+x[0-9]+x[0-9]+$ ]] && { screen=$1; shift; }
   [[ -n "${TAVRIO_XVFB_INNER:-}" ]] && return 0
   export TAVRIO_XVFB_INNER=1
-  exec timeout "$limit" xvfb-run -a -s "-screen 0 $screen" "$@"
+  # xvfb-run -a takes the first display number without a lock file; runs started together
+  # (parallel tests, other programs' tests) race for that same number, and the loser's server
+  # can be left unreachable. A random place to start looking keeps them apart.
+  exec timeout "$limit" xvfb-run -a -n $((200 + RANDOM % 800)) -s "-screen 0 $screen" "$@"
 }
 
 # The real X server, not the offscreen platform of the unit tests; a home removed on exit.
