@@ -62,6 +62,8 @@ public:
 
     void viewWillDisappear(bool animated) override;
     void focusFirstControl() override;
+    // The picture takes a landscape window's whole width.
+    bool fillsCanvas() const override { return true; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

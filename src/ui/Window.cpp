@@ -110,6 +110,8 @@ void Window::relayout() {
         QRectF f = layout->frame(w);
         if (w == root_) {
             layout->setFrame(w, rootFrame());
+        } else if (auto* presented = qobject_cast<ViewController*>(w)) {
+            presented->updatePresentedFrame();
         } else if (qFuzzyCompare(f.x() + 1, was.x() + 1) && qFuzzyCompare(f.width(), was.width())) {
             f.setX(now.x());
             f.setWidth(now.width());

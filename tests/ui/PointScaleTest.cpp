@@ -1,4 +1,5 @@
 #include "ui/FrameLayout.h"
+#include "ui/NavigationController.h"
 #include "ui/PointScale.h"
 #include "ui/ViewController.h"
 #include "ui/Window.h"
@@ -157,6 +158,33 @@ TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndPresentedScreensARe
     EXPECT_EQ(list->geometry(), s.toPixels(QRectF(0, 44, 320, 300)));
     EXPECT_EQ(middle->geometry(), s.toPixels(QRectF(110, 360, 100, 40)));
     EXPECT_EQ(corner->geometry(), s.toPixels(QRectF(270, 430, 50, 50)));
+}
+
+TEST(PointScale, AScreenThatFillsTheWindowWidensItsStackWhileOnTop) {
+    testsupport::guiApp();
+    ui::Window window;
+    auto* root = new FillingRoot();
+    window.setRootViewController(root);
+    window.resize(1280, 720);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* nav = new ui::NavigationController(new ui::ViewController());
+    ASSERT_TRUE(root->presentModalViewController(nav, false));
+    const int readable = nav->width();
+    EXPECT_LT(readable, 1280);
+    // The player over the library: the whole window, also after a resize, then the readable
+    // width again once it has gone.
+    ASSERT_TRUE(nav->pushViewController(new FillingRoot(), false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->geometry(), QRect(0, 0, 1280, 720));
+    EXPECT_EQ(nav->topViewController()->width(), 1280);
+    window.resize(1600, 720);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->geometry(), QRect(0, 0, 1600, 720));
+    ASSERT_TRUE(nav->popViewControllerAnimated(false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->width(), readable);
+    EXPECT_LE(std::abs((window.width() - nav->geometry().right() - 1) - nav->geometry().left()), 2);
 }
 
 TEST(PointScale, FullScreenTogglesWithF11) {
