@@ -33,33 +33,29 @@ QString flatButtonStyleSheet(const QColor& text) {
 }
 
 namespace {
-QPen ringPen(double width) {
+// Draws `shape` (given the ring's path, inset by half the pen so it stays inside `r`) in the
+// accent, whatever the painter was set to.
+template <typename Shape>
+void paintRing(QPainter& p, const QRectF& r, double width, Shape shape) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setOpacity(1.0);
     QPen pen(kAccent, width);
     pen.setJoinStyle(Qt::RoundJoin);
-    return pen;
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    const double inset = width / 2;
+    shape(r.adjusted(inset, inset, -inset, -inset));
+    p.restore();
 }
 }  // namespace
 
 void paintFocusRing(QPainter& p, const QRectF& r, double width, double radius) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setOpacity(1.0);
-    p.setPen(ringPen(width));
-    p.setBrush(Qt::NoBrush);
-    const double inset = width / 2;
-    p.drawRoundedRect(r.adjusted(inset, inset, -inset, -inset), radius, radius);
-    p.restore();
+    paintRing(p, r, width, [&](const QRectF& ring) { p.drawRoundedRect(ring, radius, radius); });
 }
 
 void paintFocusEllipse(QPainter& p, const QRectF& r, double width) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setOpacity(1.0);
-    p.setPen(ringPen(width));
-    p.setBrush(Qt::NoBrush);
-    const double inset = width / 2;
-    p.drawEllipse(r.adjusted(inset, inset, -inset, -inset));
-    p.restore();
+    paintRing(p, r, width, [&](const QRectF& ring) { p.drawEllipse(ring); });
 }
 
 void apply() {

@@ -104,16 +104,25 @@ namespace {
 struct FillingRoot : ui::ViewController {
     bool fillsCanvas() const override { return true; }
 };
+
+// A 1280 x 720 window whose root fills it, as the camera does.
+struct LandscapeShown {
+    LandscapeShown() {
+        testsupport::guiApp();
+        window.setRootViewController(root);
+        window.resize(1280, 720);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+    ui::Window window;
+    FillingRoot* root = new FillingRoot();
+};
 }  // namespace
 
 TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndPresentedScreensAReadableWidth) {
-    testsupport::guiApp();
-    ui::Window window;
-    auto* root = new FillingRoot();
-    window.setRootViewController(root);
-    window.resize(1280, 720);
-    window.show();
-    QCoreApplication::processEvents();
+    LandscapeShown shown;
+    ui::Window& window = shown.window;
+    FillingRoot* root = shown.root;
     EXPECT_EQ(root->geometry(), QRect(0, 0, 1280, 720));
     // A presented screen laid out for the phone: a list across it, a button in the middle and
     // one against its right edge.
@@ -161,13 +170,9 @@ TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndPresentedScreensARe
 }
 
 TEST(PointScale, AScreenThatFillsTheWindowWidensItsStackWhileOnTop) {
-    testsupport::guiApp();
-    ui::Window window;
-    auto* root = new FillingRoot();
-    window.setRootViewController(root);
-    window.resize(1280, 720);
-    window.show();
-    QCoreApplication::processEvents();
+    LandscapeShown shown;
+    ui::Window& window = shown.window;
+    FillingRoot* root = shown.root;
     auto* nav = new ui::NavigationController(new ui::ViewController());
     ASSERT_TRUE(root->presentModalViewController(nav, false));
     const int readable = nav->width();
