@@ -106,9 +106,8 @@ struct FillingRoot : ui::ViewController {
 };
 
 // A 1280 x 720 window whose root fills it, as the camera does.
-struct LandscapeShown {
+struct LandscapeShown : testsupport::GuiAppFirst {
     LandscapeShown() {
-        testsupport::guiApp();
         window.setRootViewController(root);
         window.resize(1280, 720);
         window.show();
