@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots from the real program under a virtual X server, so they show
 # what the code draws today: docs/screenshots/*.png. Needs xvfb-run, xdotool and ffmpeg.
+# TAVRIO_SHOTS_SCREEN (WxH, default 1024x768) and TAVRIO_SHOTS_OUT (a folder) make them on
+# another display, elsewhere, to look at.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin=${TAVRIO_BIN:-$here/${TAVRIO_BUILD_DIR:-build}/src/app/tavrio}
-out=$here/docs/screenshots
+out=${TAVRIO_SHOTS_OUT:-$here/docs/screenshots}
+screen=${TAVRIO_SHOTS_SCREEN:-1024x768}
 if [[ -z "${TAVRIO_SHOTS_INNER:-}" ]]; then
   [[ -x "$bin" ]] || "$here/scripts/setup.sh"
   export TAVRIO_SHOTS_INNER=1
-  exec timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  exec timeout 300 xvfb-run -a -s "-screen 0 ${screen}x24" "$0" "$@"
 fi
 
 unset QT_QPA_PLATFORM

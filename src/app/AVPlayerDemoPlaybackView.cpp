@@ -5,6 +5,7 @@
 #include <QResizeEvent>
 
 #include "platform/MainThread.h"
+#include "ui/Theme.h"
 
 AVPlayerDemoPlaybackView::AVPlayerDemoPlaybackView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -56,10 +57,20 @@ void AVPlayerDemoPlaybackView::resizeEvent(QResizeEvent* event) {
     updateBox();
 }
 
+void AVPlayerDemoPlaybackView::setFocusShown(bool shown) {
+    if (focusShown_ == shown) return;
+    focusShown_ = shown;
+    update();
+}
+
 void AVPlayerDemoPlaybackView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!picture_) return;
+    if (picture_) paintPicture(painter);
+    if (focusShown_) ui::theme::paintFocusRing(painter, rect(), 2.0, 4);
+}
+
+void AVPlayerDemoPlaybackView::paintPicture(QPainter& painter) {
     // The picture's pixels stay the player's; the image only borrows them while painting.
     const QImage image(picture_.rgb.get(), picture_.width, picture_.height, picture_.bytesPerLine,
                        QImage::Format_RGB32);

@@ -7,6 +7,8 @@
 
 #include "media/Player.h"
 
+class QPainter;
+
 class AVPlayerDemoPlaybackView : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +24,8 @@ public:
     media::Time shownTime() const { return shownTime_; }
     // Where the picture lands inside the view (pixels), for its shown size.
     static QRect fitRect(QSize picture, QSize view);
+    // A ring around the picture: the keyboard is on the player (Space plays, the arrows seek).
+    void setFocusShown(bool shown);
 
 signals:
     void pictureShown(double seconds);
@@ -31,6 +35,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void paintPicture(QPainter& painter);
     void newPicture();
     void updateBox();
 
@@ -39,4 +44,5 @@ private:
     qint64 shown_ = 0;
     const void* lastPainted_ = nullptr;
     media::Time shownTime_;
+    bool focusShown_ = false;
 };

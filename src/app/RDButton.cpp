@@ -3,6 +3,7 @@
 
 #include "UIImageAdditions.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -70,11 +71,7 @@ void RDButton::paintEvent(QPaintEvent*) {
     if (!bk.isNull()) p.drawImage(bkRect, bk);
     const QImage& dot = dotImage();
     if (!dot.isNull()) p.drawImage(QRectF(QPointF(39, 8), redImage_.deviceIndependentSize()), dot);
-    if (hasFocus()) {
-        p.setPen(QPen(QColor(90, 176, 255), 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(bkRect.adjusted(1, 1, -1, -1), 8, 8);
-    }
+    if (hasFocus()) ui::theme::paintFocusRing(p, bkRect, 2.0, 8);
 }
 
 void RDButton::keyPressEvent(QKeyEvent* event) {

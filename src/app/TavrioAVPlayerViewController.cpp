@@ -30,6 +30,7 @@
 #include "ui/FrameLayout.h"
 #include "ui/NavigationController.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 namespace {
 constexpr double kPanelHeight = 88;
@@ -59,7 +60,7 @@ QWidget* makeBar(QWidget* parent, const QString& name, const QString& glyph, std
     button->setAccessibleName(name);
     button->setToolTip(name);
     button->setAutoRaise(true);
-    button->setStyleSheet(QStringLiteral("QToolButton { color: white; font-size: 20px; }"));
+    button->setStyleSheet(ui::theme::flatButtonStyleSheet(Qt::white));
     QObject::connect(button, &QToolButton::clicked, bar, std::move(action));
     layout->addStretch();
     layout->addWidget(button);
@@ -191,7 +192,7 @@ void TavrioAVPlayerViewController::buildView() {
     mFullScreenButton->setAccessibleName(tr("Full screen"));
     mFullScreenButton->setToolTip(tr("Full screen (F)"));
     mFullScreenButton->setAutoRaise(true);
-    mFullScreenButton->setStyleSheet(QStringLiteral("QToolButton { color: white; font-size: 20px; }"));
+    mFullScreenButton->setStyleSheet(ui::theme::flatButtonStyleSheet(Qt::white));
     connect(mFullScreenButton, &QToolButton::clicked, this, [this] { setFullScreen(true); });
     panelFrames->addWidget(mFullScreenButton, QRectF(ui::PointScale::kScreenWidth - 50, kPanelHeight - 44, 44, 44));
     mFullScreenButton->raise();
@@ -668,6 +669,16 @@ bool TavrioAVPlayerViewController::event(QEvent* event) {
         }
     }
     return ui::ViewController::event(event);
+}
+
+void TavrioAVPlayerViewController::focusInEvent(QFocusEvent* event) {
+    ui::ViewController::focusInEvent(event);
+    mPlaybackView->setFocusShown(true);
+}
+
+void TavrioAVPlayerViewController::focusOutEvent(QFocusEvent* event) {
+    ui::ViewController::focusOutEvent(event);
+    mPlaybackView->setFocusShown(false);
 }
 
 void TavrioAVPlayerViewController::focusFirstControl() {

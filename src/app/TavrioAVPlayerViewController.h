@@ -90,6 +90,8 @@ public:
 
     void viewWillDisappear(bool animated) override;
     void focusFirstControl() override;
+    // The picture takes a landscape window's whole width.
+    bool fillsCanvas() const override { return true; }
 
 signals:
     // The new zoom was stored as the recording's track (true) or let go (false).
@@ -104,6 +106,8 @@ protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void buildView();

@@ -26,6 +26,7 @@
 #include "ui/Indicators.h"
 #include "ui/NavigationController.h"
 #include "ui/SystemSound.h"
+#include "ui/Theme.h"
 #include "ui/Window.h"
 
 #include <QApplication>
@@ -73,6 +74,8 @@ TavrioCameraController::TavrioCameraController(QWidget* parent)
     : ui::ViewController(parent), recorder_(new RecordingController(this)) {
     setTitle(QStringLiteral("Camera"));
     setBackgroundColor(Qt::black);
+    // Laid out for its real shape (layoutControls), not stretched from the phone's screen.
+    frames()->setStretchesAcross(false);
     buildControls();
     installShortcuts();
 
@@ -214,6 +217,7 @@ void TavrioCameraController::buildControls() {
     testPictureButton_ = new QPushButton(QStringLiteral("Use Test Picture"), noCameraView_);
     testPictureButton_->setAccessibleName(testPictureButton_->text());
     testPictureButton_->setToolTip(QStringLiteral("Film the moving test picture instead of a camera"));
+    testPictureButton_->setStyleSheet(ui::theme::buttonStyleSheet());
     ui::Fonts::set(testPictureButton_, 15);
     connect(testPictureButton_, &QPushButton::clicked, this, &TavrioCameraController::useTestPicture);
     addSubview(noCameraView_, QRectF(20, 150, 280, 150));
@@ -346,7 +350,11 @@ void TavrioCameraController::installShortcuts() {
     space->setContext(Qt::WindowShortcut);
     space->setAutoRepeat(false);
     connect(space, &QShortcut::activated, this, [this] {
-        if (recCtrlButton_->isEnabled() && !modalViewController()) record();
+        if (modalViewController()) return;
+        if (recCtrlButton_->isEnabled())
+            record();
+        else
+            qCDebug(lcApp) << "camera: record key ignored" << recorder_->state();
     });
     add(QKeySequence(Qt::Key_L), [this] { listButtonPressed(); });
     add(QKeySequence(Qt::Key_Comma), [this] { presentInstructionsAndSettings(); });

@@ -6,6 +6,7 @@
 #include "UIImageAdditions.h"
 #include "platform/Logging.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -124,11 +125,7 @@ void TavrioSlider::paintEvent(QPaintEvent*) {
     ballImage_ = platform::ScreenScale::repick(ballImage_);
     if (!track_.isNull()) p.drawImage(QRectF(QPointF(0, 0), track_.deviceIndependentSize()), track_);
     if (!ballImage_.isNull()) p.drawImage(ball_, ballImage_);
-    if (hasFocus()) {
-        p.setPen(QPen(QColor(90, 176, 255), 1.5));
-        p.setBrush(Qt::NoBrush);
-        p.drawEllipse(ball_.adjusted(-1, -1, 1, 1));
-    }
+    if (hasFocus()) ui::theme::paintFocusEllipse(p, ball_.adjusted(-2, -2, 2, 2));
 }
 
 void TavrioSlider::mousePressEvent(QMouseEvent* event) {

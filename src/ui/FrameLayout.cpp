@@ -38,7 +38,8 @@ void FrameLayout::setFrame(QWidget* widget, const QRectF& frame) {
     for (auto& e : entries_) {
         if (e.item->widget() == widget) {
             e.frame = frame;
-            widget->setGeometry(PointScale::current().toPixels(frame).translated(geometry().topLeft()));
+            widget->setGeometry(
+                PointScale::current().toPixels(placed(frame, widthInPoints())).translated(geometry().topLeft()));
             return;
         }
     }
@@ -48,6 +49,31 @@ QRectF FrameLayout::frame(const QWidget* widget) const {
     for (const auto& e : entries_)
         if (e.item->widget() == widget) return e.frame;
     return {};
+}
+
+void FrameLayout::setStretchesAcross(bool stretches) {
+    if (stretches_ == stretches) return;
+    stretches_ = stretches;
+    if (parentWidget()) setGeometry(parentWidget()->rect());
+}
+
+double FrameLayout::widthInPoints() const {
+    return geometry().width() / PointScale::current().pixelsPerPoint();
+}
+
+QRectF FrameLayout::placed(const QRectF& frame, double width) const {
+    constexpr double kDesign = PointScale::kScreenWidth;
+    // Half a point of rounding is no wider screen: the phone's frames stay exactly as they are.
+    if (!stretches_ || width <= kDesign + 0.5) return frame;
+    const double extra = width - kDesign;
+    // A frame as wide as the screen spans it; one sliding in or out by its width (a pushed
+    // screen) slides by the wider width. One against an edge stays against it; the rest keep
+    // their places about the middle.
+    if (frame.width() >= kDesign - 0.5)
+        return QRectF(frame.x() * width / kDesign, frame.y(), frame.width() + extra, frame.height());
+    if (frame.left() <= 0) return frame;
+    if (frame.right() >= kDesign) return frame.translated(extra, 0);
+    return frame.translated(extra / 2, 0);
 }
 
 bool FrameLayout::contains(const QWidget* widget) const {
@@ -86,10 +112,11 @@ QSize FrameLayout::sizeHint() const {
 void FrameLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
     const PointScale& scale = PointScale::current();
+    const double width = rect.width() / scale.pixelsPerPoint();
     // Straight to the widget: a layout item would shrink a widget to its size hint, and frames
     // are exact.
     for (auto& e : entries_) {
-        const QRect r = scale.toPixels(e.frame).translated(rect.topLeft());
+        const QRect r = scale.toPixels(placed(e.frame, width)).translated(rect.topLeft());
         if (QWidget* w = e.item->widget())
             w->setGeometry(r);
         else

@@ -2,6 +2,12 @@
 // A layout that places each widget at a frame given in points, in its container's coordinates,
 // at the window's current point scale. Screens use it the way the phone platform uses frames;
 // when the window is resized the same frames land on the new pixels.
+//
+// Frames are given for the phone's 320 points across. A container that is wider (a screen at a
+// landscape window's readable width) resizes them as the phone's views resize with their
+// screen: a frame across the whole width stretches with it, one against the left or right edge
+// stays there, any other keeps its size and its place about the middle. A container that lays itself out for its real width (the camera screen, the window's
+// canvas) turns this off.
 
 #include <QLayout>
 #include <QPointer>
@@ -22,6 +28,10 @@ public:
     // The widget's frame in points; an empty rectangle for a widget this layout does not hold.
     QRectF frame(const QWidget* widget) const;
     bool contains(const QWidget* widget) const;
+    // Whether frames follow a container wider than 320 points (on unless turned off).
+    void setStretchesAcross(bool stretches);
+    // Where `frame` lands in a container `width` points wide.
+    QRectF placed(const QRectF& frame, double width) const;
 
     // The frame layout of `container`, made on first use.
     static FrameLayout* of(QWidget* container);
@@ -39,7 +49,10 @@ private:
         QLayoutItem* item;
         QRectF frame;
     };
+    double widthInPoints() const;
+
     std::vector<Entry> entries_;
+    bool stretches_ = true;
 };
 
 }  // namespace ui

@@ -2,6 +2,7 @@
 #include "platform/ScreenScale.h"
 
 #include "ui/Fonts.h"
+#include "ui/Theme.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -11,16 +12,6 @@
 namespace ui {
 
 namespace {
-void paintFocusRing(QPainter& p, const QRectF& r, bool round) {
-    p.setPen(QPen(QColor(90, 176, 255), 2.0));
-    p.setBrush(Qt::NoBrush);
-    const QRectF ring = r.adjusted(1, 1, -1, -1);
-    if (round)
-        p.drawEllipse(ring);
-    else
-        p.drawRoundedRect(ring, 6, 6);
-}
-
 // Return and Enter press a focused picture button, as Space does.
 bool pressOnReturn(QAbstractButton* b, QKeyEvent* e) {
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
@@ -62,7 +53,7 @@ void ImageButton::paintEvent(QPaintEvent*) {
         p.fillRect(rect(), QColor(0, 0, 0, 90));
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    if (hasFocus()) paintFocusRing(p, rect(), false);
+    if (hasFocus()) theme::paintFocusRing(p, rect());
 }
 
 void ImageButton::keyPressEvent(QKeyEvent* event) {
@@ -92,7 +83,7 @@ void InfoButton::paintEvent(QPaintEvent*) {
     p.drawEllipse(QPointF(c.x(), c.y() - side * 0.22), side * 0.07, side * 0.07);
     p.drawRoundedRect(QRectF(c.x() - side * 0.06, c.y() - side * 0.08, side * 0.12, side * 0.34), side * 0.04,
                       side * 0.04);
-    if (hasFocus()) paintFocusRing(p, r, true);
+    if (hasFocus()) theme::paintFocusEllipse(p, r);
 }
 
 void InfoButton::keyPressEvent(QKeyEvent* event) {

@@ -3,6 +3,7 @@
 #include "ui/BarButtonItem.h"
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -36,11 +37,12 @@ QString buttonSheet(NavigationBar::Style bar, BarButtonItem::Style style, bool b
     return QStringLiteral(
                "QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: %4px; padding: 0 %5px; }"
                "QPushButton:pressed { background: rgba(127,127,127,0.35); }"
-               "QPushButton:focus { border: 2px solid #5ab0ff; }"
+               "QPushButton:focus { border: 2px solid %6; }"
                "QPushButton:disabled { color: rgba(127,127,127,0.8); }")
         .arg(fg, bg, border)
         .arg(radius)
-        .arg(static_cast<int>(PointScale::current().toPixels(kButtonPadding / 2)));
+        .arg(static_cast<int>(PointScale::current().toPixels(kButtonPadding / 2)))
+        .arg(theme::kAccent.name());
 }
 }  // namespace
 
@@ -134,15 +136,17 @@ void NavigationBar::place() {
         leftMost->setGeometry(s.toPixels(QRectF(kSideMargin, y, w, kButtonHeight)));
         leftEdge = kSideMargin + w;
     }
-    double rightEdge = PointScale::kScreenWidth - kSideMargin;
+    // The bar spans its screen: 320 points, or a landscape window's readable width.
+    const double barWidth = width() > 0 ? width() / s.pixelsPerPoint() : PointScale::kScreenWidth;
+    double rightEdge = barWidth - kSideMargin;
     if (rightButton_) {
         const double w = widthOf(rightButton_);
         rightButton_->setGeometry(s.toPixels(QRectF(rightEdge - w, y, w, kButtonHeight)));
         rightEdge -= w;
     }
     // The title stays centred on the bar while it clears both buttons.
-    const double side = std::max(leftEdge, PointScale::kScreenWidth - rightEdge) + 4;
-    title_->setGeometry(s.toPixels(QRectF(side, 0, PointScale::kScreenWidth - 2 * side, kHeight)));
+    const double side = std::max(leftEdge, barWidth - rightEdge) + 4;
+    title_->setGeometry(s.toPixels(QRectF(side, 0, barWidth - 2 * side, kHeight)));
     restyle();
 }
 

@@ -115,11 +115,17 @@ void NavigationController::goBack() {
     popViewControllerAnimated(true);
 }
 
+bool NavigationController::fillsCanvas() const {
+    const ViewController* top = topViewController();
+    return top && top->fillsCanvas();
+}
+
 bool NavigationController::pushViewController(ViewController* controller, bool animated) {
     if (!controller || isAnimating()) return false;
     ViewController* from = topViewController();
     controller->navigation_ = this;
     stack_.append(controller);
+    updatePresentedFrame();  // a screen that fills the window widens the stack as it comes in
     connect(controller, &ViewController::titleChanged, this, &NavigationController::updateBar);
     connect(controller, &ViewController::barItemsChanged, this, &NavigationController::updateBar);
     addSubview(controller, contentFrame(animated ? PointScale::kScreenWidth : 0));
@@ -177,6 +183,7 @@ bool NavigationController::popViewControllerAnimated(bool animated) {
             gone->hide();
             gone->deleteLater();
         }
+        updatePresentedFrame();  // and narrows it again once it has gone
         if (back) {
             frames()->setFrame(back, contentFrame());
             back->viewDidAppear(animated);

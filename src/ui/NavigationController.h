@@ -31,6 +31,8 @@ public:
     NavigationBar* navigationBar() const { return bar_; }
     bool isAnimating() const;
     void focusFirstControl() override;
+    // The stack fills the canvas while its top screen does (the player over the library).
+    bool fillsCanvas() const override;
 
     // Slides the bar up out of sight (or back), over 0.2 s when animated. The screens keep
     // their frames: a full-screen one (the player) runs under the bar anyway.

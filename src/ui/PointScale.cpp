@@ -40,9 +40,15 @@ PointScale PointScale::forWindow(QSize windowSize, double devicePixelRatio) {
                                                     : fit(windowSize, devicePixelRatio);
 }
 
-QRectF PointScale::screenFrame() const {
+double PointScale::screenWidth() const {
+    if (!isLandscape()) return kScreenWidth;
     // Whole points, so the screen's edges land on the same pixels as the canvas's.
-    return QRectF(std::floor((canvas_.width() - kScreenWidth) / 2.0), 0, kScreenWidth, kScreenHeight);
+    return std::floor(std::clamp(kReadableWidth / scale_, kScreenWidth, canvas_.width()));
+}
+
+QRectF PointScale::screenFrame() const {
+    const double width = screenWidth();
+    return QRectF(std::floor((canvas_.width() - width) / 2.0), 0, width, kScreenHeight);
 }
 
 QRect PointScale::toPixels(const QRectF& p) const {
@@ -62,7 +68,7 @@ QPointF PointScale::toPoints(QPointF px) const {
 }
 
 QRectF PointScale::screenRectInWindow() const {
-    return QRectF(origin_ + screenFrame().topLeft() * scale_, QSizeF(kScreenWidth * scale_, kScreenHeight * scale_));
+    return QRectF(origin_ + screenFrame().topLeft() * scale_, screenFrame().size() * scale_);
 }
 
 const PointScale& PointScale::current() {

@@ -2,7 +2,7 @@
 // The screens are laid out in points on a 320 x 480 portrait screen. A window taller than wide
 // shows that screen uniformly scaled to fit, centred, with black margins. A window wider than tall
 // is a canvas 480 points high and as wide as the window: the camera screen lays itself out over
-// all of it, the other screens keep their 320 points, centred (screenFrame()). PointScale is the
+// all of it, the other screens take a readable width, centred (screenFrame()). PointScale is the
 // one mapping between points and the window's pixels, in both directions, so every frame and
 // every tap goes through the same numbers.
 
@@ -48,8 +48,13 @@ public:
     // The points the window's screen root spans: 320 x 480, or wider in a landscape window.
     QSizeF canvasSize() const { return canvas_; }
     bool isLandscape() const { return canvas_.width() > kScreenWidth; }
-    // Where a 320 x 480 screen sits on the canvas: centred across it.
+    // How wide the screens other than the camera's are, in points: 320 on the phone-shaped
+    // screen; in a landscape window a readable width (about kReadableWidth logical pixels), never
+    // less than 320 points nor more than the canvas.
+    double screenWidth() const;
+    // Where such a screen sits on the canvas: centred across it, 480 points high.
     QRectF screenFrame() const;
+    static constexpr double kReadableWidth = 680.0;
 
     // The scale of the window that shows the screen; every widget in it lays out by this one.
     static const PointScale& current();

@@ -2,6 +2,7 @@
 
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
+#include "ui/Theme.h"
 
 #include <QAbstractListModel>
 #include <QFontMetricsF>
@@ -10,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -269,9 +271,7 @@ private:
         p->drawLine(QPointF(kMargin, h - 0.25), QPointF(w, h - 0.25));
 
         if ((option.state & QStyle::State_HasFocus) && table_->hasFocus()) {
-            p->setPen(QPen(QColor(90, 176, 255), 2.0));
-            p->setBrush(Qt::NoBrush);
-            p->drawRoundedRect(row.adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+            theme::paintFocusRing(*p, row.adjusted(0.5, 0.5, -0.5, -0.5), 2.0, 4);
         }
     }
 
@@ -651,6 +651,11 @@ void TableView::keyPressEvent(QKeyEvent* event) {
 
 void TableView::resizeEvent(QResizeEvent* event) {
     QListView::resizeEvent(event);
+    // Rows of wrapped text are as tall as the new width makes them (a screen that widens or
+    // narrows with a landscape window).
+    if (dataSource_ && event->oldSize().width() != event->size().width())
+        for (TableItem& item : model_->items)
+            if (!item.isHeader) item.height = std::max(0.0, dataSource_->heightForRow(this, item.path));
     doItemsLayout();
 }
 

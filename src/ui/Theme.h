@@ -4,7 +4,10 @@
 // widgets (menus, message boxes, push buttons, scroll bars) the same palette.
 
 #include <QColor>
+#include <QRectF>
 #include <QString>
+
+class QPainter;
 
 namespace ui::theme {
 
@@ -20,6 +23,13 @@ inline const QColor kDim(0, 0, 0, 150);             // over a screen behind an a
 
 // A rounded surface button with the accent's focus ring.
 QString buttonStyleSheet(double points = 14);
+// A borderless button on a dark ground (the player's), with the same focus ring.
+QString flatButtonStyleSheet(const QColor& text = kText);
+
+// The keyboard focus ring every control draws for itself when it has the focus, inside `r`
+// (in the painter's units; `width` in the same units): rounded by `radius`, or an ellipse.
+void paintFocusRing(QPainter& p, const QRectF& r, double width = 2.0, double radius = 6.0);
+void paintFocusEllipse(QPainter& p, const QRectF& r, double width = 2.0);
 // Qt's own widgets in the same look; call once after the application object exists.
 void apply();
 

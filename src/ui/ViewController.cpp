@@ -14,9 +14,12 @@
 namespace ui {
 
 namespace {
-// Where a presented screen sits on its host: centred on a landscape window's canvas.
-QRectF presentedFrame(const QWidget* host) {
-    if (host && host->property("tavrioScreenRoot").toBool()) return PointScale::current().screenFrame();
+// Where a presented screen sits on its host: on a landscape window's canvas, centred at a readable
+// width, or over all of it for a screen that fills it.
+QRectF presentedFrame(const QWidget* host, const ViewController* controller) {
+    if (host && host->property("tavrioScreenRoot").toBool())
+        return controller->fillsCanvas() ? QRectF(QPointF(), PointScale::current().canvasSize())
+                                         : PointScale::current().screenFrame();
     return QRectF(0, 0, PointScale::kScreenWidth, PointScale::kScreenHeight);
 }
 }  // namespace
@@ -82,6 +85,18 @@ QWidget* ViewController::coveredView(QWidget* host) const {
     return w;
 }
 
+void ViewController::updatePresentedFrame() {
+    QWidget* host = parentWidget();
+    if (!presenting_ || !host || !host->property("tavrioScreenRoot").toBool()) return;
+    FrameLayout* layout = FrameLayout::of(host);
+    if (!layout->contains(this)) return;
+    const QRectF across = presentedFrame(host, this);
+    QRectF f = layout->frame(this);
+    f.setLeft(across.left());
+    f.setWidth(across.width());
+    layout->setFrame(this, f);
+}
+
 bool ViewController::isTransitioning() const {
     return transition_ && transition_->state() == QAbstractAnimation::Running;
 }
@@ -93,7 +108,7 @@ bool ViewController::presentModalViewController(ViewController* controller, bool
     modal_ = controller;
     controller->presenting_ = this;
     FrameLayout* layout = FrameLayout::of(host);
-    const QRectF full = presentedFrame(host);
+    const QRectF full = presentedFrame(host, controller);
     layout->addWidget(controller, animated ? full.translated(0, PointScale::kScreenHeight) : full);
     controller->show();
     controller->raise();

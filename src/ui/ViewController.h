@@ -59,9 +59,12 @@ public:
     // end-to-end tests that wait on it.
     static void logShown(ViewController* controller);
 
-    // Whether this screen, as the window's root, lays itself out over a landscape window's whole
-    // canvas rather than on the centred 320 x 480 screen.
+    // Whether this screen, as the window's root or presented over it, takes a landscape window's
+    // whole canvas rather than the centred screen of a readable width (the camera, the player).
     virtual bool fillsCanvas() const { return false; }
+    // Where this screen, presented over the window's screen root, belongs across it now (its
+    // place down it, while it slides, is kept); nothing when it is not presented there.
+    void updatePresentedFrame();
 
     // Moves keyboard focus to the first control of the screen that takes it.
     virtual void focusFirstControl();

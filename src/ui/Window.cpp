@@ -28,7 +28,8 @@ Window::Window(QWidget* parent) : QWidget(parent) {
     screen_ = new QWidget(this);
     screen_->setObjectName(QStringLiteral("screen"));
     screen_->setProperty("tavrioScreenRoot", true);
-    FrameLayout::of(screen_);
+    // The canvas is laid out by its real width: the root fills it, presented screens are centred.
+    FrameLayout::of(screen_)->setStretchesAcross(false);
     auto* fullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
     fullScreen->setContext(Qt::WindowShortcut);
     connect(fullScreen, &QShortcut::activated, this, &Window::toggleFullScreen);
@@ -100,17 +101,25 @@ void Window::relayout() {
     PointScale::setCurrent(scale_);
     screen_->setGeometry(scale_.toWindowPixels(QRectF(QPointF(), scale_.canvasSize())));
     Fonts::rescale(screen_);
-    // The root follows the canvas; whatever is presented over it keeps its place across it
-    // (a sheet sliding in keeps sliding), centred anew.
+    // The root follows the canvas; whatever is presented over it keeps its place down it (a
+    // sheet sliding in keeps sliding), centred anew at the new screen width.
     FrameLayout* layout = FrameLayout::of(screen_);
-    const double dx = scale_.screenFrame().x() - before.screenFrame().x();
+    const QRectF was = before.screenFrame(), now = scale_.screenFrame();
     for (int i = 0; i < layout->count(); ++i) {
         QWidget* w = layout->itemAt(i)->widget();
         if (!w) continue;
-        if (w == root_)
+        QRectF f = layout->frame(w);
+        if (w == root_) {
             layout->setFrame(w, rootFrame());
-        else if (dx != 0)
-            layout->setFrame(w, layout->frame(w).translated(dx, 0));
+        } else if (auto* presented = qobject_cast<ViewController*>(w)) {
+            presented->updatePresentedFrame();
+        } else if (qFuzzyCompare(f.x() + 1, was.x() + 1) && qFuzzyCompare(f.width(), was.width())) {
+            f.setX(now.x());
+            f.setWidth(now.width());
+            layout->setFrame(w, f);
+        } else if (now.x() != was.x()) {
+            layout->setFrame(w, f.translated(now.x() - was.x(), 0));
+        }
     }
     layout->setGeometry(screen_->rect());
     emit scaleChanged();

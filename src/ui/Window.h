@@ -2,7 +2,7 @@
 // The application's window: taller than wide, it shows the 320 x 480 point screen uniformly
 // scaled to fit, centred on black; wider than tall, its screen root is a canvas as wide as the
 // window, over which a root screen that asks for it (the camera) lays itself out, while the
-// screens presented over it keep 320 points, centred: a readable width. The point scale follows
+// screens presented over it take a readable width, centred. The point scale follows
 // the window as it is resized, full-screened (F11) or moved to a display of another pixel ratio.
 // On a phone-sized display it fills the screen.
 

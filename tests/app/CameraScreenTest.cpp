@@ -21,6 +21,7 @@
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 
+#include "support/FocusRing.h"
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
@@ -363,4 +364,14 @@ TEST(CameraScreen, WithTwoCamerasTheSwitchButtonGoesToTheOtherAndRemembersIt) {
         EXPECT_NE(camera->videoPreviewView()->previewSlot(), nullptr);
         EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     }
+}
+
+TEST_F(CameraShown, EveryControlShowsWhenTheKeyboardIsOnIt) {
+    waitUntilRunning();
+    QApplication::setActiveWindow(&window);
+    camera->focusFirstControl();
+    const QStringList stops = testsupport::expectRingOnEveryTabStop(camera);
+    for (const char* name : {"RDButton", "TavrioSlider", "\"Library\"", "\"Settings\"", "\"Torch\""})
+        EXPECT_TRUE(stops.join(' ').contains(QLatin1String(name)))
+            << name << " is no Tab stop: " << stops.join(", ").toStdString();
 }

@@ -19,6 +19,7 @@
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 
+#include "support/FocusRing.h"
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
@@ -768,4 +769,18 @@ TEST(LibraryScreen, AReusedNameNeverKeepsTheEarlierMoviesPicture) {
     ASSERT_FALSE(shown.isNull());
     EXPECT_GT(shown.width(), 8);
     EXPECT_GT(QImage(thumb).width(), 8);  // the stale file replaced too
+}
+
+TEST(LibraryScreen, EveryRowAndButtonHereAndOnTheDetailsShowsWhenTheKeyboardIsOnIt) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    s.nav->focusFirstControl();
+    const QStringList stops = testsupport::expectRingOnEveryTabStop(s.nav);
+    for (const char* name : {"TableView", "Close the library", "Edit"})
+        EXPECT_TRUE(stops.join(' ').contains(QLatin1String(name))) << name << ": " << stops.join(", ").toStdString();
+    VideoDetailsViewController* details = s.openRow(0);
+    ASSERT_NE(details, nullptr);
+    const QStringList detailStops = testsupport::expectRingOnEveryTabStop(s.nav);
+    for (const char* name : {"Play", "Export", "Delete"})
+        EXPECT_TRUE(detailStops.join(' ').contains(QLatin1String(name)))
+            << name << ": " << detailStops.join(", ").toStdString();
 }

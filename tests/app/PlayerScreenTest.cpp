@@ -9,6 +9,7 @@
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 
+#include "support/FocusRing.h"
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
 
@@ -255,3 +256,11 @@ TEST(PlayerScreen, AnItemThatCannotPlayLeavesTheScreenOpen) {
 }
 
 }  // namespace
+
+TEST(PlayerScreen, TheKeyboardIsSeenOnThePictureAndOnEveryControl) {
+    PlayerShown s;
+    s.screen->focusFirstControl();
+    const QStringList stops = testsupport::expectRingOnEveryTabStop(s.nav);
+    for (const char* name : {"TavrioAVPlayerViewController", "Full screen", "Done"})
+        EXPECT_TRUE(stops.join(' ').contains(QLatin1String(name))) << name << ": " << stops.join(", ").toStdString();
+}

@@ -13,6 +13,7 @@
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 
+#include "support/FocusRing.h"
 #include "support/GuiApp.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"
@@ -335,3 +336,15 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
 }
 
 #include "SettingsScreensTest.moc"
+
+TEST(SettingsList, EveryRowAndButtonShowsWhenTheKeyboardIsOnIt) {
+    SettingsShown s;
+    s.nav->focusFirstControl();
+    const QStringList stops = testsupport::expectRingOnEveryTabStop(s.nav);
+    for (const char* name : {"TableView", "Send Feedback", "Tell a Friend", "Done"})
+        EXPECT_TRUE(stops.join(' ').contains(QLatin1String(name))) << name << ": " << stops.join(", ").toStdString();
+    // A setting's own screen: its choices and the way back.
+    SettingsDetailController* detail = s.openDetail(0);
+    ASSERT_NE(detail, nullptr);
+    EXPECT_GE(testsupport::expectRingOnEveryTabStop(s.nav).size(), 2);
+}

@@ -4,7 +4,8 @@
 #   landscape (1280x720): the picture fills the window; record, torch, slider and library work
 #   with the mouse; Space records whatever was clicked last and again once the camera is back;
 #   a minimized window keeps its take; at zoom 2 the preview frames what the export shows.
-#   portrait (360x720): the phone's screen, which starts enlarged and records with its button.
+#   portrait (360x720): the phone's screen with its controls in their places, which starts
+#   enlarged and records with its button and with Space.
 # Usage: camera_window_e2e.sh landscape|portrait TAVRIO_BINARY TAVRIO_CLI
 set -euo pipefail
 
@@ -36,22 +37,52 @@ click_at() {  # click_at X,Y
   xdotool mousemove 0 0
 }
 count() { grep -c -- "$1" "$log" || true; }
+# Runs the rest of the line and waits until PATTERN has been logged once more.
+then_log() {
+  local pattern=$1 n
+  shift
+  n=$(count "$pattern")
+  "$@"
+  wait_log "$pattern" $((n + 1))
+}
 
 layout=$(grep "camera: layout" "$log" | tail -1)
 eval "$(xdotool getwindowgeometry --shell "$win")"
 
 if [[ $mode == portrait ]]; then
   [[ $layout == *"layout portrait"* ]] || fail "a portrait window is not laid out as the phone's screen: $layout"
-  # As on the phone: a 16:9 picture starts enlarged, the record button in the bottom bar.
+  # As on the phone: a 16:9 picture starts enlarged.
   wait_log "camera: full screen on"
-  rec=$(place record)
-  (( ${rec#*,} > HEIGHT * 3 / 4 )) || fail "the record button is not in the bottom bar ($rec in ${WIDTH}x$HEIGHT)"
-  click_at "$rec"
-  wait_log "camera: recording began"
+  # The phone's screen scaled to the window's width, its controls where the phone has them: the
+  # bar along the bottom with the library, record (in the middle) and settings, the slider just
+  # above it across the screen, the torch at the top left.
+  python3 - "$WIDTH" "$HEIGHT" "$(grep "camera: layout" "$log" | tail -1)" <<'PY' || fail "the phone's screen is not as it was: $layout"
+import re, sys
+w, h, line = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+def point(name):
+    x, y = re.search(name + r" (-?\d+),(-?\d+)", line).groups()
+    return int(x), int(y)
+px, py, pw, ph = (int(v) for v in re.search(r"preview (-?\d+),(-?\d+) (\d+)x(\d+)", line).groups())
+s = pw / 320
+assert px == 0 and pw == w and abs(ph - 480 * s) <= 1 and abs(py - (h - ph) / 2) <= 1, "screen"
+bar = py + 426 * s
+(rx, ry), (lx, ly), (sx, sy), (tx, ty) = (point(n) for n in ("record", "library", "settings", "torch"))
+ax, ay, bx, by = (int(v) for v in re.search(r"slider (\d+),(\d+)-(\d+),(\d+)", line).groups())
+assert abs(rx - w / 2) <= 2, "record centred"
+assert min(ry, ly, sy) > bar and max(ry, ly, sy) < py + ph, "bar row"
+assert lx < w / 4 and sx > w * 3 / 4, "library left, settings right"
+assert py + ph / 2 < ay < bar and ay == by and bx - ax > pw / 2 and abs((ax + bx) / 2 - w / 2) < w / 10, "slider above the bar"
+assert tx < w / 4 and py < ty < py + ph / 8, "torch top left"
+print("the phone's screen at", s, "pixels a point")
+PY
+  # Record and stop with the button, then with Space.
+  then_log "camera: recording began" click_at "$(place record)"
   sleep 1
-  click_at "$rec"
-  wait_log "camera: saving animation finished"
-  [[ -s $home/Library/Originals/Out.mov ]] || fail "no movie"
+  then_log "camera: record enabled" then_log "camera: recording finished" click_at "$(place record)"
+  then_log "camera: recording began" key space
+  sleep 1
+  then_log "camera: recording finished" key space
+  [[ -s $home/Library/Originals/Out.mov && -s $home/Library/Originals/Out-1.mov ]] || fail "not both movies"
   echo "PASS"
   exit 0
 fi
@@ -75,15 +106,6 @@ print(f"picture covers {across:.1%} of the width, {down:.1%} of the height")
 assert max(across, down) >= 0.9
 PY
 
-# Runs the rest of the line and waits until PATTERN has been logged once more.
-then_log() {
-  local pattern=$1 n
-  shift
-  n=$(count "$pattern")
-  "$@"
-  wait_log "$pattern" $((n + 1))
-}
-
 # Record and stop with the mouse, at the button's place.
 then_log "camera: recording began" click_at "$(place record)"
 sleep 1
@@ -94,8 +116,10 @@ then_log "camera: recording began" key space
 sleep 1
 # Space stops; Space again at once, while the camera comes back, starts nothing (no failed
 # start); Space once the camera runs records a new take.
-then_log "camera: record enabled" then_log "camera: record disabled" key space
-key space
+enabled=$(count "camera: record enabled")
+then_log "camera: record disabled" key space
+then_log "camera: record key ignored" key space
+wait_log "camera: record enabled" $((enabled + 1))
 python3 - "$log" <<'PY' || fail "a take began while the record button was off"
 import sys
 on = True
@@ -110,6 +134,7 @@ then_log "camera: record enabled" key space
 grep -q "could not start" "$log" && fail "a start failed"
 
 # Minimized during a take and restored: the take goes on, as long as the user let it run.
+asked=$(date +%s.%N)
 then_log "camera: recording began" click_at "$(place record)"
 began=$(date +%s.%N)
 finished=$(count "camera: recording finished")
@@ -124,14 +149,19 @@ xdotool windowactivate --sync "$win"
 restored=$(date +%s.%N)
 (( $(count "camera: recording finished") == finished )) || fail "minimizing ended the take"
 sleep 0.5
-then_log "camera: record enabled" then_log "camera: recording finished" key space
+stopping=$(date +%s.%N)
+then_log "camera: record disabled" key space
+stopped=$(date +%s.%N)
+wait_log "camera: record enabled" $(( $(count "camera: record enabled") + 1 ))
 movie=$(grep "camera: recording finished" "$log" | tail -1 | sed 's/.*finished "\(.*\)"/\1/')
 length=$("$cli" info "$movie" | sed -n 's/^seconds: *//p')
-python3 - "$length" "$began" "$restored" <<'PY' || fail "the take does not span the minimized time (${length:-no} s)"
+# The take began between the click and its log line and ended between Space and the button
+# going off; a second either way is for the first and last pictures and the log's polling.
+python3 - "$length" "$asked" "$began" "$stopping" "$stopped" <<'PY' || fail "the take is not as long as the time it ran (${length:-no} s)"
 import sys
-length, began, restored = float(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
-print(f"take of {length:.2f} s; {restored - began:.2f} s from its start to the restore")
-assert length >= restored - began - 0.5
+length, asked, began, stopping, stopped = (float(v) for v in sys.argv[1:])
+print(f"take of {length:.2f} s; it ran between {stopping - began:.2f} and {stopped - asked:.2f} s")
+assert stopping - began - 1.0 <= length <= stopped - asked + 1.0
 PY
 
 # A click on the slider's track brings the ball there: three quarters along is zoom 2.5.

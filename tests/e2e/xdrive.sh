@@ -10,7 +10,10 @@ under_xvfb() {
   [[ "$1" =~ ^[0-9]+x[0-9]+x[0-9]+$ ]] && { screen=$1; shift; }
   [[ -n "${TAVRIO_XVFB_INNER:-}" ]] && return 0
   export TAVRIO_XVFB_INNER=1
-  exec timeout "$limit" xvfb-run -a -s "-screen 0 $screen" "$@"
+  # xvfb-run -a takes the first display number without a lock file; runs started together
+  # (parallel tests, other programs' tests) race for that same number, and the loser's server
+  # can be left unreachable. A random place to start looking keeps them apart.
+  exec timeout "$limit" xvfb-run -a -n $((200 + RANDOM % 800)) -s "-screen 0 $screen" "$@"
 }
 
 # The real X server, not the offscreen platform of the unit tests; a home removed on exit.
@@ -107,13 +110,14 @@ launch_window() {
 # Starts openbox (stopped on exit) and waits until it manages the screen, for tests that need
 # a window manager (minimizing, full screen, menus placed by it).
 start_window_manager() {
-  openbox >/dev/null 2>&1 &
+  openbox >"$home/openbox.log" 2>&1 &
   wm=$!
-  for _ in $(seq 300); do
+  for _ in $(seq 600); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && return 0
+    kill -0 "$wm" 2>/dev/null || fail "openbox ended on $DISPLAY: $(cat "$home/openbox.log")"
     sleep 0.1
   done
-  fail "openbox did not start"
+  fail "openbox did not start on $DISPLAY: $(cat "$home/openbox.log")"
 }
 
 # Grabs window `win` into `out` (PNG, or raw RGB when the name ends in .rgb).

@@ -1,4 +1,5 @@
 #include "ui/FrameLayout.h"
+#include "ui/NavigationController.h"
 #include "ui/PointScale.h"
 #include "ui/ViewController.h"
 #include "ui/Window.h"
@@ -73,10 +74,15 @@ TEST(PointScale, WindowKeepsEveryFrameAndTapInPointsAtAnySize) {
         QCoreApplication::processEvents();
         const PointScale& s = window.pointScale();
         EXPECT_EQ(window.screen()->geometry(), s.toWindowPixels(QRectF(QPointF(), s.canvasSize())));
-        EXPECT_EQ(button->geometry(), s.toPixels(QRectF(280, 446, 20, 20))) << size.width() << "x" << size.height();
+        // The phone's frame; in a landscape window's wider screen, kept about the middle.
+        const QRectF frame = root->frames()->placed(QRectF(280, 446, 20, 20), s.screenWidth());
+        if (!s.isLandscape()) {
+            EXPECT_EQ(frame, QRectF(280, 446, 20, 20));
+        }
+        EXPECT_EQ(button->geometry(), s.toPixels(frame)) << size.width() << "x" << size.height();
         EXPECT_DOUBLE_EQ(PointScale::current().pixelsPerPoint(), s.pixelsPerPoint());
         // A click at the button's centre in window pixels lands on the button.
-        const QPointF centreInWindow = s.screenRectInWindow().topLeft() + QPointF(290, 456) * s.pixelsPerPoint();
+        const QPointF centreInWindow = s.screenRectInWindow().topLeft() + frame.center() * s.pixelsPerPoint();
         QWidget* hit = window.childAt(centreInWindow.toPoint());
         EXPECT_EQ(hit, button) << size.width() << "x" << size.height();
         QTest::mouseClick(button, Qt::LeftButton);
@@ -98,35 +104,91 @@ namespace {
 struct FillingRoot : ui::ViewController {
     bool fillsCanvas() const override { return true; }
 };
+
+// A 1280 x 720 window whose root fills it, as the camera does.
+struct LandscapeShown : testsupport::GuiAppFirst {
+    LandscapeShown() {
+        window.setRootViewController(root);
+        window.resize(1280, 720);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+    ui::Window window;
+    FillingRoot* root = new FillingRoot();
+};
 }  // namespace
 
-TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndCentresWhatIsPresented) {
-    testsupport::guiApp();
-    ui::Window window;
-    auto* root = new FillingRoot();
-    window.setRootViewController(root);
-    window.resize(1280, 720);
-    window.show();
-    QCoreApplication::processEvents();
+TEST(PointScale, LandscapeWindowGivesTheRootTheWholeWindowAndPresentedScreensAReadableWidth) {
+    LandscapeShown shown;
+    ui::Window& window = shown.window;
+    FillingRoot* root = shown.root;
     EXPECT_EQ(root->geometry(), QRect(0, 0, 1280, 720));
+    // A presented screen laid out for the phone: a list across it, a button in the middle and
+    // one against its right edge.
     auto* sheet = new ui::ViewController();
+    auto* list = new QWidget();
+    auto* middle = new QPushButton();
+    auto* corner = new QPushButton();
+    sheet->addSubview(list, QRectF(0, 44, 320, 300));
+    sheet->addSubview(middle, QRectF(110, 360, 100, 40));
+    sheet->addSubview(corner, QRectF(270, 430, 50, 50));
     ASSERT_TRUE(root->presentModalViewController(sheet, false));
-    // 320 points at 1.5 pixels each, centred.
-    const auto centred = [&] {
+    // A readable width, centred; the list spans it, the buttons keep their size, the one in the
+    // middle stays there, the other against the edge.
+    const auto laidOut = [&] {
         const QRect g = sheet->geometry();
-        return std::abs((window.width() - g.right() - 1) - g.left()) <= 2 && g.height() == window.height();
+        const double ppp = window.pointScale().pixelsPerPoint();
+        EXPECT_LE(std::abs((window.width() - g.right() - 1) - g.left()), 2) << g.x() << " " << g.width();
+        EXPECT_EQ(g.height(), window.height());
+        EXPECT_NEAR(g.width(), std::max(ui::PointScale::kReadableWidth, 320 * ppp), ppp + 1);
+        EXPECT_EQ(list->geometry().left(), 0);
+        EXPECT_NEAR(list->width(), g.width(), 1);
+        EXPECT_NEAR(middle->width(), 100 * ppp, 1);
+        EXPECT_NEAR(middle->geometry().center().x(), g.width() / 2.0, 2);
+        EXPECT_NEAR(corner->geometry().right() + 1, g.width(), 1);
     };
-    EXPECT_TRUE(centred()) << sheet->geometry().x() << " " << sheet->geometry().width();
-    EXPECT_EQ(sheet->width(), 480);
-    // Follows the window while shown; a portrait window is the phone's screen again.
+    laidOut();
+    // Follows the window while shown, also to a size where 320 points are already readable.
     window.resize(1600, 720);
     QCoreApplication::processEvents();
     EXPECT_EQ(root->geometry(), QRect(0, 0, 1600, 720));
-    EXPECT_TRUE(centred()) << sheet->geometry().x();
+    laidOut();
+    window.resize(1920, 1080);
+    QCoreApplication::processEvents();
+    laidOut();
+    EXPECT_EQ(sheet->width(), 720);
+    // A portrait window is the phone's screen again, every frame as the phone has it.
     window.resize(360, 720);
     QCoreApplication::processEvents();
     EXPECT_EQ(root->width(), 360);
     EXPECT_EQ(sheet->geometry(), root->geometry());
+    const ui::PointScale& s = window.pointScale();
+    EXPECT_EQ(list->geometry(), s.toPixels(QRectF(0, 44, 320, 300)));
+    EXPECT_EQ(middle->geometry(), s.toPixels(QRectF(110, 360, 100, 40)));
+    EXPECT_EQ(corner->geometry(), s.toPixels(QRectF(270, 430, 50, 50)));
+}
+
+TEST(PointScale, AScreenThatFillsTheWindowWidensItsStackWhileOnTop) {
+    LandscapeShown shown;
+    ui::Window& window = shown.window;
+    FillingRoot* root = shown.root;
+    auto* nav = new ui::NavigationController(new ui::ViewController());
+    ASSERT_TRUE(root->presentModalViewController(nav, false));
+    const int readable = nav->width();
+    EXPECT_LT(readable, 1280);
+    // The player over the library: the whole window, also after a resize, then the readable
+    // width again once it has gone.
+    ASSERT_TRUE(nav->pushViewController(new FillingRoot(), false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->geometry(), QRect(0, 0, 1280, 720));
+    EXPECT_EQ(nav->topViewController()->width(), 1280);
+    window.resize(1600, 720);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->geometry(), QRect(0, 0, 1600, 720));
+    ASSERT_TRUE(nav->popViewControllerAnimated(false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nav->width(), readable);
+    EXPECT_LE(std::abs((window.width() - nav->geometry().right() - 1) - nav->geometry().left()), 2);
 }
 
 TEST(PointScale, FullScreenTogglesWithF11) {
