@@ -13,7 +13,11 @@ namespace testsupport {
 // thumbnail) still runs; a library loaded while the process unloads its libraries aborts it.
 // The programs wait for that work when they quit, and so does a test binary.
 inline void drainBackgroundWorkAtExit() {
-    static const bool registered = std::atexit([] { QThreadPool::globalInstance()->waitForDone(); }) == 0;
+    // The pool may be gone already when the application was made before the pool was first
+    // used; its own destruction waited for its work then.
+    static const bool registered = std::atexit([] {
+        if (QThreadPool* pool = QThreadPool::globalInstance()) pool->waitForDone();
+    }) == 0;
     (void)registered;
 }
 
