@@ -65,7 +65,7 @@ void AVPlayerDemoPlaybackView::setFocusShown(bool shown) {
 
 void AVPlayerDemoPlaybackView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect(), ui::theme::kPictureGround);
     if (picture_) paintPicture(painter);
     if (focusShown_) ui::theme::paintFocusRing(painter, rect(), 2.0, 4);
 }

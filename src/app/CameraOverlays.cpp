@@ -1,4 +1,5 @@
 #include "CameraOverlays.h"
+#include "ui/Theme.h"
 
 #include "ui/Fonts.h"
 #include "ui/PointScale.h"
@@ -46,7 +47,7 @@ void FocusBoxView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setOpacity(opacity_);
     const double border = 3.0 * ui::PointScale::current().pixelsPerPoint();
-    p.setPen(QPen(QColor::fromRgbF(0, 0, 1, 0.8), border, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setPen(QPen(ui::theme::kFocusBox, border, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     p.setBrush(Qt::NoBrush);
     p.drawRect(QRectF(rect()).adjusted(border / 2, border / 2, -border / 2, -border / 2));
 }
@@ -75,6 +76,6 @@ void ClockLabel::paintEvent(QPaintEvent*) {
     p.scale(k, k);
     const QSizeF box = QSizeF(size()) / k;
     p.setFont(ui::Fonts::systemInPoints(18, true));
-    p.setPen(Qt::white);
+    p.setPen(ui::theme::kOverPictureText);
     p.drawText(QRectF(QPointF(0, 0), box), Qt::AlignCenter, text_);
 }

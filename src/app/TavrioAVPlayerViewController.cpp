@@ -51,7 +51,7 @@ QWidget* makeBar(QWidget* parent, const QString& name, const QString& glyph, std
     auto* bar = new QWidget(parent);
     bar->setAutoFillBackground(true);
     QPalette pal = bar->palette();
-    pal.setColor(QPalette::Window, QColor(20, 20, 20, 220));
+    pal.setColor(QPalette::Window, ui::theme::kPanelOverPicture);
     bar->setPalette(pal);
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -60,7 +60,7 @@ QWidget* makeBar(QWidget* parent, const QString& name, const QString& glyph, std
     button->setAccessibleName(name);
     button->setToolTip(name);
     button->setAutoRaise(true);
-    button->setStyleSheet(ui::theme::flatButtonStyleSheet(Qt::white));
+    button->setStyleSheet(ui::theme::flatButtonStyleSheet(ui::theme::kOverPictureText));
     QObject::connect(button, &QToolButton::clicked, bar, std::move(action));
     layout->addStretch();
     layout->addWidget(button);
@@ -95,7 +95,7 @@ QIcon fullScreenIcon() {
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setPen(QPen(ui::theme::kOverPictureText, 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     const int a = 6, b = 42, l = 14;
     p.drawPolyline(QPolygon({{a, a + l}, {a, a}, {a + l, a}}));
     p.drawPolyline(QPolygon({{b - l, a}, {b, a}, {b, a + l}}));
@@ -117,7 +117,7 @@ TavrioAVPlayerViewController::TavrioAVPlayerViewController(media::PlayerItem ite
                                                            std::shared_ptr<media::AudioOutput> audio, QWidget* parent)
     : ui::ViewController(parent), mPlayerItem(std::move(item)) {
     setTitle(tr("Movie"));
-    setBackgroundColor(Qt::black);
+    setBackgroundColor(ui::theme::kPictureGround);
     media::Player::Options options;
     options.dispatch = platform::MainThread::dispatcher();
     options.audio = std::move(audio);
@@ -192,7 +192,7 @@ void TavrioAVPlayerViewController::buildView() {
     mFullScreenButton->setAccessibleName(tr("Full screen"));
     mFullScreenButton->setToolTip(tr("Full screen (F)"));
     mFullScreenButton->setAutoRaise(true);
-    mFullScreenButton->setStyleSheet(ui::theme::flatButtonStyleSheet(Qt::white));
+    mFullScreenButton->setStyleSheet(ui::theme::flatButtonStyleSheet(ui::theme::kOverPictureText));
     connect(mFullScreenButton, &QToolButton::clicked, this, [this] { setFullScreen(true); });
     panelFrames->addWidget(mFullScreenButton, QRectF(ui::PointScale::kScreenWidth - 50, kPanelHeight - 44, 44, 44));
     mFullScreenButton->raise();
@@ -291,7 +291,7 @@ void TavrioAVPlayerViewController::setFullScreen(bool fullScreen) {
         mFullScreenHost->setWindowTitle(tr("Tavrio: Movie"));
         mFullScreenHost->setAccessibleName(tr("Movie, full screen"));
         QPalette pal = mFullScreenHost->palette();
-        pal.setColor(QPalette::Window, Qt::black);
+        pal.setColor(QPalette::Window, ui::theme::kPictureGround);
         mFullScreenHost->setPalette(pal);
         mFullScreenHost->setAutoFillBackground(true);
         mFullScreenHost->setFocusPolicy(Qt::StrongFocus);
@@ -465,7 +465,8 @@ void TavrioAVPlayerViewController::beginZoomAgain(const QString& moviePath, cons
     mZoomUI = new QWidget(this);
     mZoomUI->setObjectName(QStringLiteral("zoomAgainPanel"));
     mZoomUI->setAttribute(Qt::WA_StyledBackground);
-    mZoomUI->setStyleSheet(QStringLiteral("#zoomAgainPanel { background: rgba(20, 20, 20, 220); }"));
+    mZoomUI->setStyleSheet(
+        QStringLiteral("#zoomAgainPanel { background: %1; }").arg(ui::theme::kPanelOverPicture.name(QColor::HexArgb)));
     addSubview(mZoomUI, zoomPanelFrame());
     auto* frames = new ui::FrameLayout(mZoomUI);
     mZoomLabel = new QLabel(QStringLiteral("1.0×"), mZoomUI);

@@ -73,7 +73,7 @@ constexpr int kFocusBoxSide = 50;
 TavrioCameraController::TavrioCameraController(QWidget* parent)
     : ui::ViewController(parent), recorder_(new RecordingController(this)) {
     setTitle(QStringLiteral("Camera"));
-    setBackgroundColor(Qt::black);
+    setBackgroundColor(ui::theme::kPictureGround);
     // Laid out for its real shape (layoutControls), not stretched from the phone's screen.
     frames()->setStretchesAcross(false);
     buildControls();
@@ -162,7 +162,8 @@ void TavrioCameraController::buildControls() {
     controlColumn_ = new QWidget(this);
     controlColumn_->setObjectName(QStringLiteral("controlColumn"));
     controlColumn_->setAttribute(Qt::WA_StyledBackground);
-    controlColumn_->setStyleSheet(QStringLiteral("#controlColumn { background: rgba(0, 0, 0, 110); }"));
+    controlColumn_->setStyleSheet(
+        QStringLiteral("#controlColumn { background: %1; }").arg(ui::theme::kOverPicture.name(QColor::HexArgb)));
     addSubview(controlColumn_, {});
     controlColumn_->hide();
 
@@ -175,7 +176,8 @@ void TavrioCameraController::buildControls() {
     zoomLabel_->setAccessibleName(QStringLiteral("Zoom factor"));
     zoomLabel_->setToolTip(QStringLiteral("Double-click or press 0 for 1.0×"));
     zoomLabel_->setStyleSheet(
-        QStringLiteral("color: white; background: rgba(0, 0, 0, 110); border-radius: 4px; padding: 0 2px;"));
+        QStringLiteral("color: %1; background: %2; border-radius: 4px; padding: 0 2px;")
+            .arg(ui::theme::kOverPictureText.name(), ui::theme::kOverPicture.name(QColor::HexArgb)));
     ui::Fonts::set(zoomLabel_, 13, true);
     zoomLabel_->installEventFilter(this);
     addSubview(zoomLabel_, {});
@@ -539,7 +541,7 @@ void TavrioCameraController::adjustPreviewLayerForAspectRatio() {
         auto* v = new QWidget(this);
         v->setAutoFillBackground(true);
         QPalette pal = v->palette();
-        pal.setColor(QPalette::Window, Qt::black);
+        pal.setColor(QPalette::Window, ui::theme::kPictureGround);
         v->setPalette(pal);
         v->setAttribute(Qt::WA_TransparentForMouseEvents);
         addSubview(v, {});

@@ -1,4 +1,5 @@
 #include "TavrioPreviewView.h"
+#include "ui/Theme.h"
 
 #include "PreviewGeometry.h"
 
@@ -197,14 +198,14 @@ void TavrioPreviewView::rendered(QImage image, int64_t captureNs, float scale) {
 void TavrioPreviewView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (shown_.isNull()) {
-        p.fillRect(rect(), Qt::black);
+        p.fillRect(rect(), ui::theme::kPictureGround);
         return;
     }
     if (shown_.deviceIndependentSize() == QSizeF(size())) {
         p.drawImage(QPointF(0, 0), shown_);
     } else {
         // The window was resized since this picture was drawn; the next one fits again.
-        p.fillRect(rect(), Qt::black);
+        p.fillRect(rect(), ui::theme::kPictureGround);
         p.drawImage(QRectF(rect()), shown_);
     }
     if (!shownPainted_) {

@@ -136,7 +136,7 @@ void VideoAssetsScreen::cellForRow(ui::TableView*, const ui::IndexPath& indexPat
     cell.detailFontPoints = 12;
     cell.text = row.title;
     cell.detailText = _library->detailText(indexPath.row);
-    const QColor color = row.isRecording ? QColor(Qt::darkGray) : QColor(Qt::white);
+    const QColor color = row.isRecording ? ui::theme::kRecordingRowText : ui::theme::kExportRowText;
     cell.textColor = color;
     cell.detailTextColor = color;
     cell.highlightedTextColor = color;
@@ -152,7 +152,7 @@ QImage VideoAssetsScreen::rowPicture(const QImage& thumbnail, qreal devicePixelR
     // whole into one box, rows line up and every picture is as large as the row allows.
     const qreal scale = std::max<qreal>(1, devicePixelRatio);
     QImage box(qRound(kPictureWidth * scale), qRound(kPictureHeight * scale), QImage::Format_RGB32);
-    box.fill(Qt::black);
+    box.fill(ui::theme::kPictureGround);
     if (!thumbnail.isNull()) {
         QPainter p(&box);
         p.setRenderHint(QPainter::SmoothPixmapTransform);

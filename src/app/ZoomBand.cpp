@@ -29,7 +29,7 @@ float ZoomBand::zoomAt(double seconds) const {
 
 void ZoomBand::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), QColor(255, 255, 255, 28));
+    p.fillRect(rect(), ui::theme::kZoomBand);
     const int x0 = inset_, x1 = width() - inset_;
     if (duration_ <= 0 || segments_.empty() || x1 <= x0) return;
     const double h = height();

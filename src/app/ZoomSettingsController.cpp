@@ -1,4 +1,5 @@
 #include "ZoomSettingsController.h"
+#include "ui/Theme.h"
 
 #include "AppInfo.h"
 #include "DevicePickerController.h"
@@ -88,7 +89,7 @@ void ZoomSettingsController::headerForSection(ui::TableView*, int section, ui::T
         header.title = QStringLiteral("Devices");
         header.height = 30.0;
         header.fontPoints = 13;
-        header.textColor = QColor(109, 109, 114);
+        header.textColor = ui::theme::kSecondaryText;
     }
 }
 

@@ -20,6 +20,17 @@ inline const QColor kSecondaryText(150, 156, 168);  // headers, notes, values
 inline const QColor kAccent(90, 176, 255);          // focus, links, the chosen item
 inline const QColor kDestructive(255, 69, 58);      // delete
 inline const QColor kDim(0, 0, 0, 150);             // over a screen behind an alert
+// Over and around pictures (the camera's preview, a movie): black round a picture, as every
+// player has it, and controls on translucent black so that the picture shows through.
+inline const QColor kPictureGround(0, 0, 0);
+inline const QColor kOverPicture(0, 0, 0, 110);          // the camera's control column and readouts
+inline const QColor kPanelOverPicture(20, 20, 20, 220);  // the player's panel
+inline const QColor kOverPictureText(255, 255, 255);     // the clock and readouts over a picture
+inline const QColor kFocusBox(0, 0, 255, 204);           // the square that flashes where focus goes
+inline const QColor kZoomBand(255, 255, 255, 28);        // a zoom curve's band under the scrubber
+// The library's rows: an exported movie bright, a recording still to be exported grey.
+inline const QColor kExportRowText(255, 255, 255);
+inline const QColor kRecordingRowText(128, 128, 128);
 
 // A rounded surface button with the accent's focus ring.
 QString buttonStyleSheet(double points = 14);

@@ -3,6 +3,7 @@
 // saving to the Videos folder; deleting.
 
 #include "TavrioAVPlayerViewController.h"
+#include "ui/Theme.h"
 #include "ZoomBand.h"
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
@@ -129,10 +130,10 @@ TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
     EXPECT_EQ(exported->style, ui::CellStyle::Subtitle);
     EXPECT_EQ(exported->accessory, ui::CellAccessory::DetailDisclosureButton);
     EXPECT_EQ(exported->selectionStyle, ui::CellSelectionStyle::None);
-    EXPECT_EQ(exported->textColor, QColor(Qt::white));
-    EXPECT_EQ(exported->detailTextColor, QColor(Qt::white));
-    EXPECT_EQ(recording->textColor, QColor(Qt::darkGray));
-    EXPECT_EQ(recording->detailTextColor, QColor(Qt::darkGray));
+    EXPECT_EQ(exported->textColor, ui::theme::kExportRowText);
+    EXPECT_EQ(exported->detailTextColor, ui::theme::kExportRowText);
+    EXPECT_EQ(recording->textColor, ui::theme::kRecordingRowText);
+    EXPECT_EQ(recording->detailTextColor, ui::theme::kRecordingRowText);
     EXPECT_TRUE(recording->text.startsWith("00:01 (")) << recording->text.toStdString();
     EXPECT_TRUE(recording->detailText.startsWith("Size: "));
     EXPECT_TRUE(recording->accessibleName.startsWith("Recording Out.mov"));

@@ -16,8 +16,8 @@ inline void drainBackgroundWorkAtExit() {
     // The pool may be gone already when the application was made before the pool was first
     // used; its own destruction waited for its work then.
     static const bool registered = std::atexit([] {
-        if (QThreadPool* pool = QThreadPool::globalInstance()) pool->waitForDone();
-    }) == 0;
+                                       if (QThreadPool* pool = QThreadPool::globalInstance()) pool->waitForDone();
+                                   }) == 0;
     (void)registered;
 }
 
