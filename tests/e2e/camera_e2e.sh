@@ -3,7 +3,7 @@
 # key events. It records about three seconds while zooming in and out with + and -, stops, and
 # checks the movie, its zoom track, thumbnail and duration file, and that a screenshot taken
 # while zoomed shows the camera's centre mark as many times larger as the zoom says.
-# Usage: camera_e2e.sh TAVRIO_BINARY   (runs itself under xvfb-run when no display is set)
+# Usage: camera_e2e.sh TAVRIO_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1

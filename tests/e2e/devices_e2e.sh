@@ -4,7 +4,7 @@
 # opens the settings, picks the test picture on the Devices screen's Camera row, closes the
 # settings and records a second. The movie must be there with its zoom track, and the choice
 # remembered by the camera's id.
-# Usage: devices_e2e.sh TAVRIO_BINARY   (runs itself under xvfb-run when no display is set)
+# Usage: devices_e2e.sh TAVRIO_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1

@@ -4,7 +4,7 @@
 # (openbox, so that the window can be minimized), driven by real X events: one export runs while
 # the window is minimized, another after the details screen was left for the list; both
 # complete, and each replaced recording is in the Trash.
-# Usage: export_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under xvfb-run)
+# Usage: export_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1

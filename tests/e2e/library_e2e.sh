@@ -2,7 +2,7 @@
 # End to end: the library in the real tavrio under a virtual X server, driven by real X key
 # events. A recording made by tavrio-cli is opened from the library, exported ("Export
 # Successful!"), saved to the Videos folder, played, and deleted; the files on disk follow.
-# Usage: library_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under xvfb-run)
+# Usage: library_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1

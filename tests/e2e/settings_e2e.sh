@@ -2,7 +2,7 @@
 # End to end: the real tavrio under a virtual X server, driven by real X key events. It closes
 # the first-launch notice, opens the settings with the keyboard, picks "Average" as the export
 # preset, and checks the settings file and a screenshot of the detail screen.
-# Usage: settings_e2e.sh TAVRIO_BINARY   (runs itself under xvfb-run when no display is set)
+# Usage: settings_e2e.sh TAVRIO_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1

@@ -10,10 +10,22 @@ under_xvfb() {
   [[ "$1" =~ ^[0-9]+x[0-9]+x[0-9]+$ ]] && { screen=$1; shift; }
   [[ -n "${TAVRIO_XVFB_INNER:-}" ]] && return 0
   export TAVRIO_XVFB_INNER=1
-  # xvfb-run -a takes the first display number without a lock file; runs started together
-  # (parallel tests, other programs' tests) race for that same number, and the loser's server
-  # can be left unreachable. A random place to start looking keeps them apart.
-  exec timeout "$limit" xvfb-run -a -n $((200 + RANDOM % 800)) -s "-screen 0 $screen" "$@"
+  # The server picks its own display number (-displayfd): it takes the first one whose lock it
+  # can create, so runs started together never share one, as xvfb-run -a's look-then-start can.
+  local dir xvfb rc=0
+  dir=$(mktemp -d)
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+  xvfb=$!
+  trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$dir"' EXIT
+  for _ in $(seq 600); do
+    [[ -s $dir/display ]] && break
+    kill -0 "$xvfb" 2>/dev/null || { echo "FAIL: Xvfb did not start: $(cat "$dir/xvfb.log")" >&2; exit 1; }
+    sleep 0.1
+  done
+  [[ -s $dir/display ]] || { echo "FAIL: Xvfb gave no display" >&2; exit 1; }
+  export DISPLAY=:$(head -1 "$dir/display")
+  timeout "$limit" "$@" || rc=$?
+  exit "$rc"
 }
 
 # The real X server, not the offscreen platform of the unit tests; a home removed on exit.

@@ -4,7 +4,7 @@
 # library, Zoom Again plays it in the player's zoom mode, + zooms at two points of the movie, the
 # movie plays to its end, Keep stores the new track (orientation kept, the recorded track kept
 # as the earlier version), and Undo Zoom Again puts the recorded track back byte for byte.
-# Usage: zoom_again_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under xvfb-run)
+# Usage: zoom_again_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
 bin=$1
