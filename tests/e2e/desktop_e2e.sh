@@ -5,7 +5,7 @@
 # right click on its row -> Show in Files reaches the file manager; played with the time beside
 # the scrubber; full screen and back; exported, saved, and the screen says where the copy went.
 # Usage: desktop_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY TEST_FILE_MANAGER   (runs itself under
-# xvfb-run and dbus-run-session)
+# its own Xvfb and dbus-run-session)
 set -euo pipefail
 
 bin=$1
