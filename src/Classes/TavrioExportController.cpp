@@ -7,7 +7,7 @@
 
 #include "Settings.h"
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "media/capture/CaptureSession.h"
 #include "platform/AlertService.h"
 #include "platform/Defaults.h"
@@ -38,21 +38,20 @@ void removeIfExists(const QString& path) {
 }
 
 QString rotationFilePath() {
-    return TavrioCaptureManager::baseDirForVideos() + QLatin1Char('/') +
-           QLatin1String(TavrioCaptureManager::kRotationFileName);
+    return MediaStore::baseDirForVideos() + QLatin1Char('/') + QLatin1String(MediaStore::kRotationFileName);
 }
 
 // The intermediate's folder stands for it: the intermediate itself comes and goes, and a lock
 // file of its own would be one more file in Documents.
 QString rotationLockPath() {
-    return TavrioCaptureManager::baseDirForVideos();
+    return MediaStore::baseDirForVideos();
 }
 
 // The export's final name: claimed only when the movie is complete, and if another export took
 // it meanwhile, the next free one then.
 void chooseFreeExportNames(ExportSession& session) {
-    session.setOutputPath(TavrioCaptureManager::exportFilePath().toStdString());
-    session.setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
+    session.setOutputPath(MediaStore::exportFilePath().toStdString());
+    session.setOutputPathChooser([] { return MediaStore::exportFilePath().toStdString(); });
 }
 
 // Things a usable track can hold that the export quietly corrects or cannot honour; one line
@@ -205,7 +204,7 @@ void TavrioExportController::startExporting() {
         chooseFreeExportNames(*session);
         _outVideo = QString::fromStdString(session->outputPath());
     } else {
-        _outVideo = TavrioCaptureManager::exportFilePathForRotation();
+        _outVideo = MediaStore::exportFilePathForRotation();
         session->setOutputPath(_outVideo.toStdString());
     }
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
@@ -312,7 +311,7 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
 }
 
 void TavrioExportController::performRotation(const QString& path) {
-    rotateVideo(path, TavrioCaptureManager::exportFilePath());
+    rotateVideo(path, MediaStore::exportFilePath());
 }
 
 void TavrioExportController::rotateVideo(const QString& source, const QString& toFile) {
@@ -331,7 +330,7 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
 
     auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
     session->setOutputPath(toFile.toStdString());
-    session->setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
+    session->setOutputPathChooser([] { return MediaStore::exportFilePath().toStdString(); });
     session->setOutputFileType(media::kFileTypeQuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
     _zoomExportSession = session;

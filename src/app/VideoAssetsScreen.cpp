@@ -1,6 +1,7 @@
 #include "VideoAssetsScreen.h"
 #include "platform/ScreenScale.h"
 
+#include "MediaStore.h"
 #include "UIImageAdditions.h"
 #include "VideoDetailsViewController.h"
 
@@ -243,7 +244,7 @@ void VideoAssetsScreen::openDetailsForRow(int row) {
         _library->refreshData();
         return;
     }
-    auto* details = new VideoDetailsViewController(path, VideoAssetsViewController::thumbnailPathForVideo(path));
+    auto* details = new VideoDetailsViewController(path, MediaStore::thumbnailPathForVideo(path));
     details->setDelegate(_library);
     nav->pushViewController(details, true);
 }

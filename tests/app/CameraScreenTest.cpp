@@ -4,7 +4,7 @@
 #include "ZoomSettingsController.h"
 #include "RDButton.h"
 #include "TavrioCameraController.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioPreviewView.h"
 #include "TavrioSlider.h"
 #include "ZoomTrack.h"
@@ -171,7 +171,7 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     const QString movie = camera->recorder()->moviePath();
     EXPECT_TRUE(QFileInfo(movie).size() > 0);
-    EXPECT_TRUE(QFileInfo(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName())).size() > 0);
+    EXPECT_TRUE(QFileInfo(MediaStore::zoomsArchiveFilePath(QFileInfo(movie).fileName())).size() > 0);
     // Turning the device now turns the torch button.
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeLeft);
     EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));

@@ -7,7 +7,7 @@
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "platform/AlertService.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
@@ -99,7 +99,7 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     EXPECT_EQ(alerts[0].title, n.summary);
     EXPECT_EQ(alerts[0].message, n.body);
     EXPECT_FALSE(QFileInfo::exists(recording));
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForVideos() + "/Video.mov"));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::baseDirForVideos() + "/Video.mov"));
 
     // Followed on its details screen in the active window: the screen says it, nothing else does.
     const QString second =

@@ -1,3 +1,4 @@
+#include "MediaStore.h"
 #include "TavrioCaptureManager.h"
 #include "ZoomSampler.h"
 
@@ -98,7 +99,7 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     ASSERT_TRUE(pumpUntil([&] { return !rig.screen.events.empty(); }));
     // A file newer than the recording lands in Originals while it runs: the finished report must
     // still name the recording.
-    const QString intruder = TavrioCaptureManager::baseDirForOriginalVideos() + QStringLiteral("/Zzz.mov");
+    const QString intruder = MediaStore::baseDirForOriginalVideos() + QStringLiteral("/Zzz.mov");
     {
         QFile f(intruder);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -111,7 +112,7 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     EXPECT_EQ(rig.screen.events,
               (std::vector<std::string>{"recordingBegan", "backupData Out.mov", "recordingFinished"}));
     EXPECT_FALSE(rig.screen.offMainThread);
-    EXPECT_EQ(rig.screen.finishedUrl.toLocalFile(), TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov");
+    EXPECT_EQ(rig.screen.finishedUrl.toLocalFile(), MediaStore::baseDirForOriginalVideos() + "/Out.mov");
     EXPECT_TRUE(QFileInfo(rig.screen.finishedUrl.toLocalFile()).size() > 0);
     // The session is stopped for the screen to restart later.
     EXPECT_FALSE(rig.manager.session()->isRunning());

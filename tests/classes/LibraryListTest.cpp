@@ -19,7 +19,7 @@
 #include <optional>
 #include <sys/resource.h>
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "VideoAssetsViewController.h"
 #include "VideosFolder.h"
 #include "ZoomTrack.h"
@@ -67,10 +67,10 @@ QString putText(const QString& folder, const QString& name, const QByteArray& by
 }
 
 QString originals() {
-    return TavrioCaptureManager::baseDirForOriginalVideos();
+    return MediaStore::baseDirForOriginalVideos();
 }
 QString documents() {
-    return TavrioCaptureManager::baseDirForVideos();
+    return MediaStore::baseDirForVideos();
 }
 
 // Records alerts and the library's log lines for one test.
@@ -158,7 +158,7 @@ TEST(LibraryList, RowsAreNewestFirstAcrossBothFoldersWithTheirColoursAndTexts) {
     VideoAssetsViewController list;
     const auto first = firstListing(&list);
     load(list);
-    EXPECT_TRUE(QFileInfo(TavrioCaptureManager::baseDirForThumbnails()).isDir());
+    EXPECT_TRUE(QFileInfo(MediaStore::baseDirForThumbnails()).isDir());
     EXPECT_EQ(names(list), (QStringList{"Out-1.mov", "Video.mov", "Out.mov"}));
     // No duration file and no thumbnail yet: a blank duration and the placeholder.
     ASSERT_EQ(first->rows.size(), 3u);
@@ -187,7 +187,7 @@ TEST(LibraryList, RowsAreNewestFirstAcrossBothFoldersWithTheirColoursAndTexts) {
         EXPECT_FALSE(row.thumbnail.isNull()) << i;
         EXPECT_LE(std::max(row.thumbnail.width(), row.thumbnail.height()), VideoAssetsViewController::kThumbnailSize);
         EXPECT_TRUE(row.title.startsWith(QStringLiteral("00:01 ("))) << row.title.toStdString();
-        EXPECT_TRUE(QFileInfo::exists(VideoAssetsViewController::thumbnailPathForVideo(row.path)));
+        EXPECT_TRUE(QFileInfo::exists(MediaStore::thumbnailPathForVideo(row.path)));
         EXPECT_EQ(readDurationFile(QFileInfo(row.path).fileName()), QStringLiteral("00:01"));
     }
 }
@@ -212,11 +212,11 @@ TEST(LibraryList, ThumbnailsArriveLaterAndFromOtherThreads) {
     for (int i = 0; i < 6; ++i) put(originals(), QStringLiteral("Out-%1.mov").arg(i));
     put(documents(), "Video.mov");
     // One that already has a thumbnail: it is shown at once and not made again.
-    QDir().mkpath(TavrioCaptureManager::baseDirForThumbnails());
+    QDir().mkpath(MediaStore::baseDirForThumbnails());
     QImage red(40, 30, QImage::Format_RGB32);
     red.fill(Qt::red);
-    ASSERT_TRUE(VideoAssetsViewController::writeThumbnailFile(
-        red, TavrioCaptureManager::baseDirForThumbnails() + "/Video.mov.jpeg"));
+    ASSERT_TRUE(
+        VideoAssetsViewController::writeThumbnailFile(red, MediaStore::baseDirForThumbnails() + "/Video.mov.jpeg"));
 
     VideoAssetsViewController list;
     auto changed = counter(&list, &VideoAssetsViewController::rowChanged);
@@ -235,7 +235,7 @@ TEST(LibraryList, ThumbnailsArriveLaterAndFromOtherThreads) {
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
     EXPECT_EQ(*changed, 6);
     for (int i = 0; i < list.count(); ++i) EXPECT_FALSE(list.row(i).thumbnail.isNull()) << i;
-    EXPECT_EQ(QImage(TavrioCaptureManager::baseDirForThumbnails() + "/Video.mov.jpeg").size(), QSize(40, 30));
+    EXPECT_EQ(QImage(MediaStore::baseDirForThumbnails() + "/Video.mov.jpeg").size(), QSize(40, 30));
     EXPECT_TRUE(rec.alerts.empty());
 }
 
@@ -357,14 +357,14 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     const QString keep = put(originals(), "Out.mov");
     const QString gone = put(originals(), "Out-1.mov");
     for (const QString& name : {QStringLiteral("Out.mov"), QStringLiteral("Out-1.mov")})
-        ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(name),
+        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(name),
                                        ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
     VideoAssetsViewController list;
     list.viewDidLoad();
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
-    const QStringList files{gone, VideoAssetsViewController::thumbnailPathForVideo(gone),
-                            TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov"),
-                            TavrioCaptureManager::timingFilePathForVideo("Out-1.mov")};
+    const QStringList files{gone, MediaStore::thumbnailPathForVideo(gone),
+                            MediaStore::zoomsArchiveFilePath("Out-1.mov"),
+                            MediaStore::timingFilePathForVideo("Out-1.mov")};
     std::map<QString, QByteArray> before;
     for (const QString& f : files) before[f] = QByteArray::fromStdString(testsupport::readFile(f.toStdString()));
 
@@ -377,9 +377,9 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     EXPECT_EQ(*reloaded, 1);
     for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
     EXPECT_EQ(list.fileList(), QStringList{keep});
-    EXPECT_TRUE(QFileInfo::exists(VideoAssetsViewController::thumbnailPathForVideo(keep)));
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo("Out.mov")));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::thumbnailPathForVideo(keep)));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::zoomsArchiveFilePath("Out.mov")));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::timingFilePathForVideo("Out.mov")));
 
     // All four are in the Trash, each saying where it came from; put back, the movie is a
     // recording of the library again with its zoom track, byte for byte.
@@ -393,14 +393,14 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     }
     reload(list);
     EXPECT_EQ(list.count(), 2);
-    EXPECT_TRUE(readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-1.mov")).has_value());
+    EXPECT_TRUE(readZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-1.mov")).has_value());
 }
 
 TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
     testsupport::TempHome home;
     Recorder rec;
     const QString movie = put(originals(), "Out.mov");
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"),
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"),
                                    ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
     // A Trash that cannot be made: a plain file stands where its folder would be.
     fs::create_directories(home.trash().parent_path());
@@ -408,9 +408,8 @@ TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
     VideoAssetsViewController list;
     list.viewDidLoad();
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
-    const QStringList files{movie, VideoAssetsViewController::thumbnailPathForVideo(movie),
-                            TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"),
-                            TavrioCaptureManager::timingFilePathForVideo("Out.mov")};
+    const QStringList files{movie, MediaStore::thumbnailPathForVideo(movie),
+                            MediaStore::zoomsArchiveFilePath("Out.mov"), MediaStore::timingFilePathForVideo("Out.mov")};
 
     std::optional<bool> outcome;
     list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
@@ -452,8 +451,8 @@ TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
     EXPECT_EQ(list.count(), 0);
     EXPECT_TRUE(rec.alerts.empty());
-    EXPECT_TRUE(movieFolderEntries(TavrioCaptureManager::baseDirForThumbnails()).isEmpty());
-    EXPECT_TRUE(movieFolderEntries(QFileInfo(TavrioCaptureManager::timingFilePathForVideo("x")).path()).isEmpty());
+    EXPECT_TRUE(movieFolderEntries(MediaStore::baseDirForThumbnails()).isEmpty());
+    EXPECT_TRUE(movieFolderEntries(QFileInfo(MediaStore::timingFilePathForVideo("x")).path()).isEmpty());
 }
 
 TEST(LibraryList, EveryRealFileIsShownOrAnnouncedOnceAndNeverChanged) {

@@ -10,7 +10,7 @@
 
 #include "Settings.h"
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioExportController.h"
 #include "media/Asset.h"
 #include "media/ExportPresets.h"
@@ -121,13 +121,12 @@ protected:
         platform::Defaults::standard().setInteger(0, "exportOpt");
         platform::Defaults::standard().setInteger(0, "rescaleOpt");
         platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a.message); });
-        recording = TavrioCaptureManager::filePathForRecording();
+        recording = MediaStore::filePathForRecording();
     }
     void TearDown() override { platform::AlertService::setPresenter({}); }
 
     void writeTrack(const ZoomTrack& track) {
-        ASSERT_TRUE(
-            writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
     }
 
     // The zoom of the ramp 1.0 -> 2.5 over [0, 1.2 s), then held.
@@ -141,7 +140,7 @@ protected:
     }
 
     QStringList documentsMovies() const {
-        return QDir(TavrioCaptureManager::baseDirForVideos()).entryList({"*.mov"}, QDir::Files);
+        return QDir(MediaStore::baseDirForVideos()).entryList({"*.mov"}, QDir::Files);
     }
 
     testsupport::TempDir home;
@@ -186,8 +185,7 @@ TEST_F(ExportJob, LandscapeExportFollowsTheTrackInBothRescaleQualities) {
         EXPECT_EQ(r.events.back(), "finished");
         EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "rotationStart"), 0);
         EXPECT_TRUE(QFileInfo(r.zoomPath).fileName().startsWith("Video"));
-        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(),
-                  QDir(TavrioCaptureManager::baseDirForVideos()).absolutePath());
+        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(), QDir(MediaStore::baseDirForVideos()).absolutePath());
         expectZoomFollowsTrack(r.zoomPath.toStdString(), expectedZoom, 0.25);
         testsupport::MovieFacts facts;
         ASSERT_TRUE(testsupport::readMovie(r.zoomPath.toStdString(), facts, 1000));
@@ -211,8 +209,7 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     }
     writeTrack(rampTrack(1));
     // A left-over intermediate from an interrupted export is replaced, not appended to.
-    testsupport::writeFile((TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(),
-                           "junk");
+    testsupport::writeFile((MediaStore::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(), "junk");
     TavrioExportController job(recording);
     Recorder r;
     runJob(job, r);
@@ -328,10 +325,9 @@ TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
             EXPECT_EQ(when, "rotationStart");
             ASSERT_EQ(left, QStringList{"Video.mov"});
             testsupport::MovieFacts facts;
-            ASSERT_TRUE(
-                testsupport::readMovie(TavrioCaptureManager::baseDirForVideos().toStdString() + "/Video.mov", facts));
+            ASSERT_TRUE(testsupport::readMovie(MediaStore::baseDirForVideos().toStdString() + "/Video.mov", facts));
             EXPECT_EQ(facts.frames.size(), 180u);
-            QFile::remove(TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+            QFile::remove(MediaStore::baseDirForVideos() + "/Video.mov");
         }
         EXPECT_EQ(r.rotationStatus, Status::Unknown);
     }
@@ -353,7 +349,7 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
             r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
     }
     // No track at all: orientation 0, which goes through the rotation pass.
-    QFile::remove(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()));
+    QFile::remove(MediaStore::zoomsArchiveFilePath(QFileInfo(recording).fileName()));
     TavrioExportController job(recording);
     EXPECT_EQ(job.videoOrientation(), 0);
     Recorder r;
