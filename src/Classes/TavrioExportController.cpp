@@ -9,7 +9,6 @@
 #include "ZoomTrack.h"
 #include "MediaStore.h"
 #include "media/capture/CaptureSession.h"
-#include "platform/AlertService.h"
 #include "platform/Defaults.h"
 #include "platform/FileLock.h"
 #include "platform/Logging.h"
@@ -150,25 +149,21 @@ std::optional<media::VideoComposition> TavrioExportController::rampCompositionFo
                                        zoomSegmentsForTrack(track, asset.duration()));
 }
 
-std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
+std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts() const {
     std::vector<media::AssetTrack> video;
     if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) {
-        platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
-        return std::nullopt;
-    }
+    if (video.empty()) return std::nullopt;
     return tavrio::VideoTrackFacts{video.front().trackID, video.front().naturalSize};
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
-    auto track = videoTrackFacts(
-        QStringLiteral("The Video File looks Corrupted, try saving the original file in the Videos folder."));
+    auto track = videoTrackFacts();
     if (!track) return std::nullopt;
     return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
-    auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
+    auto track = videoTrackFacts();
     if (!track) return std::nullopt;
     return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
 }
@@ -211,8 +206,14 @@ void TavrioExportController::startExporting() {
 
     const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
                                                : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
-    session->setVideoComposition(settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling()
-                                                                  : zoomCompositionForPreview());
+    auto composition =
+        settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling() : zoomCompositionForPreview();
+    session->setVideoComposition(composition);
+    QPointer<TavrioExportController> self(this);
+    // The pass still runs (the sound is copied), but the user must hear that the pictures are
+    // missing; telling is the screen's business.
+    if (!composition && _delegate) _delegate->exportProblem(corruptMovieText());
+    if (!self) return;
     if (_delegate) _delegate->exportDidStart();
     startProgressTimer(session);
     _zoomExportSession = session;

@@ -400,8 +400,7 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
     watchFolders();
     // A file that went while its picture was being made is no unusable file, just gone.
     if (told || !info.exists()) return;
-    platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(info.fileName()),
-                                 localized("Format Not Supported"), localized("Ok"));
+    emit movieUnusable(info.fileName());
 }
 
 QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size, QString* reason) {

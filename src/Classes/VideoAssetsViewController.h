@@ -144,6 +144,9 @@ signals:
     void rowChanged(int index);
     // A row went away (its movie cannot be shown); later rows moved up by one.
     void rowRemoved(int index);
+    // A movie no picture can be made from, for the screen to tell: once while the file stays as
+    // it is, however many lists are open or refreshed.
+    void movieUnusable(const QString& fileName);
 
 private:
     struct Listing;

@@ -96,6 +96,10 @@ VideoAssetsScreen::VideoAssetsScreen(VideoAssetsViewControllerDelegate* delegate
     connect(_library, &VideoAssetsViewController::rowChanged, this, [this](int row) {
         _tableView->reloadRow({0, row});
     });
+    connect(_library, &VideoAssetsViewController::movieUnusable, this, [](const QString& fileName) {
+        platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(fileName),
+                                     localized("Format Not Supported"), localized("Ok"));
+    });
     connect(_library, &VideoAssetsViewController::rowRemoved, this, [this](int row) {
         _tableView->deleteRows({ui::IndexPath{0, row}});
         selectFirstRowIfNone();

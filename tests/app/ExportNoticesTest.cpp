@@ -116,4 +116,17 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     platform::AlertService::setPresenter({});
 }
 
+TEST(ExportNotices, WhatAnExportReportsAboutItsMovieIsToldInTheWindow) {
+    testsupport::guiApp();
+    testsupport::TempHome home;
+    std::vector<platform::Alert> alerts;
+    platform::AlertService::setPresenter([&](const platform::Alert& a) { alerts.push_back(a); });
+    QWidget window;
+    ExportNotices notices(&window);
+    emit RunningExports::shared().problem(QStringLiteral("/x/Out.mov"), QStringLiteral("The Video File is Corrupted"));
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message, QStringLiteral("The Video File is Corrupted"));
+    platform::AlertService::setPresenter({});
+}
+
 #include "ExportNoticesTest.moc"
