@@ -192,8 +192,9 @@ void TavrioExportController::startExporting() {
         if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
     }
     _started = true;
-    const std::string preset = _exportOptOverride ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                                                  : settings::getExportPresetFromSettings(mAsset.get());
+    const media::ExportPreset preset = _exportOptOverride
+                                           ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                                           : settings::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);
@@ -202,7 +203,7 @@ void TavrioExportController::startExporting() {
         _outVideo = MediaStore::exportFilePathForRotation();
         session->setOutputPath(_outVideo.toStdString());
     }
-    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+    session->setOutputFileType(media::FileType::QuickTimeMovie);
 
     const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
                                                : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
@@ -329,10 +330,10 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
         if (!video.empty()) rotation = video.front().preferredTransform;
     }
 
-    auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
+    auto session = std::make_shared<ExportSession>(asset, media::ExportPreset::Passthrough);
     session->setOutputPath(toFile.toStdString());
     session->setOutputPathChooser([] { return MediaStore::exportFilePath().toStdString(); });
-    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+    session->setOutputFileType(media::FileType::QuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
     _zoomExportSession = session;
     QPointer<TavrioExportController> self(this);

@@ -411,7 +411,7 @@ TEST_F(ExportJob, BetterPresetsNeverGiveSmallerPicturesAndNeverEnlarge) {
         media::Size previous = source;
         for (int option = 0; option < 4; ++option) {
             SCOPED_TRACE(option);
-            const std::string preset = settings::exportPresetForOption(option, asset.get());
+            const media::ExportPreset preset = settings::exportPresetForOption(option, asset.get());
             const media::Size size = media::exportOutputSize(preset, source);
             EXPECT_LE(size.width, previous.width);
             EXPECT_LE(size.height, previous.height);

@@ -302,7 +302,7 @@ void checkMovie(const fs::path& path, bool exportIt, const fs::path& out, bool p
     }
     if (!exportIt || !asset) return;
     media::ExportSession session(asset,
-                                 passthrough ? media::kExportPresetPassthrough : media::kExportPresetMediumQuality);
+                                 passthrough ? media::ExportPreset::Passthrough : media::ExportPreset::MediumQuality);
     session.setOutputPath(out.string());
     const auto status = session.exportAndWait();
     if (status == media::ExportSession::Status::Completed) {
