@@ -8,7 +8,7 @@
 
 #include "VideoAssetsScreen.h"
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomTrack.h"
 #include "media/TestPattern.h"
 #include "ui/NavigationController.h"
@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
     qputenv("QT_LOGGING_RULES", "tavrio.*=false");
 
     // ---- 1. A large library whose thumbnails exist.
-    const QString originals = TavrioCaptureManager::baseDirForOriginalVideos();
-    const QString documents = TavrioCaptureManager::baseDirForVideos();
-    const QString thumbs = TavrioCaptureManager::baseDirForThumbnails();
+    const QString originals = MediaStore::baseDirForOriginalVideos();
+    const QString documents = MediaStore::baseDirForVideos();
+    const QString thumbs = MediaStore::baseDirForThumbnails();
     QDir().mkpath(originals);
     QDir().mkpath(thumbs);
     const QString small = makeMovie(home.filePath("small.mov"), 320, 240, 30);

@@ -1,7 +1,7 @@
 // Reading a long zoom track: ours (libplist underneath) against Python's plistlib on the same
 // file. Usage: zoom_track_read_bench [ENTRIES]   (default 1000000)
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomTrack.h"
 
 #include <QCoreApplication>
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     track.reserve(entries);
     track.append(makeZoomEntry(1.0f, 0.0, 3));
     for (int i = 1; i < entries; ++i) track.append(makeZoomEntry(1.0f + float(i % 2000) / 1000.0f, i * 0.0333333));
-    const QString path = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Bench.mov"));
+    const QString path = MediaStore::zoomsArchiveFilePath(QStringLiteral("Bench.mov"));
     auto t0 = std::chrono::steady_clock::now();
     if (!writeZoomTrackFile(path, track)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));

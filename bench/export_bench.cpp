@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         }
         const std::string mode = argv[4];
         const bool copy = mode == "passthrough" || mode == "portrait";
-        ExportSession s(asset, copy ? kExportPresetPassthrough : kExportPresetHighestQuality);
+        ExportSession s(asset, copy ? ExportPreset::Passthrough : ExportPreset::HighestQuality);
         s.setOutputPath(argv[3]);
         if (mode == "good" || mode == "best") s.setVideoComposition(zoomComposition(*asset, mode == "best"));
         if (mode == "still") {

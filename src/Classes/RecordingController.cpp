@@ -1,5 +1,6 @@
 #include "RecordingController.h"
 
+#include "MediaStore.h"
 #include "VideoAssetsViewController.h"
 
 #include "media/capture/CaptureDevice.h"
@@ -310,11 +311,11 @@ void RecordingController::recordingBegan() {
     moviePath_ = text(manager_.movieFileOutput()->outputPath());
     // An earlier zoom left at this name belongs to a movie that is gone: undoing to it would give
     // the new movie another's zoom.
-    QFile::remove(TavrioCaptureManager::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName()));
+    QFile::remove(MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName()));
     // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
     // up to the last second. Its time 0 is the capture time of the movie's first picture.
     sampler_.recordingBegan(
-        manager_.recordingOrientation(), TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(moviePath_).fileName()),
+        manager_.recordingOrientation(), MediaStore::zoomsArchiveFilePath(QFileInfo(moviePath_).fileName()),
         manager_.recordingStartTimeNs() == INT64_MIN ? ZoomSampler::kNow : manager_.recordingStartTimeNs());
     setState(State::Recording);
     currentTime_ = 0;
@@ -330,8 +331,8 @@ void RecordingController::recordingBegan() {
 }
 
 bool RecordingController::storeTrack(const QString& movieFileName) {
-    if (writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(movieFileName), sampler_.zooms())) return true;
-    emit sideFileFailed(QDir(TavrioCaptureManager::baseDirForOriginalVideos()).filePath(movieFileName),
+    if (writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(movieFileName), sampler_.zooms())) return true;
+    emit sideFileFailed(QDir(MediaStore::baseDirForOriginalVideos()).filePath(movieFileName),
                         QStringLiteral("cannot store the zoom track of %1").arg(movieFileName));
     return false;
 }

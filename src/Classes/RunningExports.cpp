@@ -13,6 +13,7 @@ struct RunningExports::Job : TavrioExportControllerDelegate {
     std::unique_ptr<TavrioExportController> controller;
     float progress = 0;
 
+    void exportProblem(const QString& text) override { emit owner->problem(recording, text); }
     void exportDidStart() override {
         qCInfo(lcLibrary).noquote() << "export of" << QFileInfo(recording).fileName() << "started";
         emit owner->started(recording);

@@ -45,6 +45,9 @@ public:
 
 signals:
     void started(const QString& recordingPath);
+    // Something about the recording the user must be told (TavrioExportControllerDelegate::
+    // exportProblem); the export goes on.
+    void problem(const QString& recordingPath, const QString& text);
     void progressChanged(const QString& recordingPath, float progress);
     // The export ended. Completed: `finalPath` is the exported movie, and the recording is in
     // the Trash, or gone, or (the user refused to delete it for good) still there. `zoomed` is

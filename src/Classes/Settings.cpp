@@ -20,14 +20,14 @@ const QList<Option>& resolutionOptions() {
 
 const QList<Option>& exportOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"),
-         media::kExportPresetHighestQuality},
-        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"),
-         media::kExportPreset960x540},
-        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"),
-         media::kExportPreset640x480},
-        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"),
-         media::kExportPresetMediumQuality},
+        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"), "",
+         media::ExportPreset::HighestQuality},
+        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"), "",
+         media::ExportPreset::Box960x540},
+        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"), "",
+         media::ExportPreset::Box640x480},
+        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"), "",
+         media::ExportPreset::MediumQuality},
     };
     return options;
 }
@@ -107,25 +107,26 @@ QString getSessionPresetFromSettings() {
     return QLatin1String(optionForValue(resolutionOptions(), value).preset);
 }
 
-std::string getExportPresetFromSettings(const media::Asset* asset) {
+media::ExportPreset getExportPresetFromSettings(const media::Asset* asset) {
     return exportPresetForOption(platform::Defaults::standard().integerForKey(QLatin1String(kExportOpt)), asset);
 }
 
-std::string exportPresetForOption(qint64 option, const media::Asset* asset) {
-    const std::string preset = optionForValue(exportOptions(), option).preset;
-    if (preset == media::kExportPresetHighestQuality || preset == media::kExportPresetMediumQuality) return preset;
-    if (!asset) return media::kExportPresetMediumQuality;
+media::ExportPreset exportPresetForOption(qint64 option, const media::Asset* asset) {
+    using media::ExportPreset;
+    const ExportPreset preset = optionForValue(exportOptions(), option).exportPreset;
+    if (preset == ExportPreset::HighestQuality || preset == ExportPreset::MediumQuality) return preset;
+    if (!asset) return ExportPreset::MediumQuality;
     // A boxed preset the picture does not fill gives the next smaller box it fills, never less
     // than the worse choices give.
     const auto video = asset->tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) return media::kExportPresetMediumQuality;
+    if (video.empty()) return ExportPreset::MediumQuality;
     return media::exportPresetForSource(preset, video.front().naturalSize);
 }
 
 QString exportSizesText(int width, int height) {
     QStringList parts;
     for (const Option& o : exportOptions()) {
-        const media::Size size = media::exportOutputSize(o.preset, {width, height});
+        const media::Size size = media::exportOutputSize(o.exportPreset, {width, height});
         parts << QStringLiteral("%1 %2x%3").arg(o.detailLabel).arg(size.width).arg(size.height);
     }
     return parts.join(QStringLiteral(", "));

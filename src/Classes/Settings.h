@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <string>
 
+#include "media/ExportPresets.h"
+
 namespace media {
 class Asset;
 }
@@ -31,9 +33,10 @@ struct Option {
     QString listLabel;    // shown on the settings list
     QString detailLabel;  // shown on the detail screen
     QString word;         // the command line's name for it ("high", "best", ...)
-    // The engine preset it selects: a capture preset for resolutions, the preferred export
-    // preset for exports (an asset too small for it gets MediumQuality); empty for rescaling.
+    // The engine preset it selects: a capture preset for resolutions (empty otherwise), the
+    // preferred export preset for exports (an asset too small for it gets a smaller box).
     const char* preset = "";
+    media::ExportPreset exportPreset = media::ExportPreset::HighestQuality;
 };
 
 const QList<Option>& resolutionOptions();
@@ -71,8 +74,8 @@ QString getSessionPresetFromSettings();
 // The export preset of the stored "exportOpt" for `asset`: Best for 0 and anything outside 0-3;
 // for 960x540 / 640x480 the largest of that box and the worse ones that the picture fills
 // (media::exportPresetForSource), else Medium; Medium for 3 whatever the asset.
-std::string getExportPresetFromSettings(const media::Asset* asset);
-std::string exportPresetForOption(qint64 option, const media::Asset* asset);
+media::ExportPreset getExportPresetFromSettings(const media::Asset* asset);
+media::ExportPreset exportPresetForOption(qint64 option, const media::Asset* asset);
 // The picture each export choice gives a source picture of `width` x `height`, best choice
 // first: "Best 1280x720, Good 960x540, Average 640x360, Low 480x270".
 QString exportSizesText(int width, int height);

@@ -1,5 +1,6 @@
 #include "TavrioCaptureManager.h"
 
+#include "MediaStore.h"
 #include "PreviewGeometry.h"
 #include "Settings.h"
 #include "platform/Defaults.h"
@@ -12,51 +13,13 @@
 #include "platform/SleepInhibitor.h"
 #include "media/capture/DeviceMonitor.h"
 #include "media/capture/MovieFileOutput.h"
-#include "platform/Paths.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
 #include <utility>
-
-namespace {
-
-QString libraryFolder(const char* name) {
-    return platform::Paths::libraryRoot() + QLatin1Char('/') + QLatin1String(name);
-}
-
-// One level only: the parent (Library) always exists, and a missing parent means something is
-// badly wrong, which the caller's failed write then reports.
-void createFolderIfMissing(const QString& path) {
-    if (QFileInfo(path).isDir()) return;
-    if (!QDir().mkdir(path)) qCWarning(lcStore) << "cannot create folder" << path;
-}
-
-// A name is taken by anything there, a dangling symbolic link included: writing through the
-// link would put the movie somewhere else.
-bool nameTaken(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-// The first free  folder/<prefix><suffix>.mov  with suffix "", "-1", "-2", ...; always probing
-// from the start, so gaps left by deleted files are filled first.
-QString firstFreeName(const QString& folder, const QString& prefix) {
-    for (qint64 n = 0;; ++n) {
-        const QString suffix = n == 0 ? QString() : QStringLiteral("-%1").arg(n);
-        const QString candidate = folder + QLatin1Char('/') + prefix + suffix + QStringLiteral(".mov");
-        if (!nameTaken(candidate)) return candidate;
-    }
-}
-
-}  // namespace
 
 // The output's reports, moved to the main thread before they touch the manager.
 class TavrioCaptureManager::RecordingReports : public media::RecordingDelegate {
@@ -96,91 +59,6 @@ TavrioCaptureManager::~TavrioCaptureManager() {
     joinWorker();
     if (session_) session_->stopRunning();
     if (backgroundRecordingID) platform::SleepInhibitor::end(backgroundRecordingID);
-}
-
-QString TavrioCaptureManager::baseDirForVideos() {
-    return platform::Paths::documentsRoot();
-}
-
-QString TavrioCaptureManager::baseDirForOriginalVideos() {
-    return libraryFolder("Originals");
-}
-
-QString TavrioCaptureManager::baseDirForThumbnails() {
-    return libraryFolder("Thumbs");
-}
-
-QString TavrioCaptureManager::filePathForRecording() {
-    const QString folder = baseDirForOriginalVideos();
-    createFolderIfMissing(folder);
-    return firstFreeName(folder, QStringLiteral("Out"));
-}
-
-QString TavrioCaptureManager::exportFilePath() {
-    return firstFreeName(baseDirForVideos(), QStringLiteral("Video"));
-}
-
-QString TavrioCaptureManager::exportFilePathForRotation() {
-    const QString path = baseDirForVideos() + QLatin1Char('/') + QLatin1String(kRotationFileName);
-    // A file left there by an interrupted export would make the next export's writer fail.
-    if (nameTaken(path) && !QFile::remove(path)) qCWarning(lcStore) << "cannot remove left-over" << path;
-    return path;
-}
-
-QString TavrioCaptureManager::zoomsArchiveFilePath(const QString& movieFileName) {
-    const QString folder = libraryFolder("Zooms");
-    createFolderIfMissing(folder);
-    return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".zooms.lkbx");
-}
-
-QString TavrioCaptureManager::earlierZoomsArchiveFilePath(const QString& movieFileName) {
-    const QString folder = libraryFolder("Zooms");
-    createFolderIfMissing(folder);
-    return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".zooms-previous.lkbx");
-}
-
-QString TavrioCaptureManager::timingFilePathForVideo(const QString& movieFileName) {
-    const QString folder = libraryFolder("Durations");
-    createFolderIfMissing(folder);
-    return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".duration.lkbx");
-}
-
-QString TavrioCaptureManager::filePathOfLastRecordedVideo() const {
-    return newestEntryIn(baseDirForOriginalVideos());
-}
-
-int64_t TavrioCaptureManager::fileCreationTime(const QString& path) {
-    // The birth time where the filesystem records one (ext4, btrfs, xfs, tmpfs), through statx;
-    // elsewhere the modification time, which for a movie written once is its creation time
-    // give or take the length of the recording.
-    struct statx st {};
-    const QByteArray native = QFile::encodeName(path);
-    if (statx(AT_FDCWD, native.constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &st) != 0)
-        return std::numeric_limits<int64_t>::min();
-    const struct statx_timestamp& ts = (st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime;
-    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-QString TavrioCaptureManager::newestEntryIn(const QString& folder, const CreationTime& timeOf) {
-    const QDir dir(folder);
-    if (!dir.exists()) return QString();
-    // Every entry, hidden ones included, sorted by name so that ties are decided the same way
-    // on every filesystem.
-    const QStringList entries =
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    if (entries.isEmpty()) return QString();
-    const QString base = dir.path() + QLatin1Char('/');
-    QString best = base + entries.first();
-    int64_t bestTime = timeOf(best);
-    for (const QString& name : entries) {
-        const QString path = base + name;
-        const int64_t t = timeOf(path);
-        if (t > bestTime) {
-            best = path;
-            bestTime = t;
-        }
-    }
-    return best;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -477,7 +355,7 @@ void TavrioCaptureManager::startRecording() {
         connection->setVideoOrientation(static_cast<media::VideoOrientation>(choice));
     }
     recOrientation = choice;
-    movieFileOutput_->startRecording(filePathForRecording().toStdString(), reports_,
+    movieFileOutput_->startRecording(MediaStore::filePathForRecording().toStdString(), reports_,
                                      platform::MainThread::dispatcher());
 }
 

@@ -2,13 +2,7 @@
 // The capture manager: one capture session with a camera input, a microphone input and a movie
 // file output; recordings into Originals; device connect/disconnect; focus, exposure and torch.
 // Everything it reports reaches its delegate on the main thread, in the order it happened.
-//
-// It also hosts the media store: where recordings, exports and their side files live and how new
-// names are chosen. Class operations, so that screens and jobs can use them without a manager.
-//
-// Folders: Documents (exports) is the platform's; Library/Originals, Library/Zooms and
-// Library/Durations are created one level deep by the operations that hand out paths in them,
-// even when the caller only reads; Library/Thumbs is created only by the library list.
+// Where recordings go is the media store's (MediaStore.h).
 
 #include "CameraPortal.h"
 #include "media/Error.h"
@@ -181,37 +175,6 @@ public:
     // Hot-plug from a list of a test's own instead of the system's (before the first set-up).
     void setDeviceListerForTesting(std::function<std::vector<std::shared_ptr<media::CaptureDevice>>()> lister);
     media::DeviceMonitor* deviceMonitor() const { return deviceMonitor_.get(); }
-
-    static QString baseDirForVideos();          // the Documents root
-    static QString baseDirForOriginalVideos();  // Library/Originals; not created
-    static QString baseDirForThumbnails();      // Library/Thumbs; not created
-
-    // The first free Originals/Out%@.mov ("", "-1", "-2", ...), creating Originals if missing.
-    static QString filePathForRecording();
-    // The first free Documents/Video%@.mov; creates nothing and reserves nothing.
-    static QString exportFilePath();
-    // Documents/For_Portrait_Exporting.mov, with any left-over file there removed.
-    static QString exportFilePathForRotation();
-    // Zooms/<movieFileName>.zooms.lkbx and Durations/<movieFileName>.duration.lkbx, creating the
-    // folder if missing. Pass the movie's file name (with its extension), never a full path.
-    static QString zoomsArchiveFilePath(const QString& movieFileName);
-    // Zooms/<movieFileName>.zooms-previous.lkbx: the track a new zoom replaced, kept for an undo.
-    static QString earlierZoomsArchiveFilePath(const QString& movieFileName);
-    static QString timingFilePathForVideo(const QString& movieFileName);
-
-    // The most recently created entry of Originals, or a null string when the folder is missing,
-    // unreadable or empty.
-    QString filePathOfLastRecordedVideo() const;
-
-    // A file's creation time in nanoseconds since the epoch: its birth time where the filesystem
-    // keeps one, else its modification time; INT64_MIN when it cannot be read.
-    using CreationTime = std::function<int64_t(const QString& path)>;
-    static int64_t fileCreationTime(const QString& path);
-    // The path of the entry of `folder` with the latest creation time; entries are taken in name
-    // order and ties keep the first. Null string when the folder is missing or empty.
-    static QString newestEntryIn(const QString& folder, const CreationTime& timeOf = fileCreationTime);
-
-    static constexpr char kRotationFileName[] = "For_Portrait_Exporting.mov";
 
 signals:
     // The camera's torch mode changed (set here, or a new camera came in).

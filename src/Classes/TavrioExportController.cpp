@@ -7,9 +7,8 @@
 
 #include "Settings.h"
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "media/capture/CaptureSession.h"
-#include "platform/AlertService.h"
 #include "platform/Defaults.h"
 #include "platform/FileLock.h"
 #include "platform/Logging.h"
@@ -38,21 +37,20 @@ void removeIfExists(const QString& path) {
 }
 
 QString rotationFilePath() {
-    return TavrioCaptureManager::baseDirForVideos() + QLatin1Char('/') +
-           QLatin1String(TavrioCaptureManager::kRotationFileName);
+    return MediaStore::baseDirForVideos() + QLatin1Char('/') + QLatin1String(MediaStore::kRotationFileName);
 }
 
 // The intermediate's folder stands for it: the intermediate itself comes and goes, and a lock
 // file of its own would be one more file in Documents.
 QString rotationLockPath() {
-    return TavrioCaptureManager::baseDirForVideos();
+    return MediaStore::baseDirForVideos();
 }
 
 // The export's final name: claimed only when the movie is complete, and if another export took
 // it meanwhile, the next free one then.
 void chooseFreeExportNames(ExportSession& session) {
-    session.setOutputPath(TavrioCaptureManager::exportFilePath().toStdString());
-    session.setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
+    session.setOutputPath(MediaStore::exportFilePath().toStdString());
+    session.setOutputPathChooser([] { return MediaStore::exportFilePath().toStdString(); });
 }
 
 // Things a usable track can hold that the export quietly corrects or cannot honour; one line
@@ -151,25 +149,21 @@ std::optional<media::VideoComposition> TavrioExportController::rampCompositionFo
                                        zoomSegmentsForTrack(track, asset.duration()));
 }
 
-std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts(const QString& corruptMessage) const {
+std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts() const {
     std::vector<media::AssetTrack> video;
     if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) {
-        platform::AlertService::show(QStringLiteral("Error"), corruptMessage, QStringLiteral("Okay"));
-        return std::nullopt;
-    }
+    if (video.empty()) return std::nullopt;
     return tavrio::VideoTrackFacts{video.front().trackID, video.front().naturalSize};
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
-    auto track = videoTrackFacts(
-        QStringLiteral("The Video File looks Corrupted, try saving the original file in the Videos folder."));
+    auto track = videoTrackFacts();
     if (!track) return std::nullopt;
     return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
-    auto track = videoTrackFacts(QStringLiteral("The Video File is Corrupted"));
+    auto track = videoTrackFacts();
     if (!track) return std::nullopt;
     return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
 }
@@ -198,22 +192,29 @@ void TavrioExportController::startExporting() {
         if (!_rotationLock) qCWarning(lcExport).noquote() << "cannot lock the intermediate file:" << error;
     }
     _started = true;
-    const std::string preset = _exportOptOverride ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
-                                                  : settings::getExportPresetFromSettings(mAsset.get());
+    const media::ExportPreset preset = _exportOptOverride
+                                           ? settings::exportPresetForOption(*_exportOptOverride, mAsset.get())
+                                           : settings::getExportPresetFromSettings(mAsset.get());
     auto session = std::make_shared<ExportSession>(mAsset, preset);
     if (recordedIn(_videoOrientation, VideoOrientation::LandscapeRight)) {
         chooseFreeExportNames(*session);
         _outVideo = QString::fromStdString(session->outputPath());
     } else {
-        _outVideo = TavrioCaptureManager::exportFilePathForRotation();
+        _outVideo = MediaStore::exportFilePathForRotation();
         session->setOutputPath(_outVideo.toStdString());
     }
-    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+    session->setOutputFileType(media::FileType::QuickTimeMovie);
 
     const qint64 rescale = _rescaleOptOverride ? *_rescaleOptOverride
                                                : platform::Defaults::standard().integerForKey(settings::kRescaleOpt);
-    session->setVideoComposition(settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling()
-                                                                  : zoomCompositionForPreview());
+    auto composition =
+        settings::rescaleIsBest(rescale) ? zoomCompositionWithHighQualityRescaling() : zoomCompositionForPreview();
+    session->setVideoComposition(composition);
+    QPointer<TavrioExportController> self(this);
+    // The pass still runs (the sound is copied), but the user must hear that the pictures are
+    // missing; telling is the screen's business.
+    if (!composition && _delegate) _delegate->exportProblem(corruptMovieText());
+    if (!self) return;
     if (_delegate) _delegate->exportDidStart();
     startProgressTimer(session);
     _zoomExportSession = session;
@@ -312,7 +313,7 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
 }
 
 void TavrioExportController::performRotation(const QString& path) {
-    rotateVideo(path, TavrioCaptureManager::exportFilePath());
+    rotateVideo(path, MediaStore::exportFilePath());
 }
 
 void TavrioExportController::rotateVideo(const QString& source, const QString& toFile) {
@@ -329,10 +330,10 @@ void TavrioExportController::rotateVideo(const QString& source, const QString& t
         if (!video.empty()) rotation = video.front().preferredTransform;
     }
 
-    auto session = std::make_shared<ExportSession>(asset, media::kExportPresetPassthrough);
+    auto session = std::make_shared<ExportSession>(asset, media::ExportPreset::Passthrough);
     session->setOutputPath(toFile.toStdString());
-    session->setOutputPathChooser([] { return TavrioCaptureManager::exportFilePath().toStdString(); });
-    session->setOutputFileType(media::kFileTypeQuickTimeMovie);
+    session->setOutputPathChooser([] { return MediaStore::exportFilePath().toStdString(); });
+    session->setOutputFileType(media::FileType::QuickTimeMovie);
     session->setVideoTrackPreferredTransform(rotation);
     _zoomExportSession = session;
     QPointer<TavrioExportController> self(this);

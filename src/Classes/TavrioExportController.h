@@ -46,6 +46,8 @@ public:
     bool exportsZoom() const { return _exportsZoom; }
     // What the user is told about such a movie.
     static QString noZoomText() { return QStringLiteral("No zoom was recorded with this movie"); }
+    // What the user is told when a movie to export has no pictures (exportProblem()).
+    static QString corruptMovieText() { return QStringLiteral("The Video File is Corrupted"); }
 
     // Overrides of the "exportOpt" and "rescaleOpt" settings for this job (the command line's
     // options); without them the stored settings are read when the export starts.
@@ -60,7 +62,7 @@ public:
     bool isExporting() const { return _zoomExportSession || _waitTimer || _rotationPending; }
 
     // The transform-ramp form (bilinear; also what playback shows) and the layer-animation form
-    // (high-quality rescaling). nullopt, after an alert, when the movie has no video track.
+    // (high-quality rescaling). nullopt when the movie has no video track.
     std::optional<media::VideoComposition> zoomCompositionForPreview();
     std::optional<media::VideoComposition> zoomCompositionWithHighQualityRescaling();
     std::shared_ptr<const media::Asset> assetForPreview() const { return mAsset; }
@@ -95,7 +97,7 @@ private:
                               void (TavrioExportController::*end)(const std::shared_ptr<media::ExportSession>&,
                                                                   const QString&),
                               const QString& file);
-    std::optional<tavrio::VideoTrackFacts> videoTrackFacts(const QString& corruptMessage) const;
+    std::optional<tavrio::VideoTrackFacts> videoTrackFacts() const;
 
     // Threads: every field belongs to the main thread. The engine's sessions end on their own
     // threads and reach the job only through a main-thread dispatch guarded by _alive.

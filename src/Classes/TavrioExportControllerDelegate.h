@@ -9,6 +9,9 @@
 class TavrioExportControllerDelegate {
 public:
     virtual ~TavrioExportControllerDelegate() = default;
+    // Something the user must be told before the zoom pass starts (the movie has no pictures);
+    // the pass still runs. The job raises no alert itself: the front end tells it its own way.
+    virtual void exportProblem(const QString& text) { (void)text; }
     // The zoom pass is set up and about to start.
     virtual void exportDidStart() {}
     // Every 0.25 s while a pass (zoom or rotation) is exporting: its fraction done, 0 to 1.

@@ -1,7 +1,7 @@
 #include "VideoAssetsViewController.h"
 
 #include "RunningExports.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -59,11 +59,6 @@ bool isStale(const QFileInfo& thumb, const QFileInfo& movie) {
     return thumb.lastModified() < made && made <= QDateTime::currentDateTime();
 }
 
-QString thumbnailPathOf(const QString& moviePath) {
-    return TavrioCaptureManager::baseDirForThumbnails() + QLatin1Char('/') + QFileInfo(moviePath).fileName() +
-           QStringLiteral(".jpeg");
-}
-
 QMutex listingObserverLock;
 std::function<void()>& listingObserver() {
     static std::function<void()> observer;
@@ -111,9 +106,9 @@ VideoAssetsViewController::~VideoAssetsViewController() {
 }
 
 void VideoAssetsViewController::viewDidLoad() {
-    _videosDirPath = TavrioCaptureManager::baseDirForVideos();
-    _thumbsDirPath = TavrioCaptureManager::baseDirForThumbnails();
-    _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
+    _videosDirPath = MediaStore::baseDirForVideos();
+    _thumbsDirPath = MediaStore::baseDirForThumbnails();
+    _originalClipsPath = MediaStore::baseDirForOriginalVideos();
     refreshData();
 }
 
@@ -190,7 +185,7 @@ QString VideoAssetsViewController::dateText(const QDateTime& time) {
 }
 
 QString VideoAssetsViewController::titleForVideo(const QString& path) {
-    return titleFor(path, TavrioCaptureManager::fileCreationTime(path));
+    return titleFor(path, MediaStore::fileCreationTime(path));
 }
 
 QString VideoAssetsViewController::subtitleForVideo(const QString& path) {
@@ -198,7 +193,7 @@ QString VideoAssetsViewController::subtitleForVideo(const QString& path) {
 }
 
 bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
-    if (_originalClipsPath.isEmpty()) _originalClipsPath = TavrioCaptureManager::baseDirForOriginalVideos();
+    if (_originalClipsPath.isEmpty()) _originalClipsPath = MediaStore::baseDirForOriginalVideos();
     return QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(_originalClipsPath);
 }
 
@@ -286,7 +281,7 @@ VideoAssetsViewController::Listing VideoAssetsViewController::listFolders(
             const QFileInfo info(path);
             Row row;
             row.path = path;
-            row.created = TavrioCaptureManager::fileCreationTime(path);
+            row.created = MediaStore::fileCreationTime(path);
             row.title = titleFor(path, row.created);
             row.size = info.size();
             row.modified = info.lastModified();
@@ -370,7 +365,7 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
         // writes: a zoom track left there is the user's.)
         if (!QFileInfo::exists(path))
             for (const QString& made :
-                 {thumbnailPathOf(path), TavrioCaptureManager::timingFilePathForVideo(QFileInfo(path).fileName())})
+                 {MediaStore::thumbnailFilePath(path), MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())})
                 QFile::remove(made);
         return;
     }
@@ -405,13 +400,7 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
     watchFolders();
     // A file that went while its picture was being made is no unusable file, just gone.
     if (told || !info.exists()) return;
-    platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(info.fileName()),
-                                 localized("Format Not Supported"), localized("Ok"));
-}
-
-QString VideoAssetsViewController::thumbnailPathForVideo(const QString& moviePath) {
-    const QString path = thumbnailPathOf(moviePath);
-    return QFileInfo::exists(path) ? path : QString();
+    emit movieUnusable(info.fileName());
 }
 
 QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size, QString* reason) {
@@ -448,7 +437,7 @@ VideoAssetsViewController::MadeThumbnail VideoAssetsViewController::makeThumbnai
     if (made.image.isNull()) return made;
     // Another maker (the list, the end of the take) may have stored one meanwhile; its picture
     // is as good as ours.
-    const QString thumb = thumbnailPathOf(moviePath);
+    const QString thumb = MediaStore::thumbnailFilePath(moviePath);
     if (QFileInfo::exists(thumb) && !isStale(QFileInfo(thumb), QFileInfo(moviePath))) return made;
     // Made here when the list has not made it yet: a movie without its thumbnail shows blank.
     QDir().mkpath(QFileInfo(thumb).path());
@@ -488,13 +477,12 @@ QStringList assetFiles(const QString& moviePath) {
     // Side files belong to the library's movies; a movie elsewhere (tavrio-cli export of any
     // file) must not take those of a library movie of the same name with it.
     const QString folder = QDir::cleanPath(QFileInfo(moviePath).absolutePath());
-    if (folder != QDir::cleanPath(TavrioCaptureManager::baseDirForOriginalVideos()) &&
-        folder != QDir::cleanPath(TavrioCaptureManager::baseDirForVideos()))
+    if (folder != QDir::cleanPath(MediaStore::baseDirForOriginalVideos()) &&
+        folder != QDir::cleanPath(MediaStore::baseDirForVideos()))
         return {moviePath};
     const QString name = QFileInfo(moviePath).fileName();
-    QStringList files{moviePath, thumbnailPathOf(moviePath), TavrioCaptureManager::zoomsArchiveFilePath(name),
-                      TavrioCaptureManager::earlierZoomsArchiveFilePath(name),
-                      TavrioCaptureManager::timingFilePathForVideo(name)};
+    QStringList files{moviePath, MediaStore::thumbnailFilePath(moviePath), MediaStore::zoomsArchiveFilePath(name),
+                      MediaStore::earlierZoomsArchiveFilePath(name), MediaStore::timingFilePathForVideo(name)};
     files.removeAll(QString());
     return files;
 }

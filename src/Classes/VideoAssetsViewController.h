@@ -101,9 +101,6 @@ public:
     // The locale's short date and time, without seconds (the C locale's short time has them).
     static QString dateText(const QDateTime& time);
 
-    // Thumbs/<movie file name>.jpeg if that file exists, else a null string.
-    static QString thumbnailPathForVideo(const QString& moviePath);
-
     // The movie's first frame, upright, scaled down to fit `size` (pixels). Writes the movie's
     // duration file first whenever its duration is known, picture or not. A null image when the
     // movie has no video track or none of it decodes; then `*reason` (when given) says why in a
@@ -147,6 +144,9 @@ signals:
     void rowChanged(int index);
     // A row went away (its movie cannot be shown); later rows moved up by one.
     void rowRemoved(int index);
+    // A movie no picture can be made from, for the screen to tell: once while the file stays as
+    // it is, however many lists are open or refreshed.
+    void movieUnusable(const QString& fileName);
 
 private:
     struct Listing;

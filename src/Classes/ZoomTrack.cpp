@@ -1,6 +1,6 @@
 #include "ZoomTrack.h"
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 
 #include "media/OutputFile.h"
 #include "platform/Logging.h"
@@ -106,8 +106,8 @@ bool fail(QString* error, const QString& text) {
 
 bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString* error) {
     const QString name = QFileInfo(moviePath).fileName();
-    const QString current = TavrioCaptureManager::zoomsArchiveFilePath(name);
-    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath(name);
+    const QString current = MediaStore::zoomsArchiveFilePath(name);
+    const QString earlier = MediaStore::earlierZoomsArchiveFilePath(name);
     QString problem;
     QVariantList root;
     for (const ZoomEntry& entry : track) root.append(entry);
@@ -135,20 +135,20 @@ bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString*
 }
 
 bool hasEarlierZoomTrack(const QString& moviePath) {
-    const QFileInfo info(TavrioCaptureManager::earlierZoomsArchiveFilePath(QFileInfo(moviePath).fileName()));
+    const QFileInfo info(MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath).fileName()));
     return info.isFile() && !info.isSymLink();
 }
 
 bool restoreEarlierZoomTrack(const QString& moviePath, QString* error) {
     const QString name = QFileInfo(moviePath).fileName();
-    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath(name);
+    const QString earlier = MediaStore::earlierZoomsArchiveFilePath(name);
     QString problem;
     const std::optional<QByteArray> bytes = readSideFile(earlier, &problem);
     if (!bytes) {
         if (problem.isEmpty()) problem = QStringLiteral("%1 has no earlier zoom").arg(name);
         return fail(error, problem);
     }
-    if (!writeSideFile(TavrioCaptureManager::zoomsArchiveFilePath(name), *bytes, &problem))
+    if (!writeSideFile(MediaStore::zoomsArchiveFilePath(name), *bytes, &problem))
         return fail(error, QStringLiteral("cannot put back the earlier zoom of %1: %2").arg(name, problem));
     if (!QFile::remove(earlier))
         return fail(
@@ -226,7 +226,7 @@ bool writeDurationFile(const QString& movieFileName, double seconds) {
         qCInfo(lcStore) << "no duration file for" << movieFileName << "- duration is not finite";
         return false;
     }
-    const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
+    const QString path = MediaStore::timingFilePathForVideo(movieFileName);
     // Atomic for the same reason as the zoom track: the library shows the file's whole text.
     QString error;
     if (!writeSideFile(path, durationText(seconds).toUtf8(), &error)) {
@@ -237,7 +237,7 @@ bool writeDurationFile(const QString& movieFileName, double seconds) {
 }
 
 QString readDurationFile(const QString& movieFileName) {
-    const QString path = TavrioCaptureManager::timingFilePathForVideo(movieFileName);
+    const QString path = MediaStore::timingFilePathForVideo(movieFileName);
     if (!QFileInfo(path).isFile())  // not a FIFO or a folder: reading must not block
         return QString();
     QFile file(path);
@@ -247,7 +247,7 @@ QString readDurationFile(const QString& movieFileName) {
 
 std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath) {
     const QString name = QFileInfo(moviePath).fileName();
-    return readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(name));
+    return readZoomTrackFile(MediaStore::zoomsArchiveFilePath(name));
 }
 
 qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms) {

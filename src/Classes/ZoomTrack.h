@@ -56,7 +56,7 @@ qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
 QString zoomTrackProblem(const ZoomTrack& track);
 
 // A movie's zoom track replaced by a new one, and back. The track it replaces is kept, byte for
-// byte, as the movie's one earlier version (TavrioCaptureManager::earlierZoomsArchiveFilePath);
+// byte, as the movie's one earlier version (MediaStore::earlierZoomsArchiveFilePath);
 // only the movie's file name counts. Both files are written atomically, the earlier version
 // first: a crash between leaves the old track in place. A movie without a track gets the new one
 // and no earlier version. False with *error saying why, the files then as they were.

@@ -11,6 +11,9 @@
 
 ExportNotices::ExportNotices(QWidget* window, QObject* parent) : QObject(parent), window_(window) {
     connect(&RunningExports::shared(), &RunningExports::finished, this, &ExportNotices::exportFinished);
+    connect(&RunningExports::shared(), &RunningExports::problem, this, [](const QString&, const QString& text) {
+        platform::AlertService::show(QStringLiteral("Error"), text, QStringLiteral("Okay"));
+    });
 }
 
 QString ExportNotices::title(RunningExports::Status status, bool zoomed) {

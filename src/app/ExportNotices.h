@@ -1,7 +1,8 @@
 #pragma once
 // Tells the user that an export which runs on its own has ended: in the window, when no details
 // screen showing it was there to say so, and on the desktop when the window is not the active
-// one (minimized, covered, another window in front).
+// one (minimized, covered, another window in front); and what an export reports about its movie
+// before it runs (a movie without pictures), in the window.
 
 #include <QObject>
 #include <QPointer>

@@ -6,6 +6,7 @@
 #include "MovieInfo.h"
 #include "Settings.h"
 #include "ZoomTrack.h"
+#include "MediaStore.h"
 #include "TavrioCaptureManager.h"
 #include "platform/MainThread.h"
 #include "platform/Defaults.h"
@@ -61,7 +62,7 @@ void SettingsDetailController::showExportSizes(double y) {
     addSubview(footerLabel_, QRectF(20, y, 280, 70));
     QPointer<QLabel> label = footerLabel_;
     QThreadPool::globalInstance()->start([label] {
-        const QString newest = TavrioCaptureManager::newestEntryIn(TavrioCaptureManager::baseDirForOriginalVideos());
+        const QString newest = MediaStore::newestEntryIn(MediaStore::baseDirForOriginalVideos());
         if (newest.isEmpty()) return;
         const std::optional<MovieInfo> info = MovieInfo::read(newest);
         if (!info || !info->video) return;

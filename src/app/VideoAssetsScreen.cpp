@@ -1,6 +1,7 @@
 #include "VideoAssetsScreen.h"
 #include "platform/ScreenScale.h"
 
+#include "MediaStore.h"
 #include "UIImageAdditions.h"
 #include "VideoDetailsViewController.h"
 
@@ -94,6 +95,10 @@ VideoAssetsScreen::VideoAssetsScreen(VideoAssetsViewControllerDelegate* delegate
     });
     connect(_library, &VideoAssetsViewController::rowChanged, this, [this](int row) {
         _tableView->reloadRow({0, row});
+    });
+    connect(_library, &VideoAssetsViewController::movieUnusable, this, [](const QString& fileName) {
+        platform::AlertService::show(localized("Error") + QStringLiteral(" File:%1").arg(fileName),
+                                     localized("Format Not Supported"), localized("Ok"));
     });
     connect(_library, &VideoAssetsViewController::rowRemoved, this, [this](int row) {
         _tableView->deleteRows({ui::IndexPath{0, row}});
@@ -243,7 +248,7 @@ void VideoAssetsScreen::openDetailsForRow(int row) {
         _library->refreshData();
         return;
     }
-    auto* details = new VideoDetailsViewController(path, VideoAssetsViewController::thumbnailPathForVideo(path));
+    auto* details = new VideoDetailsViewController(path, MediaStore::thumbnailPathForVideo(path));
     details->setDelegate(_library);
     nav->pushViewController(details, true);
 }

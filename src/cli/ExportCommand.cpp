@@ -20,8 +20,11 @@ int usageError(const QString& message) {
 
 class ExportReporter : public TavrioExportControllerDelegate {
 public:
-    explicit ExportReporter(bool terminal) : terminal_(terminal) {}
+    ExportReporter(bool terminal, const QString& movie) : terminal_(terminal), movie_(movie) {}
 
+    void exportProblem(const QString& text) override {
+        cli::err(QStringLiteral("tavrio-cli: %1: %2").arg(movie_, text));
+    }
     void exportDidStart() override { show(0.0f, "zoom"); }
     void exportProgress(float p) override { show(p, rotating_ ? "rotate" : "zoom"); }
     void exportFinished(Status status, const QString& path, bool needsFurtherProcessing) override {
@@ -64,6 +67,7 @@ private:
         QCoreApplication::exit(0);
     }
     bool terminal_;
+    QString movie_;
     bool rotating_ = false;
     int lastPercent_ = -1;
     std::string lastPass_;
@@ -126,7 +130,7 @@ int runExport(const QStringList& args) {
     }
     job.setExportOptOverride(preset);
     job.setRescaleOptOverride(rescale);
-    ExportReporter reporter(isatty(STDERR_FILENO));
+    ExportReporter reporter(isatty(STDERR_FILENO), movie);
     job.setDelegate(&reporter);
 
     std::optional<int> interruptedStatus;  // the exit status a stop signal asks for

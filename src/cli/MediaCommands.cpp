@@ -7,7 +7,7 @@
 
 #include "Command.h"
 #include "MovieInfo.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "VideoAssetsViewController.h"
 #include "ZoomTrack.h"
 
@@ -82,15 +82,14 @@ int runThumbnail(const QStringList& args) {
         return cli::kExitFailure;
     }
     // As the library does when it opens: it is the one that makes the thumbnails folder.
-    QDir().mkpath(TavrioCaptureManager::baseDirForThumbnails());
+    QDir().mkpath(MediaStore::baseDirForThumbnails());
     QString reason;
     const QImage image = VideoAssetsViewController::generateThumbImageForVideo(movie, QSize(size, size), &reason);
     if (image.isNull()) {
         cli::err(QStringLiteral("tavrio-cli: %1: Format Not Supported: %2").arg(QFileInfo(movie).fileName(), reason));
         return cli::kExitFailure;
     }
-    const QString path =
-        QDir(TavrioCaptureManager::baseDirForThumbnails()).filePath(QFileInfo(movie).fileName() + ".jpeg");
+    const QString path = MediaStore::thumbnailFilePath(movie);
     if (!VideoAssetsViewController::writeThumbnailFile(image, path)) {
         cli::err(QStringLiteral("tavrio-cli: cannot write %1").arg(path));
         return cli::kExitFailure;

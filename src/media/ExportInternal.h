@@ -20,12 +20,12 @@ namespace media {
 
 struct ExportSession::Impl {
     std::shared_ptr<const Asset> asset;
-    std::string preset;
+    ExportPreset preset = ExportPreset::HighestQuality;
     std::string outputPath;
     mutable std::mutex outputPathMutex;  // the path changes when a taken name makes way for another
     std::function<std::string()> nextOutputPath;
     std::unique_ptr<OutputFile> output;  // the hidden temporary until the movie is complete
-    std::string fileType = kFileTypeQuickTimeMovie;
+    FileType fileType = FileType::QuickTimeMovie;
     std::optional<VideoComposition> composition;
     std::optional<AffineTransform> passthroughTransform;
 

@@ -10,19 +10,18 @@ namespace media {
 namespace {
 
 struct Box {
-    int longSide, shortSide;
+    int longSide = 0, shortSide = 0;
 };
 
-bool presetBox(const std::string& preset, Box& box) {
-    if (preset == kExportPreset960x540)
-        box = {960, 540};
-    else if (preset == kExportPreset640x480)
-        box = {640, 480};
-    else if (preset == kExportPresetMediumQuality)
-        box = {480, 360};
-    else
-        return false;
-    return true;
+bool presetBox(ExportPreset preset, Box& box) {
+    switch (preset) {
+    case ExportPreset::Box960x540: box = {960, 540}; return true;
+    case ExportPreset::Box640x480: box = {640, 480}; return true;
+    case ExportPreset::MediumQuality: box = {480, 360}; return true;
+    case ExportPreset::HighestQuality:
+    case ExportPreset::Passthrough: return false;
+    }
+    return false;
 }
 
 // Whether the picture fills the box (turned to the picture's orientation): the preset then
@@ -38,27 +37,31 @@ int evenAtLeastTwo(double v) {
 
 }  // namespace
 
-bool isKnownExportPreset(const std::string& p) {
-    Box b;
-    return p == kExportPresetHighestQuality || p == kExportPresetPassthrough || presetBox(p, b);
+const char* exportPresetName(ExportPreset preset) {
+    switch (preset) {
+    case ExportPreset::HighestQuality: return "HighestQuality";
+    case ExportPreset::Box960x540: return "960x540";
+    case ExportPreset::Box640x480: return "640x480";
+    case ExportPreset::MediumQuality: return "MediumQuality";
+    case ExportPreset::Passthrough: return "Passthrough";
+    }
+    return "?";
 }
 
-std::string exportPresetForSource(const std::string& preset, Size source) {
+ExportPreset exportPresetForSource(ExportPreset preset, Size source) {
     // The boxed presets from best to worst; MediumQuality fits any picture.
-    const char* const boxed[] = {kExportPreset960x540, kExportPreset640x480};
     bool worse = false;
-    for (const char* p : boxed) {
+    for (const ExportPreset p : {ExportPreset::Box960x540, ExportPreset::Box640x480}) {
         worse = worse || preset == p;
         Box box;
         if (worse && presetBox(p, box) && fills(source, box)) return p;
     }
-    return worse ? kExportPresetMediumQuality : preset;
+    return worse ? ExportPreset::MediumQuality : preset;
 }
 
-Size exportOutputSize(const std::string& chosen, Size source) {
+Size exportOutputSize(ExportPreset chosen, Size source) {
     if (source.empty()) return {};
-    if (!isKnownExportPreset(chosen)) return {};
-    const std::string preset = exportPresetForSource(chosen, source);
+    const ExportPreset preset = exportPresetForSource(chosen, source);
     double scale = 1;
     Box box;
     if (presetBox(preset, box)) {
@@ -70,23 +73,23 @@ Size exportOutputSize(const std::string& chosen, Size source) {
     return {evenAtLeastTwo(source.width * scale), evenAtLeastTwo(source.height * scale)};
 }
 
-std::vector<std::string> ExportSession::allExportPresets() {
-    return {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
-            kExportPresetPassthrough};
+std::vector<ExportPreset> ExportSession::allExportPresets() {
+    return {ExportPreset::HighestQuality, ExportPreset::Box960x540, ExportPreset::Box640x480,
+            ExportPreset::MediumQuality, ExportPreset::Passthrough};
 }
 
-std::vector<std::string> ExportSession::exportPresetsCompatibleWithAsset(const Asset& asset) {
-    std::vector<std::string> out{kExportPresetHighestQuality};
+std::vector<ExportPreset> ExportSession::exportPresetsCompatibleWithAsset(const Asset& asset) {
+    std::vector<ExportPreset> out{ExportPreset::HighestQuality};
     auto video = asset.tracksWithMediaType(MediaType::Video);
     if (!video.empty()) {
-        for (const char* p : {kExportPreset960x540, kExportPreset640x480}) {
+        for (const ExportPreset p : {ExportPreset::Box960x540, ExportPreset::Box640x480}) {
             Box b;
             presetBox(p, b);
             if (fills(video.front().naturalSize, b)) out.push_back(p);
         }
     }
-    out.push_back(kExportPresetMediumQuality);
-    out.push_back(kExportPresetPassthrough);
+    out.push_back(ExportPreset::MediumQuality);
+    out.push_back(ExportPreset::Passthrough);
     return out;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The export presets: their names, the picture size each makes, and the encoder settings of
-// every re-encoding export.
+// The export presets, the picture size each makes, and the encoder settings of every
+// re-encoding export.
 
 #include <string>
 
@@ -8,12 +8,13 @@
 
 namespace media {
 
-inline constexpr const char* kExportPresetHighestQuality = "HighestQuality";
-inline constexpr const char* kExportPreset960x540 = "960x540";
-inline constexpr const char* kExportPreset640x480 = "640x480";
-inline constexpr const char* kExportPresetMediumQuality = "MediumQuality";
-inline constexpr const char* kExportPresetPassthrough = "Passthrough";
-inline constexpr const char* kFileTypeQuickTimeMovie = "com.apple.quicktime-movie";
+// Best first. The boxed ones fit the picture within their box; Passthrough copies the samples.
+enum class ExportPreset { HighestQuality, Box960x540, Box640x480, MediumQuality, Passthrough };
+// What an export writes. A QuickTime movie is the only kind.
+enum class FileType { QuickTimeMovie };
+
+// "HighestQuality", "960x540", ...: for log lines and messages.
+const char* exportPresetName(ExportPreset preset);
 
 // The encoder settings of every re-encoding export, in one place so that the benchmarks can
 // give the reference encoder exactly the same ones.
@@ -32,15 +33,12 @@ struct EncoderSettings {
 // the picture does not fill falls back to the largest box of the worse presets that it fills,
 // else to MediumQuality; every other preset is itself. So a better choice never gives a smaller
 // picture than a worse one.
-std::string exportPresetForSource(const std::string& presetName, Size source);
+ExportPreset exportPresetForSource(ExportPreset preset, Size source);
 
 // The picture size a preset makes of a source picture, after exportPresetForSource():
 // HighestQuality keeps it; the boxed presets fit it within their box (turned to the picture's
 // orientation) keeping the aspect and never enlarging; Passthrough keeps it. Even dimensions, at
-// least 2x2. {0,0} for an unknown preset or an empty source.
-Size exportOutputSize(const std::string& presetName, Size source);
-
-// One of the names above.
-bool isKnownExportPreset(const std::string& presetName);
+// least 2x2. {0,0} for an empty source.
+Size exportOutputSize(ExportPreset preset, Size source);
 
 }  // namespace media

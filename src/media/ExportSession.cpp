@@ -66,10 +66,10 @@ struct DecodedPicture {
 // ---------------------------------------------------------------------------------------------
 // Session
 
-ExportSession::ExportSession(std::shared_ptr<const Asset> asset, std::string presetName)
+ExportSession::ExportSession(std::shared_ptr<const Asset> asset, ExportPreset preset)
     : impl_(std::make_shared<Impl>()) {
     impl_->asset = std::move(asset);
-    impl_->preset = std::move(presetName);
+    impl_->preset = preset;
 }
 
 ExportSession::~ExportSession() {
@@ -85,7 +85,7 @@ void ExportSession::waitUntilFinished() {
         impl_->doneCv.wait(lock, [&] { return impl_->done; });
 }
 
-const std::string& ExportSession::presetName() const {
+ExportPreset ExportSession::preset() const {
     return impl_->preset;
 }
 std::shared_ptr<const Asset> ExportSession::asset() const {
@@ -102,10 +102,10 @@ std::string ExportSession::outputPath() const {
 void ExportSession::setOutputPathChooser(std::function<std::string()> next) {
     impl_->nextOutputPath = std::move(next);
 }
-void ExportSession::setOutputFileType(std::string t) {
-    impl_->fileType = std::move(t);
+void ExportSession::setOutputFileType(FileType t) {
+    impl_->fileType = t;
 }
-const std::string& ExportSession::outputFileType() const {
+FileType ExportSession::outputFileType() const {
     return impl_->fileType;
 }
 void ExportSession::setVideoComposition(std::optional<VideoComposition> c) {
@@ -175,12 +175,6 @@ void ExportSession::Impl::run() {
     std::error_code ec;
     if (!asset) {
         fail(plainError(AVERROR(EINVAL), "The export has no movie.", "No movie was given to export.", {}));
-    } else if (!isKnownExportPreset(preset)) {
-        fail(plainError(AVERROR(EINVAL), "The export could not be started.",
-                        "Unknown export preset \"" + preset + "\".", {}));
-    } else if (fileType != kFileTypeQuickTimeMovie) {
-        fail(plainError(AVERROR(EINVAL), "The export could not be started.",
-                        "The file type \"" + fileType + "\" cannot be written.", "Export as a QuickTime movie."));
     } else if (outputPath.empty()) {
         fail(plainError(AVERROR(EINVAL), "The export could not be started.", "No output file was given.", {}));
     } else if (!nextOutputPath && (fs::exists(outputPath, ec) || fs::is_symlink(outputPath, ec))) {
@@ -188,7 +182,7 @@ void ExportSession::Impl::run() {
         fail(plainError(AVERROR(EEXIST), "The export could not be started.",
                         "A file already exists at " + outputPath + ".", "Remove the file or choose another name."));
     } else if (!cancelled) {
-        if (preset == kExportPresetPassthrough)
+        if (preset == ExportPreset::Passthrough)
             runPassthrough();
         else
             runTranscode();

@@ -27,16 +27,16 @@ public:
     // HighestQuality, MediumQuality and Passthrough always; a boxed preset when the picture is at
     // least as large as its box. A movie without video gets HighestQuality, MediumQuality and
     // Passthrough.
-    static std::vector<std::string> exportPresetsCompatibleWithAsset(const Asset& asset);
-    static std::vector<std::string> allExportPresets();
+    static std::vector<ExportPreset> exportPresetsCompatibleWithAsset(const Asset& asset);
+    static std::vector<ExportPreset> allExportPresets();
 
-    ExportSession(std::shared_ptr<const Asset> asset, std::string presetName);
+    ExportSession(std::shared_ptr<const Asset> asset, ExportPreset preset);
     // Cancels a running export and waits for it to wind up (the completion still runs once).
     ~ExportSession();
     ExportSession(const ExportSession&) = delete;
     ExportSession& operator=(const ExportSession&) = delete;
 
-    const std::string& presetName() const;
+    ExportPreset preset() const;
     std::shared_ptr<const Asset> asset() const;
 
     // The movie is written to a hidden temporary beside `path` and takes the name only once it
@@ -48,9 +48,8 @@ public:
     // it meanwhile), the movie takes the name `next` returns instead, asked again until one is
     // free. It runs on an engine thread and may only look at the file system.
     void setOutputPathChooser(std::function<std::string()> next);
-    // Only kFileTypeQuickTimeMovie is supported; anything else fails the export.
-    void setOutputFileType(std::string fileType);
-    const std::string& outputFileType() const;
+    void setOutputFileType(FileType fileType);
+    FileType outputFileType() const;
     void setVideoComposition(std::optional<VideoComposition> composition);
     const std::optional<VideoComposition>& videoComposition() const;
     // The display matrix the output's video track carries with Passthrough (without it the

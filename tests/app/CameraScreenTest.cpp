@@ -4,7 +4,7 @@
 #include "ZoomSettingsController.h"
 #include "RDButton.h"
 #include "TavrioCameraController.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioPreviewView.h"
 #include "TavrioSlider.h"
 #include "ZoomTrack.h"
@@ -78,20 +78,29 @@ TEST_F(CameraShown, SetsUpAfterTheFirstPaintThenShowsThePreviewFullScreen) {
     waitUntilRunning();
     EXPECT_EQ(camera->spinner(), nullptr);
     EXPECT_EQ(camera->cleanAperture(), QSizeF(1920, 1080));  // the test picture's best mode
-    // The upright 16:9 picture sits between bars of 150, slid off the screen in full screen.
-    EXPECT_EQ(camera->blackBarHeight(), 150);
-    ASSERT_TRUE(
-        testsupport::spinUntil([this] { return frameOf(camera->leftView()) == QRectF(0, -150, 320, 150); }, 10000));
-    EXPECT_EQ(frameOf(camera->rightView()), QRectF(0, 480, 320, 150));
+    // The upright 16:9 picture (320 x 180 points across the screen) sits between bars filling
+    // the rest, slid off the screen in full screen.
+    const QRectF screen(0, 0, 320, 480);
+    EXPECT_EQ(camera->blackBarHeight(), (480 - 180) / 2);
+    ASSERT_TRUE(testsupport::spinUntil(
+        [&] { return !frameOf(camera->leftView()).intersects(screen) && frameOf(camera->leftView()).bottom() == 0; },
+        10000));
+    EXPECT_FALSE(frameOf(camera->rightView()).intersects(screen));
+    EXPECT_EQ(frameOf(camera->rightView()).top(), screen.bottom());
     ASSERT_NE(camera->flashButton(), nullptr) << "the virtual camera has a torch";
-    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 72, 37));
+    // The torch button lies across the top corner, whole on the screen, held upright.
+    const QRectF torch = frameOf(camera->flashButton());
+    EXPECT_TRUE(screen.contains(torch));
+    EXPECT_LT(torch.center().y(), screen.height() / 4);
+    EXPECT_GT(torch.width(), torch.height());
     EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
 
     // A double tap leaves full screen: scale back to the zoom, bars back in place.
     camera->handleDoubleTap();
     ASSERT_TRUE(testsupport::spinUntil([this] { return camera->videoPreviewView()->previewScale() == 1.0f; }, 10000));
     EXPECT_FALSE(camera->isFullScreen());
-    EXPECT_EQ(frameOf(camera->leftView()), QRectF(0, 0, 320, 150));
+    EXPECT_EQ(frameOf(camera->leftView()), QRectF(0, 0, 320, camera->blackBarHeight()));
+    EXPECT_EQ(frameOf(camera->rightView()).bottom(), screen.bottom());
 
     // The zoom and the full-screen factor multiply.
     camera->zoomSliderChanged(0.5f);
@@ -115,7 +124,7 @@ TEST_F(CameraShown, TapsFocusAboveTheSliderOnlyAndFlashTheBox) {
     // 6 points above it: focus and exposure at the point of interest, the box flashes there.
     camera->tapToFocus({100, 374});
     EXPECT_TRUE(box->isFlashing());
-    EXPECT_EQ(frameOf(box), QRectF(75, 349, 50, 50));
+    EXPECT_EQ(frameOf(box).center(), QPointF(100, 374));
     const QPointF expected = camera->convertToPointOfInterestFromViewCoordinates({100, 374});
     EXPECT_NEAR(device->focusPointOfInterest().x, expected.x(), 1e-6);
     EXPECT_NEAR(device->focusPointOfInterest().y, expected.y(), 1e-6);
@@ -171,12 +180,16 @@ TEST_F(CameraShown, RecordingCycleOnScreenAndNavigationRefusedMeanwhile) {
     EXPECT_TRUE(camera->recCtrlButton()->isEnabled());
     const QString movie = camera->recorder()->moviePath();
     EXPECT_TRUE(QFileInfo(movie).size() > 0);
-    EXPECT_TRUE(QFileInfo(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName())).size() > 0);
-    // Turning the device now turns the torch button.
+    EXPECT_TRUE(QFileInfo(MediaStore::zoomsArchiveFilePath(QFileInfo(movie).fileName())).size() > 0);
+    // Turning the device now turns the torch button upright for a landscape hold, in its
+    // corner; lying flat keeps it so.
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeLeft);
-    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
+    const QRectF turned = frameOf(camera->flashButton());
+    EXPECT_GT(turned.height(), turned.width());
+    EXPECT_TRUE(camera->bounds().contains(turned));
+    EXPECT_LT(turned.center().y(), camera->bounds().height() / 4);
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::FaceUp);
-    EXPECT_EQ(frameOf(camera->flashButton()), QRectF(10, 10, 37, 72));
+    EXPECT_EQ(frameOf(camera->flashButton()), turned);
 }
 
 TEST_F(CameraShown, APinchOnThePictureZoomsAsTheSliderDoesInBothLayoutsAndIsRecorded) {

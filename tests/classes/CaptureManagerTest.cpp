@@ -1,3 +1,4 @@
+#include "MediaStore.h"
 #include "TavrioCaptureManager.h"
 #include "ZoomSampler.h"
 
@@ -6,6 +7,7 @@
 #include "media/capture/MovieFileOutput.h"
 #include "platform/DeviceOrientation.h"
 
+#include "support/QtApp.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -26,16 +28,6 @@ void ensureApp() {
     static char name[] = "classes_tests";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-}
-
-// Runs the main loop until `done` holds (a hang is the only way to reach the limit).
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 60000) {
-    for (int waited = 0; !done(); waited += 10) {
-        if (waited > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    }
-    return true;
 }
 
 class Screen : public QObject, public TavrioCaptureManagerDelegate {
@@ -80,7 +72,7 @@ struct Rig {
     }
     void recordUntil(double seconds) {
         manager.startRecording();
-        EXPECT_TRUE(pumpUntil([&] { return manager.movieFileOutput()->recordedDuration() >= seconds; }));
+        EXPECT_TRUE(testsupport::spinUntil([&] { return manager.movieFileOutput()->recordedDuration() >= seconds; }));
         manager.stopRecording();
     }
 };
@@ -95,23 +87,23 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     rig.manager.startRecording();
     // An upright camera's picture is shown upright on the portrait screen, and so is the movie.
     EXPECT_EQ(rig.manager.recordingOrientation(), 3);
-    ASSERT_TRUE(pumpUntil([&] { return !rig.screen.events.empty(); }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !rig.screen.events.empty(); }));
     // A file newer than the recording lands in Originals while it runs: the finished report must
     // still name the recording.
-    const QString intruder = TavrioCaptureManager::baseDirForOriginalVideos() + QStringLiteral("/Zzz.mov");
+    const QString intruder = MediaStore::baseDirForOriginalVideos() + QStringLiteral("/Zzz.mov");
     {
         QFile f(intruder);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("x");
     }
-    ASSERT_TRUE(pumpUntil([&] { return rig.manager.movieFileOutput()->recordedDuration() >= 0.5; }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.manager.movieFileOutput()->recordedDuration() >= 0.5; }));
     rig.manager.stopRecording();
-    ASSERT_TRUE(pumpUntil([&] { return rig.screen.events.size() >= 3; }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.screen.events.size() >= 3; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.screen.events,
               (std::vector<std::string>{"recordingBegan", "backupData Out.mov", "recordingFinished"}));
     EXPECT_FALSE(rig.screen.offMainThread);
-    EXPECT_EQ(rig.screen.finishedUrl.toLocalFile(), TavrioCaptureManager::baseDirForOriginalVideos() + "/Out.mov");
+    EXPECT_EQ(rig.screen.finishedUrl.toLocalFile(), MediaStore::baseDirForOriginalVideos() + "/Out.mov");
     EXPECT_TRUE(QFileInfo(rig.screen.finishedUrl.toLocalFile()).size() > 0);
     // The session is stopped for the screen to restart later.
     EXPECT_FALSE(rig.manager.session()->isRunning());
@@ -122,7 +114,7 @@ TEST(CaptureManager, ARecordingReportsInOrderOnTheMainThreadAndNamesTheFileItWro
     rig.manager.session()->startRunning();
     platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::FaceUp);
     rig.recordUntil(0.2);
-    ASSERT_TRUE(pumpUntil([&] { return rig.screen.events.size() >= 3; }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return rig.screen.events.size() >= 3; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.manager.recordingOrientation(), 3);
     // Out-1.mov: Out.mov is taken.
@@ -136,7 +128,7 @@ TEST(CaptureManager, AFailedRecordingReportsOnlyTheError) {
     Rig rig;
     rig.manager.session()->stopRunning();  // nothing can arrive: the output fails at once
     rig.manager.startRecording();
-    ASSERT_TRUE(pumpUntil([&] { return !rig.screen.events.empty(); }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !rig.screen.events.empty(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"someOtherError"}));
     EXPECT_FALSE(rig.screen.lastError.description.empty());

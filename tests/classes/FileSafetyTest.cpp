@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioExportController.h"
 #include "VideoAssetsViewController.h"
 #include "ZoomComposition.h"
@@ -77,7 +77,7 @@ class Safety : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::qtApp();
-        recording = TavrioCaptureManager::filePathForRecording();
+        recording = MediaStore::filePathForRecording();
         media::testpattern::MovieOptions o;
         o.writer.width = 160;
         o.writer.height = 120;
@@ -86,11 +86,10 @@ protected:
         ASSERT_TRUE(media::testpattern::makeMovie(recording.toStdString(), o, &e)) << e.description;
     }
     void writeTrack(const ZoomTrack& track) {
-        ASSERT_TRUE(
-            writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
     }
     QStringList documents() const {
-        return QDir(TavrioCaptureManager::baseDirForVideos())
+        return QDir(MediaStore::baseDirForVideos())
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
@@ -103,7 +102,7 @@ protected:
 TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     testsupport::qtApp();
     testsupport::TempHome home;
-    const QString file = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
+    const QString file = MediaStore::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
     int64_t clock = 5000000000000;
     ZoomSampler s([&] { return clock; });
     auto onDisk = [&] { return readZoomTrackFile(file).value_or(ZoomTrack{}).size(); };
@@ -252,10 +251,10 @@ TEST_F(Safety, TwoPortraitExportsTakeTurnsWithTheIntermediate) {
 
 TEST_F(Safety, SideFilesReplaceAPlantedLinkAndNeverWriteItsTarget) {
     const QString name = QFileInfo(recording).fileName();
-    QDir().mkpath(TavrioCaptureManager::baseDirForThumbnails());
-    const QString zooms = TavrioCaptureManager::zoomsArchiveFilePath(name);
-    const QString duration = TavrioCaptureManager::timingFilePathForVideo(name);
-    const QString thumb = TavrioCaptureManager::baseDirForThumbnails() + "/" + name + ".jpeg";
+    QDir().mkpath(MediaStore::baseDirForThumbnails());
+    const QString zooms = MediaStore::zoomsArchiveFilePath(name);
+    const QString duration = MediaStore::timingFilePathForVideo(name);
+    const QString thumb = MediaStore::baseDirForThumbnails() + "/" + name + ".jpeg";
     int i = 0;
     for (const QString& side : {zooms, duration, thumb}) {
         SCOPED_TRACE(side.toStdString());
@@ -279,8 +278,7 @@ TEST_F(Safety, SideFilesReplaceAPlantedLinkAndNeverWriteItsTarget) {
     // Links to files that do not exist yet: nothing appears outside the data folder.
     const QString other = QStringLiteral("Out-9.mov");
     const fs::path nowhere = home.path() / "nowhere.txt";
-    ASSERT_TRUE(
-        QFile::link(QString::fromStdString(nowhere.string()), TavrioCaptureManager::timingFilePathForVideo(other)));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(nowhere.string()), MediaStore::timingFilePathForVideo(other)));
     ASSERT_TRUE(writeDurationFile(other, 5.0));
     EXPECT_FALSE(fs::exists(nowhere));
     EXPECT_EQ(readDurationFile(other), "00:05");

@@ -1,6 +1,6 @@
 #include "RecordingController.h"
 #include "VideoAssetsViewController.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomTrack.h"
 
 #include "media/CapturePresets.h"
@@ -85,7 +85,7 @@ struct Rig {
         ASSERT_TRUE(testsupport::spinUntil([&] { return controller.state() == State::Idle; }));
     }
     static QString trackPath(const QString& movie) {
-        return TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(movie).fileName());
+        return MediaStore::zoomsArchiveFilePath(QFileInfo(movie).fileName());
     }
 };
 
@@ -146,9 +146,9 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     // The library's own thumbnail, at the size its rows ask for.
     EXPECT_EQ(std::max(rig.finishedThumbnail.width(), rig.finishedThumbnail.height()),
               VideoAssetsViewController::kThumbnailSize);
-    const QImage stored(TavrioCaptureManager::baseDirForThumbnails() + QStringLiteral("/Out.mov.jpeg"));
+    const QImage stored(MediaStore::baseDirForThumbnails() + QStringLiteral("/Out.mov.jpeg"));
     EXPECT_EQ(stored.size(), rig.finishedThumbnail.size());
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(QStringLiteral("Out.mov"))));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::timingFilePathForVideo(QStringLiteral("Out.mov"))));
 
     // The manager stopped the session for the finished movie; it comes back by itself.
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.restarts == 1; }));
@@ -167,7 +167,7 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     ASSERT_TRUE(rig.controller.record());  // without a gate the recording starts at once
     rig.recordFor(0.2);
     EXPECT_FLOAT_EQ(zoomOf(rig.controller.zooms()[0]), 1.0f);
-    EXPECT_EQ(rig.controller.moviePath(), TavrioCaptureManager::baseDirForOriginalVideos() + "/Out-1.mov");
+    EXPECT_EQ(rig.controller.moviePath(), MediaStore::baseDirForOriginalVideos() + "/Out-1.mov");
     rig.controller.stop();
     rig.waitIdle();
     EXPECT_EQ(rig.finishedCount, 2);
@@ -197,7 +197,7 @@ TEST(RecordingController, SleepEndsTheTakeAsAStopRestsTheCameraAndTheWakeTellsWh
     ASSERT_EQ(movesOf(*stored).size(), 2);
     EXPECT_FLOAT_EQ(zoomOf(movesOf(*stored)[1]), 2.5f);
     EXPECT_TRUE(QFileInfo(movie).size() > 0);
-    EXPECT_FALSE(VideoAssetsViewController::thumbnailPathForVideo(movie).isEmpty());
+    EXPECT_FALSE(MediaStore::thumbnailPathForVideo(movie).isEmpty());
     // Nothing starts while the system sleeps, and nothing is told before the wake.
     EXPECT_FALSE(rig.controller.isSessionRunning());
     EXPECT_FALSE(rig.controller.isRecordEnabled());
@@ -258,7 +258,7 @@ TEST(RecordingController, ACameraThatFailsToOpenIsReportedAndTheControllerStaysU
     EXPECT_FALSE(rig.controller.record());
     EXPECT_EQ(rig.controller.state(), State::Idle);
     EXPECT_EQ(rig.finishedCount, 0);
-    const std::string originals = TavrioCaptureManager::baseDirForOriginalVideos().toStdString();
+    const std::string originals = MediaStore::baseDirForOriginalVideos().toStdString();
     EXPECT_TRUE(!fs::exists(originals) || fs::is_empty(originals));
 
     // The camera is back: the same controller sets up and records.
@@ -302,7 +302,7 @@ TEST(RecordingController, ACameraGoneMidRecordingEndsItWithTheErrorAndKeepsMovie
     testsupport::MovieFacts facts;
     ASSERT_TRUE(testsupport::readMovie(movie.toStdString(), facts, 10));
     EXPECT_GT(facts.videoDuration, 0.8);
-    EXPECT_TRUE(QFileInfo::exists(TavrioCaptureManager::timingFilePathForVideo(QFileInfo(movie).fileName())));
+    EXPECT_TRUE(QFileInfo::exists(MediaStore::timingFilePathForVideo(QFileInfo(movie).fileName())));
 }
 
 TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMovesAtZero) {

@@ -10,7 +10,7 @@
 
 #include "Settings.h"
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioExportController.h"
 #include "media/Asset.h"
 #include "media/ExportPresets.h"
@@ -84,6 +84,12 @@ struct Recorder : TavrioExportControllerDelegate {
     bool needsRotation = false;
     std::function<void(const std::string&)> onEvent;
 
+    QStringList problems;
+
+    void exportProblem(const QString& text) override {
+        problems << text;
+        note("problem");
+    }
     void exportDidStart() override { note("start"); }
     void exportProgress(float p) override {
         EXPECT_GE(p, 0.0f);
@@ -121,13 +127,12 @@ protected:
         platform::Defaults::standard().setInteger(0, "exportOpt");
         platform::Defaults::standard().setInteger(0, "rescaleOpt");
         platform::AlertService::setPresenter([this](const platform::Alert& a) { alerts.push_back(a.message); });
-        recording = TavrioCaptureManager::filePathForRecording();
+        recording = MediaStore::filePathForRecording();
     }
     void TearDown() override { platform::AlertService::setPresenter({}); }
 
     void writeTrack(const ZoomTrack& track) {
-        ASSERT_TRUE(
-            writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
+        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(QFileInfo(recording).fileName()), track));
     }
 
     // The zoom of the ramp 1.0 -> 2.5 over [0, 1.2 s), then held.
@@ -141,7 +146,7 @@ protected:
     }
 
     QStringList documentsMovies() const {
-        return QDir(TavrioCaptureManager::baseDirForVideos()).entryList({"*.mov"}, QDir::Files);
+        return QDir(MediaStore::baseDirForVideos()).entryList({"*.mov"}, QDir::Files);
     }
 
     testsupport::TempDir home;
@@ -186,8 +191,7 @@ TEST_F(ExportJob, LandscapeExportFollowsTheTrackInBothRescaleQualities) {
         EXPECT_EQ(r.events.back(), "finished");
         EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "rotationStart"), 0);
         EXPECT_TRUE(QFileInfo(r.zoomPath).fileName().startsWith("Video"));
-        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(),
-                  QDir(TavrioCaptureManager::baseDirForVideos()).absolutePath());
+        EXPECT_EQ(QFileInfo(r.zoomPath).dir().absolutePath(), QDir(MediaStore::baseDirForVideos()).absolutePath());
         expectZoomFollowsTrack(r.zoomPath.toStdString(), expectedZoom, 0.25);
         testsupport::MovieFacts facts;
         ASSERT_TRUE(testsupport::readMovie(r.zoomPath.toStdString(), facts, 1000));
@@ -211,8 +215,7 @@ TEST_F(ExportJob, PortraitRecordingComesOutUprightWithTheZoomPassUnchanged) {
     }
     writeTrack(rampTrack(1));
     // A left-over intermediate from an interrupted export is replaced, not appended to.
-    testsupport::writeFile((TavrioCaptureManager::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(),
-                           "junk");
+    testsupport::writeFile((MediaStore::baseDirForVideos() + "/For_Portrait_Exporting.mov").toStdString(), "junk");
     TavrioExportController job(recording);
     Recorder r;
     runJob(job, r);
@@ -328,10 +331,9 @@ TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
             EXPECT_EQ(when, "rotationStart");
             ASSERT_EQ(left, QStringList{"Video.mov"});
             testsupport::MovieFacts facts;
-            ASSERT_TRUE(
-                testsupport::readMovie(TavrioCaptureManager::baseDirForVideos().toStdString() + "/Video.mov", facts));
+            ASSERT_TRUE(testsupport::readMovie(MediaStore::baseDirForVideos().toStdString() + "/Video.mov", facts));
             EXPECT_EQ(facts.frames.size(), 180u);
-            QFile::remove(TavrioCaptureManager::baseDirForVideos() + "/Video.mov");
+            QFile::remove(MediaStore::baseDirForVideos() + "/Video.mov");
         }
         EXPECT_EQ(r.rotationStatus, Status::Unknown);
     }
@@ -353,7 +355,7 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
             r.zoomPath.toStdString(), [](double) { return 1.0; }, 0.25);
     }
     // No track at all: orientation 0, which goes through the rotation pass.
-    QFile::remove(TavrioCaptureManager::zoomsArchiveFilePath(QFileInfo(recording).fileName()));
+    QFile::remove(MediaStore::zoomsArchiveFilePath(QFileInfo(recording).fileName()));
     TavrioExportController job(recording);
     EXPECT_EQ(job.videoOrientation(), 0);
     Recorder r;
@@ -362,8 +364,9 @@ TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
     EXPECT_TRUE(alerts.empty());
 }
 
-TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
-    // A sound-only file: the composition builders alert and give nothing; the export goes on.
+TEST_F(ExportJob, MovieWithoutVideoIsReportedOnceForTheFrontEndToTellAndStillEnds) {
+    // A sound-only file: the composition builders give nothing; the job reports it to its
+    // delegate before the pass starts, raises no alert itself, and the export goes on.
     media::MovieWriterSettings s;
     s.audioCodec = media::AudioCodec::Aac;
     media::Error error;
@@ -376,13 +379,14 @@ TEST_F(ExportJob, MovieWithoutVideoAlertsOnceAndStillEnds) {
     }
     TavrioExportController job(recording);
     EXPECT_FALSE(job.zoomCompositionForPreview().has_value());
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0], "The Video File looks Corrupted, try saving the original file in the Videos folder.");
     EXPECT_FALSE(job.zoomCompositionWithHighQualityRescaling().has_value());
-    ASSERT_EQ(alerts.size(), 2u);
-    EXPECT_EQ(alerts[1], "The Video File is Corrupted");
     Recorder r;
     runJob(job, r);
+    EXPECT_EQ(r.problems, QStringList{TavrioExportController::corruptMovieText()});
+    ASSERT_GE(r.events.size(), 2u);
+    EXPECT_EQ(r.events[0], "problem");
+    EXPECT_EQ(r.events[1], "start");
+    EXPECT_TRUE(alerts.empty());
     EXPECT_TRUE(r.zoomStatus == Status::Completed || r.zoomStatus == Status::Failed) << static_cast<int>(r.zoomStatus);
     if (r.zoomStatus == Status::Failed) {
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
@@ -407,7 +411,7 @@ TEST_F(ExportJob, BetterPresetsNeverGiveSmallerPicturesAndNeverEnlarge) {
         media::Size previous = source;
         for (int option = 0; option < 4; ++option) {
             SCOPED_TRACE(option);
-            const std::string preset = settings::exportPresetForOption(option, asset.get());
+            const media::ExportPreset preset = settings::exportPresetForOption(option, asset.get());
             const media::Size size = media::exportOutputSize(preset, source);
             EXPECT_LE(size.width, previous.width);
             EXPECT_LE(size.height, previous.height);

@@ -1,4 +1,4 @@
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomAgainSession.h"
 #include "ZoomTrack.h"
 
@@ -45,7 +45,7 @@ std::string bytesOf(const QString& path) {
 }
 
 QStringList zoomsFolder() {
-    return QDir(TavrioCaptureManager::zoomsArchiveFilePath("x").section('/', 0, -2))
+    return QDir(MediaStore::zoomsArchiveFilePath("x").section('/', 0, -2))
         .entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
@@ -97,8 +97,8 @@ TEST(ZoomAgain, MovesLandAtTheMovieTimeWithHoldsAndARedoKeepsWhatCameBefore) {
 
 TEST(ZoomAgain, KeepStoresTheNewTrackAndUndoPutsTheOldOneBackByteForByte) {
     testsupport::TempHome home;
-    const QString current = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
-    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov");
+    const QString current = MediaStore::zoomsArchiveFilePath("Out.mov");
+    const QString earlier = MediaStore::earlierZoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(current, recordedTrack()));
     const std::string recorded = bytesOf(current);
 
@@ -133,8 +133,8 @@ TEST(ZoomAgain, KeepStoresTheNewTrackAndUndoPutsTheOldOneBackByteForByte) {
 
 TEST(ZoomAgain, AFailedKeepLeavesBothFilesAsTheyWereAndAStaleEarlierZoomIsNoVersion) {
     testsupport::TempHome home;
-    const QString current = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
-    const QString earlier = TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov");
+    const QString current = MediaStore::zoomsArchiveFilePath("Out.mov");
+    const QString earlier = MediaStore::earlierZoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(current, recordedTrack()));
     const std::string recorded = bytesOf(current);
     const ZoomTrack first{makeZoomEntry(3.0f, 0.0, 1)};
@@ -160,8 +160,8 @@ TEST(ZoomAgain, AFailedKeepLeavesBothFilesAsTheyWereAndAStaleEarlierZoomIsNoVers
 
     // A movie without a track: the new one goes in with no earlier version, and an earlier
     // version another movie of the name left is dropped rather than offered for an undo.
-    testsupport::writeFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("New.mov").toStdString(), recorded);
+    testsupport::writeFile(MediaStore::earlierZoomsArchiveFilePath("New.mov").toStdString(), recorded);
     ASSERT_TRUE(replaceZoomTrack("New.mov", first));
-    EXPECT_EQ(bytesOf(TavrioCaptureManager::zoomsArchiveFilePath("New.mov")), firstBytes);
+    EXPECT_EQ(bytesOf(MediaStore::zoomsArchiveFilePath("New.mov")), firstBytes);
     EXPECT_FALSE(hasEarlierZoomTrack("New.mov"));
 }

@@ -1,5 +1,5 @@
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 
 #include "support/TestSupport.h"
 
@@ -68,7 +68,7 @@ std::string python(const std::string& script, int* status = nullptr) {
 
 TEST(ZoomTrack, RoundTripsThroughTheStoreBitExact) {
     testsupport::TempHome home;
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-3.mov"), sampleTrack()));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-3.mov"), sampleTrack()));
     const fs::path file = home.path() / "Library" / "Zooms" / "Out-3.mov.zooms.lkbx";
     ASSERT_TRUE(fs::exists(file));
     const std::string xml = testsupport::readFile(file);
@@ -81,7 +81,7 @@ TEST(ZoomTrack, RoundTripsThroughTheStoreBitExact) {
 
     // Writing the same name again replaces the track and leaves no temporary files.
     ZoomTrack shorter{makeZoomEntry(2.5f, 0.0, 1)};
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-3.mov"), shorter));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-3.mov"), shorter));
     const auto reread = zoomsForVideoFile("Out-3.mov");
     ASSERT_TRUE(reread);
     EXPECT_EQ(reread->size(), 1);
@@ -131,7 +131,7 @@ TEST(ZoomTrack, UnusableTracksAreNamedAndTimesMayGoBackwards) {
 
 TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
     testsupport::TempHome home;
-    auto trackFile = [](const char* movie) { return TavrioCaptureManager::zoomsArchiveFilePath(movie).toStdString(); };
+    auto trackFile = [](const char* movie) { return MediaStore::zoomsArchiveFilePath(movie).toStdString(); };
     const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
 
     testsupport::writeFile(trackFile("empty.mov"), "");
@@ -174,7 +174,7 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
 
 TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
     testsupport::TempHome home;
-    const QString path = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
+    const QString path = MediaStore::zoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(path, sampleTrack()));
     const std::string before = testsupport::readFile(path.toStdString());
 
@@ -187,7 +187,7 @@ TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
     const fs::path zooms = home.path() / "Library" / "Zooms";
     fs::remove_all(zooms);
     testsupport::writeFile(zooms, "not a folder");
-    EXPECT_FALSE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"), sampleTrack()));
+    EXPECT_FALSE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"), sampleTrack()));
     EXPECT_FALSE(zoomsForVideoFile("Out.mov"));
 }
 
@@ -204,7 +204,7 @@ TEST(ZoomTrack, AMillionEntriesRead) {
         xml +=
             "<dict><key>zoom</key><real>2.5</real><key>atTime</key><real>" + std::to_string(i) + ".5</real></dict>\n";
     xml += "</array>\n</plist>\n";
-    testsupport::writeFile(TavrioCaptureManager::zoomsArchiveFilePath("Big.mov").toStdString(), xml);
+    testsupport::writeFile(MediaStore::zoomsArchiveFilePath("Big.mov").toStdString(), xml);
     const auto track = zoomsForVideoFile("Big.mov");
     ASSERT_TRUE(track);
     ASSERT_EQ(track->size(), n);
@@ -217,7 +217,7 @@ TEST(ZoomTrack, AMillionEntriesRead) {
 // Python's plistlib is an independent implementation of the published format.
 TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
     testsupport::TempHome home;
-    const QString zooms = TavrioCaptureManager::zoomsArchiveFilePath("Py.mov");
+    const QString zooms = MediaStore::zoomsArchiveFilePath("Py.mov");
     const std::string dir = QFileInfo(zooms).path().toStdString();
     // Python writes, as XML and as binary; floats are made from the same 32-bit patterns.
     std::string script =
@@ -238,7 +238,7 @@ TEST(ZoomTrack, InteroperatesWithPythonPlistlibToTheBit) {
     expectSampleTrack(zoomsForVideoFile("PyBin.mov"));
 
     // We write, Python reads: every value's bits, the types, and the keys per entry.
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Ours.mov"), sampleTrack()));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Ours.mov"), sampleTrack()));
     const std::string out = python(
         "import plistlib, struct\n"
         "track = plistlib.load(open('" +

@@ -1,5 +1,6 @@
 // Runs the built tavrio-cli as a user would, each time in a fresh TAVRIO_HOME.
 
+#include "MediaStore.h"
 #include "TavrioCaptureManager.h"
 #include "ZoomTrack.h"
 
@@ -102,7 +103,7 @@ TEST_F(Cli, AHandEditedValueOutsideItsTableShowsWhatIsUsed) {
 TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
     ZoomTrack track{makeZoomEntry(1.0f, 0.0, 3), makeZoomEntry(2.0f * 0.3333333f + 1.0f, 0.1 + 0.2),
                     makeZoomEntry(3.0f, 12.5)};
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out-2.mov"), track));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-2.mov"), track));
 
     // A full movie path works; only its file name picks the track.
     Result r = cli("zooms /any/where/Out-2.mov");
@@ -118,8 +119,8 @@ TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("no zoom track"), std::string::npos);
 
-    ASSERT_TRUE(writeZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Bad.mov"),
-                                   ZoomTrack{makeZoomEntry(0.0f, 0.0, 1)}));
+    ASSERT_TRUE(
+        writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Bad.mov"), ZoomTrack{makeZoomEntry(0.0f, 0.0, 1)}));
     r = cli("zooms Bad.mov");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("unusable"), std::string::npos);
@@ -129,15 +130,14 @@ TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
 }
 
 TEST_F(Cli, ZoomsSetWritesATrackKeepingTheOrientationAndTheEarlierTrackForUndo) {
-    const QString current = TavrioCaptureManager::zoomsArchiveFilePath("Out.mov");
+    const QString current = MediaStore::zoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(current, {makeZoomEntry(1.5f, 0.0, 1), makeZoomEntry(2.0f, 1.0)}));
     const std::string recorded = testsupport::readFile(current.toStdString());
 
     Result r = cli("zooms Out.mov --set '0:1, 1.5:2.25,3:3'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "orient 1\n0 1\n1.5 2.25\n3 3\n");
-    EXPECT_EQ(testsupport::readFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov").toStdString()),
-              recorded);
+    EXPECT_EQ(testsupport::readFile(MediaStore::earlierZoomsArchiveFilePath("Out.mov").toStdString()), recorded);
 
     // Refused with the reason, the track untouched.
     const std::string kept = testsupport::readFile(current.toStdString());
@@ -205,7 +205,7 @@ TEST_F(Cli, HelpVersionAndUnknownCommands) {
 
 TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     // An earlier zoom that a gone movie of the name left: no version of the new recording's zoom.
-    testsupport::writeFile(TavrioCaptureManager::earlierZoomsArchiveFilePath("Out.mov").toStdString(), "left");
+    testsupport::writeFile(MediaStore::earlierZoomsArchiveFilePath("Out.mov").toStdString(), "left");
     const Result r =
         cli("record --seconds 1.5 --camera virtual --mic virtual --quality low --orientation portrait "
             "--camera-rotation 90 --zoom 0:1.5,0.5:2.5");
@@ -213,7 +213,7 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     const std::string movie = (home() / "Library" / "Originals" / "Out.mov").string();
     EXPECT_EQ(r.out, movie + "\n");
     EXPECT_GT(fs::file_size(movie), 1000u);
-    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    const auto stored = readZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"));
     ASSERT_TRUE(stored);
     EXPECT_FALSE(hasEarlierZoomTrack("Out.mov"));
     // The rest before the move is held until just before it.
@@ -322,7 +322,7 @@ TEST_F(Cli, CtrlCStopsARecordingNormally) {
     EXPECT_EQ(status, 0) << testsupport::readFile(errFile);
     EXPECT_EQ(testsupport::readFile(home() / "out.txt"), movie + "\n");
     EXPECT_FALSE(readDurationFile("Out.mov").isEmpty());
-    EXPECT_TRUE(readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov")));
+    EXPECT_TRUE(readZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov")));
     // An ordinary movie: the fragments of the running recording were rewritten at the stop.
     std::string probe;
     testsupport::run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + movie + "'", &probe);
@@ -338,7 +338,7 @@ TEST_F(Cli, DemoRecordsWithAZoomGestureAndExportsIt) {
     EXPECT_EQ(r.out.rfind("recorded " + movie + " ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\nexported " + exported + " "), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(exported));
-    const auto stored = readZoomTrackFile(TavrioCaptureManager::zoomsArchiveFilePath("Out.mov"));
+    const auto stored = readZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"));
     ASSERT_TRUE(stored);
     const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 9);

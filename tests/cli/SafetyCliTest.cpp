@@ -1,7 +1,7 @@
 // What the user keeps when tavrio-cli is killed, runs twice at once, meets a full disk or odd
 // names: every test runs the built binary in its own TAVRIO_HOME.
 
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "ZoomTrack.h"
 
 #include "media/TestPattern.h"
@@ -103,7 +103,7 @@ TEST_F(CliSafety, AKilledRecordingKeepsItsZoomTrackUpToTheLastSecond) {
         "--zoom 0:1,0.3:1.5,0.6:2,0.9:2.5",
         err);
     ASSERT_GT(pid, 0);
-    const QString trackFile = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
+    const QString trackFile = MediaStore::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
     const fs::path movie = originals() / "Out.mov";
     const bool gestureStored = waitFor([&] {
         const auto t = readZoomTrackFile(trackFile);

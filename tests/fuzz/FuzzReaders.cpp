@@ -11,7 +11,7 @@
 // TAVRIO_FUZZ_SCALE=N (or --scale N) runs N times as many inputs.
 
 #include "ZoomTrack.h"
-#include "TavrioCaptureManager.h"
+#include "MediaStore.h"
 #include "TavrioExportController.h"
 #include "ZoomComposition.h"
 #include "ZoomTrack.h"
@@ -302,7 +302,7 @@ void checkMovie(const fs::path& path, bool exportIt, const fs::path& out, bool p
     }
     if (!exportIt || !asset) return;
     media::ExportSession session(asset,
-                                 passthrough ? media::kExportPresetPassthrough : media::kExportPresetMediumQuality);
+                                 passthrough ? media::ExportPreset::Passthrough : media::ExportPreset::MediumQuality);
     session.setOutputPath(out.string());
     const auto status = session.exportAndWait();
     if (status == media::ExportSession::Status::Completed) {
@@ -354,7 +354,7 @@ int main(int argc, char** argv) {
     fs::create_directories(work);
 
     // The movie the tracks belong to: 2 s at 30 fps, small.
-    const QString recording = TavrioCaptureManager::filePathForRecording();
+    const QString recording = MediaStore::filePathForRecording();
     media::testpattern::MovieOptions options;
     options.writer.width = 96;
     options.writer.height = 64;
@@ -364,7 +364,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fuzz_readers: cannot make the movie: %s\n", error.description.c_str());
         return 1;
     }
-    const QString trackPath = TavrioCaptureManager::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
+    const QString trackPath = MediaStore::zoomsArchiveFilePath(QStringLiteral("Out.mov"));
 
     // Tracks start from what the writer makes; movies from what the engine makes and the small
     // real files beside the checkout.

@@ -276,10 +276,24 @@ TEST(CaptureDevices, VirtualMicrophonePlaysAToneWithAClickOnEverySecond) {
     EXPECT_EQ(b.timeNs - a.timeNs, int64_t(a.frames()) * 1000000000LL / rate);
 }
 
-TEST(CaptureDevices, MonitorReportsOnlyChangesAndStopsPromptly) {
+TEST(CaptureDevices, MonitorReportsOnlyChangesAndNothingAfterItIsGone) {
+    // Real devices (the test picture and tone) coming and going from a list of the test's own;
+    // a real camera plugged in through PipeWire is the PipeWire tests' business.
+    const auto camera = CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID);
+    const auto microphone = CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualMicrophoneID);
+    ASSERT_TRUE(camera && microphone);
     std::vector<std::string> events;
     std::vector<std::function<void()>> posted;
     std::mutex m;
+    DeviceMonitor::DeviceList present{camera};
+    auto deliver = [&] {
+        std::vector<std::function<void()>> now;
+        {
+            std::lock_guard l(m);
+            now.swap(posted);
+        }
+        for (auto& f : now) f();
+    };
     {
         DeviceMonitor monitor(
             [&](std::function<void()> f) {
@@ -287,13 +301,31 @@ TEST(CaptureDevices, MonitorReportsOnlyChangesAndStopsPromptly) {
                 posted.push_back(std::move(f));
             },
             [&](std::shared_ptr<CaptureDevice> d) { events.push_back("+" + d->uniqueID()); },
-            [&](std::shared_ptr<CaptureDevice> d) { events.push_back("-" + d->uniqueID()); });
+            [&](std::shared_ptr<CaptureDevice> d) { events.push_back("-" + d->uniqueID()); }, {},
+            [&] {
+                std::lock_guard l(m);
+                return present;
+            });
         // The devices present at the start are the baseline, and looking again changes nothing.
         monitor.rescan();
+        deliver();
+        EXPECT_TRUE(events.empty());
+        {
+            std::lock_guard l(m);
+            present = {camera, microphone};
+        }
+        monitor.rescan();
+        deliver();
+        EXPECT_EQ(events, std::vector<std::string>{"+" + microphone->uniqueID()});
+        {
+            std::lock_guard l(m);
+            present = {microphone};
+        }
         monitor.rescan();
     }
     // Reports still queued when the monitor went are dropped, never delivered to a gone owner.
-    for (auto& f : posted) f();
+    events.clear();
+    deliver();
     EXPECT_TRUE(events.empty());
 }
 

@@ -51,7 +51,7 @@ void expectFramesFollowTheSourceClock(const std::string& source, const std::vect
     auto asset = openOrFail(source);
     ASSERT_TRUE(asset);
     const Time d = asset->duration();
-    ExportSession s(asset, kExportPresetHighestQuality);
+    ExportSession s(asset, ExportPreset::HighestQuality);
     s.setOutputPath(output);
     s.setVideoComposition(
         rampComposition({320, 240}, d, videoTrackID(*asset), AffineTransform::identity(), AffineTransform::identity()));
@@ -149,7 +149,7 @@ TEST(ExportComposition, ZoomAndPresetScaleAreOneGeometry) {
             c = rampComposition(size, d, videoTrackID(*asset), zoomAboutCentre(1, size), zoomAboutCentre(2.5f, size));
         }
         const std::string out = dir.str() + (layerForm ? "/layer.mov" : "/ramp.mov");
-        ExportSession s(asset, kExportPresetMediumQuality);
+        ExportSession s(asset, ExportPreset::MediumQuality);
         s.setOutputPath(out);
         s.setVideoComposition(c);
         ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
@@ -180,7 +180,7 @@ TEST(ExportComposition, BadCompositionsAndEmptySourcesFailCleanly) {
     // A render size of zero would make a 0x0 movie; a degenerate ramp would divide by zero.
     VideoComposition empty = rampComposition({0, 0}, asset->duration(), videoTrackID(*asset),
                                              AffineTransform::identity(), AffineTransform::identity());
-    ExportSession s(asset, kExportPresetHighestQuality);
+    ExportSession s(asset, ExportPreset::HighestQuality);
     s.setOutputPath(dir.str() + "/zero.mov");
     s.setVideoComposition(empty);
     EXPECT_EQ(runExport(s), ExportSession::Status::Failed);
@@ -188,7 +188,7 @@ TEST(ExportComposition, BadCompositionsAndEmptySourcesFailCleanly) {
 
     VideoComposition flat = rampComposition({320, 240}, asset->duration(), videoTrackID(*asset),
                                             AffineTransform{0, 0, 0, 0, 0, 0}, AffineTransform{0, 0, 0, 0, 0, 0});
-    ExportSession f(asset, kExportPresetHighestQuality);
+    ExportSession f(asset, ExportPreset::HighestQuality);
     f.setOutputPath(dir.str() + "/flat.mov");
     f.setVideoComposition(flat);
     ASSERT_EQ(runExport(f), ExportSession::Status::Completed) << f.error().failureReason;
@@ -213,7 +213,7 @@ TEST(ExportPlain, FramesKeepTheirTimesAndTheMatrixScaledToThePreset) {
     auto asset = openOrFail(src);
     ASSERT_TRUE(asset);
 
-    ExportSession s(asset, kExportPresetMediumQuality);
+    ExportSession s(asset, ExportPreset::MediumQuality);
     s.setOutputPath(dir.str() + "/out.mov");
     ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
     auto out = openOrFail(dir.str() + "/out.mov");
@@ -257,7 +257,7 @@ TEST(ExportPlain, FullRangePicturesComeOutLimitedRangeOnEveryPath) {
 
     for (bool composed : {false, true}) {
         SCOPED_TRACE(composed ? "rendered" : "converted");
-        ExportSession s(asset, kExportPresetHighestQuality);
+        ExportSession s(asset, ExportPreset::HighestQuality);
         const std::string out = dir.str() + (composed ? "/rendered.mov" : "/converted.mov");
         s.setOutputPath(out);
         if (composed)
@@ -290,7 +290,7 @@ TEST(ExportAudio, AacIsCopiedAndOtherSoundBecomesAac) {
         ASSERT_TRUE(asset);
         for (bool withComposition : {false, true}) {
             const std::string out = dir.str() + "/" + (aac ? "aac" : "pcm") + (withComposition ? "-c.mov" : ".mov");
-            ExportSession s(asset, kExportPresetHighestQuality);
+            ExportSession s(asset, ExportPreset::HighestQuality);
             s.setOutputPath(out);
             if (withComposition)
                 s.setVideoComposition(rampComposition({320, 240}, asset->duration(), videoTrackID(*asset),
@@ -329,7 +329,7 @@ TEST(ExportPassthrough, PacketsStayBitIdenticalAndTheMatrixIsWritten) {
     auto asset = openOrFail(src);
     ASSERT_TRUE(asset);
 
-    ExportSession s(asset, kExportPresetPassthrough);
+    ExportSession s(asset, ExportPreset::Passthrough);
     s.setOutputPath(dir.str() + "/out.mov");
     s.setVideoTrackPreferredTransform(AffineTransform{0, 1, -1, 0, 0, 0});
     ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
@@ -370,7 +370,7 @@ TEST(ExportPassthrough, RealMoviesKeepEveryPacketAndEditStart) {
         auto asset = openOrFail(path.string());
         ASSERT_TRUE(asset);
         const std::string out = dir.str() + "/" + file + ".mov";
-        ExportSession s(asset, kExportPresetPassthrough);
+        ExportSession s(asset, ExportPreset::Passthrough);
         s.setOutputPath(out);
         ASSERT_EQ(runExport(s), ExportSession::Status::Completed) << s.error().failureReason;
         auto result = openOrFail(out);
@@ -396,9 +396,9 @@ TEST(ExportStatus, CancelEndsAsCancelledAndCompletionRunsOnce) {
     makePatternMovie(src, patternOptions(300));
     auto asset = openOrFail(src);
     ASSERT_TRUE(asset);
-    for (const char* preset : {kExportPresetHighestQuality, kExportPresetPassthrough}) {
-        SCOPED_TRACE(preset);
-        const std::string out = dir.str() + "/out-" + preset + ".mov";
+    for (const ExportPreset preset : {ExportPreset::HighestQuality, ExportPreset::Passthrough}) {
+        SCOPED_TRACE(exportPresetName(preset));
+        const std::string out = dir.str() + "/out-" + exportPresetName(preset) + ".mov";
         auto completions = std::make_shared<std::atomic<int>>(0);
         std::atomic<int> statusSeenByCompletion{-1};
         {
@@ -420,7 +420,7 @@ TEST(ExportStatus, CancelEndsAsCancelledAndCompletionRunsOnce) {
         fs::remove(out);
     }
     // Cancelled midway: the session stops long before the end.
-    ExportSession s(asset, kExportPresetHighestQuality);
+    ExportSession s(asset, ExportPreset::HighestQuality);
     s.setOutputPath(dir.str() + "/mid.mov");
     s.setVideoComposition(rampComposition({320, 240}, asset->duration(), videoTrackID(*asset),
                                           AffineTransform::identity(), zoomAboutCentre(3, {320, 240})));
@@ -448,8 +448,8 @@ TEST(ExportStatus, WriteFailuresEndAsFailedNeverCompleted) {
     ASSERT_TRUE(asset);
     const std::string before = fileDigest(src);
 
-    for (const char* preset : {kExportPresetHighestQuality, kExportPresetPassthrough}) {
-        SCOPED_TRACE(preset);
+    for (const ExportPreset preset : {ExportPreset::HighestQuality, ExportPreset::Passthrough}) {
+        SCOPED_TRACE(exportPresetName(preset));
         // No such folder.
         ExportSession s(asset, preset);
         s.setOutputPath(dir.str() + "/missing/out.mov");
@@ -465,7 +465,7 @@ TEST(ExportStatus, WriteFailuresEndAsFailedNeverCompleted) {
 
         // A file size limit: the writes come up short part way, as on a full disk. The limit
         // applies to the whole process, so the export runs in a child.
-        const std::string out = dir.str() + "/limited-" + preset + ".mov";
+        const std::string out = dir.str() + "/limited-" + exportPresetName(preset) + ".mov";
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -485,23 +485,22 @@ TEST(ExportStatus, WriteFailuresEndAsFailedNeverCompleted) {
 }
 
 TEST(ExportPresets, SizesAndCompatibility) {
-    EXPECT_EQ(exportOutputSize(kExportPresetHighestQuality, {1920, 1080}), (Size{1920, 1080}));
-    EXPECT_EQ(exportOutputSize(kExportPreset960x540, {1920, 1080}), (Size{960, 540}));
-    EXPECT_EQ(exportOutputSize(kExportPreset640x480, {1920, 1080}), (Size{640, 360}));
-    EXPECT_EQ(exportOutputSize(kExportPresetMediumQuality, {1920, 1080}), (Size{480, 270}));
-    EXPECT_EQ(exportOutputSize(kExportPresetMediumQuality, {640, 480}), (Size{480, 360}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::HighestQuality, {1920, 1080}), (Size{1920, 1080}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::Box960x540, {1920, 1080}), (Size{960, 540}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::Box640x480, {1920, 1080}), (Size{640, 360}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::MediumQuality, {1920, 1080}), (Size{480, 270}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::MediumQuality, {640, 480}), (Size{480, 360}));
     // The box turns with a portrait picture.
-    EXPECT_EQ(exportOutputSize(kExportPreset960x540, {1080, 1920}), (Size{540, 960}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::Box960x540, {1080, 1920}), (Size{540, 960}));
     // Never enlarged; odd sizes come out even.
-    EXPECT_EQ(exportOutputSize(kExportPreset960x540, {320, 240}), (Size{320, 240}));
-    EXPECT_EQ(exportOutputSize(kExportPresetMediumQuality, {854, 480}), (Size{480, 270}));
-    EXPECT_EQ(exportOutputSize(kExportPreset640x480, {1000, 999}), (Size{480, 480}));
-    EXPECT_EQ(exportOutputSize(kExportPresetHighestQuality, {268, 155}), (Size{268, 156}));
-    EXPECT_EQ(exportOutputSize(kExportPresetHighestQuality, {0, 0}), (Size{}));
-    EXPECT_EQ(exportOutputSize("Bogus", {640, 480}), (Size{}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::Box960x540, {320, 240}), (Size{320, 240}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::MediumQuality, {854, 480}), (Size{480, 270}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::Box640x480, {1000, 999}), (Size{480, 480}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::HighestQuality, {268, 155}), (Size{268, 156}));
+    EXPECT_EQ(exportOutputSize(ExportPreset::HighestQuality, {0, 0}), (Size{}));
 
     testsupport::TempDir dir;
-    using V = std::vector<std::string>;
+    using V = std::vector<ExportPreset>;
     struct Case {
         int w, h;
         V expected;
@@ -509,16 +508,17 @@ TEST(ExportPresets, SizesAndCompatibility) {
     const Case cases[] = {
         {1280,
          720,
-         {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
-          kExportPresetPassthrough}},
+         {ExportPreset::HighestQuality, ExportPreset::Box960x540, ExportPreset::Box640x480, ExportPreset::MediumQuality,
+          ExportPreset::Passthrough}},
         {720,
          1280,
-         {kExportPresetHighestQuality, kExportPreset960x540, kExportPreset640x480, kExportPresetMediumQuality,
-          kExportPresetPassthrough}},
+         {ExportPreset::HighestQuality, ExportPreset::Box960x540, ExportPreset::Box640x480, ExportPreset::MediumQuality,
+          ExportPreset::Passthrough}},
         {640,
          480,
-         {kExportPresetHighestQuality, kExportPreset640x480, kExportPresetMediumQuality, kExportPresetPassthrough}},
-        {320, 240, {kExportPresetHighestQuality, kExportPresetMediumQuality, kExportPresetPassthrough}},
+         {ExportPreset::HighestQuality, ExportPreset::Box640x480, ExportPreset::MediumQuality,
+          ExportPreset::Passthrough}},
+        {320, 240, {ExportPreset::HighestQuality, ExportPreset::MediumQuality, ExportPreset::Passthrough}},
     };
     for (const Case& c : cases) {
         const std::string path = dir.str() + "/" + std::to_string(c.w) + ".mov";
@@ -532,6 +532,6 @@ TEST(ExportPresets, SizesAndCompatibility) {
         auto a = openOrFail(sound.string());
         ASSERT_TRUE(a);
         EXPECT_EQ(ExportSession::exportPresetsCompatibleWithAsset(*a),
-                  (V{kExportPresetHighestQuality, kExportPresetMediumQuality, kExportPresetPassthrough}));
+                  (V{ExportPreset::HighestQuality, ExportPreset::MediumQuality, ExportPreset::Passthrough}));
     }
 }

@@ -166,7 +166,7 @@ TEST(ExportSessionOutput, ATakenNameFailsWithoutTouchingItAndAChooserMovesOn) {
     // the claim, as above); either way that file stays exactly as it was, with nothing of the
     // export's own behind.
     testsupport::writeFile(final, "someone else's");
-    ExportSession taken(asset, kExportPresetPassthrough);
+    ExportSession taken(asset, ExportPreset::Passthrough);
     taken.setOutputPath(final.string());
     runExport(taken);
     EXPECT_EQ(taken.status(), ExportSession::Status::Failed);
@@ -174,7 +174,7 @@ TEST(ExportSessionOutput, ATakenNameFailsWithoutTouchingItAndAChooserMovesOn) {
     EXPECT_EQ(testsupport::readFile(final), "someone else's");
     EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"Video.mov", "source.mov"}));
 
-    ExportSession chooses(asset, kExportPresetPassthrough);
+    ExportSession chooses(asset, ExportPreset::Passthrough);
     chooses.setOutputPath(final.string());
     const std::string next = (dir.path() / "Video-1.mov").string();
     chooses.setOutputPathChooser([&] { return next; });
@@ -184,7 +184,7 @@ TEST(ExportSessionOutput, ATakenNameFailsWithoutTouchingItAndAChooserMovesOn) {
     EXPECT_EQ(testsupport::readFile(final), "someone else's");
 
     // Cancelled: nothing of it anywhere.
-    ExportSession cancelled(asset, kExportPresetHighestQuality);
+    ExportSession cancelled(asset, ExportPreset::HighestQuality);
     cancelled.setOutputPath((dir.path() / "Video-2.mov").string());
     cancelled.cancelExport();
     EXPECT_EQ(runExport(cancelled), ExportSession::Status::Cancelled);

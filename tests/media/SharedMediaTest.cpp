@@ -70,7 +70,7 @@ TEST_P(SharedMovie, OpensExportsOrFailsCleanly) {
 
     // A zoomed export the way the app makes one, at a small size to keep this quick.
     const bool hasVideo = !video.empty();
-    ExportSession s(asset, kExportPresetMediumQuality);
+    ExportSession s(asset, ExportPreset::MediumQuality);
     const std::string out = dir.str() + "/out.mov";
     s.setOutputPath(out);
     if (hasVideo && asset->duration().isValid()) {
@@ -93,7 +93,7 @@ TEST_P(SharedMovie, OpensExportsOrFailsCleanly) {
         expectCleanError(s.error());
     }
 
-    ExportSession copy(asset, kExportPresetPassthrough);
+    ExportSession copy(asset, ExportPreset::Passthrough);
     copy.setOutputPath(dir.str() + "/copy.mov");
     if (runExport(copy) == ExportSession::Status::Completed) {
         EXPECT_TRUE(Asset::open(dir.str() + "/copy.mov"));

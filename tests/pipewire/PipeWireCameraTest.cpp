@@ -60,6 +60,29 @@ TEST_F(PipeWire, TheTestNodeIsListedWithItsFormatAndRecordsThroughTheCli) {
         EXPECT_GT(facts.frames[i].time, facts.frames[i - 1].time) << "picture " << i;
 }
 
+TEST_F(PipeWire, TheMonitorSeesACameraComeAndGoWithoutBeingAsked) {
+    std::mutex m;
+    std::vector<std::string> events;
+    auto note = [&](const char* sign, const std::shared_ptr<CaptureDevice>& d) {
+        std::lock_guard lock(m);
+        events.push_back(sign + d->uniqueID());
+    };
+    auto seen = [&](const std::string& event) {
+        std::lock_guard lock(m);
+        return std::find(events.begin(), events.end(), event) != events.end();
+    };
+    DeviceMonitor monitor(
+        {}, [&](std::shared_ptr<CaptureDevice> d) { note("+", d); },
+        [&](std::shared_ptr<CaptureDevice> d) { note("-", d); });
+    ASSERT_TRUE(eventually([&] { return monitor.devices().size() > 0; }));  // the baseline is taken
+    ASSERT_FALSE(seen("+pipewire:TestCam"));
+    launchCamera();
+    EXPECT_TRUE(eventually([&] { return seen("+pipewire:TestCam"); }))
+        << testsupport::readFile(runtime_.path() / "camera.log");
+    camera_.reset();
+    EXPECT_TRUE(eventually([&] { return seen("-pipewire:TestCam"); }));
+}
+
 TEST_F(PipeWire, ANodeRemovedMidPreviewIsReportedAsTheCameraGone) {
     startCamera();
     std::mutex m;

@@ -1,9 +1,9 @@
 #include "platform/AlertService.h"
 #include "platform/MainThread.h"
 #include "platform/Notifications.h"
+#include "support/QtApp.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -14,20 +14,12 @@
 
 using platform::MainThread;
 using platform::Notifications;
+using testsupport::spinUntil;
 
 namespace {
 
 class MainThreadTest : public ::testing::Test {
 protected:
-    // Spins the event loop until `done` or a generous guard expires; the guard only keeps a
-    // broken build from hanging the suite.
-    template <typename F>
-    bool spinUntil(F done) {
-        QDeadlineTimer guard(20000);
-        while (!done() && !guard.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        return done();
-    }
-
     int argc_ = 1;
     char name_[16] = "platform_tests";
     char* argv_[2] = {name_, nullptr};
