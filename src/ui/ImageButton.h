@@ -15,7 +15,6 @@ public:
 
     QImage image() const { return image_; }
     void setImage(const QImage& image);
-    QImage pressedImage() const { return pressed_; }
     void setPressedImage(const QImage& image);
 
 protected:

@@ -16,12 +16,9 @@ public:
 
     QImage image() const { return image_; }
     void setImage(const QImage& image);
-    ContentMode contentMode() const { return mode_; }
     void setContentMode(ContentMode mode);
     double opacity() const { return opacity_; }
     void setOpacity(double opacity);
-    // The picture's size in points (its pixels over its device pixel ratio).
-    QSizeF imageSizeInPoints() const { return image_.deviceIndependentSize(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
