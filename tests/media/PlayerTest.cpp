@@ -41,6 +41,7 @@ struct FakeAudio : AudioOutput {
     std::atomic<int64_t> heard{0};
     int capacity = 4410;  // frames it holds beyond what was heard
     bool open(int sampleRate, int ch) override {
+        std::lock_guard lock(m);  // the player opens it on its own thread; the test reads it
         rate = sampleRate;
         channels = ch;
         return device;

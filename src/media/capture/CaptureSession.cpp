@@ -248,11 +248,6 @@ void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& out) {
     rebuildRoutesLocked();
 }
 
-std::vector<std::shared_ptr<CaptureOutput>> CaptureSession::outputs() const {
-    std::lock_guard lock(mutex_);
-    return outputs_;
-}
-
 void CaptureSession::connectLocked(const std::shared_ptr<CaptureDeviceInput>& in, CaptureOutput* out) {
     for (auto& p : in->ports()) {
         if (!out->acceptsMediaType(p->mediaType())) continue;

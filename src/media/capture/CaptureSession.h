@@ -141,7 +141,6 @@ public:
     bool canAddOutput(const std::shared_ptr<CaptureOutput>& output) const;
     bool addOutput(const std::shared_ptr<CaptureOutput>& output);
     void removeOutput(const std::shared_ptr<CaptureOutput>& output);
-    std::vector<std::shared_ptr<CaptureOutput>> outputs() const;
 
     bool canSetSessionPreset(const std::string& preset) const;
     std::string sessionPreset() const;
