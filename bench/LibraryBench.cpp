@@ -10,7 +10,7 @@
 
 #include "MediaStore.h"
 #include "ZoomTrack.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 

@@ -17,7 +17,7 @@
 #include "media/FrameRenderer.h"
 #include "media/ImageGenerator.h"
 #include "media/MediaInternal.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "media/VideoDecoder.h"
 
 extern "C" {

@@ -32,7 +32,7 @@
 #include "TavrioAVPlayerViewController.h"
 #include "ZoomComposition.h"
 #include "media/Asset.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tavrio needs (only the missing ones), then configures and builds.
 # Idempotent: on a machine that has everything it only runs an incremental build.
+# --packages-only installs the packages and stops there (CI checks the formatting before building).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -20,6 +21,8 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+[[ "${1:-}" == --packages-only ]] && exit 0
 
 build=${TAVRIO_BUILD_DIR:-build}
 build_type=${TAVRIO_BUILD_TYPE:-RelWithDebInfo}

@@ -134,7 +134,6 @@ std::shared_ptr<Asset> Asset::open(const std::string& path, Error* error) {
     }
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;
-    asset->formatName_ = ctx->iformat ? ctx->iformat->name : "";
 
     std::vector<Time> trackEnds;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {

@@ -67,12 +67,10 @@ public:
     std::vector<AssetTrack> tracks() const { return tracks_; }
     std::vector<AssetTrack> tracksWithMediaType(MediaType type) const;
     const AssetTrack* trackWithID(int trackID) const;
-    std::string formatName() const { return formatName_; }
 
 private:
     Asset() = default;
     std::string path_;
-    std::string formatName_;
     Time duration_ = Time::invalid();
     std::vector<AssetTrack> tracks_;
 };

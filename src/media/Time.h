@@ -22,7 +22,6 @@ struct Time {
 
     double seconds() const;  // value / timescale in double; NaN when invalid
     bool isValid() const { return valid; }
-    bool isZero() const { return valid && value == 0; }
 
     // Same instant on another timescale, rounded to nearest (exact when the scales divide).
     Time convertScale(int32_t newTimescale) const;

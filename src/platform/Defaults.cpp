@@ -69,10 +69,6 @@ void Defaults::setString(const QString& value, const QString& key) {
     settings_->setValue(key, value);
 }
 
-void Defaults::removeKey(const QString& key) {
-    settings_->remove(key);
-}
-
 bool Defaults::synchronize() {
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {

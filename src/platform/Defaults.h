@@ -29,7 +29,6 @@ public:
     void setInteger(qint64 value, const QString& key);
     void setBool(bool value, const QString& key);
     void setString(const QString& value, const QString& key);
-    void removeKey(const QString& key);
 
     // Flushes to disk and re-reads changes made by other processes. False when the file could
     // not be written or read (the values stay in memory either way).

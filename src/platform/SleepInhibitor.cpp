@@ -108,14 +108,6 @@ void SleepInhibitor::end(uint32_t id) {
     self.held_.erase(it);
 }
 
-bool SleepInhibitor::isHeld(uint32_t id) {
-    return instance().held_.count(id) > 0;
-}
-
-int SleepInhibitor::activeCount() {
-    return int(instance().held_.size());
-}
-
 int SleepInhibitor::lockedCount() {
     int n = 0;
     for (const auto& [id, h] : instance().held_) n += h.fd >= 0;

@@ -35,8 +35,6 @@ public:
     // for whoever lists the locks.
     static uint32_t begin(const QString& why);
     static void end(uint32_t id);  // unknown or ended identifiers are ignored
-    static bool isHeld(uint32_t id);
-    static int activeCount();
     // Identifiers for which logind's lock is held right now.
     static int lockedCount();
 

@@ -18,7 +18,7 @@ BarButtonItem::BarButtonItem(const QString& title, Style style, QObject* parent)
     : QObject(parent), title_(title), style_(style) {}
 
 BarButtonItem::BarButtonItem(SystemItem item, Style style, QObject* parent)
-    : QObject(parent), title_(systemTitle(item)), style_(style), system_(item) {}
+    : QObject(parent), title_(systemTitle(item)), style_(style) {}
 
 void BarButtonItem::setTitle(const QString& title) {
     if (title_ == title) return;

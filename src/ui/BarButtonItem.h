@@ -20,7 +20,6 @@ public:
     void setTitle(const QString& title);
     Style style() const { return style_; }
     void setStyle(Style style);
-    SystemItem systemItem() const { return system_; }
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled);
 
@@ -39,7 +38,6 @@ private:
     QString title_;
     QString accessibleName_;
     Style style_;
-    SystemItem system_ = SystemItem::None;
     bool enabled_ = true;
 };
 

@@ -44,10 +44,6 @@ void Fonts::set(QWidget* widget, double points, bool bold) {
     widget->setFont(system(points, bold));
 }
 
-double Fonts::pointsOf(const QWidget* widget) {
-    return widget->property(kPointsProperty).toDouble();
-}
-
 void Fonts::rescale(QWidget* root) {
     auto apply = [](QWidget* w) {
         const QVariant points = w->property(kPointsProperty);

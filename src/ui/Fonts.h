@@ -17,7 +17,6 @@ public:
     static QFont systemInPoints(double points, bool bold = false);
     // Gives `widget` the system font at `points` and keeps it at that size in points.
     static void set(QWidget* widget, double points, bool bold = false);
-    static double pointsOf(const QWidget* widget);  // 0 when the widget's font is inherited
     // Re-applies every point font under `root` (root included) at the current scale.
     static void rescale(QWidget* root);
     static QString family();

@@ -33,22 +33,14 @@ void ImageButton::setImage(const QImage& image) {
     update();
 }
 
-void ImageButton::setPressedImage(const QImage& image) {
-    pressed_ = image;
-    update();
-}
-
 void ImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setRenderHint(QPainter::Antialiasing);
     image_ = platform::ScreenScale::repick(image_);
-    pressed_ = platform::ScreenScale::repick(pressed_);
-    const bool down = isDown();
-    const QImage& shown = down && !pressed_.isNull() ? pressed_ : image_;
     if (!isEnabled()) p.setOpacity(0.45);
-    if (!shown.isNull()) p.drawImage(QRectF(rect()), shown);
-    if (down && pressed_.isNull()) {
+    if (!image_.isNull()) p.drawImage(QRectF(rect()), image_);
+    if (isDown()) {
         p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
         p.fillRect(rect(), QColor(0, 0, 0, 90));
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);

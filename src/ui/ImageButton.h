@@ -1,7 +1,6 @@
 #pragma once
-// A button drawn with a picture (and an optional pressed picture), as the camera and details
-// screens use. It darkens while pressed unless it has its own pressed picture, shows a focus
-// ring for keyboard users, and Space or Return press it.
+// A button drawn with a picture, as the camera and details screens use. It darkens while
+// pressed, shows a focus ring for keyboard users, and Space or Return press it.
 
 #include <QAbstractButton>
 #include <QImage>
@@ -15,8 +14,6 @@ public:
 
     QImage image() const { return image_; }
     void setImage(const QImage& image);
-    QImage pressedImage() const { return pressed_; }
-    void setPressedImage(const QImage& image);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -24,7 +21,6 @@ protected:
 
 private:
     QImage image_;
-    QImage pressed_;
 };
 
 // The round "i" button that opens the settings, white on dark backgrounds.

@@ -1,8 +1,6 @@
 #include "ui/ImageView.h"
 #include "platform/ScreenScale.h"
 
-#include "ui/PointScale.h"
-
 #include <QPainter>
 
 namespace ui {
@@ -13,11 +11,6 @@ ImageView::ImageView(const QImage& image, QWidget* parent) : QWidget(parent), im
 
 void ImageView::setImage(const QImage& image) {
     image_ = image;
-    update();
-}
-
-void ImageView::setContentMode(ContentMode mode) {
-    mode_ = mode;
     update();
 }
 
@@ -32,17 +25,7 @@ void ImageView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setOpacity(opacity_);
-    const QRectF r = rect();
-    QRectF target = r;
-    if (mode_ == ContentMode::AspectFit) {
-        QSizeF size = image_.size();
-        size.scale(r.size(), Qt::KeepAspectRatio);
-        target = QRectF(r.center() - QPointF(size.width() / 2, size.height() / 2), size);
-    } else if (mode_ == ContentMode::Center) {
-        const QSizeF size = image_.deviceIndependentSize() * PointScale::current().pixelsPerPoint();
-        target = QRectF(r.center() - QPointF(size.width() / 2, size.height() / 2), size);
-    }
-    p.drawImage(target, image_);
+    p.drawImage(QRectF(rect()), image_);
 }
 
 }  // namespace ui

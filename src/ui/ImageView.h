@@ -1,6 +1,6 @@
 #pragma once
-// Shows a picture in its frame: scaled to fill it, fitted inside it, or at its own size in
-// points, centred. Pictures keep their device pixel ratio, so "@2x" artwork draws sharp.
+// Shows a picture scaled to fill its frame. Pictures keep their device pixel ratio, so "@2x"
+// artwork draws sharp.
 
 #include <QImage>
 #include <QWidget>
@@ -10,25 +10,18 @@ namespace ui {
 class ImageView : public QWidget {
     Q_OBJECT
 public:
-    enum class ContentMode { ScaleToFill, AspectFit, Center };
-
     explicit ImageView(const QImage& image = {}, QWidget* parent = nullptr);
 
     QImage image() const { return image_; }
     void setImage(const QImage& image);
-    ContentMode contentMode() const { return mode_; }
-    void setContentMode(ContentMode mode);
     double opacity() const { return opacity_; }
     void setOpacity(double opacity);
-    // The picture's size in points (its pixels over its device pixel ratio).
-    QSizeF imageSizeInPoints() const { return image_.deviceIndependentSize(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QImage image_;
-    ContentMode mode_ = ContentMode::ScaleToFill;
     double opacity_ = 1.0;
 };
 

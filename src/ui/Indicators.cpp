@@ -103,7 +103,7 @@ void ShrinkLabel::setFontPoints(double points, bool bold) {
 }
 
 double ShrinkLabel::fittedFontPoints() const {
-    if (!adjusts_ || text().isEmpty()) return points_;
+    if (text().isEmpty()) return points_;
     const double s = PointScale::current().pixelsPerPoint();
     const QSizeF box(width() / s, height() / s);
     const bool wrap = wordWrap();

@@ -34,7 +34,6 @@ public:
     bool isAnimating() const;
     // Hidden whenever it is not turning (the default).
     void setHidesWhenStopped(bool hides);
-    bool hidesWhenStopped() const { return hidesWhenStopped_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,12 +57,6 @@ public:
         minimum_ = points;
         update();
     }
-    double minimumFontPoints() const { return minimum_; }
-    // Whether text shrinks at all (off: a plain label).
-    void setAdjustsFontSizeToFitWidth(bool adjusts) {
-        adjusts_ = adjusts;
-        update();
-    }
     // The size in points the current text is drawn at in the current frame.
     double fittedFontPoints() const;
 
@@ -74,7 +67,6 @@ private:
     double points_ = 17;
     double minimum_ = 10;
     bool bold_ = false;
-    bool adjusts_ = true;
 };
 
 }  // namespace ui

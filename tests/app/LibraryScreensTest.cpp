@@ -13,7 +13,7 @@
 #include "MediaStore.h"
 #include "UIImageAdditions.h"
 #include "ZoomTrack.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "platform/AlertService.h"
 #include "ui/Alerts.h"
 #include "ui/FrameLayout.h"

@@ -5,7 +5,7 @@
 #include "ui/PointScale.h"
 
 #include "media/Asset.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "ui/NavigationController.h"
 #include "ui/Window.h"
 

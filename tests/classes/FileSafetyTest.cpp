@@ -16,7 +16,7 @@
 #include "ZoomComposition.h"
 #include "ZoomSampler.h"
 #include "ZoomTrack.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
 

@@ -23,7 +23,7 @@
 #include "VideoAssetsViewController.h"
 #include "VideosFolder.h"
 #include "ZoomTrack.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "platform/AlertService.h"
 #include "support/QtApp.h"
 #include "support/TestSupport.h"

@@ -4,7 +4,7 @@
 #include "ZoomTrack.h"
 
 #include "media/CapturePresets.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/MovieFileOutput.h"
 #include "platform/DeviceOrientation.h"

@@ -8,8 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "media/MovieWriter.h"
-#include "media/TestPattern.h"
+#include "support/MovieWriter.h"
+#include "support/TestPattern.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 

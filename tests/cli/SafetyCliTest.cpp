@@ -4,7 +4,7 @@
 #include "MediaStore.h"
 #include "ZoomTrack.h"
 
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"
 #include "support/ZoomMoves.h"

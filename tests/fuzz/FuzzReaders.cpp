@@ -19,7 +19,7 @@
 #include "media/ExportSession.h"
 #include "media/ImageGenerator.h"
 #include "media/LibraryLog.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "platform/AlertService.h"
 #include "support/TestSupport.h"
 

@@ -13,7 +13,7 @@
 #include "media/Asset.h"
 #include "media/ExportSession.h"
 #include "media/MediaTestSupport.h"
-#include "media/MovieWriter.h"
+#include "support/MovieWriter.h"
 #include "media/FFmpeg.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"

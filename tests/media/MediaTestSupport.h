@@ -9,7 +9,7 @@
 
 #include "media/AffineTransform.h"
 #include "media/ExportSession.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "media/Time.h"
 
 namespace mediatest {

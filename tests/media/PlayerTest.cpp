@@ -11,9 +11,9 @@
 #include "media/Asset.h"
 #include "media/FFmpeg.h"
 #include "media/FrameRenderer.h"
-#include "media/MovieWriter.h"
+#include "support/MovieWriter.h"
 #include "media/Player.h"
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "media/MediaTestSupport.h"
 #include "support/MovieFrames.h"
 #include "support/TestSupport.h"
@@ -41,6 +41,7 @@ struct FakeAudio : AudioOutput {
     std::atomic<int64_t> heard{0};
     int capacity = 4410;  // frames it holds beyond what was heard
     bool open(int sampleRate, int ch) override {
+        std::lock_guard lock(m);  // the player opens it on its own thread; the test reads it
         rate = sampleRate;
         channels = ch;
         return device;

@@ -1,6 +1,6 @@
 #include "support/MovieFrames.h"
 
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

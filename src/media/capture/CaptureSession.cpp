@@ -156,8 +156,12 @@ CaptureSession::~CaptureSession() {
 }
 
 bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& in) const {
-    if (!in || !in->device() || !in->device()->isConnected()) return false;
     std::lock_guard lock(mutex_);
+    return canAddInputLocked(in);
+}
+
+bool CaptureSession::canAddInputLocked(const std::shared_ptr<CaptureDeviceInput>& in) const {
+    if (!in || !in->device() || !in->device()->isConnected()) return false;
     for (auto& i : inputs_) {
         if (i == in || i->device() == in->device()) return false;
         if (i->device()->mediaType() == in->device()->mediaType()) return false;
@@ -167,7 +171,7 @@ bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& in) 
 
 bool CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput>& in) {
     std::lock_guard lock(mutex_);
-    if (!canAddInput(in)) return false;
+    if (!canAddInputLocked(in)) return false;
     inputs_.push_back(in);
     for (auto& o : outputs_) connectLocked(in, o.get());
     rebuildRoutesLocked();
@@ -210,8 +214,12 @@ std::vector<std::shared_ptr<CaptureDeviceInput>> CaptureSession::inputs() const 
 }
 
 bool CaptureSession::canAddOutput(const std::shared_ptr<CaptureOutput>& out) const {
-    if (!out || out->session_) return false;
     std::lock_guard lock(mutex_);
+    return canAddOutputLocked(out);
+}
+
+bool CaptureSession::canAddOutputLocked(const std::shared_ptr<CaptureOutput>& out) const {
+    if (!out || out->session_) return false;
     for (auto& o : outputs_)
         if (typeid(*o) == typeid(*out)) return false;
     return true;
@@ -219,7 +227,7 @@ bool CaptureSession::canAddOutput(const std::shared_ptr<CaptureOutput>& out) con
 
 bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput>& out) {
     std::lock_guard lock(mutex_);
-    if (!canAddOutput(out)) return false;
+    if (!canAddOutputLocked(out)) return false;
     outputs_.push_back(out);
     out->session_ = this;
     for (auto& in : inputs_) connectLocked(in, out.get());
@@ -238,11 +246,6 @@ void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& out) {
         out->connections_.clear();
     }
     rebuildRoutesLocked();
-}
-
-std::vector<std::shared_ptr<CaptureOutput>> CaptureSession::outputs() const {
-    std::lock_guard lock(mutex_);
-    return outputs_;
 }
 
 void CaptureSession::connectLocked(const std::shared_ptr<CaptureDeviceInput>& in, CaptureOutput* out) {

@@ -116,9 +116,12 @@ protected:
     // An input stopped delivering (device gone, read error) while the session ran.
     virtual void inputFailed(const Error&) {}
 
+    // Threads: the session changes the connections on its owner's thread, under
+    // connectionsMutex_; an output reads them through connections(), never the field itself.
     mutable std::mutex connectionsMutex_;
     std::vector<std::shared_ptr<CaptureConnection>> connections_;
-    CaptureSession* session_ = nullptr;
+    // Set by the session under its own lock; read by the output on any thread.
+    std::atomic<CaptureSession*> session_{nullptr};
 };
 
 class CaptureSession {
@@ -138,7 +141,6 @@ public:
     bool canAddOutput(const std::shared_ptr<CaptureOutput>& output) const;
     bool addOutput(const std::shared_ptr<CaptureOutput>& output);
     void removeOutput(const std::shared_ptr<CaptureOutput>& output);
-    std::vector<std::shared_ptr<CaptureOutput>> outputs() const;
 
     bool canSetSessionPreset(const std::string& preset) const;
     std::string sessionPreset() const;
@@ -175,6 +177,8 @@ public:
 
 private:
     struct Pump;
+    bool canAddInputLocked(const std::shared_ptr<CaptureDeviceInput>& input) const;
+    bool canAddOutputLocked(const std::shared_ptr<CaptureOutput>& output) const;
     void startLocked();
     void stopLocked();
     void connectLocked(const std::shared_ptr<CaptureDeviceInput>& in, CaptureOutput* out);
@@ -191,8 +195,9 @@ private:
     // Threads: configuration (inputs, outputs, preset, pumps, running state) is changed by the
     // owner's thread under mutex_; the pump threads read only routes_ (under routesMutex_, then
     // without a lock: it is never changed in place), the atomics and the preview slot; the
-    // handlers under handlerMutex_.
-    mutable std::recursive_mutex mutex_;
+    // handlers under handlerMutex_. No public function is called with mutex_ held: the ones that
+    // need another's work share a ...Locked helper with it.
+    mutable std::mutex mutex_;
     std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_;
     std::vector<std::shared_ptr<CaptureOutput>> outputs_;
     std::string preset_;

@@ -11,10 +11,6 @@ extern "C" {
 
 namespace media {
 
-const char* mediaTypeName(MediaType t) {
-    return t == MediaType::Video ? "video" : t == MediaType::Audio ? "audio" : "other";
-}
-
 int64_t monotonicNowNs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -15,8 +15,6 @@ struct AVFrame;
 
 namespace media {
 
-const char* mediaTypeName(MediaType t);  // "video", "audio", "other"
-
 // Capture timestamps: nanoseconds of CLOCK_MONOTONIC, the one clock every source stamps with, so
 // sound and pictures from different devices line up in a recording.
 int64_t monotonicNowNs();

@@ -22,14 +22,19 @@ MovieFileOutput::~MovieFileOutput() {
 
 void MovieFileOutput::startRecording(const std::string& path, std::shared_ptr<RecordingDelegate> delegate,
                                      Dispatch dispatch) {
+    // The session's state is read before this output's lock is taken: the session holds its own
+    // lock while it tells its outputs of a failed input, so the two are never taken the other way.
+    const auto conns = connections();
+    CaptureSession* session = session_.load();
+    const bool running = session && session->isRunning();
+
     std::unique_lock lock(mutex_);
     if (recording_) return;
 
-    RecorderSettings s = template_;
+    RecorderSettings s;
     s.path = path;
-    Error problem;
     bool anyConnection = false;
-    for (auto& c : connections_) {
+    for (auto& c : conns) {
         if (!c->isEnabled()) continue;
         FormatDescription f = c->inputPorts().front()->formatDescription();
         if (!f.isKnown()) continue;
@@ -43,7 +48,6 @@ void MovieFileOutput::startRecording(const std::string& path, std::shared_ptr<Re
             s.channels = f.channels;
         }
     }
-    bool running = session_ && session_->isRunning();
     recording_ = true;
     path_ = path;
     uint64_t gen = ++generation_;
@@ -120,24 +124,9 @@ int64_t MovieFileOutput::recordingStartTimeNs() const {
     return current_ ? current_->startTimeNs() : INT64_MIN;
 }
 
-int64_t MovieFileOutput::recordedFileSize() const {
-    std::lock_guard lock(mutex_);
-    return current_ ? current_->fileSize() : 0;
-}
-
 uint64_t MovieFileOutput::droppedFrameCount() const {
     std::lock_guard lock(mutex_);
     return current_ ? current_->droppedFrames() : 0;
-}
-
-void MovieFileOutput::setRecorderTemplate(const RecorderSettings& s) {
-    std::lock_guard lock(mutex_);
-    template_ = s;
-}
-
-RecorderSettings MovieFileOutput::recorderTemplate() const {
-    std::lock_guard lock(mutex_);
-    return template_;
 }
 
 void MovieFileOutput::consumeVideo(const VideoSample& v, const CaptureConnection&) {

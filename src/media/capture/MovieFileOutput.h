@@ -46,12 +46,7 @@ public:
     // The capture time (monotonic clock, as samples are stamped) of movie time 0; known once the
     // started report is out, INT64_MIN before.
     int64_t recordingStartTimeNs() const;
-    int64_t recordedFileSize() const;
     uint64_t droppedFrameCount() const;
-
-    // Encoder settings for later recordings.
-    void setRecorderTemplate(const RecorderSettings& s);
-    RecorderSettings recorderTemplate() const;
 
 protected:
     void consumeVideo(const VideoSample&, const CaptureConnection&) override;
@@ -60,9 +55,10 @@ protected:
 
 private:
     // Threads: startRecording / stopRecording come from the owner's thread, the samples from the
-    // capture session's input threads; every field is under mutex_.
+    // capture session's input threads; every field below is under mutex_. The base class's
+    // connections are read through connections(), under their own lock, and the session pointer
+    // is atomic; neither is read with mutex_ held (see startRecording).
     mutable std::mutex mutex_;
-    RecorderSettings template_;
     std::shared_ptr<MovieRecorder> current_;
     std::vector<std::shared_ptr<MovieRecorder>> retired_;
     std::string path_;

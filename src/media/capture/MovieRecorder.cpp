@@ -1,7 +1,6 @@
 #include "media/capture/MovieRecorder.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,16 +126,6 @@ struct FdSink {
     ~FdSink() { close(); }
 };
 
-// A recording that hits the process's file size limit must end with an error, not kill the
-// program: without this the kernel's default for SIGXFSZ terminates it.
-void ignoreFileSizeSignal() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction old {};
-        if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
-    });
-}
-
 void syncDirectoryOf(const std::string& path) {
     std::string dir = std::filesystem::path(path).parent_path().string();
     if (dir.empty()) dir = ".";
@@ -228,11 +217,11 @@ struct MovieRecorder::Impl {
     bool stopRequested = false;
     std::optional<Error> failReason;
     bool done = false;
+    uint64_t turnedAway = 0;  // pictures turned away since the last one queued
     std::thread thread;
 
     std::atomic<uint64_t> dropped{0}, written{0};
     std::atomic<double> seconds{0};
-    std::atomic<int64_t> bytes{0};
     std::atomic<int64_t> startNs{INT64_MIN};
 
     // Thread-side state.
@@ -248,7 +237,6 @@ struct MovieRecorder::Impl {
     int64_t t0 = 0;
     int64_t lastVideoPts = -1;
     int64_t lastSequence = -1;
-    uint64_t turnedAway = 0;   // under mutex: pictures turned away since the last one queued
     int64_t audioQueued = 0;   // samples laid on the timeline (sound and filled gaps)
     int64_t audioEncoded = 0;  // samples given to the encoder
     int64_t primingToSkip = 0;
@@ -345,7 +333,6 @@ struct MovieRecorder::Impl {
         if (sink.end != before) {
             // A fragment went out whole; make it durable about once a second.
             lastGoodEnd = sink.end;
-            bytes = sink.end;
             int64_t now = monotonicNowNs();
             if (now - lastSyncNs >= 900000000LL) {
                 ::fdatasync(sink.fd);
@@ -583,7 +570,6 @@ struct MovieRecorder::Impl {
             result = errnoError(sink.error, "The recording could not be written.");
             writeFailed = true;
         }
-        bytes = sink.end;
 
         bool anything = written > 0 || audioEncoded > 0;
         if (opened && writeFailed && sink.end <= headerEnd) {
@@ -614,8 +600,6 @@ struct MovieRecorder::Impl {
                 captureLog("%s (%s); the recording stays fragmented", e.description.c_str(), e.failureReason.c_str());
             } else {
                 syncDirectoryOf(s.path);
-                struct stat st {};
-                if (::stat(s.path.c_str(), &st) == 0) bytes = st.st_size;
             }
         }
         if (dropped > 0)
@@ -636,7 +620,6 @@ struct MovieRecorder::Impl {
 MovieRecorder::MovieRecorder(RecorderSettings settings, std::function<void()> started,
                              std::function<void(const Error&)> finished)
     : impl_(std::make_unique<Impl>()) {
-    ignoreFileSizeSignal();
     impl_->s = std::move(settings);
     impl_->started = std::move(started);
     impl_->finished = std::move(finished);
@@ -712,12 +695,6 @@ int64_t MovieRecorder::startTimeNs() const {
 }
 double MovieRecorder::recordedSeconds() const {
     return impl_->seconds;
-}
-int64_t MovieRecorder::fileSize() const {
-    return impl_->bytes;
-}
-const RecorderSettings& MovieRecorder::settings() const {
-    return impl_->s;
 }
 
 }  // namespace media

@@ -7,6 +7,8 @@
 // fragment. A recording that stops normally is rewritten as an ordinary QuickTime movie and put in
 // its place atomically. When a write fails (full disk, file size limit) the recording stops with
 // the error and the file is cut back to its last whole fragment, so what was recorded still plays.
+// A file size limit ends the recording only in a process that ignores SIGXFSZ, as both programs'
+// mains do; the engine leaves signal dispositions to them.
 
 #include <cstdint>
 #include <functional>
@@ -63,8 +65,6 @@ public:
     // without pictures); INT64_MIN until the first sample is in. Set before `started` runs.
     int64_t startTimeNs() const;
     double recordedSeconds() const;  // of pictures (or sound, without pictures) so far
-    int64_t fileSize() const;
-    const RecorderSettings& settings() const;
 
     struct Impl;
 

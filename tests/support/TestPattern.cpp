@@ -1,4 +1,4 @@
-#include "media/TestPattern.h"
+#include "support/TestPattern.h"
 
 #include <algorithm>
 #include <cmath>

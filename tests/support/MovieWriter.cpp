@@ -1,4 +1,4 @@
-#include "media/MovieWriter.h"
+#include "support/MovieWriter.h"
 
 #include "media/MediaInternal.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 // Writes a QuickTime movie from raw pictures and PCM sound: H.264 (libx264, yuv420p) and AAC
-// (FFmpeg's own encoder) or 16-bit PCM. Tests make their movies with it; capture writes with it.
+// (FFmpeg's own encoder) or 16-bit PCM. Tests and benchmarks make their movies with it; the
+// programs never write one this way (capture records through MovieRecorder).
 
 #include <cstdint>
 #include <memory>

@@ -10,7 +10,7 @@
 
 #include "media/AffineTransform.h"
 #include "media/Error.h"
-#include "media/MovieWriter.h"
+#include "support/MovieWriter.h"
 #include "media/Time.h"
 
 struct AVFrame;
