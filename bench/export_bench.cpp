@@ -18,7 +18,9 @@
 #include "media/ImageGenerator.h"
 #include "media/MediaInternal.h"
 #include "support/TestPattern.h"
+#include "media/VideoComposition.h"
 #include "media/VideoDecoder.h"
+#include "media/ZoomCurve.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -37,49 +39,14 @@ int usage() {
     return 2;
 }
 
-AffineTransform zoom(float z, Size s) {
-    return {z, 0, 0, z, -(z - 1) * s.width / 2, -(z - 1) * s.height / 2};
-}
-
 // The benchmark's zoom track: 1.0 to 3.0 over the first half, then back to 1.5 by the end.
-VideoComposition zoomComposition(const Asset& asset, bool layers) {
+VideoComposition zoomComposition(const Asset& asset, bool best) {
     const AssetTrack v = asset.tracksWithMediaType(MediaType::Video).at(0);
     const Time d = asset.duration();
     const Time half(d.value / 2, d.timescale);
-    VideoComposition c;
-    c.renderSize = v.naturalSize;
-    c.frameDuration = Time(1, 30);
-    CompositionInstruction in;
-    in.timeRange = TimeRange(Time::zero(), d);
-    LayerInstruction li;
-    li.trackID = v.trackID;
-    if (!layers) {
-        li.setTransformRamp(zoom(1, v.naturalSize), zoom(3, v.naturalSize), TimeRange(Time::zero(), half));
-        li.setTransformRamp(zoom(3, v.naturalSize), zoom(1.5f, v.naturalSize), TimeRange::fromStartEnd(half, d));
-    }
-    in.layerInstructions.push_back(li);
-    c.instructions.push_back(in);
-    if (layers) {
-        auto parent = std::make_shared<Layer>(), video = std::make_shared<Layer>();
-        parent->frame =
-            video->frame = {0, 0, static_cast<float>(v.naturalSize.width), static_cast<float>(v.naturalSize.height)};
-        ScaleAnimation a;
-        a.removedOnCompletion = false;
-        a.fillMode = FillMode::Forwards;
-        a.fromValue = 1;
-        a.toValue = 3;
-        a.beginTime = 1e-100;
-        a.duration = half.seconds();
-        parent->addAnimation(a, "zoom0");
-        a.fromValue = 3;
-        a.toValue = 1.5f;
-        a.beginTime = half.seconds();
-        a.duration = (d - half).seconds();
-        parent->addAnimation(a, "zoom1");
-        parent->addSublayer(video);
-        c.animationTool = AnimationTool{video, parent};
-    }
-    return c;
+    auto curve = std::make_shared<const ZoomCurve>(
+        std::vector<ZoomEntry>{{1.0f, 0.0}, {3.0f, half.seconds()}, {1.5f, d.seconds()}}, d);
+    return best ? makeLayerComposition(v.naturalSize, curve) : makeRampComposition(v.naturalSize, curve);
 }
 
 // The pictures a Good export of `src` hands its encoder, as raw video: the script times x264 on
@@ -101,7 +68,6 @@ int writeFrames(const char* src, const char* outPath) {
     }
     const AVStream* st = in->streams[index];
     const VideoComposition c = zoomComposition(*asset, false);
-    const int trackID = asset->tracksWithMediaType(MediaType::Video).at(0).trackID;
     const int w = c.renderSize.width, h = c.renderSize.height;
     FrameRenderer renderer(ResampleFilter::Bilinear, w, h);
     av::Frame out = av::makeFrame();
@@ -126,7 +92,7 @@ int writeFrames(const char* src, const char* outPath) {
             av_frame_unref(next.get());
             haveNext = decoder.decodeNext(in.get(), pkt.get(), next.get()) == 0;
         }
-        if (!renderer.render(*cur, c.transformAt(t, trackID), *out, &e)) {
+        if (!renderer.render(*cur, c.transformAt(t), *out, &e)) {
             std::fprintf(stderr, "%s\n", e.failureReason.c_str());
             return 1;
         }
@@ -176,7 +142,7 @@ int main(int argc, char** argv) {
         if (mode == "still") {
             // Every frame rendered, at zoom 1 throughout.
             VideoComposition c = zoomComposition(*asset, true);
-            c.animationTool.reset();
+            c.zoom.reset();
             s.setVideoComposition(c);
         }
         if (mode == "portrait") s.setVideoTrackPreferredTransform(AffineTransform{0, 1, -1, 0, 0, 0});

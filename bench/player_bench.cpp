@@ -30,7 +30,6 @@
 
 #include "AVPlayerDemoPlaybackView.h"
 #include "TavrioAVPlayerViewController.h"
-#include "ZoomComposition.h"
 #include "media/Asset.h"
 #include "support/TestPattern.h"
 #include "ui/NavigationController.h"
@@ -94,9 +93,9 @@ int main(int argc, char** argv) {
     if (!asset) return 1;
     const media::AssetTrack v = asset->tracksWithMediaType(media::MediaType::Video).at(0);
     // A zoom track as a user makes one: in, hold, out and in again.
-    const std::vector<ZoomValue> track{{1, 0}, {2, 8}, {3, 15}, {3, 25}, {1.5f, 35}, {2.5f, 45}, {1, 58}};
-    const media::VideoComposition composition = tavrio::makeRampComposition(
-        {v.trackID, v.naturalSize}, asset->duration(), tavrio::buildZoomSegments(track, asset->duration()));
+    const std::vector<media::ZoomEntry> track{{1, 0}, {2, 8}, {3, 15}, {3, 25}, {1.5f, 35}, {2.5f, 45}, {1, 58}};
+    const media::VideoComposition composition =
+        media::makeRampComposition(v.naturalSize, std::make_shared<const media::ZoomCurve>(track, asset->duration()));
 
     ui::Window window;
     window.resize(540, 810);

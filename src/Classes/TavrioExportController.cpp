@@ -55,22 +55,16 @@ void chooseFreeExportNames(ExportSession& session) {
 
 // Things a usable track can hold that the export quietly corrects or cannot honour; one line
 // each, so that a strange result can be traced to its track.
-void logTrackOddities(const QString& movie, const ZoomTrack& track) {
-    int outside = 0;
-    for (const ZoomEntry& e : track)
-        if (!(zoomOf(e) >= tavrio::kMinZoom && zoomOf(e) <= tavrio::kMaxZoom)) ++outside;
-    if (outside > 0)
-        qCWarning(lcExport).noquote() << "zoom track of" << movie << "has" << outside
+void logTrackOddities(const QString& movie, const ZoomTrack& track, const media::ZoomCurve& curve) {
+    const media::ZoomCurve::Notes& notes = curve.notes();
+    if (notes.clamped > 0)
+        qCWarning(lcExport).noquote() << "zoom track of" << movie << "has" << notes.clamped
                                       << "factor(s) outside 1.0 to 3.0; they are clamped";
-    if (track.size() > 1) {
-        const double first = atTimeOf(track.first());
-        bool laterThanAll = true;
-        for (qsizetype i = 1; i < track.size() && laterThanAll; ++i) laterThanAll = atTimeOf(track[i]) < first;
-        if (laterThanAll)
-            qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at" << first
-                                          << "s, after every other entry, so the gesture is ignored"
-                                          << "and only the last zoom applies";
-    }
+    if (notes.firstAfterOthers)
+        qCWarning(lcExport).noquote() << "zoom track of" << movie << ": entry 0 is timed at"
+                                      << track.entries.front().atTime
+                                      << "s, after every other entry, so the gesture is ignored"
+                                      << "and only the last zoom applies";
 }
 
 }  // namespace
@@ -86,14 +80,14 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
         if (!_zoomTrackProblem.isEmpty())
             qCWarning(lcExport).noquote() << "zoom track of" << QFileInfo(path).fileName()
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
-        else
-            logTrackOddities(QFileInfo(path).fileName(), *mZooms);
         _exportsZoom = _zoomTrackProblem.isEmpty() && !mZooms->isEmpty();
     }
     mAsset = media::Asset::open(path.toStdString(), &_assetError);
     if (!mAsset)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":" << QString::fromStdString(_assetError.description)
                                       << "-" << QString::fromStdString(_assetError.failureReason);
+    _zoomCurve = zoomCurveFor(mZooms.value_or(ZoomTrack{}), mAsset ? mAsset->duration() : media::Time::invalid());
+    if (_exportsZoom) logTrackOddities(QFileInfo(path).fileName(), *mZooms, *_zoomCurve);
     // The desktop going away (minimized, hidden, locked, asleep) does not stop an export: the
     // process keeps running, or simply resumes after sleep, and the work is not thrown away.
 }
@@ -126,46 +120,23 @@ float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
     }
 }
 
-std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegments() const {
-    if (!mZooms || !_zoomTrackProblem.isEmpty() || !mAsset) return {};
-    return zoomSegmentsForTrack(*mZooms, mAsset->duration());
-}
-
-std::vector<tavrio::ZoomSegment> TavrioExportController::zoomSegmentsForTrack(const ZoomTrack& track,
-                                                                              const media::Time& duration) {
-    if (!zoomTrackProblem(track).isEmpty()) return {};
-    std::vector<ZoomValue> samples;
-    samples.reserve(track.size());
-    for (const ZoomEntry& e : track)
-        samples.push_back({std::clamp(zoomOf(e), tavrio::kMinZoom, tavrio::kMaxZoom), atTimeOf(e)});
-    return tavrio::buildZoomSegments(samples, duration);
-}
-
-std::optional<media::VideoComposition> TavrioExportController::rampCompositionFor(const media::Asset& asset,
-                                                                                  const ZoomTrack& track) {
-    const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
-    if (video.empty()) return std::nullopt;
-    return tavrio::makeRampComposition({video.front().trackID, video.front().naturalSize}, asset.duration(),
-                                       zoomSegmentsForTrack(track, asset.duration()));
-}
-
-std::optional<tavrio::VideoTrackFacts> TavrioExportController::videoTrackFacts() const {
+std::optional<media::Size> TavrioExportController::videoSize() const {
     std::vector<media::AssetTrack> video;
     if (mAsset) video = mAsset->tracksWithMediaType(media::MediaType::Video);
     if (video.empty()) return std::nullopt;
-    return tavrio::VideoTrackFacts{video.front().trackID, video.front().naturalSize};
+    return video.front().naturalSize;
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionForPreview() {
-    auto track = videoTrackFacts();
-    if (!track) return std::nullopt;
-    return tavrio::makeRampComposition(*track, mAsset->duration(), zoomSegments());
+    auto size = videoSize();
+    if (!size) return std::nullopt;
+    return media::makeRampComposition(*size, _zoomCurve);
 }
 
 std::optional<media::VideoComposition> TavrioExportController::zoomCompositionWithHighQualityRescaling() {
-    auto track = videoTrackFacts();
-    if (!track) return std::nullopt;
-    return tavrio::makeLayerComposition(*track, mAsset->duration(), zoomSegments());
+    auto size = videoSize();
+    if (!size) return std::nullopt;
+    return media::makeLayerComposition(*size, _zoomCurve);
 }
 
 void TavrioExportController::startExporting() {

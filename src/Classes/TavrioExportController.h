@@ -14,7 +14,6 @@
 #include <optional>
 
 #include "TavrioExportControllerDelegate.h"
-#include "ZoomComposition.h"
 #include "ZoomTrack.h"
 #include "media/Asset.h"
 #include "media/ExportSession.h"
@@ -61,7 +60,7 @@ public:
     // Whether a pass runs, waits to start, or is about to follow the last one.
     bool isExporting() const { return _zoomExportSession || _waitTimer || _rotationPending; }
 
-    // The transform-ramp form (bilinear; also what playback shows) and the layer-animation form
+    // The movie's zoom through the ramp form (bilinear, as playback shows it) and the layer form
     // (high-quality rescaling). nullopt when the movie has no video track.
     std::optional<media::VideoComposition> zoomCompositionForPreview();
     std::optional<media::VideoComposition> zoomCompositionWithHighQualityRescaling();
@@ -72,14 +71,9 @@ public:
     // The error of the last pass that failed.
     media::Error lastError() const { return _lastError; }
 
-    // The segments the compositions are built from (empty without a usable track).
-    std::vector<tavrio::ZoomSegment> zoomSegments() const;
-    // Those of any track for a movie `duration` long: factors clamped to the slider's range;
-    // empty for an unusable track.
-    static std::vector<tavrio::ZoomSegment> zoomSegmentsForTrack(const ZoomTrack& track, const media::Time& duration);
-    // The ramp form for any track of an opened movie, as zoomCompositionForPreview makes it but
-    // without an alert: nullopt for a movie without pictures. An unusable track renders unzoomed.
-    static std::optional<media::VideoComposition> rampCompositionFor(const media::Asset& asset, const ZoomTrack& track);
+    // The zoom the compositions render: the track's curve over the movie, unzoomed without a
+    // usable track or a movie.
+    const std::shared_ptr<const media::ZoomCurve>& zoomCurve() const { return _zoomCurve; }
 
     // The display rotation the rotation pass gives a movie recorded in `orientation`.
     static float rotationAngleForOrientation(qint64 orientation);
@@ -97,11 +91,12 @@ private:
                               void (TavrioExportController::*end)(const std::shared_ptr<media::ExportSession>&,
                                                                   const QString&),
                               const QString& file);
-    std::optional<tavrio::VideoTrackFacts> videoTrackFacts() const;
+    std::optional<media::Size> videoSize() const;
 
     // Threads: every field belongs to the main thread. The engine's sessions end on their own
     // threads and reach the job only through a main-thread dispatch guarded by _alive.
     std::optional<ZoomTrack> mZooms;
+    std::shared_ptr<const media::ZoomCurve> _zoomCurve;
     qint64 _videoOrientation = 0;
     QString _inVideo;
     QString _outVideo;

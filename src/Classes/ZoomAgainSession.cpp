@@ -1,8 +1,6 @@
 #include "ZoomAgainSession.h"
 
-#include "TavrioExportController.h"
-#include "ZoomComposition.h"
-
+#include <algorithm>
 #include <cmath>
 
 ZoomAgainSession::ZoomAgainSession(const QString& moviePath, const std::optional<ZoomTrack>& current, Position position)
@@ -15,16 +13,24 @@ ZoomAgainSession::ZoomAgainSession(const QString& moviePath, const std::optional
 
 float ZoomAgainSession::sliderChanged(float value) {
     moved_ = true;
+    curve_.reset();
     return sampler_.sliderChanged(value);
 }
 
+std::shared_ptr<const media::ZoomCurve> ZoomAgainSession::curve(const media::Time& duration) const {
+    if (!curve_ || curveDuration_ != duration) {
+        curve_ = zoomCurveFor(track(), duration);
+        curveDuration_ = duration;
+    }
+    return curve_;
+}
+
 float ZoomAgainSession::zoomAt(double seconds, const media::Time& duration) const {
-    return tavrio::zoomAtTime(TavrioExportController::zoomSegmentsForTrack(track(), duration),
-                              media::Time::fromSeconds(std::max(0.0, seconds), 600));
+    return curve(duration)->zoomAt(media::Time::fromSeconds(std::max(0.0, seconds), media::ZoomCurve::kTimescale));
 }
 
 std::optional<media::VideoComposition> ZoomAgainSession::composition(const media::Asset& asset) const {
-    return TavrioExportController::rampCompositionFor(asset, track());
+    return playbackComposition(asset, curve(asset.duration()));
 }
 
 bool ZoomAgainSession::keep(QString* error) const {

@@ -15,6 +15,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ZoomAgainSession {
@@ -33,8 +34,10 @@ public:
     // Whether the slider moved at all.
     bool hasMoves() const { return moved_; }
 
-    // The factor the new track shows at `seconds` of a movie `duration` long, as the player and
-    // the export render it (glides included).
+    // The zoom the new track gives a movie `duration` long, as the player and the export render
+    // it (glides included); made again only when the track or the duration changed.
+    std::shared_ptr<const media::ZoomCurve> curve(const media::Time& duration) const;
+    // The factor the new track shows at `seconds` of a movie `duration` long.
     float zoomAt(double seconds, const media::Time& duration) const;
     // The player's composition for the new track (the export's ramp form); nullopt for a movie
     // without pictures.
@@ -47,4 +50,6 @@ private:
     QString moviePath_;
     ZoomSampler sampler_;
     bool moved_ = false;
+    mutable std::shared_ptr<const media::ZoomCurve> curve_;  // of the track as it was, for curveDuration_
+    mutable media::Time curveDuration_;
 };

@@ -30,9 +30,9 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
         }
         const double rested = time - elapsedTime_;
         if (rested > ZoomSampler::kSliderRepeatMs / 1000.0 && !zooms_.isEmpty())
-            zooms_.append(makeZoomEntry(zoomOf(zooms_.last()), time - kHoldLeadSeconds));
+            zooms_.entries.push_back({zooms_.entries.back().zoom, time - kHoldLeadSeconds});
         elapsedTime_ = time;
-        zooms_.append(makeZoomEntry(z, elapsedTime_));
+        zooms_.entries.push_back({z, elapsedTime_});
         entryAdded();
     }
     prevSliderValue_ = value;
@@ -40,23 +40,24 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
 }
 
 bool ZoomSampler::replaceFrom(double time, float z) {
-    while (zooms_.size() > 1 && !(atTimeOf(zooms_.last()) < time)) zooms_.removeLast();
+    while (zooms_.size() > 1 && !(zooms_.entries.back().atTime < time)) zooms_.entries.pop_back();
     if (time <= 0.0) {
         // Entry 0 keeps its place and orientation: only the factor the movie starts with changes.
-        zooms_.first().insert(QLatin1String(kZoomKey), double(z));
-        elapsedTime_ = atTimeOf(zooms_.first());
+        zooms_.entries.front().zoom = z;
+        elapsedTime_ = zooms_.entries.front().atTime;
         entryAdded();
         return true;
     }
     // The rest, if any, is measured from the entry now last, as for any move.
-    elapsedTime_ = atTimeOf(zooms_.last());
+    elapsedTime_ = zooms_.entries.back().atTime;
     return false;
 }
 
 void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile, int64_t startNs) {
     elapsedTime_ = 0.0;
-    zooms_.clear();
-    zooms_.append(makeZoomEntry(2.0f * prevSliderValue_ + 1.0f, elapsedTime_, orientation));
+    zooms_ = ZoomTrack{};
+    zooms_.entries.push_back({2.0f * prevSliderValue_ + 1.0f, elapsedTime_});
+    zooms_.orient = orientation;
     recordingStartNs_ = startNs == kNow ? now_() : startNs;
     isRecording_ = true;
     trackFile_ = trackFile;

@@ -2,28 +2,19 @@
 
 #include "MediaStore.h"
 
+#include "media/Asset.h"
 #include "media/OutputFile.h"
 #include "platform/Logging.h"
 #include "platform/PropertyList.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
-
-ZoomEntry makeZoomEntry(float zoom, double atTime) {
-    ZoomEntry entry;
-    entry.insert(QLatin1String(kZoomKey), double(zoom));
-    entry.insert(QLatin1String(kAtTimeKey), atTime);
-    return entry;
-}
-
-ZoomEntry makeZoomEntry(float zoom, double atTime, qint64 orient) {
-    ZoomEntry entry = makeZoomEntry(zoom, atTime);
-    entry.insert(QLatin1String(kOrientKey), orient);
-    return entry;
-}
 
 namespace {
 
@@ -41,20 +32,205 @@ bool isNumber(const QVariant& v) {
     }
 }
 
-double numberOf(const ZoomEntry& entry, const char* key) {
-    const QVariant v = entry.value(QLatin1String(key));
-    return isNumber(v) ? v.toDouble() : kNaN;
+// The track as the property list it is stored as: the zoom is the float's exact double value,
+// entry 0 carries the orientation when the track has one.
+QVariantList toPropertyList(const ZoomTrack& track) {
+    QVariantList root;
+    root.reserve(qsizetype(track.entries.size()));
+    for (size_t i = 0; i < track.entries.size(); ++i) {
+        QVariantMap entry;
+        entry.insert(QLatin1String(kZoomKey), double(track.entries[i].zoom));
+        entry.insert(QLatin1String(kAtTimeKey), track.entries[i].atTime);
+        if (i == 0 && track.orient) entry.insert(QLatin1String(kOrientKey), *track.orient);
+        root.append(entry);
+    }
+    return root;
+}
+
+// Entry 0's "orient": integers as they are, reals truncated when an integer can hold them.
+std::optional<qint64> orientOf(const QVariant& orient) {
+    switch (orient.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::ULongLong:
+    case QMetaType::UInt: return orient.toLongLong();
+    case QMetaType::Double: {
+        // A real too large for an integer would overflow the conversion.
+        const double d = orient.toDouble();
+        if (std::isfinite(d) && std::fabs(d) < 9.0e18) return qint64(d);
+        return std::nullopt;
+    }
+    default: return std::nullopt;
+    }
+}
+
+// What one element of the stored array holds, however the file spells it.
+struct StoredEntry {
+    QString notADictionary;  // the element's type when it is no dictionary
+    bool hasZoom = false, hasTime = false;
+    std::optional<double> zoom, atTime;  // nullopt: not a number
+    std::optional<qint64> orient;
+};
+
+// One element as an entry; a fault is noted on the track (the first one only) and leaves NaN
+// where the value should be.
+void appendEntry(ZoomTrack& track, const StoredEntry& stored) {
+    const qsizetype index = track.size();
+    auto note = [&](const QString& problem) {
+        if (track.readProblemEntry >= 0) return;
+        track.readProblem = problem;
+        track.readProblemEntry = index;
+    };
+    media::ZoomEntry entry{float(kNaN), kNaN};
+    if (!stored.notADictionary.isEmpty())
+        note(QStringLiteral("entry %1 is not a dictionary (%2)").arg(index).arg(stored.notADictionary));
+    else if (!stored.hasZoom)
+        note(QStringLiteral("entry %1 has no zoom").arg(index));
+    else if (!stored.hasTime)
+        note(QStringLiteral("entry %1 has no time").arg(index));
+    else if (!stored.zoom)
+        note(QStringLiteral("entry %1: zoom is not a number").arg(index));
+    else if (!stored.atTime)
+        note(QStringLiteral("entry %1: time is not a number").arg(index));
+    if (stored.zoom) entry.zoom = float(*stored.zoom);
+    if (stored.atTime) entry.atTime = *stored.atTime;
+    if (index == 0) track.orient = stored.orient;
+    track.entries.push_back(entry);
+}
+
+StoredEntry storedEntryOf(const QVariant& element) {
+    StoredEntry stored;
+    if (element.typeId() != QMetaType::QVariantMap) {
+        stored.notADictionary = QString::fromLatin1(element.metaType().name());
+        return stored;
+    }
+    const QVariantMap map = element.toMap();
+    const QVariant zoom = map.value(QLatin1String(kZoomKey)), atTime = map.value(QLatin1String(kAtTimeKey));
+    stored.hasZoom = map.contains(QLatin1String(kZoomKey));
+    stored.hasTime = map.contains(QLatin1String(kAtTimeKey));
+    if (isNumber(zoom)) stored.zoom = zoom.toDouble();
+    if (isNumber(atTime)) stored.atTime = atTime.toDouble();
+    stored.orient = orientOf(map.value(QLatin1String(kOrientKey)));
+    return stored;
+}
+
+// A number element's text: reals and integers as libplist reads them (surrounding blanks
+// allowed, a leading '+', inf and nan for reals); nullopt when the text is no such number.
+std::optional<double> realOf(QStringView text) {
+    const QByteArray bytes = text.trimmed().toLatin1();
+    const char* begin = bytes.constData();
+    const char* end = begin + bytes.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || begin == end) return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> integerOf(QStringView text) {
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (ok) return value;
+    return std::nullopt;
+}
+
+// The type the element would have had as a value, for the "not a dictionary" problem.
+QString typeNameOf(QStringView tag) {
+    if (tag == u"string") return QStringLiteral("QString");
+    if (tag == u"integer") return QStringLiteral("qlonglong");
+    if (tag == u"real") return QStringLiteral("double");
+    if (tag == u"true" || tag == u"false") return QStringLiteral("bool");
+    if (tag == u"array") return QStringLiteral("QVariantList");
+    if (tag == u"data") return QStringLiteral("QByteArray");
+    if (tag == u"date") return QStringLiteral("QDateTime");
+    return tag.toString();
+}
+
+// An XML property list read as a stream, element by element, straight into the track: a long
+// track is never held as a tree of values, nor as its file's text. nullopt, with *error, when
+// the file is not such a list or its root is not an array.
+std::optional<ZoomTrack> readXmlTrack(QIODevice& file, QString* error) {
+    QXmlStreamReader xml(&file);
+    if (!xml.readNextStartElement()) {
+        *error = xml.hasError() ? xml.errorString() : QStringLiteral("no property list");
+        return std::nullopt;
+    }
+    if (xml.name() == u"plist" && !xml.readNextStartElement()) {
+        *error = xml.hasError() ? xml.errorString() : QStringLiteral("an empty property list");
+        return std::nullopt;
+    }
+    if (xml.name() != u"array") {
+        *error = QStringLiteral("not an array");
+        return std::nullopt;
+    }
+    ZoomTrack track;
+    while (xml.readNextStartElement()) {
+        StoredEntry stored;
+        if (xml.name() != u"dict") {
+            stored.notADictionary = typeNameOf(xml.name());
+            xml.skipCurrentElement();
+            appendEntry(track, stored);
+            continue;
+        }
+        const bool first = track.isEmpty();
+        while (xml.readNextStartElement()) {
+            if (xml.name() != u"key") {
+                xml.raiseError(QStringLiteral("a dictionary value without its key"));
+                break;
+            }
+            const QString key = xml.readElementText();
+            if (!xml.readNextStartElement()) {
+                xml.raiseError(QStringLiteral("a key without its value"));
+                break;
+            }
+            const QStringView tag = xml.name();
+            const bool real = tag == u"real", integer = tag == u"integer";
+            std::optional<double> number;
+            std::optional<qint64> whole;
+            if (real || integer) {
+                const QString text = xml.readElementText();
+                if (real) {
+                    number = realOf(text);
+                    // An unreadable real is still a real: a number no entry can use.
+                    if (!number) number = kNaN;
+                } else {
+                    whole = integerOf(text);
+                    number = whole ? std::optional<double>(double(*whole)) : std::optional<double>(kNaN);
+                }
+            } else {
+                xml.skipCurrentElement();
+            }
+            if (key == QLatin1String(kZoomKey)) {
+                stored.hasZoom = true;
+                stored.zoom = number;
+            } else if (key == QLatin1String(kAtTimeKey)) {
+                stored.hasTime = true;
+                stored.atTime = number;
+            } else if (key == QLatin1String(kOrientKey) && first) {
+                stored.orient = whole ? whole
+                                : number && std::isfinite(*number) && std::fabs(*number) < 9.0e18
+                                    ? std::optional<qint64>(qint64(*number))
+                                    : std::nullopt;
+            }
+        }
+        if (xml.hasError()) break;
+        appendEntry(track, stored);
+    }
+    if (!xml.hasError()) {
+        // What follows the array must close the list and end the document.
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isStartElement()) xml.raiseError(QStringLiteral("more than one value in the property list"));
+        }
+    }
+    if (xml.hasError()) {
+        *error = xml.errorString();
+        return std::nullopt;
+    }
+    return track;
 }
 
 }  // namespace
-
-float zoomOf(const ZoomEntry& entry) {
-    return float(numberOf(entry, kZoomKey));
-}
-
-double atTimeOf(const ZoomEntry& entry) {
-    return numberOf(entry, kAtTimeKey);
-}
 
 bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error) {
     media::Error e;
@@ -68,11 +244,8 @@ bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
     // Written to a temporary file and renamed into place: a crash, a power cut or a full disk
     // in the middle of an in-place write would leave a truncated track, and the movie would
     // then export without its zoom.
-    QVariantList root;
-    root.reserve(track.size());
-    for (const ZoomEntry& entry : track) root.append(entry);
     QString error;
-    const std::optional<QByteArray> xml = platform::PropertyList::toXml(root, &error);
+    const std::optional<QByteArray> xml = platform::PropertyList::toXml(toPropertyList(track), &error);
     if (!xml || !writeSideFile(path, *xml, &error)) {
         qCWarning(lcStore) << "cannot write zoom track" << path << error;
         return false;
@@ -109,9 +282,7 @@ bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString*
     const QString current = MediaStore::zoomsArchiveFilePath(name);
     const QString earlier = MediaStore::earlierZoomsArchiveFilePath(name);
     QString problem;
-    QVariantList root;
-    for (const ZoomEntry& entry : track) root.append(entry);
-    const std::optional<QByteArray> xml = platform::PropertyList::toXml(root, &problem);
+    const std::optional<QByteArray> xml = platform::PropertyList::toXml(toPropertyList(track), &problem);
     if (!xml) return fail(error, QStringLiteral("the new zoom cannot be stored: %1").arg(problem));
     const std::optional<QByteArray> old = readSideFile(current, &problem);
     if (!problem.isEmpty()) return fail(error, problem);
@@ -160,6 +331,23 @@ bool restoreEarlierZoomTrack(const QString& moviePath, QString* error) {
 std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
     if (!QFile::exists(path)) return std::nullopt;
     QString error;
+    // Tracks are written as XML; a binary list (a track made elsewhere) is small enough to be
+    // read whole.
+    QFile file(path);
+    char magic[6] = {};
+    if (!QFileInfo(path).isFile() || file.size() > platform::PropertyList::kMaxBytes ||
+        !file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcStore) << "zoom track" << path << "unreadable:"
+                           << (file.size() > platform::PropertyList::kMaxBytes ? QStringLiteral("too large")
+                                                                               : QStringLiteral("not a readable file"));
+        return std::nullopt;
+    }
+    if (file.peek(magic, sizeof magic) != qint64(sizeof magic) || std::memcmp(magic, "bplist", sizeof magic) != 0) {
+        std::optional<ZoomTrack> track = readXmlTrack(file, &error);
+        if (!track) qCWarning(lcStore) << "zoom track" << path << "unreadable:" << error;
+        return track;
+    }
+    file.close();
     std::optional<QVariant> root = platform::PropertyList::readFile(path, &error);
     if (!root) {
         qCWarning(lcStore) << "zoom track" << path << "unreadable:" << error;
@@ -171,41 +359,35 @@ std::optional<ZoomTrack> readZoomTrackFile(const QString& path) {
     }
     const QVariantList list = root->toList();
     ZoomTrack track;
-    track.reserve(list.size());
-    for (const QVariant& element : list) {
-        if (element.typeId() == QMetaType::QVariantMap) {
-            track.append(element.toMap());
-        } else {
-            ZoomEntry marker;
-            marker.insert(QLatin1String(kNotADictionaryKey), QString::fromLatin1(element.metaType().name()));
-            track.append(marker);
-        }
-    }
+    track.entries.reserve(size_t(list.size()));
+    for (const QVariant& element : list) appendEntry(track, storedEntryOf(element));
     return track;
 }
 
 QString zoomTrackProblem(const ZoomTrack& track) {
     if (track.isEmpty()) return QStringLiteral("the zoom track has no entries");
     for (qsizetype i = 0; i < track.size(); ++i) {
-        const ZoomEntry& entry = track[i];
-        if (entry.contains(QLatin1String(kNotADictionaryKey)))
-            return QStringLiteral("entry %1 is not a dictionary (%2)")
-                .arg(i)
-                .arg(entry.value(QLatin1String(kNotADictionaryKey)).toString());
-        if (!entry.contains(QLatin1String(kZoomKey))) return QStringLiteral("entry %1 has no zoom").arg(i);
-        if (!entry.contains(QLatin1String(kAtTimeKey))) return QStringLiteral("entry %1 has no time").arg(i);
-        if (!isNumber(entry.value(QLatin1String(kZoomKey))))
-            return QStringLiteral("entry %1: zoom is not a number").arg(i);
-        if (!isNumber(entry.value(QLatin1String(kAtTimeKey))))
-            return QStringLiteral("entry %1: time is not a number").arg(i);
-        const float zoom = zoomOf(entry);
-        // A float: a finite double beyond FLT_MAX becomes infinite when read as the factor.
-        if (!std::isfinite(zoom) || !(zoom > 0.0f))
-            return QStringLiteral("entry %1: zoom %2 is not a positive finite factor").arg(i).arg(double(zoom));
-        const double t = atTimeOf(entry);
-        if (!std::isfinite(t)) return QStringLiteral("entry %1: time %2 is not finite").arg(i).arg(t);
+        if (i == track.readProblemEntry) return track.readProblem;
+        const media::ZoomEntry& entry = track.entries[size_t(i)];
+        if (media::ZoomCurve::isUsable(entry)) continue;
+        // A float: a finite double beyond FLT_MAX became infinite when read as the factor.
+        if (!std::isfinite(entry.zoom) || !(entry.zoom > 0.0f))
+            return QStringLiteral("entry %1: zoom %2 is not a positive finite factor").arg(i).arg(double(entry.zoom));
+        return QStringLiteral("entry %1: time %2 is not finite").arg(i).arg(entry.atTime);
     }
     return QString();
+}
+
+std::shared_ptr<const media::ZoomCurve> zoomCurveFor(const ZoomTrack& track, const media::Time& duration) {
+    if (!zoomTrackProblem(track).isEmpty()) return std::make_shared<const media::ZoomCurve>();
+    return std::make_shared<const media::ZoomCurve>(track.entries, duration);
+}
+
+std::optional<media::VideoComposition> playbackComposition(const media::Asset& asset,
+                                                           std::shared_ptr<const media::ZoomCurve> curve) {
+    const std::vector<media::AssetTrack> video = asset.tracksWithMediaType(media::MediaType::Video);
+    if (video.empty()) return std::nullopt;
+    return media::makeRampComposition(video.front().naturalSize, std::move(curve));
 }
 
 QString durationText(double seconds) {
@@ -252,17 +434,5 @@ std::optional<ZoomTrack> zoomsForVideoFile(const QString& moviePath) {
 
 qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms) {
     if (!zooms || zooms->isEmpty()) return kNoRecordedOrientation;
-    const QVariant orient = zooms->first().value(QLatin1String(kOrientKey));
-    switch (orient.typeId()) {
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-    case QMetaType::ULongLong:
-    case QMetaType::UInt: return orient.toLongLong();
-    case QMetaType::Double: {
-        // A real too large for an integer would overflow the conversion.
-        const double d = orient.toDouble();
-        return std::isfinite(d) && std::fabs(d) < 9.0e18 ? qint64(d) : kNoRecordedOrientation;
-    }
-    default: return kNoRecordedOrientation;
-    }
+    return zooms->orient.value_or(kNoRecordedOrientation);
 }

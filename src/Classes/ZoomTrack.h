@@ -7,28 +7,46 @@
 //   "orient" the recording orientation, integer; entry 0 only
 // On disk it is an XML property list whose root is an array of dictionaries.
 
-#include <QList>
 #include <QString>
-#include <QVariantMap>
+#include <memory>
 #include <optional>
+#include <vector>
 
-using ZoomEntry = QVariantMap;
-using ZoomTrack = QList<QVariantMap>;
+#include "media/VideoComposition.h"
+#include "media/ZoomCurve.h"
+
+namespace media {
+class Asset;
+}
 
 inline constexpr char kZoomKey[] = "zoom";
 inline constexpr char kAtTimeKey[] = "atTime";
 inline constexpr char kOrientKey[] = "orient";
-// A track element that is not a dictionary cannot be an entry; it is read as an entry holding
-// only this key (its value names the element's type), so that zoomTrackProblem() can say so.
-inline constexpr char kNotADictionaryKey[] = "tavrio.notADictionary";
 
-// An entry with the zoom stored as the float's exact double value.
-ZoomEntry makeZoomEntry(float zoom, double atTime);
-ZoomEntry makeZoomEntry(float zoom, double atTime, qint64 orient);
+// A zoom track as the program holds it: the entries in the order they were recorded and the
+// orientation entry 0 carries. Files are read into it and written from it here only.
+struct ZoomTrack {
+    ZoomTrack() = default;
+    ZoomTrack(std::vector<media::ZoomEntry> entries, std::optional<qint64> orient = std::nullopt)
+        : entries(std::move(entries)), orient(orient) {}
 
-// The entry's zoom as a float / time as a double; NaN when the key is missing or not a number.
-float zoomOf(const ZoomEntry& entry);
-double atTimeOf(const ZoomEntry& entry);
+    std::vector<media::ZoomEntry> entries;
+    // Entry 0's "orient" as the file has it; nullopt for a file without one (exports, old
+    // tracks), which is written without one too.
+    std::optional<qint64> orient;
+    // What reading found that no entry can hold (an element that is not a dictionary, a key
+    // missing or not a number), and the first entry it concerns; such an entry reads as NaN,
+    // which no curve uses. Empty for a track made in memory.
+    QString readProblem;
+    qsizetype readProblemEntry = -1;
+
+    bool isEmpty() const { return entries.empty(); }
+    qsizetype size() const { return qsizetype(entries.size()); }
+    const media::ZoomEntry& operator[](qsizetype i) const { return entries[size_t(i)]; }
+    auto begin() const { return entries.begin(); }
+    auto end() const { return entries.end(); }
+    bool operator==(const ZoomTrack&) const = default;
+};
 
 // Writes a side file of the data folders atomically (hidden temporary, renamed into place): a
 // crash leaves the old file or the new one, and a symbolic link planted at `path` is replaced,
@@ -54,6 +72,13 @@ qint64 videoOrientationForZooms(const std::optional<ZoomTrack>& zooms);
 // Empty when every entry has a finite zoom > 0 and a finite time; otherwise says what is wrong
 // (the first fault found). Times that go backwards are allowed.
 QString zoomTrackProblem(const ZoomTrack& track);
+// The zoom a movie `duration` long shows with this track, by the curve's rules; an unusable
+// track is unzoomed.
+std::shared_ptr<const media::ZoomCurve> zoomCurveFor(const ZoomTrack& track, const media::Time& duration);
+// What the player renders for an opened movie: its pictures through `curve` in the export's ramp
+// form. nullopt for a movie without pictures.
+std::optional<media::VideoComposition> playbackComposition(const media::Asset& asset,
+                                                           std::shared_ptr<const media::ZoomCurve> curve);
 
 // A movie's zoom track replaced by a new one, and back. The track it replaces is kept, byte for
 // byte, as the movie's one earlier version (MediaStore::earlierZoomsArchiveFilePath);

@@ -19,7 +19,6 @@
 #include <cmath>
 
 #include "AVPlayerDemoPlaybackView.h"
-#include "TavrioExportController.h"
 #include "ZoomBand.h"
 #include "platform/AlertService.h"
 #include "ui/Alerts.h"
@@ -436,14 +435,13 @@ void TavrioAVPlayerViewController::resizeEvent(QResizeEvent* event) {
 
 // ---- The zoom along the scrubber, and zooming again
 
-void TavrioAVPlayerViewController::setZoomTrack(const ZoomTrack& track) {
+void TavrioAVPlayerViewController::setZoomCurve(std::shared_ptr<const media::ZoomCurve> curve) {
     const media::Time d = mPlayer->duration();
-    const std::vector<tavrio::ZoomSegment> segments =
-        d.isValid() ? TavrioExportController::zoomSegmentsForTrack(track, d) : std::vector<tavrio::ZoomSegment>{};
-    mZoomBand->setSegments(segments, d.isValid() ? d.seconds() : 0);
+    const bool shown = d.isValid() && curve && !curve->isEmpty();
+    mZoomBand->setCurve(std::move(curve), d.isValid() ? d.seconds() : 0);
     // Time t lies under the knob's centre when the knob is at t.
     mZoomBand->setInset(mScrubber->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, mScrubber) / 2);
-    mZoomBand->setVisible(!segments.empty());
+    mZoomBand->setVisible(shown);
 }
 
 QRectF TavrioAVPlayerViewController::zoomPanelFrame() const {
@@ -498,7 +496,7 @@ void TavrioAVPlayerViewController::zoomSliderChanged(float value) {
 }
 
 void TavrioAVPlayerViewController::showSessionZoom() {
-    if (mZoomAgain) setZoomTrack(mZoomAgain->track());
+    if (mZoomAgain) setZoomCurve(mZoomAgain->curve(mPlayer->duration()));
 }
 
 void TavrioAVPlayerViewController::followSessionZoom() {

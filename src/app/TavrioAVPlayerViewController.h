@@ -51,10 +51,10 @@ public:
     ZoomBand* zoomBand() const { return mZoomBand; }
 
     // The recording's zoom, drawn along the scrubber.
-    void setZoomTrack(const ZoomTrack& track);
+    void setZoomCurve(std::shared_ptr<const media::ZoomCurve> curve);
     // Zoom-again mode for the item's recording (`current` is its track now, if any): a new zoom
     // from 1.0x on the player's own clock. The item must have been made with a zoom composition
-    // of the recording (TavrioExportController::rampCompositionFor), which the new zoom's then replaces.
+    // of the recording (playbackComposition), which the new zoom's then replaces.
     void beginZoomAgain(const QString& moviePath, const std::optional<ZoomTrack>& current);
     ZoomAgainSession* zoomAgainSession() const { return mZoomAgain.get(); }
     TavrioSlider* zoomSlider() const { return mZoomSlider; }

@@ -172,10 +172,12 @@ void VideoDetailsViewController::playVideo() {
             emit self->playbackFailed();
             return;
         }
-        // A recording plays as its export will look: through the zoom composition.
+        // A recording plays as its export will look: through its zoom curve.
         std::optional<media::VideoComposition> composition;
+        std::shared_ptr<const media::ZoomCurve> curve;
         if (recording) {
-            composition = TavrioExportController::rampCompositionFor(*asset, track.value_or(ZoomTrack{}));
+            curve = zoomCurveFor(track.value_or(ZoomTrack{}), asset->duration());
+            composition = playbackComposition(*asset, curve);
             if (!composition)
                 platform::AlertService::show(
                     QStringLiteral("Error"),
@@ -184,7 +186,7 @@ void VideoDetailsViewController::playVideo() {
                     QStringLiteral("Okay"));
         }
         TavrioAVPlayerViewController* player = self->pushPlayer(std::move(asset), composition);
-        if (player && track) player->setZoomTrack(*track);
+        if (player && track) player->setZoomCurve(curve);
     });
 }
 
@@ -253,7 +255,7 @@ void VideoDetailsViewController::zoomAgain() {
     openMovie(true, [self, path](std::shared_ptr<const media::Asset> asset, const std::optional<ZoomTrack>& track,
                                  const QString& error) {
         std::optional<media::VideoComposition> composition;
-        if (asset) composition = TavrioExportController::rampCompositionFor(*asset, ZoomTrack{});
+        if (asset) composition = playbackComposition(*asset, std::make_shared<const media::ZoomCurve>());
         if (!composition) {
             const QString name = QFileInfo(path).fileName();
             platform::AlertService::show(QStringLiteral("Cannot Zoom Again"),

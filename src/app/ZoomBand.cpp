@@ -12,8 +12,8 @@ ZoomBand::ZoomBand(QWidget* parent) : QWidget(parent) {
     setAccessibleName(tr("Zoom over time"));
 }
 
-void ZoomBand::setSegments(std::vector<tavrio::ZoomSegment> segments, double durationSeconds) {
-    segments_ = std::move(segments);
+void ZoomBand::setCurve(std::shared_ptr<const media::ZoomCurve> curve, double durationSeconds) {
+    curve_ = std::move(curve);
     duration_ = durationSeconds > 0 ? durationSeconds : 0;
     update();
 }
@@ -24,18 +24,19 @@ void ZoomBand::setInset(int pixels) {
 }
 
 float ZoomBand::zoomAt(double seconds) const {
-    return tavrio::zoomAtTime(segments_, media::Time::fromSeconds(seconds, 600));
+    return curve_ ? curve_->zoomAt(media::Time::fromSeconds(seconds, media::ZoomCurve::kTimescale)) : 1.0f;
 }
 
 void ZoomBand::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), ui::theme::kZoomBand);
     const int x0 = inset_, x1 = width() - inset_;
-    if (duration_ <= 0 || segments_.empty() || x1 <= x0) return;
+    if (duration_ <= 0 || !curve_ || curve_->isEmpty() || x1 <= x0) return;
     const double h = height();
     auto yFor = [h](float z) {
-        const double level =
-            std::clamp((double(z) - tavrio::kMinZoom) / (tavrio::kMaxZoom - tavrio::kMinZoom), 0.0, 1.0);
+        const double level = std::clamp(
+            (double(z) - media::ZoomCurve::kMinZoom) / (media::ZoomCurve::kMaxZoom - media::ZoomCurve::kMinZoom), 0.0,
+            1.0);
         return h - level * h;
     };
     QPainterPath area(QPointF(x0, h));

@@ -1,20 +1,20 @@
 #pragma once
 // The zoom along the player's scrubber: a thin band whose filled height is the zoom factor over
-// the movie's time, from 1x at its foot to 3x at its top, drawn from the same segments the player
+// the movie's time, from 1x at its foot to 3x at its top, drawn from the same curve the player
 // and the export render, so the band shows where the picture glides and holds.
 
-#include "ZoomComposition.h"
+#include "media/ZoomCurve.h"
 
 #include <QWidget>
-#include <vector>
+#include <memory>
 
 class ZoomBand : public QWidget {
     Q_OBJECT
 public:
     explicit ZoomBand(QWidget* parent = nullptr);
 
-    // The curve of a movie `durationSeconds` long; no segments draws an empty band.
-    void setSegments(std::vector<tavrio::ZoomSegment> segments, double durationSeconds);
+    // The curve of a movie `durationSeconds` long; none, or an unzoomed one, draws an empty band.
+    void setCurve(std::shared_ptr<const media::ZoomCurve> curve, double durationSeconds);
     // Pixels left free at each end, so that time t sits under the scrubber's knob at t.
     void setInset(int pixels);
     // The factor drawn at movie time `seconds`.
@@ -25,7 +25,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<tavrio::ZoomSegment> segments_;
+    std::shared_ptr<const media::ZoomCurve> curve_;
     double duration_ = 0;
     int inset_ = 0;
 };

@@ -1,6 +1,5 @@
 #include "Command.h"
 
-#include "ZoomComposition.h"
 #include "ZoomTrack.h"
 
 #include <cmath>
@@ -32,11 +31,11 @@ std::optional<std::vector<std::pair<double, float>>> parseTrack(const QString& t
             *problem = QStringLiteral("'%1': the time must be a finite number of seconds from 0").arg(item);
             return std::nullopt;
         }
-        if (!(z >= tavrio::kMinZoom && z <= tavrio::kMaxZoom)) {
+        if (!(z >= media::ZoomCurve::kMinZoom && z <= media::ZoomCurve::kMaxZoom)) {
             *problem = QStringLiteral("'%1': the zoom must be from %2 to %3")
                            .arg(item)
-                           .arg(double(tavrio::kMinZoom), 0, 'f', 1)
-                           .arg(double(tavrio::kMaxZoom), 0, 'f', 1);
+                           .arg(double(media::ZoomCurve::kMinZoom), 0, 'f', 1)
+                           .arg(double(media::ZoomCurve::kMaxZoom), 0, 'f', 1);
             return std::nullopt;
         }
         if (!steps.empty() && !(t > steps.back().first)) {
@@ -60,8 +59,8 @@ int printTrack(const QString& movie) {
     }
     cli::out(QStringLiteral("orient %1").arg(videoOrientationForZooms(track)));
     // Enough digits that the printed numbers read back to the same double and float.
-    for (const ZoomEntry& entry : *track)
-        cli::out(QString::asprintf("%.17g %.9g", atTimeOf(entry), double(zoomOf(entry))));
+    for (const media::ZoomEntry& entry : track->entries)
+        cli::out(QString::asprintf("%.17g %.9g", entry.atTime, double(entry.zoom)));
     const QString problem = zoomTrackProblem(*track);
     if (!problem.isEmpty()) {
         cli::err(QStringLiteral("zooms: the track of %1 is unusable: %2").arg(movie, problem));
@@ -114,8 +113,8 @@ int runZooms(const QStringList& arguments) {
     // The orientation the recording was made in stays with the movie, whatever zoom it gets.
     const qint64 orientation = videoOrientationForZooms(zoomsForVideoFile(movie));
     ZoomTrack track;
-    for (const auto& [t, z] : *steps)
-        track.append(track.isEmpty() ? makeZoomEntry(z, t, orientation) : makeZoomEntry(z, t));
+    track.orient = orientation;
+    for (const auto& [t, z] : *steps) track.entries.push_back({z, t});
     QString error;
     if (!replaceZoomTrack(movie, track, &error)) {
         cli::err(QStringLiteral("zooms: ") + error);

@@ -397,7 +397,6 @@ struct Transcoder {
 
     // Video
     int videoIndex = -1;
-    int videoTrackID = 0;
     VideoDecoder decoder;
     av::CodecContext encoder;
     AVStream* videoOut = nullptr;
@@ -482,7 +481,6 @@ bool Transcoder::setUp() {
 
 bool Transcoder::setUpVideo() {
     AVStream* st = in->streams[videoIndex];
-    videoTrackID = st->id > 0 ? st->id : videoIndex + 1;
     // Two decoding threads keep up with the encoder; each further one holds more pictures.
     int r = decoder.open(st, {.count = 2});
     if (r == AVERROR_DECODER_NOT_FOUND) {
@@ -847,7 +845,7 @@ void Transcoder::encodePictures() {
 }
 
 void Transcoder::renderPictures() {
-    const ResampleFilter filter = s.composition ? s.composition->filter() : ResampleFilter::Bilinear;
+    const ResampleFilter filter = s.composition ? s.composition->filter : ResampleFilter::Bilinear;
     FrameRenderer renderer(filter, outW, outH);
     PicturePool pool(outW, outH);
     auto render = [&](const DecodedPicture& pic, const AffineTransform& t, int64_t pts, int64_t duration) -> bool {
@@ -917,7 +915,7 @@ void Transcoder::renderPictures() {
                 cur = std::move(next);
                 haveNext = take(next);
             }
-            AffineTransform m = c.transformAt(t, videoTrackID);
+            AffineTransform m = c.transformAt(t);
             if (!m.isFinite() || m.determinant() == 0) m = AffineTransform::identity();
             if (!render(cur, m.concat(fit), k, 1)) return;
             s.setProgress(static_cast<double>(k + 1) / static_cast<double>(count));

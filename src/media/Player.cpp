@@ -255,7 +255,7 @@ struct PictureMaker {
             out->width = w;
             out->height = h;
             if (av_frame_get_buffer(out.get(), 0) < 0) return {};
-            AffineTransform m = c.transformAt(t, p.videoTrack->trackID);
+            AffineTransform m = c.transformAt(t);
             if (!m.isFinite() || m.determinant() == 0) m = AffineTransform::identity();
             if (!renderer->render(*in, m, *out)) return {};
             shown = shareFrame(out.release());

@@ -215,17 +215,17 @@ TEST_F(CameraShown, APinchOnThePictureZoomsAsTheSliderDoesInBothLayoutsAndIsReco
     // step is an entry of the take's track, as a drag of the ball is.
     pinch(60, 120);
     EXPECT_NEAR(camera->slider()->value(), ZoomSampler::sliderValueForZoom(2.0f), 0.01);
-    EXPECT_NEAR(zoomOf(camera->recorder()->zooms().last()), 2.0f, 0.02);
+    EXPECT_NEAR(camera->recorder()->zooms().entries.back().zoom, 2.0f, 0.02);
     EXPECT_GE(camera->recorder()->zooms().size(), before + 4);
     // Pinching in goes back; no pinch goes past either end.
     pinch(120, 60);
-    EXPECT_NEAR(zoomOf(camera->recorder()->zooms().last()), 1.0f, 0.02);
+    EXPECT_NEAR(camera->recorder()->zooms().entries.back().zoom, 1.0f, 0.02);
     const int wide = picture->width() - 20;
     pinch(40, wide);
-    EXPECT_FLOAT_EQ(zoomOf(camera->recorder()->zooms().last()), 3.0f);
+    EXPECT_FLOAT_EQ(camera->recorder()->zooms().entries.back().zoom, 3.0f);
     EXPECT_FLOAT_EQ(camera->slider()->value(), 1.0f);
     pinch(wide, 40);
-    EXPECT_FLOAT_EQ(zoomOf(camera->recorder()->zooms().last()), 1.0f);
+    EXPECT_FLOAT_EQ(camera->recorder()->zooms().entries.back().zoom, 1.0f);
     QTest::keyClick(camera, Qt::Key_Space);
 
     // The landscape layout's picture pinches too, and one finger lifted where it landed is a tap.

@@ -55,9 +55,8 @@ QString makeRecording(const QString& name, qint64 orientation) {
     options.frameCount = 30;
     media::Error error;
     EXPECT_TRUE(media::testpattern::makeMovie(path.toStdString(), options, &error)) << error.description;
-    EXPECT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(name),
-                                   ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", orientation}},
-                                             QVariantMap{{"zoom", 2.0}, {"atTime", 0.5}}}));
+    EXPECT_TRUE(
+        writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(name), ZoomTrack{{{1.0f, 0.0}, {2.0f, 0.5}}, orientation}));
     return path;
 }
 
@@ -632,9 +631,9 @@ TEST(DetailsScreen, ZoomAgainZoomsAsThePlayerPlaysAndKeepDiscardAndUndoFollowThe
     QTest::keyClick(player, Qt::Key_Plus);
     const ZoomTrack& made = player->zoomAgainSession()->track();
     ASSERT_FALSE(made.isEmpty());
-    EXPECT_FLOAT_EQ(zoomOf(made.last()), 1.1f);
-    EXPECT_DOUBLE_EQ(atTimeOf(made.last()), 0.5);
-    EXPECT_EQ(made.first().value(kOrientKey).toLongLong(), 3);
+    EXPECT_FLOAT_EQ(made.entries.back().zoom, 1.1f);
+    EXPECT_DOUBLE_EQ(made.entries.back().atTime, 0.5);
+    EXPECT_EQ(made.orient.value_or(-1), 3);
     EXPECT_EQ(player->zoomLabel()->text(), QStringLiteral("1.1×"));
     EXPECT_TRUE(visible(player->zoomBand()));
     EXPECT_FLOAT_EQ(player->zoomBand()->zoomAt(0.9), 1.1f);
@@ -657,8 +656,8 @@ TEST(DetailsScreen, ZoomAgainZoomsAsThePlayerPlaysAndKeepDiscardAndUndoFollowThe
     ASSERT_TRUE(back());
     const std::optional<ZoomTrack> kept = zoomsForVideoFile("Out.mov");
     ASSERT_TRUE(kept);
-    EXPECT_FLOAT_EQ(zoomOf(kept->last()), 1.2f);
-    EXPECT_EQ(kept->first().value(kOrientKey).toLongLong(), 3);
+    EXPECT_FLOAT_EQ(kept->entries.back().zoom, 1.2f);
+    EXPECT_EQ(kept->orient.value_or(-1), 3);
     ASSERT_TRUE(spinUntil([&] { return visible(d->undoZoomAgainButton()); }));
 
     // Play shows the kept zoom along the scrubber.

@@ -140,7 +140,7 @@ TEST(Sleep, ATakeHoldsADelayLockThatSleepEndsWithTheMovieWholeAndTheWakeTellsWhy
     const auto track = readZoomTrackFile(MediaStore::zoomsArchiveFilePath(QFileInfo(movie).fileName()));
     ASSERT_TRUE(track);
     ASSERT_EQ(testsupport::movesOf(*track).size(), 2);
-    EXPECT_FLOAT_EQ(zoomOf(testsupport::movesOf(*track)[1]), 2.0f);
+    EXPECT_FLOAT_EQ((testsupport::movesOf(*track)[1]).zoom, 2.0f);
     // Kept as any take is: the saving animation gets its thumbnail. The camera rests, unannounced.
     ASSERT_TRUE(spinUntil([&] { return finished.count() == 1; }, 30000));
     EXPECT_EQ(finished[0][0].toString(), movie);

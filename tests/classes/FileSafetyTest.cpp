@@ -13,7 +13,6 @@
 #include "MediaStore.h"
 #include "TavrioExportController.h"
 #include "VideoAssetsViewController.h"
-#include "ZoomComposition.h"
 #include "ZoomSampler.h"
 #include "ZoomTrack.h"
 #include "support/TestPattern.h"
@@ -124,14 +123,14 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     EXPECT_EQ(onDisk(), written);
     EXPECT_TRUE(s.writePendingEntries());  // what the one-second timer does
     ASSERT_EQ(onDisk(), written + 1);
-    EXPECT_FLOAT_EQ(zoomOf(readZoomTrackFile(file)->last()), 3.0f);
+    EXPECT_FLOAT_EQ(readZoomTrackFile(file)->entries.back().zoom, 3.0f);
 
     clock += 50000000;
     s.sliderChanged(0.0f);
     s.recordingEnded();  // the end writes what is still waiting
     const ZoomTrack stored = *readZoomTrackFile(file);
     ASSERT_EQ(stored, s.zooms());
-    EXPECT_EQ(stored.first().value(kOrientKey).toLongLong(), 1);
+    EXPECT_EQ(stored.orient.value_or(-1), 1);
 
     // Without a track file the sampler keeps its entries in memory only.
     QFile::remove(file);
@@ -149,17 +148,18 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     EXPECT_FALSE(blocked.writePendingEntries());
 }
 
-TEST(ZoomSegmentsEnd, TheLastEntryHoldsEvenWhenItCameWithinATick) {
+TEST(ZoomCurveEnd, TheLastEntryHoldsEvenWhenItCameWithinATick) {
     // A thousand entries within a microsecond, ending on 2.99: that zoom holds from there on.
-    std::vector<ZoomValue> burst{{1.0f, 0.0}};
+    std::vector<media::ZoomEntry> burst{{1.0f, 0.0}};
     for (int i = 1; i <= 1000; ++i) burst.push_back({1.0f + 1.99f * float(i) / 1000.0f, 0.5 + i * 1e-9});
-    auto segments = tavrio::buildZoomSegments(burst, media::Time(1800, 600));
+    const auto segments = media::ZoomCurve(burst, media::Time(1800, 600)).segments();
     ASSERT_FALSE(segments.empty());
     EXPECT_EQ(segments.back().range.end(), media::Time(1800, 600));
     EXPECT_EQ(segments.back().fromZoom, 2.99f);
     EXPECT_EQ(segments.back().toZoom, 2.99f);
     // Two entries a tick apart at the end: the later one's zoom is the one that holds.
-    auto late = tavrio::buildZoomSegments({{1.0f, 0.0}, {2.0f, 1.0}, {3.0f, 1.0 + 1e-6}}, media::Time(1800, 600));
+    const auto late =
+        media::ZoomCurve({{1.0f, 0.0}, {2.0f, 1.0}, {3.0f, 1.0 + 1e-6}}, media::Time(1800, 600)).segments();
     ASSERT_EQ(late.size(), 2u);
     EXPECT_EQ(late[0].toZoom, 2.0f);
     EXPECT_EQ(late[1].fromZoom, 3.0f);
@@ -167,11 +167,11 @@ TEST(ZoomSegmentsEnd, TheLastEntryHoldsEvenWhenItCameWithinATick) {
 }
 
 TEST_F(Safety, FactorsOutsideTheSliderRangeAreClampedAndOddTracksLogged) {
-    writeTrack({makeZoomEntry(0.5f, 0.0, 3), makeZoomEntry(1e-30f, 0.2), makeZoomEntry(7.0f, 0.3)});
+    writeTrack(ZoomTrack{{{0.5f, 0.0}, {1e-30f, 0.2}, {7.0f, 0.3}}, 3});
     LogCatcher log;
     TavrioExportController job(recording);
     EXPECT_TRUE(job.zoomTrackProblemText().isEmpty());
-    const auto segments = job.zoomSegments();
+    const auto& segments = job.zoomCurve()->segments();
     ASSERT_FALSE(segments.empty());
     for (const auto& s : segments) {
         EXPECT_GE(s.fromZoom, 1.0f);
@@ -182,14 +182,14 @@ TEST_F(Safety, FactorsOutsideTheSliderRangeAreClampedAndOddTracksLogged) {
     EXPECT_EQ(log.count(QStringLiteral("clamped")), 1);
 
     // Entry 0 after every other entry: the gesture cannot be placed, and the log says so.
-    writeTrack({makeZoomEntry(1.0f, 9.0, 3), makeZoomEntry(2.0f, 0.1), makeZoomEntry(2.5f, 0.2)});
+    writeTrack(ZoomTrack{{{1.0f, 9.0}, {2.0f, 0.1}, {2.5f, 0.2}}, 3});
     TavrioExportController later(recording);
     EXPECT_EQ(log.count(QStringLiteral("after every other entry")), 1);
     EXPECT_EQ(log.count(QStringLiteral("clamped")), 1);
 }
 
 TEST_F(Safety, ANameTakenOrLinkedWhileExportingIsLeftAloneAndTheNextFreeOneTaken) {
-    writeTrack({makeZoomEntry(1.0f, 0.0, 3)});
+    writeTrack(ZoomTrack{{{1.0f, 0.0}}, 3});
     const fs::path outside = home.path() / "outside.txt";
     testsupport::writeFile(outside, "precious");
     for (bool link : {false, true}) {
@@ -222,7 +222,7 @@ TEST_F(Safety, ANameTakenOrLinkedWhileExportingIsLeftAloneAndTheNextFreeOneTaken
 }
 
 TEST_F(Safety, TwoPortraitExportsTakeTurnsWithTheIntermediate) {
-    writeTrack({makeZoomEntry(1.0f, 0.0, 1), makeZoomEntry(2.0f, 0.2)});
+    writeTrack(ZoomTrack{{{1.0f, 0.0}, {2.0f, 0.2}}, 1});
     TavrioExportController first(recording), second(recording);
     Ends a, b;
     first.setDelegate(&a);
@@ -262,7 +262,7 @@ TEST_F(Safety, SideFilesReplaceAPlantedLinkAndNeverWriteItsTarget) {
         testsupport::writeFile(target, "precious");
         ASSERT_TRUE(QFile::link(QString::fromStdString(target.string()), side));
     }
-    ASSERT_TRUE(writeZoomTrackFile(zooms, {makeZoomEntry(1.5f, 0.0, 3)}));
+    ASSERT_TRUE(writeZoomTrackFile(zooms, ZoomTrack{{{1.5f, 0.0}}, 3}));
     ASSERT_TRUE(writeDurationFile(name, 75.0));
     QImage image(8, 8, QImage::Format_RGB888);
     image.fill(Qt::red);

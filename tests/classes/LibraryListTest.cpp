@@ -362,8 +362,7 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     const QString keep = put(originals(), "Out.mov");
     const QString gone = put(originals(), "Out-1.mov");
     for (const QString& name : {QStringLiteral("Out.mov"), QStringLiteral("Out-1.mov")})
-        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(name),
-                                       ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
+        ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(name), ZoomTrack{{{1.0f, 0.0}}, 3}));
     VideoAssetsViewController list;
     list.viewDidLoad();
     ASSERT_TRUE(spinUntil([&] { return settled(list); }));
@@ -405,8 +404,7 @@ TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
     testsupport::TempHome home;
     Recorder rec;
     const QString movie = put(originals(), "Out.mov");
-    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"),
-                                   ZoomTrack{QVariantMap{{"zoom", 1.0}, {"atTime", 0.0}, {"orient", 3}}}));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out.mov"), ZoomTrack{{{1.0f, 0.0}}, 3}));
     // A Trash that cannot be made: a plain file stands where its folder would be.
     fs::create_directories(home.trash().parent_path());
     testsupport::writeFile(home.trash(), "not a folder");

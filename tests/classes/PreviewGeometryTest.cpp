@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PreviewGeometry.h"
-#include "ZoomComposition.h"
+#include "media/ZoomCurve.h"
 
 using namespace preview;
 
@@ -122,7 +122,7 @@ TEST(PreviewTransform, MatchesTheExportsMagnification) {
     // quarter pixel (the export's transform carries a tiny rotation the preview leaves out).
     for (float z : {1.0f, 1.37f, 2.0f, 2.999f}) {
         const auto shown = pictureToView(kHd, 0, kHd, z);
-        const auto exported = tavrio::zoomTransform(z, 1280, 720);
+        const auto exported = media::zoomTransform(z, 1280, 720);
         const double hw = 640 / z, hh = 360 / z;
         for (auto [x, y] : {std::pair{640 - hw, 360 - hh},
                             {640.0, 360.0},

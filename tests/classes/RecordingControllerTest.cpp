@@ -129,13 +129,13 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     ASSERT_EQ(rig.finishedMovie, movie);
     const ZoomTrack track = movesOf(rig.controller.zooms());
     ASSERT_EQ(track.size(), 3);
-    EXPECT_FLOAT_EQ(zoomOf(track[0]), 1.5f);
-    EXPECT_EQ(atTimeOf(track[0]), 0.0);
-    EXPECT_EQ(track[0].value(kOrientKey).toLongLong(), 3);
-    EXPECT_FLOAT_EQ(zoomOf(track[1]), 2.0f);
-    EXPECT_FLOAT_EQ(zoomOf(track[2]), 3.0f);
-    EXPECT_GT(atTimeOf(track[1]), 0.4);
-    EXPECT_GE(atTimeOf(track[2]), atTimeOf(track[1]));
+    EXPECT_FLOAT_EQ(track[0].zoom, 1.5f);
+    EXPECT_EQ(track[0].atTime, 0.0);
+    EXPECT_EQ(track.orient.value_or(-1), 3);
+    EXPECT_FLOAT_EQ(track[1].zoom, 2.0f);
+    EXPECT_FLOAT_EQ(track[2].zoom, 3.0f);
+    EXPECT_GT(track[1].atTime, 0.4);
+    EXPECT_GE(track[2].atTime, track[1].atTime);
     EXPECT_EQ(readZoomTrackFile(Rig::trackPath(movie)), rig.controller.zooms());
     // A move after the finished report belongs to no movie.
     const qsizetype entries = rig.controller.zooms().size();
@@ -166,7 +166,7 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     rig.controller.setStartGate({});
     ASSERT_TRUE(rig.controller.record());  // without a gate the recording starts at once
     rig.recordFor(0.2);
-    EXPECT_FLOAT_EQ(zoomOf(rig.controller.zooms()[0]), 1.0f);
+    EXPECT_FLOAT_EQ(rig.controller.zooms()[0].zoom, 1.0f);
     EXPECT_EQ(rig.controller.moviePath(), MediaStore::baseDirForOriginalVideos() + "/Out-1.mov");
     rig.controller.stop();
     rig.waitIdle();
@@ -195,7 +195,7 @@ TEST(RecordingController, SleepEndsTheTakeAsAStopRestsTheCameraAndTheWakeTellsWh
     const auto stored = readZoomTrackFile(Rig::trackPath(movie));
     ASSERT_TRUE(stored);
     ASSERT_EQ(movesOf(*stored).size(), 2);
-    EXPECT_FLOAT_EQ(zoomOf(movesOf(*stored)[1]), 2.5f);
+    EXPECT_FLOAT_EQ(movesOf(*stored)[1].zoom, 2.5f);
     EXPECT_TRUE(QFileInfo(movie).size() > 0);
     EXPECT_FALSE(MediaStore::thumbnailPathForVideo(movie).isEmpty());
     // Nothing starts while the system sleeps, and nothing is told before the wake.
@@ -298,7 +298,7 @@ TEST(RecordingController, ACameraGoneMidRecordingEndsItWithTheErrorAndKeepsMovie
     const auto stored = readZoomTrackFile(Rig::trackPath(movie));
     ASSERT_TRUE(stored);
     ASSERT_EQ(movesOf(*stored).size(), 2);
-    EXPECT_FLOAT_EQ(zoomOf(movesOf(*stored)[1]), 2.0f);
+    EXPECT_FLOAT_EQ(movesOf(*stored)[1].zoom, 2.0f);
     testsupport::MovieFacts facts;
     ASSERT_TRUE(testsupport::readMovie(movie.toStdString(), facts, 10));
     EXPECT_GT(facts.videoDuration, 0.8);
@@ -339,8 +339,8 @@ TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMove
 
     const ZoomTrack track = movesOf(rig.controller.zooms());
     ASSERT_EQ(track.size(), 3);
-    EXPECT_EQ(atTimeOf(track[2]), 0.0);
-    const double entryTime = atTimeOf(track[1]);
+    EXPECT_EQ(track[2].atTime, 0.0);
+    const double entryTime = track[1].atTime;
     double pictureTime = -1;
     ASSERT_TRUE(
         testsupport::forEachPicture(rig.finishedMovie.toStdString(), [&](const AVFrame& f, testsupport::PictureTime t) {
@@ -377,6 +377,6 @@ TEST(ZoomTimeBase, AWallClockStepDuringARecordingChangesNoTime) {
     const auto stored = readZoomTrackFile(Rig::trackPath(rig.finishedMovie));
     ASSERT_TRUE(stored);
     ASSERT_EQ(movesOf(*stored).size(), 2);
-    EXPECT_GE(atTimeOf(movesOf(*stored)[1]), 1.3);
-    EXPECT_LT(atTimeOf(movesOf(*stored)[1]), 60.0);
+    EXPECT_GE(movesOf(*stored)[1].atTime, 1.3);
+    EXPECT_LT(movesOf(*stored)[1].atTime, 60.0);
 }

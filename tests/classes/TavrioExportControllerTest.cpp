@@ -137,7 +137,7 @@ protected:
 
     // The zoom of the ramp 1.0 -> 2.5 over [0, 1.2 s), then held.
     static double expectedZoom(double t) { return t < 1.2 ? 1.0 + 1.5 * t / 1.2 : 2.5; }
-    ZoomTrack rampTrack(qint64 orient) { return {makeZoomEntry(1.0f, 0.0, orient), makeZoomEntry(2.5f, 1.2)}; }
+    ZoomTrack rampTrack(qint64 orient) { return ZoomTrack{{{1.0f, 0.0}, {2.5f, 1.2}}, orient}; }
 
     void runJob(TavrioExportController& job, Recorder& r) {
         job.setDelegate(&r);
@@ -342,11 +342,11 @@ TEST_F(ExportJob, JobDestroyedDuringEitherPassWindsItUpAndLeavesNothing) {
 
 TEST_F(ExportJob, DamagedOrMissingTrackExportsUnzoomed) {
     makeDotMovie(recording.toStdString(), 2.0, false);
-    writeTrack({makeZoomEntry(1.0f, 0.0, 3), makeZoomEntry(0.0f, 0.5), makeZoomEntry(2.0f, 1.0)});
+    writeTrack(ZoomTrack{{{1.0f, 0.0}, {0.0f, 0.5}, {2.0f, 1.0}}, 3});
     {
         TavrioExportController job(recording);
         EXPECT_FALSE(job.zoomTrackProblemText().isEmpty());
-        EXPECT_TRUE(job.zoomSegments().empty());
+        EXPECT_TRUE(job.zoomCurve()->isEmpty());
         Recorder r;
         runJob(job, r);
         ASSERT_EQ(r.zoomStatus, Status::Completed);

@@ -21,7 +21,7 @@ using Entries = std::vector<std::pair<float, double>>;
 
 Entries entriesOf(const ZoomTrack& track) {
     Entries out;
-    for (const ZoomEntry& e : track) out.emplace_back(zoomOf(e), atTimeOf(e));
+    for (const media::ZoomEntry& e : track.entries) out.emplace_back(e.zoom, e.atTime);
     return out;
 }
 
@@ -37,7 +37,7 @@ void expectEntries(const ZoomTrack& track, const Entries& expected) {
 constexpr double kLead = 2.0 / 600.0;  // where the recorder puts the end of a hold
 
 ZoomTrack recordedTrack() {
-    return {makeZoomEntry(1.0f, 0.0, 1), makeZoomEntry(1.0f, 0.5 - kLead), makeZoomEntry(2.0f, 0.5)};
+    return ZoomTrack{{{1.0f, 0.0}, {1.0f, 0.5 - kLead}, {2.0f, 0.5}}, 1};
 }
 
 std::string bytesOf(const QString& path) {
@@ -57,7 +57,7 @@ TEST(ZoomAgain, MovesLandAtTheMovieTimeWithHoldsAndARedoKeepsWhatCameBefore) {
     ZoomAgainSession session("/x/Out.mov", recordedTrack(), [&] { return position; });
     // Entry 0: time 0, unzoomed, the old track's orientation.
     ASSERT_EQ(session.track().size(), 1);
-    EXPECT_EQ(session.track()[0].value(kOrientKey).toLongLong(), 1);
+    EXPECT_EQ(session.track().orient.value_or(-1), 1);
     EXPECT_FALSE(session.hasMoves());
 
     position = 1.0;
@@ -89,7 +89,7 @@ TEST(ZoomAgain, MovesLandAtTheMovieTimeWithHoldsAndARedoKeepsWhatCameBefore) {
     position = 0;
     session.sliderChanged(0.5f);
     expectEntries(session.track(), {{2.0f, 0.0}});
-    EXPECT_EQ(session.track()[0].value(kOrientKey).toLongLong(), 1);
+    EXPECT_EQ(session.track().orient.value_or(-1), 1);
     EXPECT_TRUE(zoomTrackProblem(session.track()).isEmpty());
     // Nothing is written before Keep.
     EXPECT_TRUE(zoomsFolder().isEmpty());
@@ -118,7 +118,7 @@ TEST(ZoomAgain, KeepStoresTheNewTrackAndUndoPutsTheOldOneBackByteForByte) {
     QString error;
     ASSERT_TRUE(session.keep(&error)) << error.toStdString();
     expectEntries(*zoomsForVideoFile("Out.mov"), entriesOf(session.track()));
-    EXPECT_EQ(zoomsForVideoFile("Out.mov")->first().value(kOrientKey).toLongLong(), 1);
+    EXPECT_EQ(zoomsForVideoFile("Out.mov")->orient.value_or(-1), 1);
     EXPECT_EQ(bytesOf(earlier), recorded);
     // Written through temporaries renamed into place: none is left beside the two tracks.
     EXPECT_EQ(zoomsFolder().size(), 2) << zoomsFolder().join(' ').toStdString();
@@ -137,7 +137,7 @@ TEST(ZoomAgain, AFailedKeepLeavesBothFilesAsTheyWereAndAStaleEarlierZoomIsNoVers
     const QString earlier = MediaStore::earlierZoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(current, recordedTrack()));
     const std::string recorded = bytesOf(current);
-    const ZoomTrack first{makeZoomEntry(3.0f, 0.0, 1)};
+    const ZoomTrack first{{{3.0f, 0.0}}, 1};
     ASSERT_TRUE(replaceZoomTrack("Out.mov", first));
     const std::string firstBytes = bytesOf(current);
 
@@ -145,7 +145,7 @@ TEST(ZoomAgain, AFailedKeepLeavesBothFilesAsTheyWereAndAStaleEarlierZoomIsNoVers
     QFile::remove(current);
     ASSERT_TRUE(QDir().mkpath(current));
     QString error;
-    EXPECT_FALSE(replaceZoomTrack("Out.mov", {makeZoomEntry(2.0f, 0.0, 1)}, &error));
+    EXPECT_FALSE(replaceZoomTrack("Out.mov", ZoomTrack{{{2.0f, 0.0}}, 1}, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(bytesOf(earlier), recorded);
     ASSERT_TRUE(QDir(current).removeRecursively());
@@ -154,7 +154,7 @@ TEST(ZoomAgain, AFailedKeepLeavesBothFilesAsTheyWereAndAStaleEarlierZoomIsNoVers
     // The earlier version cannot be kept: the track is not replaced either.
     QFile::remove(earlier);
     ASSERT_TRUE(QDir().mkpath(earlier));
-    EXPECT_FALSE(replaceZoomTrack("Out.mov", {makeZoomEntry(2.0f, 0.0, 1)}, &error));
+    EXPECT_FALSE(replaceZoomTrack("Out.mov", ZoomTrack{{{2.0f, 0.0}}, 1}, &error));
     EXPECT_EQ(bytesOf(current), firstBytes);
     ASSERT_TRUE(QDir(earlier).removeRecursively());
 

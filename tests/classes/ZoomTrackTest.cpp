@@ -1,5 +1,6 @@
 #include "ZoomTrack.h"
 #include "MediaStore.h"
+#include "platform/PropertyList.h"
 
 #include "support/TestSupport.h"
 
@@ -35,8 +36,8 @@ const double kTimes[] = {0.0, 0.1 + 0.2, 1e-300, 12345.678901234567, 1.0 / 3.0, 
 
 ZoomTrack sampleTrack() {
     ZoomTrack track;
-    track.append(makeZoomEntry(kZooms[0], kTimes[0], 3));
-    for (int i = 1; i < 6; ++i) track.append(makeZoomEntry(kZooms[i], kTimes[i]));
+    track.orient = 3;
+    for (int i = 0; i < 6; ++i) track.entries.push_back({kZooms[i], kTimes[i]});
     return track;
 }
 
@@ -44,9 +45,8 @@ void expectSampleTrack(const std::optional<ZoomTrack>& track) {
     ASSERT_TRUE(track);
     ASSERT_EQ(track->size(), 6);
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(bits(zoomOf(track->at(i))), bits(kZooms[i])) << "entry " << i;
-        EXPECT_EQ(bits(atTimeOf(track->at(i))), bits(kTimes[i])) << "entry " << i;
-        EXPECT_EQ(track->at(i).contains(kOrientKey), i == 0) << "entry " << i;
+        EXPECT_EQ(bits(track->entries.at(i).zoom), bits(kZooms[i])) << "entry " << i;
+        EXPECT_EQ(bits(track->entries.at(i).atTime), bits(kTimes[i])) << "entry " << i;
     }
     EXPECT_EQ(videoOrientationForZooms(track), 3);
     EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
@@ -80,7 +80,7 @@ TEST(ZoomTrack, RoundTripsThroughTheStoreBitExact) {
     EXPECT_FALSE(zoomsForVideoFile("/elsewhere/Out-4.mov"));
 
     // Writing the same name again replaces the track and leaves no temporary files.
-    ZoomTrack shorter{makeZoomEntry(2.5f, 0.0, 1)};
+    ZoomTrack shorter{{{2.5f, 0.0}}, 1};
     ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-3.mov"), shorter));
     const auto reread = zoomsForVideoFile("Out-3.mov");
     ASSERT_TRUE(reread);
@@ -90,43 +90,47 @@ TEST(ZoomTrack, RoundTripsThroughTheStoreBitExact) {
               QStringList{"Out-3.mov.zooms.lkbx"});
 }
 
-TEST(ZoomTrack, OrientationDefaultsToZero) {
+TEST(ZoomTrack, OrientationIsEntryZerosAndDefaultsToZero) {
+    testsupport::TempHome home;
     EXPECT_EQ(videoOrientationForZooms(std::nullopt), 0);
     EXPECT_EQ(videoOrientationForZooms(ZoomTrack{}), 0);
-    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{makeZoomEntry(1.0f, 0.0)}), 0);
-    // Only entry 0 counts.
-    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{makeZoomEntry(1, 0), makeZoomEntry(1, 1, 4)}), 0);
-    ZoomEntry realOrient = makeZoomEntry(1.0f, 0.0);
-    realOrient.insert(kOrientKey, 4.0);
-    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{realOrient}), 4);
-    realOrient.insert(kOrientKey, QString("3"));
-    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{realOrient}), 0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{{{1.0f, 0.0}}}), 0);
+    EXPECT_EQ(videoOrientationForZooms(ZoomTrack{{{1.0f, 0.0}}, 4}), 4);
+    // Only entry 0 counts; a real is taken as its whole part, anything else as none.
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><array>";
+    auto orientRead = [&](const std::string& first, const std::string& second) {
+        testsupport::writeFile(MediaStore::zoomsArchiveFilePath("O.mov").toStdString(),
+                               head + "<dict><key>zoom</key><real>1</real><key>atTime</key><real>0</real>" + first +
+                                   "</dict><dict><key>zoom</key><real>1</real><key>atTime</key><real>1</real>" +
+                                   second + "</dict></array></plist>");
+        return videoOrientationForZooms(zoomsForVideoFile("O.mov"));
+    };
+    EXPECT_EQ(orientRead("", "<key>orient</key><integer>4</integer>"), 0);
+    EXPECT_EQ(orientRead("<key>orient</key><real>4</real>", ""), 4);
+    EXPECT_EQ(orientRead("<key>orient</key><string>3</string>", ""), 0);
+    EXPECT_EQ(orientRead("<key>orient</key><real>1e300</real>", ""), 0);
 }
 
 TEST(ZoomTrack, UnusableTracksAreNamedAndTimesMayGoBackwards) {
     auto problem = [](ZoomTrack t) { return zoomTrackProblem(t).toStdString(); };
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(problem({makeZoomEntry(1.0f, 5.0, 3), makeZoomEntry(2.0f, 1.0)}), "");
-    EXPECT_EQ(problem({makeZoomEntry(1.0f, -1.0, 3)}), "");
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(problem(ZoomTrack{{{1.0f, 5.0}, {2.0f, 1.0}}, 3}), "");
+    EXPECT_EQ(problem(ZoomTrack{{{1.0f, -1.0}}, 3}), "");
     EXPECT_NE(problem({}), "");
-    for (double zoom : {0.0, -1.0, nan, inf, -inf, 1e39 /* beyond a float */}) {
-        ZoomEntry e = makeZoomEntry(1.0f, 0.0);
-        e.insert(kZoomKey, zoom);
-        EXPECT_NE(problem({makeZoomEntry(1.0f, 0.0), e}), "") << "zoom " << zoom;
-    }
-    for (double t : {nan, inf, -inf})
-        EXPECT_NE(problem({makeZoomEntry(1.0f, 0.0), makeZoomEntry(2.0f, t)}), "") << "time " << t;
-    ZoomEntry noZoom{{kAtTimeKey, 0.0}};
-    ZoomEntry noTime{{kZoomKey, 1.0}};
-    ZoomEntry textZoom{{kZoomKey, QString("2")}, {kAtTimeKey, 0.0}};
-    ZoomEntry boolTime{{kZoomKey, 1.0}, {kAtTimeKey, true}};
-    for (const ZoomEntry& bad : {noZoom, noTime, textZoom, boolTime}) {
-        EXPECT_NE(problem({bad}), "");
-        EXPECT_TRUE(std::isnan(zoomOf(bad)) || std::isnan(atTimeOf(bad)));
-    }
-    // Integers are numbers: a hand-written track with whole factors is usable.
-    EXPECT_EQ(problem({ZoomEntry{{kZoomKey, qint64(2)}, {kAtTimeKey, qint64(0)}}}), "");
+    for (float zoom : {0.0f, -1.0f, nan, inf, -inf})
+        EXPECT_NE(problem(ZoomTrack{{{1.0f, 0.0}, {zoom, 1.0}}}), "") << "zoom " << zoom;
+    for (double t : {double(nan), double(inf), -double(inf)})
+        EXPECT_NE(problem(ZoomTrack{{{1.0f, 0.0}, {2.0f, t}}}), "") << "time " << t;
+    // The first fault is the one named, whether the file's shape or a value.
+    ZoomTrack shapeLater{{{1.0f, 0.0}, {-1.0f, 1.0}, {nan, 2.0}}};
+    shapeLater.readProblem = "entry 2 has no zoom";
+    shapeLater.readProblemEntry = 2;
+    EXPECT_EQ(problem(shapeLater), "entry 1: zoom -1 is not a positive finite factor");
+    ZoomTrack shapeFirst{{{1.0f, 0.0}, {nan, 1.0}, {-1.0f, 2.0}}};
+    shapeFirst.readProblem = "entry 1 has no zoom";
+    shapeFirst.readProblemEntry = 1;
+    EXPECT_EQ(problem(shapeFirst), "entry 1 has no zoom");
 }
 
 TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
@@ -154,6 +158,9 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
         "<array><dict><key>zoom</key><real>nan</real><key>atTime</key><real>0</real></dict></array>",
         "<array><dict><key>zoom</key><real>1</real><key>atTime</key><real>inf</real></dict></array>",
         "<array><dict><key>zoom</key><real>+infinity</real><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>1e39</real><key>atTime</key><real>0</real></dict></array>",
+        "<array><dict><key>zoom</key><real>1</real><key>atTime</key><true/></dict></array>",
+        "<array><dict><key>atTime</key><real>0</real></dict></array>",
     };
     int i = 0;
     for (const char* body : bodies) {
@@ -170,18 +177,21 @@ TEST(ZoomTrack, MalformedFilesReadAsMissingOrUnusable) {
     ASSERT_TRUE(notADict);
     EXPECT_TRUE(zoomTrackProblem(*notADict).contains("not a dictionary"));
     EXPECT_EQ(videoOrientationForZooms(notADict), 0);
+    // Integers are numbers: a hand-written track with whole factors is usable.
+    testsupport::writeFile(trackFile("whole.mov"),
+                           head +
+                               "<array><dict><key>zoom</key><integer>2</integer><key>atTime</key><integer>0</integer>"
+                               "</dict></array></plist>");
+    const auto whole = zoomsForVideoFile("whole.mov");
+    ASSERT_TRUE(whole);
+    EXPECT_TRUE(zoomTrackProblem(*whole).isEmpty());
+    EXPECT_EQ((*whole)[0], (media::ZoomEntry{2.0f, 0.0}));
 }
 
 TEST(ZoomTrack, FailedWritesAreReportedAndKeepTheOldTrack) {
     testsupport::TempHome home;
     const QString path = MediaStore::zoomsArchiveFilePath("Out.mov");
     ASSERT_TRUE(writeZoomTrackFile(path, sampleTrack()));
-    const std::string before = testsupport::readFile(path.toStdString());
-
-    ZoomTrack unstorable = sampleTrack();
-    unstorable[1].insert("where", QPoint(1, 2));
-    EXPECT_FALSE(writeZoomTrackFile(path, unstorable));
-    EXPECT_EQ(testsupport::readFile(path.toStdString()), before);
 
     // The Zooms folder replaced by a file: the write fails cleanly.
     const fs::path zooms = home.path() / "Library" / "Zooms";
@@ -208,8 +218,8 @@ TEST(ZoomTrack, AMillionEntriesRead) {
     const auto track = zoomsForVideoFile("Big.mov");
     ASSERT_TRUE(track);
     ASSERT_EQ(track->size(), n);
-    EXPECT_EQ(atTimeOf(track->last()), n - 1 + 0.5);
-    EXPECT_EQ(zoomOf(track->at(n / 2)), 2.5f);
+    EXPECT_EQ(track->entries.back().atTime, n - 1 + 0.5);
+    EXPECT_EQ((track->entries.at(n / 2)).zoom, 2.5f);
     EXPECT_EQ(videoOrientationForZooms(track), 1);
     EXPECT_TRUE(zoomTrackProblem(*track).isEmpty());
 }
@@ -287,4 +297,40 @@ TEST(Duration, FileHoldsBareTextAndNonFiniteKeepsTheOldOne) {
     EXPECT_EQ(testsupport::readFile(file), "00:59");
     EXPECT_EQ(QDir(q(file.parent_path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"Out-3.mov.duration.lkbx"});
+}
+
+TEST(ZoomTrack, FilesAreWrittenAsTheKeyedEntriesAlwaysWereAndReadBackTheSame) {
+    testsupport::TempHome home;
+    // The stored form, spelled out: a dictionary per entry, the zoom as the float's exact
+    // double, the orientation in entry 0 only.
+    QVariantList stored;
+    for (int i = 0; i < 6; ++i) {
+        QVariantMap entry{{kZoomKey, double(kZooms[i])}, {kAtTimeKey, kTimes[i]}};
+        if (i == 0) entry.insert(kOrientKey, qint64(3));
+        stored.append(entry);
+    }
+    const std::optional<QByteArray> expected = platform::PropertyList::toXml(stored);
+    ASSERT_TRUE(expected);
+    const QString path = MediaStore::zoomsArchiveFilePath("Out.mov");
+    ASSERT_TRUE(writeZoomTrackFile(path, sampleTrack()));
+    EXPECT_EQ(testsupport::readFile(path.toStdString()), expected->toStdString());
+
+    // Read as a stream, a file gives what the whole-file reader gives, value for value.
+    const std::optional<QVariant> whole = platform::PropertyList::readFile(path);
+    ASSERT_TRUE(whole);
+    const auto track = readZoomTrackFile(path);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->size(), whole->toList().size());
+    for (qsizetype i = 0; i < track->size(); ++i) {
+        const QVariantMap m = whole->toList()[i].toMap();
+        EXPECT_EQ(bits((*track)[i].zoom), bits(float(m.value(kZoomKey).toDouble()))) << i;
+        EXPECT_EQ(bits((*track)[i].atTime), bits(m.value(kAtTimeKey).toDouble())) << i;
+    }
+
+    // A track without an orientation is written without one.
+    ZoomTrack plain = sampleTrack();
+    plain.orient.reset();
+    ASSERT_TRUE(writeZoomTrackFile(path, plain));
+    EXPECT_EQ(testsupport::readFile(path.toStdString()).find("orient"), std::string::npos);
+    EXPECT_EQ(*readZoomTrackFile(path), plain);
 }

@@ -101,8 +101,7 @@ TEST_F(Cli, AHandEditedValueOutsideItsTableShowsWhatIsUsed) {
 }
 
 TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
-    ZoomTrack track{makeZoomEntry(1.0f, 0.0, 3), makeZoomEntry(2.0f * 0.3333333f + 1.0f, 0.1 + 0.2),
-                    makeZoomEntry(3.0f, 12.5)};
+    ZoomTrack track{{{1.0f, 0.0}, {2.0f * 0.3333333f + 1.0f, 0.1 + 0.2}, {3.0f, 12.5}}, 3};
     ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Out-2.mov"), track));
 
     // A full movie path works; only its file name picks the track.
@@ -119,8 +118,7 @@ TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("no zoom track"), std::string::npos);
 
-    ASSERT_TRUE(
-        writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Bad.mov"), ZoomTrack{makeZoomEntry(0.0f, 0.0, 1)}));
+    ASSERT_TRUE(writeZoomTrackFile(MediaStore::zoomsArchiveFilePath("Bad.mov"), ZoomTrack{{{0.0f, 0.0}}, 1}));
     r = cli("zooms Bad.mov");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("unusable"), std::string::npos);
@@ -131,7 +129,7 @@ TEST_F(Cli, ZoomsPrintsTheTrackExactlyOrFails) {
 
 TEST_F(Cli, ZoomsSetWritesATrackKeepingTheOrientationAndTheEarlierTrackForUndo) {
     const QString current = MediaStore::zoomsArchiveFilePath("Out.mov");
-    ASSERT_TRUE(writeZoomTrackFile(current, {makeZoomEntry(1.5f, 0.0, 1), makeZoomEntry(2.0f, 1.0)}));
+    ASSERT_TRUE(writeZoomTrackFile(current, ZoomTrack{{{1.5f, 0.0}, {2.0f, 1.0}}, 1}));
     const std::string recorded = testsupport::readFile(current.toStdString());
 
     Result r = cli("zooms Out.mov --set '0:1, 1.5:2.25,3:3'");
@@ -218,15 +216,15 @@ TEST_F(Cli, RecordWritesTheMovieItsZoomTrackAndDurationAndPrintsThePath) {
     EXPECT_FALSE(hasEarlierZoomTrack("Out.mov"));
     // The rest before the move is held until just before it.
     ASSERT_EQ(stored->size(), 3);
-    EXPECT_FLOAT_EQ(zoomOf((*stored)[1]), 1.5f);
-    EXPECT_NEAR(atTimeOf((*stored)[1]), atTimeOf((*stored)[2]), 0.004);
+    EXPECT_FLOAT_EQ((*stored)[1].zoom, 1.5f);
+    EXPECT_NEAR((*stored)[1].atTime, (*stored)[2].atTime, 0.004);
     const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 2);
-    EXPECT_FLOAT_EQ(zoomOf((*track)[0]), 1.5f);
-    EXPECT_EQ((*track)[0].value(kOrientKey).toLongLong(), 1);
-    EXPECT_FLOAT_EQ(zoomOf((*track)[1]), 2.5f);
-    EXPECT_GE(atTimeOf((*track)[1]), 0.5);
-    EXPECT_LT(atTimeOf((*track)[1]), 1.5);
+    EXPECT_FLOAT_EQ((*track)[0].zoom, 1.5f);
+    EXPECT_EQ((*track).orient.value_or(-1), 1);
+    EXPECT_FLOAT_EQ((*track)[1].zoom, 2.5f);
+    EXPECT_GE((*track)[1].atTime, 0.5);
+    EXPECT_LT((*track)[1].atTime, 1.5);
     const QImage thumb(QString::fromStdString((home() / "Library" / "Thumbs" / "Out.mov.jpeg").string()));
     ASSERT_FALSE(thumb.isNull());
     // The library's size, so the row shows the take sharp.
@@ -342,7 +340,7 @@ TEST_F(Cli, DemoRecordsWithAZoomGestureAndExportsIt) {
     ASSERT_TRUE(stored);
     const auto track = std::optional(testsupport::movesOf(*stored));
     ASSERT_EQ(track->size(), 9);
-    EXPECT_FLOAT_EQ(zoomOf((*track)[5]), 2.25f);
-    EXPECT_FLOAT_EQ(zoomOf((*track)[8]), 1.0f);
+    EXPECT_FLOAT_EQ((*track)[5].zoom, 2.25f);
+    EXPECT_FLOAT_EQ((*track)[8].zoom, 1.0f);
     EXPECT_EQ(cli("demo --quality huge").status, 2);
 }

@@ -82,14 +82,14 @@ TEST(ExportFollowsPreview, TheExportedZoomIsTheZoomThePreviewShowedAtEachFrame) 
     ASSERT_TRUE(track && track->size() >= 3) << recording;
     // What the preview showed at time t: the last value set at or before t.
     auto previewAt = [&](double t) {
-        float z = zoomOf(track->first());
-        for (const ZoomEntry& e : *track)
-            if (atTimeOf(e) <= t) z = zoomOf(e);
+        float z = track->entries.front().zoom;
+        for (const media::ZoomEntry& e : *track)
+            if (e.atTime <= t) z = e.zoom;
         return double(z);
     };
     std::vector<double> changes;
     for (qsizetype i = 1; i < track->size(); ++i)
-        if (zoomOf((*track)[i]) != zoomOf((*track)[i - 1])) changes.push_back(atTimeOf((*track)[i]));
+        if ((*track)[i].zoom != ((*track)[i - 1]).zoom) changes.push_back((*track)[i].atTime);
     ASSERT_EQ(changes.size(), 2u);
 
     ASSERT_EQ(run(cli + " export " + quote(recording) + " --preset best --rescale good 2>/dev/null", &out), 0) << out;

@@ -13,7 +13,6 @@
 #include "ZoomTrack.h"
 #include "MediaStore.h"
 #include "TavrioExportController.h"
-#include "ZoomComposition.h"
 #include "ZoomTrack.h"
 #include "media/Asset.h"
 #include "media/ExportSession.h"
@@ -217,10 +216,11 @@ ZoomTrack randomTrack(Rng& r) {
         // goes backwards or repeats.
         const float z = r.below(10) ? 1.0f + float(r.below(2001)) / 1000.0f : float(r.below(100000) + 1) / 10000.0f;
         const double step = double(r.below(1000)) / 997.0 * (r.below(8) == 0 ? 1e-6 : 1.0);
-        if (i == 0)
-            t.append(makeZoomEntry(z, r.below(20) ? 0.0 : 5.0, r.below(2) ? 1 : 3));
-        else
-            t.append(makeZoomEntry(z, at += r.below(15) ? step : -step));
+        if (i == 0) {
+            t.entries.push_back({z, r.below(20) ? 0.0 : 5.0});
+            t.orient = r.below(2) ? 1 : 3;
+        } else
+            t.entries.push_back({z, at += r.below(15) ? step : -step});
     }
     return t;
 }
@@ -243,18 +243,18 @@ void checkTrack(const QString& moviePath, double movieSeconds) {
     (void)videoOrientationForZooms(track);
     if (track && zoomTrackProblem(*track).isEmpty()) {
         ++gTally.usableTracks;
-        for (const ZoomEntry& e : *track)
-            if (!std::isfinite(zoomOf(e)) || !(zoomOf(e) > 0) || !std::isfinite(atTimeOf(e)))
+        for (const media::ZoomEntry& e : *track)
+            if (!std::isfinite(e.zoom) || !(e.zoom > 0) || !std::isfinite(e.atTime))
                 fail("a track called usable holds a bad entry");
     }
     TavrioExportController job(moviePath);
-    const auto segments = job.zoomSegments();
+    const auto& segments = job.zoomCurve()->segments();
     if (segments.size() > 1) ++gTally.zoomedTracks;
     if (!segments.empty()) {
         media::Time expectedStart = media::Time::zero();
         for (const auto& s : segments) {
-            if (!(s.fromZoom >= tavrio::kMinZoom && s.fromZoom <= tavrio::kMaxZoom && s.toZoom >= tavrio::kMinZoom &&
-                  s.toZoom <= tavrio::kMaxZoom))
+            if (!(s.fromZoom >= media::ZoomCurve::kMinZoom && s.fromZoom <= media::ZoomCurve::kMaxZoom &&
+                  s.toZoom >= media::ZoomCurve::kMinZoom && s.toZoom <= media::ZoomCurve::kMaxZoom))
                 fail("a segment zooms outside 1 to 3");
             if (s.range.isEmpty() || s.range.start != expectedStart) fail("segments leave a gap or overlap");
             expectedStart = s.range.end();
@@ -263,8 +263,7 @@ void checkTrack(const QString& moviePath, double movieSeconds) {
     }
     if (auto composition = job.zoomCompositionForPreview()) {
         for (double t : {0.0, movieSeconds / 3, movieSeconds - 0.01}) {
-            const media::AffineTransform m = composition->instructions.front().layerInstructions.front().transformAt(
-                media::Time::fromSeconds(t, 600));
+            const media::AffineTransform m = composition->transformAt(media::Time::fromSeconds(t, 600));
             if (!m.isFinite() || m.determinant() == 0) fail("a zoom transform is not finite or flattens the picture");
         }
     }

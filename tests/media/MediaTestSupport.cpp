@@ -89,23 +89,14 @@ ExportSession::Status runExport(ExportSession& session, std::shared_ptr<std::ato
     return session.status();
 }
 
-VideoComposition rampComposition(Size size, Time duration, int trackID, const AffineTransform& from,
-                                 const AffineTransform& to) {
-    VideoComposition c;
-    c.renderSize = size;
-    c.frameDuration = Time(1, 30);
-    CompositionInstruction in;
-    in.timeRange = TimeRange(Time::zero(), duration);
-    LayerInstruction li;
-    li.trackID = trackID;
-    li.setTransformRamp(from, to, TimeRange(Time::zero(), duration));
-    in.layerInstructions.push_back(li);
-    c.instructions.push_back(in);
-    return c;
+VideoComposition zoomComposition(Size size, Time duration, float from, float to, ResampleFilter filter) {
+    auto curve =
+        std::make_shared<const ZoomCurve>(std::vector<ZoomEntry>{{from, 0.0}, {to, duration.seconds()}}, duration);
+    return filter == ResampleFilter::HighQuality ? makeLayerComposition(size, curve) : makeRampComposition(size, curve);
 }
 
-AffineTransform zoomAboutCentre(float z, Size s) {
-    return {z, 0, 0, z, -(z - 1) * s.width / 2, -(z - 1) * s.height / 2};
+VideoComposition plainComposition(Size size) {
+    return makeRampComposition(size, nullptr);
 }
 
 std::string fileDigest(const std::string& path) {

@@ -42,11 +42,11 @@ void makePatternMovie(const std::string& path, const media::testpattern::MovieOp
 media::ExportSession::Status runExport(media::ExportSession& session,
                                        std::shared_ptr<std::atomic<int>> completions = nullptr);
 
-// A composition over the whole movie whose only ramp goes from `from` to `to`.
-media::VideoComposition rampComposition(media::Size size, media::Time duration, int trackID,
-                                        const media::AffineTransform& from, const media::AffineTransform& to);
-// Scale z about the picture's centre.
-media::AffineTransform zoomAboutCentre(float z, media::Size size);
+// A composition over the whole movie zooming from `from` at its start to `to` at its end.
+media::VideoComposition zoomComposition(media::Size size, media::Time duration, float from, float to,
+                                        media::ResampleFilter filter = media::ResampleFilter::Bilinear);
+// One that renders the pictures at `size` without any zoom.
+media::VideoComposition plainComposition(media::Size size);
 
 // A hash of the file's bytes, to tell that a source stayed untouched.
 std::string fileDigest(const std::string& path);

@@ -278,11 +278,8 @@ TEST_F(PlayerTest, ComposedPicturesEqualTheGoodRenderersPictures) {
     const std::string path = pattern(30);
     auto asset = Asset::open(path);
     ASSERT_TRUE(asset);
-    const AssetTrack track = asset->tracksWithMediaType(MediaType::Video).at(0);
     const Size size{320, 240};
-    const VideoComposition c =
-        mediatest::rampComposition(size, asset->duration(), track.trackID, mediatest::zoomAboutCentre(1, size),
-                                   mediatest::zoomAboutCentre(2.5f, size));
+    const VideoComposition c = mediatest::zoomComposition(size, asset->duration(), 1, 2.5f);
     auto p = open(path, c);
 
     const std::vector<av::Frame> sources = sourcePictures(path);
@@ -292,8 +289,7 @@ TEST_F(PlayerTest, ComposedPicturesEqualTheGoodRenderersPictures) {
         ASSERT_TRUE(eventually([&] { return p->pictures().latest().time == Time(k, 30); }));
         const PlayerPicture pic = p->pictures().latest();
         ASSERT_TRUE(pic.frame);
-        EXPECT_EQ(differsFromGood(*pic.frame, *sources[k], c.transformAt(Time(k, 30), track.trackID)), "")
-            << "frame " << k;
+        EXPECT_EQ(differsFromGood(*pic.frame, *sources[k], c.transformAt(Time(k, 30))), "") << "frame " << k;
     }
     // The view's picture has the shown proportions, fitted into the box it asked for.
     p->setPictureBox(100, 100);
@@ -305,12 +301,8 @@ TEST_F(PlayerTest, ANewCompositionRendersThePictureOnScreenAgainAndOnlyOfTheSame
     const std::string path = pattern(30);
     auto asset = Asset::open(path);
     ASSERT_TRUE(asset);
-    const AssetTrack track = asset->tracksWithMediaType(MediaType::Video).at(0);
     const Size size{320, 240};
-    auto steady = [&](float z) {
-        return mediatest::rampComposition(size, asset->duration(), track.trackID, mediatest::zoomAboutCentre(z, size),
-                                          mediatest::zoomAboutCentre(z, size));
-    };
+    auto steady = [&](float z) { return mediatest::zoomComposition(size, asset->duration(), z, z); };
     auto p = open(path, steady(1));
     p->seekToTime(Time(12, 30));
     ASSERT_TRUE(eventually([&] { return p->pictures().latest().time == Time(12, 30); }));
@@ -323,7 +315,7 @@ TEST_F(PlayerTest, ANewCompositionRendersThePictureOnScreenAgainAndOnlyOfTheSame
     EXPECT_EQ(after.time, Time(12, 30));
     const std::vector<av::Frame> sources = sourcePictures(path);
     ASSERT_EQ(sources.size(), 30u);
-    EXPECT_EQ(differsFromGood(*after.frame, *sources[12], mediatest::zoomAboutCentre(2, size)), "");
+    EXPECT_EQ(differsFromGood(*after.frame, *sources[12], steady(2).transformAt(Time(12, 30))), "");
 
     // Another render size or frame rate would change the pictures' geometry: refused.
     VideoComposition other = steady(3);

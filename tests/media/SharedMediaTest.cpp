@@ -74,8 +74,7 @@ TEST_P(SharedMovie, OpensExportsOrFailsCleanly) {
     const std::string out = dir.str() + "/out.mov";
     s.setOutputPath(out);
     if (hasVideo && asset->duration().isValid()) {
-        s.setVideoComposition(rampComposition(video[0].naturalSize, asset->duration(), video[0].trackID,
-                                              AffineTransform::identity(), zoomAboutCentre(2, video[0].naturalSize)));
+        s.setVideoComposition(zoomComposition(video[0].naturalSize, asset->duration(), 1, 2));
     }
     const auto status = runExport(s);
     if (status == ExportSession::Status::Completed) {

@@ -9,10 +9,11 @@ namespace testsupport {
 
 inline ZoomTrack movesOf(const ZoomTrack& track) {
     ZoomTrack moves;
+    moves.orient = track.orient;
     for (qsizetype i = 0; i < track.size(); ++i) {
-        const bool hold = i > 0 && i + 1 < track.size() && zoomOf(track[i]) == zoomOf(track[i - 1]) &&
-                          atTimeOf(track[i + 1]) - atTimeOf(track[i]) < 0.01;
-        if (!hold) moves << track[i];
+        const bool hold = i > 0 && i + 1 < track.size() && track[i].zoom == track[i - 1].zoom &&
+                          track[i + 1].atTime - track[i].atTime < 0.01;
+        if (!hold) moves.entries.push_back(track[i]);
     }
     return moves;
 }
