@@ -259,6 +259,11 @@ TEST(PlayerScreen, AnItemThatCannotPlayLeavesTheScreenOpen) {
 
 TEST(PlayerScreen, TheKeyboardIsSeenOnThePictureAndOnEveryControl) {
     PlayerShown s;
+    // The player starts by itself once ready, and its bar swaps Play for Pause then: paused
+    // first, so that no control changes between the pictures the ring is measured by.
+    s.waitPlaying();
+    s.screen->pause();
+    ASSERT_TRUE(s.spin([&] { return s.screen->playBar()->isVisible(); }));
     s.screen->focusFirstControl();
     const QStringList stops = testsupport::expectRingOnEveryTabStop(s.nav);
     for (const char* name : {"TavrioAVPlayerViewController", "Full screen", "Done"})
