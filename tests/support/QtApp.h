@@ -3,7 +3,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThreadPool>
+
+#include "platform/Background.h"
 #include <cstdlib>
 #include <functional>
 
@@ -13,11 +14,7 @@ namespace testsupport {
 // thumbnail) still runs; a library loaded while the process unloads its libraries aborts it.
 // The programs wait for that work when they quit, and so does a test binary.
 inline void drainBackgroundWorkAtExit() {
-    // The pool may be gone already when the application was made before the pool was first
-    // used; its own destruction waited for its work then.
-    static const bool registered = std::atexit([] {
-                                       if (QThreadPool* pool = QThreadPool::globalInstance()) pool->waitForDone();
-                                   }) == 0;
+    static const bool registered = std::atexit([] { platform::Background::drain(); }) == 0;
     (void)registered;
 }
 
