@@ -353,18 +353,22 @@ void VideoAssetsViewController::startThumbnail(const Row& row) {
 }
 
 void VideoAssetsViewController::thumbnailFinished(const QString& path, const Thumbnail& t) {
-    _inFlight.remove(path);
     const int index = indexOf(path);
+    if (index >= 0) _inFlight.remove(path);
     if (index < 0) {
         // Deleted while its picture was being made: what the worker wrote after the deletion
         // would be taken for the side files of the next movie of that name. (Only what it
         // writes: a zoom track left there is the user's.)
         const QStringList made = {thumbnailPathOf(path),
                                   TavrioCaptureManager::timingFilePathForVideo(QFileInfo(path).fileName())};
-        platform::Background::run([path, made] {
-            if (QFileInfo::exists(path)) return;
-            for (const QString& file : made) QFile::remove(file);
-        });
+        // In flight until they are gone: the list has settled only then.
+        platform::Background::run(
+            this,
+            [path, made] {
+                if (QFileInfo::exists(path)) return;
+                for (const QString& file : made) QFile::remove(file);
+            },
+            [this, path] { _inFlight.remove(path); }, platform::Background::Lane::Normal, "side files removed");
         return;
     }
     Row& r = _rows[static_cast<size_t>(index)];
