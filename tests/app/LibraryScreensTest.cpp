@@ -98,7 +98,9 @@ struct LibraryShown : testsupport::GuiAppFirst {
 
     VideoDetailsViewController* openRow(int row) {
         list->tableView()->tapAccessory({0, row});
-        EXPECT_TRUE(spinUntil([this] { return nav->topViewController() != list && !nav->isAnimating(); }, 10000));
+        // The details screen, or an alert saying why there is none.
+        EXPECT_TRUE(spinUntil(
+            [this] { return (nav->topViewController() != list || !alerts.empty()) && !nav->isAnimating(); }, 10000));
         return qobject_cast<VideoDetailsViewController*>(nav->topViewController());
     }
     bool exportEnded(VideoDetailsViewController* d) {
