@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 
 #include "platform/Background.h"
+
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <functional>
 
@@ -14,7 +16,15 @@ namespace testsupport {
 // thumbnail) still runs; a library loaded while the process unloads its libraries aborts it.
 // The programs wait for that work when they quit, and so does a test binary.
 inline void drainBackgroundWorkAtExit() {
-    static const bool registered = std::atexit([] { platform::Background::drain(); }) == 0;
+    // At the end of the test program, before the process destroys Qt's own statics (an image
+    // writer's plugins, made lazily during a test) that a thumbnail still being written uses.
+    struct DrainAtEnd : ::testing::EmptyTestEventListener {
+        void OnTestProgramEnd(const ::testing::UnitTest&) override { platform::Background::drain(); }
+    };
+    static const bool registered = [] {
+        ::testing::UnitTest::GetInstance()->listeners().Append(new DrainAtEnd);
+        return std::atexit([] { platform::Background::drain(); }) == 0;
+    }();
     (void)registered;
 }
 
