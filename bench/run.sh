@@ -41,3 +41,7 @@ echo "== pipewire_camera_bench (60 s from a PipeWire test node in the window, th
 cmake --build "$build" --target camera_stall_bench -j2
 echo "== camera_stall_bench (the UI thread while cameras come and go and the preset changes)"
 "$build/bench/camera_stall_bench"
+
+cmake --build "$build" --target tavrio tavrio-cli -j2
+echo "== ui_stall_bench (the UI thread's longest stall in the library, camera and details end-to-end tests)"
+"$here/bench/ui_stall_bench.sh"

@@ -1,4 +1,5 @@
 #include "RecordingController.h"
+#include "platform/MainThread.h"
 
 #include "MediaStore.h"
 #include "VideoAssetsViewController.h"
@@ -79,6 +80,7 @@ QString RecordingController::clockText(qint64 seconds) {
 // Session
 
 void RecordingController::setUpSession(const QString& preset) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     // A new session would cut the running movie off: the preset waits for the next recording's
     // end (changeToSessionPreset is the way to switch a running session).
     if (state_ == State::Starting || isRecording()) return;
@@ -140,6 +142,7 @@ QString RecordingController::currentPreset() const {
 }
 
 void RecordingController::restartSession() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     sessionHeld_ = false;
     // A stop asked for while a set-up ran is void now: the screen that wanted it has gone.
     stopSessionWhenDone_ = false;
@@ -168,6 +171,7 @@ void RecordingController::restartSession() {
 }
 
 void RecordingController::followDeviceChoice() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!sessionEverSetUp_ || state_ != State::Idle || asleep_) return;
     // A session stopped on purpose (the library shows) follows when it is restarted.
     if (sessionHeld_) return;
@@ -192,6 +196,7 @@ void RecordingController::sessionWorkDone() {
 }
 
 void RecordingController::stopSession() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     sessionHeld_ = true;
     if (sessionBusy_) {
         stopSessionWhenDone_ = true;
@@ -243,6 +248,7 @@ void RecordingController::setState(State s) {
 }
 
 bool RecordingController::record() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Idle:
@@ -256,6 +262,7 @@ bool RecordingController::record() {
 }
 
 bool RecordingController::stop() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (failedTakeEnding_) return false;
     switch (state_) {
     case State::Starting:
@@ -299,6 +306,7 @@ void RecordingController::stopClock() {
 }
 
 float RecordingController::zoomSliderChanged(float value, int64_t atNs) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     const float z = sampler_.sliderChanged(value, atNs == kNow ? ZoomSampler::kNow : atNs);
     emit previewZoomChanged(z);
     return z;
@@ -344,6 +352,7 @@ void RecordingController::backupData(const QString& movieFileName) {
 }
 
 void RecordingController::recordingFinished(const QUrl& fileUrl) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     const QString path = fileUrl.toLocalFile();
     sampler_.recordingEnded();
     stopClock();
@@ -367,6 +376,7 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
 // The library's thumbnail of the new movie (which also writes its duration file), made on a
 // worker; `done` gets the picture on the main thread, null when none could be made.
 void RecordingController::makeThumbnail(const QString& moviePath, std::function<void(const QImage&)> done) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     using Library = VideoAssetsViewController;
     Library::makeThumbnailAsync(moviePath, this, [this, moviePath, done](const Library::MadeThumbnail& made) {
         if (made.image.isNull()) {
@@ -450,6 +460,7 @@ void RecordingController::apertureDidChange() {
 // thumbnail), so what was filmed is whole on disk before the machine sleeps; the capture manager
 // lets go of its sleep delay lock once the movie is written. The camera rests until the wake.
 void RecordingController::applicationWillResignActive() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     asleep_ = true;
     if (state_ == State::Recording) {
         endedBySleep_ = true;
@@ -471,6 +482,7 @@ void RecordingController::applicationWillResignActive() {
 }
 
 void RecordingController::applicationDidBecomeActive() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!asleep_) return;
     asleep_ = false;
     if (std::exchange(endedBySleep_, false))

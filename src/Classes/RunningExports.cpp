@@ -1,4 +1,5 @@
 #include "RunningExports.h"
+#include "platform/MainThread.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -46,6 +47,7 @@ RunningExports::~RunningExports() {
 }
 
 bool RunningExports::start(const QString& recordingPath) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (_jobs.contains(recordingPath)) return false;
     auto job = std::make_shared<Job>();
     job->owner = this;
@@ -58,6 +60,7 @@ bool RunningExports::start(const QString& recordingPath) {
 }
 
 void RunningExports::cancel(const QString& recordingPath) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (auto job = _jobs.value(recordingPath)) job->controller->cancelExporting();
 }
 
@@ -76,6 +79,7 @@ bool RunningExports::exportsZoom(const QString& recordingPath) const {
 }
 
 void RunningExports::setShownBy(const QString& recordingPath, QObject* screen) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (screen)
         _shownBy.insert(recordingPath, screen);
     else
@@ -83,6 +87,7 @@ void RunningExports::setShownBy(const QString& recordingPath, QObject* screen) {
 }
 
 void RunningExports::ended(const QString& recordingPath, Status status, const QString& finalPath) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     std::shared_ptr<Job> job = _jobs.take(recordingPath);
     if (!job) return;
     const bool zoomed = job->controller->exportsZoom();

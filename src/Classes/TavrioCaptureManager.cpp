@@ -9,13 +9,14 @@
 
 #include "platform/DeviceOrientation.h"
 #include "platform/Logging.h"
+#include "platform/Background.h"
 #include "platform/MainThread.h"
 #include "platform/SleepInhibitor.h"
 #include "media/capture/DeviceMonitor.h"
 #include "media/capture/MovieFileOutput.h"
 
 #include <QFileInfo>
-#include <QThreadPool>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <limits>
@@ -56,7 +57,9 @@ void TavrioCaptureManager::followDevices() {
 TavrioCaptureManager::~TavrioCaptureManager() {
     // The monitor goes first, so no device report is delivered to a half-destroyed manager.
     deviceMonitor_.reset();
-    joinWorker();
+    // Queued jobs hold the sessions they stop and start; they finish before the session is
+    // stopped here.
+    worker_.waitUntilIdle();
     if (session_) session_->stopRunning();
     if (backgroundRecordingID) platform::SleepInhibitor::end(backgroundRecordingID);
 }
@@ -70,6 +73,7 @@ TavrioCaptureManagerDelegate* TavrioCaptureManager::delegate() const {
 }
 
 void TavrioCaptureManager::setDelegate(TavrioCaptureManagerDelegate* delegate) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     delegate_ = delegate;
     delegateObject_ = dynamic_cast<QObject*>(delegate);
     delegateIsObject_ = delegateObject_ != nullptr;
@@ -195,10 +199,6 @@ TavrioCaptureManager::Choice TavrioCaptureManager::currentChoice() const {
     return c;
 }
 
-void TavrioCaptureManager::joinWorker() {
-    if (worker_.joinable()) worker_.join();
-}
-
 std::unique_ptr<TavrioCaptureManager::Built> TavrioCaptureManager::buildSession(
     const Choice& choice, const std::string& preset, const std::function<void(media::CaptureSession&)>& wire) {
     auto b = std::make_unique<Built>();
@@ -225,6 +225,7 @@ std::unique_ptr<TavrioCaptureManager::Built> TavrioCaptureManager::buildSession(
 }
 
 void TavrioCaptureManager::install(Built& b) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     emit sessionWillChange();
     storeInCache(std::move(b.devices));
     videoInput_ = b.video;
@@ -243,8 +244,10 @@ void TavrioCaptureManager::install(Built& b) {
 }
 
 bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     followDevices();
-    joinWorker();
+    // Synchronous by contract (the command line): what was queued goes first.
+    worker_.waitUntilIdle();
     // A camera node opens once: the old session lets go before the new one opens it.
     if (session_) session_->stopRunning();
     QPointer<TavrioCaptureManager> self(this);
@@ -256,6 +259,7 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
 }
 
 void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!portalAsked_) {
         // The desktop portal is asked before the first set-up: a sandboxed program reaches
         // PipeWire's cameras only through the connection it gives.
@@ -271,30 +275,31 @@ void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone 
         return;
     }
     followDevices();
-    joinWorker();
     busy_ = true;
+    ++queued_;
     QPointer<TavrioCaptureManager> self(this);
     auto wire = [self](media::CaptureSession& s) { wireSession(self, s); };
-    // The old session stops on the worker too (a camera may take a frame's time to let go); it
+    // The old session stops on the lane too (a camera may take a frame's time to let go); it
     // stays installed, untouched by the main thread while busy, until the new one replaces it.
-    worker_ = std::thread(
-        [self, wire, done = std::move(done), choice = currentChoice(), old = session_.get(), p = preset.toStdString()] {
+    // The job holds it, so a set-up queued behind another may stop it after it was replaced.
+    worker_.run(
+        this,
+        [wire, choice = currentChoice(), old = session_, p = preset.toStdString()] {
             // A camera node opens once: the old session lets go before the new one opens it.
             if (old) old->stopRunning();
-            std::shared_ptr<Built> b = buildSession(choice, p, wire);
-            platform::MainThread::dispatchAsync([self, b, done] {
-                // A manager gone meanwhile joined this worker; its session dies with `b`.
-                if (!self) return;
-                self->joinWorker();
-                self->busy_ = false;
-                self->install(*b);
-                if (done) done(b->running, b->camera.error ? b->camera.error : b->microphone.error);
-            });
-        });
+            return std::shared_ptr<Built>(buildSession(choice, p, wire));
+        },
+        // A manager gone meanwhile drops the result; its session dies with it.
+        [this, done](const std::shared_ptr<Built>& b) {
+            busy_ = --queued_ > 0;
+            install(*b);
+            if (done) done(b->running, b->camera.error ? b->camera.error : b->microphone.error);
+        },
+        "capture session set up");
 }
 
 void TavrioCaptureManager::startRunningAsync(SessionDone done) {
-    joinWorker();
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!session_) {
         platform::MainThread::dispatchAsync([done] {
             if (done) done(false, media::Error{});
@@ -302,19 +307,18 @@ void TavrioCaptureManager::startRunningAsync(SessionDone done) {
         return;
     }
     busy_ = true;
-    QPointer<TavrioCaptureManager> self(this);
-    media::CaptureSession* session = session_.get();
-    worker_ = std::thread([self, session, done = std::move(done)] {
-        // The session outlives this thread: the manager joins it before dropping the session.
-        session->startRunning();
-        const bool running = session->isRunning();
-        platform::MainThread::dispatchAsync([self, running, done] {
-            if (!self) return;
-            self->joinWorker();
-            self->busy_ = false;
-            if (done) done(running, self->camera().error);
-        });
-    });
+    ++queued_;
+    worker_.run(
+        this,
+        [session = session_] {
+            session->startRunning();
+            return session->isRunning();
+        },
+        [this, done](bool running) {
+            busy_ = --queued_ > 0;
+            if (done) done(running, camera().error);
+        },
+        "capture session started");
 }
 
 void TavrioCaptureManager::wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session) {
@@ -328,6 +332,7 @@ void TavrioCaptureManager::wireSession(QPointer<TavrioCaptureManager> self, medi
 }
 
 void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!session_) return;
     // Presets are the engine's constant names, so equal text is the same preset.
     if (QString::fromStdString(session_->sessionPreset()) == preset) return;
@@ -340,6 +345,7 @@ void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
 }
 
 void TavrioCaptureManager::startRecording() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!session_ || !movieFileOutput_) return;
     backgroundRecordingID = platform::SleepInhibitor::begin(
         QStringLiteral("A movie is being recorded: it is finished before the computer sleeps"));
@@ -360,6 +366,7 @@ void TavrioCaptureManager::startRecording() {
 }
 
 void TavrioCaptureManager::stopRecording() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (movieFileOutput_) movieFileOutput_->stopRecording();
 }
 
@@ -397,6 +404,7 @@ bool TavrioCaptureManager::lockDevice(const std::shared_ptr<media::CaptureDevice
 }
 
 void TavrioCaptureManager::focusAtPoint(const QPointF& point) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!videoInput_) return;
     auto device = videoInput_->device();
     if (!device->isFocusPointOfInterestSupported() || !device->isFocusModeSupported(media::FocusMode::AutoFocus))
@@ -408,6 +416,7 @@ void TavrioCaptureManager::focusAtPoint(const QPointF& point) {
 }
 
 void TavrioCaptureManager::exposureAtPoint(const QPointF& point) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!videoInput_) return;
     auto device = videoInput_->device();
     if (!device->isExposurePointOfInterestSupported() ||
@@ -424,6 +433,7 @@ int TavrioCaptureManager::torchMode() const {
 }
 
 void TavrioCaptureManager::setTorchMode(int mode) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (!videoInput_ || mode < 0 || mode > 2) return;
     auto device = videoInput_->device();
     const auto m = static_cast<media::TorchMode>(mode);
@@ -466,18 +476,22 @@ std::vector<TavrioCaptureManager::DeviceDescription> TavrioCaptureManager::devic
 }
 
 const std::vector<TavrioCaptureManager::DeviceDescription>& TavrioCaptureManager::knownDevices() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     return cache();
 }
 
 void TavrioCaptureManager::listDevicesAsync(QObject* receiver, std::function<void()> done) {
+    TAVRIO_ASSERT_MAIN_THREAD();
+    // The list is kept even when the receiver has gone: the application-wide object is the
+    // context of the delivery, the receiver that of `done`.
     QPointer<QObject> guard(receiver);
-    QThreadPool::globalInstance()->start([guard, done = std::move(done)] {
-        auto list = std::make_shared<std::vector<DeviceDescription>>(devices());
-        platform::MainThread::dispatchAsync([guard, done, list] {
-            storeInCache(std::move(*list));
+    platform::Background::run(
+        QCoreApplication::instance(), [] { return devices(); },
+        [guard, done = std::move(done)](std::vector<DeviceDescription> list) {
+            storeInCache(std::move(list));
             if (guard && done) done();
-        });
-    });
+        },
+        platform::Background::Lane::Normal, "devices listed");
 }
 
 int TavrioCaptureManager::cameraRotation() const {
@@ -575,6 +589,7 @@ void TavrioCaptureManager::setDeviceListerForTesting(
 }
 
 void TavrioCaptureManager::devicesListed(const std::vector<std::shared_ptr<media::CaptureDevice>>& devices) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     const bool changed = storeInCache(describeAll(devices));
     // The monitor's first list is its baseline, which it reports no device of: one plugged in
     // or out since the set-up listed them is followed here. Later changes come device by device.
@@ -586,10 +601,12 @@ void TavrioCaptureManager::devicesListed(const std::vector<std::shared_ptr<media
 // or removing one restarts every input, a gap in the movie), and between takes the delegate sets
 // the session up anew on a worker, so that the inputs always match what the manager holds.
 void TavrioCaptureManager::deviceConnected(const std::shared_ptr<media::CaptureDevice>&) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (auto* d = delegate()) d->deviceCountChanged();
 }
 
 void TavrioCaptureManager::deviceDisconnected(const std::shared_ptr<media::CaptureDevice>& device) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     const bool ownDevice = device && ((videoInput_ && videoInput_->device() == device) ||
                                       (audioInput_ && audioInput_->device() == device));
     if (ownDevice && isRecording()) {

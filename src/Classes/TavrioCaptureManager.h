@@ -7,6 +7,7 @@
 #include "CameraPortal.h"
 #include "media/Error.h"
 #include "media/capture/CaptureSession.h"
+#include "platform/Background.h"
 
 #include <QObject>
 #include <QPointF>
@@ -188,7 +189,8 @@ private:
     void didFinishRecording(const QString& path, const media::Error& error);
     bool lockDevice(const std::shared_ptr<media::CaptureDevice>& device);
 
-    std::unique_ptr<media::CaptureSession> session_;
+    // Shared with the set-up lane's jobs that stop and start it.
+    std::shared_ptr<media::CaptureSession> session_;
     std::shared_ptr<media::CaptureDeviceInput> videoInput_;
     TavrioCaptureManagerDelegate* delegate_ = nullptr;
     QPointer<QObject> delegateObject_;
@@ -208,8 +210,9 @@ private:
     bool busy_ = false;
     bool portalAsked_ = false;
     CameraPortal::Result portal_;
-    std::thread worker_;
-    void joinWorker();
+    // Set-up, start and stop of the session, in the order asked.
+    platform::Background::Serial worker_;
+    int queued_ = 0;  // jobs on worker_ not yet delivered: busy_ until none
     void followDevices();
     static void wireSession(QPointer<TavrioCaptureManager> self, media::CaptureSession& session);
     struct Choice;

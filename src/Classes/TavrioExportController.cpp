@@ -10,6 +10,7 @@
 #include "MediaStore.h"
 #include "media/capture/CaptureSession.h"
 #include "platform/Defaults.h"
+#include "platform/Background.h"
 #include "platform/FileLock.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
@@ -93,7 +94,6 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
 }
 
 TavrioExportController::~TavrioExportController() {
-    _alive.reset();
     if (auto session = std::move(_zoomExportSession)) {
         // The job goes while a pass still runs: nobody will hear its end, so wind it up here
         // (the engine removes what it wrote) and leave no intermediate file behind.
@@ -217,15 +217,16 @@ void TavrioExportController::cancelExporting() {
 void TavrioExportController::exportAsynchronously(
     const std::shared_ptr<ExportSession>& session,
     void (TavrioExportController::*end)(const std::shared_ptr<ExportSession>&, const QString&), const QString& file) {
-    std::weak_ptr<int> alive = _alive;
+    QPointer<QObject> self(this);
     std::weak_ptr<ExportSession> weakSession = session;
-    session->exportAsynchronously([this, alive, weakSession, end, file] {
-        // Engine thread: only hand the end over to the main thread.
-        platform::MainThread::dispatchAsync([this, alive, weakSession, end, file] {
-            auto s = weakSession.lock();
-            if (alive.expired() || !s) return;
-            (this->*end)(s, file);
-        });
+    session->exportAsynchronously([this, self, weakSession, end, file] {
+        // Engine thread: only hand the end over to the main thread, to a job that still exists.
+        platform::Background::deliver(
+            self,
+            [this, weakSession, end, file] {
+                if (auto s = weakSession.lock()) (this->*end)(s, file);
+            },
+            "export pass ended");
     });
 }
 
@@ -273,10 +274,9 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
     if (_delegate) _delegate->exportFinished(status, outputPath, needsRotation);
     if (!self) return;  // the delegate let go of the job
     if (_rotationPending) {
-        std::weak_ptr<int> alive = _alive;
         const QString out = _outVideo;
-        platform::MainThread::afterDelay(0, [this, alive, out] {
-            if (alive.expired() || !_rotationPending) return;
+        QTimer::singleShot(0, this, [this, out] {
+            if (!_rotationPending) return;
             _rotationPending = false;
             performRotation(out);
         });

@@ -94,7 +94,7 @@ private:
     std::optional<media::Size> videoSize() const;
 
     // Threads: every field belongs to the main thread. The engine's sessions end on their own
-    // threads and reach the job only through a main-thread dispatch guarded by _alive.
+    // threads and reach the job only through platform::Background::deliver, the job its context.
     std::optional<ZoomTrack> mZooms;
     std::shared_ptr<const media::ZoomCurve> _zoomCurve;
     qint64 _videoOrientation = 0;
@@ -115,6 +115,4 @@ private:
     QTimer* _waitTimer = nullptr;  // polls for that lock while another export holds it
     bool _started = false;
     bool _rotationPending = false;  // the zoom pass completed; its rotation has not started yet
-    // Lives exactly as long as the job; engine completions check it on the main thread.
-    std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -14,15 +14,11 @@
 #include <QStandardPaths>
 #include <QFileSystemWatcher>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "ZoomTrack.h"
 #include "media/Asset.h"
@@ -30,7 +26,7 @@
 #include "media/OutputFile.h"
 #include "platform/AlertService.h"
 #include "platform/Logging.h"
-#include "platform/MainThread.h"
+#include "platform/Background.h"
 #include "platform/StringTable.h"
 
 namespace {
@@ -80,10 +76,7 @@ void VideoAssetsViewController::setListingObserver(std::function<void()> observe
     listingObserver() = std::move(observer);
 }
 
-VideoAssetsViewController::VideoAssetsViewController(QObject* parent)
-    : QObject(parent), _thumbnailPool(std::make_unique<QThreadPool>()) {
-    // One movie per core: each thumbnail is a single decoder's work.
-    _thumbnailPool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(parent) {
     // Exports run on after their details screen has gone: their rows show how far they are, and
     // their end (a recording replaced by its export) refreshes the list.
     RunningExports& exports = RunningExports::shared();
@@ -97,13 +90,9 @@ VideoAssetsViewController::VideoAssetsViewController(QObject* parent)
     });
 }
 
-VideoAssetsViewController::~VideoAssetsViewController() {
-    // Movies not yet started are dropped; the ones being decoded finish (a frame each) and find
-    // the list gone.
-    _thumbnailPool->clear();
-    _alive.reset();
-    _thumbnailPool->waitForDone();
-}
+// Movies whose thumbnail has not started are skipped once the list is gone; the ones being
+// decoded finish (a frame each) and find it gone.
+VideoAssetsViewController::~VideoAssetsViewController() = default;
 
 void VideoAssetsViewController::viewDidLoad() {
     _videosDirPath = MediaStore::baseDirForVideos();
@@ -242,19 +231,18 @@ void VideoAssetsViewController::refreshData() {
         return;
     }
     _listing = true;
-    std::weak_ptr<int> alive = _alive;
-    QThreadPool::globalInstance()->start([this, alive, documents = _videosDirPath, originals = _originalClipsPath,
-                                          thumbs = _thumbsDirPath, known = _thumbnails] {
-        {
-            QMutexLocker locker(&listingObserverLock);
-            if (listingObserver()) listingObserver()();
-        }
-        auto listing = std::make_shared<Listing>(listFolders(documents, originals, thumbs, known));
-        // Dropped when the list has gone meanwhile.
-        platform::MainThread::dispatchAsync([this, alive, listing] {
-            if (alive.lock()) listingArrived(std::move(*listing));
-        });
-    });
+    // Dropped when the list has gone meanwhile.
+    platform::Background::run(
+        this,
+        [documents = _videosDirPath, originals = _originalClipsPath, thumbs = _thumbsDirPath, known = _thumbnails] {
+            {
+                QMutexLocker locker(&listingObserverLock);
+                if (listingObserver()) listingObserver()();
+            }
+            return listFolders(documents, originals, thumbs, known);
+        },
+        [this](Listing listing) { listingArrived(std::move(listing)); }, platform::Background::Lane::Normal,
+        "library listed");
 }
 
 VideoAssetsViewController::Listing VideoAssetsViewController::listFolders(
@@ -339,48 +327,56 @@ void VideoAssetsViewController::startThumbnail(const Row& row) {
     const QString path = row.path;
     const int64_t created = row.created;
     _inFlight.insert(path, true);
-    std::weak_ptr<int> alive = _alive;
-    _thumbnailPool->start([this, alive, path, created] {
-        if (alive.expired()) return;  // the list closed before this movie's turn
-        // Decoding yields to the window: on a machine with few cores the UI thread must still
-        // get its turn at once while every core makes thumbnails.
-        static thread_local const bool yields = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
-        (void)yields;
-        const QImage image = makeThumbnail(path).image;
-        // The title with the duration the picture's decoding wrote.
-        const QString title = image.isNull() ? QString() : titleFor(path, created);
-        platform::MainThread::dispatchAsync([this, alive, path, image, title] {
-            if (alive.lock()) thumbnailFinished(path, image, title, image.isNull());
-        });
-    });
+    // Skipped when the list closed before this movie's turn; one movie per core, niced: each
+    // thumbnail is a single decoder's work.
+    platform::Background::run(
+        this,
+        [path, created] {
+            Thumbnail t;
+            t.image = makeThumbnail(path).image;
+            // The title with the duration the picture's decoding wrote.
+            if (!t.image.isNull()) t.title = titleFor(path, created);
+            // How the file stood once its picture was tried: the list decides from this whether
+            // it is unusable, still being written or gone, without looking at the disk itself.
+            const QFileInfo info(path);
+            t.exists = info.exists();
+            if (t.exists) t.size = info.size(), t.modified = info.lastModified();
+            return t;
+        },
+        [this, path](const Thumbnail& t) { thumbnailFinished(path, t); }, platform::Background::Lane::Low,
+        "thumbnail made");
 }
 
-void VideoAssetsViewController::thumbnailFinished(const QString& path, const QImage& image, const QString& title,
-                                                  bool failed) {
-    _inFlight.remove(path);
+void VideoAssetsViewController::thumbnailFinished(const QString& path, const Thumbnail& t) {
     const int index = indexOf(path);
+    if (index >= 0) _inFlight.remove(path);
     if (index < 0) {
         // Deleted while its picture was being made: what the worker wrote after the deletion
         // would be taken for the side files of the next movie of that name. (Only what it
         // writes: a zoom track left there is the user's.)
-        if (!QFileInfo::exists(path))
-            for (const QString& made :
-                 {MediaStore::thumbnailFilePath(path), MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())})
-                QFile::remove(made);
+        const QStringList made = {MediaStore::thumbnailFilePath(path),
+                                  MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())};
+        // In flight until they are gone: the list has settled only then.
+        platform::Background::run(
+            this,
+            [path, made] {
+                if (QFileInfo::exists(path)) return;
+                for (const QString& file : made) QFile::remove(file);
+            },
+            [this, path] { _inFlight.remove(path); }, platform::Background::Lane::Normal, "side files removed");
         return;
     }
     Row& r = _rows[static_cast<size_t>(index)];
     r.thumbnailPending = false;
-    if (!failed) {
-        r.thumbnail = image;
-        r.title = title;
+    if (!t.image.isNull()) {
+        r.thumbnail = t.image;
+        r.title = t.title;
         emit rowChanged(index);
         return;
     }
-    const QFileInfo info(path);
     // A recording being made is written at its name as it grows, with no picture in it at
     // first: tried again once it has rested rather than called unusable.
-    if (info.exists() && info.lastModified().msecsTo(QDateTime::currentDateTime()) < kSettleMs) {
+    if (t.exists && t.modified.msecsTo(QDateTime::currentDateTime()) < kSettleMs) {
         _settling.insert(path);
         if (!_settleTimer) {
             _settleTimer = new QTimer(this);
@@ -391,16 +387,16 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const QIm
         return;
     }
     auto& unusable = unusableMovies();
-    const QPair<qint64, QDateTime> state{info.size(), info.lastModified()};
+    const QPair<qint64, QDateTime> state{t.size, t.modified};
     // Another list open at the same time may have announced this very file already.
     const bool told = unusable.value(path) == state;
-    if (info.exists()) unusable.insert(path, state);
+    if (t.exists) unusable.insert(path, state);
     _rows.erase(_rows.begin() + index);
     emit rowRemoved(index);
     watchFolders();
     // A file that went while its picture was being made is no unusable file, just gone.
-    if (told || !info.exists()) return;
-    emit movieUnusable(info.fileName());
+    if (told || !t.exists) return;
+    emit movieUnusable(QFileInfo(path).fileName());
 }
 
 QImage VideoAssetsViewController::generateThumbImageForVideo(const QString& path, const QSize& size, QString* reason) {
@@ -447,13 +443,12 @@ VideoAssetsViewController::MadeThumbnail VideoAssetsViewController::makeThumbnai
 
 void VideoAssetsViewController::makeThumbnailAsync(const QString& moviePath, QObject* receiver,
                                                    std::function<void(const MadeThumbnail&)> done) {
-    QPointer<QObject> target(receiver);
-    QThreadPool::globalInstance()->start([moviePath, target, done = std::move(done)] {
-        MadeThumbnail made = makeThumbnail(moviePath);
-        platform::MainThread::dispatchAsync([target, done, made = std::move(made)] {
-            if (target) done(made);
-        });
-    });
+    platform::Background::run(
+        receiver, [moviePath] { return makeThumbnail(moviePath); },
+        [done = std::move(done)](const MadeThumbnail& made) {
+            if (done) done(made);
+        },
+        platform::Background::Lane::Normal, "take's thumbnail made");
 }
 
 bool VideoAssetsViewController::writeThumbnailFile(const QImage& image, const QString& thumbnailPath) {

@@ -27,7 +27,6 @@
 #include <vector>
 
 class QFileSystemWatcher;
-class QThreadPool;
 class QTimer;
 
 #include "VideoLibraryUpdateDelegate.h"
@@ -154,12 +153,19 @@ private:
                                QHash<QString, QPair<QDateTime, QImage>> known);
     void listingArrived(Listing listing);
     void startThumbnail(const Row& row);
-    void thumbnailFinished(const QString& path, const QImage& image, const QString& title, bool failed);
+    struct Thumbnail {
+        QImage image;
+        QString title;
+        bool exists = false;
+        qint64 size = 0;
+        QDateTime modified;
+    };
+    void thumbnailFinished(const QString& path, const Thumbnail& made);
     void watchFolders();
     void folderChanged();
 
     // Threads: all fields belong to the main thread. Workers get copies of paths and hand their
-    // results back through the main thread's dispatch, guarded by _alive.
+    // results back through platform::Background, with the list as their context.
     VideoAssetsViewControllerDelegate* _delegate = nullptr;
     QString _videosDirPath;
     QString _thumbsDirPath;
@@ -181,6 +187,4 @@ private:
     bool _listAgain = false;
     // The folders that existed at the last listing: those the watcher follows.
     QStringList _listedFolders;
-    std::unique_ptr<QThreadPool> _thumbnailPool;
-    std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThreadPool>
 
 #include <cstring>
 #include <filesystem>
@@ -16,7 +15,7 @@
 #include "media/ImageGenerator.h"
 #include "media/OutputFile.h"
 #include "platform/Logging.h"
-#include "platform/MainThread.h"
+#include "platform/Background.h"
 
 QString VideosFolder::folder() {
     QString videos = qEnvironmentVariable("XDG_VIDEOS_DIR");
@@ -118,9 +117,11 @@ QString VideosFolder::shortLocation(const QString& savedPath) {
     return parent.dirName() + QLatin1Char('/') + folder.dirName() + QLatin1Char('/') + info.fileName();
 }
 
-void VideosFolder::writeVideoAtPath(const QString& moviePath, Completion completion, bool evenIfSaved) {
-    const QString target = folder();
-    QThreadPool::globalInstance()->start([moviePath, target, evenIfSaved, completion = std::move(completion)] {
+void VideosFolder::writeVideoAtPath(const QString& moviePath, QObject* context, Completion completion,
+                                    bool evenIfSaved) {
+    // The folder's name may come from a file (user-dirs.dirs): found off the main thread too.
+    auto work = [moviePath, evenIfSaved] {
+        const QString target = folder();
         Outcome outcome = Outcome::Saved;
         QString result, reason;
         if (!videoAtPathIsCompatible(moviePath, &reason)) {
@@ -138,8 +139,12 @@ void VideosFolder::writeVideoAtPath(const QString& moviePath, Completion complet
                 qCWarning(lcLibrary).noquote() << "cannot save" << moviePath << "to" << target << ":" << reason;
             }
         }
-        platform::MainThread::dispatchAsync([completion, outcome, result] {
-            if (completion) completion(outcome, result);
-        });
-    });
+        return std::pair<Outcome, QString>(outcome, result);
+    };
+    platform::Background::run(
+        context, std::move(work),
+        [completion = std::move(completion)](const std::pair<Outcome, QString>& r) {
+            if (completion) completion(r.first, r.second);
+        },
+        platform::Background::Lane::Normal, "saved to Videos");
 }

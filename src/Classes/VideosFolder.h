@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+class QObject;
+
 class VideosFolder {
 public:
     // <Videos>/Tavrio. Videos is XDG_VIDEOS_DIR, from the environment when a session exports it,
@@ -19,10 +21,12 @@ public:
     // Outcome, the saved movie's path (Saved), the copy found there (AlreadySaved) or why it
     // failed (Incompatible and Failed, a sentence for an alert).
     using Completion = std::function<void(Outcome outcome, const QString& savedPathOrError)>;
-    // Checks and copies on a worker thread; `completion` runs later on the main thread. A movie
+    // Checks and copies on a worker thread; `completion` runs later on the main thread while
+    // `context` exists (the copy is finished either way). A movie
     // whose copy is in the folder already, byte for byte, is not copied again unless
     // `evenIfSaved`: a second click should not quietly fill the folder with duplicates.
-    static void writeVideoAtPath(const QString& moviePath, Completion completion, bool evenIfSaved = false);
+    static void writeVideoAtPath(const QString& moviePath, QObject* context, Completion completion,
+                                 bool evenIfSaved = false);
 
     // A file in `folder` with the movie's very bytes, or a null string. Reads both files.
     static QString savedCopyOf(const QString& moviePath, const QString& folder);

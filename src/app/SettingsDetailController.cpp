@@ -8,14 +8,13 @@
 #include "ZoomTrack.h"
 #include "MediaStore.h"
 #include "TavrioCaptureManager.h"
-#include "platform/MainThread.h"
+#include "platform/Background.h"
 #include "platform/Defaults.h"
 #include "platform/Logging.h"
 #include "ui/Fonts.h"
 
 #include <QFileInfo>
 #include <QLabel>
-#include <QThreadPool>
 
 SettingsDetailController::SettingsDetailController(int descId, ZoomSettingsController* prevCtrl, QWidget* parent)
     : ui::ViewController(parent), descId_(descId), prevCtrl_(prevCtrl) {
@@ -60,21 +59,23 @@ void SettingsDetailController::showExportSizes(double y) {
     footerLabel_->setAccessibleName(QStringLiteral("Export sizes"));
     ui::Fonts::set(footerLabel_, 13);
     addSubview(footerLabel_, QRectF(20, y, 280, 70));
-    QPointer<QLabel> label = footerLabel_;
-    QThreadPool::globalInstance()->start([label] {
-        const QString newest = MediaStore::newestEntryIn(MediaStore::baseDirForOriginalVideos());
-        if (newest.isEmpty()) return;
-        const std::optional<MovieInfo> info = MovieInfo::read(newest);
-        if (!info || !info->video) return;
-        const QString text = QStringLiteral("For your newest recording, %1 (%2x%3): %4.")
-                                 .arg(QFileInfo(newest).fileName())
-                                 .arg(info->video->width)
-                                 .arg(info->video->height)
-                                 .arg(settings::exportSizesText(info->video->width, info->video->height));
-        platform::MainThread::dispatchAsync([label, text] {
-            if (label) label->setText(text);
-        });
-    });
+    platform::Background::run(
+        footerLabel_,
+        [] {
+            const QString newest = MediaStore::newestEntryIn(MediaStore::baseDirForOriginalVideos());
+            if (newest.isEmpty()) return QString();
+            const std::optional<MovieInfo> info = MovieInfo::read(newest);
+            if (!info || !info->video) return QString();
+            return QStringLiteral("For your newest recording, %1 (%2x%3): %4.")
+                .arg(QFileInfo(newest).fileName())
+                .arg(info->video->width)
+                .arg(info->video->height)
+                .arg(settings::exportSizesText(info->video->width, info->video->height));
+        },
+        [label = footerLabel_](const QString& text) {
+            if (!text.isEmpty()) label->setText(text);
+        },
+        platform::Background::Lane::Normal, "newest recording's size");
 }
 
 SettingsDetailController::~SettingsDetailController() {

@@ -13,7 +13,6 @@
 #include <QSlider>
 #include <QSwipeGesture>
 #include <QToolButton>
-#include <QThreadPool>
 #include <QVariantAnimation>
 #include <QWheelEvent>
 #include <cmath>
@@ -24,6 +23,7 @@
 #include "ui/Alerts.h"
 #include "platform/AudioSinkOutput.h"
 #include "platform/Logging.h"
+#include "platform/Background.h"
 #include "platform/MainThread.h"
 #include "ui/Fonts.h"
 #include "ui/FrameLayout.h"
@@ -531,24 +531,25 @@ void TavrioAVPlayerViewController::keepZoomAgain() {
     mKeeping = true;
     const QString movie = mZoomAgain->moviePath();
     const ZoomTrack track = mZoomAgain->track();
-    QPointer<TavrioAVPlayerViewController> self(this);
     // Two small files, but files: written off the UI thread.
-    QThreadPool::globalInstance()->start([self, movie, track] {
-        QString error;
-        const bool kept = replaceZoomTrack(movie, track, &error);
-        platform::MainThread::dispatchAsync([self, kept, error, movie] {
-            if (!self) return;
-            self->mKeeping = false;
-            if (!kept) {
+    platform::Background::run(
+        this,
+        [movie, track] {
+            QString error;
+            return replaceZoomTrack(movie, track, &error) ? QString() : error;
+        },
+        [this, movie](const QString& error) {
+            mKeeping = false;
+            if (!error.isEmpty()) {
                 platform::AlertService::show(tr("The New Zoom Was Not Kept"),
                                              tr("%1\nThe recording keeps its zoom as it was.").arg(error),
                                              QStringLiteral("Okay"));
                 return;
             }
             qCInfo(lcPlayer).noquote() << "zoom again kept:" << movie;
-            self->leaveZoomAgain(true);
-        });
-    });
+            leaveZoomAgain(true);
+        },
+        platform::Background::Lane::Normal, "zoom again kept");
 }
 
 void TavrioAVPlayerViewController::discardZoomAgain() {

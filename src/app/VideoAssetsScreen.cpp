@@ -6,6 +6,7 @@
 #include "VideoDetailsViewController.h"
 
 #include "platform/AlertService.h"
+#include "platform/Background.h"
 #include "platform/Logging.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
@@ -194,10 +195,7 @@ QMenu* VideoAssetsScreen::contextMenuForRow(int row) {
         // The details screen saves and tells where the copy went, with Show in Files.
         const int index = _library->indexOf(path);
         if (index < 0) return;
-        openDetailsForRow(index);
-        ui::NavigationController* nav = navigationController();
-        if (auto* details = nav ? qobject_cast<VideoDetailsViewController*>(nav->topViewController()) : nullptr)
-            details->saveVideoButtonPressed();
+        openDetailsForRow(index, [](VideoDetailsViewController* details) { details->saveVideoButtonPressed(); });
     });
     // A recording is saved as its export; the original alone only after a failed export.
     save->setEnabled(!_library->row(row).isRecording);
@@ -237,20 +235,36 @@ void VideoAssetsScreen::commitDeletion(ui::TableView*, const ui::IndexPath& inde
     _library->deleteVideoAssetAtPath(_library->row(indexPath.row).path);
 }
 
-void VideoAssetsScreen::openDetailsForRow(int row) {
-    if (row < 0 || row >= _library->count()) return;
+void VideoAssetsScreen::openDetailsForRow(int row, std::function<void(VideoDetailsViewController*)> then) {
+    if (row < 0 || row >= _library->count() || _openingDetails) return;
     ui::NavigationController* nav = navigationController();
     if (!nav || nav->isAnimating()) return;
     const QString path = _library->row(row).path;
-    if (!QFileInfo::exists(path)) {
-        platform::AlertService::show(
-            QString(), QStringLiteral("File does'nt exists : %1").arg(QFileInfo(path).fileName()), localized("OK"));
-        _library->refreshData();
-        return;
-    }
-    auto* details = new VideoDetailsViewController(path, MediaStore::thumbnailPathForVideo(path));
-    details->setDelegate(_library);
-    nav->pushViewController(details, true);
+    // Whether the movie is still there, and its thumbnail's name, are answers from the disk.
+    _openingDetails = true;
+    platform::Background::run(
+        this,
+        [path] {
+            const bool exists = QFileInfo::exists(path);
+            return std::pair<bool, QString>(exists, exists ? MediaStore::thumbnailPathForVideo(path) : QString());
+        },
+        [this, path, then](const std::pair<bool, QString>& found) {
+            _openingDetails = false;
+            if (!found.first) {
+                platform::AlertService::show(QString(),
+                                             QStringLiteral("File does'nt exists : %1").arg(QFileInfo(path).fileName()),
+                                             localized("OK"));
+                _library->refreshData();
+                return;
+            }
+            ui::NavigationController* nav = navigationController();
+            if (!nav || nav->topViewController() != this) return;  // the user went elsewhere meanwhile
+            auto* details = new VideoDetailsViewController(path, found.second);
+            details->setDelegate(_library);
+            nav->pushViewController(details, true);
+            if (then) then(details);
+        },
+        platform::Background::Lane::Normal, "details opened");
 }
 
 void VideoAssetsScreen::askToDeleteRow(int row) {

@@ -17,11 +17,13 @@
 #include "ui/ViewController.h"
 
 #include <QImage>
+#include <functional>
 #include <optional>
 
 class QLabel;
 class QMenu;
 class QMimeData;
+class VideoDetailsViewController;
 
 class VideoAssetsScreen : public ui::ViewController, public ui::TableViewDataSource {
     Q_OBJECT
@@ -44,7 +46,8 @@ public:
     void editDoneButtonPressed();
     void doneButtonPressed();
     // The details screen of the row's movie, or the "does not exist" alert and a refresh.
-    void openDetailsForRow(int row);
+    // Pushes the details screen once the movie is known to be there (`then` gets it).
+    void openDetailsForRow(int row, std::function<void(VideoDetailsViewController*)> then = {});
     // Asks with an action sheet, then deletes the row's movie.
     void askToDeleteRow(int row);
     // The row's menu, built anew (the caller owns it; null for no such row).
@@ -78,6 +81,7 @@ private:
     void updateEmptyState();
 
     VideoAssetsViewController* _library;
+    bool _openingDetails = false;
     ui::TableView* _tableView;
     ui::BarButtonItem* _doneButton;
     ui::BarButtonItem* _editButton;

@@ -10,7 +10,7 @@
 #include "media/Asset.h"
 #include "platform/AlertService.h"
 #include "platform/Logging.h"
-#include "platform/MainThread.h"
+#include "platform/Background.h"
 #include "platform/StringTable.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
@@ -25,7 +25,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
-#include <QThreadPool>
 
 namespace {
 
@@ -142,22 +141,29 @@ QString VideoDetailsViewController::percentageText(float progress) {
 
 void VideoDetailsViewController::openMovie(bool withTrack, Opened opened) {
     _opening = true;
-    QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
+    struct Result {
+        std::shared_ptr<const media::Asset> asset;
+        std::optional<ZoomTrack> track;
+        QString error;
+    };
     // Opening reads the whole index of the movie, and the track is a file too: the window keeps
     // drawing meanwhile.
-    QThreadPool::globalInstance()->start([self, path, withTrack, opened] {
-        media::Error error;
-        std::shared_ptr<const media::Asset> asset = media::Asset::open(path.toStdString(), &error);
-        std::optional<ZoomTrack> track;
-        if (asset && withTrack) track = zoomsForVideoFile(path);
-        const QString text = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
-        platform::MainThread::dispatchAsync([self, asset, track, text, opened] {
-            if (!self) return;
-            self->_opening = false;
-            opened(asset, track, text);
-        });
-    });
+    platform::Background::run(
+        this,
+        [path, withTrack] {
+            media::Error error;
+            Result r;
+            r.asset = media::Asset::open(path.toStdString(), &error);
+            if (r.asset && withTrack) r.track = zoomsForVideoFile(path);
+            r.error = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
+            return r;
+        },
+        [this, opened](const Result& r) {
+            _opening = false;
+            opened(r.asset, r.track, r.error);
+        },
+        platform::Background::Lane::Normal, "movie opened");
 }
 
 void VideoDetailsViewController::playVideo() {
@@ -225,17 +231,16 @@ void VideoDetailsViewController::makeZoomAgainButtons() {
 
 void VideoDetailsViewController::lookForEarlierZoom() {
     if (!_undoZoomAgainButton) return;
-    QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    QThreadPool::globalInstance()->start([self, path] {
-        const bool exists = hasEarlierZoomTrack(path);
-        platform::MainThread::dispatchAsync([self, path, exists] {
-            if (!self || self->_videoPath != path || !self->_undoZoomAgainButton) return;
-            self->_undoZoomAgainButton->setVisible(exists && !self->isExporting());
-            self->orderTabs();
-            emit self->earlierZoomLookedUp(exists);
-        });
-    });
+    platform::Background::run(
+        this, [path] { return hasEarlierZoomTrack(path); },
+        [this, path](bool exists) {
+            if (_videoPath != path || !_undoZoomAgainButton) return;
+            _undoZoomAgainButton->setVisible(exists && !isExporting());
+            orderTabs();
+            emit earlierZoomLookedUp(exists);
+        },
+        platform::Background::Lane::Normal, "earlier zoom looked up");
 }
 
 void VideoDetailsViewController::viewWillAppear(bool animated) {
@@ -278,19 +283,21 @@ void VideoDetailsViewController::undoZoomAgain() {
         localized("Cancel"), QStringLiteral("Undo Zoom Again"), {}, [self](int index) {
             if (!self || index != 0) return;
             const QString path = self->_videoPath;
-            QThreadPool::globalInstance()->start([self, path] {
-                QString error;
-                const bool restored = restoreEarlierZoomTrack(path, &error);
-                platform::MainThread::dispatchAsync([self, restored, error] {
-                    if (!self) return;
-                    if (!restored)
+            platform::Background::run(
+                self,
+                [path] {
+                    QString error;
+                    return restoreEarlierZoomTrack(path, &error) ? QString() : error;
+                },
+                [self](const QString& error) {
+                    if (!error.isEmpty())
                         platform::AlertService::show(QStringLiteral("Undo Zoom Again Failed"), error,
                                                      QStringLiteral("Okay"));
-                    qCInfo(lcLibrary).noquote() << "undo zoom again:" << (restored ? "done" : error);
+                    qCInfo(lcLibrary).noquote() << "undo zoom again:" << (error.isEmpty() ? "done" : error);
                     self->lookForEarlierZoom();
                     self->lookForZoomTrack();
-                });
-            });
+                },
+                platform::Background::Lane::Normal, "earlier zoom restored");
         });
     sheet->showFrom(this);
 }
@@ -450,9 +457,8 @@ void VideoDetailsViewController::saveVideo(bool evenIfSaved) {
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
     VideosFolder::writeVideoAtPath(
-        path,
+        path, this,
         [self, path](VideosFolder::Outcome outcome, const QString& result) {
-            if (!self) return;
             self->showHideSavingSpinner(false);
             switch (outcome) {
             case VideosFolder::Outcome::Saved:
@@ -556,19 +562,21 @@ void VideoDetailsViewController::viewWillDisappear(bool animated) {
 
 void VideoDetailsViewController::lookForZoomTrack() {
     // Reading the track is a file read: off the UI thread, told when it is done.
-    QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    QThreadPool::globalInstance()->start([self, path] {
-        const std::optional<ZoomTrack> track = zoomsForVideoFile(path);
-        const bool usable = track && zoomTrackProblem(*track).isEmpty();
-        platform::MainThread::dispatchAsync([self, path, usable] {
-            if (!self || self->_videoPath != path) return;
+    platform::Background::run(
+        this,
+        [path] {
+            const std::optional<ZoomTrack> track = zoomsForVideoFile(path);
+            return track && zoomTrackProblem(*track).isEmpty();
+        },
+        [this, path](bool usable) {
+            if (_videoPath != path) return;
             // A zoom kept or undone meanwhile may have given the recording a usable track.
-            if (usable) removeFromView(self->_noZoomLabel);
-            if (usable || self->_noZoomLabel) return;
-            self->showNoZoomNote();
-        });
-    });
+            if (usable) removeFromView(_noZoomLabel);
+            if (usable || _noZoomLabel) return;
+            showNoZoomNote();
+        },
+        platform::Background::Lane::Normal, "zoom track looked up");
 }
 
 void VideoDetailsViewController::showNoZoomNote() {

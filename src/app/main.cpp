@@ -4,8 +4,10 @@
 #include "LaunchOptions.h"
 
 #include "media/LibraryLog.h"
+#include "platform/Background.h"
 #include "platform/Bundle.h"
 #include "platform/DeviceOrientation.h"
+#include "platform/StallWatch.h"
 #include "ui/Alerts.h"
 #include "ui/Window.h"
 
@@ -14,7 +16,6 @@
 #include "ui/Theme.h"
 #include <QIcon>
 #include <QLoggingCategory>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <csignal>
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("org.tavrio.Tavrio"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Resources/tavrio.png")));
     ui::theme::apply();
+    // Debug builds, and any build run with TAVRIO_STALL_MS, log each time the UI thread is held.
+    platform::StallWatch::installFromEnvironment();
 
     ui::Window window;
     ui::AlertPresenter::install(&window);
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
     // Background work still running (a device listing, a thumbnail, a copy into Videos) is
     // finished rather than cut off: a library it loads while the process unloads its own
     // aborts the program, and a copy must not be left half made.
-    QThreadPool::globalInstance()->waitForDone();
+    platform::Background::drain();
+    platform::StallWatch::uninstall();
     return status;
 }

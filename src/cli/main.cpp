@@ -5,10 +5,10 @@
 #include "Tavrio4AppDelegate.h"
 #include "media/LibraryLog.h"
 #include "platform/AlertService.h"
+#include "platform/Background.h"
 #include "platform/Bundle.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -102,6 +102,6 @@ int main(int argc, char** argv) {
     const int status = command->run(args);
     // Work a command left running in the background (a take's thumbnail, a device listing) ends
     // before the process unloads its libraries, which a library loaded meanwhile would abort.
-    QThreadPool::globalInstance()->waitForDone();
+    platform::Background::drain();
     return status;
 }

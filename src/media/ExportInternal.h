@@ -46,6 +46,8 @@ struct ExportSession::Impl {
     std::condition_variable doneCv;
     bool started = false;
     bool done = false;
+    // The pass runs on a thread of its own (exportAsynchronously), not a pool's: it holds its
+    // thread for minutes, which would take one of a pool's few threads from all other work.
     std::thread::id workerId;
 
     bool stopping() const { return cancelled.load() || failed.load(); }

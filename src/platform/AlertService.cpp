@@ -1,4 +1,5 @@
 #include "platform/AlertService.h"
+#include "platform/MainThread.h"
 
 #include "platform/Logging.h"
 
@@ -25,6 +26,7 @@ void AlertService::setPresenter(Presenter p) {
 }
 
 void AlertService::show(const Alert& alert) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     if (presenter())
         presenter()(alert);
     else
@@ -32,6 +34,7 @@ void AlertService::show(const Alert& alert) {
 }
 
 void AlertService::show(const QString& title, const QString& message, const QString& cancelButton) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     Alert alert;
     alert.title = title;
     alert.message = message;

@@ -1,4 +1,5 @@
 #include "platform/Defaults.h"
+#include "platform/MainThread.h"
 
 #include "platform/Logging.h"
 #include "platform/Paths.h"
@@ -54,10 +55,12 @@ bool Defaults::hasKey(const QString& key) const {
 }
 
 void Defaults::setInteger(qint64 value, const QString& key) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     settings_->setValue(key, value);
 }
 
 void Defaults::setBool(bool value, const QString& key) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     settings_->setValue(key, value);
 }
 
@@ -66,10 +69,12 @@ QString Defaults::stringForKey(const QString& key) const {
 }
 
 void Defaults::setString(const QString& value, const QString& key) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     settings_->setValue(key, value);
 }
 
 bool Defaults::synchronize() {
+    TAVRIO_ASSERT_MAIN_THREAD();
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {
         qCWarning(lcPlatform) << "cannot write the settings file" << settings_->fileName() << "status"

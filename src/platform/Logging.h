@@ -11,3 +11,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcCapture)   // tavrio.capture
 Q_DECLARE_LOGGING_CATEGORY(lcExport)    // tavrio.export
 Q_DECLARE_LOGGING_CATEGORY(lcLibrary)   // tavrio.library
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)    // tavrio.player
+Q_DECLARE_LOGGING_CATEGORY(lcStall)     // tavrio.stall: the main event loop held up (StallWatch)

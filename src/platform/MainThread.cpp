@@ -7,6 +7,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 namespace platform {
 
 void MainThread::dispatchAsync(Task fn) {
@@ -32,6 +37,15 @@ MainThread::Dispatcher MainThread::dispatcher() {
 bool MainThread::isMainThread() {
     QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
+}
+
+void MainThread::assertMain(const char* function) {
+    QCoreApplication* app = QCoreApplication::instance();
+    // Before the application exists (and after it) the process's first thread is the main one.
+    if (app ? QThread::currentThread() == app->thread() : ::gettid() == ::getpid()) return;
+    std::fprintf(stderr, "%s called off the main thread\n", function);
+    std::fflush(stderr);
+    std::abort();
 }
 
 }  // namespace platform

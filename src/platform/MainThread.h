@@ -22,6 +22,16 @@ public:
     // A function that does dispatchAsync; hand it to the engine.
     static Dispatcher dispatcher();
     static bool isMainThread();
+    // Aborts naming `function` when called off the main thread. Use TAVRIO_ASSERT_MAIN_THREAD()
+    // at the start of a main-thread-only operation: it checks in debug builds and costs nothing
+    // in release builds.
+    static void assertMain(const char* function);
 };
 
 }  // namespace platform
+
+#ifdef NDEBUG
+#define TAVRIO_ASSERT_MAIN_THREAD() ((void)0)
+#else
+#define TAVRIO_ASSERT_MAIN_THREAD() ::platform::MainThread::assertMain(Q_FUNC_INFO)
+#endif

@@ -12,10 +12,12 @@ Notifications& Notifications::center() {
 }
 
 void Notifications::addObserver(QObject* owner, const QString& name, Handler handler) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     observers_[name].push_back(Entry{nextId_++, QPointer<QObject>(owner), owner, std::move(handler)});
 }
 
 void Notifications::removeObserver(QObject* owner) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     for (auto it = observers_.begin(); it != observers_.end(); ++it) {
         auto& list = it.value();
         list.erase(std::remove_if(list.begin(), list.end(), [owner](const Entry& e) { return e.ownerKey == owner; }),
@@ -24,6 +26,7 @@ void Notifications::removeObserver(QObject* owner) {
 }
 
 void Notifications::removeObserver(QObject* owner, const QString& name) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     auto it = observers_.find(name);
     if (it == observers_.end()) return;
     auto& list = it.value();

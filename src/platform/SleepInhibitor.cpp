@@ -1,5 +1,6 @@
 #include "platform/SleepInhibitor.h"
 
+#include "platform/Background.h"
 #include "platform/Logging.h"
 #include "platform/MainThread.h"
 
@@ -8,8 +9,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
-#include <QPointer>
-#include <QThreadPool>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,27 +28,28 @@ SleepInhibitor& SleepInhibitor::instance() {
 
 SleepInhibitor::SleepInhibitor() {
     // Connecting to the bus and subscribing to a named sender's signal both wait for the bus
-    // daemon; that is done here, off the main thread.
-    QPointer<SleepInhibitor> self(this);
-    QThreadPool::globalInstance()->start([self] {
-        QDBusConnection bus = QDBusConnection::systemBus();
-        bool logind = false;
-        if (bus.isConnected()) {
-            const QDBusMessage reply =
-                bus.call(QDBusMessage::createMethodCall(
-                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"))
-                         << QLatin1String(kLogin1));
-            logind = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
-            if (logind && self)
-                bus.connect(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
-                            QStringLiteral("PrepareForSleep"), self.data(), SLOT(prepareForSleep(bool)));
-        }
-        const bool connected = bus.isConnected();
-        MainThread::dispatchAsync([self, connected, logind] {
-            if (self) self->connected(connected, logind);
-        });
-    });
+    // daemon; that is done off the main thread. The inhibitor lives as long as the process, so
+    // the worker may name it as the signal's receiver.
+    Background::run(
+        this,
+        [this] {
+            QDBusConnection bus = QDBusConnection::systemBus();
+            bool logind = false;
+            if (bus.isConnected()) {
+                const QDBusMessage reply =
+                    bus.call(QDBusMessage::createMethodCall(
+                                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"))
+                             << QLatin1String(kLogin1));
+                logind = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+                if (logind)
+                    bus.connect(QLatin1String(kLogin1), QLatin1String(kLogin1Path), QLatin1String(kLogin1Manager),
+                                QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
+            }
+            return std::pair<bool, bool>(bus.isConnected(), logind);
+        },
+        [this](std::pair<bool, bool> found) { connected(found.first, found.second); }, Background::Lane::Normal,
+        "system bus");
 }
 
 void SleepInhibitor::connected(bool bus, bool logind) {
@@ -92,6 +92,7 @@ void SleepInhibitor::requestLock(uint32_t id) {
 }
 
 uint32_t SleepInhibitor::begin(const QString& why) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     SleepInhibitor& self = instance();
     const uint32_t id = self.nextId_++;
     if (self.nextId_ == kInvalid) self.nextId_ = 1;
@@ -101,6 +102,7 @@ uint32_t SleepInhibitor::begin(const QString& why) {
 }
 
 void SleepInhibitor::end(uint32_t id) {
+    TAVRIO_ASSERT_MAIN_THREAD();
     SleepInhibitor& self = instance();
     auto it = self.held_.find(id);
     if (it == self.held_.end()) return;

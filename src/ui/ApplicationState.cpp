@@ -1,5 +1,6 @@
 #include "ui/ApplicationState.h"
 
+#include "platform/Background.h"
 #include "platform/Logging.h"
 #include "platform/Notifications.h"
 #include "platform/SleepInhibitor.h"
@@ -45,17 +46,25 @@ void ApplicationState::connectBuses() {
     else
         connect(&sleep, &platform::SleepInhibitor::systemBusChecked, this, &ApplicationState::followSessionLock);
 
-    QDBusConnection session = QDBusConnection::sessionBus();
-    if (!session.isConnected()) {
-        qCInfo(lcApp) << "no session bus: the screen saver is neither inhibited nor followed";
-        return;
-    }
-    // A screen saver that is missing answers the first Inhibit with an error, which is logged.
-    // Its signal is taken from whoever sends it on the user's own bus: naming the service would
-    // ask the bus who owns it and wait for the answer.
-    sessionBus_ = true;
-    session.connect(QString(), QLatin1String(kScreenSaverPath), QLatin1String(kScreenSaver),
-                    QStringLiteral("ActiveChanged"), this, SLOT(screenSaverActiveChanged(bool)));
+    // The first use of the session bus connects to it and waits for the daemon's welcome: done
+    // off the main thread, which uses the bus once it is there.
+    platform::Background::run(
+        this, [] { return QDBusConnection::sessionBus().isConnected(); },
+        [this](bool connected) {
+            if (!connected) {
+                qCInfo(lcApp) << "no session bus: the screen saver is neither inhibited nor followed";
+                return;
+            }
+            // A screen saver that is missing answers the first Inhibit with an error, which is
+            // logged. Its signal is taken from whoever sends it on the user's own bus: naming the
+            // service would ask the bus who owns it and wait for the answer.
+            sessionBus_ = true;
+            QDBusConnection::sessionBus().connect(QString(), QLatin1String(kScreenSaverPath),
+                                                  QLatin1String(kScreenSaver), QStringLiteral("ActiveChanged"), this,
+                                                  SLOT(screenSaverActiveChanged(bool)));
+            inhibitScreenSaver(wantInhibit_);
+        },
+        platform::Background::Lane::Normal, "session bus connected");
 }
 
 void ApplicationState::followSessionLock(bool logind) {

@@ -1,5 +1,6 @@
 #include "ui/DesktopNotification.h"
 
+#include "platform/Background.h"
 #include "platform/Logging.h"
 #include "ui/FileManager.h"
 
@@ -26,8 +27,9 @@ public:
     static NoticeActions& shared(QDBusConnection bus) {
         static NoticeActions* actions = [&bus] {
             auto* a = new NoticeActions(QCoreApplication::instance());
-            bus.connect(QStringLiteral("org.freedesktop.Notifications"),
-                        QStringLiteral("/org/freedesktop/Notifications"),
+            // From whoever sends it: naming the service would ask the bus who owns it and wait
+            // for the answer. Only the ids of our own notices are acted on.
+            bus.connect(QString(), QStringLiteral("/org/freedesktop/Notifications"),
                         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"), a,
                         SLOT(actionInvoked(uint, QString)));
             return a;
@@ -43,25 +45,22 @@ public slots:
     }
 };
 
-}  // namespace
-
-bool DesktopNotification::send(const QString& summary, const QString& body, const QString& showPath) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+void sendOn(QDBusConnection bus, const QString& summary, const QString& body, const QString& showPath) {
     if (!bus.isConnected()) {
         qCInfo(lcApp).noquote() << "no session bus for the desktop notice:" << summary;
-        return false;
+        return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}};
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QString::fromLatin1(DesktopNotification::kDesktopEntry)}};
     QStringList actions;
     if (!showPath.isEmpty()) {
         NoticeActions::shared(bus);
         actions << QString::fromLatin1(kShowAction) << QStringLiteral("Show in Files");
     }
-    call << QStringLiteral("Tavrio") << quint32(0) << QString::fromLatin1(kDesktopEntry) << summary << body << actions
-         << hints << qint32(-1);
+    call << QStringLiteral("Tavrio") << quint32(0) << QString::fromLatin1(DesktopNotification::kDesktopEntry) << summary
+         << body << actions << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [summary, showPath, bus](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<quint32> reply = *w;
@@ -72,7 +71,16 @@ bool DesktopNotification::send(const QString& summary, const QString& body, cons
             NoticeActions::shared(bus).paths.insert(reply.value(), showPath);
         w->deleteLater();
     });
-    return true;
+}
+
+}  // namespace
+
+void DesktopNotification::send(const QString& summary, const QString& body, const QString& showPath) {
+    // The first use of the session bus connects to it: off the main thread.
+    platform::Background::run(
+        QCoreApplication::instance(), [] { return QDBusConnection::sessionBus(); },
+        [summary, body, showPath](const QDBusConnection& bus) { sendOn(bus, summary, body, showPath); },
+        platform::Background::Lane::Normal, "desktop notice");
 }
 
 }  // namespace ui

@@ -13,9 +13,8 @@ public:
     // The desktop file's name: the notification server shows the application's name and icon.
     static constexpr const char* kDesktopEntry = "org.tavrio.Tavrio";
 
-    // False when there is no session bus to send it on. With `showPath`, the notice offers
-    // "Show in Files" for that file.
-    static bool send(const QString& summary, const QString& body, const QString& showPath = QString());
+    // With `showPath`, the notice offers "Show in Files" for that file.
+    static void send(const QString& summary, const QString& body, const QString& showPath = QString());
 };
 
 }  // namespace ui

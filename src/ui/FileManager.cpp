@@ -1,6 +1,7 @@
 #include "ui/FileManager.h"
 
 #include "platform/AlertService.h"
+#include "platform/Background.h"
 #include "platform/Logging.h"
 
 #include <QCoreApplication>
@@ -25,10 +26,7 @@ void openFolderOf(const QString& path) {
                                  QStringLiteral("OK"));
 }
 
-}  // namespace
-
-void FileManager::showItem(const QString& path) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+void showItemOn(QDBusConnection bus, const QString& path) {
     if (!bus.isConnected()) {
         openFolderOf(path);
         return;
@@ -45,6 +43,16 @@ void FileManager::showItem(const QString& path) {
         qCInfo(lcApp).noquote() << "no file manager on the bus:" << reply.error().message();
         openFolderOf(path);
     });
+}
+
+}  // namespace
+
+void FileManager::showItem(const QString& path) {
+    // The first use of the session bus connects to it: off the main thread.
+    platform::Background::run(
+        QCoreApplication::instance(), [] { return QDBusConnection::sessionBus(); },
+        [path](const QDBusConnection& bus) { showItemOn(bus, path); }, platform::Background::Lane::Normal,
+        "show in files");
 }
 
 void FileManager::openWithDefaultApplication(const QString& path) {

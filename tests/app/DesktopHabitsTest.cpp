@@ -135,7 +135,7 @@ TEST(DesktopHabits, ShowInFilesDragOutAndTheSaveToldOnTheDesktop) {
     QApplication::setActiveWindow(&inFront);
     ASSERT_TRUE(spinUntil([&] { return !window.isActiveWindow(); }, 10000));
     action(menu.get(), "Save to Videos")->trigger();
-    ASSERT_TRUE(spinUntil([&] { return !nav->isAnimating(); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return nav->topViewController() != list && !nav->isAnimating(); }, 10000));
     auto* details = qobject_cast<VideoDetailsViewController*>(nav->topViewController());
     ASSERT_NE(details, nullptr);
     ASSERT_TRUE(spinUntil([&] { return details->savedLabel() != nullptr; }, 30000));

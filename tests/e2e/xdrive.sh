@@ -1,6 +1,12 @@
 # Helpers for driving the real tavrio under Xvfb with xdotool (sourced, not run).
 # After xdrive_home, $home is a fresh folder, $log tavrio's log (with tavrio.app debug lines)
 # and $pid, which the caller sets when it starts tavrio, is killed on exit.
+#
+# Every tavrio started here watches its event loop (TAVRIO_STALL_MS, 500 ms unless the caller
+# chose another limit, as a sanitizer build does) and the test fails on any stall it logged.
+# The 50 ms the window may take is measured by bench/ui_stall_bench.sh: building the first
+# screens still holds the loop longer than that. TAVRIO_E2E_STALLS=FILE collects every stall
+# line instead of failing on them.
 
 # Runs the calling script again under a virtual X server of its own (at most `limit` seconds);
 # returns at once inside it. Usage: under_xvfb LIMIT [WxHxD] "$0" "$@"
@@ -36,16 +42,40 @@ xdrive_home() {
   export XDG_DATA_HOME=$home/xdg-data   # what goes to the Trash stays in here
   mkdir -p "$XDG_DATA_HOME"
   pid=
+  export TAVRIO_STALL_MS=${TAVRIO_STALL_MS:-500}
+  stalls=
   trap xdrive_cleanup EXIT
 }
 
+# Takes the stall lines of the log of the tavrio that ran last (before the next one starts on
+# the same log, and at the end) into $stalls, or into $TAVRIO_E2E_STALLS when collecting.
+take_stalls() {
+  [[ -f "$log" ]] || return 0
+  local found
+  found=$(grep -e "event loop stalled for" -e "event loop has not come back" "$log" || true)
+  [[ -n "$found" ]] || return 0
+  if [[ -n "${TAVRIO_E2E_STALLS:-}" ]]; then
+    printf '%s\n' "$found" >>"$TAVRIO_E2E_STALLS"
+  else
+    stalls+="$found"$'\n'
+  fi
+}
+
 xdrive_cleanup() {
+  local rc=$?
   if [[ -n "$pid" ]]; then
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   fi
   [[ -n "${wm:-}" ]] && kill "$wm" 2>/dev/null || true
+  take_stalls
   rm -rf "$home"
+  if [[ -n "$stalls" ]]; then
+    echo "FAIL: tavrio's event loop stalled (limit ${TAVRIO_STALL_MS} ms):" >&2
+    printf '%s' "$stalls" >&2
+    exit 1
+  fi
+  exit "$rc"
 }
 
 fail() {
@@ -83,6 +113,7 @@ key() { xdotool key --delay 80 "$@"; }
 launch_first_time() {
   export TAVRIO_HOME=$home
   export QT_LOGGING_RULES="tavrio.app.debug=true"
+  take_stalls
   "$bin" "$@" >"$log" 2>&1 &
   pid=$!
   win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"
@@ -112,6 +143,7 @@ activate_window() {
 # its window ($win) and the camera screen, and gives the window the keyboard.
 launch_window() {
   export QT_LOGGING_RULES="tavrio.app.debug=true"
+  take_stalls
   "$bin" "$@" >"$log" 2>&1 &
   pid=$!
   win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tavrio$' | head -1) || fail "no Tavrio window"

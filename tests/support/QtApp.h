@@ -3,7 +3,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThreadPool>
+
+#include "platform/Background.h"
+
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <functional>
 
@@ -13,11 +16,15 @@ namespace testsupport {
 // thumbnail) still runs; a library loaded while the process unloads its libraries aborts it.
 // The programs wait for that work when they quit, and so does a test binary.
 inline void drainBackgroundWorkAtExit() {
-    // The pool may be gone already when the application was made before the pool was first
-    // used; its own destruction waited for its work then.
-    static const bool registered = std::atexit([] {
-                                       if (QThreadPool* pool = QThreadPool::globalInstance()) pool->waitForDone();
-                                   }) == 0;
+    // At the end of the test program, before the process destroys Qt's own statics (an image
+    // writer's plugins, made lazily during a test) that a thumbnail still being written uses.
+    struct DrainAtEnd : ::testing::EmptyTestEventListener {
+        void OnTestProgramEnd(const ::testing::UnitTest&) override { platform::Background::drain(); }
+    };
+    static const bool registered = [] {
+        ::testing::UnitTest::GetInstance()->listeners().Append(new DrainAtEnd);
+        return std::atexit([] { platform::Background::drain(); }) == 0;
+    }();
     (void)registered;
 }
 

@@ -1,0 +1,112 @@
+#include "platform/Background.h"
+
+#include "platform/MainThread.h"
+#include "platform/StallWatch.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+QThreadPool& lowPool() {
+    // Made on first use and never destroyed: work may still be queued when statics are torn
+    // down, and drain() has waited for it by then.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return *pool;
+}
+
+}  // namespace
+
+void Background::start(std::function<void()> job, Lane lane) {
+    if (lane == Lane::Low) {
+        lowPool().start([job = std::move(job)] {
+            // On a machine with few cores the UI thread must still get its turn at once while
+            // every core does this work.
+            static thread_local const bool niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
+            (void)niced;
+            job();
+        });
+        return;
+    }
+    QThreadPool::globalInstance()->start(std::move(job));
+}
+
+void Background::run(std::function<void()> work, Lane lane) {
+    start(std::move(work), lane);
+}
+
+void Background::deliver(const QPointer<QObject>& context, std::function<void()> fn, const char* label) {
+    MainThread::dispatchAsync([context, fn = std::move(fn), label] {
+        if (!context) return;
+        StallWatch::Scope scope(context->metaObject()->className(), label);
+        fn();
+    });
+}
+
+void Background::drain() {
+    // Work may queue more work (a job whose delivery starts another): wait until both pools
+    // are idle together.
+    for (;;) {
+        QThreadPool* global = QThreadPool::globalInstance();
+        if (global) global->waitForDone();
+        lowPool().waitForDone();
+        if ((!global || global->activeThreadCount() == 0) && lowPool().activeThreadCount() == 0) return;
+    }
+}
+
+// ---- Serial
+
+struct Background::Serial::State {
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> queue;
+    bool running = false;
+};
+
+Background::Serial::Serial() : state_(std::make_shared<State>()) {}
+
+Background::Serial::~Serial() = default;
+
+void Background::Serial::enqueue(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->queue.push_back(std::move(job));
+    if (state_->running) return;
+    state_->running = true;
+    // One pool task runs the queue dry; the state outlives the owner while it does.
+    start(
+        [state = state_] {
+            for (;;) {
+                std::function<void()> next;
+                {
+                    std::lock_guard<std::mutex> lock(state->mutex);
+                    if (state->queue.empty()) {
+                        state->running = false;
+                        state->idle.notify_all();
+                        return;
+                    }
+                    next = std::move(state->queue.front());
+                    state->queue.pop_front();
+                }
+                next();
+            }
+        },
+        Lane::Normal);
+}
+
+void Background::Serial::waitUntilIdle() {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->idle.wait(lock, [this] { return !state_->running && state_->queue.empty(); });
+}
+
+}  // namespace platform

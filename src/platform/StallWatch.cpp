@@ -1,0 +1,270 @@
+#include "platform/StallWatch.h"
+
+#include "platform/Logging.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaEnum>
+#include <QObject>
+#include <QThread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What the main thread was delivering: copied on every event, read by the watch when it reports.
+struct Delivery {
+    const QMetaObject* receiver = nullptr;
+    QString name;
+    int type = 0;
+    const char* scope = nullptr;
+    const char* scopeDetail = nullptr;
+};
+
+QString describe(const Delivery& d) {
+    QString text;
+    if (d.receiver) {
+        text = QString::fromLatin1(d.receiver->className());
+        if (!d.name.isEmpty()) text += QStringLiteral(" \"%1\"").arg(d.name);
+        const char* type = QMetaEnum::fromType<QEvent::Type>().valueToKey(d.type);
+        text += QLatin1Char(' ') + (type ? QString::fromLatin1(type) : QString::number(d.type));
+    } else {
+        text = QStringLiteral("the event loop itself");
+    }
+    if (d.scope) {
+        text += QStringLiteral(" (%1").arg(QString::fromLatin1(d.scope));
+        if (d.scopeDetail) text += QStringLiteral(": %1").arg(QString::fromLatin1(d.scopeDetail));
+        text += QLatin1Char(')');
+    }
+    return text;
+}
+
+class Watch;
+std::mutex gInstallMutex;
+Watch* gWatch = nullptr;
+std::atomic<void (*)(const QString&)> gHook{nullptr};
+
+class Watch : public QObject {
+public:
+    Watch(int limitMs) : limitNs_(int64_t(limitMs) * 1000000), tid_(::gettid()) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", static_cast<int>(tid_));
+        schedstat_ = path;
+        progressNs_ = nowNs();
+        QCoreApplication::instance()->installEventFilter(this);
+        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread())) {
+            connect(
+                d, &QAbstractEventDispatcher::aboutToBlock, this, [this] { progress(nullptr, nullptr, true); },
+                Qt::DirectConnection);
+            connect(
+                d, &QAbstractEventDispatcher::awake, this, [this] { progress(nullptr, nullptr, false); },
+                Qt::DirectConnection);
+        }
+        thread_ = std::thread([this] { watch(); });
+    }
+
+    ~Watch() override {
+        {
+            std::lock_guard<std::mutex> lock(stopMutex_);
+            stop_ = true;
+        }
+        stopCv_.notify_all();
+        thread_.join();
+        if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
+    }
+
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (QThread::currentThread() == thread()) progress(receiver, event, false);
+        return false;
+    }
+
+    // On the main thread: a piece of work begins (an event, a pass of the loop) or the loop is
+    // about to sleep. A gap since the last one that was not sleep is handed to the watch.
+    void progress(QObject* receiver, QEvent* event, bool blocking) {
+        const int64_t now = nowNs();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!idle_ && now - progressNs_ > limitNs_) {
+            gapStart_ = progressNs_;
+            gapEnd_ = now;
+            gapDelivery_ = current_;
+            ++gapSeq_;
+        }
+        progressNs_ = now;
+        idle_ = blocking;
+        current_.receiver = receiver ? receiver->metaObject() : nullptr;
+        current_.name = receiver ? receiver->objectName() : QString();
+        current_.type = event ? int(event->type()) : 0;
+        current_.scope = current_.scopeDetail = nullptr;
+    }
+
+    void scope(const char* what, const char* detail) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        current_.scope = what;
+        current_.scopeDetail = detail;
+    }
+
+private:
+    // The main thread's time waiting for a CPU so far (ns), or -1.
+    int64_t runDelay() const {
+        const int fd = ::open(schedstat_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        char buf[128];
+        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+        ::close(fd);
+        if (n <= 0) return -1;
+        buf[n] = 0;
+        unsigned long long onCpu = 0, waiting = 0;
+        if (std::sscanf(buf, "%llu %llu", &onCpu, &waiting) != 2) return -1;
+        return static_cast<int64_t>(waiting);
+    }
+
+    struct Sample {
+        int64_t at = 0, delay = 0;
+    };
+
+    // The latest sample taken before `t`, else the oldest kept: its delay is at most what had
+    // passed by `t`, so a gap is never charged less waiting than it had.
+    int64_t delayBefore(int64_t t) const {
+        const Sample* best = nullptr;
+        const Sample* oldest = nullptr;
+        for (const Sample& s : samples_) {
+            if (s.at == 0) continue;
+            if (s.at <= t && (!best || s.at > best->at)) best = &s;
+            if (!oldest || s.at < oldest->at) oldest = &s;
+        }
+        return best ? best->delay : oldest ? oldest->delay : 0;
+    }
+
+    void report(const QString& line) {
+        qCWarning(lcStall).noquote() << line;
+        if (auto hook = gHook.load()) hook(line);
+    }
+
+    void watch() {
+        const int64_t tick = std::clamp<int64_t>(limitNs_ / 5, 1000000, 10000000);
+        uint64_t seenGap = 0;
+        bool hangTold = false;
+        std::unique_lock<std::mutex> stopLock(stopMutex_);
+        while (!stopCv_.wait_for(stopLock, std::chrono::nanoseconds(tick), [this] { return stop_; })) {
+            const int64_t delay = runDelay();
+            const int64_t now = nowNs();
+            samples_[next_++ % samples_.size()] = {now, delay < 0 ? 0 : delay};
+            int64_t start = 0, end = 0, ongoingSince = 0;
+            bool idle = true;
+            Delivery gap, ongoing;
+            uint64_t gapSeq = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                gapSeq = gapSeq_;
+                if (gapSeq != seenGap) start = gapStart_, end = gapEnd_, gap = gapDelivery_;
+                idle = idle_;
+                ongoingSince = progressNs_;
+                if (!idle && !hangTold && now - ongoingSince > kHangNs) ongoing = current_;
+            }
+            if (gapSeq != seenGap) {
+                seenGap = gapSeq;
+                hangTold = false;
+                // Read again now that the gap is known to have ended: this thread may have been
+                // kept from the CPU itself between the sample above and the look at the gap.
+                const int64_t after = runDelay();
+                const int64_t waited = after < 0 ? 0 : std::max<int64_t>(0, after - delayBefore(start));
+                const int64_t held = (end - start) - waited;
+                if (held > limitNs_) {
+                    QString line =
+                        QStringLiteral("event loop stalled for %1 ms in %2").arg(held / 1000000).arg(describe(gap));
+                    if (waited >= 1000000)
+                        line += QStringLiteral(" [%1 ms more waiting for a CPU, not counted]").arg(waited / 1000000);
+                    report(line);
+                }
+            }
+            if (!idle && !hangTold && now - ongoingSince > kHangNs) {
+                hangTold = true;
+                report(QStringLiteral("event loop has not come back for %1 ms, in %2")
+                           .arg((now - ongoingSince) / 1000000)
+                           .arg(describe(ongoing)));
+            }
+        }
+    }
+
+    static constexpr int64_t kHangNs = 10'000'000'000;
+
+    const int64_t limitNs_;
+    const pid_t tid_;
+    std::string schedstat_;
+    std::thread thread_;
+    std::mutex stopMutex_;
+    std::condition_variable stopCv_;
+    bool stop_ = false;
+
+    std::mutex mutex_;  // guards what the main thread writes and the watch reads, below
+    int64_t progressNs_ = 0;
+    bool idle_ = false;
+    Delivery current_;
+    uint64_t gapSeq_ = 0;
+    int64_t gapStart_ = 0, gapEnd_ = 0;
+    Delivery gapDelivery_;
+
+    // Watch thread only: the main thread's run-queue delay, sampled every tick (the last 40 s
+    // at 10 ms).
+    std::array<Sample, 4096> samples_{};
+    size_t next_ = 0;
+};
+
+}  // namespace
+
+int StallWatch::limitFromEnvironment() {
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("TAVRIO_STALL_MS", &ok);
+    if (ok) return std::max(0, asked);
+#ifdef NDEBUG
+    return 0;
+#else
+    return kDefaultLimitMs;
+#endif
+}
+
+void StallWatch::installFromEnvironment() {
+    if (const int limit = limitFromEnvironment(); limit > 0) install(limit);
+}
+
+void StallWatch::install(int limitMs) {
+    std::lock_guard<std::mutex> lock(gInstallMutex);
+    if (gWatch || limitMs <= 0 || !QCoreApplication::instance()) return;
+    gWatch = new Watch(limitMs);
+    qCInfo(lcStall) << "watching the event loop for stalls over" << limitMs << "ms";
+}
+
+void StallWatch::uninstall() {
+    std::lock_guard<std::mutex> lock(gInstallMutex);
+    delete gWatch;
+    gWatch = nullptr;
+}
+
+void StallWatch::setReportHook(void (*hook)(const QString& line)) {
+    gHook = hook;
+}
+
+StallWatch::Scope::Scope(const char* what, const char* detail) {
+    // Only the main thread installs and removes the watch, and scopes are entered there.
+    if (gWatch && QThread::currentThread() == gWatch->thread()) gWatch->scope(what, detail);
+}
+
+}  // namespace platform
