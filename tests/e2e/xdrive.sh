@@ -22,7 +22,9 @@ under_xvfb() {
   dir=$(mktemp -d)
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
   xvfb=$!
-  trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$dir"' EXIT
+  # Waited for: a server still closing gives up its lock before its abstract socket, so a run
+  # started meanwhile could take its number and have its clients reach the dying server.
+  trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$dir"' EXIT
   for _ in $(seq 600); do
     [[ -s $dir/display ]] && break
     kill -0 "$xvfb" 2>/dev/null || { echo "FAIL: Xvfb did not start: $(cat "$dir/xvfb.log")" >&2; exit 1; }
