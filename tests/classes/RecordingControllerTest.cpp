@@ -50,6 +50,8 @@ struct Rig {
     int restarts = 0;
     std::optional<bool> setUp;
     std::vector<std::function<void()>> proceeds;
+    bool probeAtIdle = false;
+    std::optional<bool> enabledAtIdle, pressAtIdle;
 
     explicit Rig(const QString& camera = QString::fromLatin1(media::CaptureDevice::kVirtualCameraID),
                  const char* preset = media::kCapturePresetLow) {
@@ -58,7 +60,16 @@ struct Rig {
         controller.setRestartDelay(0);
         controller.captureManager().setCameraID(camera);
         controller.captureManager().setMicrophoneID(QStringLiteral("none"));
-        QObject::connect(&controller, &RecordingController::stateChanged, [this](State s) { states.push_back(s); });
+        QObject::connect(&controller, &RecordingController::stateChanged, [this](State s) {
+            states.push_back(s);
+            if (s == State::Idle && probeAtIdle) {
+                // Looked at as the take ends: the camera may be back by the time a test's wait
+                // returns.
+                probeAtIdle = false;
+                enabledAtIdle = controller.isRecordEnabled();
+                pressAtIdle = controller.record();
+            }
+        });
         QObject::connect(&controller, &RecordingController::errorReported,
                          [this](const QString& t, const QString& m, const QString&) { errors.emplace_back(t, m); });
         QObject::connect(&controller, &RecordingController::movieFinished, [this](const QString& p, const QImage& i) {
@@ -114,6 +125,7 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     EXPECT_EQ(QFileInfo(movie).fileName(), QStringLiteral("Out.mov"));
 
     rig.controller.zoomSliderChanged(0.5f);
+    rig.probeAtIdle = true;
     ASSERT_TRUE(rig.controller.record());
     EXPECT_EQ(rig.controller.state(), State::Stopping);
     EXPECT_FALSE(rig.controller.isRecordEnabled());
@@ -121,9 +133,9 @@ TEST(RecordingController, ACycleKeepsTheSliderBeforeThePressAndEveryMoveUntilThe
     rig.waitIdle();
     EXPECT_EQ(rig.states, (std::vector<State>{State::Starting, State::Recording, State::Stopping, State::Idle}));
     EXPECT_TRUE(rig.errors.empty());
-    // Off until the camera runs again: a press now would only fail.
-    EXPECT_FALSE(rig.controller.isRecordEnabled());
-    EXPECT_FALSE(rig.controller.record());
+    // Off until the camera runs again: a press then would only fail.
+    EXPECT_EQ(rig.enabledAtIdle, std::optional<bool>(false));
+    EXPECT_EQ(rig.pressAtIdle, std::optional<bool>(false));
     EXPECT_TRUE(testsupport::spinUntil([&] { return rig.controller.isRecordEnabled(); }, 30000));
 
     ASSERT_EQ(rig.finishedMovie, movie);
@@ -182,6 +194,7 @@ TEST(RecordingController, SleepEndsTheTakeAsAStopRestsTheCameraAndTheWakeTellsWh
     Rig rig;
     ASSERT_EQ(rig.setUp, true);
     rig.controller.zoomSliderChanged(0.5f);
+    rig.probeAtIdle = true;
     ASSERT_TRUE(rig.controller.record());
     rig.recordFor(0.4);
     rig.controller.zoomSliderChanged(0.75f);
@@ -290,7 +303,9 @@ TEST(RecordingController, ACameraGoneMidRecordingEndsItWithTheErrorAndKeepsMovie
     fs::resize_file(source, 0);
 
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.controller.state() == State::Idle; }));
-    ASSERT_EQ(rig.errors.size(), 1u);
+    // The take's own error comes first; the camera, started again at once, may fail and say so
+    // after it.
+    ASSERT_FALSE(rig.errors.empty());
     EXPECT_EQ(rig.errors[0].first, QLatin1String(RecordingController::kErrorTitle));
     ASSERT_TRUE(testsupport::spinUntil([&] { return !rig.finishedMovie.isEmpty(); }));
     EXPECT_EQ(rig.finishedMovie, movie);
