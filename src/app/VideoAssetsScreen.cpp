@@ -311,14 +311,15 @@ void VideoAssetsScreen::focusFirstControl() {
 
 bool VideoAssetsScreen::eventFilter(QObject* watched, QEvent* event) {
     if (watched == _tableView->viewport() && !_tableView->isEditing()) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+        // Only mouse events are mouse events: a cast before the type is known is undefined.
+        const auto* mouse = dynamic_cast<const QMouseEvent*>(event);
+        if (event->type() == QEvent::MouseButtonPress && mouse && mouse->button() == Qt::LeftButton) {
             _pressAt = mouse->position().toPoint();
             const auto row = _tableView->rowAtPoint(_pressAt);
             _pressedRow = row ? std::optional<int>(row->row) : std::nullopt;
         } else if (event->type() == QEvent::MouseButtonRelease) {
             _pressedRow.reset();
-        } else if (event->type() == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton) && _pressedRow &&
+        } else if (event->type() == QEvent::MouseMove && mouse && (mouse->buttons() & Qt::LeftButton) && _pressedRow &&
                    (mouse->position().toPoint() - _pressAt).manhattanLength() >= QApplication::startDragDistance()) {
             QMimeData* data = mimeDataForRow(*_pressedRow);
             _pressedRow.reset();
