@@ -116,6 +116,8 @@ ModalLayer::ModalLayer(const QString& title) : title_(title) {
 }
 
 ModalLayer::~ModalLayer() {
+    // The widget's own teardown moves the focus; by then this is no longer a ModalLayer to ask.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     const bool wasShown = shown() == this;
     queue().removeAll(this);
     queue().removeAll(nullptr);
