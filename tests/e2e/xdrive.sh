@@ -16,11 +16,13 @@ under_xvfb() {
   [[ "$1" =~ ^[0-9]+x[0-9]+x[0-9]+$ ]] && { screen=$1; shift; }
   [[ -n "${TAVRIO_XVFB_INNER:-}" ]] && return 0
   export TAVRIO_XVFB_INNER=1
+  # -noreset: by default the server resets when its last client leaves, and a client connecting
+  # during that reset is refused (a probe such as xprop leaving just as openbox connects).
   # The server picks its own display number (-displayfd): it takes the first one whose lock it
   # can create, so runs started together never share one, as xvfb-run -a's look-then-start can.
   local dir xvfb rc=0
   dir=$(mktemp -d)
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset 3>"$dir/display" 2>"$dir/xvfb.log" &
   xvfb=$!
   # Waited for: a server still closing gives up its lock before its abstract socket, so a run
   # started meanwhile could take its number and have its clients reach the dying server.
