@@ -405,8 +405,9 @@ void VideoDetailsViewController::showExportFailure() {
     _exportErrorLabel->setStyleSheet(
         QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kDestructive.name()));
     ui::Fonts::set(_exportErrorLabel, 12);
-    // Above the advice to try again, where a later save says where the copy went instead.
-    addSubview(_exportErrorLabel, QRectF(kButtonX, 46, kButtonWidth, 36));
+    // Above the advice to try again (three lines), where a later save says where the copy went
+    // instead.
+    addSubview(_exportErrorLabel, QRectF(kButtonX, 46, kButtonWidth, 44));
     _exportErrorLabel->show();
     qCInfo(lcLibrary).noquote() << "export failure shown:" << reason;
 }
@@ -457,7 +458,7 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
             ui::Fonts::set(_processingLabel, 13);
             _processingLabel->setMinimumFontPoints(10);
             _processingLabel->setWordWrap(true);
-            frames()->setFrame(_processingLabel, QRectF(40, 82, 220, 50));
+            frames()->setFrame(_processingLabel, QRectF(40, 92, 220, 44));
             _processingLabel->setText(
                 QStringLiteral("Try Exporting Again or press Save button to save the original File !"));
             showExportFailure();
@@ -524,8 +525,12 @@ void VideoDetailsViewController::saveVideo(bool evenIfSaved) {
 
 void VideoDetailsViewController::showSavedNote(const QString& text, const QString& savedPath) {
     _savedPath = savedPath;
-    // The note takes the place where a failed export's reason was.
-    if (_exportErrorLabel) _exportErrorLabel->hide();
+    // The note and its button take the place of a failed export's reason and advice: the
+    // original is saved now.
+    if (_exportErrorLabel) {
+        _exportErrorLabel->hide();
+        if (_processingLabel) _processingLabel->hide();
+    }
     if (!_savedLabel) {
         _savedLabel = new QLabel(this);
         _savedLabel->setAlignment(Qt::AlignCenter);

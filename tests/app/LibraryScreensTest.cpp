@@ -377,6 +377,12 @@ TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
     EXPECT_EQ(d->videoPath(), recording);
     EXPECT_TRUE(sideFilesExist(recording));
     EXPECT_TRUE(movieFiles(MediaStore::baseDirForVideos()).isEmpty());
+
+    // Saving the original then says where it went, in the place of the reason and the advice.
+    QTest::mouseClick(d->saveVideoButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([d] { return visible(d->savedLabel()); }));
+    expectApartOnScreen(d, {d->savedLabel(), d->showInFilesButton(), d->processingLabel(), d->exportErrorLabel(),
+                            d->saveVideoButton(), d->exportButton(), d->deleteVideoButton()});
 }
 
 TEST(DetailsScreen, TheMovieIsOpenedForItsExportOffTheUIThreadAndCancelWorksMeanwhile) {
