@@ -15,6 +15,7 @@ struct RunningExports::Job : TavrioExportControllerDelegate {
     std::unique_ptr<TavrioExportController> controller;  // null while the movie is being opened
     float progress = 0;
     bool started = false;
+    bool ending = false;  // ended; running still until the recording it replaces is dealt with
 
     void exportProblem(const QString& text) override { emit owner->problem(recording, text); }
     void exportDidStart() override {
@@ -117,8 +118,9 @@ void RunningExports::setShownBy(const QString& recordingPath, QObject* screen) {
 
 void RunningExports::ended(const QString& recordingPath, Status status, const QString& finalPath, QString reason) {
     TAVRIO_ASSERT_MAIN_THREAD();
-    std::shared_ptr<Job> job = _jobs.take(recordingPath);
-    if (!job) return;
+    std::shared_ptr<Job> job = _jobs.value(recordingPath);
+    if (!job || job->ending) return;
+    job->ending = true;
     const bool zoomed = job->controller && job->controller->exportsZoom();
     if (job->controller) {
         if (status == Status::Failed && reason.isEmpty())
@@ -129,8 +131,11 @@ void RunningExports::ended(const QString& recordingPath, Status status, const QS
     }
 
     QPointer<RunningExports> self(this);
-    auto tell = [self, recordingPath, status, finalPath, zoomed, reason] {
+    // Running until then: the recording is still there while it goes to the Trash, and must not
+    // be exported again meanwhile.
+    auto tell = [self, job, recordingPath, status, finalPath, zoomed, reason] {
         if (!self) return;
+        if (self->_jobs.value(recordingPath) == job) self->_jobs.remove(recordingPath);
         const QPointer<QObject> screen = self->_shownBy.value(recordingPath);
         const bool shown = screen && screen->property("visible").toBool();
         qCInfo(lcLibrary).noquote() << "export of" << QFileInfo(recordingPath).fileName() << "ended:" << int(status)

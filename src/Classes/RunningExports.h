@@ -33,6 +33,7 @@ public:
     bool start(const QString& recordingPath);
     // Cancels the recording's export at whatever point it is; it then ends as cancelled.
     void cancel(const QString& recordingPath);
+    // Until finished() is sent: after a completed export, that is once the recording has gone.
     bool isExporting(const QString& recordingPath) const;
     // Running, and its movie not yet opened (started() has not been sent).
     bool isPreparing(const QString& recordingPath) const;
