@@ -399,14 +399,15 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const Thu
         // Deleted while its picture was being made: what the worker wrote after the deletion
         // would be taken for the side files of the next movie of that name. (Only what it
         // writes: a zoom track left there is the user's.)
-        const QStringList made = {MediaStore::thumbnailFilePath(path),
-                                  MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())};
-        // In flight until they are gone: the list has settled only then.
+        // In flight until they are gone: the list has settled only then. (Naming the duration
+        // file looks at its folder: that too on the worker.)
         platform::Background::run(
             this,
-            [path, made] {
+            [path] {
                 if (QFileInfo::exists(path)) return;
-                for (const QString& file : made) QFile::remove(file);
+                for (const QString& file : {MediaStore::thumbnailFilePath(path),
+                                            MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())})
+                    QFile::remove(file);
             },
             [this, path] { _inFlight.remove(path); }, platform::Background::Lane::Normal, "side files removed");
         return;
