@@ -6,6 +6,7 @@
 
 #include "media/capture/CaptureDevice.h"
 #include "media/capture/MovieFileOutput.h"
+#include "platform/Background.h"
 #include "platform/Logging.h"
 #include "platform/Notifications.h"
 
@@ -319,7 +320,10 @@ void RecordingController::recordingBegan() {
     moviePath_ = text(manager_.movieFileOutput()->outputPath());
     // An earlier zoom left at this name belongs to a movie that is gone: undoing to it would give
     // the new movie another's zoom.
-    QFile::remove(MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName()));
+    // Nothing reads it before the take ends: removed off the UI thread.
+    platform::Background::run([earlier = MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName())] {
+        QFile::remove(earlier);
+    });
     // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
     // up to the last second. Its time 0 is the capture time of the movie's first picture.
     sampler_.recordingBegan(

@@ -27,11 +27,16 @@ public:
     ~RunningExports() override;
 
     // Starts exporting the recording with the stored settings. False when it is already being
-    // exported (nothing new starts).
+    // exported (nothing new starts). The movie is opened and its zoom track read off the UI
+    // thread first: until then the export is preparing (isPreparing), and a cancel ends it at
+    // once. A movie that does not open ends the export as failed, with the reason.
     bool start(const QString& recordingPath);
     // Cancels the recording's export at whatever point it is; it then ends as cancelled.
     void cancel(const QString& recordingPath);
+    // Until finished() is sent: after a completed export, that is once the recording has gone.
     bool isExporting(const QString& recordingPath) const;
+    // Running, and its movie not yet opened (started() has not been sent).
+    bool isPreparing(const QString& recordingPath) const;
     // The latest fraction done, 0 to 1 (0 before the first report or when none runs).
     float progress(const QString& recordingPath) const;
     // Whether the running export applies a recorded zoom (see TavrioExportController).
@@ -52,13 +57,14 @@ signals:
     // The export ended. Completed: `finalPath` is the exported movie, and the recording is in
     // the Trash, or gone, or (the user refused to delete it for good) still there. `zoomed` is
     // false for a movie exported without a recorded zoom. `toldOnScreen`: a screen that shows
-    // the end itself was visible.
+    // the end itself was visible. Failed: `reason` says why in the user's words.
     void finished(const QString& recordingPath, RunningExports::Status status, const QString& finalPath, bool zoomed,
-                  bool toldOnScreen);
+                  bool toldOnScreen, const QString& reason);
 
 private:
     struct Job;
-    void ended(const QString& recordingPath, Status status, const QString& finalPath);
+    // `reason`: why it failed, when the job cannot say it itself (its movie did not open).
+    void ended(const QString& recordingPath, Status status, const QString& finalPath, QString reason = QString());
 
     // Threads: main thread only; the jobs post their ends here themselves.
     QHash<QString, std::shared_ptr<Job>> _jobs;

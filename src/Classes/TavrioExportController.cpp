@@ -70,8 +70,20 @@ void logTrackOddities(const QString& movie, const ZoomTrack& track, const media:
 
 }  // namespace
 
-TavrioExportController::TavrioExportController(const QString& path, QObject* parent) : QObject(parent) {
-    mZooms = zoomsForVideoFile(path);
+TavrioExportController::Source TavrioExportController::readSource(const QString& path) {
+    Source source;
+    source.path = path;
+    source.zooms = zoomsForVideoFile(path);
+    source.asset = media::Asset::open(path.toStdString(), &source.assetError);
+    return source;
+}
+
+TavrioExportController::TavrioExportController(const QString& path, QObject* parent)
+    : TavrioExportController(readSource(path), parent) {}
+
+TavrioExportController::TavrioExportController(Source source, QObject* parent) : QObject(parent) {
+    const QString path = source.path;
+    mZooms = std::move(source.zooms);
     _inVideo = path;
     _videoOrientation = videoOrientationForZooms(mZooms);
     if (mZooms) {
@@ -83,7 +95,8 @@ TavrioExportController::TavrioExportController(const QString& path, QObject* par
                                           << "is unusable, exporting unzoomed:" << _zoomTrackProblem;
         _exportsZoom = _zoomTrackProblem.isEmpty() && !mZooms->isEmpty();
     }
-    mAsset = media::Asset::open(path.toStdString(), &_assetError);
+    mAsset = std::move(source.asset);
+    _assetError = std::move(source.assetError);
     if (!mAsset)
         qCWarning(lcExport).noquote() << "cannot open" << path << ":" << QString::fromStdString(_assetError.description)
                                       << "-" << QString::fromStdString(_assetError.failureReason);
@@ -109,6 +122,10 @@ QString TavrioExportController::assetErrorText() const {
     QString text = QString::fromStdString(_assetError.description);
     if (!_assetError.failureReason.empty()) text += " (" + QString::fromStdString(_assetError.failureReason) + ")";
     return text;
+}
+
+QString TavrioExportController::errorText(const media::Error& error) {
+    return QString::fromStdString(error.description + " " + error.failureReason).trimmed();
 }
 
 float TavrioExportController::rotationAngleForOrientation(qint64 orientation) {
@@ -276,22 +293,41 @@ void TavrioExportController::exportDidFinish(const std::shared_ptr<ExportSession
     if (_rotationPending) {
         const QString out = _outVideo;
         QTimer::singleShot(0, this, [this, out] {
-            if (!_rotationPending) return;
-            _rotationPending = false;
-            performRotation(out);
+            if (_rotationPending) performRotation(out);
         });
     }
 }
 
 void TavrioExportController::performRotation(const QString& path) {
-    rotateVideo(path, MediaStore::exportFilePath());
+    struct Opened {
+        std::shared_ptr<const media::Asset> asset;
+        media::Error error;
+        QString toFile;
+    };
+    // Opening the intermediate reads its index, and a free name is looked for among the files:
+    // off the UI thread. Until the answer a cancel finds the rotation still pending.
+    platform::Background::run(
+        this,
+        [path] {
+            Opened o;
+            o.asset = media::Asset::open(path.toStdString(), &o.error);
+            o.toFile = MediaStore::exportFilePath();
+            return o;
+        },
+        [this, path](const Opened& o) {
+            if (!_rotationPending) return;  // cancelled meanwhile, the intermediate gone with it
+            _rotationPending = false;
+            // Without it the pass fails at once; its end tells why it could not be opened.
+            _rotationOpenError = o.error;
+            if (!o.asset)
+                qCWarning(lcExport).noquote() << "cannot open the intermediate" << path << ":" << errorText(o.error);
+            rotateVideo(path, o.toFile, o.asset);
+        },
+        platform::Background::Lane::Normal, "intermediate opened");
 }
 
-void TavrioExportController::rotateVideo(const QString& source, const QString& toFile) {
-    media::Error openError;
-    std::shared_ptr<const media::Asset> asset = media::Asset::open(source.toStdString(), &openError);
-    if (!asset) qCWarning(lcExport) << "Failed Inserting";
-
+void TavrioExportController::rotateVideo(const QString& source, const QString& toFile,
+                                         std::shared_ptr<const media::Asset> asset) {
     media::AffineTransform rotation =
         media::AffineTransform::makeRotation(rotationAngleForOrientation(_videoOrientation));
     if (_videoOrientation == kNoRecordedOrientation && mAsset) {
@@ -318,7 +354,7 @@ void TavrioExportController::rotateDidFinish(const std::shared_ptr<ExportSession
     const Status status = session->status();
     const QString outputPath = QString::fromStdString(session->outputPath());
     if (status == Status::Failed) {
-        const media::Error e = session->error();
+        const media::Error e = _rotationOpenError ? _rotationOpenError : session->error();
         _lastError = e;
         qCWarning(lcExport).noquote() << QStringLiteral("Error Code=%1").arg(e.code);
         logFailure(e);

@@ -25,7 +25,19 @@ class FileLock;
 class TavrioExportController : public QObject {
     Q_OBJECT
 public:
-    // Opens the movie and reads its zoom track and recording orientation.
+    // What a job reads before it can start: the movie opened (its whole index) and its zoom
+    // track. readSource does both; it reads files, so screens call it off the UI thread.
+    struct Source {
+        QString path;
+        std::optional<ZoomTrack> zooms;
+        std::shared_ptr<const media::Asset> asset;  // null: it did not open, assetError says why
+        media::Error assetError;
+    };
+    static Source readSource(const QString& path);
+
+    explicit TavrioExportController(Source source, QObject* parent = nullptr);
+    // Reads the source on the calling thread: for callers that wait by contract (the command
+    // line, tests).
     explicit TavrioExportController(const QString& path, QObject* parent = nullptr);
     ~TavrioExportController() override;
 
@@ -70,6 +82,8 @@ public:
     QString assetErrorText() const;
     // The error of the last pass that failed.
     media::Error lastError() const { return _lastError; }
+    // An engine error as the user reads it: what went wrong, then why.
+    static QString errorText(const media::Error& error);
 
     // The zoom the compositions render: the track's curve over the movie, unzoomed without a
     // usable track or a movie.
@@ -83,7 +97,7 @@ private:
     void progressTimer(QTimer* timer, const std::shared_ptr<media::ExportSession>& session);
     void exportDidFinish(const std::shared_ptr<media::ExportSession>& session, const QString& fromFile);
     void performRotation(const QString& path);
-    void rotateVideo(const QString& source, const QString& toFile);
+    void rotateVideo(const QString& source, const QString& toFile, std::shared_ptr<const media::Asset> asset);
     void rotateDidFinish(const std::shared_ptr<media::ExportSession>& session, const QString& inFile);
     // Hands a session's end, which the engine reports on its own thread, to the main thread;
     // dropped if this job is gone by then.
@@ -103,6 +117,7 @@ private:
     std::shared_ptr<const media::Asset> mAsset;
     media::Error _assetError;
     media::Error _lastError;
+    media::Error _rotationOpenError;  // why the intermediate did not open for the rotation pass
     TavrioExportControllerDelegate* _delegate = nullptr;
     std::shared_ptr<media::ExportSession> _zoomExportSession;
     QString _zoomTrackProblem;

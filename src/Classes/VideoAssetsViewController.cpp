@@ -4,6 +4,7 @@
 #include "MediaStore.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QStandardPaths>
 #include <QFileSystemWatcher>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include "media/OutputFile.h"
 #include "platform/AlertService.h"
 #include "platform/Logging.h"
+#include "platform/MainThread.h"
 #include "platform/Background.h"
 #include "platform/StringTable.h"
 
@@ -60,6 +63,19 @@ std::function<void()>& listingObserver() {
     static std::function<void()> observer;
     return observer;
 }
+std::function<void()>& watchObserver() {
+    static std::function<void()> observer;
+    return observer;
+}
+
+void observeWatch() {
+    std::function<void()> observer;
+    {
+        QMutexLocker locker(&listingObserverLock);
+        observer = watchObserver();
+    }
+    if (observer) observer();
+}
 
 }  // namespace
 
@@ -74,6 +90,11 @@ struct VideoAssetsViewController::Listing {
 void VideoAssetsViewController::setListingObserver(std::function<void()> observer) {
     QMutexLocker locker(&listingObserverLock);
     listingObserver() = std::move(observer);
+}
+
+void VideoAssetsViewController::setWatchObserver(std::function<void()> observer) {
+    QMutexLocker locker(&listingObserverLock);
+    watchObserver() = std::move(observer);
 }
 
 VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(parent) {
@@ -92,7 +113,14 @@ VideoAssetsViewController::VideoAssetsViewController(QObject* parent) : QObject(
 
 // Movies whose thumbnail has not started are skipped once the list is gone; the ones being
 // decoded finish (a frame each) and find it gone.
-VideoAssetsViewController::~VideoAssetsViewController() = default;
+VideoAssetsViewController::~VideoAssetsViewController() {
+    if (!_watcherThread) return;
+    // Not waited for: a thread still in a hung folder's lookup ends, with its watcher, when the
+    // lookup returns.
+    _watcher->deleteLater();
+    connect(_watcherThread, &QThread::finished, _watcherThread, &QObject::deleteLater);
+    _watcherThread->quit();
+}
 
 void VideoAssetsViewController::viewDidLoad() {
     _videosDirPath = MediaStore::baseDirForVideos();
@@ -115,9 +143,13 @@ void VideoAssetsViewController::folderChanged() {
 
 void VideoAssetsViewController::watchFolders() {
     if (!_watcher) {
-        _watcher = new QFileSystemWatcher(this);
+        _watcherThread = new QThread();
+        _watcherThread->setObjectName(QStringLiteral("library watch"));
+        _watcher = new QFileSystemWatcher();
+        _watcher->moveToThread(_watcherThread);
         connect(_watcher, &QFileSystemWatcher::directoryChanged, this, &VideoAssetsViewController::folderChanged);
         connect(_watcher, &QFileSystemWatcher::fileChanged, this, &VideoAssetsViewController::folderChanged);
+        _watcherThread->start();
     }
     // The folders, and each movie listed, so that one still being copied in grows in its row.
     QStringList wanted = _listedFolders;
@@ -127,15 +159,28 @@ void VideoAssetsViewController::watchFolders() {
         const QString folder = QFileInfo(it.key()).absolutePath();
         if (folder == _videosDirPath || folder == _originalClipsPath) wanted << it.key();
     }
-    const QStringList watched = _watcher->directories() + _watcher->files();
     QStringList gone;
-    for (const QString& path : watched)
+    for (const QString& path : std::as_const(_watched))
         if (!wanted.contains(path)) gone << path;
-    if (!gone.isEmpty()) _watcher->removePaths(gone);
     QStringList added;
     for (const QString& path : wanted)
-        if (!watched.contains(path)) added << path;
-    if (!added.isEmpty()) _watcher->addPaths(added);
+        if (!_watched.contains(path)) added << path;
+    if (gone.isEmpty() && added.isEmpty()) return;
+    for (const QString& path : gone) _watched.remove(path);
+    for (const QString& path : added) _watched.insert(path);
+    // In the watcher's thread, in the order asked; the list hears when they are in place.
+    ++_watchesPending;
+    QMetaObject::invokeMethod(
+        _watcher,
+        [watcher = _watcher, gone, added, list = QPointer<QObject>(this)] {
+            observeWatch();
+            if (!gone.isEmpty()) watcher->removePaths(gone);
+            if (!added.isEmpty()) watcher->addPaths(added);
+            platform::Background::deliver(
+                list, [list] { --static_cast<VideoAssetsViewController*>(list.data())->_watchesPending; },
+                "library watched");
+        },
+        Qt::QueuedConnection);
 }
 
 bool VideoAssetsViewController::isAudiovisualFile(const QString& fileName) {
@@ -354,14 +399,15 @@ void VideoAssetsViewController::thumbnailFinished(const QString& path, const Thu
         // Deleted while its picture was being made: what the worker wrote after the deletion
         // would be taken for the side files of the next movie of that name. (Only what it
         // writes: a zoom track left there is the user's.)
-        const QStringList made = {MediaStore::thumbnailFilePath(path),
-                                  MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())};
-        // In flight until they are gone: the list has settled only then.
+        // In flight until they are gone: the list has settled only then. (Naming the duration
+        // file looks at its folder: that too on the worker.)
         platform::Background::run(
             this,
-            [path, made] {
+            [path] {
                 if (QFileInfo::exists(path)) return;
-                for (const QString& file : made) QFile::remove(file);
+                for (const QString& file : {MediaStore::thumbnailFilePath(path),
+                                            MediaStore::timingFilePathForVideo(QFileInfo(path).fileName())})
+                    QFile::remove(file);
             },
             [this, path] { _inFlight.remove(path); }, platform::Background::Lane::Normal, "side files removed");
         return;
@@ -532,27 +578,86 @@ bool VideoAssetsViewController::moveVideoAssetToTrash(const QString& moviePath, 
     return true;
 }
 
-void VideoAssetsViewController::removeVideoAssetFiles(const QString& path) {
-    for (const QString& p : assetFiles(path))
-        if (exists(p)) QFile::remove(p);
+bool VideoAssetsViewController::removeVideoAssetFiles(const QString& path, QString* reason) {
+    bool movieGone = true;
+    for (const QString& p : assetFiles(path)) {
+        QFile file(p);
+        if (!exists(p) || file.remove()) continue;
+        qCWarning(lcLibrary).noquote() << "cannot delete" << p << ":" << file.errorString();
+        // Side files without their movie are replaced by the next movie of the name; a movie
+        // still there must not be called deleted.
+        if (p == path) {
+            movieGone = false;
+            if (reason) *reason = file.errorString();
+        }
+    }
+    return movieGone;
 }
 
+namespace {
+
+// Movies being deleted: a second press while the first move runs must not find the movie half
+// moved and take that for a missing Trash. Main thread.
+QSet<QString>& deletionsUnderWay() {
+    static QSet<QString> paths;
+    return paths;
+}
+
+}  // namespace
+
 void VideoAssetsViewController::deleteVideoAsset(const QString& moviePath, std::function<void(bool)> done) {
-    QString reason;
-    if (moveVideoAssetToTrash(moviePath, &reason)) {
-        if (done) done(true);
+    TAVRIO_ASSERT_MAIN_THREAD();
+    if (deletionsUnderWay().contains(moviePath)) {
+        if (done) done(false);
         return;
     }
-    platform::Alert alert;
-    alert.title = QStringLiteral("Delete for Good?");
-    alert.message = QStringLiteral("%1 cannot be moved to the Trash (%2). Deleting it cannot be undone.")
-                        .arg(QFileInfo(moviePath).fileName(), reason);
-    alert.cancelButton = localized("Cancel");
-    alert.otherButtons = {localized("Delete")};
-    alert.dismissed = [moviePath, done](int button) {
-        const bool agreed = button == 1;
-        if (agreed) removeVideoAssetFiles(moviePath);
-        if (done) done(agreed);
+    deletionsUnderWay().insert(moviePath);
+    auto finish = [moviePath, done](bool deleted) {
+        deletionsUnderWay().remove(moviePath);
+        if (done) done(deleted);
     };
-    platform::AlertService::show(alert);
+    // A move to the Trash may be a copy to another disk's Trash, and a folder may hang: off the
+    // UI thread. The callers' rows stay until it is done, and come back on nothing.
+    platform::Background::run(
+        QCoreApplication::instance(),
+        [moviePath] {
+            QString reason;
+            const bool moved = moveVideoAssetToTrash(moviePath, &reason);
+            return std::make_pair(moved, reason);
+        },
+        [moviePath, finish](const std::pair<bool, QString>& moved) {
+            if (moved.first) {
+                finish(true);
+                return;
+            }
+            platform::Alert alert;
+            alert.title = QStringLiteral("Delete for Good?");
+            alert.message = QStringLiteral("%1 cannot be moved to the Trash (%2). Deleting it cannot be undone.")
+                                .arg(QFileInfo(moviePath).fileName(), moved.second);
+            alert.cancelButton = localized("Cancel");
+            alert.otherButtons = {localized("Delete")};
+            alert.dismissed = [moviePath, finish](int button) {
+                if (button != 1) {
+                    finish(false);
+                    return;
+                }
+                platform::Background::run(
+                    QCoreApplication::instance(),
+                    [moviePath] {
+                        QString reason;
+                        return removeVideoAssetFiles(moviePath, &reason) ? QString() : reason;
+                    },
+                    [moviePath, finish](const QString& error) {
+                        if (!error.isEmpty())
+                            platform::AlertService::show(QStringLiteral("Cannot Delete"),
+                                                         QStringLiteral("%1 could not be deleted: %2")
+                                                             .arg(QFileInfo(moviePath).fileName(), error),
+                                                         QStringLiteral("Okay"));
+                        finish(error.isEmpty());
+                    },
+                    platform::Background::Lane::Normal, "movie deleted for good");
+            };
+            platform::AlertService::show(alert);
+        },
+        platform::Background::Lane::Normal, "movie moved to the Trash");
 }

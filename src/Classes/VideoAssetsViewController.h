@@ -27,6 +27,7 @@
 #include <vector>
 
 class QFileSystemWatcher;
+class QThread;
 class QTimer;
 
 #include "VideoLibraryUpdateDelegate.h"
@@ -69,10 +70,14 @@ public:
     // The folders are read off the main thread: the rows change (aboutToReload, dataReloaded)
     // when the listing comes back. Asked again while a listing runs, one more follows it.
     void refreshData();
-    // A listing of the folders is under way (before the first, the list has no rows yet).
-    bool isListing() const { return _listing; }
+    // A listing of the folders is under way, or the watch on what it found is still being set
+    // up (before the first, the list has no rows yet).
+    bool isListing() const { return _listing || _watchesPending > 0; }
     // Tests: called on the thread that lists the folders, each time before it reads them.
     static void setListingObserver(std::function<void()> observer);
+    // Tests: called on the thread that sets up the watch on the folders, each time before it
+    // changes what is watched.
+    static void setWatchObserver(std::function<void()> observer);
 
     QStringList fileList() const;
     int count() const { return static_cast<int>(_rows.size()); }
@@ -128,10 +133,13 @@ public:
     // then says why.
     static bool moveVideoAssetToTrash(const QString& moviePath, QString* reason = nullptr);
     // Removes the movie and its side files for good: only once the user has agreed to that.
-    static void removeVideoAssetFiles(const QString& moviePath);
+    // False when the movie itself stays, *reason saying why.
+    static bool removeVideoAssetFiles(const QString& moviePath, QString* reason = nullptr);
     // Deletes a movie so that it can be restored: to the Trash, or where there is none, after
-    // asking whether to delete it for good (saying that this cannot be undone). `done` (may be
-    // empty) hears whether the movie went, at once or when the question is answered.
+    // asking whether to delete it for good (saying that this cannot be undone). The files are
+    // moved off the main thread; `done` (may be empty) hears on the main thread whether the
+    // movie went, once the move is done or the question answered (a failure to delete is told).
+    // Asked again for a movie whose deletion runs: done(false), nothing more.
     static void deleteVideoAsset(const QString& moviePath, std::function<void(bool deleted)> done);
 
 signals:
@@ -181,7 +189,14 @@ private:
     static constexpr int kSettleMs = 2000;
     QSet<QString> _settling;
     QTimer* _settleTimer = nullptr;
+    // The watcher lives in a thread of its own: adding a watch looks its path up, which blocks
+    // for as long as a network folder hangs, and its notices need an event loop in its thread,
+    // which the background pool's workers do not run. Made with the first listing; quit, not
+    // waited for, when the list goes. Only _watched, the paths asked for, is read here.
+    QThread* _watcherThread = nullptr;
     QFileSystemWatcher* _watcher = nullptr;
+    QSet<QString> _watched;
+    int _watchesPending = 0;  // changes of the watched paths not yet made in its thread
     QTimer* _refreshSoon = nullptr;
     bool _listing = false;
     bool _listAgain = false;

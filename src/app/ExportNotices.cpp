@@ -23,18 +23,22 @@ QString ExportNotices::title(RunningExports::Status status, bool zoomed) {
     return QStringLiteral("Export Failed");
 }
 
-QString ExportNotices::message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath) {
+QString ExportNotices::message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath,
+                               const QString& reason) {
     const QString recording = QFileInfo(recordingPath).fileName();
     if (status == RunningExports::Status::Completed)
         return QStringLiteral("%1 is exported as %2.").arg(recording, QFileInfo(finalPath).fileName());
     if (status == RunningExports::Status::Cancelled)
         return QStringLiteral("The export of %1 was cancelled; the recording is kept.").arg(recording);
+    if (!reason.isEmpty())
+        return QStringLiteral("%1 could not be exported (%2); the recording is kept. Try exporting it again.")
+            .arg(recording, reason);
     return QStringLiteral("%1 could not be exported; the recording is kept. Try exporting it again.").arg(recording);
 }
 
 void ExportNotices::exportFinished(const QString& recordingPath, RunningExports::Status status,
-                                   const QString& finalPath, bool zoomed, bool toldOnScreen) {
-    QString text = message(status, recordingPath, finalPath);
+                                   const QString& finalPath, bool zoomed, bool toldOnScreen, const QString& reason) {
+    QString text = message(status, recordingPath, finalPath, reason);
     if (status == RunningExports::Status::Completed && !zoomed)
         text += QLatin1Char(' ') + TavrioExportController::noZoomText() + QLatin1Char('.');
     // A cancel is the user's own doing, on the screen that shows it.

@@ -19,7 +19,9 @@ public:
 
     // The notice for an export's end: a title and a sentence naming the movies.
     static QString title(RunningExports::Status status, bool zoomed);
-    static QString message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath);
+    // A failure's sentence says why (`reason`) when it is known.
+    static QString message(RunningExports::Status status, const QString& recordingPath, const QString& finalPath,
+                           const QString& reason = QString());
 
     // A save to the Videos folder ended while `window` may not be the active one: told on the
     // desktop then (the window itself shows it on the details screen).
@@ -27,7 +29,7 @@ public:
 
 private:
     void exportFinished(const QString& recordingPath, RunningExports::Status status, const QString& finalPath,
-                        bool zoomed, bool toldOnScreen);
+                        bool zoomed, bool toldOnScreen, const QString& reason);
 
     QPointer<QWidget> window_;
 };

@@ -74,10 +74,11 @@ VideoDetailsViewController::VideoDetailsViewController(const QString& videoPath,
     connect(&exports, &RunningExports::progressChanged, this, [this](const QString& path, float progress) {
         if (path == _exportingPath) exportProgress(progress);
     });
-    connect(&exports, &RunningExports::finished, this,
-            [this](const QString& path, Status status, const QString& finalPath, bool zoomed, bool) {
-                if (path == _exportingPath) exportEnded(status, finalPath, zoomed);
-            });
+    connect(
+        &exports, &RunningExports::finished, this,
+        [this](const QString& path, Status status, const QString& finalPath, bool zoomed, bool, const QString& reason) {
+            if (path == _exportingPath) exportEnded(status, finalPath, zoomed, reason);
+        });
 }
 
 VideoDetailsViewController::~VideoDetailsViewController() = default;
@@ -111,8 +112,10 @@ void VideoDetailsViewController::setDelegate(VideoLibraryUpdateDelegate* delegat
         if (RunningExports::shared().isExporting(_videoPath)) {
             // Back on the screen of a running export: its progress as it is now.
             followExport();
-            exportDidStart();
-            exportProgress(RunningExports::shared().progress(_videoPath));
+            if (!RunningExports::shared().isPreparing(_videoPath)) {
+                exportDidStart();
+                exportProgress(RunningExports::shared().progress(_videoPath));
+            }
         }
     } else {
         _saveVideoButton = makeButton(QStringLiteral("save-to-camera-roll-icon"), QStringLiteral("Save"), kMiddleSlotY);
@@ -142,26 +145,26 @@ QString VideoDetailsViewController::percentageText(float progress) {
 void VideoDetailsViewController::openMovie(bool withTrack, Opened opened) {
     _opening = true;
     const QString path = _videoPath;
-    struct Result {
-        std::shared_ptr<const media::Asset> asset;
-        std::optional<ZoomTrack> track;
-        QString error;
-    };
-    // Opening reads the whole index of the movie, and the track is a file too: the window keeps
-    // drawing meanwhile.
+    // Opening reads the whole index of the movie, the track is a file too, and a long track
+    // makes a long curve: the window keeps drawing meanwhile, and the player starts with all of
+    // it there.
     platform::Background::run(
         this,
         [path, withTrack] {
             media::Error error;
-            Result r;
-            r.asset = media::Asset::open(path.toStdString(), &error);
-            if (r.asset && withTrack) r.track = zoomsForVideoFile(path);
-            r.error = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
-            return r;
+            OpenedMovie m;
+            m.asset = media::Asset::open(path.toStdString(), &error);
+            if (m.asset && withTrack) {
+                m.track = zoomsForVideoFile(path);
+                m.curve = zoomCurveFor(m.track.value_or(ZoomTrack{}), m.asset->duration());
+                m.composition = playbackComposition(*m.asset, m.curve);
+            }
+            m.error = QString::fromStdString(error.description + " " + error.failureReason).trimmed();
+            return m;
         },
-        [this, opened](const Result& r) {
+        [this, opened](OpenedMovie m) {
             _opening = false;
-            opened(r.asset, r.track, r.error);
+            opened(std::move(m));
         },
         platform::Background::Lane::Normal, "movie opened");
 }
@@ -171,28 +174,20 @@ void VideoDetailsViewController::playVideo() {
     VideoLibraryUpdateDelegate* d = delegate();
     const bool recording = d && d->isExportNeededForAsset(_videoPath);
     QPointer<VideoDetailsViewController> self(this);
-    openMovie(recording, [self, recording](std::shared_ptr<const media::Asset> asset,
-                                           const std::optional<ZoomTrack>& track, const QString& error) {
-        if (!asset) {
-            qCWarning(lcPlayer).noquote() << QStringLiteral("The asset's tracks were not loaded:\n%1").arg(error);
+    openMovie(recording, [self, recording](OpenedMovie m) {
+        if (!m.asset) {
+            qCWarning(lcPlayer).noquote() << QStringLiteral("The asset's tracks were not loaded:\n%1").arg(m.error);
             emit self->playbackFailed();
             return;
         }
         // A recording plays as its export will look: through its zoom curve.
-        std::optional<media::VideoComposition> composition;
-        std::shared_ptr<const media::ZoomCurve> curve;
-        if (recording) {
-            curve = zoomCurveFor(track.value_or(ZoomTrack{}), asset->duration());
-            composition = playbackComposition(*asset, curve);
-            if (!composition)
-                platform::AlertService::show(
-                    QStringLiteral("Error"),
-                    QStringLiteral(
-                        "The Video File looks Corrupted, try saving the original file in the Videos folder."),
-                    QStringLiteral("Okay"));
-        }
-        TavrioAVPlayerViewController* player = self->pushPlayer(std::move(asset), composition);
-        if (player && track) player->setZoomCurve(curve);
+        if (recording && !m.composition)
+            platform::AlertService::show(
+                QStringLiteral("Error"),
+                QStringLiteral("The Video File looks Corrupted, try saving the original file in the Videos folder."),
+                QStringLiteral("Okay"));
+        TavrioAVPlayerViewController* player = self->pushPlayer(std::move(m.asset), m.composition);
+        if (player && m.track) player->setZoomCurve(m.curve);
     });
 }
 
@@ -257,8 +252,10 @@ void VideoDetailsViewController::zoomAgain() {
     if (_opening || isExporting() || (nav && nav->topViewController() != this)) return;
     QPointer<VideoDetailsViewController> self(this);
     const QString path = _videoPath;
-    openMovie(true, [self, path](std::shared_ptr<const media::Asset> asset, const std::optional<ZoomTrack>& track,
-                                 const QString& error) {
+    openMovie(true, [self, path](OpenedMovie m) {
+        const std::shared_ptr<const media::Asset>& asset = m.asset;
+        const std::optional<ZoomTrack>& track = m.track;
+        const QString& error = m.error;
         std::optional<media::VideoComposition> composition;
         if (asset) composition = playbackComposition(*asset, std::make_shared<const media::ZoomCurve>());
         if (!composition) {
@@ -333,22 +330,30 @@ void VideoDetailsViewController::followExport() {
             &VideoDetailsViewController::cancelExportButtonPressed);
     addSubview(_cancelExportButton, QRectF(263, 82, 24, 24));
     removeFromView(_processingLabel);
-    _processingLabel = new ui::ShrinkLabel(QStringLiteral("Exporting..."), this);
+    removeFromView(_exportErrorLabel);
+    // The movie is opened off the UI thread before the export starts: meanwhile the screen says
+    // so, and Cancel is already there.
+    _processingLabel = new ui::ShrinkLabel(preparingText(), this);
     _processingLabel->setAlignment(Qt::AlignCenter);
     _processingLabel->setMinimumFontPoints(10);
     styleProgressText(_processingLabel, 17);
     _processingLabel->setFontPoints(17);
-    addSubview(_processingLabel, QRectF(35, 112, 250, 28));
+    addSubview(_processingLabel, kStatusFrame);
     _disclaimerTextLabel = new QLabel(QStringLiteral("Please wait for the export to complete."), this);
     _disclaimerTextLabel->setWordWrap(true);
     _disclaimerTextLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     styleProgressText(_disclaimerTextLabel, 17);
     addSubview(_disclaimerTextLabel, QRectF(36, 192, 286, 134));
     for (QWidget* w : std::initializer_list<QWidget*>{_percentageLabel, _percentageSymbolLabel, _conversionProgress,
-                                                      _cancelExportButton, _disclaimerTextLabel})
+                                                      _disclaimerTextLabel})
         w->hide();
     _processingLabel->show();
-    if (_noZoomLabel) _noZoomLabel->hide();
+    _cancelExportButton->show();
+    // Not pressable twice, nor anything that would change the movie under the export.
+    for (QWidget* w : std::initializer_list<QWidget*>{_playButton, _deleteVideoButton, _exportButton, _saveVideoButton,
+                                                      _zoomAgainButton, _undoZoomAgainButton, _noZoomLabel})
+        if (w) w->hide();
+    _cancelExportButton->setFocus(Qt::OtherFocusReason);
 }
 
 void VideoDetailsViewController::cancelExportButtonPressed() {
@@ -375,7 +380,9 @@ void VideoDetailsViewController::exportProgress(float progress) {
     if (_percentageLabel) _percentageLabel->setText(percentageText(progress));
 }
 
-void VideoDetailsViewController::exportEnded(Status status, const QString& finalPath, bool zoomed) {
+void VideoDetailsViewController::exportEnded(Status status, const QString& finalPath, bool zoomed,
+                                             const QString& reason) {
+    _exportFailure = status == Status::Failed ? reason : QString();
     RunningExports::shared().setShownBy(_exportingPath, nullptr);
     _exportingPath.clear();
     // The recording has gone to the Trash by now (or stays, if the user kept it): this screen
@@ -383,6 +390,26 @@ void VideoDetailsViewController::exportEnded(Status status, const QString& final
     if (status == Status::Completed) _videoPath = finalPath;
     _exportedWithoutZoom = status == Status::Completed && !zoomed;
     updateButtonsAfterExport(status);
+}
+
+void VideoDetailsViewController::showExportFailure() {
+    removeFromView(_exportErrorLabel);
+    const QString reason =
+        _exportFailure.isEmpty() ? QStringLiteral("The export failed for a reason it did not give.") : _exportFailure;
+    _exportErrorLabel = new QLabel(reason, this);
+    _exportErrorLabel->setAccessibleName(QStringLiteral("Why the export failed"));
+    _exportErrorLabel->setAccessibleDescription(reason);
+    _exportErrorLabel->setToolTip(reason);
+    _exportErrorLabel->setAlignment(Qt::AlignCenter);
+    _exportErrorLabel->setWordWrap(true);
+    _exportErrorLabel->setStyleSheet(
+        QStringLiteral("color: %1; background: transparent;").arg(ui::theme::kDestructive.name()));
+    ui::Fonts::set(_exportErrorLabel, 12);
+    // Above the advice to try again (three lines), where a later save says where the copy went
+    // instead.
+    addSubview(_exportErrorLabel, QRectF(kButtonX, 46, kButtonWidth, 44));
+    _exportErrorLabel->show();
+    qCInfo(lcLibrary).noquote() << "export failure shown:" << reason;
 }
 
 void VideoDetailsViewController::removeProgressDisplay() {
@@ -399,7 +426,7 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
         _processingLabel = new ui::ShrinkLabel(QString(), this);
         styleProgressText(_processingLabel, 17);
         _processingLabel->setAlignment(Qt::AlignCenter);
-        addSubview(_processingLabel, QRectF(35, 112, 250, 28));
+        addSubview(_processingLabel, kStatusFrame);
     }
     _processingLabel->show();
     if (_deleteVideoButton) _deleteVideoButton->show();
@@ -431,9 +458,10 @@ void VideoDetailsViewController::updateButtonsAfterExport(Status status) {
             ui::Fonts::set(_processingLabel, 13);
             _processingLabel->setMinimumFontPoints(10);
             _processingLabel->setWordWrap(true);
-            frames()->setFrame(_processingLabel, QRectF(40, 82, 220, 50));
+            frames()->setFrame(_processingLabel, QRectF(40, 92, 220, 44));
             _processingLabel->setText(
                 QStringLiteral("Try Exporting Again or press Save button to save the original File !"));
+            showExportFailure();
             _saveVideoButton =
                 makeButton(QStringLiteral("save-original-icon"), QStringLiteral("Save original"), kTopSlotY);
             connect(_saveVideoButton, &ui::ImageButton::clicked, this,
@@ -497,6 +525,12 @@ void VideoDetailsViewController::saveVideo(bool evenIfSaved) {
 
 void VideoDetailsViewController::showSavedNote(const QString& text, const QString& savedPath) {
     _savedPath = savedPath;
+    // The note and its button take the place of a failed export's reason and advice: the
+    // original is saved now.
+    if (_exportErrorLabel) {
+        _exportErrorLabel->hide();
+        if (_processingLabel) _processingLabel->hide();
+    }
     if (!_savedLabel) {
         _savedLabel = new QLabel(this);
         _savedLabel->setAlignment(Qt::AlignCenter);

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QPointer>
+#include <QRectF>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -47,6 +48,10 @@ public:
     static constexpr double kTopSlotY = 139, kMiddleSlotY = 230, kBottomSlotY = 320;
     // A recording's Zoom Again and Undo Zoom Again, side by side under the three.
     static constexpr double kZoomAgainRowY = 392;
+    // The export's state ("Exporting...", "Export Successful!"), clear of the top slot's button.
+    static constexpr QRectF kStatusFrame{35, 110, 250, 28};
+    // What the screen says while the movie is being opened for its export.
+    static QString preparingText() { return QStringLiteral("Preparing export..."); }
 
     VideoDetailsViewController(const QString& videoPath, const QString& thumbPath, QWidget* parent = nullptr);
     ~VideoDetailsViewController() override;
@@ -72,8 +77,9 @@ public:
     // What the running export reports, as its job reports it.
     void exportDidStart() override;
     void exportProgress(float progress) override;
-    // The export ended; on Completed the screen goes on with `finalPath`.
-    void exportEnded(Status status, const QString& finalPath, bool zoomed);
+    // The export ended; on Completed the screen goes on with `finalPath`, on Failed it tells
+    // `reason`.
+    void exportEnded(Status status, const QString& finalPath, bool zoomed, const QString& reason = QString());
 
     void viewWillDisappear(bool animated) override;
     void viewWillAppear(bool animated) override;
@@ -88,6 +94,8 @@ public:
     ui::ProgressView* conversionProgress() const { return _conversionProgress; }
     ui::ShrinkLabel* processingLabel() const { return _processingLabel; }
     QLabel* disclaimerTextLabel() const { return _disclaimerTextLabel; }
+    // Why the last export failed, shown after it ended so.
+    QLabel* exportErrorLabel() const { return _exportErrorLabel; }
     ui::ActivityIndicator* spinner() const { return _spinner; }
     bool isExporting() const;
     // "No zoom was recorded with this movie", shown for a recording without a usable track.
@@ -113,13 +121,21 @@ signals:
 private:
     ui::ImageButton* makeButton(const QString& picture, const QString& accessibleName, double y);
     void removeProgressDisplay();
+    void showExportFailure();
     void orderTabs();
     void followExport();
     void lookForZoomTrack();
-    // Opens the movie, and with `withTrack` reads its zoom track, off the UI thread; `opened`
-    // runs on the UI thread while the screen lives (a null asset: it did not open, with why).
-    using Opened =
-        std::function<void(std::shared_ptr<const media::Asset>, const std::optional<ZoomTrack>&, const QString& error)>;
+    // Opens the movie, and with `withTrack` reads its zoom track and makes its curve and the
+    // composition through it, off the UI thread; `opened` runs on the UI thread while the screen
+    // lives (a null asset: it did not open, `error` says why).
+    struct OpenedMovie {
+        std::shared_ptr<const media::Asset> asset;
+        std::optional<ZoomTrack> track;
+        std::shared_ptr<const media::ZoomCurve> curve;
+        std::optional<media::VideoComposition> composition;  // nullopt also for a movie without pictures
+        QString error;
+    };
+    using Opened = std::function<void(OpenedMovie)>;
     void openMovie(bool withTrack, Opened opened);
     void makeZoomAgainButtons();
     void lookForEarlierZoom();
@@ -147,6 +163,8 @@ private:
     QPointer<ui::ProgressView> _conversionProgress;
     QPointer<ui::ShrinkLabel> _processingLabel;
     QPointer<QLabel> _disclaimerTextLabel;
+    QPointer<QLabel> _exportErrorLabel;
+    QString _exportFailure;  // the reason of the failed export the screen shows
     QPointer<ui::ActivityIndicator> _spinner;
     QPointer<QLabel> _noZoomLabel;
     QPointer<QLabel> _savedLabel;

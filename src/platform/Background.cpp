@@ -26,7 +26,28 @@ QThreadPool& lowPool() {
     return *pool;
 }
 
+std::mutex observerLock;
+std::shared_ptr<const std::function<void(const char*)>>& workObserver() {
+    static std::shared_ptr<const std::function<void(const char*)>> observer;
+    return observer;
+}
+
 }  // namespace
+
+void Background::setWorkObserver(std::function<void(const char* label)> observer) {
+    std::lock_guard<std::mutex> lock(observerLock);
+    workObserver() = observer ? std::make_shared<const std::function<void(const char*)>>(std::move(observer)) : nullptr;
+}
+
+void Background::observe(const char* label) {
+    std::shared_ptr<const std::function<void(const char*)>> observer;
+    {
+        std::lock_guard<std::mutex> lock(observerLock);
+        observer = workObserver();
+    }
+    // Called without the lock: an observer that holds its job must not hold the others too.
+    if (observer) (*observer)(label);
+}
 
 void Background::start(std::function<void()> job, Lane lane) {
     if (lane == Lane::Low) {

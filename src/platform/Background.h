@@ -77,7 +77,12 @@ public:
     // while the process unloads its libraries aborts it.
     static void drain();
 
+    // Tests: called on the worker thread just before each labelled job, with its label. Holding
+    // it stands in for a slow disk; the thread it is called on shows where the work went.
+    static void setWorkObserver(std::function<void(const char* label)> observer);
+
 private:
+    static void observe(const char* label);
     static void start(std::function<void()> job, Lane lane);
 
     template <class Work, class Done>
@@ -90,6 +95,7 @@ private:
             // A null check of a QPointer is an atomic read; the delivery checks again on the
             // main thread, where the object is deleted.
             if (skipWhenGone && !guard) return;
+            if (label) observe(label);
             using Result = std::invoke_result_t<Work&>;
             if constexpr (std::is_void_v<Result>) {
                 (*w)();

@@ -23,6 +23,7 @@
 #include "support/FocusRing.h"
 #include "support/GuiApp.h"
 #include "support/TestSupport.h"
+#include "support/WorkWatch.h"
 
 #include <QDir>
 #include <QFile>
@@ -181,8 +182,8 @@ TEST(LibraryScreen, RowsShowTheirMovieAndEditModeSwapsTheButtons) {
     table->tapDeleteControl({0, 1});
     ASSERT_EQ(table->rowAwaitingDeletion(), (ui::IndexPath{0, 1}));
     QTest::keyClick(table, Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return table->numberOfRows(0) == 1; }, 10000));
     EXPECT_FALSE(QFileInfo::exists(MediaStore::baseDirForOriginalVideos() + "/Out.mov"));
-    EXPECT_EQ(table->numberOfRows(0), 1);
     edit->trigger();
     EXPECT_FALSE(table->isEditing());
     EXPECT_TRUE(done->isEnabled());
@@ -276,7 +277,7 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     ASSERT_NE(d, nullptr);
     QTest::mouseClick(d->exportButton(), Qt::LeftButton);
     ASSERT_TRUE(d->isExporting());
-    ASSERT_TRUE(spinUntil([d] { return visible(d->cancelExportButton()); }));
+    ASSERT_TRUE(spinUntil([d] { return visible(d->conversionProgress()); }));
     EXPECT_FALSE(visible(d->playButton()));
     EXPECT_FALSE(visible(d->exportButton()));
     EXPECT_FALSE(visible(d->deleteVideoButton()));
@@ -298,8 +299,7 @@ TEST(DetailsScreen, ACompletedExportReplacesTheRecordingAndOffersSave) {
     EXPECT_EQ(d->exportButton(), nullptr);
     EXPECT_EQ(d->cancelExportButton(), nullptr);
     EXPECT_EQ(d->conversionProgress(), nullptr);
-    expectApartOnScreen(d, {d->playButton(), d->saveVideoButton(), d->deleteVideoButton()});
-    EXPECT_TRUE(d->rect().contains(d->processingLabel()->geometry()));
+    expectApartOnScreen(d, {d->processingLabel(), d->playButton(), d->saveVideoButton(), d->deleteVideoButton()});
     // The list behind follows: the export instead of the recording.
     EXPECT_TRUE(spinUntil([&] { return s.list->library()->fileList() == QStringList{d->videoPath()}; }, 10000))
         << s.list->library()->fileList().join(",").toStdString();
@@ -360,17 +360,79 @@ TEST(DetailsScreen, AFailedExportKeepsTheRecordingAndOffersTheOriginal) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_TRUE(ended);
     EXPECT_EQ(d->processingLabel()->text(), "Try Exporting Again or press Save button to save the original File !");
+    // And why, in words: the disk's own.
+    ASSERT_TRUE(visible(d->exportErrorLabel()));
+    EXPECT_TRUE(d->exportErrorLabel()->text().contains("could not be")) << d->exportErrorLabel()->text().toStdString();
+    EXPECT_TRUE(d->exportErrorLabel()->text().contains("File too large"))
+        << d->exportErrorLabel()->text().toStdString();
 
     EXPECT_FALSE(visible(d->playButton()));
     EXPECT_TRUE(visible(d->exportButton()));
     EXPECT_TRUE(visible(d->deleteVideoButton()));
     ASSERT_TRUE(visible(d->saveVideoButton()));
-    expectApartOnScreen(d, {d->exportButton(), d->saveVideoButton(), d->deleteVideoButton(), d->processingLabel()});
+    expectApartOnScreen(d, {d->exportButton(), d->saveVideoButton(), d->deleteVideoButton(), d->processingLabel(),
+                            d->exportErrorLabel()});
     // The longer failure text moved up, clear of the buttons, and Save took Play's place.
     EXPECT_LT(d->saveVideoButton()->geometry().top(), d->exportButton()->geometry().top());
     EXPECT_EQ(d->videoPath(), recording);
     EXPECT_TRUE(sideFilesExist(recording));
     EXPECT_TRUE(movieFiles(MediaStore::baseDirForVideos()).isEmpty());
+
+    // Saving the original then says where it went, in the place of the reason and the advice.
+    QTest::mouseClick(d->saveVideoButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([d] { return visible(d->savedLabel()); }));
+    expectApartOnScreen(d, {d->savedLabel(), d->showInFilesButton(), d->processingLabel(), d->exportErrorLabel(),
+                            d->saveVideoButton(), d->exportButton(), d->deleteVideoButton()});
+}
+
+TEST(DetailsScreen, TheMovieIsOpenedForItsExportOffTheUIThreadAndCancelWorksMeanwhile) {
+    LibraryShown s([] { makeRecording("Out.mov", 3); });
+    const QString recording = MediaStore::baseDirForOriginalVideos() + "/Out.mov";
+    VideoDetailsViewController* d = s.openRow(0);
+    ASSERT_NE(d, nullptr);
+    {
+        testsupport::WorkWatch slowDisk({"export source read"}, true);
+        QTest::mouseClick(d->exportButton(), Qt::LeftButton);
+        ASSERT_TRUE(spinUntil([&] { return slowDisk.started() == 1; }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(d->processingLabel()->text(), VideoDetailsViewController::preparingText());
+        EXPECT_TRUE(visible(d->cancelExportButton()));
+        EXPECT_FALSE(visible(d->exportButton()));
+        EXPECT_FALSE(visible(d->deleteVideoButton()));
+        d->exportVideo();  // pressed again: nothing more starts
+        EXPECT_EQ(RunningExports::shared().count(), 1);
+        QTest::mouseClick(d->cancelExportButton(), Qt::LeftButton);
+        ASSERT_TRUE(s.exportEnded(d));
+        EXPECT_EQ(d->processingLabel()->text(), "Export Cancelled!");
+        EXPECT_TRUE(visible(d->exportButton()));
+    }  // the movie opens now, for nobody
+    EXPECT_TRUE(sideFilesExist(recording));
+    EXPECT_TRUE(movieFiles(MediaStore::baseDirForVideos()).isEmpty());
+    d->exportVideo();
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_EQ(d->processingLabel()->text(), "Export Successful!");
+}
+
+TEST(DetailsScreen, ARecordingThatDoesNotOpenIsToldWhyAndKept) {
+    LibraryShown s;
+    QDir().mkpath(MediaStore::baseDirForOriginalVideos());
+    const QString junk = MediaStore::baseDirForOriginalVideos() + "/Broken.mov";
+    testsupport::writeFile(junk.toStdString(), std::string(4000, 'z'));
+    auto* d = new VideoDetailsViewController(junk, QString());
+    d->setDelegate(s.list->library());
+    ASSERT_TRUE(s.nav->pushViewController(d, false));
+    d->exportVideo();
+    ASSERT_TRUE(s.exportEnded(d));
+    EXPECT_EQ(d->processingLabel()->text(), "Try Exporting Again or press Save button to save the original File !");
+    ASSERT_TRUE(visible(d->exportErrorLabel()));
+    EXPECT_TRUE(d->exportErrorLabel()->text().startsWith("The movie could not be opened."))
+        << d->exportErrorLabel()->text().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(junk));
+    EXPECT_TRUE(visible(d->exportButton()));
+    // Exporting again starts afresh, without the old reason on the screen.
+    d->exportVideo();
+    EXPECT_FALSE(visible(d->exportErrorLabel()));
+    ASSERT_TRUE(s.exportEnded(d));
 }
 
 TEST(DetailsScreen, GoingBackLeavesTheExportRunningInTheRowAndComingBackShowsIt) {
@@ -574,10 +636,15 @@ TEST(DetailsScreen, DeleteAsksThenRemovesTheMovieAndGoesBack) {
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->buttonTitles(), (QStringList{"Delete", "Cancel"}));
     sheet->choose(0);
+    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }, 10000));
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_FALSE(QFileInfo::exists(MediaStore::zoomsArchiveFilePath(QFileInfo(path).fileName())));
-    ASSERT_TRUE(spinUntil([&] { return s.nav->topViewController() == s.list && !s.nav->isAnimating(); }, 10000));
     EXPECT_EQ(s.list->tableView()->numberOfRows(0), 1);
+    // In the Trash, whence it can be put back.
+    const QString held = QString::fromStdString((s.home.trash() / "files").string()) + "/" + QFileInfo(path).fileName();
+    EXPECT_TRUE(QFileInfo::exists(held));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString((s.home.trash() / "info").string()) + "/" +
+                                  QFileInfo(path).fileName() + ".trashinfo"));
 }
 
 TEST(DetailsScreen, PlayShowsARecordingThroughItsZoomAndAnExportAsItIs) {
@@ -589,7 +656,15 @@ TEST(DetailsScreen, PlayShowsARecordingThroughItsZoomAndAnExportAsItIs) {
         VideoDetailsViewController* d = s.openRow(row);
         ASSERT_NE(d, nullptr);
         const bool isRecording = s.list->library()->isExportNeededForAsset(d->videoPath());
-        QTest::mouseClick(d->playButton(), Qt::LeftButton);
+        {
+            // The movie, its track and the curve are read off the UI thread; the player comes
+            // only once they are there.
+            testsupport::WorkWatch slowDisk({"movie opened"}, true);
+            QTest::mouseClick(d->playButton(), Qt::LeftButton);
+            ASSERT_TRUE(spinUntil([&] { return slowDisk.started() == 1; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(s.nav->topViewController(), d);
+        }
         ASSERT_TRUE(spinUntil([&] {
             return qobject_cast<TavrioAVPlayerViewController*>(s.nav->topViewController()) && !s.nav->isAnimating();
         }));

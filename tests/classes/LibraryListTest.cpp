@@ -16,6 +16,8 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <condition_variable>
 #include <optional>
 #include <sys/resource.h>
 
@@ -27,6 +29,7 @@
 #include "platform/AlertService.h"
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
+#include "support/WorkWatch.h"
 
 namespace fs = std::filesystem;
 using testsupport::spinUntil;
@@ -288,6 +291,52 @@ TEST(LibraryList, TheFoldersAreReadOffTheMainThreadOnceForABurstAndNotForAListGo
     EXPECT_EQ(onMainThread, 0);
 }
 
+TEST(LibraryList, TheFoldersAreWatchedFromAThreadOfTheirOwnSoAHungFolderHoldsNoRowBack) {
+    testsupport::TempHome home;
+    Recorder rec;
+    put(originals(), "Out.mov");
+    // Adding a watch looks its path up, as long as a network folder hangs: here it hangs until
+    // released.
+    std::mutex m;
+    std::condition_variable cv;
+    bool hung = true;
+    std::atomic<int> watches{0}, onMainThread{0};
+    QThread* const mainThread = QThread::currentThread();
+    VideoAssetsViewController::setWatchObserver([&] {
+        ++watches;
+        if (QThread::currentThread() == mainThread) {
+            ++onMainThread;
+            return;
+        }
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return !hung; });
+    });
+    auto release = [&] {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            hung = false;
+        }
+        cv.notify_all();
+    };
+
+    VideoAssetsViewController list;
+    list.viewDidLoad();
+    EXPECT_TRUE(spinUntil([&] { return list.count() == 1 && watches == 1; }));
+    EXPECT_TRUE(list.isListing()) << "the watch is not in place yet";
+    // The list goes on meanwhile: a refresh lists what is there now.
+    put(documents(), "Video.mov");
+    list.refreshData();
+    EXPECT_TRUE(spinUntil([&] { return list.count() == 2; }));
+    release();
+    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
+
+    // In place, it follows the disk by itself.
+    put(originals(), "Out-1.mov");
+    EXPECT_TRUE(spinUntil([&] { return list.count() == 3; }));
+    EXPECT_EQ(onMainThread, 0);
+    VideoAssetsViewController::setWatchObserver({});
+}
+
 TEST(LibraryList, AnUnusableMovieIsAnnouncedOnceLeftOutAndKept) {
     testsupport::TempHome home;
     Recorder rec;
@@ -373,10 +422,29 @@ TEST(LibraryList, DeletingAMovieMovesItsFourFilesToTheTrashRestorableAndNothingE
     for (const QString& f : files) before[f] = QByteArray::fromStdString(testsupport::readFile(f.toStdString()));
 
     auto reloaded = counter(&list, &VideoAssetsViewController::dataReloaded);
-    bool deleted = false;
-    list.deleteVideoAssetAtPath(gone, [&](bool d) { deleted = d; });
+    std::optional<bool> deleted;
+    auto removed = counter(&list, &VideoAssetsViewController::rowRemoved);
+    {
+        // The move runs off the main thread; while a slow disk holds it, the row and every file
+        // stay, and a second press changes nothing.
+        testsupport::WorkWatch slowDisk({"movie moved to the Trash"}, true);
+        list.deleteVideoAssetAtPath(gone, [&](bool d) { deleted = d; });
+        std::optional<bool> again;
+        list.deleteVideoAssetAtPath(gone, [&](bool d) { again = d; });
+        EXPECT_EQ(again, false);
+        ASSERT_TRUE(spinUntil([&] { return slowDisk.started() == 1; }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(deleted.has_value());
+        EXPECT_EQ(*removed, 0);
+        EXPECT_EQ(list.count(), 2);
+        for (const QString& f : files) EXPECT_TRUE(QFileInfo::exists(f)) << f.toStdString();
+        slowDisk.release();
+        ASSERT_TRUE(spinUntil([&] { return deleted.has_value(); }));
+        EXPECT_EQ(slowDisk.onMainThread(), 0);
+    }
+    EXPECT_EQ(*removed, 1);  // the row went when the move was done
     listed(list);
-    EXPECT_TRUE(deleted);
+    EXPECT_EQ(deleted, true);
     EXPECT_TRUE(rec.alerts.empty());  // a Trash needs no question
     EXPECT_EQ(*reloaded, 1);
     for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
@@ -416,6 +484,7 @@ TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
 
     std::optional<bool> outcome;
     list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
+    ASSERT_TRUE(spinUntil([&] { return !rec.alerts.empty(); }));
     ASSERT_EQ(rec.alerts.size(), 1u);
     const platform::Alert& ask = rec.alerts[0];
     EXPECT_TRUE(ask.message.contains("Out.mov cannot be moved to the Trash")) << ask.message.toStdString();
@@ -429,12 +498,28 @@ TEST(LibraryList, WithoutATrashDeletingAsksFirstAndARefusalKeepsEverything) {
 
     // Agreed to: gone for good.
     list.deleteVideoAssetAtPath(movie, [&](bool d) { outcome = d; });
-    ASSERT_EQ(rec.alerts.size(), 2u);
+    ASSERT_TRUE(spinUntil([&] { return rec.alerts.size() == 2; }));
     rec.alerts[1].dismissed(1);
+    ASSERT_TRUE(spinUntil([&] { return outcome == true; }));
     listed(list);
     EXPECT_EQ(outcome, true);
     for (const QString& f : files) EXPECT_FALSE(QFileInfo::exists(f)) << f.toStdString();
     EXPECT_EQ(list.count(), 0);
+    // Agreed to, but what stands at the name will not go (here a folder, which even root cannot
+    // unlink): told why, and not called deleted.
+    const QString stuck = originals() + "/Stuck.mov";
+    ASSERT_TRUE(QDir().mkpath(stuck + "/inside"));
+    outcome.reset();
+    VideoAssetsViewController::deleteVideoAsset(stuck, [&](bool d) { outcome = d; });
+    ASSERT_TRUE(spinUntil([&] { return rec.alerts.size() == 3; }));
+    rec.alerts[2].dismissed(1);
+    ASSERT_TRUE(spinUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(outcome, false);
+    ASSERT_EQ(rec.alerts.size(), 4u);
+    EXPECT_EQ(rec.alerts[3].title, "Cannot Delete");
+    EXPECT_TRUE(rec.alerts[3].message.startsWith("Stuck.mov could not be deleted: "))
+        << rec.alerts[3].message.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(stuck + "/inside"));
 }
 
 TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
@@ -451,8 +536,7 @@ TEST(LibraryList, AMovieDeletedWhileItsThumbnailIsMadeLeavesNoSideFiles) {
     list.viewDidLoad();
     ASSERT_TRUE(spinUntil([&] { return pending >= 0; }));
     EXPECT_EQ(pending, 4);
-    ASSERT_TRUE(spinUntil([&] { return settled(list); }));
-    EXPECT_EQ(list.count(), 0);
+    ASSERT_TRUE(spinUntil([&] { return settled(list) && list.count() == 0; }));
     EXPECT_TRUE(rec.alerts.empty());
     EXPECT_TRUE(movieFolderEntries(MediaStore::baseDirForThumbnails()).isEmpty());
     EXPECT_TRUE(movieFolderEntries(QFileInfo(MediaStore::timingFilePathForVideo("x")).path()).isEmpty());

@@ -23,6 +23,8 @@
 #include "support/MovieFrames.h"
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
+#include "support/WorkWatch.h"
+#include "platform/Background.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -300,6 +302,26 @@ TEST_F(ExportJob, CancelAtAnyMomentLeavesNothingAndResignActiveCancelsNothing) {
         EXPECT_EQ(r.rotationStatus, Status::Cancelled);
         EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
         EXPECT_FALSE(QFileInfo::exists(r.rotationPath));
+    }
+    {
+        // Cancelled while the intermediate is being opened for the rotation pass, off the UI
+        // thread on a slow disk: the pass never starts, also once the opening is done.
+        TavrioExportController job(recording);
+        Recorder r;
+        testsupport::WorkWatch slowDisk({"intermediate opened"}, true);
+        job.setDelegate(&r);
+        job.startExporting();
+        ASSERT_TRUE(spinUntil([&] { return slowDisk.started() == 1 || r.done(); }));
+        ASSERT_EQ(r.zoomStatus, Status::Completed);
+        EXPECT_TRUE(job.isExporting());
+        job.cancelExporting();
+        EXPECT_EQ(r.rotationStatus, Status::Cancelled);
+        slowDisk.release();
+        platform::Background::drain();
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(r.events, (std::vector<std::string>{"start", "finished", "rotationFinished"}));
+        EXPECT_FALSE(job.isExporting());
+        EXPECT_FALSE(QFileInfo::exists(r.zoomPath));
     }
     EXPECT_TRUE(documentsMovies().isEmpty()) << documentsMovies().join(",").toStdString();
     EXPECT_TRUE(QFileInfo::exists(recording));

@@ -3,7 +3,7 @@
 # leaving its details screen. In the real tavrio under a virtual X server with a window manager
 # (openbox, so that the window can be minimized), driven by real X events: one export runs while
 # the window is minimized, another after the details screen was left for the list; both
-# complete, and each replaced recording is in the Trash.
+# complete, and each replaced recording is in the Trash. A third cannot be written and says why.
 # Usage: export_e2e.sh TAVRIO_BINARY TAVRIO_CLI_BINARY   (runs itself under its own Xvfb)
 set -euo pipefail
 
@@ -64,5 +64,25 @@ wait_log "export of Out.mov ended: 3"
 [[ ! -e $originals/Out.mov ]] || fail "the recording is still there after its export"
 [[ -f $XDG_DATA_HOME/Trash/files/Out.mov ]] || fail "the replaced recording is not in the Trash"
 [[ -s $TAVRIO_HOME/Documents/Video-1.mov ]] || fail "no movie from the export that ran without its screen"
+
+# An export that cannot be written (a file stands where the Documents folder was): the details
+# screen says why, in words, and the recording stays.
+wait_log "alert shown: Export Successful!"  # told in the window, no screen having shown it
+key Escape
+wait_log "alert closed: Export Successful!"
+key Escape                              # the list closes: the camera
+wait_log "screen shown: Camera" 2
+mv "$TAVRIO_HOME/Documents" "$home/Documents.kept"
+: >"$TAVRIO_HOME/Documents"
+"$cli" record --seconds 1 --orientation landscape --camera virtual --mic none >/dev/null 2>&1 ||
+  fail "tavrio-cli made no third recording"
+key l
+wait_log "screen shown: Videos" 4
+key Return
+wait_log "screen shown: Out.mov" 2
+key Tab space
+wait_log "export failure shown: The exported movie could not be created. Not a directory"
+wait_log "export ended: Try Exporting Again"
+[[ -f $originals/Out.mov ]] || fail "the recording went with its failed export"
 echo "PASS"
 exit 0
