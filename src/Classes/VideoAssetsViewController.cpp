@@ -173,14 +173,6 @@ QString VideoAssetsViewController::dateText(const QDateTime& time) {
            locale.toString(time.time(), timeFormat);
 }
 
-QString VideoAssetsViewController::titleForVideo(const QString& path) {
-    return titleFor(path, MediaStore::fileCreationTime(path));
-}
-
-QString VideoAssetsViewController::subtitleForVideo(const QString& path) {
-    return sizeText(QFileInfo(path).size());
-}
-
 bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
     if (_originalClipsPath.isEmpty()) _originalClipsPath = MediaStore::baseDirForOriginalVideos();
     return QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(_originalClipsPath);
