@@ -79,7 +79,7 @@ QString RecordingController::clockText(qint64 seconds) {
 // ---------------------------------------------------------------------------------------------
 // Session
 
-void RecordingController::setUpSession(const QString& preset) {
+void RecordingController::setUpSession(media::CapturePreset preset) {
     TAVRIO_ASSERT_MAIN_THREAD();
     // A new session would cut the running movie off: the preset waits for the next recording's
     // end (changeToSessionPreset is the way to switch a running session).
@@ -136,8 +136,8 @@ void RecordingController::takeDeviceStates(bool reportCamera) {
     if (wasRunning != cameraRunning_ || reportCamera) emit cameraChanged();
 }
 
-QString RecordingController::currentPreset() const {
-    if (manager_.session() && !sessionBusy_) return QString::fromStdString(manager_.session()->sessionPreset());
+media::CapturePreset RecordingController::currentPreset() const {
+    if (manager_.session() && !sessionBusy_) return manager_.session()->sessionPreset();
     return preset_;
 }
 
@@ -181,8 +181,8 @@ void RecordingController::followDeviceChoice() {
 // What was asked while the worker ran is done now: the application resigned active, the library
 // opened, or the preset changed.
 void RecordingController::sessionWorkDone() {
-    if (!pendingPreset_.isEmpty()) {
-        const QString preset = std::exchange(pendingPreset_, QString());
+    if (pendingPreset_) {
+        const media::CapturePreset preset = *std::exchange(pendingPreset_, std::nullopt);
         setUpSession(preset);
         return;
     }
