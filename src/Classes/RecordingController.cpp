@@ -338,17 +338,20 @@ void RecordingController::recordingBegan() {
     if (std::exchange(stopWhenBegun_, false)) stopRecordingNow();
 }
 
-bool RecordingController::storeTrack(const QString& movieFileName) {
-    if (writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(movieFileName), sampler_.zooms())) return true;
-    emit sideFileFailed(QDir(MediaStore::baseDirForOriginalVideos()).filePath(movieFileName),
-                        QStringLiteral("cannot store the zoom track of %1").arg(movieFileName));
-    return false;
+void RecordingController::storeTrack(const QString& moviePath, std::function<void()> then) {
+    // The movie is reported only once its whole track is on disk: a program that reads the track
+    // when told of the movie (the command line exits then) finds all of it.
+    sampler_.recordingEnded([this, moviePath, then = std::move(then)](bool stored) {
+        if (!stored)
+            emit sideFileFailed(
+                moviePath, QStringLiteral("cannot store the zoom track of %1").arg(QFileInfo(moviePath).fileName()));
+        then();
+    });
 }
 
-void RecordingController::backupData(const QString& movieFileName) {
+void RecordingController::backupData(const QString&) {
     // Entries made until now (the stop took a moment) are in; later moves belong to no movie.
     sampler_.recordingEnded();
-    storeTrack(movieFileName);
 }
 
 void RecordingController::recordingFinished(const QUrl& fileUrl) {
@@ -367,9 +370,11 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
         return;
     }
     // The movie first, then the state: whoever waits for Idle finds the movie reported.
-    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
-        emit movieFinished(path, thumbnail);
-        endTake();
+    storeTrack(path, [this, path, endTake] {
+        makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+            emit movieFinished(path, thumbnail);
+            endTake();
+        });
     });
 }
 
@@ -406,18 +411,20 @@ void RecordingController::someOtherError(const media::Error& error) {
         setState(State::Idle);
     };
     if (!kept) {
-        if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) QFile::remove(sampler_.trackFile());
+        // Starting, the sampler's file is still the last take's.
+        if (state_ != State::Starting) sampler_.removeTrackFile();
         endTake();
         return;
     }
-    storeTrack(QFileInfo(path).fileName());
     // The take stays in its state, deaf to record and stop, until its movie is reported: the
     // movie first, then Idle, as after a stop.
     failedTakeEnding_ = true;
     updateRecordEnabled();
-    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
-        emit movieFinished(path, thumbnail);
-        endTake();
+    storeTrack(path, [this, path, endTake] {
+        makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+            emit movieFinished(path, thumbnail);
+            endTake();
+        });
     });
 }
 

@@ -189,7 +189,8 @@ private:
     void setState(State s);
     void beginStart();
     void stopRecordingNow();
-    bool storeTrack(const QString& movieFileName);
+    // Stores what is left of the take's track, tells a failure, then calls `then`.
+    void storeTrack(const QString& moviePath, std::function<void()> then);
     void makeThumbnail(const QString& moviePath, std::function<void(const QImage&)> done);
     void scheduleRestart();
     void sessionWorkDone();
