@@ -319,7 +319,7 @@ void RecordingController::recordingBegan() {
     moviePath_ = text(manager_.movieFileOutput()->outputPath());
     // An earlier zoom left at this name belongs to a movie that is gone: undoing to it would give
     // the new movie another's zoom.
-    QFile::remove(MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName()));
+    MediaStore::removeLeftEarlierZoom(QFileInfo(moviePath_).fileName());
     // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
     // up to the last second. Its time 0 is the capture time of the movie's first picture.
     sampler_.recordingBegan(

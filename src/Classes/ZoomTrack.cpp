@@ -401,7 +401,7 @@ bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString*
             return fail(error, QStringLiteral("cannot keep the earlier zoom of %1: %2").arg(name, problem));
     } else if (olderStill) {
         // Left by an earlier movie of this name: it is no version of this movie's zoom.
-        QFile::remove(earlier);
+        MediaStore::removeLeftEarlierZoom(name);
     }
     if (!writeSideFile(current, xml, &problem)) {
         // The track is unchanged, so the earlier version goes back to what it was.
