@@ -26,6 +26,19 @@
 
 namespace {
 
+// This process's own high-water mark (VmHWM): unlike the resource usage's maximum, it does not
+// count what the parent held when it started us.
+long ownPeakKiB() {
+    long peakKiB = 0;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmHWM: %ld kB", &peakKiB) == 1) break;
+        std::fclose(status);
+    }
+    return peakKiB;
+}
+
 // The child's work: prints "<peak KiB> <seconds reading> <entries> <segments>".
 int readPath(const QString& path, double movieSeconds) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -42,15 +55,7 @@ int readPath(const QString& path, double movieSeconds) {
         const media::Time t = media::Time::fromSeconds(movieSeconds * k / 1000, 600);
         sum += good.transformAt(t).a + best.transformAt(t).a;
     }
-    // This process's own high-water mark (VmHWM): unlike the resource usage's maximum, it does
-    // not count what the parent held when it started us.
-    long peakKiB = 0;
-    if (FILE* status = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status))
-            if (std::sscanf(line, "VmHWM: %ld kB", &peakKiB) == 1) break;
-        std::fclose(status);
-    }
+    const long peakKiB = ownPeakKiB();
     std::printf("%ld %.6f %lld %zu %g\n", peakKiB, std::chrono::duration<double>(t1 - t0).count(),
                 static_cast<long long>(track->size()), curve->segments().size(), sum);
     return 0;
@@ -103,13 +108,7 @@ int writePath(const QString& path, int entries, bool old) {
         first = std::chrono::duration<double>(t1 - t0).count();
         again = std::chrono::duration<double>(Clock::now() - t1).count();
     }
-    long peakKiB = 0;
-    if (FILE* status = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status))
-            if (std::sscanf(line, "VmHWM: %ld kB", &peakKiB) == 1) break;
-        std::fclose(status);
-    }
+    const long peakKiB = ownPeakKiB();
     std::printf("%ld %.6f %.6f\n", peakKiB, first, again);
     return 0;
 }
