@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     // The recording quality changes, as the settings apply it.
     watch.start();
     for (int i = 0; i < rounds; ++i) {
-        recorder->setUpSession(QString::fromLatin1(i % 2 ? media::kCapturePresetMedium : media::kCapturePreset640x480));
+        recorder->setUpSession(i % 2 ? media::CapturePreset::Medium : media::CapturePreset::Size640x480);
         spinUntil(settled);
     }
     const auto presets = watch.stop();

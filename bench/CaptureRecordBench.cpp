@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     double recorded = 0;
     {
         CaptureSession session;
-        session.setSessionPreset(kCapturePresetHigh);
+        session.setSessionPreset(CapturePreset::High);
         session.addInput(
             CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
         session.addInput(

@@ -85,6 +85,19 @@ QString MediaStore::earlierZoomsArchiveFilePath(const QString& movieFileName) {
     return folder + QLatin1Char('/') + movieFileName + QStringLiteral(".zooms-previous.lkbx");
 }
 
+QStringList MediaStore::sideFilePaths(const QString& moviePath) {
+    const QString folder = QDir::cleanPath(QFileInfo(moviePath).absolutePath());
+    if (folder != QDir::cleanPath(baseDirForOriginalVideos()) && folder != QDir::cleanPath(baseDirForVideos()))
+        return {};
+    const QString name = QFileInfo(moviePath).fileName();
+    return {thumbnailFilePath(moviePath), zoomsArchiveFilePath(name), earlierZoomsArchiveFilePath(name),
+            timingFilePathForVideo(name)};
+}
+
+void MediaStore::removeLeftEarlierZoom(const QString& movieFileName) {
+    QFile::remove(earlierZoomsArchiveFilePath(movieFileName));
+}
+
 QString MediaStore::timingFilePathForVideo(const QString& movieFileName) {
     const QString folder = libraryFolder("Durations");
     createFolderIfMissing(folder);

@@ -8,6 +8,7 @@
 // even when the caller only reads; Library/Thumbs is created only by those who write thumbnails.
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -31,6 +32,14 @@ public:
     // Zooms/<movieFileName>.zooms-previous.lkbx: the track a new zoom replaced, kept for an undo.
     static QString earlierZoomsArchiveFilePath(const QString& movieFileName);
     static QString timingFilePathForVideo(const QString& movieFileName);
+    // The side files kept for the movie at `moviePath`, whether or not they exist: thumbnail,
+    // zoom track, its earlier version and duration file; they go where the movie goes. None
+    // for a movie outside Originals and Documents (tavrio-cli exports any file), which must not
+    // take those of a library movie of the same name with it.
+    static QStringList sideFilePaths(const QString& moviePath);
+    // Removes the earlier zoom track a movie once at this name left: a new movie there (a new
+    // recording, or a movie given its first track) must not undo to another's zoom.
+    static void removeLeftEarlierZoom(const QString& movieFileName);
     // Thumbs/<movie file name>.jpeg, whether or not it exists; creates nothing.
     static QString thumbnailFilePath(const QString& moviePath);
     // The same if that file exists, else a null string.

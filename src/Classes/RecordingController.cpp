@@ -80,7 +80,7 @@ QString RecordingController::clockText(qint64 seconds) {
 // ---------------------------------------------------------------------------------------------
 // Session
 
-void RecordingController::setUpSession(const QString& preset) {
+void RecordingController::setUpSession(media::CapturePreset preset) {
     TAVRIO_ASSERT_MAIN_THREAD();
     // A new session would cut the running movie off: the preset waits for the next recording's
     // end (changeToSessionPreset is the way to switch a running session).
@@ -137,8 +137,8 @@ void RecordingController::takeDeviceStates(bool reportCamera) {
     if (wasRunning != cameraRunning_ || reportCamera) emit cameraChanged();
 }
 
-QString RecordingController::currentPreset() const {
-    if (manager_.session() && !sessionBusy_) return QString::fromStdString(manager_.session()->sessionPreset());
+media::CapturePreset RecordingController::currentPreset() const {
+    if (manager_.session() && !sessionBusy_) return manager_.session()->sessionPreset();
     return preset_;
 }
 
@@ -182,8 +182,8 @@ void RecordingController::followDeviceChoice() {
 // What was asked while the worker ran is done now: the application resigned active, the library
 // opened, or the preset changed.
 void RecordingController::sessionWorkDone() {
-    if (!pendingPreset_.isEmpty()) {
-        const QString preset = std::exchange(pendingPreset_, QString());
+    if (pendingPreset_) {
+        const media::CapturePreset preset = *std::exchange(pendingPreset_, std::nullopt);
         setUpSession(preset);
         return;
     }
@@ -319,11 +319,9 @@ float RecordingController::zoomSliderChanged(float value, int64_t atNs) {
 void RecordingController::recordingBegan() {
     moviePath_ = text(manager_.movieFileOutput()->outputPath());
     // An earlier zoom left at this name belongs to a movie that is gone: undoing to it would give
-    // the new movie another's zoom.
-    // Nothing reads it before the take ends: removed off the UI thread.
-    platform::Background::run([earlier = MediaStore::earlierZoomsArchiveFilePath(QFileInfo(moviePath_).fileName())] {
-        QFile::remove(earlier);
-    });
+    // the new movie another's zoom. Nothing reads it before the take ends, so it goes off the UI
+    // thread.
+    platform::Background::run([name = QFileInfo(moviePath_).fileName()] { MediaStore::removeLeftEarlierZoom(name); });
     // The track is kept beside the movie from the start, as the movie is, so a crash keeps both
     // up to the last second. Its time 0 is the capture time of the movie's first picture.
     sampler_.recordingBegan(
@@ -342,17 +340,20 @@ void RecordingController::recordingBegan() {
     if (std::exchange(stopWhenBegun_, false)) stopRecordingNow();
 }
 
-bool RecordingController::storeTrack(const QString& movieFileName) {
-    if (writeZoomTrackFile(MediaStore::zoomsArchiveFilePath(movieFileName), sampler_.zooms())) return true;
-    emit sideFileFailed(QDir(MediaStore::baseDirForOriginalVideos()).filePath(movieFileName),
-                        QStringLiteral("cannot store the zoom track of %1").arg(movieFileName));
-    return false;
+void RecordingController::storeTrack(const QString& moviePath, std::function<void()> then) {
+    // The movie is reported only once its whole track is on disk: a program that reads the track
+    // when told of the movie (the command line exits then) finds all of it.
+    sampler_.recordingEnded([this, moviePath, then = std::move(then)](bool stored) {
+        if (!stored)
+            emit sideFileFailed(
+                moviePath, QStringLiteral("cannot store the zoom track of %1").arg(QFileInfo(moviePath).fileName()));
+        then();
+    });
 }
 
-void RecordingController::backupData(const QString& movieFileName) {
+void RecordingController::backupData(const QString&) {
     // Entries made until now (the stop took a moment) are in; later moves belong to no movie.
     sampler_.recordingEnded();
-    storeTrack(movieFileName);
 }
 
 void RecordingController::recordingFinished(const QUrl& fileUrl) {
@@ -371,9 +372,11 @@ void RecordingController::recordingFinished(const QUrl& fileUrl) {
         return;
     }
     // The movie first, then the state: whoever waits for Idle finds the movie reported.
-    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
-        emit movieFinished(path, thumbnail);
-        endTake();
+    storeTrack(path, [this, path, endTake] {
+        makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+            emit movieFinished(path, thumbnail);
+            endTake();
+        });
     });
 }
 
@@ -410,18 +413,20 @@ void RecordingController::someOtherError(const media::Error& error) {
         setState(State::Idle);
     };
     if (!kept) {
-        if (!sampler_.trackFile().isEmpty() && state_ != State::Starting) QFile::remove(sampler_.trackFile());
+        // Starting, the sampler's file is still the last take's.
+        if (state_ != State::Starting) sampler_.removeTrackFile();
         endTake();
         return;
     }
-    storeTrack(QFileInfo(path).fileName());
     // The take stays in its state, deaf to record and stop, until its movie is reported: the
     // movie first, then Idle, as after a stop.
     failedTakeEnding_ = true;
     updateRecordEnabled();
-    makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
-        emit movieFinished(path, thumbnail);
-        endTake();
+    storeTrack(path, [this, path, endTake] {
+        makeThumbnail(path, [this, path, endTake](const QImage& thumbnail) {
+            emit movieFinished(path, thumbnail);
+            endTake();
+        });
     });
 }
 

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class RecordingController : public QObject, public TavrioCaptureManagerDelegate {
     Q_OBJECT
@@ -80,7 +81,7 @@ public:
     // Idle and usable (a later set-up may succeed). A set-up requested while one is running
     // replaces it once the first has finished; one requested while a movie is being recorded is
     // ignored. Also the way to a new preset: nothing is reopened on the main thread.
-    void setUpSession(const QString& preset);
+    void setUpSession(media::CapturePreset preset);
     // Starts the session again if it is not running (off the main thread, sessionRestarted()
     // follows), or sets it up anew when the devices to use have changed meanwhile. Does nothing
     // before the first set-up or while a set-up or restart is pending.
@@ -188,14 +189,15 @@ private:
     void setState(State s);
     void beginStart();
     void stopRecordingNow();
-    bool storeTrack(const QString& movieFileName);
+    // Stores what is left of the take's track, tells a failure, then calls `then`.
+    void storeTrack(const QString& moviePath, std::function<void()> then);
     void makeThumbnail(const QString& moviePath, std::function<void(const QImage&)> done);
     void scheduleRestart();
     void sessionWorkDone();
     void updateRecordEnabled();
     void updateDeviceCounts();
     void takeDeviceStates(bool reportCamera);
-    QString currentPreset() const;
+    media::CapturePreset currentPreset() const;
     void stopClock();
 
     MonotonicClock clock_;
@@ -213,8 +215,8 @@ private:
     bool sessionBusy_ = false;
     bool sessionEverSetUp_ = false;
     bool stopSessionWhenDone_ = false;
-    QString pendingPreset_;
-    QString preset_;
+    std::optional<media::CapturePreset> pendingPreset_;
+    media::CapturePreset preset_ = media::CapturePreset::High;
     bool cameraRunning_ = false;
     QString micNoticeFor_;            // the microphone whose failure was told, so it is told once
     bool portalRefusalTold_ = false;  // the camera permission refusal is told once

@@ -1,6 +1,5 @@
 #include "Settings.h"
 
-#include "media/CapturePresets.h"
 #include "media/ExportPresets.h"
 #include "platform/Defaults.h"
 #include "media/Asset.h"
@@ -9,24 +8,40 @@ namespace settings {
 
 const QList<Option>& resolutionOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("High"), QStringLiteral("High"), QStringLiteral("high"), media::kCapturePresetHigh},
+        {0, QStringLiteral("High"), QStringLiteral("High"), QStringLiteral("high"), media::CapturePreset::High},
         {1, QStringLiteral("640x480"), QStringLiteral("640x480"), QStringLiteral("640x480"),
-         media::kCapturePreset640x480},
-        {2, QStringLiteral("Medium"), QStringLiteral("Medium"), QStringLiteral("medium"), media::kCapturePresetMedium},
-        {3, QStringLiteral("Low"), QStringLiteral("Low"), QStringLiteral("low"), media::kCapturePresetLow},
+         media::CapturePreset::Size640x480},
+        {2, QStringLiteral("Medium"), QStringLiteral("Medium"), QStringLiteral("medium"), media::CapturePreset::Medium},
+        {3, QStringLiteral("Low"), QStringLiteral("Low"), QStringLiteral("low"), media::CapturePreset::Low},
     };
     return options;
 }
 
 const QList<Option>& exportOptions() {
     static const QList<Option> options{
-        {0, QStringLiteral("Best Quality"), QStringLiteral("Best"), QStringLiteral("best"), "",
+        {0,
+         QStringLiteral("Best Quality"),
+         QStringLiteral("Best"),
+         QStringLiteral("best"),
+         {},
          media::ExportPreset::HighestQuality},
-        {1, QStringLiteral("Good Quality"), QStringLiteral("Good"), QStringLiteral("good"), "",
+        {1,
+         QStringLiteral("Good Quality"),
+         QStringLiteral("Good"),
+         QStringLiteral("good"),
+         {},
          media::ExportPreset::Box960x540},
-        {2, QStringLiteral("Medium Quality"), QStringLiteral("Average"), QStringLiteral("average"), "",
+        {2,
+         QStringLiteral("Medium Quality"),
+         QStringLiteral("Average"),
+         QStringLiteral("average"),
+         {},
          media::ExportPreset::Box640x480},
-        {3, QStringLiteral("Low Quality"), QStringLiteral("Low"), QStringLiteral("low"), "",
+        {3,
+         QStringLiteral("Low Quality"),
+         QStringLiteral("Low"),
+         QStringLiteral("low"),
+         {},
          media::ExportPreset::MediumQuality},
     };
     return options;
@@ -102,9 +117,9 @@ bool rescaleIsBest(qint64 value) {
     return value >= kRescaleBest;
 }
 
-QString getSessionPresetFromSettings() {
+media::CapturePreset getSessionPresetFromSettings() {
     const qint64 value = platform::Defaults::standard().integerForKey(QLatin1String(kResolutionOpt));
-    return QLatin1String(optionForValue(resolutionOptions(), value).preset);
+    return optionForValue(resolutionOptions(), value).capturePreset;
 }
 
 media::ExportPreset getExportPresetFromSettings(const media::Asset* asset) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <string>
 
+#include "media/CapturePresets.h"
 #include "media/ExportPresets.h"
 
 namespace media {
@@ -33,9 +34,9 @@ struct Option {
     QString listLabel;    // shown on the settings list
     QString detailLabel;  // shown on the detail screen
     QString word;         // the command line's name for it ("high", "best", ...)
-    // The engine preset it selects: a capture preset for resolutions (empty otherwise), the
-    // preferred export preset for exports (an asset too small for it gets a smaller box).
-    const char* preset = "";
+    // The engine preset it selects: a capture preset for resolutions, the preferred export
+    // preset for exports (an asset too small for it gets a smaller box).
+    media::CapturePreset capturePreset = media::CapturePreset::High;
     media::ExportPreset exportPreset = media::ExportPreset::HighestQuality;
 };
 
@@ -70,7 +71,7 @@ QString validValues(const QString& key);
 bool rescaleIsBest(qint64 value);
 
 // The capture preset of the stored "resolutionOpt" (High for any value outside 0-3).
-QString getSessionPresetFromSettings();
+media::CapturePreset getSessionPresetFromSettings();
 // The export preset of the stored "exportOpt" for `asset`: Best for 0 and anything outside 0-3;
 // for 960x540 / 640x480 the largest of that box and the worse ones that the picture fills
 // (media::exportPresetForSource), else Medium; Medium for 3 whatever the asset.

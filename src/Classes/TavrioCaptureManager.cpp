@@ -5,7 +5,6 @@
 #include "Settings.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
-#include "media/CapturePresets.h"
 
 #include "platform/DeviceOrientation.h"
 #include "platform/Logging.h"
@@ -200,7 +199,7 @@ TavrioCaptureManager::Choice TavrioCaptureManager::currentChoice() const {
 }
 
 std::unique_ptr<TavrioCaptureManager::Built> TavrioCaptureManager::buildSession(
-    const Choice& choice, const std::string& preset, const std::function<void(media::CaptureSession&)>& wire) {
+    const Choice& choice, media::CapturePreset preset, const std::function<void(media::CaptureSession&)>& wire) {
     auto b = std::make_unique<Built>();
     const auto list = media::CaptureDevice::devices();
     b->devices = describeAll(list);
@@ -216,7 +215,7 @@ std::unique_ptr<TavrioCaptureManager::Built> TavrioCaptureManager::buildSession(
     if (b->video && b->session->canAddInput(b->video)) b->session->addInput(b->video);
     if (b->audio && b->session->canAddInput(b->audio)) b->session->addInput(b->audio);
     if (b->session->canAddOutput(b->output)) b->session->addOutput(b->output);
-    if (!b->session->setSessionPreset(preset)) qCWarning(lcCapture) << "unknown capture preset" << preset.c_str();
+    b->session->setSessionPreset(preset);
     b->session->startRunning();
     b->running = b->session->isRunning();
     if (b->video && !b->camera.error) b->camera.error = b->session->inputFailure(b->video);
@@ -243,7 +242,7 @@ void TavrioCaptureManager::install(Built& b) {
     emit torchModeChanged(torchMode());
 }
 
-bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::Error* error) {
+bool TavrioCaptureManager::setupSessionWithPreset(media::CapturePreset preset, media::Error* error) {
     TAVRIO_ASSERT_MAIN_THREAD();
     followDevices();
     // Synchronous by contract (the command line): what was queued goes first.
@@ -251,14 +250,13 @@ bool TavrioCaptureManager::setupSessionWithPreset(const QString& preset, media::
     // A camera node opens once: the old session lets go before the new one opens it.
     if (session_) session_->stopRunning();
     QPointer<TavrioCaptureManager> self(this);
-    auto b =
-        buildSession(currentChoice(), preset.toStdString(), [self](media::CaptureSession& s) { wireSession(self, s); });
+    auto b = buildSession(currentChoice(), preset, [self](media::CaptureSession& s) { wireSession(self, s); });
     if (error) *error = b->camera.error ? b->camera.error : b->microphone.error;
     install(*b);
     return true;
 }
 
-void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone done) {
+void TavrioCaptureManager::setupSessionAsync(media::CapturePreset preset, SessionDone done) {
     TAVRIO_ASSERT_MAIN_THREAD();
     if (!portalAsked_) {
         // The desktop portal is asked before the first set-up: a sandboxed program reaches
@@ -284,7 +282,7 @@ void TavrioCaptureManager::setupSessionAsync(const QString& preset, SessionDone 
     // The job holds it, so a set-up queued behind another may stop it after it was replaced.
     worker_.run(
         this,
-        [wire, choice = currentChoice(), old = session_, p = preset.toStdString()] {
+        [wire, choice = currentChoice(), old = session_, p = preset] {
             // A camera node opens once: the old session lets go before the new one opens it.
             if (old) old->stopRunning();
             return std::shared_ptr<Built>(buildSession(choice, p, wire));
@@ -331,14 +329,13 @@ void TavrioCaptureManager::wireSession(QPointer<TavrioCaptureManager> self, medi
     });
 }
 
-void TavrioCaptureManager::changeToSessionPreset(const QString& preset) {
+void TavrioCaptureManager::changeToSessionPreset(media::CapturePreset preset) {
     TAVRIO_ASSERT_MAIN_THREAD();
     if (!session_) return;
-    // Presets are the engine's constant names, so equal text is the same preset.
-    if (QString::fromStdString(session_->sessionPreset()) == preset) return;
+    if (session_->sessionPreset() == preset) return;
     session_->beginConfiguration();
     if (session_->isRunning()) {
-        session_->setSessionPreset(preset.toStdString());
+        session_->setSessionPreset(preset);
         if (auto* d = delegate()) d->didChangeSessionPreset();
     }
     session_->commitConfiguration();
@@ -522,7 +519,7 @@ QString TavrioCaptureManager::highModeText(const DeviceDescription& camera) {
     std::vector<media::VideoFormat> formats;
     for (const auto& f : camera.formats)
         formats.push_back({f.pixelFormat.toStdString(), {f.width, f.height}, f.frameRates});
-    const media::CaptureMode mode = media::modeForPreset(media::kCapturePresetHigh, formats);
+    const media::CaptureMode mode = media::modeForPreset(media::CapturePreset::High, formats);
     // The pixel format the camera delivers that mode in: raw where it offers one.
     QString format;
     for (const auto& f : camera.formats)

@@ -56,20 +56,20 @@ public:
 
     // Builds the session with the chosen camera, the chosen microphone (when there is one) and
     // the movie output, sets preset P and starts it. Always true: the caller checks camera().
-    bool setupSessionWithPreset(const QString& preset, media::Error* error = nullptr);
+    bool setupSessionWithPreset(media::CapturePreset preset, media::Error* error = nullptr);
     // The same on a worker thread (opening a camera can take a second): `done` runs on the main
     // thread with whether the session runs and the camera's error, if any. The manager must not
     // be asked to set up or start again before `done` has run (isBusy() says so); a manager
     // destroyed meanwhile waits for the worker and calls nothing.
     using SessionDone = std::function<void(bool running, const media::Error& error)>;
-    void setupSessionAsync(const QString& preset, SessionDone done);
+    void setupSessionAsync(media::CapturePreset preset, SessionDone done);
     // Starts a stopped session on a worker thread; `done` as above. Without a session, `done`
     // runs (later) with false.
     void startRunningAsync(SessionDone done);
     bool isBusy() const { return busy_; }
     // Switches a running session to another preset; a stopped one, or the same preset, is left.
     // It reopens the camera on the calling thread: the window sets the session up anew instead.
-    void changeToSessionPreset(const QString& preset);
+    void changeToSessionPreset(media::CapturePreset preset);
     void startRecording();
     void stopRecording();
     bool isRecording() const;
@@ -108,7 +108,6 @@ public:
     // empty for the remembered device, else the first real one. Taken at the next set-up.
     void setCameraID(const QString& id) { cameraID_ = id; }
     void setMicrophoneID(const QString& id) { microphoneID_ = id; }
-    const QString& cameraIDOverride() const { return cameraID_; }
 
     // Devices as a user names them on a command line: "virtual" is the built-in device, "none"
     // (microphones) no device; anything else is a device id or name, looked up at set-up.
@@ -218,7 +217,7 @@ private:
     struct Choice;
     struct Built;
     Choice currentChoice() const;
-    static std::unique_ptr<Built> buildSession(const Choice& choice, const std::string& preset,
+    static std::unique_ptr<Built> buildSession(const Choice& choice, media::CapturePreset preset,
                                                const std::function<void(media::CaptureSession&)>& wire);
     void install(Built& built);
 };

@@ -45,7 +45,6 @@ public:
     void setDelegate(TavrioExportControllerDelegate* delegate) { _delegate = delegate; }
 
     const std::optional<ZoomTrack>& zooms() const { return mZooms; }
-    QString inVideo() const { return _inVideo; }
     // The zoom pass's output: chosen when the export starts, and for a movie without rotation
     // the name it finally took (another export may have claimed the first choice meanwhile).
     QString outVideo() const { return _outVideo; }

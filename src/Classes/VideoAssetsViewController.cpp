@@ -218,14 +218,6 @@ QString VideoAssetsViewController::dateText(const QDateTime& time) {
            locale.toString(time.time(), timeFormat);
 }
 
-QString VideoAssetsViewController::titleForVideo(const QString& path) {
-    return titleFor(path, MediaStore::fileCreationTime(path));
-}
-
-QString VideoAssetsViewController::subtitleForVideo(const QString& path) {
-    return sizeText(QFileInfo(path).size());
-}
-
 bool VideoAssetsViewController::isExportNeededForAsset(const QString& path) {
     if (_originalClipsPath.isEmpty()) _originalClipsPath = MediaStore::baseDirForOriginalVideos();
     return QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(_originalClipsPath);
@@ -515,15 +507,7 @@ namespace {
 
 // The movie first: its side files are of no use without it.
 QStringList assetFiles(const QString& moviePath) {
-    // Side files belong to the library's movies; a movie elsewhere (tavrio-cli export of any
-    // file) must not take those of a library movie of the same name with it.
-    const QString folder = QDir::cleanPath(QFileInfo(moviePath).absolutePath());
-    if (folder != QDir::cleanPath(MediaStore::baseDirForOriginalVideos()) &&
-        folder != QDir::cleanPath(MediaStore::baseDirForVideos()))
-        return {moviePath};
-    const QString name = QFileInfo(moviePath).fileName();
-    QStringList files{moviePath, MediaStore::thumbnailFilePath(moviePath), MediaStore::zoomsArchiveFilePath(name),
-                      MediaStore::earlierZoomsArchiveFilePath(name), MediaStore::timingFilePathForVideo(name)};
+    QStringList files = QStringList{moviePath} + MediaStore::sideFilePaths(moviePath);
     files.removeAll(QString());
     return files;
 }

@@ -60,10 +60,6 @@ public:
     VideoAssetsViewControllerDelegate* delegate() const { return _delegate; }
     void setDelegate(VideoAssetsViewControllerDelegate* delegate) { _delegate = delegate; }
 
-    QString videosDirPath() const { return _videosDirPath; }
-    QString thumbsDirPath() const { return _thumbsDirPath; }
-    QString originalClipsPath() const { return _originalClipsPath; }
-
     // Takes the folders, then refreshes (which creates Thumbs if it is missing: nobody else does).
     void viewDidLoad();
     // Rebuilds the rows from both folders, newest first, and starts making missing thumbnails.
@@ -98,9 +94,6 @@ public:
 
     // Whether a file name is a movie or a sound by the shared MIME database; ".mov" always is.
     static bool isAudiovisualFile(const QString& fileName);
-    // The row texts of the movie at `path`, read from the disk now.
-    static QString titleForVideo(const QString& path);
-    static QString subtitleForVideo(const QString& path);
     static QString sizeText(qint64 bytes);
     // The locale's short date and time, without seconds (the C locale's short time has them).
     static QString dateText(const QDateTime& time);

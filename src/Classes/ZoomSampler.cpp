@@ -1,7 +1,9 @@
 #include "ZoomSampler.h"
 
 #include "media/capture/CaptureTypes.h"
+#include "platform/Logging.h"
 
+#include <QFile>
 #include <QTimer>
 
 namespace {
@@ -14,7 +16,9 @@ constexpr double kHoldLeadSeconds = 2.0 / 600.0;
 }  // namespace
 
 ZoomSampler::ZoomSampler(Clock now, EarlierMoves earlierMoves)
-    : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)), earlierMoves_(earlierMoves) {}
+    : now_(now ? std::move(now) : Clock(&media::monotonicNowNs)),
+      earlierMoves_(earlierMoves),
+      reports_(std::make_unique<QObject>()) {}
 
 ZoomSampler::~ZoomSampler() = default;
 
@@ -41,9 +45,11 @@ float ZoomSampler::sliderChanged(float value, int64_t atNs) {
 
 bool ZoomSampler::replaceFrom(double time, float z) {
     while (zooms_.size() > 1 && !(zooms_.entries.back().atTime < time)) zooms_.entries.pop_back();
+    changedFrom(zooms_.entries.size());
     if (time <= 0.0) {
         // Entry 0 keeps its place and orientation: only the factor the movie starts with changes.
         zooms_.entries.front().zoom = z;
+        changedFrom(0);
         elapsedTime_ = zooms_.entries.front().atTime;
         entryAdded();
         return true;
@@ -61,20 +67,48 @@ void ZoomSampler::recordingBegan(qint64 orientation, const QString& trackFile, i
     recordingStartNs_ = startNs == kNow ? now_() : startNs;
     isRecording_ = true;
     trackFile_ = trackFile;
-    pending_ = !trackFile_.isEmpty();
+    ++take_;
+    writer_ = trackFile_.isEmpty() ? nullptr : std::make_shared<ZoomTrackFileWriter>(trackFile_, zooms_.orient);
+    handedOver_ = 0;
+    anew_ = false;
+    lastWriteFailed_ = false;
     if (writeTimer_) writeTimer_->stop();
     writePendingEntries();
 }
 
-void ZoomSampler::recordingEnded() {
+void ZoomSampler::recordingEnded(std::function<void(bool stored)> stored) {
     isRecording_ = false;
     if (writeTimer_) writeTimer_->stop();
     writePendingEntries();
+    if (!stored) return;
+    // Queued behind the writes, it reports once they have run, and tries once more what the
+    // last of them could not store (whose failure may not have reported yet).
+    writes_.run(
+        reports_.get(),
+        [writer = writer_] {
+            QString error;
+            if (!writer || writer->store({}, false, &error)) return true;
+            qCWarning(lcStore) << "cannot write zoom track" << writer->path() << error;
+            return false;
+        },
+        [stored = std::move(stored)](bool whole) { stored(whole); }, "zoom track stored");
+}
+
+void ZoomSampler::removeTrackFile() {
+    if (!writer_) return;
+    writer_.reset();
+    writes_.run(
+        reports_.get(), [file = trackFile_] { QFile::remove(file); }, [] {}, "zoom track removed");
+}
+
+void ZoomSampler::changedFrom(size_t index) {
+    if (!writer_ || index >= handedOver_) return;
+    handedOver_ = 0;
+    anew_ = true;
 }
 
 void ZoomSampler::entryAdded() {
-    if (trackFile_.isEmpty()) return;
-    pending_ = true;
+    if (!writer_) return;
     const qint64 sinceLast = lastWriteNs_ == kNow ? kWriteIntervalMs : (now_() - lastWriteNs_) / 1000000;
     if (sinceLast >= kWriteIntervalMs || sinceLast < 0) {
         writePendingEntries();
@@ -89,14 +123,26 @@ void ZoomSampler::entryAdded() {
     if (!writeTimer_->isActive()) writeTimer_->start(int(kWriteIntervalMs - sinceLast));
 }
 
-bool ZoomSampler::writePendingEntries() {
-    if (!pending_ || trackFile_.isEmpty()) return true;
-    return writeTrack();
-}
-
-bool ZoomSampler::writeTrack() {
+void ZoomSampler::writePendingEntries() {
+    if (!writer_) return;
+    // A failed write's entries wait in the writer: an empty hand-over retries them.
+    if (handedOver_ == zooms_.entries.size() && !lastWriteFailed_ && !anew_) return;
     lastWriteNs_ = now_();
-    if (!writeZoomTrackFile(trackFile_, zooms_)) return false;  // still pending: the next entry or the end tries again
-    pending_ = false;
-    return true;
+    std::vector<media::ZoomEntry> fresh(zooms_.entries.begin() + std::ptrdiff_t(handedOver_), zooms_.entries.end());
+    handedOver_ = zooms_.entries.size();
+    ++writesInFlight_;
+    writes_.run(
+        reports_.get(),
+        [writer = writer_, fresh = std::move(fresh), anew = std::exchange(anew_, false)] {
+            QString error;
+            if (writer->store(fresh, anew, &error)) return true;
+            // Kept by the writer: the next entry or the end tries again.
+            qCWarning(lcStore) << "cannot write zoom track" << writer->path() << error;
+            return false;
+        },
+        [this, take = take_](bool ok) {
+            --writesInFlight_;
+            if (take == take_) lastWriteFailed_ = !ok;
+        },
+        "zoom track written");
 }

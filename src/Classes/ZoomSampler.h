@@ -15,11 +15,14 @@
 
 #include "ZoomTrack.h"
 
+#include "platform/Background.h"
+
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+class QObject;
 class QTimer;
 
 class ZoomSampler {
@@ -49,17 +52,26 @@ public:
     // movie's first picture (now when not given). With a track file (the movie's zoom track
     // path) the track is kept on disk while recording, as the movie is: written at once, then
     // again within a second of each new entry, so a crash loses at most the last second of the
-    // gesture.
+    // gesture. The writes run in order on a lane of their own, off the main thread, which hands
+    // over only the entries made since the last one.
     void recordingBegan(qint64 orientation, const QString& trackFile = QString(), int64_t startNs = kNow);
     // The recording's finished report arrived (or it was abandoned). Entries not yet on disk
-    // are written now.
-    void recordingEnded();
+    // are handed over now; `stored` runs on the main thread once every write so far has run,
+    // with whether the whole track is on disk (true without a track file).
+    void recordingEnded(std::function<void(bool stored)> stored = {});
+    // Removes the track file after the writes handed over (a take that kept no movie); nothing
+    // is written to it afterwards.
+    void removeTrackFile();
 
-    // Writes the track to the track file if entries are waiting for it; the periodic write's
-    // work. False when a write failed (it is retried with the next entry).
-    bool writePendingEntries();
-    const QString& trackFile() const { return trackFile_; }
-    bool hasPendingEntries() const { return pending_; }
+    // Hands the entries made since the last write (and any a failed write left) to the writer;
+    // the periodic write's work.
+    void writePendingEntries();
+    // Entries made and not yet handed to the writer.
+    bool hasPendingEntries() const { return writer_ && handedOver_ < zooms_.entries.size(); }
+    // Writes handed over that have not reported back.
+    bool isWriting() const { return writesInFlight_ > 0; }
+    // Whether the latest write that reported failed; its entries go with the next one.
+    bool lastWriteFailed() const { return lastWriteFailed_; }
 
     bool isRecording() const { return isRecording_; }
     float prevSliderValue() const { return prevSliderValue_; }
@@ -81,9 +93,18 @@ private:
     float prevSliderValue_ = 0.0f;
 
     void entryAdded();
-    bool writeTrack();
+    // Entries from `index` on changed after they were handed over: the file is written anew.
+    void changedFrom(size_t index);
     QString trackFile_;
-    bool pending_ = false;
     int64_t lastWriteNs_ = kNow;
     std::unique_ptr<QTimer> writeTimer_;
+    // The writes' lane and the writer it owns; the main thread only hands entries over.
+    platform::Background::Serial writes_;
+    std::unique_ptr<QObject> reports_;  // the lane's reports are dropped with the sampler
+    std::shared_ptr<ZoomTrackFileWriter> writer_;
+    size_t handedOver_ = 0;
+    bool anew_ = false;
+    int writesInFlight_ = 0;
+    bool lastWriteFailed_ = false;
+    uint64_t take_ = 0;
 };

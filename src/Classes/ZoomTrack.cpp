@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 
 #include <charconv>
+#include <string>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,19 +33,62 @@ bool isNumber(const QVariant& v) {
     }
 }
 
-// The track as the property list it is stored as: the zoom is the float's exact double value,
-// entry 0 carries the orientation when the track has one.
-QVariantList toPropertyList(const ZoomTrack& track) {
-    QVariantList root;
-    root.reserve(qsizetype(track.entries.size()));
-    for (size_t i = 0; i < track.entries.size(); ++i) {
-        QVariantMap entry;
-        entry.insert(QLatin1String(kZoomKey), double(track.entries[i].zoom));
-        entry.insert(QLatin1String(kAtTimeKey), track.entries[i].atTime);
-        if (i == 0 && track.orient) entry.insert(QLatin1String(kOrientKey), *track.orient);
-        root.append(entry);
+// The file's text, byte for byte as libplist writes the same list (which wrote every track
+// before this writer, and whose reader other programs may be): a dictionary's keys in order,
+// reals in the shortest of 17 significant digits ("%.17g", never a locale's comma), zero as
+// "0.0", the zoom as the float's exact double value; entry 0 carries the orientation.
+constexpr char kFileHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n";
+constexpr char kArrayStart[] = "<array>\n";
+constexpr char kArrayEnd[] = "</array>\n</plist>\n";
+constexpr char kEmptyArray[] = "<array/>\n</plist>\n";
+// What a stream of entries is formatted into before it is written.
+constexpr size_t kWriteChunk = 64 * 1024;
+
+void appendReal(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "nan";
+    } else if (std::isinf(value)) {
+        out += value > 0 ? "+infinity" : "-infinity";
+    } else if (value == 0.0) {
+        out += "0.0";
+    } else {
+        char text[40];
+        const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+        out.append(text, end);
     }
-    return root;
+}
+
+void appendEntry(std::string& out, const media::ZoomEntry& entry, const std::optional<qint64>& orient) {
+    out += "\t<dict>\n\t\t<key>atTime</key>\n\t\t<real>";
+    appendReal(out, entry.atTime);
+    out += "</real>\n";
+    if (orient) {
+        out += "\t\t<key>orient</key>\n\t\t<integer>";
+        out += std::to_string(*orient);
+        out += "</integer>\n";
+    }
+    out += "\t\t<key>zoom</key>\n\t\t<real>";
+    appendReal(out, double(entry.zoom));
+    out += "</real>\n\t</dict>\n";
+}
+
+// Formats entries numbered from `firstIndex` into chunks handed to `write`; false when a write
+// failed.
+template <class Write>
+bool streamEntries(std::span<const media::ZoomEntry> entries, size_t firstIndex, const std::optional<qint64>& orient,
+                   std::string& chunk, Write&& write) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        appendEntry(chunk, entries[i], firstIndex + i == 0 ? orient : std::nullopt);
+        if (chunk.size() >= kWriteChunk) {
+            if (!write(chunk)) return false;
+            chunk.clear();
+        }
+    }
+    return true;
 }
 
 // Entry 0's "orient": integers as they are, reals truncated when an integer can hold them.
@@ -241,15 +285,81 @@ bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error)
 }
 
 bool writeZoomTrackFile(const QString& path, const ZoomTrack& track) {
-    // Written to a temporary file and renamed into place: a crash, a power cut or a full disk
-    // in the middle of an in-place write would leave a truncated track, and the movie would
-    // then export without its zoom.
     QString error;
-    const std::optional<QByteArray> xml = platform::PropertyList::toXml(toPropertyList(track), &error);
-    if (!xml || !writeSideFile(path, *xml, &error)) {
-        qCWarning(lcStore) << "cannot write zoom track" << path << error;
+    ZoomTrackFileWriter writer(path, track.orient);
+    if (writer.store(track.entries, false, &error)) return true;
+    qCWarning(lcStore) << "cannot write zoom track" << path << error;
+    return false;
+}
+
+QByteArray zoomTrackFileBytes(const ZoomTrack& track) {
+    QByteArray bytes(kFileHead);
+    if (track.isEmpty()) {
+        bytes += kEmptyArray;
+    } else {
+        bytes += kArrayStart;
+        std::string chunk;
+        streamEntries(track.entries, 0, track.orient, chunk, [&](const std::string& text) {
+            bytes.append(text.data(), qsizetype(text.size()));
+            return true;
+        });
+        bytes.append(chunk.data(), qsizetype(chunk.size()));
+        bytes += kArrayEnd;
+    }
+    return bytes;
+}
+
+ZoomTrackFileWriter::ZoomTrackFileWriter(QString path, std::optional<qint64> orient)
+    : path_(std::move(path)), orient_(orient) {}
+
+ZoomTrackFileWriter::~ZoomTrackFileWriter() = default;
+
+bool ZoomTrackFileWriter::store(std::span<const media::ZoomEntry> entries, bool anew, QString* error) {
+    if (anew) {
+        last_.reset();
+        stored_ = 0;
+        entriesEnd_ = 0;
+        unstored_.clear();
+    }
+    if (last_ && entries.empty() && unstored_.empty()) return true;
+    // Written to a temporary file and renamed into place: a crash, a power cut or a full disk in
+    // the middle of an in-place write would leave a truncated track, and the movie would then
+    // export without its zoom.
+    media::Error e;
+    std::unique_ptr<media::OutputFile> out = media::OutputFile::create(QFile::encodeName(path_).toStdString(), &e);
+    const size_t total = stored_ + unstored_.size() + entries.size();
+    int64_t written = 0;
+    auto write = [&](const std::string& bytes) {
+        written += int64_t(bytes.size());
+        return out->write(bytes.data(), bytes.size(), &e);
+    };
+    std::string chunk;
+    chunk.reserve(kWriteChunk + 512);
+    bool ok = out != nullptr;
+    if (ok && last_) {
+        ok = out->copyFrom(last_->fd(), entriesEnd_, &e);
+        written = entriesEnd_;
+    } else if (ok) {
+        chunk = kFileHead;
+        if (total > 0) chunk += kArrayStart;
+    }
+    ok = ok && streamEntries(unstored_, stored_, orient_, chunk, write) &&
+         streamEntries(entries, stored_ + unstored_.size(), orient_, chunk, write) && write(chunk);
+    // Where the entries end: the next store copies up to there.
+    const int64_t entriesEnd = written;
+    chunk = total > 0 ? kArrayEnd : kEmptyArray;
+    ok = ok && write(chunk) && out->commit(media::OutputFile::Commit::Replace, &e);
+    if (!ok) {
+        unstored_.insert(unstored_.end(), entries.begin(), entries.end());
+        if (error) *error = QString::fromStdString(e.description + " (" + e.failureReason + ")");
         return false;
     }
+    last_ = std::move(out);
+    entriesEnd_ = total > 0 ? entriesEnd : 0;
+    // An empty track's file is not one to copy from: its array is written "<array/>".
+    if (total == 0) last_.reset();
+    stored_ = total;
+    unstored_.clear();
     return true;
 }
 
@@ -282,8 +392,7 @@ bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString*
     const QString current = MediaStore::zoomsArchiveFilePath(name);
     const QString earlier = MediaStore::earlierZoomsArchiveFilePath(name);
     QString problem;
-    const std::optional<QByteArray> xml = platform::PropertyList::toXml(toPropertyList(track), &problem);
-    if (!xml) return fail(error, QStringLiteral("the new zoom cannot be stored: %1").arg(problem));
+    const QByteArray xml = zoomTrackFileBytes(track);
     const std::optional<QByteArray> old = readSideFile(current, &problem);
     if (!problem.isEmpty()) return fail(error, problem);
     const std::optional<QByteArray> olderStill = readSideFile(earlier, &problem);
@@ -292,9 +401,9 @@ bool replaceZoomTrack(const QString& moviePath, const ZoomTrack& track, QString*
             return fail(error, QStringLiteral("cannot keep the earlier zoom of %1: %2").arg(name, problem));
     } else if (olderStill) {
         // Left by an earlier movie of this name: it is no version of this movie's zoom.
-        QFile::remove(earlier);
+        MediaStore::removeLeftEarlierZoom(name);
     }
-    if (!writeSideFile(current, *xml, &problem)) {
+    if (!writeSideFile(current, xml, &problem)) {
         // The track is unchanged, so the earlier version goes back to what it was.
         if (olderStill)
             writeSideFile(earlier, *olderStill);

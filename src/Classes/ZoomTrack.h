@@ -10,6 +10,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "media/VideoComposition.h"
@@ -17,7 +18,8 @@
 
 namespace media {
 class Asset;
-}
+class OutputFile;
+}  // namespace media
 
 inline constexpr char kZoomKey[] = "zoom";
 inline constexpr char kAtTimeKey[] = "atTime";
@@ -53,9 +55,41 @@ struct ZoomTrack {
 // never written through. False with *error saying why.
 bool writeSideFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
-// Writes the track as an XML property list, atomically. False when the folder is missing or not
-// writable, the disk is full, or an entry holds a value a property list cannot hold.
+// Writes the track as an XML property list, atomically, as a stream: the track's text is never
+// held whole. False when the folder is missing or not writable or the disk is full.
 bool writeZoomTrackFile(const QString& path, const ZoomTrack& track);
+// The track's file as bytes, exactly as writeZoomTrackFile writes it.
+QByteArray zoomTrackFileBytes(const ZoomTrack& track);
+
+// A track kept on disk while it grows (a recording's). Each store() writes the file again,
+// atomically as writeZoomTrackFile does, with the entries given after the ones stored before.
+// Those are not formatted again: their bytes are copied from the file this writer stored last,
+// which it keeps open, by the kernel (or shared with it where the filesystem can). A store thus
+// costs its new entries and a copy, never the whole track in memory. Entries whose store failed
+// are kept and stored with the next store. Used from one thread at a time.
+class ZoomTrackFileWriter {
+public:
+    ZoomTrackFileWriter(QString path, std::optional<qint64> orient);
+    ~ZoomTrackFileWriter();
+    ZoomTrackFileWriter(const ZoomTrackFileWriter&) = delete;
+    ZoomTrackFileWriter& operator=(const ZoomTrackFileWriter&) = delete;
+
+    // The file: what was stored, what a failed store left, then `entries`. With `anew` the file
+    // holds only `entries` (the track changed before its end). False, the file as it was, with
+    // *error saying why.
+    bool store(std::span<const media::ZoomEntry> entries, bool anew = false, QString* error = nullptr);
+    // Entries a failed store left, waiting for the next.
+    bool hasUnstored() const { return !unstored_.empty(); }
+    const QString& path() const { return path_; }
+
+private:
+    QString path_;
+    std::optional<qint64> orient_;
+    std::unique_ptr<media::OutputFile> last_;  // the file stored last, held open to copy from
+    int64_t entriesEnd_ = 0;                   // where its closing tags begin
+    size_t stored_ = 0;
+    std::vector<media::ZoomEntry> unstored_;
+};
 // nullopt when the file is missing, is not a property list, or its root is not an array.
 // Elements are read as they are; use zoomTrackProblem() before rendering with the result.
 std::optional<ZoomTrack> readZoomTrackFile(const QString& path);

@@ -92,6 +92,5 @@ void AVPlayerDemoPlaybackView::paintPicture(QPainter& painter) {
     if (picture_.rgb.get() == lastPainted_) return;
     lastPainted_ = picture_.rgb.get();
     ++shown_;
-    shownTime_ = picture_.time;
     emit pictureShown(picture_.time.seconds());
 }

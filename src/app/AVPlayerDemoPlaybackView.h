@@ -19,9 +19,8 @@ public:
     // Not owned; null detaches.
     void setPlayer(media::Player* player);
 
-    // Pictures painted (each once) and the time of the last one (diagnostics, tests, benchmarks).
+    // Pictures painted, each once (diagnostics, tests, benchmarks).
     qint64 picturesShown() const { return shown_; }
-    media::Time shownTime() const { return shownTime_; }
     // Where the picture lands inside the view (pixels), for its shown size.
     static QRect fitRect(QSize picture, QSize view);
     // A ring around the picture: the keyboard is on the player (Space plays, the arrows seek).
@@ -43,6 +42,5 @@ private:
     media::PlayerPicture picture_;
     qint64 shown_ = 0;
     const void* lastPainted_ = nullptr;
-    media::Time shownTime_;
     bool focusShown_ = false;
 };

@@ -21,7 +21,6 @@ public:
     DevicePickerController(bool camera, ZoomSettingsController* prevCtrl, QWidget* parent = nullptr);
     ~DevicePickerController() override;
 
-    ui::TableView* optionsTable() const { return table_; }
     QLabel* descriptionLabel() const { return description_; }
     // The rows' device ids ("none": no microphone), in order.
     const QStringList& choices() const { return ids_; }

@@ -867,8 +867,8 @@ void TavrioCameraController::settingsChanged(QObject*) {
         manager.setMicrophoneID(QString());
     // A new preset or device is taken by a new session, set up off the main thread (reopening a
     // camera takes long enough to stall the window).
-    const QString preset = settings::getSessionPresetFromSettings();
-    if (manager.session() && QString::fromStdString(manager.session()->sessionPreset()) != preset)
+    const media::CapturePreset preset = settings::getSessionPresetFromSettings();
+    if (manager.session() && manager.session()->sessionPreset() != preset)
         recorder_->setUpSession(preset);
     else
         recorder_->restartSession();  // with the devices chosen now

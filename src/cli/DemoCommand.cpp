@@ -54,7 +54,7 @@ int runDemo(const QStringList& args) {
                 cli::err(QStringLiteral("demo: unknown quality '%1'").arg(q));
                 return cli::kExitUsage;
             }
-            request.preset = QString::fromLatin1(o->preset);
+            request.preset = o->capturePreset;
         } else {
             cli::err(QStringLiteral("usage: tavrio-cli demo [--quality high|640x480|medium|low]"));
             return cli::kExitUsage;
@@ -70,7 +70,7 @@ int runDemo(const QStringList& args) {
     if (recorded != cli::kExitOk) return recorded;
     cli::out(QStringLiteral("recorded %1 (6 s from the virtual camera at %2, zoom track of %3 entries: "
                             "in to 2.25x, hold, out to 1x)")
-                 .arg(movie, request.preset)
+                 .arg(movie, QLatin1String(media::capturePresetName(request.preset)))
                  .arg(entries));
 
     TavrioExportController job(QFileInfo(movie).absoluteFilePath());

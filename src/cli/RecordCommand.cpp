@@ -154,9 +154,10 @@ private:
     QString moviePath_;
 };
 
-QString presetForQuality(const QString& q) {
+std::optional<media::CapturePreset> presetForQuality(const QString& q) {
     const settings::Option* o = settings::optionForWord(settings::resolutionOptions(), q);
-    return o ? QString::fromLatin1(o->preset) : QString();
+    if (!o) return std::nullopt;
+    return o->capturePreset;
 }
 
 // Every option, for --help, the usage line and the shell's completion.
@@ -170,7 +171,8 @@ QString usageLine() {
 
 int runRecord(const QStringList& args) {
     double seconds = -1;
-    QString camera, mic, preset, zoomText;
+    QString camera, mic, zoomText;
+    std::optional<media::CapturePreset> preset;
     int orientation = platform::DeviceOrientation::Unknown;
     int cameraRotation = -1;
     for (int i = 0; i < args.size(); ++i) {
@@ -193,7 +195,7 @@ int runRecord(const QStringList& args) {
             mic = TavrioCaptureManager::microphoneIDForArgument(v);
         } else if (a == QLatin1String("--quality")) {
             preset = presetForQuality(v);
-            if (preset.isEmpty()) {
+            if (!preset) {
                 cli::err(QStringLiteral("record: unknown quality '%1'").arg(v));
                 return cli::kExitUsage;
             }
@@ -230,12 +232,11 @@ int runRecord(const QStringList& args) {
         cli::err(QStringLiteral("record: ") + problem);
         return cli::kExitUsage;
     }
-    if (preset.isEmpty()) preset = settings::getSessionPresetFromSettings();
     cli::RecordRequest request;
     request.seconds = seconds;
     request.camera = camera;
     request.microphone = mic;
-    request.preset = preset;
+    request.preset = preset ? *preset : settings::getSessionPresetFromSettings();
     request.orientation = orientation;
     request.zooms = *steps;
     request.cameraRotation = cameraRotation;

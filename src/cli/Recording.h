@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "Settings.h"  // the capture presets
+
 #include <vector>
 
 namespace cli {
@@ -14,9 +16,9 @@ struct ZoomStep {
 
 struct RecordRequest {
     double seconds = 0;
-    QString camera;           // device id; empty: the first camera
-    QString microphone;       // device id, "none"; empty: the first microphone
-    QString preset;           // capture preset name
+    QString camera;      // device id; empty: the first camera
+    QString microphone;  // device id, "none"; empty: the first microphone
+    media::CapturePreset preset = media::CapturePreset::High;
     int orientation = 0;      // platform::DeviceOrientation code; 0: the sensor's, if any
     int cameraRotation = -1;  // the camera's mounting in degrees; -1: as the camera reports
     std::vector<ZoomStep> zooms;

@@ -73,11 +73,6 @@ Size exportOutputSize(ExportPreset chosen, Size source) {
     return {evenAtLeastTwo(source.width * scale), evenAtLeastTwo(source.height * scale)};
 }
 
-std::vector<ExportPreset> ExportSession::allExportPresets() {
-    return {ExportPreset::HighestQuality, ExportPreset::Box960x540, ExportPreset::Box640x480,
-            ExportPreset::MediumQuality, ExportPreset::Passthrough};
-}
-
 std::vector<ExportPreset> ExportSession::exportPresetsCompatibleWithAsset(const Asset& asset) {
     std::vector<ExportPreset> out{ExportPreset::HighestQuality};
     auto video = asset.tracksWithMediaType(MediaType::Video);

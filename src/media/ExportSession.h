@@ -28,7 +28,6 @@ public:
     // least as large as its box. A movie without video gets HighestQuality, MediumQuality and
     // Passthrough.
     static std::vector<ExportPreset> exportPresetsCompatibleWithAsset(const Asset& asset);
-    static std::vector<ExportPreset> allExportPresets();
 
     ExportSession(std::shared_ptr<const Asset> asset, ExportPreset preset);
     // Cancels a running export and waits for it to wind up (the completion still runs once).

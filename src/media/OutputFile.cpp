@@ -173,6 +173,39 @@ bool OutputFile::write(const void* data, size_t size, Error* error) {
     return true;
 }
 
+bool OutputFile::copyFrom(int sourceFd, int64_t length, Error* error) {
+    off_t from = 0, to = end_;
+    bool inKernel = true;
+    char buffer[1 << 16];
+    while (from < length) {
+        const size_t want = static_cast<size_t>(length - from);
+        ssize_t n;
+        if (inKernel) {
+            n = ::copy_file_range(sourceFd, &from, fd_, &to, want, 0);
+            // Another filesystem, or one that cannot: through a buffer instead.
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                inKernel = false;
+                continue;
+            }
+        } else {
+            n = ::pread(sourceFd, buffer, std::min(want, sizeof buffer), from);
+            if (n > 0 && !write(buffer, static_cast<size_t>(n), error)) return false;
+            if (n > 0) {
+                from += n;
+                to = end_;
+            }
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // The source ended early: nothing to copy is a fault too, never a shorter file.
+            if (error) *error = errnoError(n < 0 ? errno : EIO, "The file could not be written.", final_);
+            return false;
+        }
+        end_ = to;
+    }
+    return true;
+}
+
 int OutputFile::avioRead(void* opaque, uint8_t* buf, int size) {
     auto* f = static_cast<OutputFile*>(opaque);
     ssize_t n;

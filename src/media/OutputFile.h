@@ -40,6 +40,10 @@ public:
 
     // Writes all of `data` at the current end; false (and *error) on a short write.
     bool write(const void* data, size_t size, Error* error = nullptr);
+    // Appends the first `length` bytes of the file open at `sourceFd` (another OutputFile's, say)
+    // at the current end. The kernel copies them, sharing the blocks where the filesystem can, so
+    // no copy passes through this process. False (and *error) on a short copy.
+    bool copyFrom(int sourceFd, int64_t length, Error* error = nullptr);
     // A seekable read/write I/O context on the temporary for FFmpeg's muxers (owned here; set it
     // as the muxer's pb with AVFMT_FLAG_CUSTOM_IO and clear pb before freeing the muxer).
     AVIOContext* avio();

@@ -26,7 +26,6 @@ public:
     ~ApplicationState() override;
 
     bool isActive() const { return active_; }
-    bool isScreenSaverInhibited() const { return inhibitCookie_ != 0; }
 
     // What the system reported; public so the D-Bus signals and tests drive the same path.
 public slots:

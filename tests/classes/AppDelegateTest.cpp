@@ -68,11 +68,11 @@ TEST(AppDelegate, FirstLaunchSeedsOnceAndLaterLaunchesChangeNothing) {
 
 TEST(AppDelegate, SessionPresetFollowsResolutionWithHighForAnythingElse) {
     testsupport::TempHome home;
-    EXPECT_EQ(settings::getSessionPresetFromSettings(), media::kCapturePresetHigh);  // never written
-    const std::pair<qint64, const char*> cases[] = {
-        {0, media::kCapturePresetHigh},  {1, media::kCapturePreset640x480}, {2, media::kCapturePresetMedium},
-        {3, media::kCapturePresetLow},   {4, media::kCapturePresetHigh},    {7, media::kCapturePresetHigh},
-        {-1, media::kCapturePresetHigh},
+    EXPECT_EQ(settings::getSessionPresetFromSettings(), media::CapturePreset::High);  // never written
+    const std::pair<qint64, media::CapturePreset> cases[] = {
+        {0, media::CapturePreset::High},  {1, media::CapturePreset::Size640x480}, {2, media::CapturePreset::Medium},
+        {3, media::CapturePreset::Low},   {4, media::CapturePreset::High},        {7, media::CapturePreset::High},
+        {-1, media::CapturePreset::High},
     };
     for (const auto& [value, preset] : cases) {
         Defaults::standard().setInteger(value, settings::kResolutionOpt);

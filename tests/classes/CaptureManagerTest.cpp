@@ -67,7 +67,7 @@ struct Rig {
     Rig() {
         manager.setCameraID(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
         manager.setMicrophoneID(QString::fromLatin1(media::CaptureDevice::kVirtualMicrophoneID));
-        manager.setupSessionWithPreset(QString::fromLatin1(media::kCapturePresetLow));
+        manager.setupSessionWithPreset(media::CapturePreset::Low);
         manager.setDelegate(&screen);
     }
     void recordUntil(double seconds) {
@@ -155,15 +155,15 @@ TEST(CaptureManager, DeviceReportsLeaveTheSessionsInputsAsTheyAre) {
 TEST(CaptureManager, PresetChangesOnlyReachARunningSessionWithANewPreset) {
     ensureApp();
     Rig rig;
-    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetLow));  // already so
+    rig.manager.changeToSessionPreset(media::CapturePreset::Low);  // already so
     EXPECT_TRUE(rig.screen.events.empty());
-    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetMedium));
+    rig.manager.changeToSessionPreset(media::CapturePreset::Medium);
     EXPECT_EQ(rig.screen.events, (std::vector<std::string>{"didChangeSessionPreset"}));
-    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::kCapturePresetMedium);
+    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::CapturePreset::Medium);
     rig.manager.session()->stopRunning();
-    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePreset640x480));
+    rig.manager.changeToSessionPreset(media::CapturePreset::Size640x480);
     EXPECT_EQ(rig.screen.events.size(), 1u);
-    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::kCapturePresetMedium);
+    EXPECT_EQ(rig.manager.session()->sessionPreset(), media::CapturePreset::Medium);
 }
 
 TEST(CaptureManager, TorchAndFocusTakeTheLockOnlyWhenThereIsSomethingToChange) {
@@ -235,7 +235,7 @@ TEST(CaptureManager, ADestroyedDelegateIsNeverCalled) {
         rig.manager.setDelegate(&gone);
     }
     EXPECT_EQ(rig.manager.delegate(), nullptr);
-    rig.manager.changeToSessionPreset(QString::fromLatin1(media::kCapturePresetMedium));  // would crash
+    rig.manager.changeToSessionPreset(media::CapturePreset::Medium);  // would crash
     SUCCEED();
 }
 

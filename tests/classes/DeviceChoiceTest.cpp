@@ -149,7 +149,7 @@ struct Rig {
     }
     void setUp() {
         const int before = setUps;
-        controller.setUpSession(QString::fromLatin1(media::kCapturePresetLow));
+        controller.setUpSession(media::CapturePreset::Low);
         ASSERT_TRUE(testsupport::spinUntil([&] { return setUps > before && !controller.isSessionSetUpPending(); }));
     }
     // The monitor looks; whatever set-up the change brings is waited for.

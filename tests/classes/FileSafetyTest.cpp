@@ -105,47 +105,79 @@ TEST(LiveZoomTrack, OnDiskFromTheStartAndWithinASecondOfEachEntry) {
     int64_t clock = 5000000000000;
     ZoomSampler s([&] { return clock; });
     auto onDisk = [&] { return readZoomTrackFile(file).value_or(ZoomTrack{}).size(); };
+    // The writes run off the main thread and report back to it.
+    auto written = [](const ZoomSampler& sampler) { return spinUntil([&] { return !sampler.isWriting(); }); };
 
     s.sliderChanged(0.5f);
     s.recordingBegan(1, file);
+    ASSERT_TRUE(written(s));
     EXPECT_EQ(onDisk(), 1);  // entry 0 at once: a crash right away still keeps the orientation
     clock += 300000000;
     s.sliderChanged(0.6f);
     EXPECT_TRUE(s.hasPendingEntries());  // a burst of moves is not a burst of writes
-    EXPECT_EQ(onDisk(), 1);
+    EXPECT_FALSE(s.isWriting());
     clock += 800000000;
     s.sliderChanged(0.7f);  // a second since the last write: written now
     EXPECT_FALSE(s.hasPendingEntries());
+    ASSERT_TRUE(written(s));
     EXPECT_EQ(onDisk(), s.zooms().size());
-    const qsizetype written = onDisk();
+    const qsizetype stored = onDisk();
     clock += 50000000;
     s.sliderChanged(1.0f);
-    EXPECT_EQ(onDisk(), written);
-    EXPECT_TRUE(s.writePendingEntries());  // what the one-second timer does
-    ASSERT_EQ(onDisk(), written + 1);
+    EXPECT_TRUE(s.hasPendingEntries());
+    s.writePendingEntries();  // what the one-second timer does
+    ASSERT_TRUE(written(s));
+    ASSERT_EQ(onDisk(), stored + 1);
     EXPECT_FLOAT_EQ(readZoomTrackFile(file)->entries.back().zoom, 3.0f);
 
     clock += 50000000;
     s.sliderChanged(0.0f);
-    s.recordingEnded();  // the end writes what is still waiting
-    const ZoomTrack stored = *readZoomTrackFile(file);
-    ASSERT_EQ(stored, s.zooms());
-    EXPECT_EQ(stored.orient.value_or(-1), 1);
+    std::optional<bool> whole;
+    s.recordingEnded([&](bool ok) { whole = ok; });  // the end writes what is still waiting
+    ASSERT_TRUE(spinUntil([&] { return whole.has_value(); }));
+    EXPECT_TRUE(*whole);
+    // Written in pieces, byte for byte what one write of the whole track gives.
+    EXPECT_EQ(testsupport::readFile(file.toStdString()), zoomTrackFileBytes(s.zooms()).toStdString());
+    EXPECT_EQ(readZoomTrackFile(file)->orient.value_or(-1), 1);
 
     // Without a track file the sampler keeps its entries in memory only.
     QFile::remove(file);
     ZoomSampler memoryOnly([&] { return clock; });
     memoryOnly.recordingBegan(3);
     memoryOnly.sliderChanged(1.0f);
-    memoryOnly.recordingEnded();
+    whole.reset();
+    memoryOnly.recordingEnded([&](bool ok) { whole = ok; });
+    ASSERT_TRUE(spinUntil([&] { return whole.has_value(); }));
+    EXPECT_TRUE(*whole);
     EXPECT_FALSE(QFileInfo::exists(file));
 
-    // A write that fails stays pending and is retried.
+    // A write that fails keeps its entries for the next, which stores them once it can.
     ZoomSampler blocked([&] { return clock; });
-    const QString bad = QString::fromStdString((home.path() / "no-such-folder" / "x.zooms.lkbx").string());
-    blocked.recordingBegan(3, bad);
-    EXPECT_TRUE(blocked.hasPendingEntries());
-    EXPECT_FALSE(blocked.writePendingEntries());
+    const fs::path folder = home.path() / "not-yet";
+    const QString late = QString::fromStdString((folder / "x.zooms.lkbx").string());
+    blocked.recordingBegan(3, late);
+    ASSERT_TRUE(written(blocked));
+    EXPECT_TRUE(blocked.lastWriteFailed());
+    clock += 2000000000;
+    blocked.sliderChanged(0.5f);
+    ASSERT_TRUE(written(blocked));
+    fs::create_directories(folder);
+    whole.reset();
+    blocked.recordingEnded([&](bool ok) { whole = ok; });
+    ASSERT_TRUE(spinUntil([&] { return whole.has_value(); }));
+    EXPECT_TRUE(*whole);
+    EXPECT_EQ(readZoomTrackFile(late), blocked.zooms());
+
+    // A take that keeps no movie keeps no track: removed after the writes, never written again.
+    ZoomSampler dropped([&] { return clock; });
+    dropped.recordingBegan(3, file);
+    dropped.recordingEnded();
+    dropped.removeTrackFile();
+    dropped.writePendingEntries();
+    whole.reset();
+    dropped.recordingEnded([&](bool ok) { whole = ok; });
+    ASSERT_TRUE(spinUntil([&] { return whole.has_value(); }));
+    EXPECT_FALSE(QFileInfo::exists(file));
 }
 
 TEST(ZoomCurveEnd, TheLastEntryHoldsEvenWhenItCameWithinATick) {

@@ -54,7 +54,7 @@ struct Rig {
     std::optional<bool> enabledAtIdle, pressAtIdle;
 
     explicit Rig(const QString& camera = QString::fromLatin1(media::CaptureDevice::kVirtualCameraID),
-                 const char* preset = media::kCapturePresetLow) {
+                 media::CapturePreset preset = media::CapturePreset::Low) {
         testsupport::qtApp();
         platform::DeviceOrientation::setOrientation(platform::DeviceOrientation::LandscapeRight);
         controller.setRestartDelay(0);
@@ -80,7 +80,7 @@ struct Rig {
         QObject::connect(&controller, &RecordingController::sessionRestarted, [this](bool) { ++restarts; });
         QObject::connect(&controller, &RecordingController::sessionSetUp,
                          [this](bool running, const QString&) { setUp = running; });
-        controller.setUpSession(QString::fromLatin1(preset));
+        controller.setUpSession(preset);
         EXPECT_TRUE(controller.isSessionSetUpPending());  // the camera opens off the main thread
         EXPECT_TRUE(testsupport::spinUntil([&] { return setUp.has_value(); }));
     }
@@ -277,7 +277,7 @@ TEST(RecordingController, ACameraThatFailsToOpenIsReportedAndTheControllerStaysU
     // The camera is back: the same controller sets up and records.
     rig.setUp.reset();
     rig.controller.captureManager().setCameraID(QString::fromLatin1(media::CaptureDevice::kVirtualCameraID));
-    rig.controller.setUpSession(QString::fromLatin1(media::kCapturePresetLow));
+    rig.controller.setUpSession(media::CapturePreset::Low);
     ASSERT_TRUE(testsupport::spinUntil([&] { return rig.setUp.has_value(); }));
     EXPECT_EQ(rig.setUp, true);
     ASSERT_TRUE(rig.controller.record());
@@ -330,7 +330,7 @@ TEST(ZoomTimeBase, ASliderMoveLandsWithinAFrameOfThePictureShownThenAndEarlyMove
     options.writer.height = 360;
     options.frameCount = 600;
     ASSERT_TRUE(media::testpattern::makeMovie(source, options));
-    Rig rig(QString::fromStdString("file:" + source), media::kCapturePresetMedium);
+    Rig rig(QString::fromStdString("file:" + source), media::CapturePreset::Medium);
     ASSERT_EQ(rig.setUp, true);
     auto& slot = rig.controller.captureManager().session()->previewSlot();
 

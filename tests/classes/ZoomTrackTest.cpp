@@ -13,6 +13,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <span>
 
 namespace fs = std::filesystem;
 
@@ -333,4 +335,57 @@ TEST(ZoomTrack, FilesAreWrittenAsTheKeyedEntriesAlwaysWereAndReadBackTheSame) {
     ASSERT_TRUE(writeZoomTrackFile(path, plain));
     EXPECT_EQ(testsupport::readFile(path.toStdString()).find("orient"), std::string::npos);
     EXPECT_EQ(*readZoomTrackFile(path), plain);
+}
+
+TEST(ZoomTrack, EveryValueIsWrittenAsLibplistWritesItAndPiecesAddUpToTheWhole) {
+    testsupport::TempHome home;
+    // What libplist, which wrote every track before, makes of the same entries.
+    auto libplist = [](const ZoomTrack& track) {
+        QVariantList list;
+        for (size_t i = 0; i < track.entries.size(); ++i) {
+            QVariantMap entry{{kZoomKey, double(track.entries[i].zoom)}, {kAtTimeKey, track.entries[i].atTime}};
+            if (i == 0 && track.orient) entry.insert(kOrientKey, *track.orient);
+            list.append(entry);
+        }
+        return platform::PropertyList::toXml(list).value_or(QByteArray()).toStdString();
+    };
+    using limits = std::numeric_limits<double>;
+    ZoomTrack track;
+    track.orient = std::numeric_limits<qint64>::min();
+    for (double d : {0.0, -0.0, limits::quiet_NaN(), -limits::quiet_NaN(), limits::infinity(), -limits::infinity(),
+                     limits::denorm_min(), limits::max(), 1e21, 1e-7, 123456789.125, 0.5, 100.0, -2.5})
+        track.entries.push_back({float(d), d});
+    // Any bit pattern at all, NaN payloads included.
+    std::mt19937_64 random(20);
+    for (int i = 0; i < 5000; ++i)
+        track.entries.push_back({std::bit_cast<float>(uint32_t(random())), std::bit_cast<double>(random())});
+    EXPECT_EQ(zoomTrackFileBytes(track).toStdString(), libplist(track));
+    EXPECT_EQ(zoomTrackFileBytes(ZoomTrack{}).toStdString(), libplist(ZoomTrack{}));
+    EXPECT_EQ(zoomTrackFileBytes(ZoomTrack{{{2.0f, 1.0}}, 3}).toStdString(), libplist(ZoomTrack{{{2.0f, 1.0}}, 3}));
+
+    // Stored a piece at a time, a store failing between (its folder gone, so the file it copies
+    // from has no name any more): the file is the whole track's, byte for byte.
+    const fs::path folder = home.path() / "Zooms";
+    fs::create_directories(folder);
+    const QString path = q(folder / "Out.mov.zooms.lkbx");
+    ZoomTrackFileWriter writer(path, track.orient);
+    const std::span<const media::ZoomEntry> all(track.entries);
+    ASSERT_TRUE(writer.store(all.subspan(0, 1)));
+    EXPECT_EQ(*readZoomTrackFile(path), ZoomTrack({track.entries[0]}, track.orient));
+    ASSERT_TRUE(writer.store({}));
+    ASSERT_TRUE(writer.store(all.subspan(1, 10)));
+    fs::remove_all(folder);
+    QString error;
+    EXPECT_FALSE(writer.store(all.subspan(11, 100), false, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(writer.hasUnstored());
+    fs::create_directories(folder);
+    ASSERT_TRUE(writer.store(all.subspan(111)));
+    EXPECT_FALSE(writer.hasUnstored());
+    EXPECT_EQ(testsupport::readFile(path.toStdString()), libplist(track));
+    EXPECT_EQ(fs::directory_iterator(folder)->path().filename(), "Out.mov.zooms.lkbx");  // no temporary left
+
+    // Started anew, the file holds only what is given then.
+    ASSERT_TRUE(writer.store(all.subspan(0, 2), true));
+    EXPECT_EQ(*readZoomTrackFile(path), ZoomTrack({track.entries[0], track.entries[1]}, track.orient));
 }

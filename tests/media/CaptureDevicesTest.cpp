@@ -95,32 +95,30 @@ TEST(CaptureDevices, PresetSizesFollowWhatTheCameraOffers) {
         return v;
     };
     // High: the largest 16:9 size up to 1920x1080 ...
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{3840, 2160}, {1920, 1080}, {1280, 720}})), (Size{1920, 1080}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {960, 540}, {1280, 960}})), (Size{960, 540}));
+    EXPECT_EQ(sizeForPreset(CapturePreset::High, fmt({{3840, 2160}, {1920, 1080}, {1280, 720}})), (Size{1920, 1080}));
+    EXPECT_EQ(sizeForPreset(CapturePreset::High, fmt({{640, 480}, {960, 540}, {1280, 960}})), (Size{960, 540}));
     // ... else simply the largest that fits (a 4:3 camera).
-    EXPECT_EQ(sizeForPreset(kCapturePresetHigh, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (Size{800, 600}));
+    EXPECT_EQ(sizeForPreset(CapturePreset::High, fmt({{640, 480}, {1600, 1200}, {800, 600}})), (Size{800, 600}));
     // A webcam: raw YUYV only slow at 1080p, MJPEG at 30 fps: 1080p at 30 fps, whichever format.
     std::vector<VideoFormat> webcam{{"yuyv422", {1920, 1080}, {5}},
                                     {"yuyv422", {640, 480}, {30}},
                                     {"mjpeg", {1920, 1080}, {30, 15}},
                                     {"mjpeg", {1280, 720}, {60, 30}}};
-    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).size, (Size{1920, 1080}));
-    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).frameRate, 30);
+    EXPECT_EQ(modeForPreset(CapturePreset::High, webcam).size, (Size{1920, 1080}));
+    EXPECT_EQ(modeForPreset(CapturePreset::High, webcam).frameRate, 30);
     // Without MJPEG a 1080p that only crawls gives way to a size that flows.
     webcam.erase(webcam.begin() + 2, webcam.end());
-    EXPECT_EQ(modeForPreset(kCapturePresetHigh, webcam).size, (Size{640, 480}));
+    EXPECT_EQ(modeForPreset(CapturePreset::High, webcam).size, (Size{640, 480}));
     // The fixed presets are their own size whatever the camera has: pictures get scaled.
-    EXPECT_EQ(sizeForPreset(kCapturePreset640x480, fmt({{1280, 720}})), (Size{640, 480}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetMedium, fmt({{1280, 720}})), (Size{480, 360}));
-    EXPECT_EQ(sizeForPreset(kCapturePresetLow, fmt({{1280, 720}})), (Size{192, 144}));
-    EXPECT_TRUE(sizeForPreset("Photo", fmt({{1280, 720}})).empty());
-    EXPECT_FALSE(isKnownPreset("high"));  // preset names are exact
+    EXPECT_EQ(sizeForPreset(CapturePreset::Size640x480, fmt({{1280, 720}})), (Size{640, 480}));
+    EXPECT_EQ(sizeForPreset(CapturePreset::Medium, fmt({{1280, 720}})), (Size{480, 360}));
+    EXPECT_EQ(sizeForPreset(CapturePreset::Low, fmt({{1280, 720}})), (Size{192, 144}));
 }
 
 TEST(CaptureDevices, TheTestPictureOffersAWebcamsModesAndDeliversItsLargeOnesThroughJpeg) {
     auto cam = CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID);
     ASSERT_TRUE(cam);
-    const CaptureMode high = modeForPreset(kCapturePresetHigh, cam->formats());
+    const CaptureMode high = modeForPreset(CapturePreset::High, cam->formats());
     EXPECT_EQ(high.size, (Size{1920, 1080}));
     for (const auto& f : cam->formats())
         if (f.pixelFormat != "mjpeg") {

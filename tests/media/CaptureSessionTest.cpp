@@ -65,16 +65,15 @@ TEST(CaptureSession, CanAddRulesAndConnections) {
     EXPECT_TRUE(out->connections().empty());
     EXPECT_TRUE(other.canAddOutput(out));
 
-    EXPECT_FALSE(session.setSessionPreset("Photo"));
-    EXPECT_EQ(session.sessionPreset(), kCapturePresetHigh);
+    EXPECT_EQ(session.sessionPreset(), CapturePreset::High);
     EXPECT_EQ(session.videoSize(), (Size{1920, 1080}));
-    EXPECT_TRUE(session.setSessionPreset(kCapturePresetLow));
+    session.setSessionPreset(CapturePreset::Low);
     EXPECT_EQ(session.videoSize(), (Size{192, 144}));
 }
 
 TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
     CaptureSession session;
-    session.setSessionPreset(kCapturePresetLow);
+    session.setSessionPreset(CapturePreset::Low);
     auto cam = virtualCamera();
     ASSERT_TRUE(session.addInput(cam));
     std::mutex m;
@@ -97,8 +96,8 @@ TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
 
     // Two changes inside one bracket: the inputs restart once, with both applied.
     session.beginConfiguration();
-    session.setSessionPreset(kCapturePresetMedium);
-    session.setSessionPreset(kCapturePreset640x480);
+    session.setSessionPreset(CapturePreset::Medium);
+    session.setSessionPreset(CapturePreset::Size640x480);
     EXPECT_EQ(port->formatDescription().dimensions, (Size{192, 144}));  // nothing applied yet
     session.commitConfiguration();
     EXPECT_EQ(port->formatDescription().dimensions, (Size{640, 480}));
@@ -117,7 +116,7 @@ TEST(CaptureSession, RunsAtThePresetSizeAndRestartsOnceForABracketedChange) {
     EXPECT_FALSE(session.isRunning());
     EXPECT_FALSE(session.previewSlot().latest().frame);
     // A stopped session takes a preset without running anything.
-    session.setSessionPreset(kCapturePresetLow);
+    session.setSessionPreset(CapturePreset::Low);
     EXPECT_FALSE(session.isRunning());
 }
 
@@ -132,7 +131,7 @@ TEST(CaptureSession, FileCameraPicturesAreCroppedToThePresetShapeNotStretched) {
     EXPECT_FALSE(natural.empty());
 
     CaptureSession session;
-    session.setSessionPreset(kCapturePreset640x480);
+    session.setSessionPreset(CapturePreset::Size640x480);
     ASSERT_TRUE(session.addInput(CaptureDeviceInput::create(dev)));
     session.startRunning();
     ASSERT_TRUE(session.isRunning());

@@ -23,7 +23,7 @@ struct Rig {
     CaptureSession session;
     std::shared_ptr<MovieFileOutput> output = std::make_shared<MovieFileOutput>();
 
-    Rig(const std::string& preset, const std::string& camera, bool withSound = true) {
+    Rig(CapturePreset preset, const std::string& camera, bool withSound = true) {
         session.setSessionPreset(preset);
         Error err;
         auto cam = CaptureDevice::deviceWithUniqueID(camera, &err);
@@ -60,7 +60,7 @@ struct Rig {
 TEST(MovieRecording, VirtualCameraPortraitRecordingIsAnOrdinaryMovieWithSoundAndDisplayMatrix) {
     testsupport::TempDir dir;
     std::string path = (dir.path() / "Out1.mov").string();
-    Rig rig(kCapturePreset640x480, CaptureDevice::kVirtualCameraID);
+    Rig rig(CapturePreset::Size640x480, CaptureDevice::kVirtualCameraID);
     ASSERT_TRUE(rig.session.isRunning());
     rig.output->connectionWithMediaType(MediaType::Video)->setVideoOrientation(VideoOrientation::Portrait);
     auto d = std::make_shared<capturetest::Recorder>();
@@ -107,7 +107,7 @@ TEST(MovieRecording, FileCameraRecordingHasThePresetSizeAndPlays) {
     if (movie.empty()) GTEST_SKIP() << "shared media not present";
     testsupport::TempDir dir;
     std::string path = (dir.path() / "file.mov").string();
-    Rig rig(kCapturePresetMedium, "file:" + movie.string());
+    Rig rig(CapturePreset::Medium, "file:" + movie.string());
     ASSERT_TRUE(rig.session.isRunning());
     Error e = rig.record(path, 2.0);
     EXPECT_FALSE(e.isError()) << e.description;
@@ -125,7 +125,7 @@ TEST(MovieRecording, FailuresBeforeAnySampleAreReportedWithoutStarting) {
     testsupport::TempDir dir;
     // A folder that does not exist.
     {
-        Rig rig(kCapturePresetLow, CaptureDevice::kVirtualCameraID, false);
+        Rig rig(CapturePreset::Low, CaptureDevice::kVirtualCameraID, false);
         auto d = std::make_shared<capturetest::Recorder>();
         Error e = rig.record((dir.path() / "missing" / "x.mov").string(), 0.1, d, false);
         EXPECT_TRUE(e.isError());
@@ -134,7 +134,7 @@ TEST(MovieRecording, FailuresBeforeAnySampleAreReportedWithoutStarting) {
     }
     // An existing file is never overwritten.
     {
-        Rig rig(kCapturePresetLow, CaptureDevice::kVirtualCameraID, false);
+        Rig rig(CapturePreset::Low, CaptureDevice::kVirtualCameraID, false);
         auto earlier = dir.path() / "Out.mov";
         testsupport::writeFile(earlier, "an earlier movie");
         auto d = std::make_shared<capturetest::Recorder>();
@@ -264,7 +264,7 @@ TEST(MovieRecording, KilledRecordingLeavesAMoviePlayableToWithinTwoSecondsOfTheK
         // The recording process: reports how much it has handed to the movie, until killed.
         ::close(pipeFd[0]);
         CaptureSession session;
-        session.setSessionPreset(kCapturePreset640x480);
+        session.setSessionPreset(CapturePreset::Size640x480);
         session.addInput(
             CaptureDeviceInput::create(CaptureDevice::deviceWithUniqueID(CaptureDevice::kVirtualCameraID)));
         session.addInput(
@@ -304,7 +304,7 @@ TEST(MovieRecording, KilledRecordingLeavesAMoviePlayableToWithinTwoSecondsOfTheK
 TEST(MovieRecording, FileSizeLimitStopsWithAnErrorAndKeepsAPlayableMovie) {
     testsupport::TempDir dir;
     std::string path = (dir.path() / "limited.mov").string();
-    Rig rig(kCapturePreset640x480, CaptureDevice::kVirtualCameraID);
+    Rig rig(CapturePreset::Size640x480, CaptureDevice::kVirtualCameraID);
     // As the programs' mains do: the limit then fails the write instead of killing the process.
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -336,7 +336,7 @@ TEST(MovieRecording, FileCameraLoopsAShortMovieForAsLongAsTheRecordingRuns) {
     if (movie.empty()) GTEST_SKIP() << "shared media not present";
     testsupport::TempDir dir;
     std::string path = (dir.path() / "loop.mov").string();
-    Rig rig(kCapturePresetLow, "file:" + movie.string(), false);
+    Rig rig(CapturePreset::Low, "file:" + movie.string(), false);
     ASSERT_TRUE(rig.session.isRunning());
     Error e = rig.record(path, 1.5);
     EXPECT_FALSE(e.isError()) << e.description;

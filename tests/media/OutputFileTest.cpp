@@ -126,6 +126,37 @@ TEST(OutputFile, ReplacingSwapsALinkForTheFileAndLeavesItsTargetAlone) {
     EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"Out.mov.zooms.lkbx", "outside.txt"}));
 }
 
+TEST(OutputFile, CopiesAnotherFilesBytesOnTheSameFilesystemOrAnother) {
+    testsupport::TempDir dir;
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 % 251);
+    std::vector<fs::path> sources{dir.path() / "source"};
+    // tmpfs: the kernel will not copy across filesystems, and a buffer carries the bytes.
+    if (fs::is_directory("/dev/shm"))
+        sources.push_back(fs::path("/dev/shm") / ("tavrio-copy-" + std::to_string(::getpid())));
+    for (const fs::path& source : sources) {
+        SCOPED_TRACE(source.string());
+        testsupport::writeFile(source, bytes);
+        const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        auto out = OutputFile::create((dir.path() / "copy").string());
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(write(*out, "head:"));
+        EXPECT_TRUE(out->copyFrom(fd, 150000));
+        ASSERT_TRUE(write(*out, ":tail"));
+        ASSERT_TRUE(out->commit(OutputFile::Commit::Replace));
+        EXPECT_EQ(testsupport::readFile(dir.path() / "copy"), "head:" + bytes.substr(0, 150000) + ":tail");
+        // A source shorter than asked fails the copy: never a file with less than it should hold.
+        auto tooFar = OutputFile::create((dir.path() / "short").string());
+        ASSERT_TRUE(tooFar);
+        Error e;
+        EXPECT_FALSE(tooFar->copyFrom(fd, 300000, &e));
+        EXPECT_TRUE(e.isError());
+        ::close(fd);
+        fs::remove(source);
+    }
+}
+
 TEST(OutputFile, StaleTemporariesOfDeadWritersAreSweptLiveOnesKept) {
     testsupport::TempDir dir;
     auto live = OutputFile::create((dir.path() / "Video.mov").string());

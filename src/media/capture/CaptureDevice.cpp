@@ -12,7 +12,6 @@
 #include <map>
 #include <tuple>
 
-#include "media/CapturePresets.h"
 #include "media/FFmpeg.h"
 #include "media/capture/DeviceBackends.h"
 
@@ -395,15 +394,13 @@ DeviceProblem deviceProblem(const Error& error) {
     }
 }
 
-bool isKnownPreset(const std::string& p) {
-    return p == kCapturePresetHigh || p == kCapturePreset640x480 || p == kCapturePresetMedium || p == kCapturePresetLow;
-}
-
-CaptureMode modeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
-    if (preset == kCapturePreset640x480) return {{640, 480}, 30};
-    if (preset == kCapturePresetMedium) return {{480, 360}, 30};
-    if (preset == kCapturePresetLow) return {{192, 144}, 30};
-    if (preset != kCapturePresetHigh) return {{}, 30};
+CaptureMode modeForPreset(CapturePreset preset, const std::vector<VideoFormat>& formats) {
+    switch (preset) {
+    case CapturePreset::Size640x480: return {{640, 480}, 30};
+    case CapturePreset::Medium: return {{480, 360}, 30};
+    case CapturePreset::Low: return {{192, 144}, 30};
+    case CapturePreset::High: break;
+    }
     // Each size once, at the best rate any pixel format reaches there (capped at 30).
     std::map<std::pair<int, int>, double> rates;
     for (const auto& f : formats) {
@@ -423,7 +420,7 @@ CaptureMode modeForPreset(const std::string& preset, const std::vector<VideoForm
     return {{best->first.first, best->first.second}, best->second};
 }
 
-Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats) {
+Size sizeForPreset(CapturePreset preset, const std::vector<VideoFormat>& formats) {
     return modeForPreset(preset, formats).size;
 }
 

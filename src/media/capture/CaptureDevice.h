@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/AffineTransform.h"
+#include "media/CapturePresets.h"
 #include "media/Error.h"
 #include "media/capture/CaptureTypes.h"
 
@@ -156,14 +157,13 @@ private:
 // largest size there (16:9 before other shapes of the same class) at its highest rate up to 30
 // fps, whichever pixel format reaches it; sizes that reach less than 15 fps count only when no
 // size does. The fixed presets are their own size at 30 fps whatever the camera has (pictures
-// are scaled). Unknown presets give an empty size.
+// are scaled).
 struct CaptureMode {
     Size size;
     double frameRate = 30;
 };
-CaptureMode modeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
-Size sizeForPreset(const std::string& preset, const std::vector<VideoFormat>& formats);
-bool isKnownPreset(const std::string& preset);
+CaptureMode modeForPreset(CapturePreset preset, const std::vector<VideoFormat>& formats);
+Size sizeForPreset(CapturePreset preset, const std::vector<VideoFormat>& formats);
 
 // Why a device could not be opened, in the classes a user can act on. The error's code is an
 // errno value or an FFmpeg error code.

@@ -10,7 +10,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "media/CapturePresets.h"
 #include "media/FFmpeg.h"
 
 namespace media {
@@ -147,7 +146,7 @@ struct CaptureSession::Pump {
 
 // ---------------------------------------------------------------------------------------------
 
-CaptureSession::CaptureSession() : preset_(kCapturePresetHigh) {}
+CaptureSession::CaptureSession() = default;
 
 CaptureSession::~CaptureSession() {
     stopRunning();
@@ -256,26 +255,20 @@ void CaptureSession::connectLocked(const std::shared_ptr<CaptureDeviceInput>& in
     }
 }
 
-bool CaptureSession::canSetSessionPreset(const std::string& p) const {
-    return isKnownPreset(p);
-}
-
-std::string CaptureSession::sessionPreset() const {
+CapturePreset CaptureSession::sessionPreset() const {
     std::lock_guard lock(mutex_);
     return preset_;
 }
 
-bool CaptureSession::setSessionPreset(const std::string& p) {
-    if (!canSetSessionPreset(p)) return false;
+void CaptureSession::setSessionPreset(CapturePreset p) {
     std::lock_guard lock(mutex_);
-    if (p == preset_) return true;
+    if (p == preset_) return;
     preset_ = p;
     dirty_ = true;
     if (configDepth_ == 0 && running_) {
         stopLocked();
         startLocked();
     }
-    return true;
 }
 
 Size CaptureSession::videoSize() const {

@@ -142,9 +142,8 @@ public:
     bool addOutput(const std::shared_ptr<CaptureOutput>& output);
     void removeOutput(const std::shared_ptr<CaptureOutput>& output);
 
-    bool canSetSessionPreset(const std::string& preset) const;
-    std::string sessionPreset() const;
-    bool setSessionPreset(const std::string& preset);  // false for an unknown preset
+    CapturePreset sessionPreset() const;
+    void setSessionPreset(CapturePreset preset);
     // The picture size the preset gives with the current camera; empty without one.
     Size videoSize() const;
 
@@ -200,7 +199,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_;
     std::vector<std::shared_ptr<CaptureOutput>> outputs_;
-    std::string preset_;
+    CapturePreset preset_ = CapturePreset::High;
     int configDepth_ = 0;
     bool dirty_ = false;
     bool running_ = false;

@@ -177,14 +177,6 @@ DeviceMonitor::~DeviceMonitor() {
     if (impl_->thread.joinable()) impl_->thread.join();
 }
 
-bool DeviceMonitor::usesUdev() const {
-#ifdef TAVRIO_HAVE_UDEV
-    return impl_->mon != nullptr;
-#else
-    return false;
-#endif
-}
-
 DeviceMonitor::DeviceList DeviceMonitor::devices() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->known;

@@ -28,7 +28,6 @@ public:
     DeviceMonitor(const DeviceMonitor&) = delete;
     DeviceMonitor& operator=(const DeviceMonitor&) = delete;
 
-    bool usesUdev() const;
     // The devices as last listed (empty until the baseline is taken); from any thread.
     DeviceList devices() const;
     // Looks at the device list now (from any thread), reporting differences.
