@@ -15,6 +15,19 @@ namespace platform {
 
 namespace {
 
+// Not Qt's global pool: Qt 6's raster engine splits every large fill and image draw across that
+// pool and the UI thread waits for the pieces, so a camera being opened or a movie being read
+// there held the next paint until it ended.
+QThreadPool& normalPool() {
+    // Made on first use and never destroyed, as the low lane's below.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        return p;
+    }();
+    return *pool;
+}
+
 QThreadPool& lowPool() {
     // Made on first use and never destroyed: work may still be queued when statics are torn
     // down, and drain() has waited for it by then.
@@ -39,7 +52,7 @@ void Background::start(std::function<void()> job, Lane lane) {
         });
         return;
     }
-    QThreadPool::globalInstance()->start(std::move(job));
+    normalPool().start(std::move(job));
 }
 
 void Background::run(std::function<void()> work, Lane lane) {
@@ -55,13 +68,12 @@ void Background::deliver(const QPointer<QObject>& context, std::function<void()>
 }
 
 void Background::drain() {
-    // Work may queue more work (a job whose delivery starts another): wait until both pools
+    // Work may queue more work (a job whose delivery starts another): wait until both lanes
     // are idle together.
     for (;;) {
-        QThreadPool* global = QThreadPool::globalInstance();
-        if (global) global->waitForDone();
+        normalPool().waitForDone();
         lowPool().waitForDone();
-        if ((!global || global->activeThreadCount() == 0) && lowPool().activeThreadCount() == 0) return;
+        if (normalPool().activeThreadCount() == 0 && lowPool().activeThreadCount() == 0) return;
     }
 }
 

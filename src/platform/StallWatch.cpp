@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,23 @@ class Watch;
 std::mutex gInstallMutex;
 Watch* gWatch = nullptr;
 std::atomic<void (*)(const QString&)> gHook{nullptr};
+std::atomic<int> gDisplayServer{0};
+
+// A thread's schedstat: nanoseconds on a CPU and waiting for one so far; false when unreadable.
+bool readSchedstat(const char* path, int64_t* onCpu, int64_t* waiting) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[128];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    buf[n] = 0;
+    unsigned long long run = 0, wait = 0;
+    if (std::sscanf(buf, "%llu %llu", &run, &wait) != 2) return false;
+    *onCpu = static_cast<int64_t>(run);
+    *waiting = static_cast<int64_t>(wait);
+    return true;
+}
 
 class Watch : public QObject {
 public:
@@ -122,27 +140,28 @@ public:
     }
 
 private:
-    // The main thread's time waiting for a CPU so far (ns), or -1.
-    int64_t runDelay() const {
-        const int fd = ::open(schedstat_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        char buf[128];
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-        ::close(fd);
-        if (n <= 0) return -1;
-        buf[n] = 0;
-        unsigned long long onCpu = 0, waiting = 0;
-        if (std::sscanf(buf, "%llu %llu", &onCpu, &waiting) != 2) return -1;
-        return static_cast<int64_t>(waiting);
-    }
-
     struct Sample {
-        int64_t at = 0, delay = 0;
+        int64_t at = 0;
+        int64_t onCpu = 0, delay = 0;  // the main thread's
+        int64_t serverDelay = 0;       // the display server's main thread's time waiting for a CPU
     };
 
-    // The latest sample taken before `t`, else the oldest kept: its delay is at most what had
+    Sample sample(int64_t at) const {
+        Sample s;
+        s.at = at;
+        if (!readSchedstat(schedstat_.c_str(), &s.onCpu, &s.delay)) s.onCpu = s.delay = 0;
+        if (const int server = gDisplayServer.load(); server > 0) {
+            char path[64];
+            std::snprintf(path, sizeof path, "/proc/%d/schedstat", server);
+            int64_t ignored = 0;
+            if (!readSchedstat(path, &ignored, &s.serverDelay)) s.serverDelay = 0;
+        }
+        return s;
+    }
+
+    // The latest sample taken before `t`, else the oldest kept: its counts are at most what had
     // passed by `t`, so a gap is never charged less waiting than it had.
-    int64_t delayBefore(int64_t t) const {
+    Sample sampleBefore(int64_t t) const {
         const Sample* best = nullptr;
         const Sample* oldest = nullptr;
         for (const Sample& s : samples_) {
@@ -150,7 +169,7 @@ private:
             if (s.at <= t && (!best || s.at > best->at)) best = &s;
             if (!oldest || s.at < oldest->at) oldest = &s;
         }
-        return best ? best->delay : oldest ? oldest->delay : 0;
+        return best ? *best : oldest ? *oldest : Sample{};
     }
 
     void report(const QString& line) {
@@ -164,9 +183,8 @@ private:
         bool hangTold = false;
         std::unique_lock<std::mutex> stopLock(stopMutex_);
         while (!stopCv_.wait_for(stopLock, std::chrono::nanoseconds(tick), [this] { return stop_; })) {
-            const int64_t delay = runDelay();
             const int64_t now = nowNs();
-            samples_[next_++ % samples_.size()] = {now, delay < 0 ? 0 : delay};
+            samples_[next_++ % samples_.size()] = sample(now);
             int64_t start = 0, end = 0, ongoingSince = 0;
             bool idle = true;
             Delivery gap, ongoing;
@@ -184,14 +202,27 @@ private:
                 hangTold = false;
                 // Read again now that the gap is known to have ended: this thread may have been
                 // kept from the CPU itself between the sample above and the look at the gap.
-                const int64_t after = runDelay();
-                const int64_t waited = after < 0 ? 0 : std::max<int64_t>(0, after - delayBefore(start));
-                const int64_t held = (end - start) - waited;
+                const Sample after = sample(nowNs());
+                const Sample before = sampleBefore(start);
+                const int64_t gapNs = end - start;
+                const int64_t waited = std::max<int64_t>(0, after.delay - before.delay);
+                // While the main thread slept it may have been waiting for the display server
+                // (a paint waits until the server has taken the last picture); the server's own
+                // wait for a CPU then is the machine's load too, up to the time slept.
+                const int64_t ran = std::max<int64_t>(0, after.onCpu - before.onCpu);
+                const int64_t slept = std::max<int64_t>(0, gapNs - ran - waited);
+                const int64_t serverWaited =
+                    std::min(slept, std::max<int64_t>(0, after.serverDelay - before.serverDelay));
+                const int64_t held = gapNs - waited - serverWaited;
                 if (held > limitNs_) {
                     QString line =
                         QStringLiteral("event loop stalled for %1 ms in %2").arg(held / 1000000).arg(describe(gap));
-                    if (waited >= 1000000)
-                        line += QStringLiteral(" [%1 ms more waiting for a CPU, not counted]").arg(waited / 1000000);
+                    if (waited + serverWaited >= 1000000) {
+                        line += QStringLiteral(" [%1 ms more waiting for a CPU").arg((waited + serverWaited) / 1000000);
+                        if (serverWaited >= 1000000)
+                            line += QStringLiteral(", %1 ms of it the display server's").arg(serverWaited / 1000000);
+                        line += QStringLiteral(", not counted]");
+                    }
                     report(line);
                 }
             }
@@ -256,6 +287,10 @@ void StallWatch::uninstall() {
     std::lock_guard<std::mutex> lock(gInstallMutex);
     delete gWatch;
     gWatch = nullptr;
+}
+
+void StallWatch::setDisplayServer(int pid) {
+    gDisplayServer = pid > 0 ? pid : 0;
 }
 
 void StallWatch::setReportHook(void (*hook)(const QString& line)) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -157,6 +158,75 @@ TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
     ASSERT_GT(longestWallMs, 100) << "the main thread was not kept from the CPU";
     const std::vector<QString> got = reported();
     EXPECT_TRUE(got.empty()) << got.front().toStdString();
+}
+
+TEST_F(StallWatchTest, WaitingForAStarvedDisplayServerIsNotAStallButWaitingForAnIdleOneIs) {
+    // A child process stands in for the display server: each event below waits until it has
+    // spent 20 ms of its CPU, on a CPU shared with six spinning threads, so the wait is several
+    // times the limit on the wall clock though the server did 20 ms of work.
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    int ask[2], told[2];
+    ASSERT_EQ(::pipe(ask), 0);
+    ASSERT_EQ(::pipe(told), 0);
+    const pid_t server = ::fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        ::close(ask[1]);
+        ::close(told[0]);
+        sched_setaffinity(0, sizeof one, &one);
+        char c;
+        while (::read(ask[0], &c, 1) == 1) {
+            const int64_t until = threadCpuNs() + (c == 'w' ? 20'000'000 : 0);
+            while (threadCpuNs() < until) {}
+            if (c == 's') ::usleep(200'000);  // idle, not starved
+            if (::write(told[1], &c, 1) != 1) break;
+        }
+        ::_exit(0);
+    }
+    ::close(ask[0]);
+    ::close(told[1]);
+    auto waitFor = [&](char what) {
+        char c = what;
+        ASSERT_EQ(::write(ask[1], &c, 1), 1);
+        ASSERT_EQ(::read(told[0], &c, 1), 1);
+    };
+    StallWatch::setDisplayServer(server);
+    StallWatch::install(100);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> spinners;
+    for (int i = 0; i < 6; ++i)
+        spinners.emplace_back([&] {
+            sched_setaffinity(0, sizeof one, &one);
+            while (!stop) {}
+        });
+    int64_t longestWallMs = 0;
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        deliver("painting", [&] { waitFor('w'); });
+        longestWallMs = std::max<int64_t>(
+            longestWallMs,
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() -
+                100);
+    }
+    stop = true;
+    for (auto& t : spinners) t.join();
+    const std::vector<QString> starved = reported();
+    // A server that merely takes its time (here: sleeps) is waited for by the program itself.
+    deliver("sleepy server", [&] { waitFor('s'); });
+    const std::vector<QString> all = reported();
+    ::close(ask[1]);
+    ::waitpid(server, nullptr, 0);
+    ::close(told[0]);
+    StallWatch::setDisplayServer(0);
+
+    ASSERT_GT(longestWallMs, 100) << "the server was not kept from the CPU";
+    EXPECT_TRUE(starved.empty()) << starved.front().toStdString();
+    ASSERT_EQ(all.size(), starved.size() + 1);
+    EXPECT_TRUE(all.back().contains(QStringLiteral("\"sleepy server\""))) << all.back().toStdString();
 }
 
 TEST_F(StallWatchTest, TheEnvironmentChoosesTheLimit) {
