@@ -215,8 +215,11 @@ private:
                     std::min(slept, std::max<int64_t>(0, after.serverDelay - before.serverDelay));
                 const int64_t held = gapNs - waited - serverWaited;
                 if (held > limitNs_) {
-                    QString line =
-                        QStringLiteral("event loop stalled for %1 ms in %2").arg(held / 1000000).arg(describe(gap));
+                    // Asleep or on a CPU tells a wait (a file, a lock, a process) from work.
+                    QString line = QStringLiteral("event loop stalled for %1 ms in %2, %3 ms of it asleep")
+                                       .arg(held / 1000000)
+                                       .arg(describe(gap))
+                                       .arg((slept - serverWaited) / 1000000);
                     if (waited + serverWaited >= 1000000) {
                         line += QStringLiteral(" [%1 ms more waiting for a CPU").arg((waited + serverWaited) / 1000000);
                         if (serverWaited >= 1000000)

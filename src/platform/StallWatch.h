@@ -2,10 +2,11 @@
 // Watches the main thread's event loop from a thread of its own and logs one line (tavrio.stall,
 // a warning) for every time the loop did not come back for longer than a limit:
 //
-//   event loop stalled for 120 ms in VideoAssetsScreen "Library" Paint (VideoAssetsViewController: thumbnail)
+//   event loop stalled for 120 ms in VideoAssetsScreen "Library" Paint (VideoAssetsViewController: thumbnail), 110 ms of it asleep
 //
-// with what was being delivered (the receiver's class and name and the event's type) and the
-// last Scope entered while it ran. Time the main thread spent runnable but waiting for a CPU (a loaded
+// with what was being delivered (the receiver's class and name and the event's type), the
+// last Scope entered while it ran, and how much of it the thread was asleep (waiting on a file, a
+// lock or another process) rather than working. Time the main thread spent runnable but waiting for a CPU (a loaded
 // machine, the kernel's run-queue delay in /proc/self/task/<tid>/schedstat) is not counted, nor,
 // while the main thread slept, the display server's own wait for a CPU (a paint waits until the
 // server has taken the last picture): only what the program itself held the loop for.

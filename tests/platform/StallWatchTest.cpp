@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,8 @@ TEST_F(StallWatchTest, AMainThreadBlockedOnAPipeOrASleepIsReportedWithWhatItWasD
     EXPECT_TRUE(got[0].startsWith(QStringLiteral("event loop stalled for "))) << got[0].toStdString();
     EXPECT_TRUE(got[0].contains(QStringLiteral("\"reader\""))) << got[0].toStdString();
     EXPECT_GE(got[0].section(QLatin1Char(' '), 4, 4).toInt(), 250) << got[0].toStdString();
+    const auto asleep = QRegularExpression(QStringLiteral("(\\d+) ms of it asleep")).match(got[0]);
+    EXPECT_GE(asleep.captured(1).toInt(), 200) << "a read waits asleep: " << got[0].toStdString();
     EXPECT_TRUE(got[1].contains(QStringLiteral("\"sleeper\""))) << got[1].toStdString();
     EXPECT_TRUE(got[1].contains(QStringLiteral("(SleepyJob: nap)"))) << got[1].toStdString();
 }
