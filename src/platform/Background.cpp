@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -28,6 +29,12 @@ QThreadPool& normalPool() {
     return *pool;
 }
 
+// Named apart from Qt's own pool threads, which the stall check looks for by their name.
+void nameThread(const char* name) {
+    static thread_local const bool named = ::pthread_setname_np(::pthread_self(), name) == 0;
+    (void)named;
+}
+
 QThreadPool& lowPool() {
     // Made on first use and never destroyed: work may still be queued when statics are torn
     // down, and drain() has waited for it by then.
@@ -48,11 +55,15 @@ void Background::start(std::function<void()> job, Lane lane) {
             // every core does this work.
             static thread_local const bool niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
             (void)niced;
+            nameThread("tavrio-low");
             job();
         });
         return;
     }
-    normalPool().start(std::move(job));
+    normalPool().start([job = std::move(job)] {
+        nameThread("tavrio-work");
+        job();
+    });
 }
 
 void Background::run(std::function<void()> work, Lane lane) {

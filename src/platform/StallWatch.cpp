@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,8 +20,11 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -143,19 +147,68 @@ private:
     struct Sample {
         int64_t at = 0;
         int64_t onCpu = 0, delay = 0;  // the main thread's
-        int64_t serverDelay = 0;       // the display server's main thread's time waiting for a CPU
+        int64_t serverDelay = 0;       // what the main thread waits for: their time waiting for a CPU
     };
 
-    Sample sample(int64_t at) const {
+    // The threads the main thread waits for while it paints, besides the display server: Qt's
+    // X event reader, which reads the server's replies the main thread waits on, and Qt's global
+    // pool, across which the raster engine splits large fills (Background's pools name their
+    // threads otherwise). Looked for again every second, since Qt starts and ends pool threads.
+    void findHelpers(int64_t now) {
+        if (now - helpersFoundNs_ < 1'000'000'000) return;
+        helpersFoundNs_ = now;
+        std::vector<int> found;
+        if (DIR* dir = ::opendir("/proc/self/task")) {
+            while (dirent* e = ::readdir(dir)) {
+                const int tid = std::atoi(e->d_name);
+                if (tid <= 0) continue;
+                char path[64], name[32] = {};
+                std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
+                const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+                if (fd < 0) continue;
+                const ssize_t n = ::read(fd, name, sizeof name - 1);
+                ::close(fd);
+                if (n <= 0) continue;
+                name[n] = 0;
+                if (std::strncmp(name, "QXcbEventQueue", 14) == 0 || std::strncmp(name, "Thread (pooled)", 15) == 0)
+                    found.push_back(tid);
+            }
+            ::closedir(dir);
+        }
+        helpers_ = std::move(found);
+    }
+
+    // Adds what each waited-for thread waited for a CPU since the last look to one running
+    // total: threads come and go, and a new one's past is not this gap's.
+    int64_t helpersDelay() {
+        std::vector<std::pair<int, int64_t>> seen;
+        auto add = [&](int tid, const char* path) {
+            int64_t ignored = 0, delay = 0;
+            if (!readSchedstat(path, &ignored, &delay)) return;
+            for (const auto& [was, before] : helperDelays_)
+                if (was == tid) helpersTotal_ += std::max<int64_t>(0, delay - before);
+            seen.emplace_back(tid, delay);
+        };
+        char path[64];
+        if (const int server = gDisplayServer.load(); server > 0) {
+            std::snprintf(path, sizeof path, "/proc/%d/schedstat", server);
+            add(-server, path);
+        }
+        for (const int tid : helpers_) {
+            std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+            add(tid, path);
+        }
+        helperDelays_ = std::move(seen);
+        return helpersTotal_;
+    }
+
+    // Watch thread only.
+    Sample sample(int64_t at) {
         Sample s;
         s.at = at;
         if (!readSchedstat(schedstat_.c_str(), &s.onCpu, &s.delay)) s.onCpu = s.delay = 0;
-        if (const int server = gDisplayServer.load(); server > 0) {
-            char path[64];
-            std::snprintf(path, sizeof path, "/proc/%d/schedstat", server);
-            int64_t ignored = 0;
-            if (!readSchedstat(path, &ignored, &s.serverDelay)) s.serverDelay = 0;
-        }
+        findHelpers(at);
+        s.serverDelay = helpersDelay();
         return s;
     }
 
@@ -207,8 +260,9 @@ private:
                 const int64_t gapNs = end - start;
                 const int64_t waited = std::max<int64_t>(0, after.delay - before.delay);
                 // While the main thread slept it may have been waiting for the display server
-                // (a paint waits until the server has taken the last picture); the server's own
-                // wait for a CPU then is the machine's load too, up to the time slept.
+                // (a paint waits until the server has taken the last picture) or Qt's helper
+                // threads; their own wait for a CPU then is the machine's load too, up to the
+                // time slept.
                 const int64_t ran = std::max<int64_t>(0, after.onCpu - before.onCpu);
                 const int64_t slept = std::max<int64_t>(0, gapNs - ran - waited);
                 const int64_t serverWaited =
@@ -223,7 +277,8 @@ private:
                     if (waited + serverWaited >= 1000000) {
                         line += QStringLiteral(" [%1 ms more waiting for a CPU").arg((waited + serverWaited) / 1000000);
                         if (serverWaited >= 1000000)
-                            line += QStringLiteral(", %1 ms of it the display server's").arg(serverWaited / 1000000);
+                            line += QStringLiteral(", %1 ms of it the display server's and Qt's helpers'")
+                                        .arg(serverWaited / 1000000);
                         line += QStringLiteral(", not counted]");
                     }
                     report(line);
@@ -259,6 +314,10 @@ private:
     // Watch thread only: the main thread's run-queue delay, sampled every tick (the last 40 s
     // at 10 ms).
     std::array<Sample, 4096> samples_{};
+    int64_t helpersFoundNs_ = 0;
+    std::vector<int> helpers_;
+    std::vector<std::pair<int, int64_t>> helperDelays_;  // thread (the server's pid negated), delay
+    int64_t helpersTotal_ = 0;
     size_t next_ = 0;
 };
 
