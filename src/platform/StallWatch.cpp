@@ -153,29 +153,40 @@ private:
     // The threads the main thread waits for while it paints, besides the display server: Qt's
     // X event reader, which reads the server's replies the main thread waits on, and Qt's global
     // pool, across which the raster engine splits large fills (Background's pools name their
-    // threads otherwise). Looked for again every second, since Qt starts and ends pool threads.
+    // threads otherwise). Qt starts pool threads when a paint needs them, so the list is looked
+    // at every tick; a thread's name is read once when it appears and again every second (a
+    // pool thread of ours is named when its first job runs).
     void findHelpers(int64_t now) {
-        if (now - helpersFoundNs_ < 1'000'000'000) return;
-        helpersFoundNs_ = now;
-        std::vector<int> found;
+        const bool reread = now - helpersFoundNs_ >= 1'000'000'000;
+        if (reread) helpersFoundNs_ = now;
+        std::vector<std::pair<int, bool>> found;
         if (DIR* dir = ::opendir("/proc/self/task")) {
             while (dirent* e = ::readdir(dir)) {
                 const int tid = std::atoi(e->d_name);
                 if (tid <= 0) continue;
-                char path[64], name[32] = {};
-                std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
-                const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-                if (fd < 0) continue;
-                const ssize_t n = ::read(fd, name, sizeof name - 1);
-                ::close(fd);
-                if (n <= 0) continue;
-                name[n] = 0;
-                if (std::strncmp(name, "QXcbEventQueue", 14) == 0 || std::strncmp(name, "Thread (pooled)", 15) == 0)
-                    found.push_back(tid);
+                int known = -1;
+                for (const auto& [t, helper] : threads_)
+                    if (t == tid) known = helper;
+                if (known < 0 || (known == 1 && reread)) known = isHelper(tid);
+                found.emplace_back(tid, known == 1);
             }
             ::closedir(dir);
         }
-        helpers_ = std::move(found);
+        threads_ = std::move(found);
+        helpers_.clear();
+        for (const auto& [tid, helper] : threads_)
+            if (helper) helpers_.push_back(tid);
+    }
+
+    static bool isHelper(int tid) {
+        char path[64], name[32] = {};
+        std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const ssize_t n = ::read(fd, name, sizeof name - 1);
+        ::close(fd);
+        if (n <= 0) return false;
+        return std::strncmp(name, "QXcbEventQueue", 14) == 0 || std::strncmp(name, "Thread (pooled)", 15) == 0;
     }
 
     // Adds what each waited-for thread waited for a CPU since the last look to one running
@@ -185,8 +196,11 @@ private:
         auto add = [&](int tid, const char* path) {
             int64_t ignored = 0, delay = 0;
             if (!readSchedstat(path, &ignored, &delay)) return;
-            for (const auto& [was, before] : helperDelays_)
-                if (was == tid) helpersTotal_ += std::max<int64_t>(0, delay - before);
+            // A thread not seen at the last look was born since: all its waiting is new.
+            int64_t before = 0;
+            for (const auto& [was, delayThen] : helperDelays_)
+                if (was == tid) before = delayThen;
+            helpersTotal_ += std::max<int64_t>(0, delay - before);
             seen.emplace_back(tid, delay);
         };
         char path[64];
@@ -315,6 +329,7 @@ private:
     // at 10 ms).
     std::array<Sample, 4096> samples_{};
     int64_t helpersFoundNs_ = 0;
+    std::vector<std::pair<int, bool>> threads_;  // every thread seen at the last look, and whether a helper
     std::vector<int> helpers_;
     std::vector<std::pair<int, int64_t>> helperDelays_;  // thread (the server's pid negated), delay
     int64_t helpersTotal_ = 0;

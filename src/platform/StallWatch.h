@@ -8,8 +8,8 @@
 // last Scope entered while it ran, and how much of it the thread was asleep (waiting on a file, a
 // lock or another process) rather than working. Time the main thread spent runnable but waiting for a CPU (a loaded
 // machine, the kernel's run-queue delay in /proc/self/task/<tid>/schedstat) is not counted, nor,
-// while the main thread slept, the display server's own wait for a CPU (a paint waits until the
-// server has taken the last picture): only what the program itself held the loop for.
+// while the main thread slept, the waits for a CPU of what a paint waits for (the display server,
+// Qt's X event reader and Qt's painting pool): only what the program itself held the loop for.
 //
 // TAVRIO_STALL_MS=N turns it on with a limit of N ms in any build; 0 turns it off. Without it a
 // debug build (no NDEBUG) watches with 50 ms and a release build does not watch.
