@@ -42,6 +42,27 @@ int64_t threadCpuNs() {
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+// Six threads spinning on one CPU until it goes out of scope: whatever else runs there gets
+// about a seventh of it.
+class Crowd {
+public:
+    explicit Crowd(const cpu_set_t& cpu) {
+        for (int i = 0; i < 6; ++i)
+            spinners_.emplace_back([this, cpu] {
+                sched_setaffinity(0, sizeof cpu, &cpu);
+                while (!stop_) {}
+            });
+    }
+    ~Crowd() {
+        stop_ = true;
+        for (auto& t : spinners_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> spinners_;
+};
+
 class StallWatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -73,6 +94,14 @@ protected:
         QEventLoop idle;
         QTimer::singleShot(100, &idle, &QEventLoop::quit);
         idle.exec();
+    }
+
+    // deliver(), returning how long the work took on the wall clock (ms).
+    int64_t deliverTimed(const char* name, const std::function<void()>& work) {
+        const auto start = std::chrono::steady_clock::now();
+        deliver(name, work);
+        const auto took = std::chrono::steady_clock::now() - start;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took).count() - 100;  // less the idle wait
     }
 
     int argc_ = 1;
@@ -134,27 +163,15 @@ TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
     CPU_SET(sched_getcpu(), &one);
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
     StallWatch::install(100);  // its thread shares the CPU too
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> spinners;
-    for (int i = 0; i < 6; ++i)
-        spinners.emplace_back([&] {
-            sched_setaffinity(0, sizeof one, &one);
-            while (!stop) {}
-        });
     int64_t longestWallMs = 0;
-    for (int i = 0; i < 5; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        deliver("busy", [] {
-            const int64_t until = threadCpuNs() + 20'000'000;
-            while (threadCpuNs() < until) {}
-        });
-        longestWallMs = std::max<int64_t>(
-            longestWallMs,
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() -
-                100);
+    {
+        Crowd crowd(one);
+        for (int i = 0; i < 5; ++i)
+            longestWallMs = std::max(longestWallMs, deliverTimed("busy", [] {
+                                         const int64_t until = threadCpuNs() + 20'000'000;
+                                         while (threadCpuNs() < until) {}
+                                     }));
     }
-    stop = true;
-    for (auto& t : spinners) t.join();
     sched_setaffinity(0, sizeof before, &before);
 
     // Only meaningful if the CPU was really withheld for longer than the limit.
@@ -199,24 +216,12 @@ TEST_F(StallWatchTest, WaitingForAStarvedDisplayServerIsNotAStallButWaitingForAn
     };
     StallWatch::setDisplayServer(server);
     StallWatch::install(100);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> spinners;
-    for (int i = 0; i < 6; ++i)
-        spinners.emplace_back([&] {
-            sched_setaffinity(0, sizeof one, &one);
-            while (!stop) {}
-        });
     int64_t longestWallMs = 0;
-    for (int i = 0; i < 3; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        deliver("painting", [&] { waitFor('w'); });
-        longestWallMs = std::max<int64_t>(
-            longestWallMs,
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() -
-                100);
+    {
+        Crowd crowd(one);
+        for (int i = 0; i < 3; ++i)
+            longestWallMs = std::max(longestWallMs, deliverTimed("painting", [&] { waitFor('w'); }));
     }
-    stop = true;
-    for (auto& t : spinners) t.join();
     const std::vector<QString> starved = reported();
     // A server that merely takes its time (here: sleeps) is waited for by the program itself.
     deliver("sleepy server", [&] { waitFor('s'); });
