@@ -11,6 +11,7 @@
 #include "platform/Background.h"
 #include "platform/MainThread.h"
 #include "platform/SleepInhibitor.h"
+#include "platform/StallWatch.h"
 #include "media/capture/DeviceMonitor.h"
 #include "media/capture/MovieFileOutput.h"
 
@@ -26,9 +27,11 @@ class TavrioCaptureManager::RecordingReports : public media::RecordingDelegate {
 public:
     explicit RecordingReports(TavrioCaptureManager* m) : manager_(m) {}
     void didStartRecording(media::MovieFileOutput&, const std::string&) override {
+        platform::StallWatch::Scope scope("TavrioCaptureManager", "recording began");
         if (manager_) manager_->didStartRecording();
     }
     void didFinishRecording(media::MovieFileOutput&, const std::string& path, const media::Error& error) override {
+        platform::StallWatch::Scope scope("TavrioCaptureManager", "recording finished");
         if (manager_) manager_->didFinishRecording(QString::fromStdString(path), error);
     }
 

@@ -18,9 +18,37 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <QGuiApplication>
+
+#include <dlfcn.h>
+#include <sys/socket.h>
+
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+
+namespace {
+
+// The X server's process when it runs on this machine (0 otherwise): the peer of the display
+// connection's socket. libxcb is asked through the loaded platform plugin, so that nothing is
+// linked for it and other platforms simply have none.
+int localDisplayServer() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return 0;
+    // Loaded by the platform plugin already; NOLOAD only finds it.
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_LAZY | RTLD_NOLOAD);
+    if (!xcb) return 0;
+    using FileDescriptor = int (*)(void*);
+    auto fileDescriptor = reinterpret_cast<FileDescriptor>(::dlsym(xcb, "xcb_get_file_descriptor"));
+    ::dlclose(xcb);
+    if (!fileDescriptor) return 0;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fileDescriptor(x11->connection()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return 0;
+    return peer.pid;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Options that only print are answered before any display is needed.
@@ -55,6 +83,7 @@ int main(int argc, char** argv) {
     ui::theme::apply();
     // Debug builds, and any build run with TAVRIO_STALL_MS, log each time the UI thread is held.
     platform::StallWatch::installFromEnvironment();
+    platform::StallWatch::setDisplayServer(localDisplayServer());
 
     ui::Window window;
     ui::AlertPresenter::install(&window);

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,6 +15,25 @@
 namespace platform {
 
 namespace {
+
+// Not Qt's global pool: Qt 6's raster engine splits every large fill and image draw across that
+// pool and the UI thread waits for the pieces, so a camera being opened or a movie being read
+// there held the next paint until it ended.
+QThreadPool& normalPool() {
+    // Made on first use and never destroyed, as the low lane's below.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool();
+        p->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        return p;
+    }();
+    return *pool;
+}
+
+// Named apart from Qt's own pool threads, which the stall check looks for by their name.
+void nameThread(const char* name) {
+    static thread_local const bool named = ::pthread_setname_np(::pthread_self(), name) == 0;
+    (void)named;
+}
 
 QThreadPool& lowPool() {
     // Made on first use and never destroyed: work may still be queued when statics are torn
@@ -56,11 +76,15 @@ void Background::start(std::function<void()> job, Lane lane) {
             // every core does this work.
             static thread_local const bool niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
             (void)niced;
+            nameThread("tavrio-low");
             job();
         });
         return;
     }
-    QThreadPool::globalInstance()->start(std::move(job));
+    normalPool().start([job = std::move(job)] {
+        nameThread("tavrio-work");
+        job();
+    });
 }
 
 void Background::run(std::function<void()> work, Lane lane) {
@@ -76,13 +100,12 @@ void Background::deliver(const QPointer<QObject>& context, std::function<void()>
 }
 
 void Background::drain() {
-    // Work may queue more work (a job whose delivery starts another): wait until both pools
+    // Work may queue more work (a job whose delivery starts another): wait until both lanes
     // are idle together.
     for (;;) {
-        QThreadPool* global = QThreadPool::globalInstance();
-        if (global) global->waitForDone();
+        normalPool().waitForDone();
         lowPool().waitForDone();
-        if ((!global || global->activeThreadCount() == 0) && lowPool().activeThreadCount() == 0) return;
+        if (normalPool().activeThreadCount() == 0 && lowPool().activeThreadCount() == 0) return;
     }
 }
 

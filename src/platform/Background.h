@@ -1,5 +1,5 @@
 #pragma once
-// The one way to run work off the main thread. Work runs on Qt's thread pool; its result is
+// The one way to run work off the main thread. Work runs on a thread pool; its result is
 // handed to a function on the main thread, but only while the context object (a QObject living
 // on the main thread: the screen or controller that asked) still exists. The context is the only
 // liveness guard: nothing else needs to check whether its asker is gone.
@@ -30,7 +30,9 @@ namespace platform {
 class Background {
 public:
     enum class Lane {
-        Normal,  // Qt's global pool
+        // A pool of its own, never Qt's global one: the UI thread waits for that one's threads
+        // whenever it paints a large area.
+        Normal,
         // A pool of its own, one thread per core, each niced: work a whole core long (thumbnails)
         // that must not take the UI thread's turn on a machine with few cores.
         Low,
@@ -50,7 +52,7 @@ public:
     static void deliver(const QPointer<QObject>& context, std::function<void()> fn, const char* label = nullptr);
 
     // Work that must run in order, one job at a time (a camera session's set-up, start and stop),
-    // on the global pool. Owned by the context that queues on it.
+    // on the normal lane. Owned by the context that queues on it.
     class Serial {
     public:
         Serial();

@@ -9,17 +9,22 @@
 #include <QObject>
 #include <QThread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -61,6 +66,23 @@ class Watch;
 std::mutex gInstallMutex;
 Watch* gWatch = nullptr;
 std::atomic<void (*)(const QString&)> gHook{nullptr};
+std::atomic<int> gDisplayServer{0};
+
+// A thread's schedstat: nanoseconds on a CPU and waiting for one so far; false when unreadable.
+bool readSchedstat(const char* path, int64_t* onCpu, int64_t* waiting) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[128];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    buf[n] = 0;
+    unsigned long long run = 0, wait = 0;
+    if (std::sscanf(buf, "%llu %llu", &run, &wait) != 2) return false;
+    *onCpu = static_cast<int64_t>(run);
+    *waiting = static_cast<int64_t>(wait);
+    return true;
+}
 
 class Watch : public QObject {
 public:
@@ -122,27 +144,91 @@ public:
     }
 
 private:
-    // The main thread's time waiting for a CPU so far (ns), or -1.
-    int64_t runDelay() const {
-        const int fd = ::open(schedstat_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        char buf[128];
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-        ::close(fd);
-        if (n <= 0) return -1;
-        buf[n] = 0;
-        unsigned long long onCpu = 0, waiting = 0;
-        if (std::sscanf(buf, "%llu %llu", &onCpu, &waiting) != 2) return -1;
-        return static_cast<int64_t>(waiting);
-    }
-
     struct Sample {
-        int64_t at = 0, delay = 0;
+        int64_t at = 0;
+        int64_t onCpu = 0, delay = 0;  // the main thread's
+        int64_t serverDelay = 0;       // what the main thread waits for: their time waiting for a CPU
     };
 
-    // The latest sample taken before `t`, else the oldest kept: its delay is at most what had
+    // The threads the main thread waits for while it paints, besides the display server: Qt's
+    // X event reader, which reads the server's replies the main thread waits on, and Qt's global
+    // pool, across which the raster engine splits large fills (Background's pools name their
+    // threads otherwise). Qt starts pool threads when a paint needs them, so the list is looked
+    // at every tick; a thread's name is read once when it appears and again every second (a
+    // pool thread of ours is named when its first job runs).
+    void findHelpers(int64_t now) {
+        const bool reread = now - helpersFoundNs_ >= 1'000'000'000;
+        if (reread) helpersFoundNs_ = now;
+        std::vector<std::pair<int, bool>> found;
+        if (DIR* dir = ::opendir("/proc/self/task")) {
+            while (dirent* e = ::readdir(dir)) {
+                const int tid = std::atoi(e->d_name);
+                if (tid <= 0) continue;
+                int known = -1;
+                for (const auto& [t, helper] : threads_)
+                    if (t == tid) known = helper;
+                if (known < 0 || (known == 1 && reread)) known = isHelper(tid);
+                found.emplace_back(tid, known == 1);
+            }
+            ::closedir(dir);
+        }
+        threads_ = std::move(found);
+        helpers_.clear();
+        for (const auto& [tid, helper] : threads_)
+            if (helper) helpers_.push_back(tid);
+    }
+
+    static bool isHelper(int tid) {
+        char path[64], name[32] = {};
+        std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const ssize_t n = ::read(fd, name, sizeof name - 1);
+        ::close(fd);
+        if (n <= 0) return false;
+        return std::strncmp(name, "QXcbEventQueue", 14) == 0 || std::strncmp(name, "Thread (pooled)", 15) == 0;
+    }
+
+    // Adds what each waited-for thread waited for a CPU since the last look to one running
+    // total: threads come and go, and a new one's past is not this gap's.
+    int64_t helpersDelay() {
+        std::vector<std::pair<int, int64_t>> seen;
+        auto add = [&](int tid, const char* path) {
+            int64_t ignored = 0, delay = 0;
+            if (!readSchedstat(path, &ignored, &delay)) return;
+            // A thread not seen at the last look was born since: all its waiting is new.
+            int64_t before = 0;
+            for (const auto& [was, delayThen] : helperDelays_)
+                if (was == tid) before = delayThen;
+            helpersTotal_ += std::max<int64_t>(0, delay - before);
+            seen.emplace_back(tid, delay);
+        };
+        char path[64];
+        if (const int server = gDisplayServer.load(); server > 0) {
+            std::snprintf(path, sizeof path, "/proc/%d/schedstat", server);
+            add(-server, path);
+        }
+        for (const int tid : helpers_) {
+            std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+            add(tid, path);
+        }
+        helperDelays_ = std::move(seen);
+        return helpersTotal_;
+    }
+
+    // Watch thread only.
+    Sample sample(int64_t at) {
+        Sample s;
+        s.at = at;
+        if (!readSchedstat(schedstat_.c_str(), &s.onCpu, &s.delay)) s.onCpu = s.delay = 0;
+        findHelpers(at);
+        s.serverDelay = helpersDelay();
+        return s;
+    }
+
+    // The latest sample taken before `t`, else the oldest kept: its counts are at most what had
     // passed by `t`, so a gap is never charged less waiting than it had.
-    int64_t delayBefore(int64_t t) const {
+    Sample sampleBefore(int64_t t) const {
         const Sample* best = nullptr;
         const Sample* oldest = nullptr;
         for (const Sample& s : samples_) {
@@ -150,7 +236,7 @@ private:
             if (s.at <= t && (!best || s.at > best->at)) best = &s;
             if (!oldest || s.at < oldest->at) oldest = &s;
         }
-        return best ? best->delay : oldest ? oldest->delay : 0;
+        return best ? *best : oldest ? *oldest : Sample{};
     }
 
     void report(const QString& line) {
@@ -164,9 +250,8 @@ private:
         bool hangTold = false;
         std::unique_lock<std::mutex> stopLock(stopMutex_);
         while (!stopCv_.wait_for(stopLock, std::chrono::nanoseconds(tick), [this] { return stop_; })) {
-            const int64_t delay = runDelay();
             const int64_t now = nowNs();
-            samples_[next_++ % samples_.size()] = {now, delay < 0 ? 0 : delay};
+            samples_[next_++ % samples_.size()] = sample(now);
             int64_t start = 0, end = 0, ongoingSince = 0;
             bool idle = true;
             Delivery gap, ongoing;
@@ -184,14 +269,32 @@ private:
                 hangTold = false;
                 // Read again now that the gap is known to have ended: this thread may have been
                 // kept from the CPU itself between the sample above and the look at the gap.
-                const int64_t after = runDelay();
-                const int64_t waited = after < 0 ? 0 : std::max<int64_t>(0, after - delayBefore(start));
-                const int64_t held = (end - start) - waited;
+                const Sample after = sample(nowNs());
+                const Sample before = sampleBefore(start);
+                const int64_t gapNs = end - start;
+                const int64_t waited = std::max<int64_t>(0, after.delay - before.delay);
+                // While the main thread slept it may have been waiting for the display server
+                // (a paint waits until the server has taken the last picture) or Qt's helper
+                // threads; their own wait for a CPU then is the machine's load too, up to the
+                // time slept.
+                const int64_t ran = std::max<int64_t>(0, after.onCpu - before.onCpu);
+                const int64_t slept = std::max<int64_t>(0, gapNs - ran - waited);
+                const int64_t serverWaited =
+                    std::min(slept, std::max<int64_t>(0, after.serverDelay - before.serverDelay));
+                const int64_t held = gapNs - waited - serverWaited;
                 if (held > limitNs_) {
-                    QString line =
-                        QStringLiteral("event loop stalled for %1 ms in %2").arg(held / 1000000).arg(describe(gap));
-                    if (waited >= 1000000)
-                        line += QStringLiteral(" [%1 ms more waiting for a CPU, not counted]").arg(waited / 1000000);
+                    // Asleep or on a CPU tells a wait (a file, a lock, a process) from work.
+                    QString line = QStringLiteral("event loop stalled for %1 ms in %2, %3 ms of it asleep")
+                                       .arg(held / 1000000)
+                                       .arg(describe(gap))
+                                       .arg((slept - serverWaited) / 1000000);
+                    if (waited + serverWaited >= 1000000) {
+                        line += QStringLiteral(" [%1 ms more waiting for a CPU").arg((waited + serverWaited) / 1000000);
+                        if (serverWaited >= 1000000)
+                            line += QStringLiteral(", %1 ms of it the display server's and Qt's helpers'")
+                                        .arg(serverWaited / 1000000);
+                        line += QStringLiteral(", not counted]");
+                    }
                     report(line);
                 }
             }
@@ -225,6 +328,11 @@ private:
     // Watch thread only: the main thread's run-queue delay, sampled every tick (the last 40 s
     // at 10 ms).
     std::array<Sample, 4096> samples_{};
+    int64_t helpersFoundNs_ = 0;
+    std::vector<std::pair<int, bool>> threads_;  // every thread seen at the last look, and whether a helper
+    std::vector<int> helpers_;
+    std::vector<std::pair<int, int64_t>> helperDelays_;  // thread (the server's pid negated), delay
+    int64_t helpersTotal_ = 0;
     size_t next_ = 0;
 };
 
@@ -256,6 +364,10 @@ void StallWatch::uninstall() {
     std::lock_guard<std::mutex> lock(gInstallMutex);
     delete gWatch;
     gWatch = nullptr;
+}
+
+void StallWatch::setDisplayServer(int pid) {
+    gDisplayServer = pid > 0 ? pid : 0;
 }
 
 void StallWatch::setReportHook(void (*hook)(const QString& line)) {

@@ -2,12 +2,14 @@
 // Watches the main thread's event loop from a thread of its own and logs one line (tavrio.stall,
 // a warning) for every time the loop did not come back for longer than a limit:
 //
-//   event loop stalled for 120 ms in VideoAssetsScreen "Library" Paint (VideoAssetsViewController: thumbnail)
+//   event loop stalled for 120 ms in VideoAssetsScreen "Library" Paint (VideoAssetsViewController: thumbnail), 110 ms of it asleep
 //
-// with what was being delivered (the receiver's class and name and the event's type) and the
-// last Scope entered while it ran. Time the main thread spent runnable but waiting for a CPU (a loaded
-// machine, the kernel's run-queue delay in /proc/self/task/<tid>/schedstat) is not counted: only
-// what the program itself held the loop for.
+// with what was being delivered (the receiver's class and name and the event's type), the
+// last Scope entered while it ran, and how much of it the thread was asleep (waiting on a file, a
+// lock or another process) rather than working. Time the main thread spent runnable but waiting for a CPU (a loaded
+// machine, the kernel's run-queue delay in /proc/self/task/<tid>/schedstat) is not counted, nor,
+// while the main thread slept, the waits for a CPU of what a paint waits for (the display server,
+// Qt's X event reader and Qt's painting pool): only what the program itself held the loop for.
 //
 // TAVRIO_STALL_MS=N turns it on with a limit of N ms in any build; 0 turns it off. Without it a
 // debug build (no NDEBUG) watches with 50 ms and a release build does not watch.
@@ -28,6 +30,9 @@ public:
     static void install(int limitMs);
     // Stops the watch thread (the programs' exit, tests).
     static void uninstall();
+    // The local display server's process (0: none known), whose waits for a CPU are the machine's
+    // load as the main thread's own are. Callable at any time.
+    static void setDisplayServer(int pid);
     // Where the line goes besides the log: tests read it. Called on the watch thread.
     static void setReportHook(void (*hook)(const QString& line));
 

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <atomic>
@@ -27,6 +26,7 @@
 #include "ZoomTrack.h"
 #include "support/TestPattern.h"
 #include "platform/AlertService.h"
+#include "platform/Background.h"
 #include "support/QtApp.h"
 #include "support/TestSupport.h"
 #include "support/WorkWatch.h"
@@ -284,7 +284,7 @@ TEST(LibraryList, TheFoldersAreReadOffTheMainThreadOnceForABurstAndNotForAListGo
         VideoAssetsViewController gone;
         gone.viewDidLoad();
     }
-    QThreadPool::globalInstance()->waitForDone();
+    platform::Background::drain();
     QCoreApplication::processEvents();  // its rows arrive, to nobody
     EXPECT_EQ(listings, beforeGone + 1);
     VideoAssetsViewController::setListingObserver({});

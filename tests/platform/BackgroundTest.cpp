@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -119,6 +120,40 @@ TEST_F(BackgroundTest, TheLowLaneSkipsWorkWhoseContextWentBeforeItsTurn) {
     gate.release();
     Background::drain();
     EXPECT_FALSE(worked);
+}
+
+TEST_F(BackgroundTest, WorkLeavesQtsGlobalPoolToThePainting) {
+    // Qt's raster engine splits a large fill across its global pool and the UI thread waits for
+    // the pieces: work held on either lane (a camera opening, a serial set-up) must not take
+    // a thread of that pool, or the next paint waits for it.
+    Gate gate;
+    std::atomic<int> holding{0};
+    const int jobs = 2 * std::max(2, QThread::idealThreadCount()) + 2;
+    Background::Serial serial;
+    QObject context;
+    serial.run(
+        &context,
+        [&] {
+            ++holding;
+            gate.wait();
+        },
+        [] {});
+    for (int i = 0; i < jobs; ++i)
+        Background::run(
+            [&] {
+                ++holding;
+                gate.wait();
+            },
+            i % 2 ? Background::Lane::Low : Background::Lane::Normal);
+    ASSERT_TRUE(spinUntil([&] { return holding >= 3; }));
+    QThreadPool* qtPool = QThreadPool::globalInstance();
+    EXPECT_EQ(qtPool->activeThreadCount(), 0);
+    std::atomic<bool> painted{false};
+    const bool free = qtPool->tryStart([&] { painted = true; });
+    if (free) qtPool->waitForDone();
+    gate.release();
+    Background::drain();
+    EXPECT_TRUE(free && painted) << "a piece of a paint would have waited for background work";
 }
 
 TEST_F(BackgroundTest, ASerialLaneRunsItsJobsOneAtATimeInOrder) {

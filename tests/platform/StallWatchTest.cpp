@@ -3,11 +3,13 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,6 +42,27 @@ int64_t threadCpuNs() {
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+// Six threads spinning on one CPU until it goes out of scope: whatever else runs there gets
+// about a seventh of it.
+class Crowd {
+public:
+    explicit Crowd(const cpu_set_t& cpu) {
+        for (int i = 0; i < 6; ++i)
+            spinners_.emplace_back([this, cpu] {
+                sched_setaffinity(0, sizeof cpu, &cpu);
+                while (!stop_) {}
+            });
+    }
+    ~Crowd() {
+        stop_ = true;
+        for (auto& t : spinners_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> spinners_;
+};
+
 class StallWatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,6 +94,14 @@ protected:
         QEventLoop idle;
         QTimer::singleShot(100, &idle, &QEventLoop::quit);
         idle.exec();
+    }
+
+    // deliver(), returning how long the work took on the wall clock (ms).
+    int64_t deliverTimed(const char* name, const std::function<void()>& work) {
+        const auto start = std::chrono::steady_clock::now();
+        deliver(name, work);
+        const auto took = std::chrono::steady_clock::now() - start;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took).count() - 100;  // less the idle wait
     }
 
     int argc_ = 1;
@@ -106,6 +137,8 @@ TEST_F(StallWatchTest, AMainThreadBlockedOnAPipeOrASleepIsReportedWithWhatItWasD
     EXPECT_TRUE(got[0].startsWith(QStringLiteral("event loop stalled for "))) << got[0].toStdString();
     EXPECT_TRUE(got[0].contains(QStringLiteral("\"reader\""))) << got[0].toStdString();
     EXPECT_GE(got[0].section(QLatin1Char(' '), 4, 4).toInt(), 250) << got[0].toStdString();
+    const auto asleep = QRegularExpression(QStringLiteral("(\\d+) ms of it asleep")).match(got[0]);
+    EXPECT_GE(asleep.captured(1).toInt(), 200) << "a read waits asleep: " << got[0].toStdString();
     EXPECT_TRUE(got[1].contains(QStringLiteral("\"sleeper\""))) << got[1].toStdString();
     EXPECT_TRUE(got[1].contains(QStringLiteral("(SleepyJob: nap)"))) << got[1].toStdString();
 }
@@ -130,33 +163,78 @@ TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
     CPU_SET(sched_getcpu(), &one);
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
     StallWatch::install(100);  // its thread shares the CPU too
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> spinners;
-    for (int i = 0; i < 6; ++i)
-        spinners.emplace_back([&] {
-            sched_setaffinity(0, sizeof one, &one);
-            while (!stop) {}
-        });
     int64_t longestWallMs = 0;
-    for (int i = 0; i < 5; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        deliver("busy", [] {
-            const int64_t until = threadCpuNs() + 20'000'000;
-            while (threadCpuNs() < until) {}
-        });
-        longestWallMs = std::max<int64_t>(
-            longestWallMs,
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() -
-                100);
+    {
+        Crowd crowd(one);
+        for (int i = 0; i < 5; ++i)
+            longestWallMs = std::max(longestWallMs, deliverTimed("busy", [] {
+                                         const int64_t until = threadCpuNs() + 20'000'000;
+                                         while (threadCpuNs() < until) {}
+                                     }));
     }
-    stop = true;
-    for (auto& t : spinners) t.join();
     sched_setaffinity(0, sizeof before, &before);
 
     // Only meaningful if the CPU was really withheld for longer than the limit.
     ASSERT_GT(longestWallMs, 100) << "the main thread was not kept from the CPU";
     const std::vector<QString> got = reported();
     EXPECT_TRUE(got.empty()) << got.front().toStdString();
+}
+
+TEST_F(StallWatchTest, WaitingForAStarvedDisplayServerIsNotAStallButWaitingForAnIdleOneIs) {
+    // A child process stands in for the display server: each event below waits until it has
+    // spent 20 ms of its CPU, on a CPU shared with six spinning threads, so the wait is several
+    // times the limit on the wall clock though the server did 20 ms of work.
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    int ask[2], told[2];
+    ASSERT_EQ(::pipe(ask), 0);
+    ASSERT_EQ(::pipe(told), 0);
+    const pid_t server = ::fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        ::close(ask[1]);
+        ::close(told[0]);
+        sched_setaffinity(0, sizeof one, &one);
+        char c;
+        while (::read(ask[0], &c, 1) == 1) {
+            const int64_t until = threadCpuNs() + (c == 'w' ? 20'000'000 : 0);
+            while (threadCpuNs() < until) {}
+            if (c == 's') ::usleep(200'000);  // idle, not starved
+            if (::write(told[1], &c, 1) != 1) break;
+        }
+        ::_exit(0);
+    }
+    ::close(ask[0]);
+    ::close(told[1]);
+    auto waitFor = [&](char what) {
+        char c = what;
+        ASSERT_EQ(::write(ask[1], &c, 1), 1);
+        ASSERT_EQ(::read(told[0], &c, 1), 1);
+    };
+    StallWatch::setDisplayServer(server);
+    StallWatch::install(100);
+    int64_t longestWallMs = 0;
+    {
+        Crowd crowd(one);
+        for (int i = 0; i < 3; ++i)
+            longestWallMs = std::max(longestWallMs, deliverTimed("painting", [&] { waitFor('w'); }));
+    }
+    const std::vector<QString> starved = reported();
+    // A server that merely takes its time (here: sleeps) is waited for by the program itself.
+    deliver("sleepy server", [&] { waitFor('s'); });
+    const std::vector<QString> all = reported();
+    ::close(ask[1]);
+    ::waitpid(server, nullptr, 0);
+    ::close(told[0]);
+    StallWatch::setDisplayServer(0);
+
+    ASSERT_GT(longestWallMs, 100) << "the server was not kept from the CPU";
+    EXPECT_TRUE(starved.empty()) << starved.front().toStdString();
+    ASSERT_EQ(all.size(), starved.size() + 1);
+    EXPECT_TRUE(all.back().contains(QStringLiteral("\"sleepy server\""))) << all.back().toStdString();
 }
 
 TEST_F(StallWatchTest, TheEnvironmentChoosesTheLimit) {
