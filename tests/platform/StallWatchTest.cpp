@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -119,10 +121,35 @@ TEST_F(StallWatchTest, AnIdleLoopAndShortWorkAreNoStall) {
     EXPECT_TRUE(reported().empty()) << reported().front().toStdString();
 }
 
+// Programs that do nothing but spin, on the CPUs of the calling thread (inherited), until this is
+// destroyed.
+struct CpuHogs {
+    std::vector<pid_t> pids;
+    explicit CpuHogs(int count) {
+        char sh[] = "/bin/sh", c[] = "-c", loop[] = "while :; do :; done";
+        char* argv[] = {sh, c, loop, nullptr};
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::execv(sh, argv);
+                ::_exit(127);
+            }
+            if (pid > 0) pids.push_back(pid);
+        }
+    }
+    ~CpuHogs() {
+        for (pid_t pid : pids) ::kill(pid, SIGKILL);
+        for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
+    }
+};
+
 TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
-    // Everything on one CPU with six threads spinning beside the main thread: each event below
-    // needs 20 ms of the CPU and gets about a seventh of it, so it takes longer than the limit on
-    // the wall clock while the program itself held the loop for 20 ms.
+    // Everything on one CPU with six other programs spinning on it: each event below needs 20 ms
+    // of the CPU and gets about a seventh of it, so it takes longer than the limit on the wall
+    // clock while the program itself held the loop for 20 ms. The spinners are programs, not
+    // threads of this one: threads would share this process's locks (a sanitizer's runtime takes
+    // some on every atomic access), and one preempted holding a lock the main thread needs keeps
+    // the main thread off the run queue, which is a stall by the program, not a starved CPU.
     cpu_set_t before;
     ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
     cpu_set_t one;
@@ -130,13 +157,8 @@ TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
     CPU_SET(sched_getcpu(), &one);
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
     StallWatch::install(100);  // its thread shares the CPU too
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> spinners;
-    for (int i = 0; i < 6; ++i)
-        spinners.emplace_back([&] {
-            sched_setaffinity(0, sizeof one, &one);
-            while (!stop) {}
-        });
+    std::optional<CpuHogs> hogs(std::in_place, 6);
+    ASSERT_EQ(hogs->pids.size(), 6u);
     int64_t longestWallMs = 0;
     for (int i = 0; i < 5; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -149,8 +171,7 @@ TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() -
                 100);
     }
-    stop = true;
-    for (auto& t : spinners) t.join();
+    hogs.reset();
     sched_setaffinity(0, sizeof before, &before);
 
     // Only meaningful if the CPU was really withheld for longer than the limit.
