@@ -43,6 +43,13 @@ int64_t threadCpuNs() {
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+cpu_set_t theCpuThisRunsOn() {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    return one;
+}
+
 // Six programs spinning on one CPU until this goes out of scope: whatever else runs there gets
 // about a seventh of it. Programs, not threads of this one: threads would share this process's
 // locks (a sanitizer's runtime takes some on every atomic access), and one preempted holding a
@@ -184,14 +191,12 @@ TEST_F(StallWatchTest, AnIdleLoopAndShortWorkAreNoStall) {
 }
 
 TEST_F(StallWatchTest, AMainThreadStarvedOfTheCpuIsNotStalledByTheProgram) {
-    // Everything on one CPU with six threads spinning beside the main thread: each event below
+    // Everything on one CPU with six programs spinning beside the main thread: each event below
     // needs 20 ms of the CPU and gets about a seventh of it, so it takes longer than the limit on
     // the wall clock while the program itself held the loop for 20 ms.
     cpu_set_t before;
     ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
+    const cpu_set_t one = theCpuThisRunsOn();
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
     StallWatch::install(100);  // its thread shares the CPU too
     int64_t longestWallMs = 0;
@@ -216,11 +221,7 @@ TEST_F(StallWatchTest, WaitingForAStarvedDisplayServerIsNotAStallButWaitingForAn
     // A child process stands in for the display server: each event below waits until it has
     // spent 20 ms of its CPU, on a CPU shared with six spinning programs, so the wait is several
     // times the limit on the wall clock though the server did 20 ms of work.
-    cpu_set_t before;
-    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
+    const cpu_set_t one = theCpuThisRunsOn();
     int ask[2], told[2];
     ASSERT_EQ(::pipe(ask), 0);
     ASSERT_EQ(::pipe(told), 0);
