@@ -16,16 +16,24 @@ namespace platform {
 
 namespace {
 
+// Made on first use and never destroyed: work may still be queued when statics are torn down,
+// and drain() has waited for it by then.
+QThreadPool* newPool(int minThreads) {
+    auto* pool = new QThreadPool();
+    pool->setMaxThreadCount(std::max(minThreads, QThread::idealThreadCount()));
+    return pool;
+}
+
 // Not Qt's global pool: Qt 6's raster engine splits every large fill and image draw across that
 // pool and the UI thread waits for the pieces, so a camera being opened or a movie being read
 // there held the next paint until it ended.
 QThreadPool& normalPool() {
-    // Made on first use and never destroyed, as the low lane's below.
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool();
-        p->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
-        return p;
-    }();
+    static QThreadPool* pool = newPool(2);
+    return *pool;
+}
+
+QThreadPool& lowPool() {
+    static QThreadPool* pool = newPool(1);
     return *pool;
 }
 
@@ -33,17 +41,6 @@ QThreadPool& normalPool() {
 void nameThread(const char* name) {
     static thread_local const bool named = ::pthread_setname_np(::pthread_self(), name) == 0;
     (void)named;
-}
-
-QThreadPool& lowPool() {
-    // Made on first use and never destroyed: work may still be queued when statics are torn
-    // down, and drain() has waited for it by then.
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool();
-        p->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        return p;
-    }();
-    return *pool;
 }
 
 std::mutex observerLock;
