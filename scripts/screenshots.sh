@@ -22,6 +22,9 @@ pid=
 trap '[[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$home"' EXIT
 source "$here/tests/e2e/xdrive.sh"
 
+# A window manager places and sizes the window as a desktop or a phone shell would, so a screen
+# smaller than the window's first size still shows all of it.
+start_window_manager
 export TAVRIO_HOME=$home QT_LOGGING_RULES="tavrio.app.debug=true"
 "$bin" --camera virtual --mic virtual >"$log" 2>&1 &
 pid=$!
